@@ -1,0 +1,41 @@
+// The encoder and decoder objects and their per-frame entry points: the
+// public face of the codec.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/bitstream.h"
+#include "codec/decoder/comfort_noise.h"
+#include "codec/decoder/decoder.h"
+#include "codec/decoder/postfilter.h"
+#include "codec/encoder/encoder.h"
+
+namespace g729 {
+
+struct encoder_object {
+    encoder_state state;
+};
+
+struct decoder_object {
+    g729::decoder_state decoder_state;
+    g729::comfort_noise_state comfort_noise_state;
+    pole_zero_memory postprocess_memory;
+    g729::postfilter_state postfilter_state;
+    // 10 past synthesized samples followed by the current frame.
+    double synthesis_buffer[kSynthesisHistory + kFrame];
+};
+
+void encoder_init(encoder_object& encoder);
+// Codes 80 samples into one 10-byte speech frame; out_length becomes 10.
+int encode_frame(encoder_object& encoder, const int16_t* samples, uint8_t* out, int& out_length);
+
+void decoder_init(decoder_object& decoder);
+// Decodes a 10-byte speech frame or a 2-byte SID frame into 80 samples.
+// Any other length returns -1 and touches neither the output nor the state.
+int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int length);
+
+// The output stage: rounds halves away from zero and saturates to 16 bits.
+// A value that is not finite becomes 0.
+int16_t to_pcm_sample(double x);
+
+} // namespace g729

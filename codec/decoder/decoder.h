@@ -1,0 +1,34 @@
+// The decoder core: synthesis of one frame from its received parameters.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/bitstream.h"
+#include "codec/decoder/comfort_noise.h"
+#include "codec/dsp/types.h"
+
+namespace g729 {
+
+constexpr int kDecoderExcitationBuffer = kExcitationHistory + kFrame; // 234
+
+struct decoder_state {
+    double excitation_buffer[kDecoderExcitationBuffer];
+    lsp_vector previous_quantized_lsp;
+    filter_memory synthesis_filter_memory;
+    double pitch_sharpening_factor;
+    int previous_integer_lag;
+    int previous_frame_type;
+    int16_t noise_seed;
+    lsf_memory lsf_predictor_memory;
+    energy_memory energy_history;
+};
+
+// Also builds the comfort-noise predictor sets that noise holds.
+void decoder_reset(decoder_state& state, comfort_noise_state& noise);
+
+// Synthesizes 80 samples into speech and reports the two subframes' LP
+// filters, their integer pitch lags and the type of the decoded frame.
+void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
+                      double* speech, lp_filter_pair& filters, pitch_lags& lags, int& frame_type);
+
+} // namespace g729

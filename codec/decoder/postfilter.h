@@ -1,0 +1,28 @@
+// Adaptive post-filter and the output high-pass filter.
+#pragma once
+
+#include "codec/dsp/types.h"
+
+namespace g729 {
+
+constexpr int kResidualHistory = kPitchMax + kSubframe; // 183
+constexpr int kSynthesisHistory = kOrder;               // past samples in front of the frame
+
+struct postfilter_state {
+    double residual_history[kResidualHistory];
+    filter_memory postfilter_synthesis_memory;
+    double tilt_memory;
+    double agc_gain;
+};
+
+void postfilter_reset(postfilter_state& state);
+// synthesis_buffer: 10 past synthesized samples followed by the 80 of the
+// current frame. The current 80 become the post-filtered frame and the 10 in
+// front the last 10 unfiltered samples.
+void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const lp_filter_pair& filters,
+                      const pitch_lags& lags, int frame_type);
+
+void postprocess_reset(pole_zero_memory& memory);
+void postprocess_filter(pole_zero_memory& memory, double* signal, int n);
+
+} // namespace g729

@@ -1,0 +1,40 @@
+// The encoder core: its state, the input pre-processing filter and the
+// per-frame analysis-by-synthesis coding.
+#pragma once
+
+#include "codec/bitstream.h"
+#include "codec/dsp/types.h"
+
+namespace g729 {
+
+constexpr int kSpeechBuffer = 240;          // LP analysis window length
+constexpr int kSpeechFrameStart = 120;      // frame being coded
+constexpr int kSpeechNewInput = 160;        // where new input enters
+constexpr int kWeightedSpeechBuffer = kPitchMax + kFrame;         // 223
+constexpr int kExcitationBuffer = kExcitationHistory + kFrame;    // 234
+
+struct encoder_state {
+    double speech_buffer[kSpeechBuffer];
+    double weighted_speech_buffer[kWeightedSpeechBuffer];
+    double excitation_buffer[kExcitationBuffer];
+    lsp_vector previous_lsp;
+    lsp_vector previous_quantized_lsp;
+    filter_memory target_filter_memory;
+    filter_memory weighting_filter_memory;
+    filter_memory zero_memory;
+    double pitch_sharpening_factor;
+    lsf_memory lsf_predictor_memory;
+    std::array<double, 4> taming_errors;
+    energy_memory energy_history;
+    pole_zero_memory preprocess_memory;
+};
+
+// Every field to its initial value except preprocess_memory.
+void encoder_reset(encoder_state& state);
+void preprocess_reset(pole_zero_memory& memory);
+// High-pass filters n samples in place.
+void preprocess_filter(pole_zero_memory& memory, double* samples, int n);
+// Codes speech_buffer[120..199] into params and advances every buffer.
+void analyse_frame(encoder_state& state, frame_parameters& params);
+
+} // namespace g729

@@ -1,0 +1,120 @@
+// The reference vectors: outputs of an independent implementation of the
+// same codec, reproduced bit for bit.
+#include "codec/codec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace g729 {
+namespace {
+
+std::vector<uint8_t> read_file(const std::string& name) {
+    const std::string path = std::string(G729A_TEST_DATA) + "/vectors/" + name;
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in.good()) << "cannot open " << path;
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<int16_t> as_samples(const std::vector<uint8_t>& bytes) {
+    std::vector<int16_t> s(bytes.size() / 2);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+    return s;
+}
+
+// Reports the first differing sample with its frame, rather than thousands
+// of lines.
+void expect_same_samples(const std::vector<int16_t>& got, const std::vector<int16_t>& want, const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (got[i] != want[i]) {
+            ADD_FAILURE() << what << ": first difference at sample " << i << " (frame " << i / kFrame << "): got "
+                          << got[i] << ", want " << want[i];
+            return;
+        }
+    }
+}
+
+const char* const kEncoderVectors[] = {
+    "speech_male_librivox", "speech_male_espeak", "speech_female_espeak", "tone_1kHz", "square_fullscale", "silence",
+};
+
+class EncoderVector : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(EncoderVector, EncodingReproducesTheReferenceFrames) {
+    const std::string name = GetParam();
+    const std::vector<int16_t> input = as_samples(read_file(name + ".raw"));
+    const std::vector<uint8_t> want = read_file(name + ".g729");
+    ASSERT_EQ(input.size() / kFrame * kSpeechFrameBytes, want.size());
+
+    auto encoder = std::make_unique<encoder_object>();
+    encoder_init(*encoder);
+    for (size_t f = 0; f * kFrame < input.size(); ++f) {
+        uint8_t frame[kSpeechFrameBytes];
+        int length = 0;
+        ASSERT_EQ(encode_frame(*encoder, &input[f * kFrame], frame, length), 0);
+        ASSERT_EQ(length, kSpeechFrameBytes);
+        const uint8_t* expected = &want[f * kSpeechFrameBytes];
+        for (int b = 0; b < kSpeechFrameBytes; ++b) {
+            ASSERT_EQ(frame[b], expected[b]) << name << ": frame " << f << " byte " << b;
+        }
+    }
+}
+
+TEST_P(EncoderVector, DecodingTheReferenceFramesReproducesTheReferenceOutput) {
+    const std::string name = GetParam();
+    const std::vector<uint8_t> frames = read_file(name + ".g729");
+    const std::vector<int16_t> want = as_samples(read_file(name + ".g729.raw"));
+
+    auto decoder = std::make_unique<decoder_object>();
+    decoder_init(*decoder);
+    std::vector<int16_t> got(frames.size() / kSpeechFrameBytes * kFrame);
+    for (size_t f = 0; f < frames.size() / kSpeechFrameBytes; ++f) {
+        ASSERT_EQ(decode_frame(*decoder, &got[f * kFrame], &frames[f * kSpeechFrameBytes], kSpeechFrameBytes), 0);
+    }
+    expect_same_samples(got, want, name);
+}
+
+INSTANTIATE_TEST_SUITE_P(ReferenceVectors, EncoderVector, ::testing::ValuesIn(kEncoderVectors),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+class DecoderVector : public ::testing::TestWithParam<const char*> {};
+
+// Records of one length byte and that many bytes; lengths other than 10 and 2
+// are refused and produce nothing.
+TEST_P(DecoderVector, DecodingThePayloadRecordsReproducesTheReferenceOutput) {
+    const std::string name = GetParam();
+    const std::vector<uint8_t> records = read_file(name + ".pay");
+    const std::vector<int16_t> want = as_samples(read_file(name + ".pay.raw"));
+
+    auto decoder = std::make_unique<decoder_object>();
+    decoder_init(*decoder);
+    std::vector<int16_t> got;
+    size_t pos = 0;
+    while (pos < records.size()) {
+        const int length = records[pos];
+        ASSERT_LE(pos + 1 + length, records.size()) << "truncated record at " << pos;
+        int16_t out[kFrame];
+        const int result = decode_frame(*decoder, out, &records[pos + 1], length);
+        if (length == kSpeechFrameBytes || length == kSidFrameBytes) {
+            ASSERT_EQ(result, 0);
+            got.insert(got.end(), out, out + kFrame);
+        } else {
+            ASSERT_EQ(result, -1) << "length " << length << " must be refused";
+        }
+        pos += 1 + length;
+    }
+    expect_same_samples(got, want, name);
+}
+
+const char* const kDecoderVectors[] = {"random_frames", "speech_sid_mix", "parity_errors"};
+INSTANTIATE_TEST_SUITE_P(ReferenceVectors, DecoderVector, ::testing::ValuesIn(kDecoderVectors),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+} // namespace
+} // namespace g729
