@@ -1,0 +1,78 @@
+// The minimal Corvane host: loads modules, keeps their translators and
+// console commands, drives translation steps and runs console commands.
+// It offers the host operations of module/corvane.h and knows nothing of any
+// particular module.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "module/corvane.h"
+
+namespace corvane {
+
+// ---- logger -------------------------------------------------------------
+
+struct log_entry {
+    int level;
+    std::string file;
+    int line;
+    std::string function;
+    std::string message;
+};
+
+// Log lines go to standard error unless echo is off; the last lines are
+// also kept for inspection.
+void set_log_echo(bool echo);
+// The lines logged since the last call, oldest first.
+std::vector<log_entry> take_log();
+
+// ---- modules ------------------------------------------------------------
+
+// dlopens the shared object, which registers itself from its constructor,
+// and calls its load entry. On failure nothing stays loaded.
+bool load_module(const std::string& path, std::string& error);
+bool unload_module(const std::string& name, std::string& error);
+bool reload_module(const std::string& name, std::string& error);
+std::vector<const cvn_module_info*> loaded_modules();
+
+// ---- translators --------------------------------------------------------
+
+std::vector<cvn_translator*> translators();
+// The registered translator from format src to format dst, or null.
+cvn_translator* find_translator(const std::string& src, const std::string& dst);
+
+// One translation step: the private area (zeroed, of the declared size) and
+// the output buffer belong to it, as in a call leg.
+class translation_step {
+public:
+    explicit translation_step(cvn_translator* t);
+    ~translation_step();
+    translation_step(const translation_step&) = delete;
+    translation_step& operator=(const translation_step&) = delete;
+
+    int framein(cvn_frame* f);
+    // The translator's own frame-out, or the host's standard one.
+    cvn_frame* frameout();
+    cvn_trans_pvt& pvt() { return pvt_; }
+    cvn_translator* translator() const { return pvt_.t; }
+
+private:
+    cvn_trans_pvt pvt_;
+};
+
+// ---- formats ------------------------------------------------------------
+
+cvn_format* format_by_name(const std::string& name);
+const char* format_name(const cvn_format* format);
+
+// ---- console ------------------------------------------------------------
+
+// Runs one console line, writing its answer to fd. Returns 0 when a command
+// ran successfully, 1 otherwise (unknown command, failure, usage shown).
+int execute(int fd, const std::string& line);
+// Runs one console line and returns what it printed.
+std::string execute(const std::string& line, int* status = nullptr);
+
+} // namespace corvane
