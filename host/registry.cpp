@@ -131,10 +131,11 @@ bool load_module(const std::string& path, std::string& error) {
     r.modules.push_back(record);
     const int result = info->load ? info->load() : 0;
     if (result != 0) {
+        // The record lives in the module's memory: read it before dlclose.
+        error = std::string("module '") + info->name + "' failed to load (" + std::to_string(result) + ")";
         r.modules.erase(std::find(r.modules.begin(), r.modules.end(), record));
         dlclose(handle);
         delete record;
-        error = std::string("module '") + info->name + "' failed to load (" + std::to_string(result) + ")";
         return false;
     }
     record->loaded = true;

@@ -1,0 +1,131 @@
+// Per-frame cost of the codec and of whole translator paths through the
+// host. One channel is one direction of a call: 100 frames a second.
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "host/host.h"
+
+namespace {
+
+std::vector<uint8_t> read_vector(const std::string& name) {
+    std::ifstream in(std::string(G729A_TEST_DATA) + "/vectors/" + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<int16_t> speech() {
+    const std::vector<uint8_t> b = read_vector("speech_male_librivox.raw");
+    std::vector<int16_t> s(b.size() / 2);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = int16_t(uint16_t(b[2 * i] | b[2 * i + 1] << 8));
+    return s;
+}
+
+void add_channel_counters(benchmark::State& state, int64_t frames) {
+    state.counters["frames/s"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
+    state.counters["channels/core"] = benchmark::Counter(double(frames) / 100.0, benchmark::Counter::kIsRate);
+}
+
+void BM_EncodeFrame(benchmark::State& state) {
+    const std::vector<int16_t> input = speech();
+    const size_t frames = input.size() / g729::kFrame;
+    auto encoder = std::make_unique<g729::encoder_object>();
+    g729::encoder_init(*encoder);
+    uint8_t out[10];
+    size_t f = 0;
+    for (auto _ : state) {
+        int length = 0;
+        g729::encode_frame(*encoder, &input[f * g729::kFrame], out, length);
+        benchmark::DoNotOptimize(out);
+        if (++f == frames) f = 0;
+    }
+    add_channel_counters(state, state.iterations());
+    state.counters["state bytes"] = double(sizeof(g729::encoder_object));
+}
+BENCHMARK(BM_EncodeFrame);
+
+void BM_DecodeFrame(benchmark::State& state) {
+    const std::vector<uint8_t> input = read_vector("speech_male_librivox.g729");
+    const size_t frames = input.size() / g729::kSpeechFrameBytes;
+    auto decoder = std::make_unique<g729::decoder_object>();
+    g729::decoder_init(*decoder);
+    int16_t out[g729::kFrame];
+    size_t f = 0;
+    for (auto _ : state) {
+        g729::decode_frame(*decoder, out, &input[f * g729::kSpeechFrameBytes], g729::kSpeechFrameBytes);
+        benchmark::DoNotOptimize(out);
+        if (++f == frames) f = 0;
+    }
+    add_channel_counters(state, state.iterations());
+    state.counters["state bytes"] = double(sizeof(g729::decoder_object));
+}
+BENCHMARK(BM_DecodeFrame);
+
+// Whole paths as a PBX drives them: 20 ms host frames into the real module.
+bool module_loaded() {
+    static const bool loaded = [] {
+        corvane::set_log_echo(false);
+        std::string error;
+        return corvane::load_module(G729A_MODULE_PATH, error);
+    }();
+    return loaded;
+}
+
+void BM_HostPathSlinToG729(benchmark::State& state) {
+    if (!module_loaded()) {
+        state.SkipWithError("cannot load codec_g729a.so");
+        return;
+    }
+    const std::vector<int16_t> input = speech();
+    cvn_translator* t = corvane::find_translator("slin", "g729");
+    corvane::translation_step step(t);
+    size_t pos = 0;
+    for (auto _ : state) {
+        cvn_frame f{};
+        f.frametype = CVN_FRAME_VOICE;
+        f.format = cvn_format_slin;
+        f.samples = 160;
+        f.datalen = 320;
+        f.data = const_cast<int16_t*>(&input[pos]);
+        step.framein(&f);
+        benchmark::DoNotOptimize(step.frameout());
+        pos += 160;
+        if (pos + 160 > input.size()) pos = 0;
+    }
+    add_channel_counters(state, state.iterations() * 2);
+    state.counters["private bytes"] = double(t->desc_size);
+}
+BENCHMARK(BM_HostPathSlinToG729);
+
+void BM_HostPathG729ToSlin(benchmark::State& state) {
+    if (!module_loaded()) {
+        state.SkipWithError("cannot load codec_g729a.so");
+        return;
+    }
+    const std::vector<uint8_t> input = read_vector("speech_male_librivox.g729");
+    cvn_translator* t = corvane::find_translator("g729", "slin");
+    corvane::translation_step step(t);
+    size_t pos = 0;
+    for (auto _ : state) {
+        cvn_frame f{};
+        f.frametype = CVN_FRAME_VOICE;
+        f.format = cvn_format_g729;
+        f.datalen = 20;
+        f.data = const_cast<uint8_t*>(&input[pos]);
+        step.framein(&f);
+        benchmark::DoNotOptimize(step.frameout());
+        pos += 20;
+        if (pos + 20 > input.size()) pos = 0;
+    }
+    add_channel_counters(state, state.iterations() * 2);
+    state.counters["private bytes"] = double(t->desc_size);
+}
+BENCHMARK(BM_HostPathG729ToSlin);
+
+} // namespace
+
+BENCHMARK_MAIN();
