@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codec/bitstream.h"
+#include "codec/dsp/gain_quantizer.h"
 #include "codec/dsp/types.h"
 
 namespace g729 {
@@ -36,5 +37,8 @@ void preprocess_reset(pole_zero_memory& memory);
 void preprocess_filter(pole_zero_memory& memory, double* samples, int n);
 // Codes speech_buffer[120..199] into params and advances every buffer.
 void analyse_frame(encoder_state& state, frame_parameters& params);
+// Elements 2..4 of the gain correlations from the target xn, the filtered
+// adaptive vector y1 and the filtered code vector y2 of a subframe.
+void code_vector_correlations(const double* xn, const double* y1, const double* y2, gain_correlations& correlations);
 
 } // namespace g729
