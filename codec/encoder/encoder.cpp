@@ -34,8 +34,9 @@ constexpr double kInitialTamingError = 1.0;
 
 double flushed(double v) { return (v < kFlushThreshold && v > -kFlushThreshold) ? 0.0 : v; }
 
-// The first subframe searches T_op +- 3, shifted to stay inside 20..143.
-void first_subframe_range(int t_op, int& t0_min, int& t0_max) {
+} // namespace
+
+void first_subframe_pitch_range(int t_op, int& t0_min, int& t0_max) {
     t0_min = t_op - 3;
     t0_max = t_op + 3;
     if (t0_min < kPitchMin) {
@@ -46,8 +47,6 @@ void first_subframe_range(int t_op, int& t0_min, int& t0_max) {
         t0_min = kPitchMax - 6;
     }
 }
-
-} // namespace
 
 void encoder_reset(encoder_state& state) {
     set_zero(state.speech_buffer, kSpeechBuffer);
@@ -135,7 +134,7 @@ void analyse_frame(encoder_state& state, frame_parameters& params) {
 
     const int t_op = open_loop_pitch_search(wsp, kFrame);
     int t0_min, t0_max;
-    first_subframe_range(t_op, t0_min, t0_max);
+    first_subframe_pitch_range(t_op, t0_min, t0_max);
 
     for (int s = 0; s < kSubframes; ++s) {
         const int i = kSubframe * s;
