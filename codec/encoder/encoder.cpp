@@ -98,9 +98,11 @@ void analyse_frame(encoder_state& state, frame_parameters& params) {
     double* wsp = state.weighted_speech_buffer + kPitchMax;
     double* exc = state.excitation_buffer + kExcitationHistory;
 
+    // Only r[0..10] feed the recursion; lags 11 and 12 would be computed for
+    // nothing, and leaving them out changes no other lag.
     autocorrelation_vector r;
-    windowed_autocorrelation(state.speech_buffer, kMaxAutocorrelationLag, r);
-    apply_lag_window(kMaxAutocorrelationLag, r);
+    windowed_autocorrelation(state.speech_buffer, kOrder, r);
+    apply_lag_window(kOrder, r);
     lp_coefficients a;
     levinson_durbin(r, a);
 
