@@ -15,11 +15,11 @@ constexpr double lag_window[kMaxAutocorrelationLag + 1] = {
 } // namespace
 
 void windowed_autocorrelation(const double* x, int m, autocorrelation_vector& r) {
-    double y[kAnalysisWindow];
-    for (int n = 0; n < kAnalysisWindow; ++n) y[n] = x[n] * lp_analysis_window[n];
+    double y[kLpAnalysisWindow];
+    for (int n = 0; n < kLpAnalysisWindow; ++n) y[n] = x[n] * lp_analysis_window[n];
     for (int k = 0; k <= m; ++k) {
         double sum = 0.0;
-        for (int n = 0; n < kAnalysisWindow - k; ++n) sum += y[n] * y[n + k];
+        for (int n = 0; n < kLpAnalysisWindow - k; ++n) sum += y[n] * y[n + k];
         r[k] = sum;
     }
     if (r[0] < 1.0) r[0] = 1.0;

@@ -8,7 +8,6 @@
 
 namespace g729 {
 
-constexpr int kAnalysisWindow = 240;       // samples in the LP analysis window
 constexpr int kMaxAutocorrelationLag = 12; // highest lag the lag window covers
 using autocorrelation_vector = std::array<double, kMaxAutocorrelationLag + 1>;
 

@@ -11,7 +11,7 @@ namespace g729 {
 namespace {
 
 TEST(LpAnalysis, SilenceGivesTheNoiseFloorAndAFlatFilter) {
-    const double x[kAnalysisWindow] = {};
+    const double x[kLpAnalysisWindow] = {};
     autocorrelation_vector r;
     windowed_autocorrelation(x, 12, r);
     EXPECT_EQ(r[0], 1.0);
@@ -39,13 +39,13 @@ TEST(LpAnalysis, FirstOrderProcessGivesOneReflectionCoefficient) {
 // The last sample pair of every lag takes part: x[239-k] * x[239].
 TEST(LpAnalysis, EveryLagReachesTheEndOfTheWindow) {
     for (int k = 1; k <= kMaxAutocorrelationLag; ++k) {
-        double x[kAnalysisWindow] = {};
-        x[kAnalysisWindow - 1 - k] = 100.0;
-        x[kAnalysisWindow - 1] = 100.0;
+        double x[kLpAnalysisWindow] = {};
+        x[kLpAnalysisWindow - 1 - k] = 100.0;
+        x[kLpAnalysisWindow - 1] = 100.0;
         autocorrelation_vector r;
         windowed_autocorrelation(x, kMaxAutocorrelationLag, r);
         const double expected =
-            (100.0 * lp_analysis_window[kAnalysisWindow - 1 - k]) * (100.0 * lp_analysis_window[kAnalysisWindow - 1]);
+            (100.0 * lp_analysis_window[kLpAnalysisWindow - 1 - k]) * (100.0 * lp_analysis_window[kLpAnalysisWindow - 1]);
         EXPECT_EQ(r[k], expected) << "lag " << k;
     }
 }
@@ -54,10 +54,10 @@ TEST(LpAnalysis, EveryLagReachesTheEndOfTheWindow) {
 // small signal's lags must be the large signal's lags to the bit; only r[0]
 // is raised to the floor.
 TEST(LpAnalysis, WeakSignalRaisesOnlyTheEnergyToTheFloor) {
-    double loud[kAnalysisWindow];
-    double weak[kAnalysisWindow];
+    double loud[kLpAnalysisWindow];
+    double weak[kLpAnalysisWindow];
     std::srand(7);
-    for (int n = 0; n < kAnalysisWindow; ++n) {
+    for (int n = 0; n < kLpAnalysisWindow; ++n) {
         loud[n] = double(std::rand() % 2001 - 1000) / 1000.0;
         weak[n] = loud[n] / 1024.0;
     }
