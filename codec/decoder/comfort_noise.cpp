@@ -76,29 +76,35 @@ void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf
     lsf_to_lsp(w, lsp);
 }
 
+noise_subframe_parameters draw_noise_parameters(int16_t& seed) {
+    noise_subframe_parameters q;
+    const int w1 = random_word(seed);
+    const int low = w1 & 3;
+    q.frac = low == 3 ? 0 : low - 1;
+    q.t0 = ((w1 >> 2) & 63) + 40;
+    q.positions[0] = 5 * ((w1 >> 8) & 7);
+    q.signs[0] = sign_of_bit(w1, 11);
+    q.positions[1] = 5 * ((w1 >> 12) & 7) + 1;
+    q.signs[1] = sign_of_bit(w1, 15);
+
+    const int w2 = random_word(seed);
+    q.positions[2] = 5 * (w2 & 7) + 2;
+    q.signs[2] = sign_of_bit(w2, 3);
+    q.positions[3] = 5 * ((w2 >> 5) & 7) + 3 + ((w2 >> 4) & 1);
+    q.signs[3] = sign_of_bit(w2, 8);
+
+    const int w3 = random_word(seed);
+    q.adaptive_gain = double(w3 & 0x1FFF) / 16384.0;
+    return q;
+}
+
 void random_excitation(double* excitation, int16_t& seed, double gain) {
     for (int s = 0; s < kSubframes; ++s) {
         double* x = excitation + s * kSubframe;
 
-        const int w1 = random_word(seed);
-        const int low = w1 & 3;
-        const int frac = low == 3 ? 0 : low - 1;
-        const int t0 = ((w1 >> 2) & 63) + 40;
-        int pos[4];
-        double sign[4];
-        pos[0] = 5 * ((w1 >> 8) & 7);
-        sign[0] = sign_of_bit(w1, 11);
-        pos[1] = 5 * ((w1 >> 12) & 7) + 1;
-        sign[1] = sign_of_bit(w1, 15);
-
-        const int w2 = random_word(seed);
-        pos[2] = 5 * (w2 & 7) + 2;
-        sign[2] = sign_of_bit(w2, 3);
-        pos[3] = 5 * ((w2 >> 5) & 7) + 3 + ((w2 >> 4) & 1);
-        sign[3] = sign_of_bit(w2, 8);
-
-        const int w3 = random_word(seed);
-        const double adaptive_gain = double(w3 & 0x1FFF) / 16384.0;
+        const noise_subframe_parameters q = draw_noise_parameters(seed);
+        const int* pos = q.positions;
+        const double* sign = q.signs;
 
         // Roughly Gaussian samples: sums of twelve uniform words.
         double g[kSubframe];
@@ -112,10 +118,10 @@ void random_excitation(double* excitation, int16_t& seed, double gain) {
         const double scale = (kNoiseScale * gain) / std::sqrt(noise_energy);
         for (int i = 0; i < kSubframe; ++i) g[i] = g[i] * scale;
 
-        interpolate_excitation(x, t0, frac, kSubframe);
+        interpolate_excitation(x, q.t0, q.frac, kSubframe);
         double energy = 0.0;
         for (int i = 0; i < kSubframe; ++i) {
-            x[i] = x[i] * adaptive_gain + g[i];
+            x[i] = x[i] * q.adaptive_gain + g[i];
             energy += x[i] * x[i];
         }
 

@@ -38,6 +38,19 @@ void comfort_noise_frame(comfort_noise_state& state, int previous_frame_type, co
 void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory,
                     const comfort_noise_predictor_sets& predictors, lsp_vector& lsp);
 
+constexpr int kNoisePulses = 4;
+
+// The random choices of one comfort-noise subframe, drawn from three words.
+struct noise_subframe_parameters {
+    int t0;
+    int frac;
+    int positions[kNoisePulses]; // one pulse per track
+    double signs[kNoisePulses];
+    double adaptive_gain; // 0 <= gain < 0.5
+};
+
+noise_subframe_parameters draw_noise_parameters(int16_t& seed);
+
 // Fills 80 excitation samples with noise of gain G per sample (RMS), one
 // subframe at a time.
 void random_excitation(double* excitation, int16_t& seed, double gain);

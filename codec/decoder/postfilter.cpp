@@ -27,8 +27,8 @@ constexpr double kHighPassB2 = 0.93980581;
 constexpr double kHighPassA1 = 1.9330735;
 constexpr double kHighPassA2 = -0.93589199;
 
-// Long-term post-filter on the residual r (with its history in front); the
-// result goes to p.
+} // namespace
+
 void long_term_postfilter(const double* r, int lag, double* p) {
     int t_min = lag - kLagReach;
     int t_max = lag + kLagReach;
@@ -69,6 +69,8 @@ void long_term_postfilter(const double* r, int lag, double* p) {
     }
     for (int j = 0; j < kSubframe; ++j) p[j] = g * delayed[j] + g0 * r[j];
 }
+
+namespace {
 
 // First-order tilt compensation from the impulse response of
 // Ap3(z)/Ap4(z), in place on p.
