@@ -11,7 +11,10 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 SAMPLE := data/speech_male_librivox.raw
 OUT := out
 
-.PHONY: all deps configure build run test bench install clean
+SANITIZE_BUILD ?= build-sanitize
+SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+
+.PHONY: all deps configure build run test sanitize bench install clean
 
 all: build
 
@@ -41,6 +44,17 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# The tests again with AddressSanitizer and UndefinedBehaviorSanitizer: any
+# out-of-bounds access, overflow or invalid conversion fails the run. The
+# reference vectors also prove that another optimisation level gives the
+# same bits.
+sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DG729A_BUILD_BENCH=OFF \
+		"-DCMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" "-DCMAKE_EXE_LINKER_FLAGS=$(SANITIZE_FLAGS)" \
+		"-DCMAKE_SHARED_LINKER_FLAGS=$(SANITIZE_FLAGS)" "-DCMAKE_MODULE_LINKER_FLAGS=$(SANITIZE_FLAGS)"
+	cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	cd $(SANITIZE_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
+
 bench: build
 	$(BUILD)/bench/g729a_bench
 
@@ -48,4 +62,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(OUT)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(OUT)
