@@ -2,7 +2,47 @@
 
 #include <cmath>
 
+#include "codec/dsp/filters.h"
+
 namespace g729 {
+
+namespace {
+
+bool all_finite(const double* v, int n) {
+    for (int i = 0; i < n; ++i) {
+        if (!std::isfinite(v[i])) return false;
+    }
+    return true;
+}
+
+// Corrupted or hostile payloads (long runs of pitch gains above 1) can make
+// the excitation grow until the synthesis overflows. Infinity and NaN would
+// then sit in the recursive memories for the rest of the call and every
+// later frame would decode to nothing, so such memories start afresh. A
+// finite state, however large, is never touched.
+bool signal_memories_finite(const decoder_object& decoder) {
+    const decoder_state& core = decoder.decoder_state;
+    const postfilter_state& post = decoder.postfilter_state;
+    const pole_zero_memory& high_pass = decoder.postprocess_memory;
+    const double high_pass_values[] = {high_pass.x1, high_pass.x2, high_pass.y1, high_pass.y2};
+    const double post_values[] = {post.tilt_memory, post.agc_gain};
+    return all_finite(core.excitation_buffer, kExcitationHistory) &&
+           all_finite(core.synthesis_filter_memory.data(), kOrder) &&
+           all_finite(post.residual_history, kResidualHistory) &&
+           all_finite(post.postfilter_synthesis_memory.data(), kOrder) && all_finite(post_values, 2) &&
+           all_finite(high_pass_values, 4) && all_finite(decoder.synthesis_buffer, kSynthesisHistory);
+}
+
+void reset_signal_memories(decoder_object& decoder) {
+    decoder_state& core = decoder.decoder_state;
+    set_zero(core.excitation_buffer, kDecoderExcitationBuffer);
+    core.synthesis_filter_memory.fill(0.0);
+    postfilter_reset(decoder.postfilter_state);
+    postprocess_reset(decoder.postprocess_memory);
+    set_zero(decoder.synthesis_buffer, kSynthesisHistory);
+}
+
+} // namespace
 
 void encoder_init(encoder_object& encoder) {
     preprocess_reset(encoder.state.preprocess_memory);
@@ -57,6 +97,7 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
     postfilter_frame(decoder.postfilter_state, decoder.synthesis_buffer, filters, lags, decoded_type);
     postprocess_filter(decoder.postprocess_memory, speech, kFrame);
     for (int i = 0; i < kFrame; ++i) out[i] = to_pcm_sample(speech[i]);
+    if (!signal_memories_finite(decoder)) reset_signal_memories(decoder);
     return 0;
 }
 

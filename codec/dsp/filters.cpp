@@ -15,9 +15,17 @@ void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int 
     // the output array itself as memory (impulse responses).
     double past[kOrder];
     for (int j = 0; j < kOrder; ++j) past[j] = memory[j];
-    for (int k = 0; k < n; ++k) {
+    // The first ten outputs reach back into the memory, the rest only into
+    // y; both loops subtract in order of increasing i.
+    const int head = n < kOrder ? n : kOrder;
+    for (int k = 0; k < head; ++k) {
         double s = x[k];
         for (int i = 1; i <= kOrder; ++i) s -= a[i] * (k - i >= 0 ? y[k - i] : past[kOrder + k - i]);
+        y[k] = s;
+    }
+    for (int k = head; k < n; ++k) {
+        double s = x[k];
+        for (int i = 1; i <= kOrder; ++i) s -= a[i] * y[k - i];
         y[k] = s;
     }
     if (update != 0) {

@@ -1,0 +1,175 @@
+// decode_frame as the host glue sees it: refused lengths, determinism, a
+// stream that opens with comfort noise, and recovery from overflow.
+#include "codec/codec.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace g729 {
+namespace {
+
+std::vector<uint8_t> librivox_frames() {
+    const std::string path = std::string(G729A_TEST_DATA) + "/vectors/speech_male_librivox.g729";
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in.good()) << "cannot open " << path;
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::unique_ptr<decoder_object> new_decoder() {
+    auto decoder = std::make_unique<decoder_object>();
+    decoder_init(*decoder);
+    return decoder;
+}
+
+std::array<int16_t, kFrame> decode(decoder_object& decoder, const uint8_t* bytes, int length) {
+    std::array<int16_t, kFrame> out;
+    out.fill(0);
+    EXPECT_EQ(decode_frame(decoder, out.data(), bytes, length), 0);
+    return out;
+}
+
+// Speech frames of the reference recording with SID frames spliced in.
+std::vector<std::vector<uint8_t>> mixed_stream() {
+    const std::vector<uint8_t> speech = librivox_frames();
+    std::vector<std::vector<uint8_t>> frames;
+    const uint8_t sids[][2] = {{0xa5, 0xc3}, {0x12, 0x34}, {0xff, 0xfe}};
+    for (size_t f = 0; f < 120 && (f + 1) * kSpeechFrameBytes <= speech.size(); ++f) {
+        frames.emplace_back(speech.begin() + f * kSpeechFrameBytes, speech.begin() + (f + 1) * kSpeechFrameBytes);
+        if (f % 30 == 29) {
+            for (const auto& sid : sids) frames.emplace_back(sid, sid + 2);
+        }
+    }
+    return frames;
+}
+
+TEST(DecoderObject, RefusedLengthChangesNothing) {
+    const auto frames = mixed_stream();
+    auto reference = new_decoder();
+    auto tested = new_decoder();
+    for (size_t f = 0; f < frames.size(); ++f) {
+        if (f % 7 == 3) {
+            for (int length : {0, 1, 5, 9, 11}) {
+                std::array<int16_t, kFrame> out;
+                out.fill(1234);
+                EXPECT_EQ(decode_frame(*tested, out.data(), frames[f].data(), length), -1);
+                for (int16_t v : out) ASSERT_EQ(v, 1234) << "refused frame wrote output";
+            }
+        }
+        const int length = int(frames[f].size());
+        ASSERT_EQ(decode(*tested, frames[f].data(), length), decode(*reference, frames[f].data(), length))
+            << "frame " << f;
+    }
+}
+
+TEST(DecoderObject, TwoDecodersProduceIdenticalSamples) {
+    const auto frames = mixed_stream();
+    auto a = new_decoder();
+    auto b = new_decoder();
+    bool audible = false;
+    for (const auto& frame : frames) {
+        const auto out_a = decode(*a, frame.data(), int(frame.size()));
+        const auto out_b = decode(*b, frame.data(), int(frame.size()));
+        ASSERT_EQ(out_a, out_b);
+        for (int16_t v : out_a) audible = audible || v != 0;
+    }
+    EXPECT_TRUE(audible);
+}
+
+TEST(DecoderObject, SidAsTheFirstFrameGivesComfortNoise) {
+    auto decoder = new_decoder();
+    const uint8_t sid[2] = {0xa5, 0xea}; // energy index 21: gain 399.052
+    double energy = 0.0;
+    for (int f = 0; f < 3; ++f) {
+        const auto out = decode(*decoder, sid, kSidFrameBytes);
+        for (int16_t v : out) energy += double(v) * v;
+    }
+    EXPECT_GT(energy / (3 * kFrame), 100.0);
+}
+
+// Frames whose pitch gain exceeds 1 on a short lag make the excitation grow
+// without bound until the synthesis overflows.
+std::array<uint8_t, kSpeechFrameBytes> runaway_frame() {
+    frame_parameters p{};
+    p.frame_type = kFrameTypeSpeech;
+    // Lag 20 in both subframes; gain index 5 is pitch gain 1.35594.
+    const int words[kParameterWords] = {0, 0, 2, 0, 1234, 5, 5, 2, 4321, 10, 5};
+    for (int i = 0; i < kParameterWords; ++i) p.words[i] = words[i];
+    if (check_pitch_parity(p.words[2], 0) != 0) p.words[3] = 1;
+    std::array<uint8_t, kSpeechFrameBytes> bytes;
+    int length = 0;
+    pack_frame(p, bytes.data(), length);
+    return bytes;
+}
+
+bool finite_signal_memories(const decoder_object& d) {
+    auto finite = [](const double* v, int n) {
+        for (int i = 0; i < n; ++i) {
+            if (!std::isfinite(v[i])) return false;
+        }
+        return true;
+    };
+    const pole_zero_memory& m = d.postprocess_memory;
+    const double high_pass[] = {m.x1, m.x2, m.y1, m.y2};
+    const double post[] = {d.postfilter_state.tilt_memory, d.postfilter_state.agc_gain};
+    return finite(d.decoder_state.excitation_buffer, kExcitationHistory) &&
+           finite(d.decoder_state.synthesis_filter_memory.data(), kOrder) &&
+           finite(d.postfilter_state.residual_history, kResidualHistory) &&
+           finite(d.postfilter_state.postfilter_synthesis_memory.data(), kOrder) && finite(post, 2) &&
+           finite(high_pass, 4) && finite(d.synthesis_buffer, kSynthesisHistory);
+}
+
+TEST(DecoderObject, RecoversAfterTheSynthesisOverflows) {
+    auto decoder = new_decoder();
+    const auto runaway = runaway_frame();
+    bool saturated = false;
+    bool restarted = false;
+    double previous_peak = 0.0;
+    for (int f = 0; f < 1000; ++f) {
+        const auto out = decode(*decoder, runaway.data(), kSpeechFrameBytes);
+        for (int16_t v : out) saturated = saturated || v == 32767 || v == -32768;
+        ASSERT_TRUE(finite_signal_memories(*decoder)) << "frame " << f;
+        double peak = 0.0;
+        for (int i = 0; i < kExcitationHistory; ++i) {
+            peak = std::fmax(peak, std::fabs(decoder->decoder_state.excitation_buffer[i]));
+        }
+        if (peak < previous_peak * 1e-100) restarted = true;
+        previous_peak = peak;
+    }
+    EXPECT_TRUE(saturated);
+    EXPECT_TRUE(restarted) << "the excitation never reached overflow: the stream is not hostile enough";
+
+    // Ordinary speech afterwards is heard again.
+    const std::vector<uint8_t> speech = librivox_frames();
+    double energy = 0.0;
+    for (size_t f = 0; f < 100; ++f) {
+        const auto out = decode(*decoder, &speech[f * kSpeechFrameBytes], kSpeechFrameBytes);
+        if (f >= 50) {
+            for (int16_t v : out) energy += double(v) * v;
+        }
+    }
+    EXPECT_GT(energy, 0.0);
+}
+
+// Only a non-finite state is reset: a huge but finite one decodes on as
+// the arithmetic gives it (and saturates at the output).
+TEST(DecoderObject, LargeFiniteStatesAreNotReset) {
+    auto decoder = new_decoder();
+    const auto runaway = runaway_frame();
+    for (int f = 0; f < 200; ++f) decode(*decoder, runaway.data(), kSpeechFrameBytes);
+    double peak = 0.0;
+    for (int i = 0; i < kExcitationHistory; ++i) {
+        peak = std::fmax(peak, std::fabs(decoder->decoder_state.excitation_buffer[i]));
+    }
+    EXPECT_GT(peak, 1e40);
+}
+
+} // namespace
+} // namespace g729

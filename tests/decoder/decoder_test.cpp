@@ -1,0 +1,160 @@
+#include "codec/decoder/decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace g729 {
+namespace {
+
+TEST(DecodePitchLag, IndicesGiveTheListedDelays) {
+    struct Case {
+        int index, subframe, reference;
+        int t0, frac;
+    };
+    const Case cases[] = {
+        {0, 0, 0, 19, +1},   {1, 0, 0, 20, -1},    {2, 0, 0, 20, 0},     {196, 0, 0, 85, -1},
+        {197, 0, 0, 85, 0},  {255, 0, 0, 143, 0},  {0, 1, 20, 19, +1},   {31, 1, 140, 144, -1},
+        {2, 1, 60, 55, 0},   {17, 1, 60, 60, 0},   {31, 1, 60, 65, -1},  {2, 1, 22, 20, 0},
+        {17, 1, 143, 139, 0},
+    };
+    for (const Case& c : cases) {
+        int t0 = -1, frac = -9;
+        decode_pitch_lag(c.index, c.subframe, c.reference, t0, frac);
+        EXPECT_EQ(t0, c.t0) << "index " << c.index << " subframe " << c.subframe << " ref " << c.reference;
+        EXPECT_EQ(frac, c.frac) << "index " << c.index << " subframe " << c.subframe << " ref " << c.reference;
+    }
+}
+
+TEST(DecodeFixedCode, FourSignedPulsesOnTheirTracks) {
+    struct Case {
+        int signs, positions;
+        int pos[4];
+    };
+    const Case cases[] = {
+        {0x0, 0x0000, {0, 1, 2, 3}},
+        {0xF, 0x1FFF, {35, 36, 37, 39}},
+        {0x5, (3) | (5 << 3) | (2 << 6) | (1 << 9) | (6 << 10), {15, 26, 12, 34}},
+    };
+    for (const Case& c : cases) {
+        double code[kSubframe];
+        decode_fixed_code(c.signs, c.positions, code);
+        int nonzero = 0;
+        for (double v : code) nonzero += v != 0.0;
+        EXPECT_EQ(nonzero, 4);
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(code[c.pos[k]], ((c.signs >> k) & 1) ? 1.0 : -1.0) << "pulse " << k;
+        }
+    }
+}
+
+frame_parameters speech_frame(int p1, int parity_error, int p2, int gain1, int gain2) {
+    frame_parameters p{};
+    p.frame_type = kFrameTypeSpeech;
+    const int words[kParameterWords] = {17, 400, p1, parity_error, 2345, 9, gain1, p2, 6543, 6, gain2};
+    for (int i = 0; i < kParameterWords; ++i) p.words[i] = words[i];
+    return p;
+}
+
+frame_parameters sid_frame(int energy) {
+    frame_parameters p{};
+    p.frame_type = kFrameTypeSid;
+    p.words[0] = 1;
+    p.words[1] = 9;
+    p.words[2] = 7;
+    p.words[3] = energy;
+    return p;
+}
+
+struct DecoderFixture : ::testing::Test {
+    std::unique_ptr<decoder_state> state = std::make_unique<decoder_state>();
+    comfort_noise_state noise{};
+    double speech[kFrame];
+    lp_filter_pair filters;
+    pitch_lags lags;
+    int type = 0;
+
+    void SetUp() override {
+        decoder_reset(*state, noise);
+        comfort_noise_reset(noise);
+    }
+    void decode(const frame_parameters& p) { synthesize_frame(*state, noise, p, speech, filters, lags, type); }
+};
+
+TEST_F(DecoderFixture, ParityErrorReusesThePreviousLag) {
+    // An all-zero frame fails the parity check: subframe 0 takes the reset
+    // lag 60, subframe 1 decodes relative to it.
+    frame_parameters zero{};
+    zero.frame_type = kFrameTypeSpeech;
+    zero.words[3] = 1;
+    decode(zero);
+    EXPECT_EQ(lags[0], 60);
+    EXPECT_EQ(lags[1], 55 - 1);
+    EXPECT_EQ(type, kFrameTypeSpeech);
+
+    // A run of damaged frames follows the second pitch index.
+    state->previous_integer_lag = 143;
+    decode(speech_frame(7, 1, 31, 0, 0));
+    EXPECT_EQ(lags[0], 143);
+    EXPECT_EQ(lags[1], 144);
+    EXPECT_EQ(state->previous_integer_lag, 144);
+    decode(speech_frame(7, 1, 0, 0, 0));
+    EXPECT_EQ(lags[0], 144);
+    EXPECT_EQ(lags[1], 134 - 1);
+
+    // An intact first index is decoded and ignores the previous lag.
+    decode(speech_frame(255, 0, 17, 0, 0));
+    EXPECT_EQ(lags[0], 143);
+    EXPECT_EQ(lags[1], 139);
+}
+
+TEST_F(DecoderFixture, SharpeningFactorFollowsTheClampedPitchGain) {
+    struct Case {
+        int gain_index; // of the second subframe, which sets the factor
+        double factor;
+    };
+    // Index 5: GA row 5 + GB row 15, pitch 1.35594; index 84: GA row 0 + GB
+    // row 0, pitch 0.050476; index 0: GA row 5 + GB row 2, pitch 0.511772.
+    const Case cases[] = {{5, 0.7945}, {84, 0.2}, {0, 0.197901 + 0.313871}};
+    for (const Case& c : cases) {
+        decode(speech_frame(100, 0, 10, 0, c.gain_index));
+        EXPECT_EQ(state->pitch_sharpening_factor, c.factor) << c.gain_index;
+    }
+}
+
+TEST_F(DecoderFixture, SidFrameBetweenSpeechFramesKeepsTheGainHistory) {
+    decode(speech_frame(100, 0, 10, 33, 71));
+    decode(speech_frame(120, 0, 20, 5, 90));
+    const energy_memory history = state->energy_history;
+    const int lag = state->previous_integer_lag;
+    const lsp_vector speech_lsp = state->previous_quantized_lsp;
+
+    decode(sid_frame(20));
+    EXPECT_EQ(type, kFrameTypeSid);
+    EXPECT_EQ(state->energy_history, history);
+    EXPECT_EQ(state->pitch_sharpening_factor, 0.2);
+    EXPECT_EQ(lags[0], lag);
+    EXPECT_EQ(lags[1], lag);
+    EXPECT_NE(state->previous_quantized_lsp, speech_lsp);
+    EXPECT_EQ(state->previous_quantized_lsp, noise.sid_lsp);
+    EXPECT_NE(state->noise_seed, kInitialNoiseSeed);
+    // The synthesis memory is a plain copy of the last ten samples.
+    for (int j = 0; j < kOrder; ++j) EXPECT_EQ(state->synthesis_filter_memory[j], speech[kFrame - kOrder + j]) << j;
+
+    decode(speech_frame(100, 0, 10, 33, 71));
+    EXPECT_EQ(state->noise_seed, kInitialNoiseSeed) << "speech frames restart the noise sequence";
+    EXPECT_EQ(state->energy_history[2], history[0]);
+    EXPECT_EQ(state->energy_history[3], history[1]);
+}
+
+TEST_F(DecoderFixture, ExcitationHistoryShiftsByOneFrame) {
+    decode(speech_frame(100, 0, 10, 33, 71));
+    double first[kExcitationHistory];
+    for (int i = 0; i < kExcitationHistory; ++i) first[i] = state->excitation_buffer[i];
+    decode(speech_frame(120, 0, 20, 5, 90));
+    // The 74 oldest samples of the new history are the newest of the old.
+    for (int i = 0; i < kExcitationHistory - kFrame; ++i) EXPECT_EQ(state->excitation_buffer[i], first[i + kFrame]);
+}
+
+} // namespace
+} // namespace g729

@@ -1,0 +1,189 @@
+#include "codec/decoder/postfilter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "codec/bitstream.h"
+
+namespace g729 {
+namespace {
+
+// A residual history of 143 past samples followed by the current 40.
+struct residual {
+    double samples[kPitchMax + kSubframe] = {};
+    double* current() { return samples + kPitchMax; }
+};
+
+// Deterministic, uncorrelated-looking values.
+double noise_value(int i) { return std::sin(1.7 * i * i + 0.3 * i) * 100.0; }
+
+void fill_noise(residual& r) {
+    for (int i = 0; i < kPitchMax + kSubframe; ++i) r.samples[i] = noise_value(i);
+}
+
+// p - r must equal g (r[j - lag] - r[j]) for one g across the subframe;
+// returns that g.
+double pitch_gain_for_lag(residual& r, const double* p, int lag) {
+    double g = 0.0;
+    int seen = 0;
+    for (int j = 0; j < kSubframe; ++j) {
+        const double d = r.current()[j - lag] - r.current()[j];
+        if (std::fabs(d) < 1.0) continue;
+        const double gj = (p[j] - r.current()[j]) / d;
+        if (seen++ == 0) g = gj;
+        EXPECT_NEAR(gj, g, 1e-9) << "lag " << lag << " j " << j;
+    }
+    return g;
+}
+
+TEST(LongTermPostfilter, WeakPeriodicityLeavesTheResidualUnfiltered) {
+    residual r;
+    fill_noise(r);
+    double p[kSubframe];
+    long_term_postfilter(r.current(), 60, p);
+    for (int j = 0; j < kSubframe; ++j) EXPECT_EQ(p[j], r.current()[j]) << j;
+}
+
+TEST(LongTermPostfilter, LoudRepetitionTakesTheFixedThirds) {
+    residual r;
+    fill_noise(r);
+    for (int j = 0; j < kSubframe; ++j) r.current()[j] = 2.0 * r.current()[j - 58];
+    double p[kSubframe];
+    long_term_postfilter(r.current(), 60, p);
+    for (int j = 0; j < kSubframe; ++j) {
+        EXPECT_EQ(p[j], 0.3333333333333333 * r.current()[j - 58] + 0.6666666666666666 * r.current()[j]) << j;
+    }
+}
+
+TEST(LongTermPostfilter, WeakerRepetitionComputesAGainBelowOneThird) {
+    residual r;
+    fill_noise(r);
+    for (int j = 0; j < kSubframe; ++j) r.current()[j] = 0.9 * r.current()[j - 63] + 0.05 * noise_value(j + 999);
+    double p[kSubframe];
+    long_term_postfilter(r.current(), 60, p);
+    const double g = pitch_gain_for_lag(r, p, 63);
+    EXPECT_GT(g, 0.25);
+    EXPECT_LT(g, 1.0 / 3.0);
+}
+
+// Near the top of the lag range the search window is 137 .. 143 rather
+// than reaching past the residual history.
+TEST(LongTermPostfilter, SearchRangeStopsAt143) {
+    struct Case {
+        int lag, period;
+        bool found;
+    };
+    const Case cases[] = {
+        {141, 137, true},  // 138 .. 144 would miss it
+        {140, 137, true},  // 137 .. 143 by the ordinary rule
+        {139, 143, false}, // 136 .. 142: the ordinary rule applies below 141
+        {130, 137, false}, // 127 .. 133
+    };
+    for (const Case& c : cases) {
+        residual r;
+        fill_noise(r);
+        for (int j = 0; j < kSubframe; ++j) r.current()[j] = 0.9 * r.current()[j - c.period];
+        double p[kSubframe];
+        long_term_postfilter(r.current(), c.lag, p);
+        bool filtered = false;
+        for (int j = 0; j < kSubframe; ++j) filtered = filtered || p[j] != r.current()[j];
+        EXPECT_EQ(filtered, c.found) << "lag " << c.lag << " period " << c.period;
+        if (c.found) pitch_gain_for_lag(r, p, c.period);
+    }
+}
+
+TEST(Postfilter, SilenceStaysExactlySilentAndTheGainRecovers) {
+    postfilter_state state;
+    postfilter_reset(state);
+    pole_zero_memory high_pass;
+    postprocess_reset(high_pass);
+    lp_filter_pair filters{};
+    filters[0] = {1.0, -0.9, 0.2};
+    filters[1] = filters[0];
+    const pitch_lags lags = {60, 60};
+
+    double buffer[kSynthesisHistory + kFrame] = {};
+    postfilter_frame(state, buffer, filters, lags, kFrameTypeSpeech);
+    postprocess_filter(high_pass, buffer + kSynthesisHistory, kFrame);
+    for (double v : buffer) EXPECT_EQ(v, 0.0);
+    EXPECT_EQ(state.agc_gain, 0.0);
+
+    double previous_gain = 0.0;
+    for (int frame = 0; frame < 4; ++frame) {
+        for (int i = 0; i < kFrame; ++i) buffer[kSynthesisHistory + i] = 1000.0 * std::sin(0.2 * (frame * kFrame + i));
+        postfilter_frame(state, buffer, filters, lags, kFrameTypeSpeech);
+        EXPECT_GT(state.agc_gain, previous_gain);
+        previous_gain = state.agc_gain;
+    }
+}
+
+TEST(Postfilter, KeepsTheLastTenUnfilteredSamplesAsHistory) {
+    postfilter_state state;
+    postfilter_reset(state);
+    lp_filter_pair filters{};
+    filters[0] = {1.0, -0.9, 0.2};
+    filters[1] = filters[0];
+    double buffer[kSynthesisHistory + kFrame] = {};
+    double unfiltered[kFrame];
+    for (int i = 0; i < kFrame; ++i) unfiltered[i] = buffer[kSynthesisHistory + i] = 500.0 * std::cos(0.5 * i) + i;
+    postfilter_frame(state, buffer, filters, pitch_lags{40, 40}, kFrameTypeSpeech);
+    for (int i = 0; i < kSynthesisHistory; ++i) EXPECT_EQ(buffer[i], unfiltered[kFrame - kSynthesisHistory + i]);
+}
+
+// With a flat LP filter the short-term and tilt stages do nothing, so a SID
+// frame (no pitch stage) comes out as it went in, while a speech frame
+// with a strong repetition at its lag is changed.
+TEST(Postfilter, SidFramesSkipThePitchStage) {
+    lp_filter_pair flat{};
+    flat[0][0] = 1.0;
+    flat[1][0] = 1.0;
+    const pitch_lags lags = {50, 50};
+    double signal[4 * kFrame];
+    for (int i = 0; i < 4 * kFrame; ++i) signal[i] = noise_value(i % 50) * std::pow(1.01, i) + 3.0 * noise_value(i + 7);
+
+    for (int type : {kFrameTypeSid, kFrameTypeSpeech}) {
+        postfilter_state state;
+        postfilter_reset(state);
+        double buffer[kSynthesisHistory + kFrame] = {};
+        double largest_change = 0.0;
+        for (int frame = 0; frame < 4; ++frame) {
+            const double* in = signal + frame * kFrame;
+            for (int i = 0; i < kFrame; ++i) buffer[kSynthesisHistory + i] = in[i];
+            postfilter_frame(state, buffer, flat, lags, type);
+            for (int i = 0; i < kFrame; ++i) {
+                largest_change = std::fmax(largest_change, std::fabs(buffer[kSynthesisHistory + i] - in[i]));
+            }
+        }
+        if (type == kFrameTypeSid) {
+            EXPECT_LT(largest_change, 1e-6);
+        } else {
+            EXPECT_GT(largest_change, 1.0);
+        }
+    }
+}
+
+TEST(PostprocessFilter, ImpulseResponseAndConstantInput) {
+    pole_zero_memory memory;
+    postprocess_reset(memory);
+    double x[3] = {1.0, 0.0, 0.0};
+    postprocess_filter(memory, x, 3);
+    EXPECT_EQ(x[0], 0.93980581);
+    EXPECT_DOUBLE_EQ(x[1], 0.93980581 * 1.9330735 - 1.8795834);
+
+    // The zeros sit just off z = 1: about 1 % of a constant passes.
+    postprocess_reset(memory);
+    double constant[kFrame];
+    for (int frame = 0; frame < 100; ++frame) {
+        for (double& v : constant) v = 1000.0;
+        postprocess_filter(memory, constant, kFrame);
+    }
+    EXPECT_NEAR(constant[kFrame - 1], 10.0, 0.2);
+
+    double untouched = 5.0;
+    postprocess_filter(memory, &untouched, 0);
+    EXPECT_EQ(untouched, 5.0);
+}
+
+} // namespace
+} // namespace g729
