@@ -75,54 +75,40 @@ bool module_loaded() {
     return loaded;
 }
 
-void BM_HostPathSlinToG729(benchmark::State& state) {
+// Feeds 20 ms host frames (160 samples or 20 bytes) of in through the
+// translator from src to dst and collects what comes out.
+void run_host_path(benchmark::State& state, const char* src, const char* dst, const std::vector<uint8_t>& in,
+                   int frame_bytes, int frame_samples) {
     if (!module_loaded()) {
         state.SkipWithError("cannot load codec_g729a.so");
         return;
     }
-    const std::vector<int16_t> input = speech();
-    cvn_translator* t = corvane::find_translator("slin", "g729");
+    cvn_translator* t = corvane::find_translator(src, dst);
     corvane::translation_step step(t);
     size_t pos = 0;
     for (auto _ : state) {
         cvn_frame f{};
         f.frametype = CVN_FRAME_VOICE;
-        f.format = cvn_format_slin;
-        f.samples = 160;
-        f.datalen = 320;
-        f.data = const_cast<int16_t*>(&input[pos]);
+        f.format = corvane::format_by_name(src);
+        f.samples = frame_samples;
+        f.datalen = frame_bytes;
+        f.data = const_cast<uint8_t*>(&in[pos]);
         step.framein(&f);
         benchmark::DoNotOptimize(step.frameout());
-        pos += 160;
-        if (pos + 160 > input.size()) pos = 0;
+        pos += size_t(frame_bytes);
+        if (pos + size_t(frame_bytes) > in.size()) pos = 0;
     }
     add_channel_counters(state, state.iterations() * 2);
     state.counters["private bytes"] = double(t->desc_size);
 }
+
+void BM_HostPathSlinToG729(benchmark::State& state) {
+    run_host_path(state, "slin", "g729", read_vector("speech_male_librivox.raw"), 320, 160);
+}
 BENCHMARK(BM_HostPathSlinToG729);
 
 void BM_HostPathG729ToSlin(benchmark::State& state) {
-    if (!module_loaded()) {
-        state.SkipWithError("cannot load codec_g729a.so");
-        return;
-    }
-    const std::vector<uint8_t> input = read_vector("speech_male_librivox.g729");
-    cvn_translator* t = corvane::find_translator("g729", "slin");
-    corvane::translation_step step(t);
-    size_t pos = 0;
-    for (auto _ : state) {
-        cvn_frame f{};
-        f.frametype = CVN_FRAME_VOICE;
-        f.format = cvn_format_g729;
-        f.datalen = 20;
-        f.data = const_cast<uint8_t*>(&input[pos]);
-        step.framein(&f);
-        benchmark::DoNotOptimize(step.frameout());
-        pos += 20;
-        if (pos + 20 > input.size()) pos = 0;
-    }
-    add_channel_counters(state, state.iterations() * 2);
-    state.counters["private bytes"] = double(t->desc_size);
+    run_host_path(state, "g729", "slin", read_vector("speech_male_librivox.g729"), 20, 0);
 }
 BENCHMARK(BM_HostPathG729ToSlin);
 

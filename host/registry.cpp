@@ -142,21 +142,19 @@ bool load_module(const std::string& path, std::string& error) {
     return true;
 }
 
-static module_record* find_module(const std::string& name) {
+static module_record* find_module(const std::string& name, std::string& error) {
     for (module_record* m : registry().modules) {
         if (m->loaded && (name == m->info->name || name == std::string(m->info->name) + ".so")) return m;
     }
+    error = "module '" + name + "' is not loaded";
     return nullptr;
 }
 
 bool unload_module(const std::string& name, std::string& error) {
     host_registry& r = registry();
     std::lock_guard<std::recursive_mutex> guard(r.lock);
-    module_record* m = find_module(name);
-    if (m == nullptr) {
-        error = "module '" + name + "' is not loaded";
-        return false;
-    }
+    module_record* m = find_module(name, error);
+    if (m == nullptr) return false;
     if (m->info->unload) m->info->unload();
     m->loaded = false;
     r.modules.erase(std::find(r.modules.begin(), r.modules.end(), m));
@@ -168,11 +166,8 @@ bool unload_module(const std::string& name, std::string& error) {
 bool reload_module(const std::string& name, std::string& error) {
     host_registry& r = registry();
     std::lock_guard<std::recursive_mutex> guard(r.lock);
-    module_record* m = find_module(name);
-    if (m == nullptr) {
-        error = "module '" + name + "' is not loaded";
-        return false;
-    }
+    module_record* m = find_module(name, error);
+    if (m == nullptr) return false;
     const int result = m->info->reload ? m->info->reload() : 0;
     if (result != 0) {
         error = "module '" + name + "' failed to reload (" + std::to_string(result) + ")";
