@@ -1,13 +1,143 @@
-// TEMPORARY STUB until the decoder lands; must not reach a stop.
 #include "codec/decoder/decoder.h"
 
+#include "codec/dsp/filters.h"
+#include "codec/dsp/gain.h"
+#include "codec/dsp/interpolation.h"
+#include "codec/dsp/lsp.h"
+#include "codec/dsp/lsp_codebook.h"
+
 namespace g729 {
-void decoder_reset(decoder_state& state, comfort_noise_state&) { state = decoder_state{}; }
-void synthesize_frame(decoder_state&, comfort_noise_state&, const frame_parameters& params, double* speech,
-                      lp_filter_pair& filters, pitch_lags& lags, int& frame_type) {
-    for (int i = 0; i < kFrame; ++i) speech[i] = 0.0;
-    filters = lp_filter_pair{};
-    lags = pitch_lags{60, 60};
-    frame_type = params.frame_type;
+
+namespace {
+
+constexpr int kInitialLag = 60;
+// The sharpening factor follows the last pitch gain within these bounds.
+constexpr double kSharpeningMin = 0.2;
+constexpr double kSharpeningMax = 0.7945;
+constexpr int kPulses = 4;
+
+void synthesize_speech(decoder_state& state, const frame_parameters& params, double* speech, lp_filter_pair& filters,
+                       pitch_lags& lags) {
+    lsp_vector q;
+    decode_lsp(state.lsf_predictor_memory, params.words[0], params.words[1], q);
+    interpolate_lp_filters(state.previous_quantized_lsp, q, filters);
+    state.previous_quantized_lsp = q;
+
+    int t0 = 0;
+    int frac = 0;
+    for (int s = 0; s < kSubframes; ++s) {
+        double* excitation = state.excitation_buffer + kExcitationHistory + s * kSubframe;
+        if (s == 0) {
+            if (params.words[3] == 0) {
+                decode_pitch_lag(params.words[2], 0, 0, t0, frac);
+                state.previous_integer_lag = t0;
+            } else {
+                // A damaged first pitch index is replaced by the last lag.
+                t0 = state.previous_integer_lag;
+                frac = 0;
+            }
+        } else {
+            decode_pitch_lag(params.words[7], 1, t0, t0, frac);
+            state.previous_integer_lag = t0;
+        }
+        lags[s] = t0;
+
+        interpolate_excitation(excitation, t0, frac, kSubframe);
+
+        const int signs = params.words[s == 0 ? 5 : 9];
+        const int positions = params.words[s == 0 ? 4 : 8];
+        double code[kSubframe];
+        decode_fixed_code(signs, positions, code);
+        // Sharpening for lags shorter than the subframe uses the factor of
+        // the previous subframe; samples already sharpened feed later ones.
+        for (int i = t0; i < kSubframe; ++i) code[i] = code[i] + state.pitch_sharpening_factor * code[i - t0];
+
+        double pitch_gain = 0.0;
+        double code_gain = 0.0;
+        decode_gains(state.energy_history, params.words[s == 0 ? 6 : 10], code, kSubframe, pitch_gain, code_gain);
+        state.pitch_sharpening_factor = pitch_gain > kSharpeningMax   ? kSharpeningMax
+                                        : pitch_gain < kSharpeningMin ? kSharpeningMin
+                                                                      : pitch_gain;
+
+        for (int i = 0; i < kSubframe; ++i) excitation[i] = pitch_gain * excitation[i] + code_gain * code[i];
+        synthesis_filter(filters[s], excitation, speech + s * kSubframe, kSubframe,
+                         state.synthesis_filter_memory.data(), 1);
+    }
 }
+
+void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params, double* speech,
+                      lp_filter_pair& filters, pitch_lags& lags) {
+    double* excitation = state.excitation_buffer + kExcitationHistory;
+    comfort_noise_frame(noise, state.previous_frame_type, params, excitation, state.previous_quantized_lsp,
+                        state.lsf_predictor_memory, state.noise_seed, filters);
+    for (int s = 0; s < kSubframes; ++s) {
+        double* out = speech + s * kSubframe;
+        synthesis_filter(filters[s], excitation + s * kSubframe, out, kSubframe, state.synthesis_filter_memory.data(),
+                         0);
+        // A plain copy: unlike the filter's own update, small values are kept.
+        copy_vector(out + kSubframe - kOrder, state.synthesis_filter_memory.data(), kOrder);
+        lags[s] = state.previous_integer_lag;
+    }
+    state.pitch_sharpening_factor = kSharpeningMin;
+}
+
+} // namespace
+
+void decoder_reset(decoder_state& state, comfort_noise_state& noise) {
+    set_zero(state.excitation_buffer, kDecoderExcitationBuffer);
+    state.previous_quantized_lsp = initial_lsp_vector;
+    state.synthesis_filter_memory.fill(0.0);
+    state.pitch_sharpening_factor = kSharpeningMin;
+    state.previous_integer_lag = kInitialLag;
+    state.previous_frame_type = kFrameTypeSpeech;
+    state.noise_seed = kInitialNoiseSeed;
+    reset_lsf_memory(state.lsf_predictor_memory);
+    reset_energy_history(state.energy_history);
+    build_comfort_noise_predictors(noise.comfort_noise_predictors);
+}
+
+void decode_pitch_lag(int index, int subframe, int reference_lag, int& t0, int& frac) {
+    if (subframe == 0) {
+        if (index < 197) {
+            t0 = (index + 2) / 3 + 19;
+            frac = index - 3 * t0 + 58;
+        } else {
+            t0 = index - 112;
+            frac = 0;
+        }
+        return;
+    }
+    int lo = reference_lag - 5;
+    if (lo < kPitchMin) lo = kPitchMin;
+    if (lo + 9 > kPitchMax) lo = kPitchMax - 9;
+    t0 = lo + (index + 2) / 3 - 1;
+    frac = (index + 2) % 3 - 1;
+}
+
+void decode_fixed_code(int signs, int positions, double* code) {
+    set_zero(code, kSubframe);
+    const int pos[kPulses] = {
+        5 * (positions & 7),
+        5 * ((positions >> 3) & 7) + 1,
+        5 * ((positions >> 6) & 7) + 2,
+        5 * ((positions >> 10) & 7) + 3 + ((positions >> 9) & 1),
+    };
+    for (int k = 0; k < kPulses; ++k) code[pos[k]] = ((signs >> k) & 1) != 0 ? 1.0 : -1.0;
+}
+
+void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
+                      double* speech, lp_filter_pair& filters, pitch_lags& lags, int& frame_type) {
+    if (params.frame_type == kFrameTypeSid) {
+        frame_type = kFrameTypeSid;
+        synthesize_noise(state, noise, params, speech, filters, lags);
+    } else {
+        frame_type = kFrameTypeSpeech;
+        // Comfort noise after every speech burst starts from the same seed.
+        state.noise_seed = kInitialNoiseSeed;
+        synthesize_speech(state, params, speech, filters, lags);
+    }
+    state.previous_frame_type = frame_type;
+    copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);
+}
+
 } // namespace g729

@@ -12,6 +12,7 @@ namespace g729 {
 constexpr int kDecoderExcitationBuffer = kExcitationHistory + kFrame; // 234
 
 struct decoder_state {
+    // 154 past excitation samples followed by the current frame.
     double excitation_buffer[kDecoderExcitationBuffer];
     lsp_vector previous_quantized_lsp;
     filter_memory synthesis_filter_memory;
@@ -30,5 +31,12 @@ void decoder_reset(decoder_state& state, comfort_noise_state& noise);
 // filters, their integer pitch lags and the type of the decoded frame.
 void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
                       double* speech, lp_filter_pair& filters, pitch_lags& lags, int& frame_type);
+
+// Delay t0 + frac/3 of a pitch index: 8 bits absolute in subframe 0, 5 bits
+// relative to reference_lag (subframe 0's integer lag) in subframe 1.
+void decode_pitch_lag(int index, int subframe, int reference_lag, int& t0, int& frac);
+
+// Four signed unit pulses on their tracks, zeros elsewhere.
+void decode_fixed_code(int signs, int positions, double* code);
 
 } // namespace g729

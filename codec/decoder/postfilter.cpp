@@ -1,9 +1,170 @@
-// TEMPORARY STUB until the decoder lands; must not reach a stop.
 #include "codec/decoder/postfilter.h"
 
+#include <cmath>
+
+#include "codec/bitstream.h"
+#include "codec/dsp/filters.h"
+
 namespace g729 {
-void postfilter_reset(postfilter_state& state) { state = postfilter_state{}; }
-void postfilter_frame(postfilter_state&, double*, const lp_filter_pair&, const pitch_lags&, int) {}
-void postprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{}; }
-void postprocess_filter(pole_zero_memory&, double*, int) {}
+
+namespace {
+
+constexpr int kPastResidual = kPitchMax; // residual kept for the pitch search
+constexpr int kLagReach = 3;             // search T-3 .. T+3 around the decoded lag
+constexpr double kNumeratorGamma = 0.55;
+constexpr double kDenominatorGamma = 0.7;
+constexpr int kImpulseLength = 22;
+constexpr double kTiltFactor = 0.8;
+// The adaptive gain moves 1/10 of the way per sample; the step is 1 - 0.9 as
+// computed in doubles, not the literal 0.1.
+constexpr double kAgcKeep = 0.9;
+constexpr double kAgcStep = 0.09999999999999998;
+
+// Output high-pass filter (100 Hz), taken at unit pass-band gain.
+constexpr double kHighPassB0 = 0.93980581;
+constexpr double kHighPassB1 = -1.8795834;
+constexpr double kHighPassB2 = 0.93980581;
+constexpr double kHighPassA1 = 1.9330735;
+constexpr double kHighPassA2 = -0.93589199;
+
+} // namespace
+
+void long_term_postfilter(const double* r, int lag, double* p) {
+    int t_min = lag - kLagReach;
+    int t_max = lag + kLagReach;
+    if (t_max > kPitchMax) {
+        t_min = kPitchMax - 2 * kLagReach;
+        t_max = kPitchMax;
+    }
+    double best = -1e38;
+    int best_lag = t_min;
+    for (int k = t_min; k <= t_max; ++k) {
+        double c = 0.0;
+        for (int j = 0; j < kSubframe; ++j) c += r[j] * r[j - k];
+        if (c > best) {
+            best = c;
+            best_lag = k;
+        }
+    }
+    const double* delayed = r - best_lag;
+    double delayed_energy = 0.5;
+    double energy = 0.5;
+    for (int j = 0; j < kSubframe; ++j) delayed_energy += delayed[j] * delayed[j];
+    for (int j = 0; j < kSubframe; ++j) energy += r[j] * r[j];
+    const double correlation = best < 0.0 ? 0.0 : best;
+
+    // Prediction gain below 3 dB: no long-term filtering.
+    if (correlation * correlation < 0.5 * energy * delayed_energy) {
+        copy_vector(r, p, kSubframe);
+        return;
+    }
+    double g;
+    double g0;
+    if (correlation > delayed_energy) {
+        g = 0.3333333333333333;
+        g0 = 0.6666666666666666;
+    } else {
+        g = (0.5 * correlation) * (1.0 / (delayed_energy + 0.5 * correlation));
+        g0 = 1.0 - g;
+    }
+    for (int j = 0; j < kSubframe; ++j) p[j] = g * delayed[j] + g0 * r[j];
+}
+
+namespace {
+
+// First-order tilt compensation from the impulse response of
+// Ap3(z)/Ap4(z), in place on p.
+void tilt_compensation(postfilter_state& state, const lp_coefficients& ap3, const lp_coefficients& ap4, double* p) {
+    double h[kImpulseLength];
+    for (int i = 0; i < kLpSize; ++i) h[i] = ap3[i];
+    set_zero(h + kLpSize, kImpulseLength - kLpSize);
+    synthesis_filter(ap4, h, h, kImpulseLength, h + kLpSize, 0);
+    double r0 = 0.0;
+    double r1 = 0.0;
+    for (int i = 0; i < kImpulseLength; ++i) r0 += h[i] * h[i];
+    for (int i = 0; i < kImpulseLength - 1; ++i) r1 += h[i] * h[i + 1];
+    const double k = r1 > 0.0 ? kTiltFactor * r1 / r0 : 0.0;
+
+    // Downward, so each step still sees the unmodified previous sample.
+    const double last = p[kSubframe - 1];
+    for (int j = kSubframe - 1; j >= 1; --j) p[j] = p[j] - k * p[j - 1];
+    p[0] = p[0] - k * state.tilt_memory;
+    state.tilt_memory = last;
+}
+
+// Scales y towards the energy of the unfiltered subframe s.
+void adaptive_gain_control(postfilter_state& state, const double* s, double* y) {
+    double out_energy = 0.0;
+    for (int j = 0; j < kSubframe; ++j) out_energy += y[j] * y[j];
+    if (out_energy == 0.0) {
+        state.agc_gain = 0.0;
+        return;
+    }
+    double in_energy = 0.0;
+    for (int j = 0; j < kSubframe; ++j) in_energy += s[j] * s[j];
+    const double g1 = in_energy == 0.0 ? 0.0 : std::sqrt(in_energy / out_energy) * kAgcStep;
+    for (int j = 0; j < kSubframe; ++j) {
+        state.agc_gain = state.agc_gain * kAgcKeep + g1;
+        y[j] = y[j] * state.agc_gain;
+    }
+}
+
+} // namespace
+
+void postfilter_reset(postfilter_state& state) {
+    set_zero(state.residual_history, kResidualHistory);
+    state.postfilter_synthesis_memory.fill(0.0);
+    state.tilt_memory = 0.0;
+    state.agc_gain = 1.0;
+}
+
+void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const lp_filter_pair& filters,
+                      const pitch_lags& lags, int frame_type) {
+    double* current = synthesis_buffer + kSynthesisHistory;
+    double out[kFrame];
+    for (int s = 0; s < kSubframes; ++s) {
+        const double* unfiltered = current + s * kSubframe;
+        lp_coefficients ap3;
+        lp_coefficients ap4;
+        bandwidth_expand(filters[s], ap3, kNumeratorGamma);
+        bandwidth_expand(filters[s], ap4, kDenominatorGamma);
+
+        double* residual = state.residual_history + kPastResidual;
+        residual_filter(ap3, unfiltered, residual, kSubframe);
+
+        // Its own array: the tilt stage modifies it in place, and the
+        // residual history must keep the unfiltered residual.
+        double p[kSubframe];
+        if (frame_type == kFrameTypeSpeech) {
+            long_term_postfilter(residual, lags[s], p);
+        } else {
+            copy_vector(residual, p, kSubframe);
+        }
+        tilt_compensation(state, ap3, ap4, p);
+
+        double* y = out + s * kSubframe;
+        synthesis_filter(ap4, p, y, kSubframe, state.postfilter_synthesis_memory.data(), 1);
+        adaptive_gain_control(state, unfiltered, y);
+
+        copy_vector(state.residual_history + kSubframe, state.residual_history, kPastResidual);
+    }
+    copy_vector(current + kFrame - kSynthesisHistory, synthesis_buffer, kSynthesisHistory);
+    copy_vector(out, current, kFrame);
+}
+
+void postprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{0.0, 0.0, 0.0, 0.0}; }
+
+void postprocess_filter(pole_zero_memory& memory, double* signal, int n) {
+    for (int i = 0; i < n; ++i) {
+        const double x0 = signal[i];
+        const double y0 = kHighPassA1 * memory.y1 + kHighPassA2 * memory.y2 + kHighPassB0 * x0 +
+                          kHighPassB1 * memory.x1 + kHighPassB2 * memory.x2;
+        memory.x2 = memory.x1;
+        memory.x1 = x0;
+        memory.y2 = memory.y1;
+        memory.y1 = y0;
+        signal[i] = y0;
+    }
+}
+
 } // namespace g729

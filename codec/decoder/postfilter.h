@@ -22,6 +22,12 @@ void postfilter_reset(postfilter_state& state);
 void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const lp_filter_pair& filters,
                       const pitch_lags& lags, int frame_type);
 
+// The pitch stage of the post-filter: r is the current 40-sample residual
+// with at least 143 past samples in front; p receives the filtered residual.
+// Searches lag-3 .. lag+3 (137 .. 143 near the top of the range) and leaves r
+// unfiltered when the prediction gain is below 3 dB.
+void long_term_postfilter(const double* r, int lag, double* p);
+
 void postprocess_reset(pole_zero_memory& memory);
 void postprocess_filter(pole_zero_memory& memory, double* signal, int n);
 

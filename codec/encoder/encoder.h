@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codec/bitstream.h"
+#include "codec/dsp/gain_quantizer.h"
 #include "codec/dsp/types.h"
 
 namespace g729 {
@@ -36,5 +37,11 @@ void preprocess_reset(pole_zero_memory& memory);
 void preprocess_filter(pole_zero_memory& memory, double* samples, int n);
 // Codes speech_buffer[120..199] into params and advances every buffer.
 void analyse_frame(encoder_state& state, frame_parameters& params);
+// The first subframe's closed-loop range: the open-loop lag +- 3, shifted to
+// stay inside 20..143.
+void first_subframe_pitch_range(int t_op, int& t0_min, int& t0_max);
+// Elements 2..4 of the gain correlations from the target xn, the filtered
+// adaptive vector y1 and the filtered code vector y2 of a subframe.
+void code_vector_correlations(const double* xn, const double* y1, const double* y2, gain_correlations& correlations);
 
 } // namespace g729

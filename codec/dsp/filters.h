@@ -1,0 +1,26 @@
+// Order-10 LP filters and vector utilities shared by encoder and decoder.
+#pragma once
+
+#include "codec/dsp/types.h"
+
+namespace g729 {
+
+// y = x filtered by 1/A(z); n outputs. memory holds the 10 past outputs,
+// oldest first; it is copied before filtering, so it may overlap x or y, and
+// x and y may be the same array. When update != 0 the memory receives the
+// last 10 outputs, with magnitudes below 2e-5 stored as 0.
+void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int n, double* memory, int update);
+
+// y = x filtered by A(z). x must have 10 samples of history in front of it;
+// x and y must be distinct.
+void residual_filter(const lp_coefficients& a, const double* x, double* y, int n);
+
+// ap[i] = a[i] * gamma^i, the powers built by repeated multiplication.
+void bandwidth_expand(const double* a, int m, double* ap, double gamma);
+void bandwidth_expand(const lp_coefficients& a, lp_coefficients& ap, double gamma);
+
+void set_zero(double* v, int n);
+// Copies upward from index 0, so dst may overlap src when it lies before it.
+void copy_vector(const double* src, double* dst, int n);
+
+} // namespace g729

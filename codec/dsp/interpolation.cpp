@@ -1,0 +1,39 @@
+#include "codec/dsp/interpolation.h"
+
+#include "codec/dsp/types.h"
+
+namespace g729 {
+
+const std::array<double, kInterpolationFilterTaps> interpolation_filter_b30 = {
+    0.898517,  0.769271,  0.448635,  0.095915,  -0.134333, -0.178528, -0.084919, 0.036952,
+    0.095533,  0.068936,  0,         -0.050404, -0.050835, -0.014169, 0.023083,  0.033543,
+    0.016774,  -0.007466, -0.019340, -0.013755, 0,         0.009400,  0.009029,  0.002381,
+    -0.003658, -0.005027, -0.002405, 0.001050,  0.002780,  0.002145,  0,
+};
+
+void interpolate_excitation(double* p, int t0, int frac, int n) {
+    // A fraction of +1/3 is taken as the -1/3 branch one sample further back.
+    int f = -frac;
+    int base = -t0;
+    if (f < 0) {
+        f += 3;
+        base -= 1;
+    }
+    double left_taps[kInterpolationTaps];
+    double right_taps[kInterpolationTaps];
+    for (int i = 0; i < kInterpolationTaps; ++i) {
+        left_taps[i] = interpolation_filter_b30[f + 3 * i];
+        right_taps[i] = interpolation_filter_b30[3 - f + 3 * i];
+    }
+    // In place, in increasing j: for lags below n the later outputs read the
+    // earlier outputs of this same call.
+    for (int j = 0; j < n; ++j) {
+        const double* left = p + base + j;
+        const double* right = left + 1;
+        double s = 0.0;
+        for (int i = 0; i < kInterpolationTaps; ++i) s += right[i] * right_taps[i] + left[-i] * left_taps[i];
+        p[j] = s;
+    }
+}
+
+} // namespace g729

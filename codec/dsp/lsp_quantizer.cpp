@@ -1,0 +1,123 @@
+#include "codec/dsp/lsp_quantizer.h"
+
+#include "codec/dsp/lsp.h"
+#include "codec/dsp/lsp_codebook.h"
+#include "codec/dsp/tables.h"
+
+namespace g729 {
+namespace {
+
+// 0.04*pi and 0.92*pi with pi taken as 3.141592654: the virtual neighbours
+// of the first and last LSF in the weighting.
+constexpr double kLowEdge = 0.12566370616;
+constexpr double kHighEdge = 2.89026524168;
+
+// Close LSFs mark a formant peak; errors there are weighted up.
+void lsf_weights(const lsf_vector& w, lsf_vector& weight) {
+    for (int i = 0; i < kOrder; ++i) {
+        double d;
+        if (i == 0) {
+            d = (w[1] - kLowEdge) - 1.0;
+        } else if (i == kOrder - 1) {
+            d = (kHighEdge - w[kOrder - 2]) - 1.0;
+        } else {
+            d = (w[i + 1] - w[i - 1]) - 1.0;
+        }
+        weight[i] = d > 0.0 ? 1.0 : 10.0 * (d * d) + 1.0;
+    }
+    weight[4] *= 1.2;
+    weight[5] *= 1.2;
+}
+
+// Index of the row whose components [from, to) are nearest to target, with
+// the weights; ties keep the lower row.
+int nearest_second_stage(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight, int from,
+                         int to) {
+    double best = 1e38;
+    int index = 0;
+    for (int r = 0; r < kLsfCodebookL2L3Size; ++r) {
+        double distance = 0.0;
+        for (int i = from; i < to; ++i) {
+            const double e = (target[i] - first_stage[i]) - lsf_codebook_l2l3[r][i];
+            distance += weight[i] * (e * e);
+        }
+        if (distance < best) {
+            best = distance;
+            index = r;
+        }
+    }
+    return index;
+}
+
+struct mode_choice {
+    int l1, l2, l3;
+    double distortion;
+};
+
+mode_choice search_mode(const lsf_memory& memory, const lsf_vector& w, const lsf_vector& weight, int mode) {
+    const lsf_predictor_set& predictor = ma_predictor[mode];
+    lsf_vector target;
+    for (int i = 0; i < kOrder; ++i) {
+        const double predicted = (((w[i] - predictor[0][i] * memory[0][i]) - predictor[1][i] * memory[1][i]) -
+                                  predictor[2][i] * memory[2][i]) -
+                                 predictor[3][i] * memory[3][i];
+        target[i] = predicted * ma_predictor_sum_inverse[mode][i];
+    }
+
+    // The first stage keeps a single candidate, chosen without weights.
+    mode_choice choice{0, 0, 0, 0.0};
+    double best = 1e38;
+    for (int r = 0; r < kLsfCodebookL1Size; ++r) {
+        double distance = 0.0;
+        for (int i = 0; i < kOrder; ++i) {
+            const double e = target[i] - lsf_codebook_l1[r][i];
+            distance += e * e;
+        }
+        if (distance < best) {
+            best = distance;
+            choice.l1 = r;
+        }
+    }
+    const lsf_vector& first_stage = lsf_codebook_l1[choice.l1];
+
+    choice.l2 = nearest_second_stage(target, first_stage, weight, 0, kLsfLowerSplit);
+    choice.l3 = nearest_second_stage(target, first_stage, weight, kLsfLowerSplit, kOrder);
+
+    lsf_vector residual;
+    for (int i = 0; i < kLsfLowerSplit; ++i) residual[i] = first_stage[i] + lsf_codebook_l2l3[choice.l2][i];
+    rearrange_lsf(residual, 0.0012, lsf_pairs::lower);
+    for (int i = kLsfLowerSplit; i < kOrder; ++i) residual[i] = first_stage[i] + lsf_codebook_l2l3[choice.l3][i];
+    rearrange_lsf(residual, 0.0012, lsf_pairs::upper);
+    rearrange_lsf(residual, 0.0006, lsf_pairs::all);
+
+    double distortion = 0.0;
+    for (int i = 0; i < kOrder; ++i) {
+        const double e = (residual[i] - target[i]) * ma_predictor_sum[mode][i];
+        distortion += weight[i] * (e * e);
+    }
+    choice.distortion = distortion;
+    return choice;
+}
+
+} // namespace
+
+void quantize_lsp(lsf_memory& memory, const lsp_vector& lsp, lsp_vector& quantized, int& first, int& second) {
+    lsf_vector w;
+    lsp_to_lsf(lsp, w);
+    lsf_vector weight;
+    lsf_weights(w, weight);
+
+    const mode_choice mode0 = search_mode(memory, w, weight, 0);
+    const mode_choice mode1 = search_mode(memory, w, weight, 1);
+    const int mode = mode1.distortion < mode0.distortion ? 1 : 0;
+    const mode_choice& chosen = mode == 1 ? mode1 : mode0;
+
+    first = mode * 128 + chosen.l1;
+    second = chosen.l2 * 32 + chosen.l3;
+
+    lsf_vector reconstructed;
+    reconstruct_lsf(memory, chosen.l1, chosen.l2, chosen.l3, mode, reconstructed);
+    lsf_to_lsp(reconstructed, quantized);
+}
+
+} // namespace g729

@@ -1,0 +1,207 @@
+#include "codec/encoder/pitch.h"
+
+#include <cmath>
+
+#include "codec/dsp/interpolation.h"
+
+namespace g729 {
+namespace {
+
+// The open-loop search looks at every second sample only.
+double decimated_correlation(const double* w, int n, int t) {
+    double sum = 0.0;
+    for (int k = 0; k < n; k += 2) sum += w[k] * w[k - t];
+    return sum;
+}
+
+// Best lag of [first, last] in steps of step; ties keep the smaller lag.
+int best_open_loop_lag(const double* w, int n, int first, int last, int step, double& best) {
+    best = -1e38;
+    int lag = first;
+    for (int t = first; t <= last; t += step) {
+        const double r = decimated_correlation(w, n, t);
+        if (r > best) {
+            best = r;
+            lag = t;
+        }
+    }
+    return lag;
+}
+
+double normalised(const double* w, int n, int t, double max) {
+    double energy = 0.01;
+    for (int k = 0; k < n; k += 2) energy += w[k - t] * w[k - t];
+    return max * (1.0 / std::sqrt(energy));
+}
+
+double correlation_with(const double* d, const double* p) {
+    double sum = 0.1;
+    for (int j = 0; j < kSubframe; ++j) sum += d[j] * p[j];
+    return sum;
+}
+
+} // namespace
+
+int open_loop_pitch_search(const double* w, int n) {
+    double max1, max2, max3;
+    const int t1 = best_open_loop_lag(w, n, 20, 39, 1, max1);
+    const int t2 = best_open_loop_lag(w, n, 40, 79, 1, max2);
+    const int t3_even = best_open_loop_lag(w, n, 80, 142, 2, max3);
+
+    // Refine the even-grid lag by one sample either side; each neighbour only
+    // wins when strictly better than what is held at that point.
+    int t3 = t3_even;
+    const double above = decimated_correlation(w, n, t3_even + 1);
+    if (above > max3) {
+        max3 = above;
+        t3 = t3_even + 1;
+    }
+    const double below = decimated_correlation(w, n, t3_even - 1);
+    if (below > max3) {
+        max3 = below;
+        t3 = t3_even - 1;
+    }
+
+    max1 = normalised(w, n, t1, max1);
+    max2 = normalised(w, n, t2, max2);
+    max3 = normalised(w, n, t3, max3);
+
+    // Favour the shorter lag when a longer one is a multiple of it, so that
+    // pitch doubling and tripling are avoided. The order matters: max1 is
+    // raised with the already raised max2.
+    if (std::abs(2 * t2 - t3) <= 4) max2 = max2 + 0.25 * max3;
+    if (std::abs(3 * t2 - t3) <= 6) max2 = max2 + 0.25 * max3;
+    if (std::abs(2 * t1 - t2) <= 4) max1 = max1 + 0.2 * max2;
+    if (std::abs(3 * t1 - t2) <= 6) max1 = max1 + 0.2 * max2;
+
+    int lag = t1;
+    double best = max1;
+    if (max2 > max1) {
+        lag = t2;
+        best = max2;
+    }
+    if (max3 > best) lag = t3;
+    return lag;
+}
+
+void backward_correlation(const double* h, const double* x, double* d) {
+    for (int k = 0; k < kSubframe; ++k) {
+        double sum = 0.0;
+        for (int i = 0; i < kSubframe - k; ++i) sum += h[i] * x[i + k];
+        d[k] = sum;
+    }
+}
+
+int closed_loop_pitch_search(double* p, const double* xn, const double* h, int n, int t0_min, int t0_max,
+                             int subframe_offset, int& frac) {
+    double d[kSubframe];
+    backward_correlation(h, xn, d);
+
+    // For lags below 40 the later products read the current subframe's LP
+    // residual, which is what the buffer holds there during the search.
+    double max = -1e38;
+    int t0 = t0_min;
+    for (int t = t0_min; t <= t0_max; ++t) {
+        const double r = correlation_with(d, p - t);
+        if (r > max) {
+            max = r;
+            t0 = t;
+        }
+    }
+
+    interpolate_excitation(p, t0, 0, n);
+    double best = correlation_with(d, p);
+    frac = 0;
+    if (subframe_offset == 0 && t0 > 84) return t0;
+
+    // Each interpolation overwrites p, so the better vector so far is kept
+    // aside and restored if +1/3 does not win.
+    double kept[kSubframe];
+    for (int j = 0; j < kSubframe; ++j) kept[j] = p[j];
+    interpolate_excitation(p, t0, -1, n);
+    double r = correlation_with(d, p);
+    if (r > best) {
+        best = r;
+        frac = -1;
+        for (int j = 0; j < kSubframe; ++j) kept[j] = p[j];
+    }
+    interpolate_excitation(p, t0, 1, n);
+    r = correlation_with(d, p);
+    if (r > best) {
+        frac = 1;
+    } else {
+        for (int j = 0; j < kSubframe; ++j) p[j] = kept[j];
+    }
+    return t0;
+}
+
+int encode_pitch_lag(int t0, int frac, int& t0_min, int& t0_max, int lag_min, int lag_max, int subframe_offset) {
+    if (subframe_offset != 0) return 3 * (t0 - t0_min) + 2 + frac;
+
+    const int index = t0 <= 85 ? 3 * t0 - 58 + frac : t0 + 112;
+    t0_min = t0 - 5;
+    if (t0_min < lag_min) t0_min = lag_min;
+    t0_max = t0_min + 9;
+    if (t0_max > lag_max) {
+        t0_max = lag_max;
+        t0_min = lag_max - 9;
+    }
+    return index;
+}
+
+int pitch_parity(int index) {
+    int sum = 1;
+    for (int bit = 2; bit <= 7; ++bit) sum += (index >> bit) & 1;
+    return sum & 1;
+}
+
+double pitch_gain(const double* xn, const double* y1, gain_correlations& correlations, int n) {
+    double yy = 0.01;
+    double xy = 0.0;
+    for (int i = 0; i < n; ++i) {
+        yy += y1[i] * y1[i];
+        xy += xn[i] * y1[i];
+    }
+    correlations[0] = yy;
+    correlations[1] = -2.0 * xy + 0.01;
+    const double g = xy / yy;
+    if (g < 0.0) return 0.0;
+    return g < 1.2 ? g : 1.2;
+}
+
+int taming_test(const taming_error_record& taming_errors, int t0, int frac) {
+    const int t1 = frac > 0 ? t0 + 1 : t0;
+    const int zone2 = int((t1 + 8) * 0.025);
+    const int zone1 = int((t1 - 50 > 0 ? t1 - 50 : 0) * 0.025);
+    if (zone1 > zone2) return 0;
+    double worst = -1.0;
+    for (int i = zone2; i >= zone1; --i) {
+        if (taming_errors[i] > worst) worst = taming_errors[i];
+    }
+    return worst > 60000.0 ? 1 : 0;
+}
+
+void taming_update(taming_error_record& taming_errors, int t0, double gain) {
+    double worst = -1.0;
+    if (t0 < 40) {
+        // The lag is shorter than a subframe: the excitation feeds itself
+        // twice within the zone.
+        const double a = 1.0 + gain * taming_errors[0];
+        const double b = 1.0 + gain * a;
+        if (a > worst) worst = a;
+        if (b > worst) worst = b;
+    } else {
+        const int zone1 = int((t0 - 40) * 0.025);
+        const int zone2 = int((t0 - 1) * 0.025);
+        for (int i = zone1; i <= zone2; ++i) {
+            const double e = 1.0 + gain * taming_errors[i];
+            if (e > worst) worst = e;
+        }
+    }
+    taming_errors[3] = taming_errors[2];
+    taming_errors[2] = taming_errors[1];
+    taming_errors[1] = taming_errors[0];
+    taming_errors[0] = worst;
+}
+
+} // namespace g729

@@ -1,0 +1,43 @@
+// Long-term (pitch) analysis of the encoder: open-loop and closed-loop lag
+// search, lag coding with its parity bit, the pitch gain and the taming of
+// the pitch gain against excitation build-up.
+#pragma once
+
+#include <array>
+
+#include "codec/dsp/gain_quantizer.h"
+#include "codec/dsp/types.h"
+
+namespace g729 {
+
+// One accumulated excitation gain per 40-sample lag zone.
+using taming_error_record = std::array<double, 4>;
+
+// Rough lag 20..143 of the frame; w points at the frame's first weighted
+// sample and has 143 past samples in front of it.
+int open_loop_pitch_search(const double* w, int n);
+
+// d[k] = sum over i = 0..39-k of h[i]*x[i+k].
+void backward_correlation(const double* h, const double* x, double* d);
+
+// Integer lag in t0_min..t0_max with its third-sample fraction; p (the
+// subframe inside the excitation buffer, 153 past samples in front) is
+// overwritten with the adaptive-codebook vector of the result.
+int closed_loop_pitch_search(double* p, const double* xn, const double* h, int n, int t0_min, int t0_max,
+                             int subframe_offset, int& frac);
+
+// Transmitted lag index (8 bits first subframe, 5 bits second). The first
+// subframe also narrows t0_min/t0_max to the second subframe's range.
+int encode_pitch_lag(int t0, int frac, int& t0_min, int& t0_max, int lag_min, int lag_max, int subframe_offset);
+
+// Odd parity over the six top bits of the first lag index.
+int pitch_parity(int index);
+
+// Unquantized adaptive-codebook gain in [0, 1.2]; fills correlations 0 and 1.
+double pitch_gain(const double* xn, const double* y1, gain_correlations& correlations, int n);
+
+// 1 when the pitch gain of a subframe with this lag must be limited.
+int taming_test(const taming_error_record& taming_errors, int t0, int frac);
+void taming_update(taming_error_record& taming_errors, int t0, double gain);
+
+} // namespace g729

@@ -1,0 +1,124 @@
+#include "codec/dsp/filters.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace g729 {
+namespace {
+
+// A stable, clearly non-trivial filter.
+const lp_coefficients kFilter = {1.0, -1.2, 0.9, -0.35, 0.1, 0.05, -0.08, 0.04, -0.02, 0.01, -0.005};
+
+void fill_signal(double* x, int n) {
+    for (int i = 0; i < n; ++i) x[i] = 1000.0 * std::sin(0.3 * i) + 37.0 * (i % 7);
+}
+
+TEST(SynthesisFilter, InPlaceFilteringEqualsFilteringIntoAnotherArray) {
+    double x[kSubframe];
+    double y[kSubframe];
+    fill_signal(x, kSubframe);
+    filter_memory m1 = {1, -2, 3, -4, 5, -6, 7, -8, 9, -10};
+    filter_memory m2 = m1;
+    synthesis_filter(kFilter, x, y, kSubframe, m1.data(), 1);
+    synthesis_filter(kFilter, x, x, kSubframe, m2.data(), 1);
+    for (int i = 0; i < kSubframe; ++i) EXPECT_EQ(x[i], y[i]) << i;
+    EXPECT_EQ(m1, m2);
+}
+
+// The post-filter's tilt stage passes part of the output array as memory.
+TEST(SynthesisFilter, ImpulseResponseWithTheArrayItselfAsMemory) {
+    double h[kSubframe] = {1.0};
+    synthesis_filter(kFilter, h, h, kSubframe, h + 1, 0);
+
+    double want[kSubframe];
+    for (int k = 0; k < kSubframe; ++k) {
+        double s = k == 0 ? 1.0 : 0.0;
+        for (int i = 1; i <= kOrder && i <= k; ++i) s -= kFilter[i] * want[k - i];
+        want[k] = s;
+    }
+    for (int k = 0; k < kSubframe; ++k) EXPECT_EQ(h[k], want[k]) << k;
+}
+
+TEST(SynthesisFilter, UpdatedMemoryFlushesOnlyValuesBelow2e5) {
+    // With a flat filter the output is the input itself.
+    const lp_coefficients flat = {1.0};
+    const double x[kOrder] = {1.9e-5, -1.9e-5, 2e-5, -2e-5, 0.5, 1.99999e-5, 3e-5, -1e-9, 7.0, -1.9e-5};
+    double y[kOrder];
+    filter_memory memory{};
+    synthesis_filter(flat, x, y, kOrder, memory.data(), 1);
+    const filter_memory want = {0.0, 0.0, 2e-5, -2e-5, 0.5, 0.0, 3e-5, 0.0, 7.0, 0.0};
+    EXPECT_EQ(memory, want);
+    for (int i = 0; i < kOrder; ++i) EXPECT_EQ(y[i], x[i]) << "outputs are never flushed";
+}
+
+TEST(SynthesisFilter, ShortBlockShiftsTheMemory) {
+    const lp_coefficients flat = {1.0};
+    filter_memory memory = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const double x[3] = {11, 12, 13};
+    double y[3];
+    synthesis_filter(flat, x, y, 3, memory.data(), 1);
+    const filter_memory want = {4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
+    EXPECT_EQ(memory, want);
+
+    filter_memory untouched = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const filter_memory before = untouched;
+    synthesis_filter(kFilter, x, y, 3, untouched.data(), 0);
+    EXPECT_EQ(untouched, before);
+}
+
+TEST(ResidualFilter, InvertsTheSynthesisFilter) {
+    double buffer[kOrder + kSubframe] = {};
+    double* speech = buffer + kOrder;
+    double excitation[kSubframe];
+    fill_signal(excitation, kSubframe);
+    filter_memory memory{};
+    synthesis_filter(kFilter, excitation, speech, kSubframe, memory.data(), 0);
+    double residual[kSubframe];
+    residual_filter(kFilter, speech, residual, kSubframe);
+    for (int i = 0; i < kSubframe; ++i) EXPECT_NEAR(residual[i], excitation[i], 1e-9) << i;
+}
+
+TEST(ResidualFilter, ReadsTheTenSamplesInFrontOfItsInput) {
+    double buffer[kOrder + 1] = {};
+    buffer[0] = 1.0; // ten samples before the input
+    double y;
+    residual_filter(kFilter, buffer + kOrder, &y, 1);
+    EXPECT_EQ(y, kFilter[10]);
+}
+
+TEST(BandwidthExpand, ScalesCoefficientIByGammaToTheI) {
+    const lp_coefficients a = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 2.0};
+    lp_coefficients ap;
+    bandwidth_expand(a, ap, 0.75);
+    EXPECT_EQ(ap[0], 1.0);
+    EXPECT_EQ(ap[1], 0.75);
+    double f = 0.75;
+    for (int i = 1; i < kOrder; ++i) {
+        EXPECT_EQ(ap[i], f) << i;
+        f *= 0.75;
+    }
+    EXPECT_EQ(ap[10], 2.0 * f);
+    EXPECT_NEAR(ap[10], 2.0 * std::pow(0.75, 10), 1e-15);
+}
+
+TEST(VectorUtilities, NonPositiveLengthsTouchNothing) {
+    double v[3] = {1, 2, 3};
+    const double w[3] = {7, 8, 9};
+    for (int n : {0, -1}) {
+        set_zero(v, n);
+        copy_vector(w, v, n);
+        EXPECT_EQ(v[0], 1);
+        EXPECT_EQ(v[2], 3);
+    }
+}
+
+TEST(VectorUtilities, CopyShiftsAnOverlappingBufferLeft) {
+    double v[6] = {0, 1, 2, 3, 4, 5};
+    copy_vector(v + 2, v, 4);
+    const double want[6] = {2, 3, 4, 5, 4, 5};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(v[i], want[i]) << i;
+}
+
+} // namespace
+} // namespace g729
