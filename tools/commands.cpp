@@ -245,11 +245,12 @@ int run_info(const operand& in, const command_options& options) {
     std::printf("untransmitted frames: %zu\n", counts.untransmitted);
     std::printf("bad frames:           %zu\n", counts.bad);
     std::printf("pitch parity errors:  %zu\n", counts.parity_errors);
-    std::printf("duration:             %.2f s\n", double(counts.decoded()) * kFrame / kCodecRate);
+    const double duration = double(counts.decoded()) * kFrame / kCodecRate;
+    std::printf("duration:             %.2f s\n", duration);
     std::printf("malformed:            %s\n", stream.fault ? describe(*stream.fault, format).c_str() : "no");
     std::fflush(stdout);
     if (stream.fault) throw tool_error(input_name(in), describe(*stream.fault, format));
-    report.summary(counts.decoded());
+    report.summary(counts.frames, duration);
     return 0;
 }
 

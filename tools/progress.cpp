@@ -56,11 +56,12 @@ void reporter::clear_bar() {
     bar_shown_ = false;
 }
 
-void reporter::summary(std::size_t frames) {
+void reporter::summary(std::size_t frames) { summary(frames, frames * kSecondsPerFrame); }
+
+void reporter::summary(std::size_t frames, double audio) {
     clear_bar();
     if (quiet_) return;
     const double elapsed = seconds_since(start_);
-    const double audio = frames * kSecondsPerFrame;
     // A job done within the clock's resolution still gets a finite ratio.
     const double ratio = audio / (elapsed > 1e-6 ? elapsed : 1e-6);
     std::fprintf(stderr, "g729a: %s: %zu frames, %.2f s of audio in %.2f s (%.0fx real time)\n", command_.c_str(), frames,

@@ -16,8 +16,10 @@ public:
     void notice(const std::string& file, const std::string& text);
     // fraction in [0, 1], or negative when the total is unknown.
     void progress(double fraction, std::size_t frames);
-    // "encode: 530 frames, 5.30 s of audio in 0.08 s (66x real time)"
+    // "encode: 530 frames, 5.30 s of audio in 0.08 s (66x real time)"; the
+    // audio is 10 ms per frame unless given (untransmitted frames have none).
     void summary(std::size_t frames);
+    void summary(std::size_t frames, double audio_seconds);
 
 private:
     using clock = std::chrono::steady_clock;
