@@ -83,6 +83,14 @@ TEST_F(G729aTool, EncodeOfEveryInputFormatGivesTheFramesEncodeFrameGives) {
     }
 }
 
+TEST_F(G729aTool, EncodeAndDecodeReproduceTheReferenceVectors) {
+    const std::string vectors = G729A_TEST_DATA "/vectors/";
+    ASSERT_EQ(run({"encode", vectors + "speech_female_espeak.raw", path("out.g729")}).status, 0);
+    EXPECT_EQ(read_file(path("out.g729")), read_file(vectors + "speech_female_espeak.g729"));
+    ASSERT_EQ(run({"decode", vectors + "speech_female_espeak.g729", path("out.raw")}).status, 0);
+    EXPECT_EQ(read_file(path("out.raw")), read_file(vectors + "speech_female_espeak.g729.raw"));
+}
+
 TEST_F(G729aTool, EncodeResamplesAndMixesOtherInputsWithANotice) {
     struct Case {
         const char* name;
