@@ -1,0 +1,103 @@
+#include "tools/audio_io.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "tools/tool_error.h"
+#include "tool_test_support.h"
+
+namespace g729::tool {
+namespace {
+
+using testing::ToolTest;
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::vector<int16_t> read_all(audio_source& source) {
+    std::vector<int16_t> out;
+    int16_t block[333]; // deliberately not a multiple of anything
+    std::size_t n;
+    while ((n = source.read(block, 333)) > 0) out.insert(out.end(), block, block + n);
+    return out;
+}
+
+// Largest deviation from amplitude·sin(2π f n / 8000) away from the edges,
+// where the resampler's filter sees the start and end of the signal.
+double deviation_from_tone(const std::vector<int16_t>& x, double amplitude, double frequency) {
+    double worst = 0.0;
+    for (std::size_t n = 200; n + 200 < x.size(); ++n)
+        worst = std::max(worst, std::fabs(x[n] - amplitude * std::sin(2.0 * kPi * frequency * double(n) / 8000.0)));
+    return worst;
+}
+
+using AudioSource = ToolTest;
+
+TEST_F(AudioSource, StereoAt48kHzIsMixedToMonoAndResampledWithoutDelay) {
+    // Left 0.5, right 0.1: the mix is a tone of 0.3 of full scale.
+    std::vector<double> stereo;
+    for (int i = 0; i < 48000; ++i) {
+        const double s = std::sin(2.0 * kPi * 440.0 * i / 48000.0);
+        stereo.push_back(0.5 * s);
+        stereo.push_back(0.1 * s);
+    }
+    testing::write_audio(path("tone.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, stereo);
+    audio_source source(operand{path("tone.wav")}, file_format::wav);
+    EXPECT_EQ(source.conversion(), "48000 Hz, 2 channels: mixed to mono, resampled to 8000 Hz");
+    const std::vector<int16_t> x = read_all(source);
+    EXPECT_NEAR(double(x.size()), 8000.0, 1.0);
+    EXPECT_LT(deviation_from_tone(x, 0.3 * 32768.0, 440.0), 10.0);
+    EXPECT_NEAR(source.fraction_done(), 1.0, 1e-9);
+}
+
+TEST_F(AudioSource, FloatSamplesAt16kHzAreResampled) {
+    std::vector<double> mono;
+    for (int i = 0; i < 16000; ++i) mono.push_back(0.25 * std::sin(2.0 * kPi * 1000.0 * i / 16000.0));
+    testing::write_audio(path("tone.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 16000, 1, mono);
+    audio_source source(operand{path("tone.wav")}, file_format::wav);
+    EXPECT_EQ(source.conversion(), "16000 Hz, 1 channel: resampled to 8000 Hz");
+    const std::vector<int16_t> x = read_all(source);
+    EXPECT_NEAR(double(x.size()), 8000.0, 1.0);
+    EXPECT_LT(deviation_from_tone(x, 0.25 * 32768.0, 1000.0), 10.0);
+}
+
+TEST_F(AudioSource, SixteenAndTwentyFourBitFilesAt8kHzPassThroughExactly) {
+    std::vector<int16_t> samples;
+    for (int i = 0; i < 1000; ++i) samples.push_back(int16_t((i * 7919) % 65536 - 32768));
+    samples[0] = -32768;
+    samples[1] = 32767;
+    const struct {
+        const char* name;
+        int format;
+    } files[] = {{"a.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16}, {"a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
+                 {"a.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16}};
+    for (const auto& f : files) {
+        testing::write_pcm(path(f.name), f.format, 8000, samples);
+        audio_source source(operand{path(f.name)}, format_from_extension(f.name));
+        EXPECT_TRUE(source.conversion().empty()) << f.name;
+        EXPECT_EQ(read_all(source), samples) << f.name;
+    }
+}
+
+TEST_F(AudioSource, FloatSamplesBeyondFullScaleAreSaturatedAndCounted) {
+    testing::write_audio(path("loud.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, {1.5, -1.5, 0.25, -1.0});
+    audio_source source(operand{path("loud.wav")}, file_format::wav);
+    EXPECT_EQ(read_all(source), (std::vector<int16_t>{32767, -32768, 8192, -32768}));
+    EXPECT_EQ(source.clipped(), 2u);
+}
+
+TEST(FileFormat, ExtensionsDecideTheFormatCaseInsensitively) {
+    EXPECT_EQ(format_from_extension("a.raw"), file_format::raw);
+    EXPECT_EQ(format_from_extension("dir.x/a.SLN"), file_format::raw);
+    EXPECT_EQ(format_from_extension("a.g729"), file_format::g729);
+    EXPECT_EQ(format_from_extension("a.Bit"), file_format::bit);
+    EXPECT_EQ(format_from_extension("a.WAV"), file_format::wav);
+    EXPECT_EQ(format_from_extension("a.flac"), file_format::sndfile);
+    EXPECT_EQ(format_from_extension("a.aif"), file_format::sndfile);
+    EXPECT_EQ(format_from_extension("a.mp4"), file_format::unknown);
+    EXPECT_EQ(format_from_extension("dir.wav/noext"), file_format::unknown);
+}
+
+} // namespace
+} // namespace g729::tool

@@ -1,0 +1,76 @@
+#include "tools/comparison.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace g729::tool {
+namespace {
+
+std::vector<int16_t> tone(std::size_t n, double amplitude) {
+    std::vector<int16_t> x(n);
+    for (std::size_t i = 0; i < n; ++i) x[i] = int16_t(std::lround(amplitude * std::sin(0.3 * double(i))));
+    return x;
+}
+
+// Feeds input and output in 80-sample blocks, as roundtrip does, with the
+// output lagging by `lag` samples.
+comparison_result compare(const std::vector<int16_t>& x, const std::vector<int16_t>& y_undelayed, int lag) {
+    std::vector<int16_t> y(std::size_t(lag), int16_t(0));
+    y.insert(y.end(), y_undelayed.begin(), y_undelayed.end());
+    y.resize(x.size());
+    aligned_comparison c;
+    for (std::size_t i = 0; i < x.size(); i += 80) {
+        c.add_input(x.data() + i, 80);
+        c.add_output(y.data() + i, 80);
+    }
+    return c.result();
+}
+
+TEST(AlignedComparison, OutputLateByTheLookAheadMatchesExactly) {
+    const std::vector<int16_t> x = tone(8000, 8000.0);
+    const comparison_result r = compare(x, x, kCodecDelay);
+    EXPECT_EQ(r.samples, 8000u - kCodecDelay);
+    EXPECT_TRUE(std::isinf(r.snr_db));
+    EXPECT_DOUBLE_EQ(r.segmental_snr_db, kSegmentSnrCeilingDb);
+    EXPECT_NEAR(r.level_difference_db, 0.0, 1e-12);
+
+    // One sample off and the tone no longer lines up.
+    EXPECT_LT(compare(x, x, kCodecDelay + 1).snr_db, 20.0);
+}
+
+TEST(AlignedComparison, HalfAmplitudeOutputGivesSixDbOfSnrAndSixDbLessLevel) {
+    const std::vector<int16_t> x = tone(8000, 8000.0);
+    std::vector<int16_t> half(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) half[i] = int16_t(x[i] / 2);
+    const comparison_result r = compare(x, half, kCodecDelay);
+    EXPECT_NEAR(r.snr_db, 6.02, 0.05);
+    EXPECT_NEAR(r.segmental_snr_db, 6.02, 0.1);
+    EXPECT_NEAR(r.level_difference_db, -6.02, 0.05);
+}
+
+TEST(AlignedComparison, SilentSegmentsStayOutOfTheSegmentalSnr) {
+    // Half a second of tone, half a second of near silence decoded as noise.
+    std::vector<int16_t> x = tone(4000, 8000.0);
+    std::vector<int16_t> quiet = tone(4000, 3.0);
+    x.insert(x.end(), quiet.begin(), quiet.end());
+    std::vector<int16_t> y = x;
+    for (std::size_t i = 4000; i < y.size(); ++i) y[i] = int16_t(i % 2 ? 20 : -20);
+    const comparison_result r = compare(x, y, kCodecDelay);
+    EXPECT_EQ(r.segments, 50u); // segments follow the input: the tone fills exactly 50
+    EXPECT_DOUBLE_EQ(r.segmental_snr_db, kSegmentSnrCeilingDb);
+    EXPECT_TRUE(r.snr_defined);
+    EXPECT_GT(r.snr_db, 40.0);
+}
+
+TEST(AlignedComparison, SilentInputLeavesTheRatiosUndefined) {
+    const std::vector<int16_t> x(800, 0);
+    const comparison_result r = compare(x, x, kCodecDelay);
+    EXPECT_FALSE(r.snr_defined);
+    EXPECT_FALSE(r.level_defined);
+    EXPECT_EQ(r.segments, 0u);
+}
+
+} // namespace
+} // namespace g729::tool

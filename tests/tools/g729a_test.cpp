@@ -1,0 +1,354 @@
+// The g729a executable, driven as a user drives it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include "tool_test_support.h"
+#include "tools/audio_io.h"
+#include "tools/coded_stream.h"
+
+namespace g729::tool {
+namespace {
+
+using testing::read_file;
+using testing::run_result;
+using testing::write_file;
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::vector<int16_t> speech_samples(std::size_t n) {
+    const std::vector<uint8_t> bytes = read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.raw");
+    std::vector<int16_t> s = testing::raw_samples(bytes);
+    s.resize(n);
+    return s;
+}
+
+// Real coded speech and, at the end, one SID frame.
+std::vector<uint8_t> coded_speech_with_final_sid(std::size_t frames) {
+    std::vector<uint8_t> g729 = read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.g729");
+    g729.resize(frames * kSpeechFrameBytes);
+    g729.push_back(0xa5);
+    g729.push_back(0xc3);
+    return g729;
+}
+
+std::vector<std::vector<uint8_t>> split_g729(const std::vector<uint8_t>& g729) {
+    std::vector<std::vector<uint8_t>> frames;
+    for (std::size_t i = 0; i < g729.size();) {
+        const std::size_t n = g729.size() - i >= 10 ? 10 : 2;
+        frames.emplace_back(g729.begin() + std::ptrdiff_t(i), g729.begin() + std::ptrdiff_t(i + n));
+        i += n;
+    }
+    return frames;
+}
+
+std::vector<uint8_t> bit_frames_as_g729(const std::vector<uint8_t>& bit) {
+    const coded_stream s = read_bit(bit.data(), bit.size());
+    EXPECT_FALSE(s.fault);
+    std::vector<uint8_t> g729;
+    for (const coded_frame& f : s.frames) append_g729_frame(g729, f);
+    return g729;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class G729aTool : public testing::ToolTest {};
+
+TEST_F(G729aTool, EncodeOfEveryInputFormatGivesTheFramesEncodeFrameGives) {
+    // 4010 samples: 50 frames and a partial one that is padded with zeros.
+    const std::vector<int16_t> samples = speech_samples(4010);
+    const std::vector<uint8_t> expected = testing::encode_in_process(samples);
+    ASSERT_EQ(expected.size(), 51u * 10u);
+
+    write_file(path("in.raw"), testing::raw_bytes(samples));
+    write_file(path("in.sln"), testing::raw_bytes(samples));
+    testing::write_pcm(path("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, samples);
+    testing::write_pcm(path("in.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 8000, samples);
+    for (const std::string in : {"in.raw", "in.sln", "in.wav", "in.flac"}) {
+        const run_result g = run({"encode", path(in), path("out.g729")});
+        ASSERT_EQ(g.status, 0) << in << ": " << g.err;
+        EXPECT_EQ(read_file(path("out.g729")), expected) << in;
+        EXPECT_TRUE(contains(g.err, "encode: 51 frames, 0.51 s of audio in")) << g.err;
+
+        const run_result b = run({"encode", "--quiet", path(in), path("out.bit")});
+        ASSERT_EQ(b.status, 0) << in << ": " << b.err;
+        EXPECT_EQ(b.err, "");
+        EXPECT_EQ(bit_frames_as_g729(read_file(path("out.bit"))), expected) << in;
+    }
+}
+
+TEST_F(G729aTool, EncodeAndDecodeReproduceTheReferenceVectors) {
+    const std::string vectors = G729A_TEST_DATA "/vectors/";
+    ASSERT_EQ(run({"encode", vectors + "speech_female_espeak.raw", path("out.g729")}).status, 0);
+    EXPECT_EQ(read_file(path("out.g729")), read_file(vectors + "speech_female_espeak.g729"));
+    ASSERT_EQ(run({"decode", vectors + "speech_female_espeak.g729", path("out.raw")}).status, 0);
+    EXPECT_EQ(read_file(path("out.raw")), read_file(vectors + "speech_female_espeak.g729.raw"));
+}
+
+TEST_F(G729aTool, EncodeResamplesAndMixesOtherInputsWithANotice) {
+    struct Case {
+        const char* name;
+        int format;
+        int rate;
+        int channels;
+        const char* notice;
+    };
+    const Case cases[] = {
+        {"stereo48k.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, "48000 Hz, 2 channels: mixed to mono, resampled to 8000 Hz"},
+        {"float16k.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 16000, 1, "16000 Hz, 1 channel: resampled to 8000 Hz"},
+    };
+    for (const Case& c : cases) {
+        std::vector<double> x;
+        for (int i = 0; i < c.rate; ++i)
+            for (int ch = 0; ch < c.channels; ++ch) x.push_back((0.2 + 0.1 * ch) * std::sin(2.0 * kPi * 300.0 * i / c.rate));
+        testing::write_audio(path(c.name), c.format, c.rate, c.channels, x);
+
+        const run_result r = run({"encode", path(c.name), path("out.g729")});
+        ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, "g729a: " + path(c.name) + ": " + c.notice + "\n")) << r.err;
+        // One second of audio: 100 frames, coded from the converted samples.
+        audio_source source(operand{path(c.name)}, file_format::wav);
+        std::vector<int16_t> converted(9000);
+        converted.resize(source.read(converted.data(), converted.size()));
+        EXPECT_EQ(read_file(path("out.g729")), testing::encode_in_process(converted)) << c.name;
+        EXPECT_EQ(read_file(path("out.g729")).size(), 100u * 10u) << c.name;
+
+        EXPECT_EQ(run({"encode", "-q", path(c.name), path("out.g729")}).err, "") << "--quiet silences the notice";
+    }
+}
+
+TEST_F(G729aTool, DecodeWritesEveryOutputFormatFromEitherCodedFormat) {
+    const std::vector<uint8_t> g729 = coded_speech_with_final_sid(40);
+    const std::vector<int16_t> expected = testing::decode_in_process(split_g729(g729));
+    ASSERT_EQ(expected.size(), 41u * 80u);
+    write_file(path("in.g729"), g729);
+    ASSERT_EQ(run({"convert", path("in.g729"), path("in.bit")}).status, 0);
+
+    for (const std::string in : {"in.g729", "in.bit"}) {
+        for (const std::string out : {"out.raw", "out.sln", "out.wav"}) {
+            const run_result r = run({"decode", path(in), path(out)});
+            ASSERT_EQ(r.status, 0) << in << " -> " << out << ": " << r.err;
+            EXPECT_TRUE(contains(r.err, "decode: 41 frames, 0.41 s of audio in")) << r.err;
+            if (out == "out.wav") {
+                const testing::audio_file wav = testing::read_audio(path(out));
+                EXPECT_EQ(wav.info.samplerate, 8000);
+                EXPECT_EQ(wav.info.channels, 1);
+                EXPECT_EQ(wav.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+                EXPECT_EQ(wav.samples, expected) << in;
+            } else {
+                EXPECT_EQ(testing::raw_samples(read_file(path(out))), expected) << in << " -> " << out;
+            }
+        }
+    }
+}
+
+TEST_F(G729aTool, G729ToBitToG729IsByteIdentical) {
+    const std::vector<uint8_t> g729 = coded_speech_with_final_sid(530);
+    write_file(path("a.g729"), g729);
+    ASSERT_EQ(run({"convert", path("a.g729"), path("a.bit")}).status, 0);
+    EXPECT_EQ(read_file(path("a.bit")).size(), 530u * 164u + 36u);
+    ASSERT_EQ(run({"convert", path("a.bit"), path("b.g729")}).status, 0);
+    EXPECT_EQ(read_file(path("b.g729")), g729);
+}
+
+class BitStreamWithGaps : public G729aTool {
+protected:
+    // speech, SID (15 bits), untransmitted, bad speech, speech with a
+    // parity error, SID (16 bits)
+    void SetUp() override {
+        G729aTool::SetUp();
+        const std::vector<uint8_t> speech = read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.g729");
+        frames_ = {{speech.begin(), speech.begin() + 10},
+                   {0xa5, 0xc2},
+                   {},
+                   {speech.begin() + 10, speech.begin() + 20},
+                   {speech.begin() + 20, speech.begin() + 30},
+                   {0x13, 0x57}};
+        frames_[4][3] ^= 0x20; // flip P0
+        const int bits[] = {80, 15, 0, 80, 80, 16};
+        std::vector<uint8_t> bit;
+        for (std::size_t i = 0; i < frames_.size(); ++i) {
+            put(bit, i == 3 ? 0x6B20 : 0x6B21);
+            put(bit, uint16_t(bits[i]));
+            for (int b = 0; b < bits[i]; ++b) put(bit, (frames_[i][std::size_t(b / 8)] >> (7 - b % 8)) & 1 ? 0x0081 : 0x007F);
+        }
+        write_file(path("gaps.bit"), bit);
+    }
+    static void put(std::vector<uint8_t>& out, uint16_t w) {
+        out.push_back(uint8_t(w));
+        out.push_back(uint8_t(w >> 8));
+    }
+    std::vector<std::vector<uint8_t>> frames_;
+};
+
+TEST_F(BitStreamWithGaps, InfoCountsEveryKindOfFrame) {
+    const run_result r = run({"info", path("gaps.bit")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* line : {"frames:               6\n", "speech frames:        3\n", "SID frames:           2\n",
+                             "untransmitted frames: 1\n", "bad frames:           1\n", "pitch parity errors:  1\n",
+                             "duration:             0.05 s\n", "malformed:            no\n"})
+        EXPECT_TRUE(contains(r.out, line)) << line << "in:\n" << r.out;
+    EXPECT_TRUE(contains(r.err, "info: 6 frames, 0.05 s of audio")) << r.err;
+}
+
+TEST_F(BitStreamWithGaps, DecodeDecodesBadFramesAsReceivedAndSkipsUntransmittedOnes) {
+    const run_result r = run({"decode", path("gaps.bit"), path("out.raw")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::vector<uint8_t>> transmitted = frames_;
+    transmitted.erase(transmitted.begin() + 2);
+    EXPECT_EQ(testing::raw_samples(read_file(path("out.raw"))), testing::decode_in_process(transmitted));
+    EXPECT_TRUE(contains(r.err, "1 frame marked bad, decoded as received")) << r.err;
+    EXPECT_TRUE(contains(r.err, "1 frame not transmitted")) << r.err;
+}
+
+TEST_F(BitStreamWithGaps, ConvertToG729RefusesASidFrameInTheMiddle) {
+    const run_result r = run({"convert", path("gaps.bit"), path("out.g729")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "g729a: " + path("gaps.bit") +
+                         ": frame 1 is a SID frame followed by more frames; .g729 holds a SID frame only at the end\n");
+    EXPECT_EQ(files(), std::set<std::string>{"gaps.bit"});
+}
+
+TEST_F(G729aTool, RoundtripWritesTheDecodedAudioAndComparesItWithTheInput) {
+    const std::vector<int16_t> samples = speech_samples(8000);
+    write_file(path("in.raw"), testing::raw_bytes(samples));
+    const run_result r = run({"roundtrip", path("in.raw"), path("out.raw")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> coded = testing::encode_in_process(samples);
+    EXPECT_EQ(testing::raw_samples(read_file(path("out.raw"))), testing::decode_in_process(split_g729(coded)));
+    EXPECT_TRUE(contains(r.out, "compared:         7960 samples (output delayed by 40 samples)\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nSNR:              ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nsegmental SNR:    ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nlevel difference: ")) << r.out;
+    EXPECT_TRUE(contains(r.err, "roundtrip: 100 frames, 1.00 s of audio in")) << r.err;
+
+    // With the audio on standard output the figures move to standard error.
+    const run_result piped = run({"roundtrip", "-q", "--format", "raw", path("in.raw"), "-"});
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(std::vector<uint8_t>(piped.out.begin(), piped.out.end()), read_file(path("out.raw")));
+    EXPECT_TRUE(contains(piped.err, "segmental SNR:")) << piped.err;
+}
+
+TEST_F(G729aTool, DashReadsStandardInputAndWritesStandardOutput) {
+    const std::vector<int16_t> samples = speech_samples(1600);
+    write_file(path("in.raw"), testing::raw_bytes(samples));
+    const std::vector<uint8_t> coded = testing::encode_in_process(samples);
+
+    const run_result e = run({"encode", "--format", "raw", "--format=g729", "-", "-"}, "in.raw");
+    ASSERT_EQ(e.status, 0) << e.err;
+    EXPECT_EQ(std::vector<uint8_t>(e.out.begin(), e.out.end()), coded);
+
+    write_file(path("in.g729"), coded);
+    const run_result d = run({"decode", "--format", "g729", "--format", "wav", "-", "-"}, "in.g729");
+    ASSERT_EQ(d.status, 0) << d.err;
+    write_file(path("piped.wav"), std::vector<uint8_t>(d.out.begin(), d.out.end()));
+    EXPECT_EQ(testing::read_audio(path("piped.wav")).samples, testing::decode_in_process(split_g729(coded)));
+
+    testing::write_pcm(path("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, samples);
+    const run_result w = run({"encode", "--format", "wav", "-", path("out.bit")}, "in.wav");
+    ASSERT_EQ(w.status, 0) << w.err;
+    EXPECT_EQ(bit_frames_as_g729(read_file(path("out.bit"))), coded);
+
+    const run_result i = run({"info", "--format", "bit", "-"}, "out.bit");
+    ASSERT_EQ(i.status, 0) << i.err;
+    EXPECT_TRUE(contains(i.out, "file:                 standard input\n")) << i.out;
+    EXPECT_TRUE(contains(i.out, "speech frames:        20\n")) << i.out;
+}
+
+TEST_F(G729aTool, FileErrorsNameTheFileExitWithOneAndLeaveNoOutput) {
+    write_file(path("odd.raw"), {1, 2, 3});
+    write_file(path("short.g729"), std::vector<uint8_t>(23, 0x55));
+    write_file(path("bad.bit"), {0x21, 0x6B, 0x50, 0x00, 0x7F, 0x00});
+    write_file(path("noise.wav"), std::vector<uint8_t>(100, 0x42));
+    write_file(path("in.xyz"), std::vector<uint8_t>(100, 0));
+    write_file(path("ok.g729"), std::vector<uint8_t>(20, 0));
+    ASSERT_EQ(mkdir(path("folder.wav").c_str(), 0755), 0);
+    const std::set<std::string> inputs = files();
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string message; // after "g729a: "
+    };
+    const Case cases[] = {
+        {{"encode", path("missing.wav"), path("out.g729")}, path("missing.wav") + ": cannot open: No such file or directory"},
+        {{"decode", path("missing.g729"), path("out.wav")}, path("missing.g729") + ": cannot open: No such file or directory"},
+        {{"encode", path("in.xyz"), path("out.g729")},
+         path("in.xyz") + ": unknown extension; encode reads .wav (or another audio file libsndfile reads), .raw or .sln"},
+        {{"decode", path("ok.g729"), path("out.mp4")}, path("out.mp4") + ": unknown extension; decode writes .wav, .raw or .sln"},
+        {{"decode", path("ok.g729"), path("out.flac")}, path("out.flac") + ": wrong kind of file; decode writes .wav, .raw or .sln"},
+        {{"encode", path("odd.raw"), path("out.g729")},
+         path("odd.raw") + ": odd length (3 bytes): not 16-bit samples, as a .raw or .sln file must hold"},
+        {{"decode", path("short.g729"), path("out.wav")},
+         path("short.g729") +
+             ": malformed at byte offset 20: 3 bytes at the end are not a frame (10 bytes, or 2 for a final SID frame)"},
+        {{"decode", path("bad.bit"), path("out.raw")},
+         path("bad.bit") + ": malformed at frame 0 (byte offset 0): truncated: the size word announces 80 bits, 1 follow"},
+        {{"encode", path("noise.wav"), path("out.g729")}, path("noise.wav") + ": cannot read audio: "},
+        {{"encode", path("folder.wav"), path("out.g729")}, path("folder.wav") + ": cannot read: is a directory"},
+        {{"info", path("short.g729")}, path("short.g729") + ": malformed at byte offset 20: 3 bytes at the end"},
+        {{"decode", path("ok.g729"), path("no/such/dir/out.wav")}, path("no/such/dir/out.wav") + ": cannot create: "},
+    };
+    for (const Case& c : cases) {
+        const run_result r = run(c.args);
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_EQ(r.err.rfind("g729a: " + c.message, 0), 0u) << "expected: " << c.message << "\ngot: " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(files(), inputs) << c.message;
+    }
+}
+
+TEST_F(G729aTool, InfoShowsWhereAMalformedFileGoesWrong) {
+    write_file(path("short.g729"), std::vector<uint8_t>(23, 0x55));
+    const run_result r = run({"info", path("short.g729")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.out, "speech frames:        2\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "malformed:            malformed at byte offset 20")) << r.out;
+}
+
+TEST_F(G729aTool, BadUsageExitsWithTwo) {
+    write_file(path("in.raw"), std::vector<uint8_t>(160, 0));
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"transcode", path("in.raw"), path("out.g729")},
+        {"encode", path("in.raw")},
+        {"encode", path("in.raw"), path("out.g729"), path("more.g729")},
+        {"encode", "--bitrate", "8", path("in.raw"), path("out.g729")},
+        {"encode", "-", path("out.g729")},
+        {"encode", "--format", "g729", "-", path("out.g729")},
+        {"encode", "--format", "mp3", "-", path("out.g729")},
+        {"encode", "--format", "raw", path("in.raw"), path("out.g729")},
+        {"decode", "--format"},
+    };
+    for (const auto& args : cases) {
+        const run_result r = run(args);
+        std::string joined;
+        for (const auto& a : args) joined += a + " ";
+        EXPECT_EQ(r.status, 2) << joined << r.err;
+        EXPECT_TRUE(contains(r.err, "Try 'g729a --help'.")) << joined << r.err;
+    }
+    EXPECT_EQ(files(), std::set<std::string>{"in.raw"});
+}
+
+TEST_F(G729aTool, VersionAndHelp) {
+    const run_result v = run({"--version"});
+    EXPECT_EQ(v.status, 0);
+    EXPECT_EQ(v.out, "Vornade G.729A Module Version 21.0_3.1.10 (optimized for x86_64\n");
+
+    const run_result h = run({"--help"});
+    EXPECT_EQ(h.status, 0);
+    for (const char* command : {"encode IN OUT", "decode IN OUT", "roundtrip IN OUT", "info IN", "--format", "--quiet"})
+        EXPECT_TRUE(contains(h.out, command)) << command;
+
+    const run_result e = run({"encode", "--help"});
+    EXPECT_EQ(e.status, 0);
+    EXPECT_TRUE(contains(e.out, "Usage: g729a encode")) << e.out;
+}
+
+} // namespace
+} // namespace g729::tool

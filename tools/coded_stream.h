@@ -1,0 +1,84 @@
+// Coded G.729A streams as files hold them: `.g729` (the frames back to back,
+// read exactly as the g729tolin translator reads one payload) and `.bit` (the
+// serial format of the standard's test vectors, one 16-bit word per bit).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codec/bitstream.h"
+
+namespace g729::tool {
+
+enum class frame_kind { speech, sid, untransmitted };
+
+struct coded_frame {
+    frame_kind kind = frame_kind::speech;
+    // Marked bad by the sender (.bit only); the decoder has no concealment,
+    // so such a frame is decoded as received.
+    bool bad = false;
+    // Bits the frame carries: 80 for speech, 15 or 16 for SID, 0 when not
+    // transmitted. A SID frame read from .g729 carries all 16.
+    int bits = 80;
+    std::array<uint8_t, kSpeechFrameBytes> bytes{};
+
+    int size() const { return kind == frame_kind::speech ? kSpeechFrameBytes : kind == frame_kind::sid ? kSidFrameBytes : 0; }
+};
+
+// Where and why a stream stops making sense. Frames are numbered from 0.
+struct stream_fault {
+    std::size_t frame = 0;
+    std::size_t byte_offset = 0;
+    std::string problem;
+};
+
+// The frames read up to the first fault, and the fault if there is one.
+struct coded_stream {
+    std::vector<coded_frame> frames;
+    std::optional<stream_fault> fault;
+};
+
+// Walks `.g729` bytes as one payload: 10-byte speech frames while at least
+// 10 bytes remain, then one 2-byte SID frame if exactly 2 remain; any other
+// remainder (1 or 3 to 9 bytes) is a fault.
+coded_stream read_g729(const uint8_t* data, std::size_t size);
+
+// Reads `.bit` words: sync (0x6B21 good, 0x6B20 bad), size (80 speech, 15 or
+// 16 SID, 0 untransmitted), then one word per bit, 0x007F for 0 and 0x0081
+// for 1, most significant payload bit first.
+coded_stream read_bit(const uint8_t* data, std::size_t size);
+
+constexpr uint16_t kSyncGood = 0x6B21;
+constexpr uint16_t kSyncBad = 0x6B20;
+constexpr uint16_t kBitZero = 0x007F;
+constexpr uint16_t kBitOne = 0x0081;
+
+void append_bit_frame(std::vector<uint8_t>& out, const coded_frame& frame);
+
+// `.g729` can hold speech frames and one final SID frame only: untransmitted
+// frames are left out (they decode to nothing) and bad-frame marks are lost.
+// A SID frame followed by any transmitted frame cannot be stored (the reader
+// would split the bytes after it wrongly); its index is returned then.
+std::optional<std::size_t> first_unstorable_in_g729(const std::vector<coded_frame>& frames);
+void append_g729_frame(std::vector<uint8_t>& out, const coded_frame& frame);
+
+coded_frame speech_frame(const uint8_t* bytes);
+
+struct stream_counts {
+    std::size_t frames = 0;
+    std::size_t speech = 0;
+    std::size_t sid = 0;
+    std::size_t untransmitted = 0;
+    std::size_t bad = 0;
+    std::size_t parity_errors = 0; // speech frames whose first pitch index fails its check
+    // Frames that produce 80 samples each.
+    std::size_t decoded() const { return speech + sid; }
+};
+
+stream_counts count_frames(const std::vector<coded_frame>& frames);
+
+} // namespace g729::tool

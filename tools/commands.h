@@ -1,0 +1,25 @@
+// The g729a commands. Each returns the exit status on success and throws
+// tool_error (status 1) or usage_error (status 2) otherwise.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/audio_io.h"
+#include "tools/output_file.h"
+
+namespace g729::tool {
+
+struct command_options {
+    bool quiet = false;
+    // --format values in the order given: the format of a "-" operand.
+    std::vector<file_format> std_formats;
+};
+
+int run_encode(const operand& in, const operand& out, const command_options& options);
+int run_decode(const operand& in, const operand& out, const command_options& options);
+int run_roundtrip(const operand& in, const operand& out, const command_options& options);
+int run_info(const operand& in, const command_options& options);
+int run_convert(const operand& in, const operand& out, const command_options& options);
+
+} // namespace g729::tool

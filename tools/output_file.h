@@ -1,0 +1,53 @@
+// Where a command's output goes: a file that appears only once it is
+// complete (written to a temporary file beside it and renamed), or standard
+// output.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace g729::tool {
+
+// A file name as given on the command line; "-" is standard input or output.
+struct operand {
+    std::string path;
+    bool is_std() const { return path == "-"; }
+};
+
+std::string input_name(const operand& op);  // "standard input" for "-"
+std::string output_name(const operand& op); // "standard output" for "-"
+
+// Reads a whole file (or standard input) into memory.
+std::vector<uint8_t> read_whole(const operand& in);
+
+// Opens an input file for reading, refusing directories; throws tool_error.
+std::FILE* open_input(const operand& in);
+
+class output_file {
+public:
+    explicit output_file(const operand& out);
+    ~output_file(); // removes the temporary file unless committed
+    output_file(const output_file&) = delete;
+    output_file& operator=(const output_file&) = delete;
+
+    std::FILE* stream() { return stream_; }
+    void write(const void* data, std::size_t size);
+    // Flushes and, for a file, renames the temporary file into place.
+    void commit();
+    const std::string& name() const { return name_; }
+
+private:
+    std::string path_;
+    std::string temp_path_;
+    std::string name_;
+    std::FILE* stream_ = nullptr;
+    bool committed_ = false;
+};
+
+// On SIGINT, SIGTERM, SIGHUP or SIGPIPE the pending temporary file is removed
+// before the process dies of the signal.
+void remove_temporary_files_on_signals();
+
+} // namespace g729::tool
