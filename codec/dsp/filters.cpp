@@ -39,6 +39,27 @@ void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int 
     }
 }
 
+void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, double* y1, const double* memory1,
+                           const double* x2, double* y2, const double* memory2) {
+    // The recursion is bound by the latency of its ordered subtractions, so
+    // a second independent signal in the other half of a vector register
+    // comes almost for free. Lanes never mix: each carries the same
+    // operations in the same order as synthesis_filter.
+    typedef double lanes __attribute__((vector_size(16)));
+    lanes coefficient[kLpSize];
+    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a[i], a[i]};
+    lanes line[kOrder + kSubframe];
+    for (int j = 0; j < kOrder; ++j) line[j] = lanes{memory1[j], memory2[j]};
+    if (n > kSubframe) n = kSubframe;
+    for (int k = 0; k < n; ++k) {
+        lanes s = {x1[k], x2[k]};
+        for (int i = 1; i <= kOrder; ++i) s -= coefficient[i] * line[kOrder + k - i];
+        line[kOrder + k] = s;
+        y1[k] = s[0];
+        y2[k] = s[1];
+    }
+}
+
 void residual_filter(const lp_coefficients& a, const double* x, double* y, int n) {
     for (int k = 0; k < n; ++k) {
         double s = x[k];

@@ -11,6 +11,13 @@ namespace g729 {
 // last 10 outputs, with magnitudes below 2e-5 stored as 0.
 void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int n, double* memory, int update);
 
+// Two signals through the same 1/A(z) at once, each with its own memory,
+// which is read only (as synthesis_filter with update 0); n <= 40. Every
+// output is bit for bit what two separate calls give: the two chains of
+// subtractions run side by side, each in its own order.
+void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, double* y1, const double* memory1,
+                           const double* x2, double* y2, const double* memory2);
+
 // y = x filtered by A(z). x must have 10 samples of history in front of it;
 // x and y must be distinct.
 void residual_filter(const lp_coefficients& a, const double* x, double* y, int n);

@@ -120,5 +120,29 @@ TEST(VectorUtilities, CopyShiftsAnOverlappingBufferLeft) {
     for (int i = 0; i < 6; ++i) EXPECT_EQ(v[i], want[i]) << i;
 }
 
+// The encoder filters its impulse response and its target together; the
+// pair must be two ordinary calls, to the last bit, including the impulse
+// response filtered in place with the array itself as memory.
+TEST(SynthesisFilterPair, GivesExactlyTheOutputsOfTwoSeparateCalls) {
+    for (int n : {1, 9, 10, 23, kSubframe}) {
+        double x[kSubframe];
+        fill_signal(x, kSubframe);
+        const filter_memory memory = {1e3, -2.5, 3.25, -4e-6, 5, -6e4, 7, -8, 9.5, -10};
+        double want_y[kSubframe];
+        filter_memory scratch = memory;
+        synthesis_filter(kFilter, x, want_y, n, scratch.data(), 0);
+        double want_h[kSubframe] = {1.0};
+        synthesis_filter(kFilter, want_h, want_h, n, want_h + 1, 0);
+
+        double y[kSubframe];
+        double h[kSubframe] = {1.0};
+        synthesis_filter_pair(kFilter, n, h, h, h + 1, x, y, memory.data());
+        for (int k = 0; k < n; ++k) {
+            EXPECT_EQ(h[k], want_h[k]) << "n " << n << " k " << k;
+            EXPECT_EQ(y[k], want_y[k]) << "n " << n << " k " << k;
+        }
+    }
+}
+
 } // namespace
 } // namespace g729
