@@ -14,15 +14,43 @@ double decimated_correlation(const double* w, int n, int t) {
     return sum;
 }
 
+// The same correlation for `count` lags first, first + step, ..., count a
+// multiple of 4. Four lags share each pass; every lag keeps its own
+// accumulator from 0 and adds its products in increasing k, so each result
+// is exactly decimated_correlation's.
+template <int step>
+void decimated_correlations(const double* w, int n, int first, int count, double* r) {
+    for (int j = 0; j < count; j += 4) {
+        const int t = first + step * j;
+        double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+        for (int k = 0; k < n; k += 2) {
+            const double wk = w[k];
+            const double* q = w + k - t;
+            a0 += wk * q[0];
+            a1 += wk * q[-step];
+            a2 += wk * q[-2 * step];
+            a3 += wk * q[-3 * step];
+        }
+        r[j] = a0;
+        r[j + 1] = a1;
+        r[j + 2] = a2;
+        r[j + 3] = a3;
+    }
+}
+
 // Best lag of [first, last] in steps of step; ties keep the smaller lag.
-int best_open_loop_lag(const double* w, int n, int first, int last, int step, double& best) {
+template <int step>
+int best_open_loop_lag(const double* w, int n, int first, int last, double& best) {
+    constexpr int kMaxLags = 40;
+    const int count = (last - first) / step + 1;
+    double r[kMaxLags];
+    decimated_correlations<step>(w, n, first, count, r);
     best = -1e38;
     int lag = first;
-    for (int t = first; t <= last; t += step) {
-        const double r = decimated_correlation(w, n, t);
-        if (r > best) {
-            best = r;
-            lag = t;
+    for (int j = 0; j < count; ++j) {
+        if (r[j] > best) {
+            best = r[j];
+            lag = first + step * j;
         }
     }
     return lag;
@@ -44,9 +72,9 @@ double correlation_with(const double* d, const double* p) {
 
 int open_loop_pitch_search(const double* w, int n) {
     double max1, max2, max3;
-    const int t1 = best_open_loop_lag(w, n, 20, 39, 1, max1);
-    const int t2 = best_open_loop_lag(w, n, 40, 79, 1, max2);
-    const int t3_even = best_open_loop_lag(w, n, 80, 142, 2, max3);
+    const int t1 = best_open_loop_lag<1>(w, n, 20, 39, max1);
+    const int t2 = best_open_loop_lag<1>(w, n, 40, 79, max2);
+    const int t3_even = best_open_loop_lag<2>(w, n, 80, 142, max3);
 
     // Refine the even-grid lag by one sample either side; each neighbour only
     // wins when strictly better than what is held at that point.

@@ -197,7 +197,9 @@ TEST(ClosedLoopPitch, IntegerSearchFindsTheLagAndKeepsTheFirstOfEqualLags) {
 // Weighted speech that is a pulse train: the open-loop lag is its period,
 // not a multiple of it.
 TEST(OpenLoopPitch, PulseTrainGivesItsPeriod) {
-    for (int period : {20, 25, 30, 37, 50, 64, 100, 142}) {
+    // Periods sit in every lane of the lags searched together, at the ends of
+    // the three ranges and on an odd neighbour of the even grid.
+    for (int period : {20, 21, 22, 23, 25, 30, 37, 39, 41, 50, 64, 78, 79, 81, 100, 142}) {
         double w[kPitchMax + kFrame] = {};
         for (int n = kPitchMax + kFrame - 2; n >= 0; n -= period) w[n] = 1000.0;
         EXPECT_EQ(open_loop_pitch_search(w + kPitchMax, kFrame), period) << "period " << period;
