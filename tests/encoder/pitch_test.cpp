@@ -194,6 +194,25 @@ TEST(ClosedLoopPitch, IntegerSearchFindsTheLagAndKeepsTheFirstOfEqualLags) {
     EXPECT_EQ(frac, 0);
 }
 
+// Outputs are accumulated several at a time; each must still be the plain
+// sum from i = 0 upward to the bit, the short sums at the end of each block
+// included.
+TEST(BackwardCorrelation, EveryOutputIsThePlainSumInIncreasingOrder) {
+    double h[kSubframe], x[kSubframe];
+    std::srand(5);
+    for (int i = 0; i < kSubframe; ++i) {
+        h[i] = double(std::rand() % 20001 - 10000) / 7.0;
+        x[i] = double(std::rand() % 65536 - 32768) / 3.0;
+    }
+    double d[kSubframe];
+    backward_correlation(h, x, d);
+    for (int k = 0; k < kSubframe; ++k) {
+        double sum = 0.0;
+        for (int i = 0; i < kSubframe - k; ++i) sum += h[i] * x[i + k];
+        EXPECT_EQ(d[k], sum) << "d[" << k << "]";
+    }
+}
+
 // Weighted speech that is a pulse train: the open-loop lag is its period,
 // not a multiple of it.
 TEST(OpenLoopPitch, PulseTrainGivesItsPeriod) {
