@@ -29,24 +29,77 @@ void lsf_weights(const lsf_vector& w, lsf_vector& weight) {
     weight[5] *= 1.2;
 }
 
-// Index of the row whose components [from, to) are nearest to target, with
-// the weights; ties keep the lower row.
-int nearest_second_stage(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight, int from,
-                         int to) {
+// Rows of a codebook are compared four at a time: each row's distance keeps
+// its own accumulator from 0 and adds its components in increasing order, so
+// it is the same number as when the rows are taken one by one. The choice is
+// then a separate scan in increasing row order with a strict "<".
+constexpr int kRowsPerPass = 4;
+static_assert(kLsfCodebookL1Size % kRowsPerPass == 0 && kLsfCodebookL2L3Size % kRowsPerPass == 0,
+              "codebooks come in whole passes");
+
+template <int rows>
+int first_smallest(const double (&distance)[rows]) {
     double best = 1e38;
     int index = 0;
-    for (int r = 0; r < kLsfCodebookL2L3Size; ++r) {
-        double distance = 0.0;
-        for (int i = from; i < to; ++i) {
-            const double e = (target[i] - first_stage[i]) - lsf_codebook_l2l3[r][i];
-            distance += weight[i] * (e * e);
-        }
-        if (distance < best) {
-            best = distance;
+    for (int r = 0; r < rows; ++r) {
+        if (distance[r] < best) {
+            best = distance[r];
             index = r;
         }
     }
     return index;
+}
+
+// Index of the row whose components [from, to) are nearest to target, with
+// the weights; ties keep the lower row.
+int nearest_second_stage(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight, int from,
+                         int to) {
+    double distance[kLsfCodebookL2L3Size];
+    for (int r = 0; r < kLsfCodebookL2L3Size; r += kRowsPerPass) {
+        const lsf_vector& c0 = lsf_codebook_l2l3[r];
+        const lsf_vector& c1 = lsf_codebook_l2l3[r + 1];
+        const lsf_vector& c2 = lsf_codebook_l2l3[r + 2];
+        const lsf_vector& c3 = lsf_codebook_l2l3[r + 3];
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (int i = from; i < to; ++i) {
+            const double t = target[i] - first_stage[i];
+            const double e0 = t - c0[i], e1 = t - c1[i], e2 = t - c2[i], e3 = t - c3[i];
+            s0 += weight[i] * (e0 * e0);
+            s1 += weight[i] * (e1 * e1);
+            s2 += weight[i] * (e2 * e2);
+            s3 += weight[i] * (e3 * e3);
+        }
+        distance[r] = s0;
+        distance[r + 1] = s1;
+        distance[r + 2] = s2;
+        distance[r + 3] = s3;
+    }
+    return first_smallest(distance);
+}
+
+// The first stage keeps a single candidate, chosen without weights.
+int nearest_first_stage(const lsf_vector& target) {
+    double distance[kLsfCodebookL1Size];
+    for (int r = 0; r < kLsfCodebookL1Size; r += kRowsPerPass) {
+        const lsf_vector& c0 = lsf_codebook_l1[r];
+        const lsf_vector& c1 = lsf_codebook_l1[r + 1];
+        const lsf_vector& c2 = lsf_codebook_l1[r + 2];
+        const lsf_vector& c3 = lsf_codebook_l1[r + 3];
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (int i = 0; i < kOrder; ++i) {
+            const double t = target[i];
+            const double e0 = t - c0[i], e1 = t - c1[i], e2 = t - c2[i], e3 = t - c3[i];
+            s0 += e0 * e0;
+            s1 += e1 * e1;
+            s2 += e2 * e2;
+            s3 += e3 * e3;
+        }
+        distance[r] = s0;
+        distance[r + 1] = s1;
+        distance[r + 2] = s2;
+        distance[r + 3] = s3;
+    }
+    return first_smallest(distance);
 }
 
 struct mode_choice {
@@ -64,20 +117,8 @@ mode_choice search_mode(const lsf_memory& memory, const lsf_vector& w, const lsf
         target[i] = predicted * ma_predictor_sum_inverse[mode][i];
     }
 
-    // The first stage keeps a single candidate, chosen without weights.
     mode_choice choice{0, 0, 0, 0.0};
-    double best = 1e38;
-    for (int r = 0; r < kLsfCodebookL1Size; ++r) {
-        double distance = 0.0;
-        for (int i = 0; i < kOrder; ++i) {
-            const double e = target[i] - lsf_codebook_l1[r][i];
-            distance += e * e;
-        }
-        if (distance < best) {
-            best = distance;
-            choice.l1 = r;
-        }
-    }
+    choice.l1 = nearest_first_stage(target);
     const lsf_vector& first_stage = lsf_codebook_l1[choice.l1];
 
     choice.l2 = nearest_second_stage(target, first_stage, weight, 0, kLsfLowerSplit);
