@@ -150,9 +150,31 @@ int closed_loop_pitch_search(double* p, const double* xn, const double* h, int n
 
     // For lags below 40 the later products read the current subframe's LP
     // residual, which is what the buffer holds there during the search.
+    // Four lags share each pass over d, each with its own sum from 0.1 in
+    // increasing j, so every value is correlation_with's; they are then
+    // taken in increasing lag with a strict '>' as one by one.
     double max = -1e38;
     int t0 = t0_min;
-    for (int t = t0_min; t <= t0_max; ++t) {
+    int t = t0_min;
+    for (; t + 3 <= t0_max; t += 4) {
+        const double* q = p - t;
+        double a0 = 0.1, a1 = 0.1, a2 = 0.1, a3 = 0.1;
+        for (int j = 0; j < kSubframe; ++j) {
+            const double dj = d[j];
+            a0 += dj * q[j];
+            a1 += dj * q[j - 1];
+            a2 += dj * q[j - 2];
+            a3 += dj * q[j - 3];
+        }
+        const double r[4] = {a0, a1, a2, a3};
+        for (int k = 0; k < 4; ++k) {
+            if (r[k] > max) {
+                max = r[k];
+                t0 = t + k;
+            }
+        }
+    }
+    for (; t <= t0_max; ++t) {
         const double r = correlation_with(d, p - t);
         if (r > max) {
             max = r;
