@@ -1,5 +1,7 @@
 #include "codec/encoder/encoder.h"
 
+#include <algorithm>
+
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
 #include "codec/dsp/gain_quantizer.h"
@@ -207,9 +209,14 @@ void analyse_frame(encoder_state& state, frame_parameters& params) {
         }
     }
 
-    copy_vector(state.speech_buffer + kFrame, state.speech_buffer, kSpeechBuffer - kFrame);
-    copy_vector(state.weighted_speech_buffer + kFrame, state.weighted_speech_buffer, kPitchMax);
-    copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);
+    // The histories slide down by a frame. std::copy moves the overlapping
+    // ranges front to back as a block move, which the element loop (whose
+    // source and destination the compiler cannot tell apart) is not.
+    std::copy(state.speech_buffer + kFrame, state.speech_buffer + kSpeechBuffer, state.speech_buffer);
+    std::copy(state.weighted_speech_buffer + kFrame, state.weighted_speech_buffer + kFrame + kPitchMax,
+              state.weighted_speech_buffer);
+    std::copy(state.excitation_buffer + kFrame, state.excitation_buffer + kFrame + kExcitationHistory,
+              state.excitation_buffer);
 }
 
 } // namespace g729
