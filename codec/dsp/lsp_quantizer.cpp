@@ -37,24 +37,31 @@ constexpr int kRowsPerPass = 4;
 static_assert(kLsfCodebookL1Size % kRowsPerPass == 0 && kLsfCodebookL2L3Size % kRowsPerPass == 0,
               "codebooks come in whole passes");
 
+// Two independent choices over lists of the same length, made in one loop so
+// that their compare-and-keep chains run side by side. Each list on its own
+// is taken in increasing row order with a strict "<": ties keep the lower
+// row, and a list is never compared with the other.
 template <int rows>
-int first_smallest(const double (&distance)[rows]) {
-    double best = 1e38;
-    int index = 0;
+void first_smallest_of_each(const double (&a)[rows], const double (&b)[rows], int& index_a, int& index_b) {
+    double best_a = 1e38, best_b = 1e38;
+    index_a = 0;
+    index_b = 0;
     for (int r = 0; r < rows; ++r) {
-        if (distance[r] < best) {
-            best = distance[r];
-            index = r;
+        if (a[r] < best_a) {
+            best_a = a[r];
+            index_a = r;
+        }
+        if (b[r] < best_b) {
+            best_b = b[r];
+            index_b = r;
         }
     }
-    return index;
 }
 
-// Index of the row whose components [from, to) are nearest to target, with
-// the weights; ties keep the lower row.
-int nearest_second_stage(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight, int from,
-                         int to) {
-    double distance[kLsfCodebookL2L3Size];
+// Weighted distance of components [from, to) of every second-stage row to
+// target less the first-stage vector.
+void second_stage_distances(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight,
+                            int from, int to, double (&distance)[kLsfCodebookL2L3Size]) {
     for (int r = 0; r < kLsfCodebookL2L3Size; r += kRowsPerPass) {
         const lsf_vector& c0 = lsf_codebook_l2l3[r];
         const lsf_vector& c1 = lsf_codebook_l2l3[r + 1];
@@ -74,12 +81,11 @@ int nearest_second_stage(const lsf_vector& target, const lsf_vector& first_stage
         distance[r + 2] = s2;
         distance[r + 3] = s3;
     }
-    return first_smallest(distance);
 }
 
-// The first stage keeps a single candidate, chosen without weights.
-int nearest_first_stage(const lsf_vector& target) {
-    double distance[kLsfCodebookL1Size];
+// Unweighted distance of every first-stage vector to target: the first stage
+// keeps a single candidate, chosen without weights.
+void first_stage_distances(const lsf_vector& target, double (&distance)[kLsfCodebookL1Size]) {
     for (int r = 0; r < kLsfCodebookL1Size; r += kRowsPerPass) {
         const lsf_vector& c0 = lsf_codebook_l1[r];
         const lsf_vector& c1 = lsf_codebook_l1[r + 1];
@@ -99,7 +105,6 @@ int nearest_first_stage(const lsf_vector& target) {
         distance[r + 2] = s2;
         distance[r + 3] = s3;
     }
-    return first_smallest(distance);
 }
 
 struct mode_choice {
@@ -107,22 +112,28 @@ struct mode_choice {
     double distortion;
 };
 
-mode_choice search_mode(const lsf_memory& memory, const lsf_vector& w, const lsf_vector& weight, int mode) {
+// What the quantizer of one predictor mode aims at: the LSFs less the
+// prediction, scaled back to the quantizer's range.
+void mode_target(const lsf_memory& memory, const lsf_vector& w, int mode, lsf_vector& target) {
     const lsf_predictor_set& predictor = ma_predictor[mode];
-    lsf_vector target;
     for (int i = 0; i < kOrder; ++i) {
         const double predicted = (((w[i] - predictor[0][i] * memory[0][i]) - predictor[1][i] * memory[1][i]) -
                                   predictor[2][i] * memory[2][i]) -
                                  predictor[3][i] * memory[3][i];
         target[i] = predicted * ma_predictor_sum_inverse[mode][i];
     }
+}
 
-    mode_choice choice{0, 0, 0, 0.0};
-    choice.l1 = nearest_first_stage(target);
-    const lsf_vector& first_stage = lsf_codebook_l1[choice.l1];
+// The second stage of one mode around its first-stage vector l1, and the
+// weighted distortion of the result.
+mode_choice finish_mode(const lsf_vector& target, const lsf_vector& weight, int mode, int l1) {
+    mode_choice choice{l1, 0, 0, 0.0};
+    const lsf_vector& first_stage = lsf_codebook_l1[l1];
 
-    choice.l2 = nearest_second_stage(target, first_stage, weight, 0, kLsfLowerSplit);
-    choice.l3 = nearest_second_stage(target, first_stage, weight, kLsfLowerSplit, kOrder);
+    double lower[kLsfCodebookL2L3Size], upper[kLsfCodebookL2L3Size];
+    second_stage_distances(target, first_stage, weight, 0, kLsfLowerSplit, lower);
+    second_stage_distances(target, first_stage, weight, kLsfLowerSplit, kOrder, upper);
+    first_smallest_of_each(lower, upper, choice.l2, choice.l3);
 
     lsf_vector residual;
     for (int i = 0; i < kLsfLowerSplit; ++i) residual[i] = first_stage[i] + lsf_codebook_l2l3[choice.l2][i];
@@ -148,8 +159,20 @@ void quantize_lsp(lsf_memory& memory, const lsp_vector& lsp, lsp_vector& quantiz
     lsf_vector weight;
     lsf_weights(w, weight);
 
-    const mode_choice mode0 = search_mode(memory, w, weight, 0);
-    const mode_choice mode1 = search_mode(memory, w, weight, 1);
+    // The two modes are searched independently; their first stages are
+    // chosen in one loop only so that the two choices overlap.
+    static_assert(kPredictorModes == 2, "one first-stage choice per mode");
+    lsf_vector target[kPredictorModes];
+    double distance[kPredictorModes][kLsfCodebookL1Size];
+    for (int m = 0; m < kPredictorModes; ++m) {
+        mode_target(memory, w, m, target[m]);
+        first_stage_distances(target[m], distance[m]);
+    }
+    int l1[kPredictorModes];
+    first_smallest_of_each(distance[0], distance[1], l1[0], l1[1]);
+
+    const mode_choice mode0 = finish_mode(target[0], weight, 0, l1[0]);
+    const mode_choice mode1 = finish_mode(target[1], weight, 1, l1[1]);
     const int mode = mode1.distortion < mode0.distortion ? 1 : 0;
     const mode_choice& chosen = mode == 1 ? mode1 : mode0;
 
