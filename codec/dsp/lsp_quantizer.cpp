@@ -29,24 +29,82 @@ void lsf_weights(const lsf_vector& w, lsf_vector& weight) {
     weight[5] *= 1.2;
 }
 
-// Index of the row whose components [from, to) are nearest to target, with
-// the weights; ties keep the lower row.
-int nearest_second_stage(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight, int from,
-                         int to) {
-    double best = 1e38;
-    int index = 0;
-    for (int r = 0; r < kLsfCodebookL2L3Size; ++r) {
-        double distance = 0.0;
-        for (int i = from; i < to; ++i) {
-            const double e = (target[i] - first_stage[i]) - lsf_codebook_l2l3[r][i];
-            distance += weight[i] * (e * e);
+// Rows of a codebook are compared four at a time: each row's distance keeps
+// its own accumulator from 0 and adds its components in increasing order, so
+// it is the same number as when the rows are taken one by one. The choice is
+// then a separate scan in increasing row order with a strict "<".
+constexpr int kRowsPerPass = 4;
+static_assert(kLsfCodebookL1Size % kRowsPerPass == 0 && kLsfCodebookL2L3Size % kRowsPerPass == 0,
+              "codebooks come in whole passes");
+
+// Two independent choices over lists of the same length, made in one loop so
+// that their compare-and-keep chains run side by side. Each list on its own
+// is taken in increasing row order with a strict "<": ties keep the lower
+// row, and a list is never compared with the other.
+template <int rows>
+void first_smallest_of_each(const double (&a)[rows], const double (&b)[rows], int& index_a, int& index_b) {
+    double best_a = 1e38, best_b = 1e38;
+    index_a = 0;
+    index_b = 0;
+    for (int r = 0; r < rows; ++r) {
+        if (a[r] < best_a) {
+            best_a = a[r];
+            index_a = r;
         }
-        if (distance < best) {
-            best = distance;
-            index = r;
+        if (b[r] < best_b) {
+            best_b = b[r];
+            index_b = r;
         }
     }
-    return index;
+}
+
+// Weighted distance of components [from, to) of every second-stage row to
+// target less the first-stage vector.
+void second_stage_distances(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight,
+                            int from, int to, double (&distance)[kLsfCodebookL2L3Size]) {
+    for (int r = 0; r < kLsfCodebookL2L3Size; r += kRowsPerPass) {
+        const lsf_vector& c0 = lsf_codebook_l2l3[r];
+        const lsf_vector& c1 = lsf_codebook_l2l3[r + 1];
+        const lsf_vector& c2 = lsf_codebook_l2l3[r + 2];
+        const lsf_vector& c3 = lsf_codebook_l2l3[r + 3];
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (int i = from; i < to; ++i) {
+            const double t = target[i] - first_stage[i];
+            const double e0 = t - c0[i], e1 = t - c1[i], e2 = t - c2[i], e3 = t - c3[i];
+            s0 += weight[i] * (e0 * e0);
+            s1 += weight[i] * (e1 * e1);
+            s2 += weight[i] * (e2 * e2);
+            s3 += weight[i] * (e3 * e3);
+        }
+        distance[r] = s0;
+        distance[r + 1] = s1;
+        distance[r + 2] = s2;
+        distance[r + 3] = s3;
+    }
+}
+
+// Unweighted distance of every first-stage vector to target: the first stage
+// keeps a single candidate, chosen without weights.
+void first_stage_distances(const lsf_vector& target, double (&distance)[kLsfCodebookL1Size]) {
+    for (int r = 0; r < kLsfCodebookL1Size; r += kRowsPerPass) {
+        const lsf_vector& c0 = lsf_codebook_l1[r];
+        const lsf_vector& c1 = lsf_codebook_l1[r + 1];
+        const lsf_vector& c2 = lsf_codebook_l1[r + 2];
+        const lsf_vector& c3 = lsf_codebook_l1[r + 3];
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (int i = 0; i < kOrder; ++i) {
+            const double t = target[i];
+            const double e0 = t - c0[i], e1 = t - c1[i], e2 = t - c2[i], e3 = t - c3[i];
+            s0 += e0 * e0;
+            s1 += e1 * e1;
+            s2 += e2 * e2;
+            s3 += e3 * e3;
+        }
+        distance[r] = s0;
+        distance[r + 1] = s1;
+        distance[r + 2] = s2;
+        distance[r + 3] = s3;
+    }
 }
 
 struct mode_choice {
@@ -54,34 +112,28 @@ struct mode_choice {
     double distortion;
 };
 
-mode_choice search_mode(const lsf_memory& memory, const lsf_vector& w, const lsf_vector& weight, int mode) {
+// What the quantizer of one predictor mode aims at: the LSFs less the
+// prediction, scaled back to the quantizer's range.
+void mode_target(const lsf_memory& memory, const lsf_vector& w, int mode, lsf_vector& target) {
     const lsf_predictor_set& predictor = ma_predictor[mode];
-    lsf_vector target;
     for (int i = 0; i < kOrder; ++i) {
         const double predicted = (((w[i] - predictor[0][i] * memory[0][i]) - predictor[1][i] * memory[1][i]) -
                                   predictor[2][i] * memory[2][i]) -
                                  predictor[3][i] * memory[3][i];
         target[i] = predicted * ma_predictor_sum_inverse[mode][i];
     }
+}
 
-    // The first stage keeps a single candidate, chosen without weights.
-    mode_choice choice{0, 0, 0, 0.0};
-    double best = 1e38;
-    for (int r = 0; r < kLsfCodebookL1Size; ++r) {
-        double distance = 0.0;
-        for (int i = 0; i < kOrder; ++i) {
-            const double e = target[i] - lsf_codebook_l1[r][i];
-            distance += e * e;
-        }
-        if (distance < best) {
-            best = distance;
-            choice.l1 = r;
-        }
-    }
-    const lsf_vector& first_stage = lsf_codebook_l1[choice.l1];
+// The second stage of one mode around its first-stage vector l1, and the
+// weighted distortion of the result.
+mode_choice finish_mode(const lsf_vector& target, const lsf_vector& weight, int mode, int l1) {
+    mode_choice choice{l1, 0, 0, 0.0};
+    const lsf_vector& first_stage = lsf_codebook_l1[l1];
 
-    choice.l2 = nearest_second_stage(target, first_stage, weight, 0, kLsfLowerSplit);
-    choice.l3 = nearest_second_stage(target, first_stage, weight, kLsfLowerSplit, kOrder);
+    double lower[kLsfCodebookL2L3Size], upper[kLsfCodebookL2L3Size];
+    second_stage_distances(target, first_stage, weight, 0, kLsfLowerSplit, lower);
+    second_stage_distances(target, first_stage, weight, kLsfLowerSplit, kOrder, upper);
+    first_smallest_of_each(lower, upper, choice.l2, choice.l3);
 
     lsf_vector residual;
     for (int i = 0; i < kLsfLowerSplit; ++i) residual[i] = first_stage[i] + lsf_codebook_l2l3[choice.l2][i];
@@ -107,8 +159,20 @@ void quantize_lsp(lsf_memory& memory, const lsp_vector& lsp, lsp_vector& quantiz
     lsf_vector weight;
     lsf_weights(w, weight);
 
-    const mode_choice mode0 = search_mode(memory, w, weight, 0);
-    const mode_choice mode1 = search_mode(memory, w, weight, 1);
+    // The two modes are searched independently; their first stages are
+    // chosen in one loop only so that the two choices overlap.
+    static_assert(kPredictorModes == 2, "one first-stage choice per mode");
+    lsf_vector target[kPredictorModes];
+    double distance[kPredictorModes][kLsfCodebookL1Size];
+    for (int m = 0; m < kPredictorModes; ++m) {
+        mode_target(memory, w, m, target[m]);
+        first_stage_distances(target[m], distance[m]);
+    }
+    int l1[kPredictorModes];
+    first_smallest_of_each(distance[0], distance[1], l1[0], l1[1]);
+
+    const mode_choice mode0 = finish_mode(target[0], weight, 0, l1[0]);
+    const mode_choice mode1 = finish_mode(target[1], weight, 1, l1[1]);
     const int mode = mode1.distortion < mode0.distortion ? 1 : 0;
     const mode_choice& chosen = mode == 1 ? mode1 : mode0;
 

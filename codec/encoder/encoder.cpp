@@ -1,5 +1,7 @@
 #include "codec/encoder/encoder.h"
 
+#include <algorithm>
+
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
 #include "codec/dsp/gain_quantizer.h"
@@ -66,19 +68,23 @@ void encoder_reset(encoder_state& state) {
 void preprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{0.0, 0.0, 0.0, 0.0}; }
 
 void preprocess_filter(pole_zero_memory& memory, double* samples, int n) {
+    // The memory lives in registers for the whole block: written back through
+    // the reference on every sample, the next output would wait for the store
+    // to be read again on the filter's critical path.
+    double x1 = memory.x1, x2 = memory.x2, y1 = memory.y1, y2 = memory.y2;
     for (int i = 0; i < n; ++i) {
         const double x0 = samples[i];
-        const double y0 = (((memory.y2 * kPreprocessA2 + memory.y1 * kPreprocessA1) + x0 * kPreprocessB0) +
-                           memory.x1 * kPreprocessB1) +
-                          memory.x2 * kPreprocessB2;
-        memory.x2 = memory.x1;
-        memory.x1 = x0;
-        memory.y2 = memory.y1;
-        memory.y1 = y0;
+        const double y0 =
+            (((y2 * kPreprocessA2 + y1 * kPreprocessA1) + x0 * kPreprocessB0) + x1 * kPreprocessB1) + x2 * kPreprocessB2;
+        x2 = x1;
+        x1 = x0;
+        y2 = y1;
+        y1 = y0;
         samples[i] = flushed(y0);
-        memory.y1 = flushed(memory.y1);
-        memory.y2 = flushed(memory.y2);
+        y1 = flushed(y1);
+        y2 = flushed(y2);
     }
+    memory = pole_zero_memory{x1, x2, y1, y2};
 }
 
 void code_vector_correlations(const double* xn, const double* y1, const double* y2, gain_correlations& correlations) {
@@ -203,9 +209,14 @@ void analyse_frame(encoder_state& state, frame_parameters& params) {
         }
     }
 
-    copy_vector(state.speech_buffer + kFrame, state.speech_buffer, kSpeechBuffer - kFrame);
-    copy_vector(state.weighted_speech_buffer + kFrame, state.weighted_speech_buffer, kPitchMax);
-    copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);
+    // The histories slide down by a frame. std::copy moves the overlapping
+    // ranges front to back as a block move, which the element loop (whose
+    // source and destination the compiler cannot tell apart) is not.
+    std::copy(state.speech_buffer + kFrame, state.speech_buffer + kSpeechBuffer, state.speech_buffer);
+    std::copy(state.weighted_speech_buffer + kFrame, state.weighted_speech_buffer + kFrame + kPitchMax,
+              state.weighted_speech_buffer);
+    std::copy(state.excitation_buffer + kFrame, state.excitation_buffer + kFrame + kExcitationHistory,
+              state.excitation_buffer);
 }
 
 } // namespace g729

@@ -159,13 +159,11 @@ int fixed_codebook_search(const double* x, double* h, int t0, double* v, double*
     backward_correlation(h, x, d);
 
     double sign[kSubframe];
+    // Signs of speech are a coin toss: selects rather than branches.
     for (int n = 0; n < kSubframe; ++n) {
-        if (d[n] < 0.0) {
-            sign[n] = -1.0;
-            d[n] = -d[n];
-        } else {
-            sign[n] = 1.0;
-        }
+        const bool negative = d[n] < 0.0;
+        sign[n] = negative ? -1.0 : 1.0;
+        d[n] = negative ? -d[n] : d[n];
     }
 
     pulse_correlations c;

@@ -14,15 +14,69 @@ double decimated_correlation(const double* w, int n, int t) {
     return sum;
 }
 
+// The same correlation for `count` lags first, first + step, ..., count a
+// multiple of 4. Eight lags (four for what is left) share each pass; every
+// lag keeps its own accumulator from 0 and adds its products in increasing k,
+// so each result is exactly decimated_correlation's. The accumulators are
+// named one by one: kept in an array, GCC leaves them in memory.
+template <int step>
+void decimated_correlations(const double* w, int n, int first, int count, double* r) {
+    int j = 0;
+    for (; j + 8 <= count; j += 8) {
+        const int t = first + step * j;
+        double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0, a4 = 0.0, a5 = 0.0, a6 = 0.0, a7 = 0.0;
+        for (int k = 0; k < n; k += 2) {
+            const double wk = w[k];
+            const double* q = w + k - t;
+            a0 += wk * q[0];
+            a1 += wk * q[-step];
+            a2 += wk * q[-2 * step];
+            a3 += wk * q[-3 * step];
+            a4 += wk * q[-4 * step];
+            a5 += wk * q[-5 * step];
+            a6 += wk * q[-6 * step];
+            a7 += wk * q[-7 * step];
+        }
+        r[j] = a0;
+        r[j + 1] = a1;
+        r[j + 2] = a2;
+        r[j + 3] = a3;
+        r[j + 4] = a4;
+        r[j + 5] = a5;
+        r[j + 6] = a6;
+        r[j + 7] = a7;
+    }
+    for (; j < count; j += 4) {
+        const int t = first + step * j;
+        double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+        for (int k = 0; k < n; k += 2) {
+            const double wk = w[k];
+            const double* q = w + k - t;
+            a0 += wk * q[0];
+            a1 += wk * q[-step];
+            a2 += wk * q[-2 * step];
+            a3 += wk * q[-3 * step];
+        }
+        r[j] = a0;
+        r[j + 1] = a1;
+        r[j + 2] = a2;
+        r[j + 3] = a3;
+    }
+}
+
 // Best lag of [first, last] in steps of step; ties keep the smaller lag.
-int best_open_loop_lag(const double* w, int n, int first, int last, int step, double& best) {
+template <int step>
+int best_open_loop_lag(const double* w, int n, int first, int last, double& best) {
+    constexpr int kMaxLags = 40;
+    const int count = (last - first) / step + 1;
+    double r[kMaxLags];
+    decimated_correlations<step>(w, n, first, count, r);
     best = -1e38;
     int lag = first;
-    for (int t = first; t <= last; t += step) {
-        const double r = decimated_correlation(w, n, t);
-        if (r > best) {
-            best = r;
-            lag = t;
+    for (int j = 0; j < count; ++j) {
+        if (r[j] > best) {
+            best = r[j];
+            lag = first + step * j;
         }
     }
     return lag;
@@ -44,9 +98,9 @@ double correlation_with(const double* d, const double* p) {
 
 int open_loop_pitch_search(const double* w, int n) {
     double max1, max2, max3;
-    const int t1 = best_open_loop_lag(w, n, 20, 39, 1, max1);
-    const int t2 = best_open_loop_lag(w, n, 40, 79, 1, max2);
-    const int t3_even = best_open_loop_lag(w, n, 80, 142, 2, max3);
+    const int t1 = best_open_loop_lag<1>(w, n, 20, 39, max1);
+    const int t2 = best_open_loop_lag<1>(w, n, 40, 79, max2);
+    const int t3_even = best_open_loop_lag<2>(w, n, 80, 142, max3);
 
     // Refine the even-grid lag by one sample either side; each neighbour only
     // wins when strictly better than what is held at that point.
@@ -85,10 +139,33 @@ int open_loop_pitch_search(const double* w, int n) {
 }
 
 void backward_correlation(const double* h, const double* x, double* d) {
-    for (int k = 0; k < kSubframe; ++k) {
-        double sum = 0.0;
-        for (int i = 0; i < kSubframe - k; ++i) sum += h[i] * x[i + k];
-        d[k] = sum;
+    // Eight outputs share each pass over h. Each keeps its own accumulator
+    // from 0 and adds its products in increasing i, so every d[k] is the
+    // plain sum; past `shared` the higher outputs' shorter sums finish on
+    // their own. Eight chains are what it takes to hide the latency of the
+    // additions over sums this short.
+    constexpr int kLanes = 8;
+    static_assert(kSubframe % kLanes == 0, "outputs come in whole blocks");
+    for (int k0 = 0; k0 < kSubframe; k0 += kLanes) {
+        double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0, a4 = 0.0, a5 = 0.0, a6 = 0.0, a7 = 0.0;
+        const int shared = kSubframe - k0 - (kLanes - 1);
+        for (int i = 0; i < shared; ++i) {
+            const double hi = h[i];
+            const double* q = x + i + k0;
+            a0 += hi * q[0];
+            a1 += hi * q[1];
+            a2 += hi * q[2];
+            a3 += hi * q[3];
+            a4 += hi * q[4];
+            a5 += hi * q[5];
+            a6 += hi * q[6];
+            a7 += hi * q[7];
+        }
+        double sum[kLanes] = {a0, a1, a2, a3, a4, a5, a6, a7};
+        for (int j = 0; j < kLanes - 1; ++j) {
+            for (int i = shared; i < kSubframe - k0 - j; ++i) sum[j] += h[i] * x[i + k0 + j];
+        }
+        for (int j = 0; j < kLanes; ++j) d[k0 + j] = sum[j];
     }
 }
 
@@ -99,9 +176,31 @@ int closed_loop_pitch_search(double* p, const double* xn, const double* h, int n
 
     // For lags below 40 the later products read the current subframe's LP
     // residual, which is what the buffer holds there during the search.
+    // Four lags share each pass over d, each with its own sum from 0.1 in
+    // increasing j, so every value is correlation_with's; they are then
+    // taken in increasing lag with a strict '>' as one by one.
     double max = -1e38;
     int t0 = t0_min;
-    for (int t = t0_min; t <= t0_max; ++t) {
+    int t = t0_min;
+    for (; t + 3 <= t0_max; t += 4) {
+        const double* q = p - t;
+        double a0 = 0.1, a1 = 0.1, a2 = 0.1, a3 = 0.1;
+        for (int j = 0; j < kSubframe; ++j) {
+            const double dj = d[j];
+            a0 += dj * q[j];
+            a1 += dj * q[j - 1];
+            a2 += dj * q[j - 2];
+            a3 += dj * q[j - 3];
+        }
+        const double r[4] = {a0, a1, a2, a3};
+        for (int k = 0; k < 4; ++k) {
+            if (r[k] > max) {
+                max = r[k];
+                t0 = t + k;
+            }
+        }
+    }
+    for (; t <= t0_max; ++t) {
         const double r = correlation_with(d, p - t);
         if (r > max) {
             max = r;

@@ -50,6 +50,28 @@ TEST(LpAnalysis, EveryLagReachesTheEndOfTheWindow) {
     }
 }
 
+// Lags are accumulated several at a time; each must still be the plain sum
+// from n = 0 upward to the bit, for every highest lag a caller may ask for
+// (the lags beyond a block's shared range finish on their own).
+TEST(LpAnalysis, EveryLagIsThePlainSumInIncreasingOrder) {
+    double x[kLpAnalysisWindow];
+    std::srand(11);
+    for (int n = 0; n < kLpAnalysisWindow; ++n) x[n] = double(std::rand() % 65536 - 32768) / 3.0;
+    double y[kLpAnalysisWindow];
+    for (int n = 0; n < kLpAnalysisWindow; ++n) y[n] = x[n] * lp_analysis_window[n];
+    for (int m = 0; m <= kMaxAutocorrelationLag; ++m) {
+        autocorrelation_vector r;
+        r.fill(-7.0);
+        windowed_autocorrelation(x, m, r);
+        for (int k = 0; k <= m; ++k) {
+            double sum = 0.0;
+            for (int n = 0; n < kLpAnalysisWindow - k; ++n) sum += y[n] * y[n + k];
+            EXPECT_EQ(r[k], sum) << "m " << m << " lag " << k;
+        }
+        for (int k = m + 1; k <= kMaxAutocorrelationLag; ++k) EXPECT_EQ(r[k], -7.0) << "m " << m << " lag " << k;
+    }
+}
+
 // Scaling the input by 2^-10 scales every product exactly by 2^-20, so the
 // small signal's lags must be the large signal's lags to the bit; only r[0]
 // is raised to the floor.

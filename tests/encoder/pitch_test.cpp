@@ -181,11 +181,15 @@ TEST(ClosedLoopPitch, FractionsOnlyUpTo84InTheFirstSubframe) {
 
 TEST(ClosedLoopPitch, IntegerSearchFindsTheLagAndKeepsTheFirstOfEqualLags) {
     double h[kSubframe] = {1.0};
-    excitation_fixture exc(5);
-    double xn[kSubframe];
-    exc.vector_of(57, 0, xn);
     int frac;
-    EXPECT_EQ(closed_loop_pitch_search(exc.p, xn, h, kSubframe, 52, 61, 40, frac), 57);
+    // Lags are correlated four at a time with the rest one by one: the lag is
+    // found in every lane and among the rest.
+    for (int lag : {52, 54, 55, 57, 60, 61}) {
+        excitation_fixture exc(5);
+        double xn[kSubframe];
+        exc.vector_of(lag, 0, xn);
+        EXPECT_EQ(closed_loop_pitch_search(exc.p, xn, h, kSubframe, 52, 61, 40, frac), lag) << "lag " << lag;
+    }
 
     // A zero target gives equal correlations everywhere: the smallest lag.
     excitation_fixture flat(5);
@@ -194,10 +198,31 @@ TEST(ClosedLoopPitch, IntegerSearchFindsTheLagAndKeepsTheFirstOfEqualLags) {
     EXPECT_EQ(frac, 0);
 }
 
+// Outputs are accumulated several at a time; each must still be the plain
+// sum from i = 0 upward to the bit, the short sums at the end of each block
+// included.
+TEST(BackwardCorrelation, EveryOutputIsThePlainSumInIncreasingOrder) {
+    double h[kSubframe], x[kSubframe];
+    std::srand(5);
+    for (int i = 0; i < kSubframe; ++i) {
+        h[i] = double(std::rand() % 20001 - 10000) / 7.0;
+        x[i] = double(std::rand() % 65536 - 32768) / 3.0;
+    }
+    double d[kSubframe];
+    backward_correlation(h, x, d);
+    for (int k = 0; k < kSubframe; ++k) {
+        double sum = 0.0;
+        for (int i = 0; i < kSubframe - k; ++i) sum += h[i] * x[i + k];
+        EXPECT_EQ(d[k], sum) << "d[" << k << "]";
+    }
+}
+
 // Weighted speech that is a pulse train: the open-loop lag is its period,
 // not a multiple of it.
 TEST(OpenLoopPitch, PulseTrainGivesItsPeriod) {
-    for (int period : {20, 25, 30, 37, 50, 64, 100, 142}) {
+    // Periods sit in every lane of the lags searched together, at the ends of
+    // the three ranges and on an odd neighbour of the even grid.
+    for (int period : {20, 21, 22, 23, 25, 30, 37, 39, 41, 50, 64, 78, 79, 81, 100, 142}) {
         double w[kPitchMax + kFrame] = {};
         for (int n = kPitchMax + kFrame - 2; n >= 0; n -= period) w[n] = 1000.0;
         EXPECT_EQ(open_loop_pitch_search(w + kPitchMax, kFrame), period) << "period " << period;
