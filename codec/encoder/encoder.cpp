@@ -151,10 +151,10 @@ void analyse_frame(encoder_state& state, frame_parameters& params) {
         double h[kSubframe];
         h[0] = 1.0;
         set_zero(h + 1, kSubframe - 1);
-        synthesis_filter(ap[s], h, h, kSubframe, h + 1, 0);
-
+        // The impulse response h and the target xn pass the same weighted
+        // synthesis filter independently: one pass runs both.
         double xn[kSubframe];
-        synthesis_filter(ap[s], p, xn, kSubframe, state.target_filter_memory.data(), 0);
+        synthesis_filter_pair(ap[s], kSubframe, h, h, h + 1, p, xn, state.target_filter_memory.data());
 
         int frac;
         const int t0 = closed_loop_pitch_search(p, xn, h, kSubframe, t0_min, t0_max, i, frac);
