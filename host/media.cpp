@@ -20,6 +20,8 @@ constexpr int kHostFrameSamples = 160; // 20 ms of slin
 constexpr int kHostFrameBytes = 20;    // 20 ms of G.729
 constexpr int kCodecFrameSamples = 80;
 constexpr int kSampleRate = 8000;
+// Mean energy per sample of a -50 dBov segment.
+const double kSilentSegmentEnergy = std::pow(32768.0 * std::pow(10.0, -50.0 / 20.0), 2.0);
 
 std::string extension_of(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -286,9 +288,9 @@ comparison compare_audio(const std::vector<int16_t>& reference, const std::vecto
         }
         e_ref += sr;
         e_err += se;
-        // Segments of near silence say nothing of the coding; the usual
-        // clamp keeps single segments from dominating.
-        if (sr > double(end - s) * 100.0) {
+        // Segments quieter than -50 dBov say nothing of the coding; the
+        // usual clamp keeps single segments from dominating.
+        if (sr >= double(end - s) * kSilentSegmentEnergy) {
             const double snr = se > 0.0 ? 10.0 * std::log10(sr / se) : 35.0;
             seg_sum += std::min(35.0, std::max(-10.0, snr));
             ++segments;
