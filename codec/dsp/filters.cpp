@@ -1,5 +1,6 @@
 #include "codec/dsp/filters.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace g729 {
@@ -87,7 +88,10 @@ void set_zero(double* v, int n) {
 }
 
 void copy_vector(const double* src, double* dst, int n) {
-    for (int i = 0; i < n; ++i) dst[i] = src[i];
+    // Callers slide histories left with overlapping ranges, so the compiler
+    // cannot vectorise an element loop; std::copy is a forward block move,
+    // which is exactly what such a shift needs.
+    if (n > 0) std::copy(src, src + n, dst);
 }
 
 } // namespace g729
