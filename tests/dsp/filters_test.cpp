@@ -87,6 +87,25 @@ TEST(ResidualFilter, ReadsTheTenSamplesInFrontOfItsInput) {
     EXPECT_EQ(y, kFilter[10]);
 }
 
+// Outputs are accumulated several at a time; each must still be x[k] plus
+// a[i] x[k - i] added in increasing i, whatever the length.
+TEST(ResidualFilter, EveryOutputIsTheOrderedSumForEveryLength) {
+    double buffer[kOrder + kSubframe];
+    fill_signal(buffer, kOrder + kSubframe);
+    const double* x = buffer + kOrder;
+    for (int n : {1, 7, 8, 9, 17, kSubframe}) {
+        double y[kSubframe + 1];
+        y[n] = -7.0;
+        residual_filter(kFilter, x, y, n);
+        for (int k = 0; k < n; ++k) {
+            double want = x[k];
+            for (int i = 1; i <= kOrder; ++i) want += kFilter[i] * x[k - i];
+            EXPECT_EQ(y[k], want) << "n " << n << " k " << k;
+        }
+        EXPECT_EQ(y[n], -7.0) << "n " << n;
+    }
+}
+
 TEST(BandwidthExpand, ScalesCoefficientIByGammaToTheI) {
     const lp_coefficients a = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 2.0};
     lp_coefficients ap;
