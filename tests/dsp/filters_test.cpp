@@ -67,6 +67,40 @@ TEST(SynthesisFilter, ShortBlockShiftsTheMemory) {
     EXPECT_EQ(untouched, before);
 }
 
+// The filter keeps its recent outputs in registers; every output and the
+// updated memory must still be the plain recursion over the signal with the
+// memory in front, subtracting a[1] y[k-1] first.
+TEST(SynthesisFilter, EqualsThePlainRecursionForEveryLength) {
+    const filter_memory memory = {1e3, -2.5, 3.25, -4e-6, 5, -6e4, 1.5e-5, -8, 9.5, -10};
+    for (int n : {1, 3, 9, 10, 11, 22, kSubframe}) {
+        double x[kSubframe];
+        fill_signal(x, kSubframe);
+        double line[kOrder + kSubframe];
+        for (int j = 0; j < kOrder; ++j) line[j] = memory[j];
+        for (int k = 0; k < n; ++k) {
+            double s = x[k];
+            for (int i = 1; i <= kOrder; ++i) s -= kFilter[i] * line[kOrder + k - i];
+            line[kOrder + k] = s;
+        }
+        filter_memory want_memory;
+        for (int j = 0; j < kOrder; ++j) {
+            const double v = line[n + j];
+            want_memory[j] = std::fabs(v) < 2e-5 ? 0.0 : v;
+        }
+
+        double y[kSubframe];
+        filter_memory updated = memory;
+        synthesis_filter(kFilter, x, y, n, updated.data(), 1);
+        for (int k = 0; k < n; ++k) EXPECT_EQ(y[k], line[kOrder + k]) << "n " << n << " k " << k;
+        EXPECT_EQ(updated, want_memory) << "n " << n;
+
+        filter_memory kept = memory;
+        synthesis_filter(kFilter, x, x, n, kept.data(), 0);
+        for (int k = 0; k < n; ++k) EXPECT_EQ(x[k], line[kOrder + k]) << "in place, n " << n << " k " << k;
+        EXPECT_EQ(kept, memory) << "n " << n;
+    }
+}
+
 TEST(ResidualFilter, InvertsTheSynthesisFilter) {
     double buffer[kOrder + kSubframe] = {};
     double* speech = buffer + kOrder;
