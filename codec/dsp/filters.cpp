@@ -59,19 +59,41 @@ void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, do
     // The recursion is bound by the latency of its ordered subtractions, so
     // a second independent signal in the other half of a vector register
     // comes almost for free. Lanes never mix: each carries the same
-    // operations in the same order as synthesis_filter.
+    // operations in the same order as synthesis_filter. As there, the last
+    // ten outputs stay in locals, newest in z1, instead of being read back
+    // from memory.
     typedef double lanes __attribute__((vector_size(16)));
     lanes coefficient[kLpSize];
     for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a[i], a[i]};
-    lanes line[kOrder + kSubframe];
-    for (int j = 0; j < kOrder; ++j) line[j] = lanes{memory1[j], memory2[j]};
+    lanes z10 = {memory1[0], memory2[0]}, z9 = {memory1[1], memory2[1]}, z8 = {memory1[2], memory2[2]};
+    lanes z7 = {memory1[3], memory2[3]}, z6 = {memory1[4], memory2[4]}, z5 = {memory1[5], memory2[5]};
+    lanes z4 = {memory1[6], memory2[6]}, z3 = {memory1[7], memory2[7]}, z2 = {memory1[8], memory2[8]};
+    lanes z1 = {memory1[9], memory2[9]};
     if (n > kSubframe) n = kSubframe;
     for (int k = 0; k < n; ++k) {
         lanes s = {x1[k], x2[k]};
-        for (int i = 1; i <= kOrder; ++i) s -= coefficient[i] * line[kOrder + k - i];
-        line[kOrder + k] = s;
+        s -= coefficient[1] * z1;
+        s -= coefficient[2] * z2;
+        s -= coefficient[3] * z3;
+        s -= coefficient[4] * z4;
+        s -= coefficient[5] * z5;
+        s -= coefficient[6] * z6;
+        s -= coefficient[7] * z7;
+        s -= coefficient[8] * z8;
+        s -= coefficient[9] * z9;
+        s -= coefficient[10] * z10;
         y1[k] = s[0];
         y2[k] = s[1];
+        z10 = z9;
+        z9 = z8;
+        z8 = z7;
+        z7 = z6;
+        z6 = z5;
+        z5 = z4;
+        z4 = z3;
+        z3 = z2;
+        z2 = z1;
+        z1 = s;
     }
 }
 
