@@ -155,16 +155,20 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
 void postprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{0.0, 0.0, 0.0, 0.0}; }
 
 void postprocess_filter(pole_zero_memory& memory, double* signal, int n) {
+    // The recursion runs in locals: kept in the record, every sample would
+    // reload the previous output after the store to signal, which the
+    // compiler cannot tell apart from the memory.
+    double x1 = memory.x1, x2 = memory.x2, y1 = memory.y1, y2 = memory.y2;
     for (int i = 0; i < n; ++i) {
         const double x0 = signal[i];
-        const double y0 = kHighPassA1 * memory.y1 + kHighPassA2 * memory.y2 + kHighPassB0 * x0 +
-                          kHighPassB1 * memory.x1 + kHighPassB2 * memory.x2;
-        memory.x2 = memory.x1;
-        memory.x1 = x0;
-        memory.y2 = memory.y1;
-        memory.y1 = y0;
+        const double y0 = kHighPassA1 * y1 + kHighPassA2 * y2 + kHighPassB0 * x0 + kHighPassB1 * x1 + kHighPassB2 * x2;
+        x2 = x1;
+        x1 = x0;
+        y2 = y1;
+        y1 = y0;
         signal[i] = y0;
     }
+    memory = pole_zero_memory{x1, x2, y1, y2};
 }
 
 } // namespace g729

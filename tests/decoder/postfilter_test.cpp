@@ -185,5 +185,38 @@ TEST(PostprocessFilter, ImpulseResponseAndConstantInput) {
     EXPECT_EQ(untouched, 5.0);
 }
 
+// The filter runs its recursion in locals; split into uneven blocks, every
+// output must still be the plain pole-zero equation over the whole signal,
+// terms taken left to right, with the memory carried between calls.
+TEST(PostprocessFilter, BlocksGiveThePlainEquationAndCarryTheMemory) {
+    double signal[2 * kFrame];
+    for (int i = 0; i < 2 * kFrame; ++i) signal[i] = noise_value(i) * 40.0;
+    double want[2 * kFrame];
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+    for (int i = 0; i < 2 * kFrame; ++i) {
+        const double y0 =
+            1.9330735 * y1 + -0.93589199 * y2 + 0.93980581 * signal[i] + -1.8795834 * x1 + 0.93980581 * x2;
+        x2 = x1;
+        x1 = signal[i];
+        y2 = y1;
+        y1 = y0;
+        want[i] = y0;
+    }
+
+    pole_zero_memory memory;
+    postprocess_reset(memory);
+    int start = 0;
+    for (int length : {1, 2, 37, kFrame, 2 * kFrame - 120}) {
+        postprocess_filter(memory, signal + start, length);
+        start += length;
+    }
+    ASSERT_EQ(start, 2 * kFrame);
+    for (int i = 0; i < 2 * kFrame; ++i) EXPECT_EQ(signal[i], want[i]) << i;
+    EXPECT_EQ(memory.x1, x1);
+    EXPECT_EQ(memory.x2, x2);
+    EXPECT_EQ(memory.y1, y1);
+    EXPECT_EQ(memory.y2, y2);
+}
+
 } // namespace
 } // namespace g729
