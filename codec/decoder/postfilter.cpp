@@ -36,11 +36,32 @@ void long_term_postfilter(const double* r, int lag, double* p) {
         t_min = kPitchMax - 2 * kLagReach;
         t_max = kPitchMax;
     }
+    // The seven correlations are independent sums and share one pass over
+    // r: lane m of the accumulators holds lag t_max - m (so that r[j - k]
+    // runs upward with m), each its own sum from 0 in increasing j; the
+    // seventh lag, t_min, has a scalar of its own. The lags are then
+    // scanned in increasing order with the strict comparison, the first
+    // maximum kept.
+    typedef double lanes __attribute__((vector_size(16)));
+    const double* q = r - t_max;
+    lanes c0 = {0.0, 0.0}, c1 = {0.0, 0.0}, c2 = {0.0, 0.0};
+    double c6 = 0.0;
+    for (int j = 0; j < kSubframe; ++j) {
+        const lanes rj = {r[j], r[j]};
+        lanes d0, d1, d2;
+        __builtin_memcpy(&d0, q + j, sizeof d0);
+        __builtin_memcpy(&d1, q + j + 2, sizeof d1);
+        __builtin_memcpy(&d2, q + j + 4, sizeof d2);
+        c0 += rj * d0;
+        c1 += rj * d1;
+        c2 += rj * d2;
+        c6 += r[j] * q[j + 6];
+    }
+    const double by_lane[2 * kLagReach + 1] = {c0[0], c0[1], c1[0], c1[1], c2[0], c2[1], c6};
     double best = -1e38;
     int best_lag = t_min;
     for (int k = t_min; k <= t_max; ++k) {
-        double c = 0.0;
-        for (int j = 0; j < kSubframe; ++j) c += r[j] * r[j - k];
+        const double c = by_lane[t_max - k];
         if (c > best) {
             best = c;
             best_lag = k;
@@ -49,8 +70,10 @@ void long_term_postfilter(const double* r, int lag, double* p) {
     const double* delayed = r - best_lag;
     double delayed_energy = 0.5;
     double energy = 0.5;
-    for (int j = 0; j < kSubframe; ++j) delayed_energy += delayed[j] * delayed[j];
-    for (int j = 0; j < kSubframe; ++j) energy += r[j] * r[j];
+    for (int j = 0; j < kSubframe; ++j) {
+        delayed_energy += delayed[j] * delayed[j];
+        energy += r[j] * r[j];
+    }
     const double correlation = best < 0.0 ? 0.0 : best;
 
     // Prediction gain below 3 dB: no long-term filtering.

@@ -67,6 +67,63 @@ TEST(LongTermPostfilter, WeakerRepetitionComputesAGainBelowOneThird) {
     EXPECT_LT(g, 1.0 / 3.0);
 }
 
+// The seven correlations share one pass; the choice of lag, the gain and
+// every output must still be those of the lags taken one by one in
+// increasing order, each correlation summed from 0 in increasing j.
+void plain_long_term_postfilter(const double* r, int lag, double* p) {
+    int t_min = lag - 3;
+    int t_max = lag + 3;
+    if (t_max > kPitchMax) {
+        t_min = kPitchMax - 6;
+        t_max = kPitchMax;
+    }
+    double best = -1e38;
+    int best_lag = t_min;
+    for (int k = t_min; k <= t_max; ++k) {
+        double c = 0.0;
+        for (int j = 0; j < kSubframe; ++j) c += r[j] * r[j - k];
+        if (c > best) {
+            best = c;
+            best_lag = k;
+        }
+    }
+    double delayed_energy = 0.5;
+    double energy = 0.5;
+    for (int j = 0; j < kSubframe; ++j) delayed_energy += r[j - best_lag] * r[j - best_lag];
+    for (int j = 0; j < kSubframe; ++j) energy += r[j] * r[j];
+    const double c = best < 0.0 ? 0.0 : best;
+    if (c * c < 0.5 * energy * delayed_energy) {
+        for (int j = 0; j < kSubframe; ++j) p[j] = r[j];
+        return;
+    }
+    const double g = c > delayed_energy ? 0.3333333333333333 : (0.5 * c) * (1.0 / (delayed_energy + 0.5 * c));
+    const double g0 = c > delayed_energy ? 0.6666666666666666 : 1.0 - g;
+    for (int j = 0; j < kSubframe; ++j) p[j] = g * r[j - best_lag] + g0 * r[j];
+}
+
+TEST(LongTermPostfilter, EqualsTheLagsTakenOneByOne) {
+    for (int lag : {19, 20, 45, 100, 139, 140, 141, 143}) {
+        for (int offset = -4; offset <= 4; ++offset) {
+            for (double strength : {0.6, 0.9, 2.0}) {
+                const int period = lag + offset > kPitchMax ? kPitchMax : lag + offset;
+                residual r;
+                fill_noise(r);
+                for (int j = 0; j < kSubframe; ++j) {
+                    r.current()[j] = strength * r.current()[j - period] + 0.1 * noise_value(j + 500);
+                }
+                double p[kSubframe];
+                double want[kSubframe];
+                long_term_postfilter(r.current(), lag, p);
+                plain_long_term_postfilter(r.current(), lag, want);
+                for (int j = 0; j < kSubframe; ++j) {
+                    ASSERT_EQ(p[j], want[j]) << "lag " << lag << " period " << period << " strength " << strength
+                                             << " j " << j;
+                }
+            }
+        }
+    }
+}
+
 // Near the top of the lag range the search window is 137 .. 143 rather
 // than reaching past the residual history.
 TEST(LongTermPostfilter, SearchRangeStopsAt143) {
