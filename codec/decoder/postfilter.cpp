@@ -95,19 +95,28 @@ void long_term_postfilter(const double* r, int lag, double* p) {
 
 namespace {
 
-// First-order tilt compensation from the impulse response of
-// Ap3(z)/Ap4(z), in place on p.
-void tilt_compensation(postfilter_state& state, const lp_coefficients& ap3, const lp_coefficients& ap4, double* p) {
-    double h[kImpulseLength];
-    for (int i = 0; i < kLpSize; ++i) h[i] = ap3[i];
-    set_zero(h + kLpSize, kImpulseLength - kLpSize);
-    synthesis_filter(ap4, h, h, kImpulseLength, h + kLpSize, 0);
-    double r0 = 0.0;
-    double r1 = 0.0;
-    for (int i = 0; i < kImpulseLength; ++i) r0 += h[i] * h[i];
-    for (int i = 0; i < kImpulseLength - 1; ++i) r1 += h[i] * h[i + 1];
-    const double k = r1 > 0.0 ? kTiltFactor * r1 / r0 : 0.0;
+// Factors of the first-order tilt compensation of both subframes, from the
+// impulse responses of Ap3(z)/Ap4(z). They depend on the filters alone, so
+// the two responses (latency-bound recursions) run side by side; each is
+// exactly the one-filter response.
+void tilt_factors(const lp_filter_pair& ap3, const lp_filter_pair& ap4, double* factor) {
+    double h[kSubframes][kImpulseLength];
+    for (int s = 0; s < kSubframes; ++s) {
+        for (int i = 0; i < kLpSize; ++i) h[s][i] = ap3[s][i];
+        set_zero(h[s] + kLpSize, kImpulseLength - kLpSize);
+    }
+    synthesis_filter_pair(ap4[0], ap4[1], kImpulseLength, h[0], h[0], h[0] + kLpSize, h[1], h[1], h[1] + kLpSize);
+    for (int s = 0; s < kSubframes; ++s) {
+        double r0 = 0.0;
+        double r1 = 0.0;
+        for (int i = 0; i < kImpulseLength; ++i) r0 += h[s][i] * h[s][i];
+        for (int i = 0; i < kImpulseLength - 1; ++i) r1 += h[s][i] * h[s][i + 1];
+        factor[s] = r1 > 0.0 ? kTiltFactor * r1 / r0 : 0.0;
+    }
+}
 
+// First-order tilt compensation with factor k, in place on p.
+void tilt_compensation(postfilter_state& state, double k, double* p) {
     // Downward, so each step still sees the unmodified previous sample.
     const double last = p[kSubframe - 1];
     for (int j = kSubframe - 1; j >= 1; --j) p[j] = p[j] - k * p[j - 1];
@@ -145,15 +154,18 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
                       const pitch_lags& lags, int frame_type) {
     double* current = synthesis_buffer + kSynthesisHistory;
     double out[kFrame];
+    lp_filter_pair ap3;
+    lp_filter_pair ap4;
+    for (int s = 0; s < kSubframes; ++s) {
+        bandwidth_expand(filters[s], ap3[s], kNumeratorGamma);
+        bandwidth_expand(filters[s], ap4[s], kDenominatorGamma);
+    }
+    double tilt[kSubframes];
+    tilt_factors(ap3, ap4, tilt);
     for (int s = 0; s < kSubframes; ++s) {
         const double* unfiltered = current + s * kSubframe;
-        lp_coefficients ap3;
-        lp_coefficients ap4;
-        bandwidth_expand(filters[s], ap3, kNumeratorGamma);
-        bandwidth_expand(filters[s], ap4, kDenominatorGamma);
-
         double* residual = state.residual_history + kPastResidual;
-        residual_filter(ap3, unfiltered, residual, kSubframe);
+        residual_filter(ap3[s], unfiltered, residual, kSubframe);
 
         // Its own array: the tilt stage modifies it in place, and the
         // residual history must keep the unfiltered residual.
@@ -163,10 +175,10 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
         } else {
             copy_vector(residual, p, kSubframe);
         }
-        tilt_compensation(state, ap3, ap4, p);
+        tilt_compensation(state, tilt[s], p);
 
         double* y = out + s * kSubframe;
-        synthesis_filter(ap4, p, y, kSubframe, state.postfilter_synthesis_memory.data(), 1);
+        synthesis_filter(ap4[s], p, y, kSubframe, state.postfilter_synthesis_memory.data(), 1);
         adaptive_gain_control(state, unfiltered, y);
 
         copy_vector(state.residual_history + kSubframe, state.residual_history, kPastResidual);

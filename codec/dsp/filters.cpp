@@ -56,6 +56,11 @@ void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int 
 
 void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, double* y1, const double* memory1,
                            const double* x2, double* y2, const double* memory2) {
+    synthesis_filter_pair(a, a, n, x1, y1, memory1, x2, y2, memory2);
+}
+
+void synthesis_filter_pair(const lp_coefficients& a1, const lp_coefficients& a2, int n, const double* x1, double* y1,
+                           const double* memory1, const double* x2, double* y2, const double* memory2) {
     // The recursion is bound by the latency of its ordered subtractions, so
     // a second independent signal in the other half of a vector register
     // comes almost for free. Lanes never mix: each carries the same
@@ -64,7 +69,7 @@ void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, do
     // from memory.
     typedef double lanes __attribute__((vector_size(16)));
     lanes coefficient[kLpSize];
-    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a[i], a[i]};
+    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a1[i], a2[i]};
     lanes z10 = {memory1[0], memory2[0]}, z9 = {memory1[1], memory2[1]}, z8 = {memory1[2], memory2[2]};
     lanes z7 = {memory1[3], memory2[3]}, z6 = {memory1[4], memory2[4]}, z5 = {memory1[5], memory2[5]};
     lanes z4 = {memory1[6], memory2[6]}, z3 = {memory1[7], memory2[7]}, z2 = {memory1[8], memory2[8]};

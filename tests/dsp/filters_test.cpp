@@ -197,5 +197,29 @@ TEST(SynthesisFilterPair, GivesExactlyTheOutputsOfTwoSeparateCalls) {
     }
 }
 
+// The post-filter runs the impulse responses of two different filters
+// together, each in place with the array itself as memory.
+TEST(SynthesisFilterPair, TwoFiltersGiveExactlyTheOutputsOfTwoSeparateCalls) {
+    const lp_coefficients other = {1.0, 0.7, -0.2, 0.31, -0.05, 0.12, 0.02, -0.09, 0.015, -0.03, 0.004};
+    for (int n : {1, 9, 10, 22, kSubframe}) {
+        double x[kSubframe];
+        fill_signal(x, kSubframe);
+        const filter_memory memory = {1e3, -2.5, 3.25, -4e-6, 5, -6e4, 7, -8, 9.5, -10};
+        double want_h[kSubframe] = {1.0, -0.5, 0.25};
+        synthesis_filter(kFilter, want_h, want_h, n, want_h + 11, 0);
+        double want_y[kSubframe];
+        filter_memory scratch = memory;
+        synthesis_filter(other, x, want_y, n, scratch.data(), 0);
+
+        double h[kSubframe] = {1.0, -0.5, 0.25};
+        double y[kSubframe];
+        synthesis_filter_pair(kFilter, other, n, h, h, h + 11, x, y, memory.data());
+        for (int k = 0; k < n; ++k) {
+            EXPECT_EQ(h[k], want_h[k]) << "n " << n << " k " << k;
+            EXPECT_EQ(y[k], want_y[k]) << "n " << n << " k " << k;
+        }
+    }
+}
+
 } // namespace
 } // namespace g729
