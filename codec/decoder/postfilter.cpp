@@ -36,11 +36,32 @@ void long_term_postfilter(const double* r, int lag, double* p) {
         t_min = kPitchMax - 2 * kLagReach;
         t_max = kPitchMax;
     }
+    // The seven correlations are independent sums and share one pass over
+    // r: lane m of the accumulators holds lag t_max - m (so that r[j - k]
+    // runs upward with m), each its own sum from 0 in increasing j; the
+    // seventh lag, t_min, has a scalar of its own. The lags are then
+    // scanned in increasing order with the strict comparison, the first
+    // maximum kept.
+    typedef double lanes __attribute__((vector_size(16)));
+    const double* q = r - t_max;
+    lanes c0 = {0.0, 0.0}, c1 = {0.0, 0.0}, c2 = {0.0, 0.0};
+    double c6 = 0.0;
+    for (int j = 0; j < kSubframe; ++j) {
+        const lanes rj = {r[j], r[j]};
+        lanes d0, d1, d2;
+        __builtin_memcpy(&d0, q + j, sizeof d0);
+        __builtin_memcpy(&d1, q + j + 2, sizeof d1);
+        __builtin_memcpy(&d2, q + j + 4, sizeof d2);
+        c0 += rj * d0;
+        c1 += rj * d1;
+        c2 += rj * d2;
+        c6 += r[j] * q[j + 6];
+    }
+    const double by_lane[2 * kLagReach + 1] = {c0[0], c0[1], c1[0], c1[1], c2[0], c2[1], c6};
     double best = -1e38;
     int best_lag = t_min;
     for (int k = t_min; k <= t_max; ++k) {
-        double c = 0.0;
-        for (int j = 0; j < kSubframe; ++j) c += r[j] * r[j - k];
+        const double c = by_lane[t_max - k];
         if (c > best) {
             best = c;
             best_lag = k;
@@ -49,8 +70,10 @@ void long_term_postfilter(const double* r, int lag, double* p) {
     const double* delayed = r - best_lag;
     double delayed_energy = 0.5;
     double energy = 0.5;
-    for (int j = 0; j < kSubframe; ++j) delayed_energy += delayed[j] * delayed[j];
-    for (int j = 0; j < kSubframe; ++j) energy += r[j] * r[j];
+    for (int j = 0; j < kSubframe; ++j) {
+        delayed_energy += delayed[j] * delayed[j];
+        energy += r[j] * r[j];
+    }
     const double correlation = best < 0.0 ? 0.0 : best;
 
     // Prediction gain below 3 dB: no long-term filtering.
@@ -72,19 +95,28 @@ void long_term_postfilter(const double* r, int lag, double* p) {
 
 namespace {
 
-// First-order tilt compensation from the impulse response of
-// Ap3(z)/Ap4(z), in place on p.
-void tilt_compensation(postfilter_state& state, const lp_coefficients& ap3, const lp_coefficients& ap4, double* p) {
-    double h[kImpulseLength];
-    for (int i = 0; i < kLpSize; ++i) h[i] = ap3[i];
-    set_zero(h + kLpSize, kImpulseLength - kLpSize);
-    synthesis_filter(ap4, h, h, kImpulseLength, h + kLpSize, 0);
-    double r0 = 0.0;
-    double r1 = 0.0;
-    for (int i = 0; i < kImpulseLength; ++i) r0 += h[i] * h[i];
-    for (int i = 0; i < kImpulseLength - 1; ++i) r1 += h[i] * h[i + 1];
-    const double k = r1 > 0.0 ? kTiltFactor * r1 / r0 : 0.0;
+// Factors of the first-order tilt compensation of both subframes, from the
+// impulse responses of Ap3(z)/Ap4(z). They depend on the filters alone, so
+// the two responses (latency-bound recursions) run side by side; each is
+// exactly the one-filter response.
+void tilt_factors(const lp_filter_pair& ap3, const lp_filter_pair& ap4, double* factor) {
+    double h[kSubframes][kImpulseLength];
+    for (int s = 0; s < kSubframes; ++s) {
+        for (int i = 0; i < kLpSize; ++i) h[s][i] = ap3[s][i];
+        set_zero(h[s] + kLpSize, kImpulseLength - kLpSize);
+    }
+    synthesis_filter_pair(ap4[0], ap4[1], kImpulseLength, h[0], h[0], h[0] + kLpSize, h[1], h[1], h[1] + kLpSize);
+    for (int s = 0; s < kSubframes; ++s) {
+        double r0 = 0.0;
+        double r1 = 0.0;
+        for (int i = 0; i < kImpulseLength; ++i) r0 += h[s][i] * h[s][i];
+        for (int i = 0; i < kImpulseLength - 1; ++i) r1 += h[s][i] * h[s][i + 1];
+        factor[s] = r1 > 0.0 ? kTiltFactor * r1 / r0 : 0.0;
+    }
+}
 
+// First-order tilt compensation with factor k, in place on p.
+void tilt_compensation(postfilter_state& state, double k, double* p) {
     // Downward, so each step still sees the unmodified previous sample.
     const double last = p[kSubframe - 1];
     for (int j = kSubframe - 1; j >= 1; --j) p[j] = p[j] - k * p[j - 1];
@@ -122,15 +154,18 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
                       const pitch_lags& lags, int frame_type) {
     double* current = synthesis_buffer + kSynthesisHistory;
     double out[kFrame];
+    lp_filter_pair ap3;
+    lp_filter_pair ap4;
+    for (int s = 0; s < kSubframes; ++s) {
+        bandwidth_expand(filters[s], ap3[s], kNumeratorGamma);
+        bandwidth_expand(filters[s], ap4[s], kDenominatorGamma);
+    }
+    double tilt[kSubframes];
+    tilt_factors(ap3, ap4, tilt);
     for (int s = 0; s < kSubframes; ++s) {
         const double* unfiltered = current + s * kSubframe;
-        lp_coefficients ap3;
-        lp_coefficients ap4;
-        bandwidth_expand(filters[s], ap3, kNumeratorGamma);
-        bandwidth_expand(filters[s], ap4, kDenominatorGamma);
-
         double* residual = state.residual_history + kPastResidual;
-        residual_filter(ap3, unfiltered, residual, kSubframe);
+        residual_filter(ap3[s], unfiltered, residual, kSubframe);
 
         // Its own array: the tilt stage modifies it in place, and the
         // residual history must keep the unfiltered residual.
@@ -140,10 +175,10 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
         } else {
             copy_vector(residual, p, kSubframe);
         }
-        tilt_compensation(state, ap3, ap4, p);
+        tilt_compensation(state, tilt[s], p);
 
         double* y = out + s * kSubframe;
-        synthesis_filter(ap4, p, y, kSubframe, state.postfilter_synthesis_memory.data(), 1);
+        synthesis_filter(ap4[s], p, y, kSubframe, state.postfilter_synthesis_memory.data(), 1);
         adaptive_gain_control(state, unfiltered, y);
 
         copy_vector(state.residual_history + kSubframe, state.residual_history, kPastResidual);
@@ -155,16 +190,20 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
 void postprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{0.0, 0.0, 0.0, 0.0}; }
 
 void postprocess_filter(pole_zero_memory& memory, double* signal, int n) {
+    // The recursion runs in locals: kept in the record, every sample would
+    // reload the previous output after the store to signal, which the
+    // compiler cannot tell apart from the memory.
+    double x1 = memory.x1, x2 = memory.x2, y1 = memory.y1, y2 = memory.y2;
     for (int i = 0; i < n; ++i) {
         const double x0 = signal[i];
-        const double y0 = kHighPassA1 * memory.y1 + kHighPassA2 * memory.y2 + kHighPassB0 * x0 +
-                          kHighPassB1 * memory.x1 + kHighPassB2 * memory.x2;
-        memory.x2 = memory.x1;
-        memory.x1 = x0;
-        memory.y2 = memory.y1;
-        memory.y1 = y0;
+        const double y0 = kHighPassA1 * y1 + kHighPassA2 * y2 + kHighPassB0 * x0 + kHighPassB1 * x1 + kHighPassB2 * x2;
+        x2 = x1;
+        x1 = x0;
+        y2 = y1;
+        y1 = y0;
         signal[i] = y0;
     }
+    memory = pole_zero_memory{x1, x2, y1, y2};
 }
 
 } // namespace g729

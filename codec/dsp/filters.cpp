@@ -1,5 +1,6 @@
 #include "codec/dsp/filters.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace g729 {
@@ -11,57 +12,130 @@ constexpr double kMemoryFlush = 2e-5;
 } // namespace
 
 void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int n, double* memory, int update) {
-    // The memory is copied before anything is written: callers pass part of
-    // the output array itself as memory (impulse responses).
-    double past[kOrder];
-    for (int j = 0; j < kOrder; ++j) past[j] = memory[j];
-    // The first ten outputs reach back into the memory, the rest only into
-    // y; both loops subtract in order of increasing i.
-    const int head = n < kOrder ? n : kOrder;
-    for (int k = 0; k < head; ++k) {
+    // The recursion is bound by the latency of its ordered subtractions,
+    // which start with the newest output. The last ten outputs are kept in
+    // locals, newest in y1: read back from y, each sample would wait for
+    // the store of the one before. The memory is read into them before
+    // anything is written, since callers pass part of the output array
+    // itself as memory (impulse responses).
+    double y10 = memory[0], y9 = memory[1], y8 = memory[2], y7 = memory[3], y6 = memory[4];
+    double y5 = memory[5], y4 = memory[6], y3 = memory[7], y2 = memory[8], y1 = memory[9];
+    const double a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5];
+    const double a6 = a[6], a7 = a[7], a8 = a[8], a9 = a[9], a10 = a[10];
+    for (int k = 0; k < n; ++k) {
         double s = x[k];
-        for (int i = 1; i <= kOrder; ++i) s -= a[i] * (k - i >= 0 ? y[k - i] : past[kOrder + k - i]);
+        s -= a1 * y1;
+        s -= a2 * y2;
+        s -= a3 * y3;
+        s -= a4 * y4;
+        s -= a5 * y5;
+        s -= a6 * y6;
+        s -= a7 * y7;
+        s -= a8 * y8;
+        s -= a9 * y9;
+        s -= a10 * y10;
         y[k] = s;
-    }
-    for (int k = head; k < n; ++k) {
-        double s = x[k];
-        for (int i = 1; i <= kOrder; ++i) s -= a[i] * y[k - i];
-        y[k] = s;
+        y10 = y9;
+        y9 = y8;
+        y8 = y7;
+        y7 = y6;
+        y6 = y5;
+        y5 = y4;
+        y4 = y3;
+        y3 = y2;
+        y2 = y1;
+        y1 = s;
     }
     if (update != 0) {
-        double next[kOrder];
-        for (int j = 0; j < kOrder; ++j) {
-            const int k = n - kOrder + j; // position of this value among the outputs
-            const double v = k >= 0 ? y[k] : past[kOrder + k];
-            next[j] = std::fabs(v) < kMemoryFlush ? 0.0 : v;
-        }
-        for (int j = 0; j < kOrder; ++j) memory[j] = next[j];
+        // The locals now hold the last ten outputs (with the old memory
+        // still among them when n < 10), written back oldest first.
+        const double next[kOrder] = {y10, y9, y8, y7, y6, y5, y4, y3, y2, y1};
+        for (int j = 0; j < kOrder; ++j) memory[j] = std::fabs(next[j]) < kMemoryFlush ? 0.0 : next[j];
     }
 }
 
 void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, double* y1, const double* memory1,
                            const double* x2, double* y2, const double* memory2) {
+    synthesis_filter_pair(a, a, n, x1, y1, memory1, x2, y2, memory2);
+}
+
+void synthesis_filter_pair(const lp_coefficients& a1, const lp_coefficients& a2, int n, const double* x1, double* y1,
+                           const double* memory1, const double* x2, double* y2, const double* memory2) {
     // The recursion is bound by the latency of its ordered subtractions, so
     // a second independent signal in the other half of a vector register
     // comes almost for free. Lanes never mix: each carries the same
-    // operations in the same order as synthesis_filter.
+    // operations in the same order as synthesis_filter. As there, the last
+    // ten outputs stay in locals, newest in z1, instead of being read back
+    // from memory.
     typedef double lanes __attribute__((vector_size(16)));
     lanes coefficient[kLpSize];
-    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a[i], a[i]};
-    lanes line[kOrder + kSubframe];
-    for (int j = 0; j < kOrder; ++j) line[j] = lanes{memory1[j], memory2[j]};
+    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a1[i], a2[i]};
+    lanes z10 = {memory1[0], memory2[0]}, z9 = {memory1[1], memory2[1]}, z8 = {memory1[2], memory2[2]};
+    lanes z7 = {memory1[3], memory2[3]}, z6 = {memory1[4], memory2[4]}, z5 = {memory1[5], memory2[5]};
+    lanes z4 = {memory1[6], memory2[6]}, z3 = {memory1[7], memory2[7]}, z2 = {memory1[8], memory2[8]};
+    lanes z1 = {memory1[9], memory2[9]};
     if (n > kSubframe) n = kSubframe;
     for (int k = 0; k < n; ++k) {
         lanes s = {x1[k], x2[k]};
-        for (int i = 1; i <= kOrder; ++i) s -= coefficient[i] * line[kOrder + k - i];
-        line[kOrder + k] = s;
+        s -= coefficient[1] * z1;
+        s -= coefficient[2] * z2;
+        s -= coefficient[3] * z3;
+        s -= coefficient[4] * z4;
+        s -= coefficient[5] * z5;
+        s -= coefficient[6] * z6;
+        s -= coefficient[7] * z7;
+        s -= coefficient[8] * z8;
+        s -= coefficient[9] * z9;
+        s -= coefficient[10] * z10;
         y1[k] = s[0];
         y2[k] = s[1];
+        z10 = z9;
+        z9 = z8;
+        z8 = z7;
+        z7 = z6;
+        z6 = z5;
+        z5 = z4;
+        z4 = z3;
+        z3 = z2;
+        z2 = z1;
+        z1 = s;
     }
 }
 
 void residual_filter(const lp_coefficients& a, const double* x, double* y, int n) {
-    for (int k = 0; k < n; ++k) {
+    // Every output is its own sum over the input alone, so eight of them
+    // are accumulated side by side, one per vector lane; each lane starts
+    // from x[k] and adds a[i] x[k - i] in increasing i like the loop below,
+    // which finishes the tail.
+    typedef double lanes __attribute__((vector_size(16)));
+    constexpr int kGroup = 8;
+    lanes coefficient[kLpSize];
+    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a[i], a[i]};
+    int k = 0;
+    for (; k + kGroup <= n; k += kGroup) {
+        const double* q = x + k;
+        lanes s0, s1, s2, s3;
+        __builtin_memcpy(&s0, q, sizeof s0);
+        __builtin_memcpy(&s1, q + 2, sizeof s1);
+        __builtin_memcpy(&s2, q + 4, sizeof s2);
+        __builtin_memcpy(&s3, q + 6, sizeof s3);
+        for (int i = 1; i <= kOrder; ++i) {
+            lanes x0, x1, x2, x3;
+            __builtin_memcpy(&x0, q - i, sizeof x0);
+            __builtin_memcpy(&x1, q - i + 2, sizeof x1);
+            __builtin_memcpy(&x2, q - i + 4, sizeof x2);
+            __builtin_memcpy(&x3, q - i + 6, sizeof x3);
+            s0 += coefficient[i] * x0;
+            s1 += coefficient[i] * x1;
+            s2 += coefficient[i] * x2;
+            s3 += coefficient[i] * x3;
+        }
+        __builtin_memcpy(y + k, &s0, sizeof s0);
+        __builtin_memcpy(y + k + 2, &s1, sizeof s1);
+        __builtin_memcpy(y + k + 4, &s2, sizeof s2);
+        __builtin_memcpy(y + k + 6, &s3, sizeof s3);
+    }
+    for (; k < n; ++k) {
         double s = x[k];
         for (int i = 1; i <= kOrder; ++i) s += a[i] * x[k - i];
         y[k] = s;
@@ -87,7 +161,10 @@ void set_zero(double* v, int n) {
 }
 
 void copy_vector(const double* src, double* dst, int n) {
-    for (int i = 0; i < n; ++i) dst[i] = src[i];
+    // Callers slide histories left with overlapping ranges, so the compiler
+    // cannot vectorise an element loop; std::copy is a forward block move,
+    // which is exactly what such a shift needs.
+    if (n > 0) std::copy(src, src + n, dst);
 }
 
 } // namespace g729

@@ -17,6 +17,10 @@ void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int 
 // subtractions run side by side, each in its own order.
 void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, double* y1, const double* memory1,
                            const double* x2, double* y2, const double* memory2);
+// The same with a filter of its own for each signal: x1 through 1/A1(z),
+// x2 through 1/A2(z), again bit for bit two separate calls.
+void synthesis_filter_pair(const lp_coefficients& a1, const lp_coefficients& a2, int n, const double* x1, double* y1,
+                           const double* memory1, const double* x2, double* y2, const double* memory2);
 
 // y = x filtered by A(z). x must have 10 samples of history in front of it;
 // x and y must be distinct.

@@ -67,6 +67,63 @@ TEST(LongTermPostfilter, WeakerRepetitionComputesAGainBelowOneThird) {
     EXPECT_LT(g, 1.0 / 3.0);
 }
 
+// The seven correlations share one pass; the choice of lag, the gain and
+// every output must still be those of the lags taken one by one in
+// increasing order, each correlation summed from 0 in increasing j.
+void plain_long_term_postfilter(const double* r, int lag, double* p) {
+    int t_min = lag - 3;
+    int t_max = lag + 3;
+    if (t_max > kPitchMax) {
+        t_min = kPitchMax - 6;
+        t_max = kPitchMax;
+    }
+    double best = -1e38;
+    int best_lag = t_min;
+    for (int k = t_min; k <= t_max; ++k) {
+        double c = 0.0;
+        for (int j = 0; j < kSubframe; ++j) c += r[j] * r[j - k];
+        if (c > best) {
+            best = c;
+            best_lag = k;
+        }
+    }
+    double delayed_energy = 0.5;
+    double energy = 0.5;
+    for (int j = 0; j < kSubframe; ++j) delayed_energy += r[j - best_lag] * r[j - best_lag];
+    for (int j = 0; j < kSubframe; ++j) energy += r[j] * r[j];
+    const double c = best < 0.0 ? 0.0 : best;
+    if (c * c < 0.5 * energy * delayed_energy) {
+        for (int j = 0; j < kSubframe; ++j) p[j] = r[j];
+        return;
+    }
+    const double g = c > delayed_energy ? 0.3333333333333333 : (0.5 * c) * (1.0 / (delayed_energy + 0.5 * c));
+    const double g0 = c > delayed_energy ? 0.6666666666666666 : 1.0 - g;
+    for (int j = 0; j < kSubframe; ++j) p[j] = g * r[j - best_lag] + g0 * r[j];
+}
+
+TEST(LongTermPostfilter, EqualsTheLagsTakenOneByOne) {
+    for (int lag : {19, 20, 45, 100, 139, 140, 141, 143}) {
+        for (int offset = -4; offset <= 4; ++offset) {
+            for (double strength : {0.6, 0.9, 2.0}) {
+                const int period = lag + offset > kPitchMax ? kPitchMax : lag + offset;
+                residual r;
+                fill_noise(r);
+                for (int j = 0; j < kSubframe; ++j) {
+                    r.current()[j] = strength * r.current()[j - period] + 0.1 * noise_value(j + 500);
+                }
+                double p[kSubframe];
+                double want[kSubframe];
+                long_term_postfilter(r.current(), lag, p);
+                plain_long_term_postfilter(r.current(), lag, want);
+                for (int j = 0; j < kSubframe; ++j) {
+                    ASSERT_EQ(p[j], want[j]) << "lag " << lag << " period " << period << " strength " << strength
+                                             << " j " << j;
+                }
+            }
+        }
+    }
+}
+
 // Near the top of the lag range the search window is 137 .. 143 rather
 // than reaching past the residual history.
 TEST(LongTermPostfilter, SearchRangeStopsAt143) {
@@ -183,6 +240,39 @@ TEST(PostprocessFilter, ImpulseResponseAndConstantInput) {
     double untouched = 5.0;
     postprocess_filter(memory, &untouched, 0);
     EXPECT_EQ(untouched, 5.0);
+}
+
+// The filter runs its recursion in locals; split into uneven blocks, every
+// output must still be the plain pole-zero equation over the whole signal,
+// terms taken left to right, with the memory carried between calls.
+TEST(PostprocessFilter, BlocksGiveThePlainEquationAndCarryTheMemory) {
+    double signal[2 * kFrame];
+    for (int i = 0; i < 2 * kFrame; ++i) signal[i] = noise_value(i) * 40.0;
+    double want[2 * kFrame];
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+    for (int i = 0; i < 2 * kFrame; ++i) {
+        const double y0 =
+            1.9330735 * y1 + -0.93589199 * y2 + 0.93980581 * signal[i] + -1.8795834 * x1 + 0.93980581 * x2;
+        x2 = x1;
+        x1 = signal[i];
+        y2 = y1;
+        y1 = y0;
+        want[i] = y0;
+    }
+
+    pole_zero_memory memory;
+    postprocess_reset(memory);
+    int start = 0;
+    for (int length : {1, 2, 37, kFrame, 2 * kFrame - 120}) {
+        postprocess_filter(memory, signal + start, length);
+        start += length;
+    }
+    ASSERT_EQ(start, 2 * kFrame);
+    for (int i = 0; i < 2 * kFrame; ++i) EXPECT_EQ(signal[i], want[i]) << i;
+    EXPECT_EQ(memory.x1, x1);
+    EXPECT_EQ(memory.x2, x2);
+    EXPECT_EQ(memory.y1, y1);
+    EXPECT_EQ(memory.y2, y2);
 }
 
 } // namespace

@@ -67,6 +67,40 @@ TEST(SynthesisFilter, ShortBlockShiftsTheMemory) {
     EXPECT_EQ(untouched, before);
 }
 
+// The filter keeps its recent outputs in registers; every output and the
+// updated memory must still be the plain recursion over the signal with the
+// memory in front, subtracting a[1] y[k-1] first.
+TEST(SynthesisFilter, EqualsThePlainRecursionForEveryLength) {
+    const filter_memory memory = {1e3, -2.5, 3.25, -4e-6, 5, -6e4, 1.5e-5, -8, 9.5, -10};
+    for (int n : {1, 3, 9, 10, 11, 22, kSubframe}) {
+        double x[kSubframe];
+        fill_signal(x, kSubframe);
+        double line[kOrder + kSubframe];
+        for (int j = 0; j < kOrder; ++j) line[j] = memory[j];
+        for (int k = 0; k < n; ++k) {
+            double s = x[k];
+            for (int i = 1; i <= kOrder; ++i) s -= kFilter[i] * line[kOrder + k - i];
+            line[kOrder + k] = s;
+        }
+        filter_memory want_memory;
+        for (int j = 0; j < kOrder; ++j) {
+            const double v = line[n + j];
+            want_memory[j] = std::fabs(v) < 2e-5 ? 0.0 : v;
+        }
+
+        double y[kSubframe];
+        filter_memory updated = memory;
+        synthesis_filter(kFilter, x, y, n, updated.data(), 1);
+        for (int k = 0; k < n; ++k) EXPECT_EQ(y[k], line[kOrder + k]) << "n " << n << " k " << k;
+        EXPECT_EQ(updated, want_memory) << "n " << n;
+
+        filter_memory kept = memory;
+        synthesis_filter(kFilter, x, x, n, kept.data(), 0);
+        for (int k = 0; k < n; ++k) EXPECT_EQ(x[k], line[kOrder + k]) << "in place, n " << n << " k " << k;
+        EXPECT_EQ(kept, memory) << "n " << n;
+    }
+}
+
 TEST(ResidualFilter, InvertsTheSynthesisFilter) {
     double buffer[kOrder + kSubframe] = {};
     double* speech = buffer + kOrder;
@@ -85,6 +119,25 @@ TEST(ResidualFilter, ReadsTheTenSamplesInFrontOfItsInput) {
     double y;
     residual_filter(kFilter, buffer + kOrder, &y, 1);
     EXPECT_EQ(y, kFilter[10]);
+}
+
+// Outputs are accumulated several at a time; each must still be x[k] plus
+// a[i] x[k - i] added in increasing i, whatever the length.
+TEST(ResidualFilter, EveryOutputIsTheOrderedSumForEveryLength) {
+    double buffer[kOrder + kSubframe];
+    fill_signal(buffer, kOrder + kSubframe);
+    const double* x = buffer + kOrder;
+    for (int n : {1, 7, 8, 9, 17, kSubframe}) {
+        double y[kSubframe + 1];
+        y[n] = -7.0;
+        residual_filter(kFilter, x, y, n);
+        for (int k = 0; k < n; ++k) {
+            double want = x[k];
+            for (int i = 1; i <= kOrder; ++i) want += kFilter[i] * x[k - i];
+            EXPECT_EQ(y[k], want) << "n " << n << " k " << k;
+        }
+        EXPECT_EQ(y[n], -7.0) << "n " << n;
+    }
 }
 
 TEST(BandwidthExpand, ScalesCoefficientIByGammaToTheI) {
@@ -137,6 +190,30 @@ TEST(SynthesisFilterPair, GivesExactlyTheOutputsOfTwoSeparateCalls) {
         double y[kSubframe];
         double h[kSubframe] = {1.0};
         synthesis_filter_pair(kFilter, n, h, h, h + 1, x, y, memory.data());
+        for (int k = 0; k < n; ++k) {
+            EXPECT_EQ(h[k], want_h[k]) << "n " << n << " k " << k;
+            EXPECT_EQ(y[k], want_y[k]) << "n " << n << " k " << k;
+        }
+    }
+}
+
+// The post-filter runs the impulse responses of two different filters
+// together, each in place with the array itself as memory.
+TEST(SynthesisFilterPair, TwoFiltersGiveExactlyTheOutputsOfTwoSeparateCalls) {
+    const lp_coefficients other = {1.0, 0.7, -0.2, 0.31, -0.05, 0.12, 0.02, -0.09, 0.015, -0.03, 0.004};
+    for (int n : {1, 9, 10, 22, kSubframe}) {
+        double x[kSubframe];
+        fill_signal(x, kSubframe);
+        const filter_memory memory = {1e3, -2.5, 3.25, -4e-6, 5, -6e4, 7, -8, 9.5, -10};
+        double want_h[kSubframe] = {1.0, -0.5, 0.25};
+        synthesis_filter(kFilter, want_h, want_h, n, want_h + 11, 0);
+        double want_y[kSubframe];
+        filter_memory scratch = memory;
+        synthesis_filter(other, x, want_y, n, scratch.data(), 0);
+
+        double h[kSubframe] = {1.0, -0.5, 0.25};
+        double y[kSubframe];
+        synthesis_filter_pair(kFilter, other, n, h, h, h + 11, x, y, memory.data());
         for (int k = 0; k < n; ++k) {
             EXPECT_EQ(h[k], want_h[k]) << "n " << n << " k " << k;
             EXPECT_EQ(y[k], want_y[k]) << "n " << n << " k " << k;

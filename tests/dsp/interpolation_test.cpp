@@ -101,5 +101,47 @@ TEST(InterpolateExcitation, NonPositiveLengthWritesNothing) {
     EXPECT_EQ(b.current()[0], 5.0);
 }
 
+// Outputs are computed several at a time where the lag allows; every value
+// must still be the one-by-one ordered sum, including the outputs that read
+// earlier outputs of the same call and the lags too short to group.
+TEST(InterpolateExcitation, EqualsTheOneByOneSumForEveryLagAndLength) {
+    struct Case {
+        int t0, frac;
+    };
+    const Case cases[] = {{10, 0},  {10, 1},  {17, -1}, {18, 0},  {18, 1},   {19, 1},  {20, -1}, {20, 0},
+                          {20, 1},  {27, 1},  {39, -1}, {39, 1},  {40, 0},   {49, -1}, {49, 1},  {50, 0},
+                          {50, -1}, {84, 1},  {143, -1}, {143, 0}, {143, 1}, {144, -1}};
+    for (const Case& c : cases) {
+        for (int n : {1, 7, 8, 9, 17, 31, kSubframe}) {
+            double got[kExcitationHistory + 1 + kSubframe];
+            for (int i = 0; i < kExcitationHistory + 1 + kSubframe; ++i) {
+                got[i] = 1000.0 * std::sin(0.37 * i + c.t0) + 3.0 * (i % 11) - 1e-3 * c.frac;
+            }
+            double want[kExcitationHistory + 1 + kSubframe];
+            for (int i = 0; i < kExcitationHistory + 1 + kSubframe; ++i) want[i] = got[i];
+
+            // The plain reading: fraction +1/3 is the -1/3 branch a sample
+            // further back; pairs of (right + left) taps added from 0 up.
+            double* w = want + kExcitationHistory + 1;
+            const int f = c.frac == 1 ? 2 : -c.frac;
+            const int base = c.frac == 1 ? -c.t0 - 1 : -c.t0;
+            for (int j = 0; j < n; ++j) {
+                double s = 0.0;
+                for (int i = 0; i < kInterpolationTaps; ++i) {
+                    s += w[base + j + 1 + i] * interpolation_filter_b30[3 - f + 3 * i] +
+                         w[base + j - i] * interpolation_filter_b30[f + 3 * i];
+                }
+                w[j] = s;
+            }
+
+            interpolate_excitation(got + kExcitationHistory + 1, c.t0, c.frac, n);
+            for (int i = 0; i < kExcitationHistory + 1 + kSubframe; ++i) {
+                ASSERT_EQ(got[i], want[i]) << "t0 " << c.t0 << " frac " << c.frac << " n " << n << " at "
+                                           << i - kExcitationHistory - 1;
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace g729
