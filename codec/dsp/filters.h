@@ -6,8 +6,8 @@
 namespace g729 {
 
 // y = x filtered by 1/A(z); n outputs. memory holds the 10 past outputs,
-// oldest first; it is copied before filtering, so it may overlap x or y, and
-// x and y may be the same array. When update != 0 the memory receives the
+// oldest first; it is read before anything is written, so it may overlap x
+// or y, and x and y may be the same array. When update != 0 the memory receives the
 // last 10 outputs, with magnitudes below 2e-5 stored as 0.
 void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int n, double* memory, int update);
 
