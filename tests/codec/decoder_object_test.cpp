@@ -158,6 +158,37 @@ TEST(DecoderObject, RecoversAfterTheSynthesisOverflows) {
     EXPECT_GT(energy, 0.0);
 }
 
+// Whichever memory a non-finite value reaches, the frame that leaves it
+// there also clears it, and the next frame decodes from clean memories.
+TEST(DecoderObject, EveryPoisonedSignalMemoryIsCleared) {
+    const std::vector<uint8_t> speech = librivox_frames();
+    using slot = double* (*)(decoder_object&);
+    const std::pair<const char*, slot> slots[] = {
+        {"oldest excitation", [](decoder_object& d) { return &d.decoder_state.excitation_buffer[0]; }},
+        {"newest past excitation",
+         [](decoder_object& d) { return &d.decoder_state.excitation_buffer[kExcitationHistory - 1]; }},
+        {"synthesis memory", [](decoder_object& d) { return &d.decoder_state.synthesis_filter_memory[kOrder - 1]; }},
+        {"residual history", [](decoder_object& d) { return &d.postfilter_state.residual_history[0]; }},
+        {"post-filter synthesis memory",
+         [](decoder_object& d) { return &d.postfilter_state.postfilter_synthesis_memory[3]; }},
+        {"tilt memory", [](decoder_object& d) { return &d.postfilter_state.tilt_memory; }},
+        {"gain control", [](decoder_object& d) { return &d.postfilter_state.agc_gain; }},
+        {"high-pass input", [](decoder_object& d) { return &d.postprocess_memory.x2; }},
+        {"high-pass output", [](decoder_object& d) { return &d.postprocess_memory.y1; }},
+        {"synthesis history", [](decoder_object& d) { return &d.synthesis_buffer[0]; }},
+    };
+    const double poisons[] = {std::nan(""), HUGE_VAL, -HUGE_VAL};
+    for (const auto& [name, where] : slots) {
+        for (double poison : poisons) {
+            auto decoder = new_decoder();
+            for (size_t f = 0; f < 5; ++f) decode(*decoder, &speech[f * kSpeechFrameBytes], kSpeechFrameBytes);
+            *where(*decoder) = poison;
+            decode(*decoder, &speech[5 * kSpeechFrameBytes], kSpeechFrameBytes);
+            EXPECT_TRUE(finite_signal_memories(*decoder)) << name << " holding " << poison;
+        }
+    }
+}
+
 // Only a non-finite state is reset: a huge but finite one decodes on as
 // the arithmetic gives it (and saturates at the output).
 TEST(DecoderObject, LargeFiniteStatesAreNotReset) {
