@@ -1,5 +1,6 @@
 #include "codec/dsp/lp_analysis.h"
 
+#include "codec/dsp/correlation.h"
 #include "codec/dsp/tables.h"
 
 namespace g729 {
@@ -18,35 +19,7 @@ void windowed_autocorrelation(const double* x, int m, autocorrelation_vector& r)
     double y[kLpAnalysisWindow];
     for (int n = 0; n < kLpAnalysisWindow; ++n) y[n] = x[n] * lp_analysis_window[n];
 
-    // Six lags share one pass over the window (lags 0..11 in two passes).
-    // Each lag keeps its own accumulator, starts from 0 and adds its
-    // products in increasing n, so every r[k] is the same sum as when the
-    // lags are taken one by one; the independent chains only let the
-    // additions overlap (and the compiler pair them in vector registers).
-    // The accumulators are named one by one: kept in an array, GCC leaves
-    // them in memory.
-    constexpr int kLanes = 6;
-    for (int k0 = 0; k0 <= m; k0 += kLanes) {
-        double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0, a4 = 0.0, a5 = 0.0;
-        // Up to here every lag of the pass has a product; beyond it the
-        // shorter sums of the higher lags have ended.
-        const int shared = kLpAnalysisWindow - k0 - (kLanes - 1);
-        for (int n = 0; n < shared; ++n) {
-            const double yn = y[n];
-            const double* q = y + n + k0;
-            a0 += yn * q[0];
-            a1 += yn * q[1];
-            a2 += yn * q[2];
-            a3 += yn * q[3];
-            a4 += yn * q[4];
-            a5 += yn * q[5];
-        }
-        double sum[kLanes] = {a0, a1, a2, a3, a4, a5};
-        for (int j = 0; j < kLanes - 1; ++j) {
-            for (int n = shared; n < kLpAnalysisWindow - k0 - j; ++n) sum[j] += y[n] * y[n + k0 + j];
-        }
-        for (int j = 0; j < kLanes && k0 + j <= m; ++j) r[k0 + j] = sum[j];
-    }
+    shifted_correlations(y, y, kLpAnalysisWindow, m + 1, r.data());
     if (r[0] < 1.0) r[0] = 1.0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "codec/dsp/correlation.h"
 #include "codec/dsp/interpolation.h"
 
 namespace g729 {
@@ -139,34 +140,7 @@ int open_loop_pitch_search(const double* w, int n) {
 }
 
 void backward_correlation(const double* h, const double* x, double* d) {
-    // Eight outputs share each pass over h. Each keeps its own accumulator
-    // from 0 and adds its products in increasing i, so every d[k] is the
-    // plain sum; past `shared` the higher outputs' shorter sums finish on
-    // their own. Eight chains are what it takes to hide the latency of the
-    // additions over sums this short.
-    constexpr int kLanes = 8;
-    static_assert(kSubframe % kLanes == 0, "outputs come in whole blocks");
-    for (int k0 = 0; k0 < kSubframe; k0 += kLanes) {
-        double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0, a4 = 0.0, a5 = 0.0, a6 = 0.0, a7 = 0.0;
-        const int shared = kSubframe - k0 - (kLanes - 1);
-        for (int i = 0; i < shared; ++i) {
-            const double hi = h[i];
-            const double* q = x + i + k0;
-            a0 += hi * q[0];
-            a1 += hi * q[1];
-            a2 += hi * q[2];
-            a3 += hi * q[3];
-            a4 += hi * q[4];
-            a5 += hi * q[5];
-            a6 += hi * q[6];
-            a7 += hi * q[7];
-        }
-        double sum[kLanes] = {a0, a1, a2, a3, a4, a5, a6, a7};
-        for (int j = 0; j < kLanes - 1; ++j) {
-            for (int i = shared; i < kSubframe - k0 - j; ++i) sum[j] += h[i] * x[i + k0 + j];
-        }
-        for (int j = 0; j < kLanes; ++j) d[k0 + j] = sum[j];
-    }
+    shifted_correlations(h, x, kSubframe, kSubframe, d);
 }
 
 int closed_loop_pitch_search(double* p, const double* xn, const double* h, int n, int t0_min, int t0_max,
