@@ -65,7 +65,6 @@ private:
 // ---- formats ------------------------------------------------------------
 
 cvn_format* format_by_name(const std::string& name);
-const char* format_name(const cvn_format* format);
 
 // ---- console ------------------------------------------------------------
 

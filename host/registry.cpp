@@ -244,7 +244,6 @@ cvn_format* format_by_name(const std::string& name) {
     return nullptr;
 }
 
-const char* format_name(const cvn_format* format) { return format ? format->name : "(none)"; }
 
 } // namespace corvane
 
