@@ -15,54 +15,30 @@ double decimated_correlation(const double* w, int n, int t) {
     return sum;
 }
 
-// The same correlation for `count` lags first, first + step, ..., count a
-// multiple of 4. Eight lags (four for what is left) share each pass; every
-// lag keeps its own accumulator from 0 and adds its products in increasing k,
-// so each result is exactly decimated_correlation's. The accumulators are
-// named one by one: kept in an array, GCC leaves them in memory.
+// `lanes` lags t, t + step, ..., each in its own accumulator from 0 adding
+// its products in increasing k, so each result is exactly
+// decimated_correlation's; sharing the pass only lets the additions of
+// different lags overlap. The unrolled array becomes registers.
+template <int step, int lanes>
+void decimated_block(const double* w, int n, int t, double* r) {
+    double a[lanes] = {};
+    for (int k = 0; k < n; k += 2) {
+        const double wk = w[k];
+        const double* q = w + k - t;
+#pragma GCC unroll 8
+        for (int l = 0; l < lanes; ++l) a[l] += wk * q[-l * step];
+    }
+    for (int l = 0; l < lanes; ++l) r[l] = a[l];
+}
+
+// The correlations of `count` lags first, first + step, ...; count is a
+// multiple of 4. Eight lags share each pass, four for what is left (a wider
+// last block would read before the buffer).
 template <int step>
 void decimated_correlations(const double* w, int n, int first, int count, double* r) {
     int j = 0;
-    for (; j + 8 <= count; j += 8) {
-        const int t = first + step * j;
-        double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0, a4 = 0.0, a5 = 0.0, a6 = 0.0, a7 = 0.0;
-        for (int k = 0; k < n; k += 2) {
-            const double wk = w[k];
-            const double* q = w + k - t;
-            a0 += wk * q[0];
-            a1 += wk * q[-step];
-            a2 += wk * q[-2 * step];
-            a3 += wk * q[-3 * step];
-            a4 += wk * q[-4 * step];
-            a5 += wk * q[-5 * step];
-            a6 += wk * q[-6 * step];
-            a7 += wk * q[-7 * step];
-        }
-        r[j] = a0;
-        r[j + 1] = a1;
-        r[j + 2] = a2;
-        r[j + 3] = a3;
-        r[j + 4] = a4;
-        r[j + 5] = a5;
-        r[j + 6] = a6;
-        r[j + 7] = a7;
-    }
-    for (; j < count; j += 4) {
-        const int t = first + step * j;
-        double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
-        for (int k = 0; k < n; k += 2) {
-            const double wk = w[k];
-            const double* q = w + k - t;
-            a0 += wk * q[0];
-            a1 += wk * q[-step];
-            a2 += wk * q[-2 * step];
-            a3 += wk * q[-3 * step];
-        }
-        r[j] = a0;
-        r[j + 1] = a1;
-        r[j + 2] = a2;
-        r[j + 3] = a3;
-    }
+    for (; j + 8 <= count; j += 8) decimated_block<step, 8>(w, n, first + step * j, r + j);
+    for (; j < count; j += 4) decimated_block<step, 4>(w, n, first + step * j, r + j);
 }
 
 // Best lag of [first, last] in steps of step; ties keep the smaller lag.
