@@ -11,6 +11,7 @@
 #include <sndfile.h>
 #include <soxr.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tools/tool_error.h"
 
@@ -18,7 +19,11 @@ namespace g729::tool {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 4096; // input frames per read
+// Every buffer is bounded by these, whatever a header claims: a read takes at
+// most kReadSamples samples (all channels together), and the resampler hands
+// out at most kResampledChunk samples per call.
+constexpr std::size_t kReadSamples = 16384;
+constexpr std::size_t kResampledChunk = 16384;
 // libsndfile hands out samples normalised to [-1, 1); this brings them back
 // to the 16-bit scale, exactly for 16-bit input.
 constexpr double kSampleScale = 32768.0;
@@ -48,6 +53,7 @@ const std::set<std::string>& sndfile_extensions() {
                 e.insert(lower(info.extension));
         }
         e.erase("raw"); // ours: 8 kHz mono 16-bit, no header
+        e.insert("mp3");
         return e;
     }();
     return extensions;
@@ -112,11 +118,126 @@ sf_count_t memory_tell(void* user) { return static_cast<memory_file*>(user)->pos
 
 SF_VIRTUAL_IO memory_io{memory_length, memory_seek, memory_read, memory_write, memory_tell};
 
+
+// Standard output for libsndfile, passed straight through: for headerless
+// formats, which it writes front to back without seeking.
+struct passthrough_file {
+    output_file* out = nullptr;
+    sf_count_t position = 0;
+};
+
+sf_count_t passthrough_length(void* user) { return static_cast<passthrough_file*>(user)->position; }
+
+sf_count_t passthrough_seek(sf_count_t offset, int whence, void* user) {
+    auto* p = static_cast<passthrough_file*>(user);
+    const sf_count_t target = whence == SEEK_SET ? offset : p->position + offset;
+    return target == p->position ? p->position : -1;
+}
+
+sf_count_t passthrough_read(void*, sf_count_t, void*) { return 0; }
+
+sf_count_t passthrough_write(const void* ptr, sf_count_t count, void* user) {
+    auto* p = static_cast<passthrough_file*>(user);
+    p->out->write(ptr, std::size_t(count));
+    p->position += count;
+    return count;
+}
+
+sf_count_t passthrough_tell(void* user) { return static_cast<passthrough_file*>(user)->position; }
+
+SF_VIRTUAL_IO passthrough_io{passthrough_length, passthrough_seek, passthrough_read, passthrough_write, passthrough_tell};
+
+struct alias {
+    const char* name;
+    file_format kind;
+    const char* container;
+};
+
+// Names for --format / -t and extensions, beside libsndfile's own.
+const alias kAliases[] = {
+    {"raw", file_format::raw, ""},     {"sln", file_format::raw, ""},     {"slin", file_format::raw, ""},
+    {"sln8", file_format::raw, ""},    {"sln16", file_format::sln16, ""}, {"slin16", file_format::sln16, ""},
+    {"ulaw", file_format::ulaw, ""},   {"mulaw", file_format::ulaw, ""},  {"pcmu", file_format::ulaw, ""},
+    {"ul", file_format::ulaw, ""},     {"alaw", file_format::alaw, ""},   {"pcma", file_format::alaw, ""},
+    {"al", file_format::alaw, ""},     {"gsm", file_format::gsm, ""},     {"wav", file_format::wav, ""},
+    {"wave", file_format::wav, ""},    {"g729", file_format::g729, ""},   {"bit", file_format::bit, ""},
+    {"aif", file_format::sndfile, "aiff"},
+};
+
+const alias* find_alias(const std::string& name) {
+    for (const alias& a : kAliases)
+        if (name == a.name) return &a;
+    return nullptr;
+}
+
+int major_of(const std::string& container) {
+    if (container == "mp3") return SF_FORMAT_MPEG;
+    if (container == "opus" || container == "oga") return SF_FORMAT_OGG;
+    int count = 0;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+    for (int i = 0; i < count; ++i) {
+        SF_FORMAT_INFO info{};
+        info.format = i;
+        if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.extension &&
+            lower(info.extension) == container)
+            return info.format;
+    }
+    if (container == "aiff" || container == "aifc") return SF_FORMAT_AIFF;
+    if (container == "snd") return SF_FORMAT_AU;
+    return 0;
+}
+
+// A complete libsndfile format for writing one channel at `rate`: the major
+// format of the container and a sample encoding it accepts, 16-bit integer
+// (or float) when it has them. 0 when there is none.
+int writable_format(const format_spec& format, int rate, bool floating) {
+    int major = 0;
+    switch (format.kind) {
+    case file_format::ulaw: return SF_FORMAT_RAW | SF_FORMAT_ULAW;
+    case file_format::alaw: return SF_FORMAT_RAW | SF_FORMAT_ALAW;
+    case file_format::gsm: return SF_FORMAT_RAW | SF_FORMAT_GSM610;
+    case file_format::wav: major = SF_FORMAT_WAV; break;
+    case file_format::sndfile: major = major_of(format.container); break;
+    default: return 0;
+    }
+    if (major == 0) return 0;
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    const int preferred = floating ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16;
+    info.format = major | preferred;
+    if (sf_format_check(&info)) return info.format;
+    if (floating) return 0;
+    if (format.container == "opus" || format.container == "mp3") {
+        info.format = major | (format.container == "mp3" ? SF_FORMAT_MPEG_LAYER_III : SF_FORMAT_OPUS);
+        return sf_format_check(&info) ? info.format : 0;
+    }
+    int count = 0;
+    sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
+    for (int i = 0; i < count; ++i) {
+        SF_FORMAT_INFO sub{};
+        sub.format = i;
+        if (sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &sub, sizeof sub) != 0) continue;
+        info.format = major | sub.format;
+        if (sf_format_check(&info)) return info.format;
+    }
+    return 0;
+}
+
+std::string rate_problem(int rate) {
+    return "claims a rate of " + std::to_string(rate) + " Hz; only " + std::to_string(kMinSampleRate) + " to " +
+           std::to_string(kMaxSampleRate) + " Hz is taken as audio";
+}
+
 } // namespace
 
 const char* format_name(file_format format) {
     switch (format) {
     case file_format::raw: return "raw";
+    case file_format::sln16: return "sln16";
+    case file_format::ulaw: return "ulaw";
+    case file_format::alaw: return "alaw";
+    case file_format::gsm: return "gsm";
     case file_format::wav: return "wav";
     case file_format::sndfile: return "audio";
     case file_format::g729: return "g729";
@@ -126,43 +247,58 @@ const char* format_name(file_format format) {
     return "unknown";
 }
 
-file_format format_from_extension(const std::string& path) {
-    const std::string ext = extension_of(path);
-    if (ext == "raw" || ext == "sln") return file_format::raw;
-    if (ext == "g729") return file_format::g729;
-    if (ext == "bit") return file_format::bit;
-    if (ext == "wav") return file_format::wav;
-    if (!ext.empty() && sndfile_extensions().count(ext)) return file_format::sndfile;
-    return file_format::unknown;
+std::string format_name(const format_spec& format) {
+    if (format.kind == file_format::sndfile && !format.container.empty()) return format.container;
+    return format_name(format.kind);
 }
 
-file_format format_from_name(const std::string& name) {
-    if (name == "raw") return file_format::raw;
-    if (name == "wav") return file_format::wav;
-    if (name == "g729") return file_format::g729;
-    if (name == "bit") return file_format::bit;
-    return file_format::unknown;
+std::string format_extension(const format_spec& format) {
+    if (format.kind == file_format::sndfile) return format.container.empty() ? "wav" : format.container;
+    return format_name(format.kind);
+}
+
+format_spec spec_from_extension(const std::string& path) {
+    const std::string ext = extension_of(path);
+    if (ext.empty()) return {};
+    if (const alias* a = find_alias(ext)) return format_spec(a->kind, a->container);
+    if (sndfile_extensions().count(ext)) return format_spec(file_format::sndfile, ext);
+    return {};
+}
+
+file_format format_from_extension(const std::string& path) { return spec_from_extension(path).kind; }
+
+format_spec format_from_name(const std::string& name) {
+    const std::string n = lower(name);
+    if (const alias* a = find_alias(n)) return format_spec(a->kind, a->container);
+    if (n != "raw" && sndfile_extensions().count(n)) return format_spec(file_format::sndfile, n);
+    return {};
 }
 
 bool is_audio(file_format format) {
-    return format == file_format::raw || format == file_format::wav || format == file_format::sndfile;
+    return format != file_format::g729 && format != file_format::bit && format != file_format::unknown;
 }
+
+bool is_coded(file_format format) { return format == file_format::g729 || format == file_format::bit; }
+
+int headerless_rate(file_format format) { return format == file_format::sln16 ? 16000 : kCodecRate; }
 
 // --- audio_source ----------------------------------------------------------
 
 struct audio_source::state {
-    std::FILE* raw = nullptr;
+    std::FILE* raw = nullptr; // headerless 16-bit input, read here
     bool owns_raw = false;
+    int raw_rate = kCodecRate;
     long long raw_bytes = -1; // size of a raw file, when known
     long long raw_read = 0;
 
     SNDFILE* snd = nullptr;
     std::FILE* snd_file = nullptr; // keeps the descriptor libsndfile reads
-    memory_file memory;            // standard input, for libsndfile
+    memory_file memory;            // a pipe on standard input, for libsndfile
     SF_INFO info{};
     long long snd_read = 0;
+    std::size_t chunk_frames = 0; // input frames per read
     std::vector<double> interleaved;
-    std::vector<double> mono;
+    std::vector<double> mono; // one read at the source rate, 16-bit scale
 
     soxr_t resampler = nullptr;
     std::vector<double> resampled;
@@ -179,36 +315,63 @@ struct audio_source::state {
     }
 };
 
-audio_source::audio_source(const operand& in, file_format format) : s_(std::make_unique<state>()), name_(input_name(in)) {
-    if (format == file_format::raw) {
-        s_->raw = open_input(in);
-        s_->owns_raw = !in.is_std();
-        struct stat st;
-        if (fstat(fileno(s_->raw), &st) == 0 && S_ISREG(st.st_mode)) {
-            s_->raw_bytes = st.st_size;
-            if (st.st_size % 2 != 0)
-                throw tool_error(name_, "odd length (" + std::to_string(st.st_size) +
-                                            " bytes): not 16-bit samples, as a .raw or .sln file must hold");
-        }
-        return;
+void audio_source::open_sndfile(const operand& in, const format_spec& format) {
+    state& s = *s_;
+    const int headerless = writable_format(format, kCodecRate, false);
+    if (format.kind == file_format::ulaw || format.kind == file_format::alaw || format.kind == file_format::gsm) {
+        s.info.format = headerless;
+        s.info.samplerate = kCodecRate;
+        s.info.channels = 1;
     }
-
-    if (in.is_std()) {
-        s_->memory.bytes = read_whole(in);
-        s_->snd = sf_open_virtual(&memory_io, SFM_READ, &s_->info, &s_->memory);
+    struct stat st;
+    if (in.is_std() && (fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode))) {
+        // A pipe cannot seek, and most headers need it: hold the bytes.
+        s.memory.bytes = read_whole(in);
+        s.snd = sf_open_virtual(&memory_io, SFM_READ, &s.info, &s.memory);
     } else {
-        s_->snd_file = open_input(in);
-        s_->snd = sf_open_fd(fileno(s_->snd_file), SFM_READ, &s_->info, SF_FALSE);
+        if (!in.is_std()) s.snd_file = open_input(in);
+        s.snd = sf_open_fd(in.is_std() ? STDIN_FILENO : fileno(s.snd_file), SFM_READ, &s.info, SF_FALSE);
     }
-    if (!s_->snd) throw tool_error(name_, "cannot read audio: " + sndfile_problem(nullptr));
-    const SF_INFO& info = s_->info;
-    if (info.channels < 1 || info.samplerate < 1) throw tool_error(name_, "cannot read audio: no channels or no sample rate");
+    if (!s.snd) {
+        if (in.is_std())
+            throw tool_error(name_, "cannot read audio: " + sndfile_problem(nullptr) +
+                                        " (headerless samples need --format raw, sln16, ulaw, alaw or gsm)");
+        throw tool_error(name_, "cannot read audio: " + sndfile_problem(nullptr));
+    }
+}
 
-    const bool mixing = info.channels > 1;
-    const bool resampling = info.samplerate != kCodecRate;
+audio_source::audio_source(const operand& in, const format_spec& format) : s_(std::make_unique<state>()), name_(input_name(in)) {
+    state& s = *s_;
+    int rate = kCodecRate;
+    int channels = 1;
+    if (format.kind == file_format::raw || format.kind == file_format::sln16) {
+        s.raw = open_input(in);
+        s.owns_raw = !in.is_std();
+        s.raw_rate = rate = headerless_rate(format.kind);
+        struct stat st;
+        if (fstat(fileno(s.raw), &st) == 0 && S_ISREG(st.st_mode)) {
+            s.raw_bytes = st.st_size;
+            if (st.st_size % 2 != 0)
+                throw tool_error(name_, "odd length (" + std::to_string(st.st_size) + " bytes): not 16-bit samples, as " +
+                                            (in.is_std() ? std::string("raw input") : "a ." + extension_of(in.path) + " file") +
+                                            " must hold");
+        }
+        s.chunk_frames = kReadSamples;
+    } else {
+        open_sndfile(in, format);
+        rate = s.info.samplerate;
+        channels = s.info.channels;
+        if (channels < 1) throw tool_error(name_, "cannot read audio: no channels");
+        if (rate < kMinSampleRate || rate > kMaxSampleRate) throw tool_error(name_, "cannot read audio: the header " + rate_problem(rate));
+        s.chunk_frames = std::max<std::size_t>(1, kReadSamples / std::size_t(channels));
+        s.interleaved.resize(s.chunk_frames * std::size_t(channels));
+    }
+    s.mono.resize(s.chunk_frames);
+
+    const bool mixing = channels > 1;
+    const bool resampling = rate != kCodecRate;
     if (mixing || resampling) {
-        conversion_ = std::to_string(info.samplerate) + " Hz, " + std::to_string(info.channels) +
-                      (info.channels == 1 ? " channel: " : " channels: ");
+        conversion_ = std::to_string(rate) + " Hz, " + std::to_string(channels) + (channels == 1 ? " channel: " : " channels: ");
         if (mixing) conversion_ += "mixed to mono";
         if (mixing && resampling) conversion_ += ", ";
         if (resampling) conversion_ += "resampled to 8000 Hz";
@@ -217,11 +380,10 @@ audio_source::audio_source(const operand& in, file_format format) : s_(std::make
         soxr_error_t error = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        s_->resampler = soxr_create(double(info.samplerate), double(kCodecRate), 1, &error, &io, &quality, nullptr);
-        if (!s_->resampler) throw tool_error(name_, std::string("cannot resample: ") + soxr_strerror(error));
+        s.resampler = soxr_create(double(rate), double(kCodecRate), 1, &error, &io, &quality, nullptr);
+        if (!s.resampler) throw tool_error(name_, std::string("cannot resample: ") + soxr_strerror(error));
+        s.resampled.resize(kResampledChunk);
     }
-    s_->interleaved.resize(kReadChunk * std::size_t(info.channels));
-    s_->mono.resize(kReadChunk);
 }
 
 audio_source::~audio_source() = default;
@@ -231,30 +393,24 @@ double audio_source::fraction_done() const {
     return s_->info.frames > 0 ? double(s_->snd_read) / double(s_->info.frames) : -1.0;
 }
 
-// Converts more input into s_->pending; false once nothing more will come.
-bool audio_source::refill() {
+std::size_t audio_source::fetch() {
     state& s = *s_;
-    if (s.at_end) return false;
-    s.pending.erase(s.pending.begin(), s.pending.begin() + std::ptrdiff_t(s.pending_head));
-    s.pending_head = 0;
-
     if (s.raw) {
-        uint8_t bytes[2 * kReadChunk];
-        const std::size_t n = std::fread(bytes, 1, sizeof bytes, s.raw);
-        if (n < sizeof bytes) {
-            if (std::ferror(s.raw)) throw tool_error(name_, std::string("cannot read: ") + std::strerror(errno));
-            s.at_end = true;
-        }
+        uint8_t bytes[2 * kReadSamples];
+        const std::size_t n = std::fread(bytes, 1, 2 * s.chunk_frames, s.raw);
+        if (n < 2 * s.chunk_frames && std::ferror(s.raw)) throw tool_error(name_, std::string("cannot read: ") + std::strerror(errno));
+        if (s.raw_read == 0 && n >= 12 && (!std::memcmp(bytes, "RIFF", 4) || !std::memcmp(bytes, "RIFX", 4) ||
+                                           !std::memcmp(bytes, "RF64", 4)) && !std::memcmp(bytes + 8, "WAVE", 4))
+            throw tool_error(name_, "starts with a WAV header, not headerless samples; read it as WAV "
+                                    "(a .wav name, --format wav, or no --format on standard input)");
         s.raw_read += (long long)n;
         if (n % 2 != 0)
-            throw tool_error(name_, "odd length (" + std::to_string(s.raw_read) +
-                                        " bytes): not 16-bit samples, as raw input must hold");
-        for (std::size_t i = 0; i < n; i += 2) s.pending.push_back(int16_t(uint16_t(bytes[i] | (bytes[i + 1] << 8))));
-        return n > 0 || !s.pending.empty();
+            throw tool_error(name_, "odd length (" + std::to_string(s.raw_read) + " bytes): not 16-bit samples, as raw input must hold");
+        for (std::size_t i = 0; i < n; i += 2) s.mono[i / 2] = double(int16_t(uint16_t(bytes[i] | (bytes[i + 1] << 8))));
+        return n / 2;
     }
-
     const int channels = s.info.channels;
-    const sf_count_t got = sf_readf_double(s.snd, s.interleaved.data(), sf_count_t(kReadChunk));
+    const sf_count_t got = sf_readf_double(s.snd, s.interleaved.data(), sf_count_t(s.chunk_frames));
     if (got < 0 || sf_error(s.snd) != SF_ERR_NO_ERROR) throw tool_error(name_, "cannot read audio: " + sndfile_problem(s.snd));
     s.snd_read += got;
     for (sf_count_t i = 0; i < got; ++i) {
@@ -262,23 +418,31 @@ bool audio_source::refill() {
         for (int c = 0; c < channels; ++c) sum += s.interleaved[std::size_t(i * channels + c)];
         s.mono[std::size_t(i)] = sum / channels * kSampleScale;
     }
-    const bool input_done = got == 0;
+    return std::size_t(got);
+}
 
+// Converts more input into s_->pending; false once nothing more will come.
+bool audio_source::refill() {
+    state& s = *s_;
+    if (s.at_end) return false;
+    s.pending.erase(s.pending.begin(), s.pending.begin() + std::ptrdiff_t(s.pending_head));
+    s.pending_head = 0;
+
+    const std::size_t got = fetch();
+    const bool input_done = got == 0;
     if (!s.resampler) {
-        for (sf_count_t i = 0; i < got; ++i) s.pending.push_back(to_sample(s.mono[std::size_t(i)], clipped_));
+        for (std::size_t i = 0; i < got; ++i) s.pending.push_back(to_sample(s.mono[i], clipped_));
         if (input_done) s.at_end = true;
         return !s.at_end || !s.pending.empty();
     }
     // Once the input is exhausted, a null input drains the filter; the end
     // is reached when draining yields nothing more.
-    s.resampled.resize(std::size_t(double(kReadChunk) * kCodecRate / s.info.samplerate) + 1024);
     std::size_t consumed = 0;
     do {
         std::size_t done_in = 0;
         std::size_t done_out = 0;
-        const soxr_error_t error =
-            soxr_process(s.resampler, input_done ? nullptr : s.mono.data() + consumed, std::size_t(got) - consumed,
-                         &done_in, s.resampled.data(), s.resampled.size(), &done_out);
+        const soxr_error_t error = soxr_process(s.resampler, input_done ? nullptr : s.mono.data() + consumed, got - consumed,
+                                                &done_in, s.resampled.data(), s.resampled.size(), &done_out);
         if (error) throw tool_error(name_, std::string("cannot resample: ") + error);
         consumed += done_in;
         for (std::size_t i = 0; i < done_out; ++i) s.pending.push_back(to_sample(s.resampled[i], clipped_));
@@ -286,7 +450,7 @@ bool audio_source::refill() {
             if (done_out == 0) s.at_end = true;
             break;
         }
-    } while (consumed < std::size_t(got));
+    } while (consumed < got);
     return !s.at_end || !s.pending.empty();
 }
 
@@ -306,55 +470,144 @@ std::size_t audio_source::read(int16_t* out, std::size_t n) {
 // --- audio_sink ------------------------------------------------------------
 
 struct audio_sink::state {
-    file_format format = file_format::raw;
+    bool own_pcm = false; // headerless 16-bit, written here
+    bool floating = false;
+    int rate = kCodecRate;
     SNDFILE* snd = nullptr;
     memory_file memory;
+    passthrough_file passthrough;
     bool in_memory = false;
+    soxr_t resampler = nullptr;
+    std::vector<double> input;
+    std::vector<double> resampled;
     std::vector<uint8_t> bytes;
+    std::vector<int16_t> shorts;
+    std::vector<float> floats;
 
     ~state() {
         if (snd) sf_close(snd);
+        if (resampler) soxr_delete(resampler);
     }
 };
 
-audio_sink::audio_sink(output_file& out, file_format format) : s_(std::make_unique<state>()), out_(out) {
-    s_->format = format;
-    if (format == file_format::raw) return;
-    SF_INFO info{};
-    info.samplerate = kCodecRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    if (out.stream() == stdout) {
-        s_->in_memory = true;
-        s_->snd = sf_open_virtual(&memory_io, SFM_WRITE, &info, &s_->memory);
-    } else {
-        s_->snd = sf_open_fd(fileno(out.stream()), SFM_WRITE, &info, SF_FALSE);
+audio_sink::audio_sink(output_file& out, const format_spec& format, const sink_options& options)
+    : s_(std::make_unique<state>()), out_(out) {
+    state& s = *s_;
+    const bool headerless = format.kind == file_format::raw || format.kind == file_format::sln16 ||
+                            format.kind == file_format::ulaw || format.kind == file_format::alaw ||
+                            format.kind == file_format::gsm;
+    // Headerless formats other than .raw have their one rate.
+    s.rate = options.rate > 0 ? options.rate : kCodecRate;
+    if (headerless && format.kind != file_format::raw) {
+        const int fixed = headerless_rate(format.kind);
+        if (options.rate > 0 && options.rate != fixed)
+            throw usage_error(std::string("--rate ") + std::to_string(options.rate) + " does not fit ." + format_name(format.kind) +
+                              ", which holds " + std::to_string(fixed) + " Hz only");
+        s.rate = fixed;
     }
-    if (!s_->snd) throw tool_error(out.name(), "cannot write audio: " + sndfile_problem(nullptr));
+    if (s.rate < kMinSampleRate || s.rate > kMaxSampleRate)
+        throw usage_error("--rate " + std::to_string(s.rate) + " is outside " + std::to_string(kMinSampleRate) + " to " +
+                          std::to_string(kMaxSampleRate) + " Hz");
+    s.floating = options.floating;
+    if (s.rate != kCodecRate) {
+        soxr_error_t error = nullptr;
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        s.resampler = soxr_create(double(kCodecRate), double(s.rate), 1, &error, &io, &quality, nullptr);
+        if (!s.resampler) throw tool_error(out.name(), std::string("cannot resample: ") + soxr_strerror(error));
+        s.resampled.resize(kResampledChunk);
+    }
+    if (format.kind == file_format::raw || format.kind == file_format::sln16) {
+        if (s.floating) throw usage_error("--float needs a format with float samples (.wav, for one); ." + format_name(format) + " holds 16-bit samples");
+        s.own_pcm = true;
+        return;
+    }
+    SF_INFO info{};
+    info.samplerate = s.rate;
+    info.channels = 1;
+    info.format = writable_format(format, s.rate, s.floating);
+    if (info.format == 0) {
+        if (s.floating) throw usage_error("--float: ." + format_extension(format) + " has no float samples");
+        throw tool_error(out.name(), "libsndfile cannot write ." + format_extension(format) + " at " + std::to_string(s.rate) + " Hz");
+    }
+    if (out.is_std()) {
+        if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
+            s.passthrough.out = &out;
+            s.snd = sf_open_virtual(&passthrough_io, SFM_WRITE, &info, &s.passthrough);
+        } else {
+            // The header needs the final length, which a pipe cannot go back for.
+            s.in_memory = true;
+            s.snd = sf_open_virtual(&memory_io, SFM_WRITE, &info, &s.memory);
+        }
+    } else {
+        s.snd = sf_open_fd(fileno(out.stream()), SFM_WRITE, &info, SF_FALSE);
+    }
+    if (!s.snd) throw tool_error(out.name(), "cannot write audio: " + sndfile_problem(nullptr));
 }
 
 audio_sink::~audio_sink() = default;
 
-void audio_sink::write(const int16_t* samples, std::size_t n) {
-    if (s_->format == file_format::raw) {
-        s_->bytes.resize(2 * n);
-        for (std::size_t i = 0; i < n; ++i) {
-            s_->bytes[2 * i] = uint8_t(uint16_t(samples[i]) & 0xFF);
-            s_->bytes[2 * i + 1] = uint8_t(uint16_t(samples[i]) >> 8);
-        }
-        out_.write(s_->bytes.data(), s_->bytes.size());
+void audio_sink::put(const double* samples, std::size_t n) {
+    state& s = *s_;
+    if (s.floating) {
+        s.floats.resize(n);
+        for (std::size_t i = 0; i < n; ++i) s.floats[i] = float(samples[i] / kSampleScale);
+        if (sf_writef_float(s.snd, s.floats.data(), sf_count_t(n)) != sf_count_t(n))
+            throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(s.snd));
         return;
     }
-    if (sf_writef_short(s_->snd, samples, sf_count_t(n)) != sf_count_t(n))
-        throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(s_->snd));
+    s.shorts.resize(n);
+    for (std::size_t i = 0; i < n; ++i) s.shorts[i] = to_sample(samples[i], clipped_);
+    if (s.own_pcm) {
+        s.bytes.resize(2 * n);
+        for (std::size_t i = 0; i < n; ++i) {
+            s.bytes[2 * i] = uint8_t(uint16_t(s.shorts[i]) & 0xFF);
+            s.bytes[2 * i + 1] = uint8_t(uint16_t(s.shorts[i]) >> 8);
+        }
+        out_.write(s.bytes.data(), s.bytes.size());
+        return;
+    }
+    if (sf_writef_short(s.snd, s.shorts.data(), sf_count_t(n)) != sf_count_t(n))
+        throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(s.snd));
+}
+
+void audio_sink::write(const int16_t* samples, std::size_t n) {
+    state& s = *s_;
+    s.input.resize(n);
+    for (std::size_t i = 0; i < n; ++i) s.input[i] = samples[i];
+    if (!s.resampler) {
+        put(s.input.data(), n);
+        return;
+    }
+    std::size_t consumed = 0;
+    do {
+        std::size_t done_in = 0;
+        std::size_t done_out = 0;
+        const soxr_error_t error = soxr_process(s.resampler, s.input.data() + consumed, n - consumed, &done_in,
+                                                s.resampled.data(), s.resampled.size(), &done_out);
+        if (error) throw tool_error(out_.name(), std::string("cannot resample: ") + error);
+        consumed += done_in;
+        put(s.resampled.data(), done_out);
+    } while (consumed < n);
 }
 
 void audio_sink::finish() {
-    if (!s_->snd) return;
-    SNDFILE* snd = s_->snd;
-    s_->snd = nullptr;
+    state& s = *s_;
+    if (s.resampler) {
+        for (;;) {
+            std::size_t done_out = 0;
+            const soxr_error_t error =
+                soxr_process(s.resampler, nullptr, 0, nullptr, s.resampled.data(), s.resampled.size(), &done_out);
+            if (error) throw tool_error(out_.name(), std::string("cannot resample: ") + error);
+            if (done_out == 0) break;
+            put(s.resampled.data(), done_out);
+        }
+    }
+    if (!s.snd) return;
+    SNDFILE* snd = s.snd;
+    s.snd = nullptr;
     if (sf_close(snd) != 0) throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(nullptr));
-    if (s_->in_memory) out_.write(s_->memory.bytes.data(), s_->memory.bytes.size());
+    if (s.in_memory) out_.write(s.memory.bytes.data(), s.memory.bytes.size());
 }
 
 } // namespace g729::tool

@@ -1,6 +1,6 @@
 // Audio files in and out. Whatever comes in leaves as 16-bit samples at
-// 8 kHz mono, the codec's only input; what goes out is written as .wav
-// (8 kHz mono 16-bit) or headerless .raw/.sln.
+// 8 kHz mono, the codec's only input; what goes out is the decoder's 8 kHz
+// mono, written in any of the formats below, at 8 kHz or resampled.
 #pragma once
 
 #include <cstddef>
@@ -13,27 +13,55 @@
 namespace g729::tool {
 
 constexpr int kCodecRate = 8000;
+// Sample rates an audio file may claim. Beyond them a header is more likely
+// broken than real, and a resampler's buffers would be sized by nonsense.
+constexpr int kMinSampleRate = 1000;
+constexpr int kMaxSampleRate = 768000;
 
 enum class file_format {
     raw,     // headerless 16-bit little-endian, 8 kHz mono (.raw, .sln)
+    sln16,   // headerless 16-bit little-endian, 16 kHz mono (.sln16)
+    ulaw,    // headerless G.711 mu-law, 8 kHz mono (.ulaw, .mulaw, .pcmu)
+    alaw,    // headerless G.711 A-law, 8 kHz mono (.alaw, .pcma)
+    gsm,     // headerless GSM 06.10 frames, 8 kHz mono (.gsm)
     wav,     // written as WAV; read as anything libsndfile recognises
-    sndfile, // another extension libsndfile reads (.flac, .aiff, ...)
+    sndfile, // another format libsndfile reads or writes (.flac, .aiff, .mp3, ...)
     g729,    // 10-byte frames back to back
     bit,     // serial bitstream of the test vectors
     unknown,
 };
 
+// A format and, for `sndfile`, the extension that names libsndfile's
+// container (flac, aiff, ogg, mp3, ...); empty for sndfile means "whatever the
+// file's header says", which only works for reading.
+struct format_spec {
+    file_format kind = file_format::unknown;
+    std::string container;
+    format_spec() = default;
+    format_spec(file_format k, std::string c = "") : kind(k), container(std::move(c)) {}
+};
+
 const char* format_name(file_format format);
-// From the extension, case-insensitively.
+std::string format_name(const format_spec& format);
+// The extension a file of this format is given (g729, wav, ulaw, flac, ...).
+std::string format_extension(const format_spec& format);
+// From the extension, case-insensitively; unknown when there is none or
+// libsndfile has no container of that name.
 file_format format_from_extension(const std::string& path);
-// From the --format argument: raw, g729, bit or wav; unknown otherwise.
-file_format format_from_name(const std::string& name);
+format_spec spec_from_extension(const std::string& path);
+// From a --format / -t value: the names above, their aliases (sln, slin,
+// mulaw, pcmu, pcma, ...) or a libsndfile extension (flac, aiff, ...).
+format_spec format_from_name(const std::string& name);
 bool is_audio(file_format format);
+bool is_coded(file_format format);
+// Headerless formats: how many samples per second they hold.
+int headerless_rate(file_format format);
 
 class audio_source {
 public:
     // Throws tool_error when the file cannot be opened or understood.
-    audio_source(const operand& in, file_format format);
+    // `format.kind == sndfile` with no container lets libsndfile decide.
+    audio_source(const operand& in, const format_spec& format);
     ~audio_source();
     audio_source(const audio_source&) = delete;
     audio_source& operator=(const audio_source&) = delete;
@@ -55,25 +83,39 @@ private:
     std::string conversion_;
     std::size_t clipped_ = 0;
 
+    void open_sndfile(const operand& in, const format_spec& format);
+    std::size_t fetch(); // source-rate mono samples into the state, 0 at the end
     bool refill();
+};
+
+struct sink_options {
+    int rate = kCodecRate; // samples per second written (resampled from 8 kHz)
+    bool floating = false; // 32-bit float samples where the format has them
 };
 
 class audio_sink {
 public:
-    // format is raw or wav; nothing reaches `out` before finish() for a WAV
-    // on standard output (its header needs the final length).
-    audio_sink(output_file& out, file_format format);
+    // Writes 8 kHz mono samples to `out` in `format`, resampled to
+    // options.rate. Nothing reaches standard output before finish() for a
+    // format with a header (it needs the final length). Throws tool_error
+    // (or usage_error for a rate the format cannot hold).
+    audio_sink(output_file& out, const format_spec& format, const sink_options& options = {});
     ~audio_sink();
     audio_sink(const audio_sink&) = delete;
     audio_sink& operator=(const audio_sink&) = delete;
 
     void write(const int16_t* samples, std::size_t n);
     void finish();
+    // Samples the resampler pushed beyond the 16-bit range.
+    std::size_t clipped() const { return clipped_; }
 
 private:
     struct state;
     std::unique_ptr<state> s_;
     output_file& out_;
+    std::size_t clipped_ = 0;
+
+    void put(const double* samples, std::size_t n); // at the output rate, 16-bit scale
 };
 
 } // namespace g729::tool

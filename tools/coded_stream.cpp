@@ -1,5 +1,6 @@
 #include "tools/coded_stream.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,7 @@ constexpr std::size_t kWordBytes = 2;
 constexpr int kSidBitsShort = 15;
 constexpr int kSidBitsFull = 16;
 constexpr int kSpeechBits = 8 * kSpeechFrameBytes;
+constexpr std::size_t kBufferBytes = 65536;
 
 uint16_t read_word(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
@@ -33,71 +35,120 @@ coded_frame speech_frame(const uint8_t* bytes) {
     return frame;
 }
 
-coded_stream read_g729(const uint8_t* data, std::size_t size) {
-    coded_stream stream;
-    std::size_t offset = 0;
-    while (offset < size) {
-        const std::size_t remaining = size - offset;
+coded_reader::coded_reader(byte_source source, bool bit_format)
+    : source_(std::move(source)), bit_(bit_format) {
+    buffer_.reserve(kBufferBytes);
+}
+
+std::size_t coded_reader::available(std::size_t wanted) {
+    std::size_t have = buffer_.size() - head_;
+    if (have >= wanted || at_end_) return have;
+    // Keep what is unread at the front, then fill the rest.
+    std::copy(buffer_.begin() + std::ptrdiff_t(head_), buffer_.end(), buffer_.begin());
+    buffer_.resize(buffer_.capacity());
+    head_ = 0;
+    while (have < wanted && !at_end_) {
+        const std::size_t n = source_(buffer_.data() + have, buffer_.size() - have);
+        if (n == 0) at_end_ = true;
+        have += n;
+    }
+    buffer_.resize(have);
+    return have;
+}
+
+bool coded_reader::fail(std::size_t at, std::string problem) {
+    fault_ = stream_fault{frames_, at, std::move(problem)};
+    return false;
+}
+
+bool coded_reader::next(coded_frame& frame) {
+    if (fault_) return false;
+    frame = coded_frame{};
+    const std::size_t start = offset_;
+    if (!bit_) {
+        const std::size_t remaining = available(kSpeechFrameBytes);
+        if (remaining == 0) return false;
+        // At least 10 bytes buffered means at least 10 remain; fewer means
+        // the source has ended and these are the last bytes.
         const int length = g729a_payload_frame_length(remaining);
-        coded_frame frame;
+        const uint8_t* data = buffer_.data() + head_;
         if (length == kSpeechFrameBytes) {
-            frame = speech_frame(data + offset);
+            frame = speech_frame(data);
         } else if (length == kSidFrameBytes) {
             frame.kind = frame_kind::sid;
             frame.bits = kSidBitsFull;
-            std::memcpy(frame.bytes.data(), data + offset, kSidFrameBytes);
+            std::memcpy(frame.bytes.data(), data, kSidFrameBytes);
         } else {
-            stream.fault = stream_fault{stream.frames.size(), offset,
-                                        std::to_string(remaining) + (remaining == 1 ? " byte" : " bytes") +
-                                            " at the end are not a frame (10 bytes, or 2 for a final SID frame)"};
-            return stream;
+            return fail(start, std::to_string(remaining) + (remaining == 1 ? " byte" : " bytes") +
+                                   " at the end " + (remaining == 1 ? "is" : "are") +
+                                   " not a frame (10 bytes, or 2 for a final SID frame)");
         }
-        offset += std::size_t(frame.size());
-        stream.frames.push_back(frame);
+        head_ += std::size_t(frame.size());
+        offset_ += std::size_t(frame.size());
+        ++frames_;
+        return true;
     }
-    return stream;
+
+    const std::size_t header = available(2 * kWordBytes);
+    if (header == 0) return false;
+    if (header < 2 * kWordBytes) return fail(start, "truncated frame header");
+    const uint8_t* data = buffer_.data() + head_;
+    const uint16_t sync = read_word(data);
+    const uint16_t bits = read_word(data + kWordBytes);
+    if (sync != kSyncGood && sync != kSyncBad) return fail(start, "unknown sync word " + hex_word(sync));
+    frame.bad = sync == kSyncBad;
+    frame.bits = bits;
+    if (bits == kSpeechBits) {
+        frame.kind = frame_kind::speech;
+    } else if (bits == kSidBitsShort || bits == kSidBitsFull) {
+        frame.kind = frame_kind::sid;
+    } else if (bits == 0) {
+        frame.kind = frame_kind::untransmitted;
+    } else {
+        return fail(start, "unknown size word " + hex_word(bits) + " (80, 16, 15 or 0 bits)");
+    }
+    const std::size_t frame_bytes = 2 * kWordBytes + std::size_t(bits) * kWordBytes;
+    const std::size_t have = available(frame_bytes);
+    data = buffer_.data() + head_;
+    if (have < frame_bytes)
+        return fail(start, "truncated: the size word announces " + std::to_string(bits) + " bits, " +
+                               std::to_string((have - 2 * kWordBytes) / kWordBytes) + " follow");
+    for (int i = 0; i < bits; ++i) {
+        const uint16_t w = read_word(data + 2 * kWordBytes + std::size_t(i) * kWordBytes);
+        if (w != kBitZero && w != kBitOne)
+            return fail(start, "bit " + std::to_string(i) + " is " + hex_word(w) + ", neither 0x007F nor 0x0081");
+        if (w == kBitOne) frame.bytes[std::size_t(i / 8)] |= uint8_t(0x80 >> (i % 8));
+    }
+    head_ += frame_bytes;
+    offset_ += frame_bytes;
+    ++frames_;
+    return true;
 }
 
-coded_stream read_bit(const uint8_t* data, std::size_t size) {
+namespace {
+
+coded_stream read_all(const uint8_t* data, std::size_t size, bool bit_format) {
+    std::size_t position = 0;
+    coded_reader reader(
+        [&](uint8_t* out, std::size_t n) {
+            const std::size_t take = std::min(n, size - position);
+            if (take > 0) std::memcpy(out, data + position, take);
+            position += take;
+            return take;
+        },
+        bit_format);
     coded_stream stream;
-    std::size_t offset = 0;
-    auto fail = [&](std::size_t at, std::string problem) {
-        stream.fault = stream_fault{stream.frames.size(), at, std::move(problem)};
-        return stream;
-    };
-    while (offset < size) {
-        const std::size_t start = offset;
-        if (size - offset < 2 * kWordBytes) return fail(start, "truncated frame header");
-        const uint16_t sync = read_word(data + offset);
-        const uint16_t bits = read_word(data + offset + kWordBytes);
-        offset += 2 * kWordBytes;
-        if (sync != kSyncGood && sync != kSyncBad) return fail(start, "unknown sync word " + hex_word(sync));
-
-        coded_frame frame;
-        frame.bad = sync == kSyncBad;
-        frame.bits = bits;
-        if (bits == kSpeechBits) {
-            frame.kind = frame_kind::speech;
-        } else if (bits == kSidBitsShort || bits == kSidBitsFull) {
-            frame.kind = frame_kind::sid;
-        } else if (bits == 0) {
-            frame.kind = frame_kind::untransmitted;
-        } else {
-            return fail(start, "unknown size word " + hex_word(bits) + " (80, 16, 15 or 0 bits)");
-        }
-        if ((size - offset) / kWordBytes < bits) return fail(start, "truncated: the size word announces " + std::to_string(bits) + " bits, " +
-                                   std::to_string((size - offset) / kWordBytes) + " follow");
-        for (int i = 0; i < bits; ++i) {
-            const uint16_t w = read_word(data + offset);
-            if (w != kBitZero && w != kBitOne)
-                return fail(start, "bit " + std::to_string(i) + " is " + hex_word(w) + ", neither 0x007F nor 0x0081");
-            if (w == kBitOne) frame.bytes[i / 8] |= uint8_t(0x80 >> (i % 8));
-            offset += kWordBytes;
-        }
-        stream.frames.push_back(frame);
-    }
+    coded_frame frame;
+    while (reader.next(frame)) stream.frames.push_back(frame);
+    stream.fault = reader.fault();
     return stream;
 }
+
+} // namespace
+
+coded_stream read_g729(const uint8_t* data, std::size_t size) { return read_all(data, size, false); }
+
+coded_stream read_bit(const uint8_t* data, std::size_t size) { return read_all(data, size, true); }
 
 void append_bit_frame(std::vector<uint8_t>& out, const coded_frame& frame) {
     append_word(out, frame.bad ? kSyncBad : kSyncGood);
@@ -120,23 +171,25 @@ void append_g729_frame(std::vector<uint8_t>& out, const coded_frame& frame) {
     out.insert(out.end(), frame.bytes.begin(), frame.bytes.begin() + frame.size());
 }
 
+void count_frame(stream_counts& counts, const coded_frame& frame) {
+    ++counts.frames;
+    if (frame.bad) ++counts.bad;
+    switch (frame.kind) {
+    case frame_kind::speech: {
+        ++counts.speech;
+        g729a_frame_info info;
+        g729a_frame_inspect(frame.bytes.data(), kSpeechFrameBytes, &info);
+        if (info.parity_error != 0) ++counts.parity_errors;
+        break;
+    }
+    case frame_kind::sid: ++counts.sid; break;
+    case frame_kind::untransmitted: ++counts.untransmitted; break;
+    }
+}
+
 stream_counts count_frames(const std::vector<coded_frame>& frames) {
     stream_counts counts;
-    counts.frames = frames.size();
-    for (const coded_frame& frame : frames) {
-        if (frame.bad) ++counts.bad;
-        switch (frame.kind) {
-        case frame_kind::speech: {
-            ++counts.speech;
-            g729a_frame_info info;
-            g729a_frame_inspect(frame.bytes.data(), kSpeechFrameBytes, &info);
-            if (info.parity_error != 0) ++counts.parity_errors;
-            break;
-        }
-        case frame_kind::sid: ++counts.sid; break;
-        case frame_kind::untransmitted: ++counts.untransmitted; break;
-        }
-    }
+    for (const coded_frame& frame : frames) count_frame(counts, frame);
     return counts;
 }
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,38 @@ struct coded_stream {
     std::optional<stream_fault> fault;
 };
 
+// Reads a coded stream frame by frame from any source of bytes, holding no
+// more than a fixed buffer however long the stream: a one-hour file is read
+// in the same memory as a one-second one.
+class coded_reader {
+public:
+    // Fills up to `size` bytes, returns how many; 0 at the end. Throws on a
+    // read error.
+    using byte_source = std::function<std::size_t(uint8_t* data, std::size_t size)>;
+    // g729 or bit (see read_g729 and read_bit for the layouts).
+    coded_reader(byte_source source, bool bit_format);
+
+    // The next frame; false at the end of the stream or at a fault, which
+    // fault() then describes. Frames before a fault are all returned.
+    bool next(coded_frame& frame);
+    const std::optional<stream_fault>& fault() const { return fault_; }
+    std::size_t frames() const { return frames_; }     // returned so far
+    std::size_t bytes_read() const { return offset_; } // consumed so far
+
+private:
+    byte_source source_;
+    bool bit_;
+    std::vector<uint8_t> buffer_;
+    std::size_t head_ = 0;
+    bool at_end_ = false;
+    std::size_t offset_ = 0;
+    std::size_t frames_ = 0;
+    std::optional<stream_fault> fault_;
+
+    std::size_t available(std::size_t wanted); // buffered bytes, at least `wanted` unless the source ends
+    bool fail(std::size_t at, std::string problem);
+};
+
 // Walks `.g729` bytes as one payload: 10-byte speech frames while at least
 // 10 bytes remain, then one 2-byte SID frame if exactly 2 remain; any other
 // remainder (1 or 3 to 9 bytes) is a fault.
@@ -84,5 +117,7 @@ struct stream_counts {
 };
 
 stream_counts count_frames(const std::vector<coded_frame>& frames);
+// Adds one frame to running counts.
+void count_frame(stream_counts& counts, const coded_frame& frame);
 
 } // namespace g729::tool

@@ -1,96 +1,41 @@
 #include "tools/commands.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <thread>
+
+#include <sys/stat.h>
 
 #include "tools/codec_handles.h"
-#include "tools/coded_stream.h"
 #include "tools/comparison.h"
-#include "tools/progress.h"
 #include "tools/tool_error.h"
 
 namespace g729::tool {
 
 namespace {
 
-enum class role { audio_in, audio_out, coded };
+constexpr double kSecondsPerFrame = double(kFrame) / kCodecRate;
 
-bool fits(file_format format, role r) {
-    switch (r) {
-    case role::audio_in: return format == file_format::raw || format == file_format::wav || format == file_format::sndfile;
-    case role::audio_out: return format == file_format::raw || format == file_format::wav;
-    case role::coded: return format == file_format::g729 || format == file_format::bit;
-    }
-    return false;
-}
+std::mutex stdout_lines; // a batch's per-file results on standard output
 
-const char* expected(role r) {
-    switch (r) {
-    case role::audio_in: return ".wav (or another audio file libsndfile reads), .raw or .sln";
-    case role::audio_out: return ".wav, .raw or .sln";
-    case role::coded: return ".g729 or .bit";
-    }
-    return "";
-}
-
-const char* expected_std(role r) { return r == role::coded ? "g729 or bit" : "raw or wav"; }
-
-// The format of one operand: its extension, or for "-" the --format given
-// for it (the first one for IN, the last one for OUT).
-file_format resolve(const operand& op, role r, bool is_input, const command_options& options, const char* command) {
-    if (op.is_std()) {
-        const std::vector<file_format>& f = options.std_formats;
-        if (f.empty())
-            throw usage_error(std::string("'-' as ") + (is_input ? "IN" : "OUT") + " of " + command + " needs --format " +
-                              expected_std(r));
-        const file_format format = is_input ? f.front() : f.back();
-        if (!fits(format, r))
-            throw usage_error(std::string("--format ") + format_name(format) + " does not fit '-' as " +
-                              (is_input ? "IN" : "OUT") + " of " + command + " (" + expected_std(r) + ")");
-        return format;
-    }
-    const file_format format = format_from_extension(op.path);
-    if (format == file_format::unknown)
-        throw tool_error(op.path, std::string("unknown extension; ") + command + " " + (is_input ? "reads " : "writes ") +
-                                      expected(r));
-    if (!fits(format, r))
-        throw tool_error(op.path, std::string("wrong kind of file; ") + command + " " + (is_input ? "reads " : "writes ") +
-                                      expected(r));
-    return format;
-}
-
-void check_format_count(const command_options& options, int std_operands) {
-    const int given = int(options.std_formats.size());
-    if (given == 0) return;
-    if (std_operands == 0) throw usage_error("--format applies to '-' only, and no operand is '-'");
-    if (given > std_operands) throw usage_error("--format given more often than '-' appears");
-}
-
-std::string describe(const stream_fault& fault, file_format format) {
+std::string where(const stream_fault& fault, file_format format) {
     if (format == file_format::g729)
-        return "malformed at byte offset " + std::to_string(fault.byte_offset) + ": " + fault.problem;
-    return "malformed at frame " + std::to_string(fault.frame) + " (byte offset " + std::to_string(fault.byte_offset) +
-           "): " + fault.problem;
+        return "at byte offset " + std::to_string(fault.byte_offset) + ": " + fault.problem;
+    return "at frame " + std::to_string(fault.frame) + " (byte offset " + std::to_string(fault.byte_offset) + "): " +
+           fault.problem;
 }
 
-coded_stream read_coded(const operand& in, file_format format) {
-    const std::vector<uint8_t> bytes = read_whole(in);
-    return format == file_format::g729 ? read_g729(bytes.data(), bytes.size()) : read_bit(bytes.data(), bytes.size());
-}
-
-coded_stream read_coded_or_fail(const operand& in, file_format format) {
-    coded_stream stream = read_coded(in, format);
-    if (stream.fault) throw tool_error(input_name(in), describe(*stream.fault, format));
-    return stream;
-}
-
-std::string plural(std::size_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
-
-void clipping_notice(reporter& report, const operand& in, const audio_source& source) {
-    if (source.clipped() > 0)
-        report.notice(input_name(in), plural(source.clipped(), "sample", "samples") + " beyond the 16-bit range saturated");
+void clipping_notice(reporter& report, const std::string& name, std::size_t clipped, const char* where_from) {
+    if (clipped > 0) report.notice(name, plural(clipped, "sample", "samples") + " beyond the 16-bit range saturated" + where_from);
 }
 
 std::string decibels(double db) {
@@ -100,20 +45,87 @@ std::string decibels(double db) {
     return text;
 }
 
+std::string json_string(const std::string& s) {
+    std::string out = "\"";
+    for (const char c : s) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                out += esc;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+// Prints a block of text on standard output at once; throws when standard
+// output refuses it.
+void print_block(const std::string& text, std::FILE* stream = stdout) {
+    const std::lock_guard<std::mutex> lock(stdout_lines);
+    if (std::fwrite(text.data(), 1, text.size(), stream) != text.size() || std::fflush(stream) != 0)
+        throw tool_error(stream == stdout ? "standard output" : "standard error", std::string("cannot write: ") + std::strerror(errno));
+}
+
+std::string format_text(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string format_text(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
 } // namespace
 
-int run_encode(const operand& in, const operand& out, const command_options& options) {
-    check_format_count(options, int(in.is_std()) + int(out.is_std()));
-    const file_format in_format = resolve(in, role::audio_in, true, options, "encode");
-    const file_format out_format = resolve(out, role::coded, false, options, "encode");
-    reporter report(options.quiet, "encode");
+std::string describe(const stream_fault& fault, file_format format) { return "malformed " + where(fault, format); }
 
-    audio_source source(in, in_format);
-    if (!source.conversion().empty()) report.notice(input_name(in), source.conversion());
-    output_file target(out);
+bool decode_coded_frame(g729a_decoder* decoder, const coded_frame& frame, int16_t* pcm) {
+    // A frame that was not transmitted has nothing to decode and leaves
+    // no gap: the decoder has no concealment to fill one with.
+    if (frame.kind == frame_kind::untransmitted) return false;
+    g729a_decode(decoder, frame.bytes.data(), std::size_t(frame.size()), pcm, kFrame);
+    return true;
+}
+
+coded_input::coded_input(const operand& in, file_format format)
+    : file_(open_input(in)), name_(input_name(in)),
+      reader_(
+          [this](uint8_t* data, std::size_t size) {
+              const std::size_t n = std::fread(data, 1, size, file_);
+              if (n < size && std::ferror(file_)) throw tool_error(name_, std::string("cannot read: ") + std::strerror(errno));
+              return n;
+          },
+          format == file_format::bit) {
+    struct stat st;
+    if (fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode)) size_ = st.st_size;
+}
+
+coded_input::~coded_input() {
+    if (file_ != stdin) std::fclose(file_);
+}
+
+double coded_input::fraction_done() const {
+    return size_ > 0 ? double(reader_.bytes_read()) / double(size_) : -1.0;
+}
+
+// --- the commands ------------------------------------------------------------
+
+file_result encode_file(const file_job& job, const command_options&, reporter& report) {
+    audio_source source(job.in, job.in_format);
+    if (!source.conversion().empty()) report.notice(input_name(job.in), source.conversion());
+    output_file target(job.out);
     const encoder_handle encoder = make_encoder();
 
-    std::size_t frames = 0;
+    file_result result;
     int16_t block[kFrame];
     std::vector<uint8_t> serial;
     for (;;) {
@@ -123,69 +135,62 @@ int run_encode(const operand& in, const operand& out, const command_options& opt
         std::fill(block + n, block + kFrame, int16_t(0));
         uint8_t frame[kSpeechFrameBytes];
         g729a_encode(encoder.get(), block, kFrame, frame, sizeof frame);
-        if (out_format == file_format::bit) {
+        if (job.out_format.kind == file_format::bit) {
             serial.clear();
             append_bit_frame(serial, speech_frame(frame));
             target.write(serial.data(), serial.size());
         } else {
             target.write(frame, kSpeechFrameBytes);
         }
-        report.progress(source.fraction_done(), ++frames);
+        report.progress(source.fraction_done(), ++result.frames);
         if (n < std::size_t(kFrame)) break;
     }
-    clipping_notice(report, in, source);
+    clipping_notice(report, input_name(job.in), source.clipped(), "");
+    if (result.frames == 0) report.warning(input_name(job.in), "holds no audio; " + output_name(job.out) + " is empty");
     target.commit();
-    report.summary(frames);
-    return 0;
+    result.audio_seconds = double(result.frames) * kSecondsPerFrame;
+    return result;
 }
 
-int run_decode(const operand& in, const operand& out, const command_options& options) {
-    check_format_count(options, int(in.is_std()) + int(out.is_std()));
-    const file_format in_format = resolve(in, role::coded, true, options, "decode");
-    const file_format out_format = resolve(out, role::audio_out, false, options, "decode");
-    reporter report(options.quiet, "decode");
-
-    const coded_stream stream = read_coded_or_fail(in, in_format);
-    output_file target(out);
-    audio_sink sink(target, out_format);
+file_result decode_file(const file_job& job, const command_options& options, reporter& report) {
+    coded_input input(job.in, job.in_format.kind);
+    output_file target(job.out);
+    audio_sink sink(target, job.out_format, options.audio);
     const decoder_handle decoder = make_decoder();
 
-    std::size_t frames = 0;
+    file_result result;
+    stream_counts counts;
+    coded_frame frame;
     int16_t samples[kFrame];
-    for (const coded_frame& frame : stream.frames) {
-        // A frame that was not transmitted has nothing to decode and leaves
-        // no gap: the decoder has no concealment to fill one with.
-        if (frame.kind == frame_kind::untransmitted) continue;
-        g729a_decode(decoder.get(), frame.bytes.data(), std::size_t(frame.size()), samples, kFrame);
+    while (input.reader().next(frame)) {
+        count_frame(counts, frame);
+        if (!decode_coded_frame(decoder.get(), frame, samples)) continue;
         sink.write(samples, kFrame);
-        ++frames;
-        report.progress(double(frames) / double(stream.frames.size()), frames);
+        report.progress(input.fraction_done(), ++result.frames);
     }
-    const stream_counts counts = count_frames(stream.frames);
-    if (counts.bad > 0) report.notice(input_name(in), plural(counts.bad, "frame", "frames") + " marked bad, decoded as received");
+    // Nothing is kept of a stream that goes wrong: the temporary file goes.
+    if (const auto& fault = input.reader().fault()) throw tool_error(input_name(job.in), describe(*fault, job.in_format.kind));
+    if (counts.bad > 0) report.notice(input_name(job.in), plural(counts.bad, "frame", "frames") + " marked bad, decoded as received");
     if (counts.untransmitted > 0)
-        report.notice(input_name(in), plural(counts.untransmitted, "frame", "frames") + " not transmitted, no audio for them");
+        report.notice(input_name(job.in), plural(counts.untransmitted, "frame", "frames") + " not transmitted, no audio for them");
+    if (result.frames == 0) report.warning(input_name(job.in), "holds no audio; " + output_name(job.out) + " has none either");
     sink.finish();
+    clipping_notice(report, output_name(job.out), sink.clipped(), " by the resampler");
     target.commit();
-    report.summary(frames);
-    return 0;
+    result.audio_seconds = double(result.frames) * kSecondsPerFrame;
+    return result;
 }
 
-int run_roundtrip(const operand& in, const operand& out, const command_options& options) {
-    check_format_count(options, int(in.is_std()) + int(out.is_std()));
-    const file_format in_format = resolve(in, role::audio_in, true, options, "roundtrip");
-    const file_format out_format = resolve(out, role::audio_out, false, options, "roundtrip");
-    reporter report(options.quiet, "roundtrip");
-
-    audio_source source(in, in_format);
-    if (!source.conversion().empty()) report.notice(input_name(in), source.conversion());
-    output_file target(out);
-    audio_sink sink(target, out_format);
+file_result roundtrip_file(const file_job& job, const command_options& options, reporter& report) {
+    audio_source source(job.in, job.in_format);
+    if (!source.conversion().empty()) report.notice(input_name(job.in), source.conversion());
+    output_file target(job.out);
+    audio_sink sink(target, job.out_format, options.audio);
     const encoder_handle encoder = make_encoder();
     const decoder_handle decoder = make_decoder();
     aligned_comparison comparison;
 
-    std::size_t frames = 0;
+    file_result result;
     int16_t block[kFrame];
     int16_t decoded[kFrame];
     for (;;) {
@@ -199,84 +204,263 @@ int run_roundtrip(const operand& in, const operand& out, const command_options& 
         g729a_decode(decoder.get(), frame, std::size_t(length), decoded, kFrame);
         comparison.add_output(decoded, kFrame);
         sink.write(decoded, kFrame);
-        report.progress(source.fraction_done(), ++frames);
+        report.progress(source.fraction_done(), ++result.frames);
         if (n < std::size_t(kFrame)) break;
     }
-    clipping_notice(report, in, source);
+    clipping_notice(report, input_name(job.in), source.clipped(), "");
+    if (result.frames == 0) report.warning(input_name(job.in), "holds no audio; nothing to compare");
     sink.finish();
     target.commit();
 
+    const comparison_result r = comparison.result();
+    std::string text = format_text("compared:         %zu samples (output delayed by %d samples)\n", r.samples, kCodecDelay);
+    text += "SNR:              " + (r.snr_defined ? decibels(r.snr_db) : std::string("n/a (silent input)")) + "\n";
+    if (r.segments > 0)
+        text += "segmental SNR:    " + decibels(r.segmental_snr_db) + " over " + plural(r.segments, "segment", "segments") + "\n";
+    else
+        text += format_text("segmental SNR:    n/a (no segment above %.0f dBFS)\n", kSilentSegmentDb);
+    text += "level difference: " + (r.level_defined ? decibels(r.level_difference_db) : std::string("n/a (silent input or output)")) + "\n";
     // The decoded audio may be on standard output; the figures then go to
     // standard error so that they do not corrupt it.
-    std::FILE* text = out.is_std() ? stderr : stdout;
-    const comparison_result r = comparison.result();
-    std::fprintf(text, "compared:         %zu samples (output delayed by %d samples)\n", r.samples, kCodecDelay);
-    std::fprintf(text, "SNR:              %s\n", r.snr_defined ? decibels(r.snr_db).c_str() : "n/a (silent input)");
-    if (r.segments > 0)
-        std::fprintf(text, "segmental SNR:    %s over %s\n", decibels(r.segmental_snr_db).c_str(),
-                     plural(r.segments, "segment", "segments").c_str());
-    else
-        std::fprintf(text, "segmental SNR:    n/a (no segment above %.0f dBFS)\n", kSilentSegmentDb);
-    std::fprintf(text, "level difference: %s\n",
-                 r.level_defined ? decibels(r.level_difference_db).c_str() : "n/a (silent input or output)");
-    std::fflush(text);
-    report.summary(frames);
-    return 0;
+    print_block(text, job.out.is_std() ? stderr : stdout);
+    result.audio_seconds = double(result.frames) * kSecondsPerFrame;
+    return result;
 }
 
-int run_info(const operand& in, const command_options& options) {
-    check_format_count(options, int(in.is_std()));
-    const file_format format = resolve(in, role::coded, true, options, "info");
-    reporter report(options.quiet, "info");
-
-    const coded_stream stream = read_coded(in, format);
-    const stream_counts counts = count_frames(stream.frames);
-    std::printf("file:                 %s\n", input_name(in).c_str());
-    std::printf("format:               %s\n", format == file_format::g729 ? ".g729 (frames back to back)" : ".bit (serial bitstream)");
-    std::printf("frames:               %zu\n", counts.frames);
-    std::printf("speech frames:        %zu\n", counts.speech);
-    std::printf("SID frames:           %zu\n", counts.sid);
-    std::printf("untransmitted frames: %zu\n", counts.untransmitted);
-    std::printf("bad frames:           %zu\n", counts.bad);
-    std::printf("pitch parity errors:  %zu\n", counts.parity_errors);
-    const double duration = double(counts.decoded()) * kFrame / kCodecRate;
-    std::printf("duration:             %.2f s\n", duration);
-    std::printf("malformed:            %s\n", stream.fault ? describe(*stream.fault, format).c_str() : "no");
-    std::fflush(stdout);
-    if (stream.fault) throw tool_error(input_name(in), describe(*stream.fault, format));
-    report.summary(counts.frames, duration);
-    return 0;
-}
-
-int run_convert(const operand& in, const operand& out, const command_options& options) {
-    check_format_count(options, int(in.is_std()) + int(out.is_std()));
-    const file_format in_format = resolve(in, role::coded, true, options, "convert");
-    const file_format out_format = resolve(out, role::coded, false, options, "convert");
-    reporter report(options.quiet, "convert");
-
-    const coded_stream stream = read_coded_or_fail(in, in_format);
-    const stream_counts counts = count_frames(stream.frames);
-    std::vector<uint8_t> bytes;
-    if (out_format == file_format::bit) {
-        for (const coded_frame& frame : stream.frames) append_bit_frame(bytes, frame);
-    } else {
-        if (const auto sid = first_unstorable_in_g729(stream.frames))
-            throw tool_error(input_name(in), "frame " + std::to_string(*sid) +
-                                                 " is a SID frame followed by more frames; .g729 holds a SID frame only "
-                                                 "at the end");
-        for (const coded_frame& frame : stream.frames) append_g729_frame(bytes, frame);
-        if (counts.untransmitted > 0)
-            report.notice(input_name(in), plural(counts.untransmitted, "untransmitted frame", "untransmitted frames") +
-                                              " left out (.g729 cannot mark them)");
-        if (counts.bad > 0)
-            report.notice(input_name(in), plural(counts.bad, "bad-frame mark", "bad-frame marks") +
-                                              " lost (.g729 cannot carry them)");
+file_result info_file(const file_job& job, const command_options& options, reporter& report) {
+    const file_format format = job.in_format.kind;
+    coded_input input(job.in, format);
+    stream_counts counts;
+    std::size_t bits = 0;
+    coded_frame frame;
+    while (input.reader().next(frame)) {
+        count_frame(counts, frame);
+        bits += std::size_t(frame.kind == frame_kind::untransmitted ? 0 : frame.bits);
     }
-    output_file target(out);
-    target.write(bytes.data(), bytes.size());
+    const auto& fault = input.reader().fault();
+    // Untransmitted frames have no audio but take their 10 ms of the stream.
+    const double span = double(counts.frames) * kSecondsPerFrame;
+    const double decoded = double(counts.decoded()) * kSecondsPerFrame;
+    const double bit_rate = span > 0.0 ? double(bits) / span : 0.0;
+    const double parity_rate = counts.speech > 0 ? double(counts.parity_errors) / double(counts.speech) : 0.0;
+    const std::string format_text_name = format == file_format::g729 ? ".g729 (frames back to back)" : ".bit (serial bitstream)";
+
+    std::string text;
+    if (options.json) {
+        text = "{\"file\": " + json_string(input_name(job.in)) + ", \"format\": \"" + format_name(format) + "\"";
+        text += ", \"frames\": " + std::to_string(counts.frames);
+        text += ", \"frame_types\": {\"speech\": " + std::to_string(counts.speech) + ", \"sid\": " + std::to_string(counts.sid) +
+                ", \"untransmitted\": " + std::to_string(counts.untransmitted) + "}";
+        text += ", \"speech_frames\": " + std::to_string(counts.speech) + ", \"sid_frames\": " + std::to_string(counts.sid) +
+                ", \"untransmitted_frames\": " + std::to_string(counts.untransmitted);
+        text += ", \"bad_frames\": " + std::to_string(counts.bad) + ", \"pitch_parity_errors\": " + std::to_string(counts.parity_errors);
+        text += format_text(", \"parity_error_rate\": %.6g, \"duration_seconds\": %.2f, \"bit_rate\": %.1f", parity_rate,
+                            decoded, bit_rate);
+        if (fault)
+            text += ", \"malformed\": {\"frame\": " + std::to_string(fault->frame) + ", \"byte_offset\": " +
+                    std::to_string(fault->byte_offset) + ", \"problem\": " + json_string(fault->problem) + "}";
+        else
+            text += ", \"malformed\": null";
+        text += "}\n";
+    } else {
+        text = "file:                 " + input_name(job.in) + "\n";
+        text += "format:               " + format_text_name + "\n";
+        text += "frames:               " + std::to_string(counts.frames) + "\n";
+        text += "speech frames:        " + std::to_string(counts.speech) + "\n";
+        text += "SID frames:           " + std::to_string(counts.sid) + "\n";
+        text += "untransmitted frames: " + std::to_string(counts.untransmitted) + "\n";
+        text += "bad frames:           " + std::to_string(counts.bad) + "\n";
+        text += "pitch parity errors:  " + std::to_string(counts.parity_errors) +
+                (counts.speech > 0 ? format_text(" (%.2f%% of speech frames)", 100.0 * parity_rate) : std::string()) + "\n";
+        text += format_text("duration:             %.2f s\n", decoded);
+        text += format_text("bit rate:             %.0f bit/s\n", bit_rate);
+        text += "malformed:            " + (fault ? where(*fault, format) : std::string("no")) + "\n";
+    }
+    print_block(text);
+    if (fault) throw tool_error(input_name(job.in), describe(*fault, format));
+    if (counts.frames == 0) report.warning(input_name(job.in), "holds no frames");
+    return file_result{counts.frames, decoded};
+}
+
+namespace {
+
+std::string lag_text(int lag, int fraction) {
+    if (fraction == 0) return std::to_string(lag);
+    return std::to_string(lag) + (fraction > 0 ? "+1/3" : "-1/3");
+}
+
+std::string energy_text(const int16_t* pcm) {
+    double energy = 0.0;
+    for (int i = 0; i < kFrame; ++i) energy += double(pcm[i]) * double(pcm[i]);
+    if (energy == 0.0) return "-inf";
+    return format_text("%.1f", 10.0 * std::log10(energy / kFrame / (32768.0 * 32768.0)));
+}
+
+} // namespace
+
+file_result dump_file(const file_job& job, const command_options&, reporter&) {
+    const file_format format = job.in_format.kind;
+    coded_input input(job.in, format);
+    const decoder_handle decoder = make_decoder();
+    std::FILE* out = stdout;
+    std::fprintf(out, "# %s: one line per 10 ms frame: index, start time (s), type, then the coded parameters\n"
+                      "# speech: lsp=L0,L1,L2,L3 lag=T1,T2 (fractions in thirds) parity=ok|error gain=GA1/GB1,GA2/GB2\n"
+                      "# sid: lsf=predictor,first,second energy_index=E; every frame: energy of its decoded audio, dBFS\n",
+                 input_name(job.in).c_str());
+    file_result result;
+    coded_frame frame;
+    int16_t pcm[kFrame];
+    while (input.reader().next(frame)) {
+        const std::size_t index = input.reader().frames() - 1;
+        std::string line = format_text("%6zu %9.2f ", index, double(index) * kSecondsPerFrame);
+        g729a_frame_info info{};
+        if (frame.kind != frame_kind::untransmitted) g729a_frame_inspect(frame.bytes.data(), std::size_t(frame.size()), &info);
+        switch (frame.kind) {
+        case frame_kind::speech:
+            line += format_text("speech lsp=%d,%d,%d,%d lag=%s,%s parity=%s gain=%d/%d,%d/%d", info.lsp_predictor, info.lsp_first,
+                                info.lsp_second_low, info.lsp_second_high,
+                                lag_text(info.pitch_lag[0], info.pitch_fraction[0]).c_str(),
+                                lag_text(info.pitch_lag[1], info.pitch_fraction[1]).c_str(), info.parity_error ? "error" : "ok",
+                                info.gain_first[0], info.gain_second[0], info.gain_first[1], info.gain_second[1]);
+            break;
+        case frame_kind::sid:
+            line += format_text("sid lsf=%d,%d,%d energy_index=%d", info.sid_predictor, info.sid_lsf_first, info.sid_lsf_second,
+                                info.sid_energy);
+            break;
+        case frame_kind::untransmitted: line += "untransmitted"; break;
+        }
+        if (frame.bad) line += " bad";
+        if (decode_coded_frame(decoder.get(), frame, pcm)) {
+            line += " energy=" + energy_text(pcm);
+            ++result.frames;
+        }
+        line += "\n";
+        if (std::fputs(line.c_str(), out) < 0) throw tool_error("standard output", std::string("cannot write: ") + std::strerror(errno));
+    }
+    if (std::fflush(out) != 0) throw tool_error("standard output", std::string("cannot write: ") + std::strerror(errno));
+    if (const auto& fault = input.reader().fault()) throw tool_error(input_name(job.in), describe(*fault, format));
+    result.audio_seconds = double(result.frames) * kSecondsPerFrame;
+    return result;
+}
+
+file_result convert_file(const file_job& job, const command_options&, reporter& report) {
+    coded_input input(job.in, job.in_format.kind);
+    output_file target(job.out);
+    const bool to_bit = job.out_format.kind == file_format::bit;
+    stream_counts counts;
+    std::vector<uint8_t> bytes;
+    coded_frame frame;
+    // .g729 holds a SID frame only at its end: one is held back until the
+    // next transmitted frame shows whether anything follows it.
+    std::optional<std::size_t> sid_at;
+    while (input.reader().next(frame)) {
+        const std::size_t index = input.reader().frames() - 1;
+        count_frame(counts, frame);
+        bytes.clear();
+        if (to_bit) {
+            append_bit_frame(bytes, frame);
+        } else {
+            if (frame.kind == frame_kind::untransmitted) continue;
+            if (sid_at)
+                throw tool_error(input_name(job.in), "frame " + std::to_string(*sid_at) +
+                                                         " is a SID frame followed by more frames; .g729 holds a SID frame "
+                                                         "only at the end");
+            if (frame.kind == frame_kind::sid) sid_at = index;
+            append_g729_frame(bytes, frame);
+        }
+        target.write(bytes.data(), bytes.size());
+    }
+    if (const auto& fault = input.reader().fault()) throw tool_error(input_name(job.in), describe(*fault, job.in_format.kind));
+    if (!to_bit) {
+        if (counts.untransmitted > 0)
+            report.notice(input_name(job.in), plural(counts.untransmitted, "untransmitted frame", "untransmitted frames") +
+                                                  " left out (.g729 cannot mark them)");
+        if (counts.bad > 0)
+            report.notice(input_name(job.in), plural(counts.bad, "bad-frame mark", "bad-frame marks") + " lost (.g729 cannot carry them)");
+    }
+    if (counts.frames == 0) report.warning(input_name(job.in), "holds no frames; " + output_name(job.out) + " is empty");
     target.commit();
-    report.summary(counts.frames);
+    return file_result{counts.frames, double(counts.decoded()) * kSecondsPerFrame};
+}
+
+// --- running them -------------------------------------------------------------
+
+namespace {
+
+bool timed(const std::string& command) { return command != "info" && command != "convert"; }
+
+} // namespace
+
+int run_single(const std::string& command, file_command work, const file_job& job, const command_options& options) {
+    reporter report(options.quiet || (command == "info" && options.json) || command == "dump", command);
+    const file_result r = work(job, options, report);
+    report.summary(r.frames, r.audio_seconds, timed(command));
     return 0;
+}
+
+int run_batch(const std::string& command, file_command work, const std::vector<file_job>& jobs, const command_options& options) {
+    reporter overall(options.quiet, command, false);
+    unsigned workers = options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    workers = std::min<unsigned>(workers, unsigned(jobs.size()));
+
+    std::vector<std::string> failures(jobs.size());
+    std::vector<char> failed(jobs.size(), 0);
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> total_frames{0};
+    std::mutex seconds_lock;
+    double total_seconds = 0.0;
+
+    auto worker = [&] {
+        for (;;) {
+            const std::size_t i = next.fetch_add(1);
+            if (i >= jobs.size()) return;
+            const file_job& job = jobs[i];
+            reporter report(options.quiet, command, false);
+            std::string problem = job.problem;
+            if (problem.empty()) {
+                try {
+                    const file_result r = work(job, options, report);
+                    total_frames += r.frames;
+                    {
+                        const std::lock_guard<std::mutex> lock(seconds_lock);
+                        total_seconds += r.audio_seconds;
+                    }
+                    report.line(command + ": " + input_name(job.in) + " -> " + output_name(job.out) + ": " +
+                                plural(r.frames, "frame", "frames") + format_text(", %.2f s of audio", r.audio_seconds));
+                    continue;
+                } catch (const tool_error& e) {
+                    problem = e.file + ": " + e.what();
+                } catch (const usage_error& e) {
+                    problem = input_name(job.in) + ": " + e.what();
+                } catch (const std::bad_alloc&) {
+                    problem = input_name(job.in) + ": out of memory";
+                }
+            }
+            failed[i] = 1;
+            failures[i] = problem;
+            report.failure(problem);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned t = 1; t < workers; ++t) threads.emplace_back(worker);
+    worker();
+    for (std::thread& t : threads) t.join();
+
+    const std::size_t failed_count = std::size_t(std::count(failed.begin(), failed.end(), 1));
+    std::string summary = command + ": " + plural(jobs.size(), "file", "files") + ", " + std::to_string(jobs.size() - failed_count) +
+                          " done, " + std::to_string(failed_count) + " failed; " + plural(total_frames, "frame", "frames") +
+                          format_text(", %.2f s of audio in %.2f s on %s", total_seconds, overall.elapsed(),
+                                      plural(workers, "thread", "threads").c_str());
+    if (failed_count == 0) {
+        overall.line(summary);
+        return 0;
+    }
+    // Every failure again, together, where the eye lands last.
+    std::string text = "g729a: " + summary + "\n";
+    for (std::size_t i = 0; i < jobs.size(); ++i)
+        if (failed[i]) text += "g729a:   failed: " + failures[i] + "\n";
+    std::fputs(text.c_str(), stderr);
+    return 1;
 }
 
 } // namespace g729::tool

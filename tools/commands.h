@@ -1,25 +1,85 @@
-// The g729a commands. Each returns the exit status on success and throws
-// tool_error (status 1) or usage_error (status 2) otherwise.
+// The g729a commands. Each works on one file_job at a time and throws
+// tool_error (exit status 1) or usage_error (status 2) when it cannot; the
+// runners below turn that into messages and an exit status for one file or
+// a batch.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
+#include "g729a.h"
 #include "tools/audio_io.h"
+#include "tools/coded_stream.h"
 #include "tools/output_file.h"
+#include "tools/progress.h"
 
 namespace g729::tool {
 
 struct command_options {
     bool quiet = false;
-    // --format values in the order given: the format of a "-" operand.
-    std::vector<file_format> std_formats;
+    bool json = false;  // info: one JSON object instead of text
+    sink_options audio; // decode, roundtrip: --rate, --float
+    unsigned jobs = 0;  // files worked on at once in a batch; 0: one per core
 };
 
-int run_encode(const operand& in, const operand& out, const command_options& options);
-int run_decode(const operand& in, const operand& out, const command_options& options);
-int run_roundtrip(const operand& in, const operand& out, const command_options& options);
-int run_info(const operand& in, const command_options& options);
-int run_convert(const operand& in, const operand& out, const command_options& options);
+// One input and, for the commands that write, its output, each with the
+// format it is read or written in.
+struct file_job {
+    operand in;
+    format_spec in_format;
+    operand out;
+    format_spec out_format;
+    // Set when the job failed before it could start (a batch input whose
+    // name says it cannot be read): reported with the other failures.
+    std::string problem;
+};
+
+struct file_result {
+    std::size_t frames = 0;
+    double audio_seconds = 0.0;
+};
+
+using file_command = file_result (*)(const file_job& job, const command_options& options, reporter& report);
+
+file_result encode_file(const file_job& job, const command_options& options, reporter& report);
+file_result decode_file(const file_job& job, const command_options& options, reporter& report);
+file_result roundtrip_file(const file_job& job, const command_options& options, reporter& report);
+file_result convert_file(const file_job& job, const command_options& options, reporter& report);
+// These print to standard output and take one file.
+file_result info_file(const file_job& job, const command_options& options, reporter& report);
+file_result dump_file(const file_job& job, const command_options& options, reporter& report);
+
+// Decodes one coded frame as decode, dump and roundtrip do; false when the
+// frame yields no audio (a frame the sender did not transmit).
+bool decode_coded_frame(g729a_decoder* decoder, const coded_frame& frame, int16_t* pcm);
+
+// Opens a coded input for frame-by-frame reading.
+class coded_input {
+public:
+    coded_input(const operand& in, file_format format);
+    ~coded_input();
+    coded_input(const coded_input&) = delete;
+    coded_input& operator=(const coded_input&) = delete;
+    coded_reader& reader() { return reader_; }
+    // Share of the file read so far, negative when its size is unknown.
+    double fraction_done() const;
+
+private:
+    std::FILE* file_;
+    std::string name_;
+    long long size_ = -1;
+    coded_reader reader_;
+};
+
+// "malformed at byte offset 20: 3 bytes at the end are not a frame ..."
+std::string describe(const stream_fault& fault, file_format format);
+
+// One file: notices, the command's summary line; returns the exit status.
+int run_single(const std::string& command, file_command work, const file_job& job, const command_options& options);
+// Several files on options.jobs workers: a line per file as it finishes,
+// every failure named, one summary; exit status 1 when any file failed.
+int run_batch(const std::string& command, file_command work, const std::vector<file_job>& jobs,
+              const command_options& options);
 
 } // namespace g729::tool

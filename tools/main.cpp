@@ -1,9 +1,14 @@
 // g729a: encode, decode, round-trip and inspect G.729A files from the shell.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "g729a.h"
 #include "tools/commands.h"
@@ -13,74 +18,100 @@ namespace g729::tool {
 namespace {
 
 constexpr const char* kGeneralHelp =
-    "Usage: g729a COMMAND [OPTIONS] ARGUMENTS\n"
+    "Usage: g729a COMMAND [OPTIONS] FILES\n"
     "\n"
     "Commands:\n"
-    "  encode IN OUT     code audio as G.729A: IN .wav (any file libsndfile reads), .raw or .sln;\n"
-    "                    OUT .g729 or .bit\n"
-    "  decode IN OUT     decode IN .g729 or .bit into OUT .wav, .raw or .sln\n"
+    "  encode IN OUT     code audio as G.729A: IN any audio (.wav, .flac, .mp3, .raw/.sln,\n"
+    "                    .sln16, .ulaw, .alaw, .gsm, ...); OUT .g729 or .bit\n"
+    "  decode IN OUT     decode IN .g729 or .bit into OUT audio (.wav, .raw, .ulaw, .flac, ...)\n"
     "  roundtrip IN OUT  encode and decode IN, write OUT, compare the two\n"
     "  info IN           count the frames of a .g729 or .bit file and check it\n"
+    "  dump IN           one line per frame: type, coded parameters, decoded energy\n"
     "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding\n"
+    "  encode|decode|roundtrip|convert IN... -d DIR | --to FMT   many files at once\n"
     "\n"
     "Options:\n"
     "  -q, --quiet       no notices, progress bar or summary line\n"
-    "  --format FMT      format of '-' (standard input or output): raw, wav, g729 or bit;\n"
-    "                    when IN and OUT are both '-', give it twice: IN's, then OUT's\n"
+    "  -t, --format FMT  the format of the file named next (overrides its extension;\n"
+    "                    needed for '-'): g729, bit, raw/sln, sln16, ulaw, alaw, gsm,\n"
+    "                    wav, or a libsndfile extension (flac, aiff, ogg, mp3, ...)\n"
+    "  -d, --directory DIR  write each output into DIR, named after its input\n"
+    "  --to FMT          the output format of a batch (default: g729 for encode, wav\n"
+    "                    for decode and roundtrip, the other coded format for convert)\n"
+    "  -j, --jobs N      files worked on at once in a batch (default: one per core)\n"
+    "  -r, --rate HZ     decode/roundtrip: write audio at HZ (resampled from 8000)\n"
+    "  --float           decode/roundtrip: 32-bit float samples (.wav, .flac is 16-bit)\n"
+    "  --json            info: one JSON object\n"
     "  -h, --help        this text; 'g729a COMMAND --help' details a command\n"
     "  --version         the module's version line\n"
     "\n"
-    ".raw and .sln are headerless 16-bit little-endian samples, 8 kHz, mono.\n"
-    "Exit status: 0 done, 1 a file could not be read, written or understood, 2 bad usage.\n";
+    "Exit status: 0 done, 1 a file could not be read, written or understood (in a\n"
+    "batch: any file), 2 bad usage. See man g729a.\n";
 
 struct command_entry {
     const char* name;
-    int operands;
+    file_command work;
+    bool writes; // takes OUT (or a batch)
+    bool coded_in;
+    bool coded_out;
     const char* help;
 };
 
 const command_entry kCommands[] = {
-    {"encode", 2,
-     "Usage: g729a encode [-q] [--format FMT] IN OUT\n"
+    {"encode", encode_file, true, false, true,
+     "Usage: g729a encode [OPTIONS] IN OUT\n"
+     "       g729a encode [OPTIONS] IN... (-d DIR | --to g729|bit)\n"
      "\n"
      "Codes IN as G.729 Annex A, one 10-byte frame per 10 ms.\n"
-     "IN:  any audio file libsndfile reads (.wav, .flac, .aiff, ...; any rate, any\n"
-     "     channel count, integer or float samples), or .raw/.sln (16-bit little-endian,\n"
-     "     8 kHz, mono). Other rates are resampled to 8 kHz and channels mixed to mono,\n"
-     "     with a notice. A last partial frame is padded with silence.\n"
+     "IN:  any file libsndfile reads, whatever its name (.wav, .flac, .mp3, .aiff, ...;\n"
+     "     any rate from 1 to 768 kHz, any channel count, integer or float samples), or\n"
+     "     headerless: .raw/.sln (16-bit little-endian 8 kHz), .sln16 (the same at\n"
+     "     16 kHz), .ulaw/.mulaw/.pcmu, .alaw/.pcma (G.711, 8 kHz), .gsm (GSM 06.10).\n"
+     "     Other rates are resampled to 8 kHz and channels mixed to mono, with a\n"
+     "     notice. A last partial frame is padded with silence.\n"
      "OUT: .g729 (10-byte frames back to back) or .bit (serial bitstream, 16-bit word\n"
      "     per bit, as in the standard's test vectors).\n"
-     "'-' reads standard input or writes standard output; --format raw|wav for IN,\n"
-     "g729|bit for OUT.\n"},
-    {"decode", 2,
-     "Usage: g729a decode [-q] [--format FMT] IN OUT\n"
+     "'-' reads standard input (libsndfile finds the format from its header, or give\n"
+     "-t) or writes standard output (-t g729|bit).\n"},
+    {"decode", decode_file, true, true, false,
+     "Usage: g729a decode [OPTIONS] IN OUT\n"
+     "       g729a decode [OPTIONS] IN... (-d DIR | --to FMT)\n"
      "\n"
-     "Decodes IN into 8 kHz mono 16-bit audio.\n"
+     "Decodes IN into mono audio, 8 kHz unless --rate says otherwise.\n"
      "IN:  .g729, read as one payload: 10-byte speech frames, and one 2-byte SID frame\n"
      "     at the very end; any other remainder is an error. Or .bit: speech and SID\n"
      "     frames are decoded, frames marked bad are decoded as received, frames not\n"
      "     transmitted produce no audio.\n"
-     "OUT: .wav, .raw or .sln.\n"
-     "'-' reads standard input or writes standard output; --format g729|bit for IN,\n"
-     "raw|wav for OUT.\n"},
-    {"roundtrip", 2,
-     "Usage: g729a roundtrip [-q] [--format FMT] IN OUT\n"
+     "OUT: .wav, .raw/.sln, .sln16, .ulaw, .alaw, .gsm or any format libsndfile writes\n"
+     "     (.flac, .aiff, .au, .ogg, .mp3, ...).\n"
+     "  -r, --rate HZ  resample the output to HZ (1000 to 768000; .sln16 is 16000)\n"
+     "  --float        32-bit float samples, where the format has them\n"
+     "Memory stays the same however long the stream.\n"},
+    {"roundtrip", roundtrip_file, true, false, false,
+     "Usage: g729a roundtrip [OPTIONS] IN OUT\n"
      "\n"
      "Encodes and decodes IN (as encode reads it), writes the decoded audio to OUT\n"
-     "(.wav, .raw or .sln) and prints how it compares with the input: overall SNR,\n"
+     "(as decode writes it) and prints how it compares with the input: overall SNR,\n"
      "segmental SNR (10 ms segments, silent ones skipped, each bounded to -10..35 dB)\n"
      "and the output level relative to the input. The output is compared 40 samples\n"
      "(5 ms, the encoder's look-ahead) later than the input.\n"
      "The figures go to standard output, or to standard error when OUT is '-'.\n"},
-    {"info", 1,
-     "Usage: g729a info [-q] [--format FMT] IN\n"
+    {"info", info_file, false, true, false,
+     "Usage: g729a info [-q] [--json] [-t g729|bit] IN\n"
      "\n"
      "Describes IN (.g729 or .bit): frames, speech frames, SID frames, untransmitted\n"
      "frames, frames marked bad, frames whose first pitch index fails its parity check,\n"
-     "duration, and where the file is malformed if it is (exit status 1 then).\n"
-     "Frames are numbered from 0.\n"},
-    {"convert", 2,
-     "Usage: g729a convert [-q] [--format FMT] IN OUT\n"
+     "duration, bit rate, and where the file is malformed if it is (exit status 1\n"
+     "then). Frames are numbered from 0. --json prints the same as one JSON object.\n"},
+    {"dump", dump_file, false, true, false,
+     "Usage: g729a dump [-t g729|bit] IN\n"
+     "\n"
+     "Prints one line per frame of IN (.g729 or .bit): index, start time, type, the\n"
+     "coded parameters (LSP indices, pitch lags with their thirds, the parity check,\n"
+     "gain indices; for SID frames the LSF and energy indices) and the energy of the\n"
+     "decoded frame in dBFS. A malformed file is dumped up to the fault (exit 1).\n"},
+    {"convert", convert_file, true, true, true,
+     "Usage: g729a convert [OPTIONS] IN OUT\n"
      "\n"
      "Rewrites a coded stream between .g729 and .bit without decoding it. .g729 to\n"
      ".bit and back gives the same bytes. .g729 cannot mark untransmitted or bad\n"
@@ -94,77 +125,263 @@ const command_entry* find_command(const std::string& name) {
     return nullptr;
 }
 
-int run(const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
+struct positional {
+    std::string text;
+    std::optional<format_spec> format; // from a -t before it
+};
+
+struct parsed {
+    std::vector<positional> operands;
     command_options options;
     bool help = false;
     bool version = false;
+    std::string directory;
+    std::optional<format_spec> target;
+    int given_rate = 0;
+    bool rate_given = false;
+    std::size_t formats_given = 0;
+    std::size_t formats_unused = 0;
+    std::optional<format_spec> last_format;
+};
+
+unsigned number(const std::string& option, const std::string& value, long low, long high) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0 || v < low || v > high)
+        throw usage_error(option + " needs a number from " + std::to_string(low) + " to " + std::to_string(high) + ", not '" + value +
+                          "'");
+    return unsigned(v);
+}
+
+format_spec format_value(const std::string& option, const std::string& value) {
+    const format_spec f = format_from_name(value);
+    if (f.kind == file_format::unknown)
+        throw usage_error("unknown " + option + " '" + value +
+                          "' (g729, bit, raw, sln16, ulaw, alaw, gsm, wav, or a libsndfile extension such as flac)");
+    return f;
+}
+
+parsed parse(const std::vector<std::string>& args) {
+    parsed p;
+    std::vector<format_spec> queued; // -t values waiting for their operand
     bool options_ended = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
+        // --name=value, --name value and -n value, -nvalue.
+        auto value = [&](const char* long_name, const char* short_name) -> std::optional<std::string> {
+            const std::string l = long_name;
+            if (a == l || (short_name && a == short_name)) {
+                if (i + 1 == args.size()) throw usage_error(a + " needs a value");
+                return args[++i];
+            }
+            if (a.rfind(l + "=", 0) == 0) return a.substr(l.size() + 1);
+            if (short_name && a.size() > 2 && a.rfind(short_name, 0) == 0) return a.substr(2);
+            return std::nullopt;
+        };
         if (options_ended || a == "-" || a.empty() || a[0] != '-') {
-            positional.push_back(a);
+            positional op{a, std::nullopt};
+            if (!queued.empty()) {
+                op.format = queued.front();
+                queued.erase(queued.begin());
+            }
+            p.operands.push_back(op);
         } else if (a == "--") {
             options_ended = true;
         } else if (a == "-h" || a == "--help") {
-            help = true;
+            p.help = true;
         } else if (a == "--version") {
-            version = true;
+            p.version = true;
         } else if (a == "-q" || a == "--quiet") {
-            options.quiet = true;
-        } else if (a == "--format" || a.rfind("--format=", 0) == 0) {
-            std::string value;
-            if (a == "--format") {
-                if (i + 1 == args.size()) throw usage_error("--format needs a value: raw, wav, g729 or bit");
-                value = args[++i];
-            } else {
-                value = a.substr(std::strlen("--format="));
-            }
-            const file_format format = format_from_name(value);
-            if (format == file_format::unknown) throw usage_error("unknown --format '" + value + "' (raw, wav, g729 or bit)");
-            options.std_formats.push_back(format);
+            p.options.quiet = true;
+        } else if (a == "--json") {
+            p.options.json = true;
+        } else if (a == "--float") {
+            p.options.audio.floating = true;
+        } else if (auto v = value("--format", "-t")) {
+            const format_spec f = format_value("--format", *v);
+            queued.push_back(f);
+            p.last_format = f;
+            ++p.formats_given;
+        } else if (auto v = value("--directory", "-d")) {
+            p.directory = *v;
+        } else if (auto v = value("--to", nullptr)) {
+            p.target = format_value("--to", *v);
+        } else if (auto v = value("--jobs", "-j")) {
+            p.options.jobs = number("--jobs", *v, 1, 256);
+        } else if (auto v = value("--rate", "-r")) {
+            p.options.audio.rate = int(number("--rate", *v, kMinSampleRate, kMaxSampleRate));
+            p.rate_given = true;
         } else {
             throw usage_error("unknown option '" + a + "'");
         }
     }
+    p.formats_unused = queued.size();
+    return p;
+}
 
-    if (version && positional.empty() && !help) {
+enum class side { in, out };
+
+// The format of one file: -t, else its extension; '-' needs -t, except
+// audio on standard input, which libsndfile may recognise by its header.
+format_spec resolve(const positional& op, side s, bool coded, const std::string& command) {
+    const bool input = s == side::in;
+    const char* which = input ? "IN" : "OUT";
+    const std::string wanted = coded ? "g729 or bit" : "an audio format (wav, raw, ulaw, flac, ...)";
+    if (op.format) {
+        if (is_coded(op.format->kind) != coded)
+            throw usage_error("--format " + format_name(*op.format) + " does not fit " + which + " of " + command + " (" + wanted + ")");
+        return *op.format;
+    }
+    if (op.text == "-") {
+        if (input && !coded) return format_spec(file_format::sndfile);
+        throw usage_error(std::string("'-' as ") + which + " of " + command + " needs --format " + wanted);
+    }
+    const format_spec f = spec_from_extension(op.text);
+    const std::string verb = input ? " reads " : " writes ";
+    const std::string kinds = coded ? ".g729 or .bit" : ".wav, .raw, .sln16, .ulaw, .alaw, .gsm, .flac or another audio format";
+    if (f.kind == file_format::unknown) {
+        // Any other name is offered to libsndfile, which knows by the header.
+        if (input && !coded) return format_spec(file_format::sndfile);
+        throw tool_error(op.text, "unknown extension; " + command + verb + kinds + " (or name the format with -t)");
+    }
+    if (is_coded(f.kind) != coded) throw tool_error(op.text, "wrong kind of file; " + command + verb + kinds);
+    return f;
+}
+
+bool is_directory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string stem_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = base.find_last_of('.');
+    if (dot != std::string::npos && dot > 0) base.erase(dot);
+    return base;
+}
+
+std::string directory_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+format_spec default_target(const command_entry& c, const format_spec& in) {
+    if (c.coded_out) return format_spec(c.coded_in && in.kind == file_format::bit ? file_format::g729 :
+                                        c.coded_in ? file_format::bit : file_format::g729);
+    return format_spec(file_format::wav);
+}
+
+int run(const std::vector<std::string>& args) {
+    parsed p = parse(args);
+
+    if (p.version && p.operands.empty() && !p.help) {
         std::fputs(g729a_version_line(), stdout);
+        finish_standard_output();
         return 0;
     }
-    if (!positional.empty() && positional[0] == "help") {
-        positional.erase(positional.begin());
-        help = true;
+    if (!p.operands.empty() && p.operands[0].text == "help") {
+        p.operands.erase(p.operands.begin());
+        p.help = true;
     }
-    if (positional.empty()) {
-        if (help) {
+    if (p.operands.empty()) {
+        if (p.help) {
             std::fputs(kGeneralHelp, stdout);
+            finish_standard_output();
             return 0;
         }
         throw usage_error("no command given");
     }
-    const command_entry* command = find_command(positional[0]);
-    if (!command) throw usage_error("unknown command '" + positional[0] + "'");
-    if (help) {
+    if (p.operands[0].format) throw usage_error("--format goes before a file, not before the command");
+    const command_entry* command = find_command(p.operands[0].text);
+    if (!command) throw usage_error("unknown command '" + p.operands[0].text + "'");
+    if (p.help) {
         std::fputs(command->help, stdout);
+        finish_standard_output();
         return 0;
     }
-    if (version) throw usage_error("--version takes no command");
-    const int operands = int(positional.size()) - 1;
-    if (operands != command->operands)
-        throw usage_error(std::string(command->name) + (command->operands == 1 ? " takes one file, IN" : " takes two files, IN and OUT") +
-                          "; got " + std::to_string(operands));
-
+    if (p.version) throw usage_error("--version takes no command");
     const std::string name = command->name;
-    const operand in{positional[1]};
-    if (name == "info") return run_info(in, options);
-    const operand out{positional[2]};
-    if (!in.is_std() && !out.is_std() && in.path == out.path)
-        throw usage_error("IN and OUT are the same file");
-    if (name == "encode") return run_encode(in, out, options);
-    if (name == "decode") return run_decode(in, out, options);
-    if (name == "roundtrip") return run_roundtrip(in, out, options);
-    return run_convert(in, out, options);
+    std::vector<positional> files(p.operands.begin() + 1, p.operands.end());
+    if (p.formats_unused > 0) throw usage_error("--format given after the last file; it names the format of the file after it");
+    if (p.options.json && name != "info") throw usage_error("--json is for info");
+    const bool audio_out = command->writes && !command->coded_out;
+    if ((p.rate_given || p.options.audio.floating) && !audio_out) throw usage_error("--rate and --float are for decode and roundtrip");
+
+    if (!command->writes) {
+        if (!p.directory.empty() || p.target) throw usage_error(name + " writes no files: -d and --to do not apply");
+        if (files.size() != 1) throw usage_error(name + " takes one file, IN; got " + std::to_string(files.size()));
+        file_job job;
+        job.in = operand{files[0].text};
+        job.in_format = resolve(files[0], side::in, true, name);
+        const int status = run_single(name, command->work, job, p.options);
+        finish_standard_output();
+        return status;
+    }
+
+    // IN OUT, or IN... with the outputs named after the inputs: into -d DIR,
+    // in --to FMT, or into OUT when OUT is a directory.
+    bool batch = !p.directory.empty() || p.target.has_value();
+    if (!batch && files.size() == 2 && files[1].text != "-" && !files[1].format && is_directory(files[1].text)) {
+        p.directory = files[1].text;
+        files.pop_back();
+        batch = true;
+    }
+    if (!batch) {
+        if (files.size() != 2)
+            throw usage_error(name + " takes two files, IN and OUT (or several with -d DIR or --to FMT); got " +
+                              std::to_string(files.size()));
+        file_job job;
+        job.in = operand{files[0].text};
+        job.out = operand{files[1].text};
+        job.in_format = resolve(files[0], side::in, command->coded_in, name);
+        job.out_format = resolve(files[1], side::out, command->coded_out, name);
+        if (!job.in.is_std() && !job.out.is_std() && same_file(job.in.path, job.out.path))
+            throw usage_error("IN and OUT are the same file");
+        const int status = run_single(name, command->work, job, p.options);
+        finish_standard_output();
+        return status;
+    }
+
+    if (files.empty()) throw usage_error(name + " needs at least one input file");
+    if (p.target && is_coded(p.target->kind) != command->coded_out)
+        throw usage_error("--to " + format_name(*p.target) + " does not fit the output of " + name);
+    if (!p.directory.empty() && !is_directory(p.directory)) throw tool_error(p.directory, "not a directory");
+    // One -t before the inputs of a batch names them all.
+    const bool shared_format = p.formats_given == 1 && files[0].format.has_value();
+    std::vector<file_job> jobs;
+    std::set<std::string> outputs;
+    for (positional& f : files) {
+        if (f.text == "-") throw usage_error("'-' cannot be part of a batch");
+        if (shared_format) f.format = p.last_format;
+        file_job job;
+        job.in = operand{f.text};
+        try {
+            job.in_format = resolve(f, side::in, command->coded_in, name);
+        } catch (const tool_error& e) {
+            job.problem = e.file + ": " + e.what();
+            jobs.push_back(job);
+            continue;
+        }
+        const format_spec target = p.target ? *p.target : default_target(*command, job.in_format);
+        const std::string dir = p.directory.empty() ? directory_of(f.text) : p.directory;
+        job.out = operand{dir + "/" + stem_of(f.text) + "." + format_extension(target)};
+        job.out_format = target;
+        if (same_file(job.in.path, job.out.path))
+            throw usage_error(f.text + ": its output would be the file itself; give -d DIR or another --to");
+        if (!outputs.insert(job.out.path).second) throw usage_error("two inputs would both be written to " + job.out.path);
+        jobs.push_back(job);
+    }
+    const int status = run_batch(name, command->work, jobs, p.options);
+    finish_standard_output();
+    return status;
 }
 
 } // namespace

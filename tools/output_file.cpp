@@ -1,9 +1,12 @@
 #include "tools/output_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,21 +16,65 @@ namespace g729::tool {
 
 namespace {
 
-// The temporary file being written, for the signal handler; one at a time.
-char pending_temp_path[4096];
+// The temporary files being written, for the signal handler: one slot per
+// output open at a time (a batch writes one per worker).
+constexpr int kTempSlots = 256;
+struct temp_slot {
+    std::atomic<bool> taken{false};
+    std::atomic<bool> armed{false};
+    char path[PATH_MAX];
+};
+temp_slot temp_slots[kTempSlots];
+
+int take_slot(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kTempSlots; ++i) {
+        bool expected = false;
+        if (temp_slots[i].taken.compare_exchange_strong(expected, true)) {
+            std::memcpy(temp_slots[i].path, path.c_str(), path.size() + 1);
+            temp_slots[i].armed.store(true);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void release_slot(int& slot) {
+    if (slot < 0) return;
+    temp_slots[slot].armed.store(false);
+    temp_slots[slot].taken.store(false);
+    slot = -1;
+}
 
 void unlink_pending_and_die(int sig) {
-    if (pending_temp_path[0] != '\0') unlink(pending_temp_path);
+    for (temp_slot& s : temp_slots)
+        if (s.armed.load()) unlink(s.path);
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
 
 std::string errno_text() { return std::strerror(errno); }
 
+std::string directory_of(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
 } // namespace
 
 void remove_temporary_files_on_signals() {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, unlink_pending_and_die);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        struct sigaction old{};
+        // A signal ignored by whoever started us (nohup, trap '' HUP) is
+        // left ignored: that was the point of ignoring it.
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        struct sigaction action{};
+        action.sa_handler = unlink_pending_and_die;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
+    }
 }
 
 std::string input_name(const operand& op) { return op.is_std() ? "standard input" : op.path; }
@@ -58,36 +105,65 @@ std::vector<uint8_t> read_whole(const operand& in) {
     return data;
 }
 
-output_file::output_file(const operand& out) : path_(out.path), name_(output_name(out)) {
+std::string resolve_links(const std::string& path) {
+    std::string p = path;
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat st;
+        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+        char target[PATH_MAX];
+        const ssize_t n = readlink(p.c_str(), target, sizeof target - 1);
+        if (n < 0) return p;
+        target[n] = '\0';
+        p = target[0] == '/' ? std::string(target) : directory_of(p) + "/" + target;
+    }
+    return p; // a loop: creating the temporary file beside it reports it
+}
+
+output_file::output_file(const operand& out) : name_(output_name(out)) {
     if (out.is_std()) {
         stream_ = stdout;
         return;
     }
+    path_ = resolve_links(out.path);
+    struct stat existing;
+    const bool exists = stat(path_.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) throw tool_error(name_, "cannot create: is a directory");
+    // Replacing a file is writing it: refuse where writing in place would be
+    // refused (access() answers for the real user, as the shell's > would).
+    if (exists && access(path_.c_str(), W_OK) != 0) throw tool_error(name_, "cannot write: " + errno_text());
+
     // Beside the target, so that the final rename stays on one file system.
     std::string templ = path_ + ".tmp-XXXXXX";
     std::vector<char> buffer(templ.begin(), templ.end());
     buffer.push_back('\0');
     const int fd = mkstemp(buffer.data());
-    if (fd < 0) throw tool_error(path_, "cannot create: " + errno_text());
+    if (fd < 0) throw tool_error(name_, "cannot create: " + errno_text());
     temp_path_ = buffer.data();
-    if (temp_path_.size() < sizeof pending_temp_path) std::memcpy(pending_temp_path, temp_path_.c_str(), temp_path_.size() + 1);
-    // mkstemp makes the file private; give it the mode a plain create would.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    slot_ = take_slot(temp_path_);
+    if (exists && S_ISREG(existing.st_mode)) {
+        // The file keeps its owner where we may give it (root may), at least
+        // its group where we belong to it, and its mode.
+        if (fchown(fd, existing.st_uid, existing.st_gid) != 0) (void)!fchown(fd, uid_t(-1), existing.st_gid);
+        fchmod(fd, existing.st_mode & 07777);
+    } else {
+        // mkstemp makes the file private; give it the mode a plain create would.
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
     stream_ = fdopen(fd, "wb");
     if (!stream_) {
         close(fd);
         unlink(temp_path_.c_str());
-        pending_temp_path[0] = '\0';
-        throw tool_error(path_, "cannot create: " + errno_text());
+        release_slot(slot_);
+        throw tool_error(name_, "cannot create: " + errno_text());
     }
 }
 
 output_file::~output_file() {
     if (stream_ && stream_ != stdout) std::fclose(stream_);
     if (!temp_path_.empty() && !committed_) unlink(temp_path_.c_str());
-    pending_temp_path[0] = '\0';
+    release_slot(slot_);
 }
 
 void output_file::write(const void* data, std::size_t size) {
@@ -96,16 +172,30 @@ void output_file::write(const void* data, std::size_t size) {
 
 void output_file::commit() {
     if (stream_ == stdout) {
-        if (std::fflush(stdout) != 0) throw tool_error(name_, "cannot write: " + errno_text());
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw tool_error(name_, "cannot write: " + errno_text());
         committed_ = true;
         return;
     }
     std::FILE* f = stream_;
     stream_ = nullptr;
-    if (std::fclose(f) != 0) throw tool_error(name_, "cannot write: " + errno_text());
+    const bool flushed = std::fflush(f) == 0 && !std::ferror(f);
+    const int flush_errno = errno;
+    // On the disk before it replaces anything.
+    const bool synced = flushed && fsync(fileno(f)) == 0;
+    const int sync_errno = errno;
+    if (std::fclose(f) != 0 || !flushed || !synced)
+        throw tool_error(name_, std::string("cannot write: ") + std::strerror(!flushed ? flush_errno : !synced ? sync_errno : errno));
     if (std::rename(temp_path_.c_str(), path_.c_str()) != 0) throw tool_error(name_, "cannot create: " + errno_text());
     committed_ = true;
-    pending_temp_path[0] = '\0';
+    release_slot(slot_);
+}
+
+void finish_standard_output() {
+    const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    const int saved = errno;
+    const bool closed = std::fclose(stdout) == 0;
+    if (!flushed) throw tool_error("standard output", std::string("cannot write: ") + std::strerror(saved));
+    if (!closed) throw tool_error("standard output", "cannot write: " + errno_text());
 }
 
 } // namespace g729::tool

@@ -25,29 +25,43 @@ std::vector<uint8_t> read_whole(const operand& in);
 // Opens an input file for reading, refusing directories; throws tool_error.
 std::FILE* open_input(const operand& in);
 
+// The file a path finally names: symbolic links followed to their target
+// (which need not exist yet); the path itself when it is no link.
+std::string resolve_links(const std::string& path);
+
 class output_file {
 public:
+    // A named OUT is written beside the file it finally names (through any
+    // symbolic links), and on commit replaces that file, keeping its mode and,
+    // where permitted, its owner and group; the link itself stays a link.
     explicit output_file(const operand& out);
     ~output_file(); // removes the temporary file unless committed
     output_file(const output_file&) = delete;
     output_file& operator=(const output_file&) = delete;
 
     std::FILE* stream() { return stream_; }
+    bool is_std() const { return stream_ == stdout || temp_path_.empty(); }
     void write(const void* data, std::size_t size);
     // Flushes and, for a file, renames the temporary file into place.
     void commit();
     const std::string& name() const { return name_; }
 
 private:
-    std::string path_;
+    std::string path_; // the target, links resolved
     std::string temp_path_;
     std::string name_;
     std::FILE* stream_ = nullptr;
+    int slot_ = -1; // in the signal handler's table of temporary files
     bool committed_ = false;
 };
 
-// On SIGINT, SIGTERM, SIGHUP or SIGPIPE the pending temporary file is removed
-// before the process dies of the signal.
+// On SIGINT, SIGTERM, SIGHUP or SIGPIPE the pending temporary files are
+// removed before the process dies of the signal. A signal the process was
+// started with ignored (nohup, trap '' HUP) stays ignored.
 void remove_temporary_files_on_signals();
+
+// Flushes and closes standard output; throws tool_error when anything written
+// there was lost (a full disk, a closed pipe, /dev/full).
+void finish_standard_output();
 
 } // namespace g729::tool

@@ -191,7 +191,8 @@ TEST_F(BitStreamWithGaps, InfoCountsEveryKindOfFrame) {
     const run_result r = run({"info", path("gaps.bit")});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* line : {"frames:               6\n", "speech frames:        3\n", "SID frames:           2\n",
-                             "untransmitted frames: 1\n", "bad frames:           1\n", "pitch parity errors:  1\n",
+                             "untransmitted frames: 1\n", "bad frames:           1\n",
+                             "pitch parity errors:  1 (33.33% of speech frames)\n", "bit rate:             4517 bit/s\n",
                              "duration:             0.05 s\n", "malformed:            no\n"})
         EXPECT_TRUE(contains(r.out, line)) << line << "in:\n" << r.out;
     EXPECT_TRUE(contains(r.err, "info: 6 frames, 0.05 s of audio")) << r.err;
@@ -229,7 +230,7 @@ TEST_F(G729aTool, RoundtripWritesTheDecodedAudioAndComparesItWithTheInput) {
     EXPECT_TRUE(contains(r.err, "roundtrip: 100 frames, 1.00 s of audio in")) << r.err;
 
     // With the audio on standard output the figures move to standard error.
-    const run_result piped = run({"roundtrip", "-q", "--format", "raw", path("in.raw"), "-"});
+    const run_result piped = run({"roundtrip", "-q", path("in.raw"), "-t", "raw", "-"});
     ASSERT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(std::vector<uint8_t>(piped.out.begin(), piped.out.end()), read_file(path("out.raw")));
     EXPECT_TRUE(contains(piped.err, "segmental SNR:")) << piped.err;
@@ -278,12 +279,13 @@ TEST_F(G729aTool, FileErrorsNameTheFileExitWithOneAndLeaveNoOutput) {
     const Case cases[] = {
         {{"encode", path("missing.wav"), path("out.g729")}, path("missing.wav") + ": cannot open: No such file or directory"},
         {{"decode", path("missing.g729"), path("out.wav")}, path("missing.g729") + ": cannot open: No such file or directory"},
-        {{"encode", path("in.xyz"), path("out.g729")},
-         path("in.xyz") + ": unknown extension; encode reads .wav (or another audio file libsndfile reads), .raw or .sln"},
-        {{"decode", path("ok.g729"), path("out.mp4")}, path("out.mp4") + ": unknown extension; decode writes .wav, .raw or .sln"},
-        {{"decode", path("ok.g729"), path("out.flac")}, path("out.flac") + ": wrong kind of file; decode writes .wav, .raw or .sln"},
+        // Any other name is offered to libsndfile, which finds no audio in it.
+        {{"encode", path("in.xyz"), path("out.g729")}, path("in.xyz") + ": cannot read audio: "},
+        {{"decode", path("ok.g729"), path("out.mp4")}, path("out.mp4") + ": unknown extension; decode writes .wav, .raw, "},
+        {{"decode", path("ok.g729"), path("out.g729x")}, path("out.g729x") + ": unknown extension; decode writes "},
+        {{"decode", path("ok.g729"), path("out.bit")}, path("out.bit") + ": wrong kind of file; decode writes .wav, "},
         {{"encode", path("odd.raw"), path("out.g729")},
-         path("odd.raw") + ": odd length (3 bytes): not 16-bit samples, as a .raw or .sln file must hold"},
+         path("odd.raw") + ": odd length (3 bytes): not 16-bit samples, as a .raw file must hold"},
         {{"decode", path("short.g729"), path("out.wav")},
          path("short.g729") +
              ": malformed at byte offset 20: 3 bytes at the end are not a frame (10 bytes, or 2 for a final SID frame)"},
@@ -308,7 +310,10 @@ TEST_F(G729aTool, InfoShowsWhereAMalformedFileGoesWrong) {
     const run_result r = run({"info", path("short.g729")});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.out, "speech frames:        2\n")) << r.out;
-    EXPECT_TRUE(contains(r.out, "malformed:            malformed at byte offset 20")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\nmalformed:            at byte offset 20: 3 bytes at the end are not a frame")) << r.out;
+    EXPECT_EQ(r.err, "g729a: " + path("short.g729") +
+                         ": malformed at byte offset 20: 3 bytes at the end are not a frame (10 bytes, or 2 for a final SID "
+                         "frame)\n");
 }
 
 TEST_F(G729aTool, BadUsageExitsWithTwo) {
@@ -319,10 +324,16 @@ TEST_F(G729aTool, BadUsageExitsWithTwo) {
         {"encode", path("in.raw")},
         {"encode", path("in.raw"), path("out.g729"), path("more.g729")},
         {"encode", "--bitrate", "8", path("in.raw"), path("out.g729")},
-        {"encode", "-", path("out.g729")},
+        {"decode", "-", path("out.wav")},
         {"encode", "--format", "g729", "-", path("out.g729")},
-        {"encode", "--format", "mp3", "-", path("out.g729")},
-        {"encode", "--format", "raw", path("in.raw"), path("out.g729")},
+        {"encode", "--format", "mp4", "-", path("out.g729")},
+        {"encode", path("in.raw"), path("out.g729"), "-t", "raw"},
+        {"encode", "-t", "bit", path("in.raw"), path("out.g729")},
+        {"decode", "--rate", "12", path("in.g729"), path("out.wav")},
+        {"encode", "--rate", "16000", path("in.raw"), path("out.g729")},
+        {"encode", "-j", "0", path("in.raw"), "-d", dir_},
+        {"info", "--to", "wav", path("in.g729")},
+        {"roundtrip", path("in.raw"), path("in.raw")},
         {"decode", "--format"},
     };
     for (const auto& args : cases) {
