@@ -6,6 +6,8 @@
 #include <sndfile.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "codec/codec.h"
 
@@ -124,6 +128,49 @@ inline std::vector<int16_t> decode_in_process(const std::vector<std::vector<uint
     return out;
 }
 
+// g729a run as a child process, for what a shell cannot arrange or report:
+// signal dispositions it starts with, the peak memory it used.
+struct child_run {
+    int status = -1;       // exit status, or -1 when killed
+    int signal = 0;        // the signal that killed it
+    long peak_rss_kb = 0;  // ru_maxrss
+};
+
+// Starts g729a with `args`; standard input from `stdin_fd` (or /dev/null when
+// negative), standard output and error to the given files. `ignore_hangup`
+// starts it with SIGHUP ignored, as nohup does. Returns the pid.
+inline pid_t spawn(const std::vector<std::string>& args, int stdin_fd, const std::string& out, const std::string& err,
+                   bool ignore_hangup = false) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (ignore_hangup) std::signal(SIGHUP, SIG_IGN);
+    const int in = stdin_fd >= 0 ? stdin_fd : open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(o, 1);
+    dup2(e, 2);
+    // Nothing else of ours: a pipe's write end held here would keep its
+    // reader from ever seeing the end.
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    std::vector<char*> argv{const_cast<char*>(G729A_TOOL_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(G729A_TOOL_PATH, argv.data());
+    _exit(127);
+}
+
+inline child_run wait_child(pid_t pid) {
+    child_run r;
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid) return r;
+    if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+    r.peak_rss_kb = usage.ru_maxrss;
+    return r;
+}
+
 // A scratch directory per test, removed afterwards.
 class ToolTest : public ::testing::Test {
 protected:
@@ -133,10 +180,8 @@ protected:
         dir_ = templ;
     }
     void TearDown() override {
-        for (const std::string& name : files()) std::remove(path(name).c_str());
-        std::remove(path(".stdout").c_str());
-        std::remove(path(".stderr").c_str());
-        rmdir(dir_.c_str());
+        // Tests may leave read-only files, subdirectories and mounts behind.
+        std::system(("umount -q '" + dir_ + "'/* 2>/dev/null; rm -rf '" + dir_ + "'").c_str());
     }
 
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
@@ -157,12 +202,20 @@ protected:
     }
 
     // Runs g729a with arguments (each taken literally), standard input from
-    // a file in the scratch directory or /dev/null.
-    run_result run(const std::vector<std::string>& args, const std::string& stdin_name = "") const {
+    // a file in the scratch directory or /dev/null, standard output captured
+    // or sent to `stdout_target` (a path such as /dev/full).
+    run_result run(const std::vector<std::string>& args, const std::string& stdin_name = "",
+                   const std::string& stdout_target = "") const {
         std::string command = "'" G729A_TOOL_PATH "'";
         for (const std::string& a : args) command += " '" + a + "'";
         command += " <" + (stdin_name.empty() ? std::string("/dev/null") : path(stdin_name));
-        command += " >" + path(".stdout") + " 2>" + path(".stderr");
+        command += " >" + (stdout_target.empty() ? path(".stdout") : stdout_target) + " 2>" + path(".stderr");
+        return run_shell(command);
+    }
+
+    // Runs a shell command line whose standard output and error go to the
+    // capture files (the line redirects them itself).
+    run_result run_shell(const std::string& command) const {
         const int rc = std::system(command.c_str());
         run_result r;
         r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
