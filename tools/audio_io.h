@@ -89,7 +89,9 @@ private:
 };
 
 struct sink_options {
-    int rate = kCodecRate; // samples per second written (resampled from 8 kHz)
+    // Samples per second written (resampled from 8 kHz); 0: the format's
+    // own rate, 8 kHz for any that has none.
+    int rate = 0;
     bool floating = false; // 32-bit float samples where the format has them
 };
 

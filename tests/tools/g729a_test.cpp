@@ -9,6 +9,8 @@
 
 #include <sys/stat.h>
 
+#include <nlohmann/json.hpp>
+
 #include "tool_test_support.h"
 #include "tools/audio_io.h"
 #include "tools/coded_stream.h"
@@ -196,6 +198,81 @@ TEST_F(BitStreamWithGaps, InfoCountsEveryKindOfFrame) {
                              "duration:             0.05 s\n", "malformed:            no\n"})
         EXPECT_TRUE(contains(r.out, line)) << line << "in:\n" << r.out;
     EXPECT_TRUE(contains(r.err, "info: 6 frames, 0.05 s of audio")) << r.err;
+}
+
+TEST_F(BitStreamWithGaps, InfoJsonCarriesTheSameFiguresForScripts) {
+    const run_result r = run({"info", "--json", path("gaps.bit")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "nothing but the JSON";
+    const nlohmann::json j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["file"], path("gaps.bit"));
+    EXPECT_EQ(j["format"], "bit");
+    EXPECT_EQ(j["frames"], 6);
+    EXPECT_EQ(j["frame_types"], (nlohmann::json{{"speech", 3}, {"sid", 2}, {"untransmitted", 1}}));
+    EXPECT_EQ(j["speech_frames"], 3);
+    EXPECT_EQ(j["sid_frames"], 2);
+    EXPECT_EQ(j["untransmitted_frames"], 1);
+    EXPECT_EQ(j["bad_frames"], 1);
+    EXPECT_EQ(j["pitch_parity_errors"], 1);
+    EXPECT_NEAR(j["parity_error_rate"].get<double>(), 1.0 / 3.0, 1e-5);
+    EXPECT_DOUBLE_EQ(j["duration_seconds"].get<double>(), 0.05);
+    EXPECT_NEAR(j["bit_rate"].get<double>(), 271.0 / 0.06, 0.1); // 80+15+80+80+16 bits in 60 ms
+    EXPECT_TRUE(j["malformed"].is_null());
+
+    // A malformed file still gets its JSON, with where it goes wrong.
+    std::vector<uint8_t> cut = read_file(path("gaps.bit"));
+    cut.resize(cut.size() - 3);
+    write_file(path("cut.bit"), cut);
+    const run_result m = run({"info", "--json", path("cut.bit")});
+    EXPECT_EQ(m.status, 1);
+    const nlohmann::json k = nlohmann::json::parse(m.out);
+    EXPECT_EQ(k["frames"], 5);
+    EXPECT_EQ(k["malformed"]["frame"], 5);
+    EXPECT_EQ(k["malformed"]["byte_offset"], 5 * 4 + 2 * (80 + 15 + 80 + 80));
+    EXPECT_EQ(k["malformed"]["problem"], "truncated: the size word announces 16 bits, 14 follow");
+}
+
+TEST_F(BitStreamWithGaps, DumpShowsEachFrameWithItsParametersAndEnergy) {
+    const run_result r = run({"dump", path("gaps.bit")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < r.out.size();) {
+        const std::size_t end = r.out.find('\n', start);
+        const std::string line = r.out.substr(start, end - start);
+        if (line[0] != '#') lines.push_back(line);
+        start = end + 1;
+    }
+    ASSERT_EQ(lines.size(), 6u) << r.out;
+
+    // The expected lines, from the frames as the library reads them and the
+    // samples a decoder makes of them in order.
+    std::vector<std::vector<uint8_t>> decoded_frames = frames_;
+    decoded_frames.erase(decoded_frames.begin() + 2);
+    const std::vector<int16_t> pcm = testing::decode_in_process(decoded_frames);
+    auto energy = [&](std::size_t k) {
+        double e = 0.0;
+        for (int i = 0; i < 80; ++i) e += double(pcm[k * 80 + std::size_t(i)]) * pcm[k * 80 + std::size_t(i)];
+        char text[16];
+        std::snprintf(text, sizeof text, "%.1f", 10.0 * std::log10(e / 80.0 / (32768.0 * 32768.0)));
+        return std::string(text);
+    };
+    g729a_frame_info f0{};
+    ASSERT_EQ(g729a_frame_inspect(frames_[0].data(), 10, &f0), 0);
+    auto lag = [](int l, int f) { return std::to_string(l) + (f == 0 ? "" : f > 0 ? "+1/3" : "-1/3"); };
+    char first[200];
+    std::snprintf(first, sizeof first, "     0      0.00 speech lsp=%d,%d,%d,%d lag=%s,%s parity=ok gain=%d/%d,%d/%d energy=",
+                  f0.lsp_predictor, f0.lsp_first, f0.lsp_second_low, f0.lsp_second_high,
+                  lag(f0.pitch_lag[0], f0.pitch_fraction[0]).c_str(), lag(f0.pitch_lag[1], f0.pitch_fraction[1]).c_str(),
+                  f0.gain_first[0], f0.gain_second[0], f0.gain_first[1], f0.gain_second[1]);
+    EXPECT_EQ(lines[0], first + energy(0));
+    g729a_frame_info f1{};
+    ASSERT_EQ(g729a_frame_inspect(frames_[1].data(), 2, &f1), 0);
+    EXPECT_EQ(lines[1], "     1      0.01 sid lsf=" + std::to_string(f1.sid_predictor) + "," + std::to_string(f1.sid_lsf_first) + "," +
+                            std::to_string(f1.sid_lsf_second) + " energy_index=" + std::to_string(f1.sid_energy) + " energy=" + energy(1));
+    EXPECT_EQ(lines[2], "     2      0.02 untransmitted");
+    EXPECT_TRUE(contains(lines[3], "     3      0.03 speech ") && contains(lines[3], " bad energy=" + energy(2))) << lines[3];
+    EXPECT_TRUE(contains(lines[4], " parity=error ") && contains(lines[4], "energy=" + energy(3))) << lines[4];
+    EXPECT_TRUE(contains(lines[5], "     5      0.05 sid ")) << lines[5];
 }
 
 TEST_F(BitStreamWithGaps, DecodeDecodesBadFramesAsReceivedAndSkipsUntransmittedOnes) {
