@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/codec.h"
+#include "g729a.h"
 #include "host/host.h"
 
 namespace {
@@ -34,36 +34,35 @@ void add_channel_counters(benchmark::State& state, int64_t frames) {
 
 void BM_EncodeFrame(benchmark::State& state) {
     const std::vector<int16_t> input = speech();
-    const size_t frames = input.size() / g729::kFrame;
-    auto encoder = std::make_unique<g729::encoder_object>();
-    g729::encoder_init(*encoder);
-    uint8_t out[10];
+    const size_t frames = input.size() / G729A_FRAME_SAMPLES;
+    g729a_encoder* encoder = g729a_encoder_create(nullptr);
+    uint8_t out[G729A_SPEECH_FRAME_BYTES];
     size_t f = 0;
     for (auto _ : state) {
-        int length = 0;
-        g729::encode_frame(*encoder, &input[f * g729::kFrame], out, length);
+        g729a_encode(encoder, &input[f * G729A_FRAME_SAMPLES], G729A_FRAME_SAMPLES, out, sizeof out);
         benchmark::DoNotOptimize(out);
         if (++f == frames) f = 0;
     }
     add_channel_counters(state, state.iterations());
-    state.counters["state bytes"] = double(sizeof(g729::encoder_object));
+    state.counters["state bytes"] = double(g729a_encoder_size());
+    g729a_encoder_destroy(encoder);
 }
 BENCHMARK(BM_EncodeFrame);
 
 void BM_DecodeFrame(benchmark::State& state) {
     const std::vector<uint8_t> input = read_vector("speech_male_librivox.g729");
-    const size_t frames = input.size() / g729::kSpeechFrameBytes;
-    auto decoder = std::make_unique<g729::decoder_object>();
-    g729::decoder_init(*decoder);
-    int16_t out[g729::kFrame];
+    const size_t frames = input.size() / G729A_SPEECH_FRAME_BYTES;
+    g729a_decoder* decoder = g729a_decoder_create(nullptr);
+    int16_t out[G729A_FRAME_SAMPLES];
     size_t f = 0;
     for (auto _ : state) {
-        g729::decode_frame(*decoder, out, &input[f * g729::kSpeechFrameBytes], g729::kSpeechFrameBytes);
+        g729a_decode(decoder, &input[f * G729A_SPEECH_FRAME_BYTES], G729A_SPEECH_FRAME_BYTES, out, G729A_FRAME_SAMPLES);
         benchmark::DoNotOptimize(out);
         if (++f == frames) f = 0;
     }
     add_channel_counters(state, state.iterations());
-    state.counters["state bytes"] = double(sizeof(g729::decoder_object));
+    state.counters["state bytes"] = double(g729a_decoder_size());
+    g729a_decoder_destroy(decoder);
 }
 BENCHMARK(BM_DecodeFrame);
 

@@ -34,6 +34,9 @@ void decoder_init(decoder_object& decoder);
 // Any other length returns -1 and touches neither the output nor the state.
 int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int length);
 
+// Fills the 80 samples of a frame that did not arrive.
+void decode_missing_frame(decoder_object& decoder, int16_t* out);
+
 // The output stage: rounds halves away from zero and saturates to 16 bits.
 // A value that is not finite becomes 0.
 int16_t to_pcm_sample(double x);
