@@ -91,10 +91,12 @@ cross-build: cross-deps
 
 # The exact arithmetic forbids fused multiply-adds (scalar fmadd/fmsub/
 # fnmadd/fnmsub, vector fmla/fmls): the check fails on any in the codec
-# library or the module.
+# libraries, the module or the host library.
 cross-test: cross-build
-	@objects="$$(find $(CROSS_BUILD) -name 'libg729a_codec.a' -o -name 'codec_g729a.so')"; \
-	[ -n "$$objects" ] || { echo "cross-test: no codec objects found"; exit 1; }; \
+	@objects="$$(find $(CROSS_BUILD) -maxdepth 1 -type f \( -name '*.a' -o -name '*.so' -o -name '*.so.*' \) | sort)"; \
+	for need in libg729a.a codec_g729a.so; do \
+		echo "$$objects" | grep -q "/$$need$$" || { echo "cross-test: $$need not built"; exit 1; }; \
+	done; \
 	fused=$$($(CROSS_OBJDUMP) -d --no-show-raw-insn $$objects | grep -E '^[[:space:]]*[0-9a-f]+:[[:space:]]+(fn?madd|fn?msub|fmla|fmls)[[:space:]]'); \
 	if [ -n "$$fused" ]; then echo "cross-test: fused multiply-adds in the aarch64 codec:"; echo "$$fused" | head -20; exit 1; fi; \
 	echo "cross-test: no fused multiply-add in" $$objects
