@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "codec/codec.h"
+#include "codec/decoder/decoder.h"
 
 struct g729a_encoder {
     g729::encoder_object object;
@@ -177,31 +178,33 @@ int g729a_frame_inspect(const uint8_t* frame, size_t length, g729a_frame_info* i
     *info = g729a_frame_info{};
     g729::frame_parameters params;
     if (length == size_t(g729::kSidFrameBytes)) {
-        g729::unpack_frame(params, frame, g729::kFrameTypeSid);
+        g729::unpack_frame(params, frame, g729::frame_type::sid);
         info->type = G729A_FRAME_SID;
-        info->sid_predictor = params.words[0];
-        info->sid_lsf_first = params.words[1];
-        info->sid_lsf_second = params.words[2];
-        info->sid_energy = params.words[3];
+        info->sid_predictor = params.sid.predictor_switch;
+        info->sid_lsf_first = params.sid.lsf_first_stage;
+        info->sid_lsf_second = params.sid.lsf_second_stage;
+        info->sid_energy = params.sid.energy_index;
         return G729A_OK;
     }
-    g729::unpack_frame(params, frame, g729::kFrameTypeSpeech);
+    g729::unpack_frame(params, frame, g729::frame_type::speech);
+    const g729::speech_parameters& speech = params.speech;
     info->type = G729A_FRAME_SPEECH;
-    info->lsp_predictor = params.words[0] >> 7;
-    info->lsp_first = params.words[0] & 0x7F;
-    info->lsp_second_low = params.words[1] >> 5;
-    info->lsp_second_high = params.words[1] & 0x1F;
-    info->pitch_index[0] = params.words[2];
-    info->pitch_index[1] = params.words[7];
-    info->pitch_parity = (frame[3] >> 5) & 1;
-    info->parity_error = params.words[3];
-    g729::decode_pitch_lag(params.words[2], 0, 0, info->pitch_lag[0], info->pitch_fraction[0]);
-    g729::decode_pitch_lag(params.words[7], 1, info->pitch_lag[0], info->pitch_lag[1], info->pitch_fraction[1]);
-    for (int s = 0; s < 2; ++s) {
-        info->code_positions[s] = params.words[4 + 4 * s];
-        info->code_signs[s] = params.words[5 + 4 * s];
-        info->gain_first[s] = params.words[6 + 4 * s] >> 4;
-        info->gain_second[s] = params.words[6 + 4 * s] & 0xF;
+    info->lsp_predictor = speech.lsp_first >> 7;
+    info->lsp_first = speech.lsp_first & 0x7F;
+    info->lsp_second_low = speech.lsp_second >> 5;
+    info->lsp_second_high = speech.lsp_second & 0x1F;
+    info->pitch_parity = speech.pitch_parity;
+    info->parity_error = speech.parity_error ? 1 : 0;
+    int reference_lag = 0;
+    for (int s = 0; s < g729::kSubframes; ++s) {
+        const g729::subframe_parameters& coded = speech.subframes[s];
+        info->pitch_index[s] = coded.pitch_index;
+        g729::decode_pitch_lag(coded.pitch_index, s, reference_lag, info->pitch_lag[s], info->pitch_fraction[s]);
+        reference_lag = info->pitch_lag[s];
+        info->code_positions[s] = coded.code_positions;
+        info->code_signs[s] = coded.code_signs;
+        info->gain_first[s] = coded.gain_indices >> 4;
+        info->gain_second[s] = coded.gain_indices & 0xF;
     }
     return G729A_OK;
 }

@@ -198,12 +198,6 @@ int encode_pitch_lag(int t0, int frac, int& t0_min, int& t0_max, int lag_min, in
     return index;
 }
 
-int pitch_parity(int index) {
-    int sum = 1;
-    for (int bit = 2; bit <= 7; ++bit) sum += (index >> bit) & 1;
-    return sum & 1;
-}
-
 double pitch_gain(const double* xn, const double* y1, gain_correlations& correlations, int n) {
     double yy = 0.01;
     double xy = 0.0;

@@ -67,7 +67,7 @@ TEST(PitchParity, EveryIndexPassesTheDecodersCheck) {
     EXPECT_EQ(pitch_parity(3), 1); // the two low bits are not covered
     EXPECT_EQ(pitch_parity(255), 1);
     for (int index = 0; index < 256; ++index) {
-        EXPECT_EQ(check_pitch_parity(index, pitch_parity(index)), 0) << "index " << index;
+        EXPECT_FALSE(check_pitch_parity(index, pitch_parity(index))) << "index " << index;
     }
 }
 
