@@ -60,7 +60,7 @@ void synthesize_speech(decoder_state& state, const speech_parameters& params, do
 
         for (int i = 0; i < kSubframe; ++i) excitation[i] = pitch_gain * excitation[i] + code_gain * code[i];
         synthesis_filter(filters[s], excitation, speech + s * kSubframe, kSubframe,
-                         state.synthesis_filter_memory.data(), 1);
+                         state.synthesis_filter_memory.data(), true);
     }
 }
 
@@ -72,7 +72,7 @@ void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const si
     for (int s = 0; s < kSubframes; ++s) {
         double* out = speech + s * kSubframe;
         synthesis_filter(filters[s], excitation + s * kSubframe, out, kSubframe, state.synthesis_filter_memory.data(),
-                         0);
+                         false);
         // A plain copy: unlike the filter's own update, small values are kept.
         copy_vector(out + kSubframe - kOrder, state.synthesis_filter_memory.data(), kOrder);
         lags[s] = state.previous_integer_lag;

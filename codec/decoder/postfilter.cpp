@@ -178,7 +178,7 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
         tilt_compensation(state, tilt[s], p);
 
         double* y = out + s * kSubframe;
-        synthesis_filter(ap4[s], p, y, kSubframe, state.postfilter_synthesis_memory.data(), 1);
+        synthesis_filter(ap4[s], p, y, kSubframe, state.postfilter_synthesis_memory.data(), true);
         adaptive_gain_control(state, unfiltered, y);
 
         copy_vector(state.residual_history + kSubframe, state.residual_history, kPastResidual);

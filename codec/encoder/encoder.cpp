@@ -136,7 +136,7 @@ void analyse_frame(encoder_state& state, speech_parameters& params) {
         q[0] = 1.0;
         for (int i = 1; i <= kOrder; ++i) q[i] = ap[s][i] - kWeightingTilt * ap[s][i - 1];
         synthesis_filter(q, exc + kSubframe * s, wsp + kSubframe * s, kSubframe,
-                         state.weighting_filter_memory.data(), 1);
+                         state.weighting_filter_memory.data(), true);
     }
 
     const int t_op = open_loop_pitch_search(wsp, kFrame);
@@ -163,12 +163,12 @@ void analyse_frame(encoder_state& state, speech_parameters& params) {
         if (s == 0) params.pitch_parity = pitch_parity(lag_index);
 
         double y1[kSubframe];
-        synthesis_filter(ap[s], p, y1, kSubframe, state.zero_memory.data(), 0);
+        synthesis_filter(ap[s], p, y1, kSubframe, state.zero_memory.data(), false);
 
         gain_correlations correlations;
         double g_p = pitch_gain(xn, y1, correlations, kSubframe);
-        const int taming = taming_test(state.taming_errors, t0, frac);
-        if (taming == 1 && g_p > kTamedPitchGain) g_p = kTamedPitchGain;
+        const bool taming = taming_test(state.taming_errors, t0, frac);
+        if (taming && g_p > kTamedPitchGain) g_p = kTamedPitchGain;
 
         double xn2[kSubframe];
         for (int k = 0; k < kSubframe; ++k) xn2[k] = xn[k] - y1[k] * g_p;

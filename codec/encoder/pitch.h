@@ -34,7 +34,7 @@ int encode_pitch_lag(int t0, int frac, int& t0_min, int& t0_max, int lag_min, in
 double pitch_gain(const double* xn, const double* y1, gain_correlations& correlations, int n);
 
 // 1 when the pitch gain of a subframe with this lag must be limited.
-int taming_test(const taming_error_record& taming_errors, int t0, int frac);
+bool taming_test(const taming_error_record& taming_errors, int t0, int frac);
 void taming_update(taming_error_record& taming_errors, int t0, double gain);
 
 } // namespace g729
