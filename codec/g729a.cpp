@@ -28,8 +28,29 @@ static_assert(G729A_FRAME_SAMPLES == g729::kFrame && G729A_SPEECH_FRAME_BYTES ==
 
 namespace {
 
-template <typename T> bool usable_memory(const void* memory, size_t size) {
-    return memory != nullptr && size >= sizeof(T) && reinterpret_cast<std::uintptr_t>(memory) % alignof(T) == 0;
+void start(g729a_encoder& encoder) { g729::encoder_init(encoder.object); }
+void start(g729a_decoder& decoder) { g729::decoder_init(decoder.object); }
+
+// Both instances are made, placed and reset the same way.
+template <typename Handle> int init_in(Handle* memory, size_t size) {
+    if (memory == nullptr || size < sizeof(Handle) ||
+        reinterpret_cast<std::uintptr_t>(memory) % alignof(Handle) != 0)
+        return G729A_EBADARG;
+    start(*memory);
+    return G729A_OK;
+}
+
+template <typename Handle> Handle* create(int* error) {
+    Handle* handle = static_cast<Handle*>(std::malloc(sizeof(Handle)));
+    if (handle != nullptr) start(*handle);
+    if (error != nullptr) *error = handle != nullptr ? G729A_OK : G729A_ENOMEM;
+    return handle;
+}
+
+template <typename Handle> int reset(Handle* handle) {
+    if (handle == nullptr) return G729A_EBADARG;
+    start(*handle);
+    return G729A_OK;
 }
 
 // Frame lengths the decoder takes: a speech frame, a SID frame, or nothing
@@ -67,32 +88,10 @@ const char* g729a_strerror(int error) {
 }
 
 size_t g729a_encoder_size(void) { return sizeof(g729a_encoder); }
-
-int g729a_encoder_init(g729a_encoder* encoder, size_t size) {
-    if (!usable_memory<g729a_encoder>(encoder, size)) return G729A_EBADARG;
-    g729::encoder_init(encoder->object);
-    return G729A_OK;
-}
-
-g729a_encoder* g729a_encoder_create(int* error) {
-    void* memory = std::malloc(sizeof(g729a_encoder));
-    if (memory == nullptr) {
-        if (error != nullptr) *error = G729A_ENOMEM;
-        return nullptr;
-    }
-    g729a_encoder* encoder = static_cast<g729a_encoder*>(memory);
-    g729::encoder_init(encoder->object);
-    if (error != nullptr) *error = G729A_OK;
-    return encoder;
-}
-
+int g729a_encoder_init(g729a_encoder* encoder, size_t size) { return init_in(encoder, size); }
+g729a_encoder* g729a_encoder_create(int* error) { return create<g729a_encoder>(error); }
 void g729a_encoder_destroy(g729a_encoder* encoder) { std::free(encoder); }
-
-int g729a_encoder_reset(g729a_encoder* encoder) {
-    if (encoder == nullptr) return G729A_EBADARG;
-    g729::encoder_init(encoder->object);
-    return G729A_OK;
-}
+int g729a_encoder_reset(g729a_encoder* encoder) { return reset(encoder); }
 
 int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uint8_t* frame, size_t capacity) {
     if (encoder == nullptr || pcm == nullptr || frame == nullptr) return G729A_EBADARG;
@@ -103,32 +102,10 @@ int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uin
 }
 
 size_t g729a_decoder_size(void) { return sizeof(g729a_decoder); }
-
-int g729a_decoder_init(g729a_decoder* decoder, size_t size) {
-    if (!usable_memory<g729a_decoder>(decoder, size)) return G729A_EBADARG;
-    g729::decoder_init(decoder->object);
-    return G729A_OK;
-}
-
-g729a_decoder* g729a_decoder_create(int* error) {
-    void* memory = std::malloc(sizeof(g729a_decoder));
-    if (memory == nullptr) {
-        if (error != nullptr) *error = G729A_ENOMEM;
-        return nullptr;
-    }
-    g729a_decoder* decoder = static_cast<g729a_decoder*>(memory);
-    g729::decoder_init(decoder->object);
-    if (error != nullptr) *error = G729A_OK;
-    return decoder;
-}
-
+int g729a_decoder_init(g729a_decoder* decoder, size_t size) { return init_in(decoder, size); }
+g729a_decoder* g729a_decoder_create(int* error) { return create<g729a_decoder>(error); }
 void g729a_decoder_destroy(g729a_decoder* decoder) { std::free(decoder); }
-
-int g729a_decoder_reset(g729a_decoder* decoder) {
-    if (decoder == nullptr) return G729A_EBADARG;
-    g729::decoder_init(decoder->object);
-    return G729A_OK;
-}
+int g729a_decoder_reset(g729a_decoder* decoder) { return reset(decoder); }
 
 int g729a_decode(g729a_decoder* decoder, const uint8_t* frame, size_t length, int16_t* pcm, size_t capacity) {
     if (decoder == nullptr || pcm == nullptr || capacity < size_t(g729::kFrame)) return G729A_EBADARG;
