@@ -372,7 +372,7 @@ int run(const std::vector<std::string>& args) {
         }
         const format_spec target = p.target ? *p.target : default_target(*command, job.in_format);
         const std::string dir = p.directory.empty() ? directory_of(f.text) : p.directory;
-        job.out = operand{dir + "/" + stem_of(f.text) + "." + format_extension(target)};
+        job.out = operand{dir + (dir.back() == '/' ? "" : "/") + stem_of(f.text) + "." + format_extension(target)};
         job.out_format = target;
         if (same_file(job.in.path, job.out.path))
             throw usage_error(f.text + ": its output would be the file itself; give -d DIR or another --to");
