@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/progress.h"
 #include "tools/tool_error.h"
 
 namespace g729::tool {
@@ -352,7 +353,7 @@ audio_source::audio_source(const operand& in, const format_spec& format) : s_(st
         if (fstat(fileno(s.raw), &st) == 0 && S_ISREG(st.st_mode)) {
             s.raw_bytes = st.st_size;
             if (st.st_size % 2 != 0)
-                throw tool_error(name_, "odd length (" + std::to_string(st.st_size) + " bytes): not 16-bit samples, as " +
+                throw tool_error(name_, "odd length (" + plural(std::size_t(st.st_size), "byte", "bytes") + "): not 16-bit samples, as " +
                                             (in.is_std() ? std::string("raw input") : "a ." + extension_of(in.path) + " file") +
                                             " must hold");
         }
@@ -405,7 +406,7 @@ std::size_t audio_source::fetch() {
                                     "(a .wav name, --format wav, or no --format on standard input)");
         s.raw_read += (long long)n;
         if (n % 2 != 0)
-            throw tool_error(name_, "odd length (" + std::to_string(s.raw_read) + " bytes): not 16-bit samples, as raw input must hold");
+            throw tool_error(name_, "odd length (" + plural(std::size_t(s.raw_read), "byte", "bytes") + "): not 16-bit samples, as raw input must hold");
         for (std::size_t i = 0; i < n; i += 2) s.mono[i / 2] = double(int16_t(uint16_t(bytes[i] | (bytes[i + 1] << 8))));
         return n / 2;
     }

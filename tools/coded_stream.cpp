@@ -112,7 +112,8 @@ bool coded_reader::next(coded_frame& frame) {
     data = buffer_.data() + head_;
     if (have < frame_bytes)
         return fail(start, "truncated: the size word announces " + std::to_string(bits) + " bits, " +
-                               std::to_string((have - 2 * kWordBytes) / kWordBytes) + " follow");
+                               std::to_string((have - 2 * kWordBytes) / kWordBytes) +
+                               ((have - 2 * kWordBytes) / kWordBytes == 1 ? " follows" : " follow"));
     for (int i = 0; i < bits; ++i) {
         const uint16_t w = read_word(data + 2 * kWordBytes + std::size_t(i) * kWordBytes);
         if (w != kBitZero && w != kBitOne)

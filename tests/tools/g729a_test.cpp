@@ -341,6 +341,7 @@ TEST_F(G729aTool, DashReadsStandardInputAndWritesStandardOutput) {
 
 TEST_F(G729aTool, FileErrorsNameTheFileExitWithOneAndLeaveNoOutput) {
     write_file(path("odd.raw"), {1, 2, 3});
+    write_file(path("one.sln"), {1});
     write_file(path("short.g729"), std::vector<uint8_t>(23, 0x55));
     write_file(path("bad.bit"), {0x21, 0x6B, 0x50, 0x00, 0x7F, 0x00});
     write_file(path("noise.wav"), std::vector<uint8_t>(100, 0x42));
@@ -363,11 +364,13 @@ TEST_F(G729aTool, FileErrorsNameTheFileExitWithOneAndLeaveNoOutput) {
         {{"decode", path("ok.g729"), path("out.bit")}, path("out.bit") + ": wrong kind of file; decode writes .wav, "},
         {{"encode", path("odd.raw"), path("out.g729")},
          path("odd.raw") + ": odd length (3 bytes): not 16-bit samples, as a .raw file must hold"},
+        {{"encode", path("one.sln"), path("out.g729")},
+         path("one.sln") + ": odd length (1 byte): not 16-bit samples, as a .sln file must hold"},
         {{"decode", path("short.g729"), path("out.wav")},
          path("short.g729") +
              ": malformed at byte offset 20: 3 bytes at the end are not a frame (10 bytes, or 2 for a final SID frame)"},
         {{"decode", path("bad.bit"), path("out.raw")},
-         path("bad.bit") + ": malformed at frame 0 (byte offset 0): truncated: the size word announces 80 bits, 1 follow"},
+         path("bad.bit") + ": malformed at frame 0 (byte offset 0): truncated: the size word announces 80 bits, 1 follows"},
         {{"encode", path("noise.wav"), path("out.g729")}, path("noise.wav") + ": cannot read audio: "},
         {{"encode", path("folder.wav"), path("out.g729")}, path("folder.wav") + ": cannot read: is a directory"},
         {{"info", path("short.g729")}, path("short.g729") + ": malformed at byte offset 20: 3 bytes at the end"},
