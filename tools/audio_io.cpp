@@ -531,7 +531,14 @@ audio_sink::audio_sink(output_file& out, const format_spec& format, const sink_o
         if (s.floating) throw usage_error("--float: ." + format_extension(format) + " has no float samples");
         throw tool_error(out.name(), "libsndfile cannot write ." + format_extension(format) + " at " + std::to_string(s.rate) + " Hz");
     }
-    if (out.is_std()) {
+    struct stat st;
+    // Standard output redirected to a file, from its start, can be written
+    // (and its header completed) in place, as a named file is.
+    const bool std_seekable = out.is_std() && fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) &&
+                              std::fflush(stdout) == 0 && lseek(STDOUT_FILENO, 0, SEEK_CUR) == 0;
+    if (std_seekable) {
+        s.snd = sf_open_fd(STDOUT_FILENO, SFM_WRITE, &info, SF_FALSE);
+    } else if (out.is_std()) {
         if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
             s.passthrough.out = &out;
             s.snd = sf_open_virtual(&passthrough_io, SFM_WRITE, &info, &s.passthrough);

@@ -265,6 +265,18 @@ TEST_F(G729aFormats, DecodeWritesEveryFormatAtAnyRate) {
         sf_close(m);
     }
 
+    // On standard output, redirected to a file or through a pipe, the same
+    // bytes as into a named file.
+    const std::string tool = "'" G729A_TOOL_PATH "'";
+    for (const std::string format : {"wav", "flac", "ulaw"}) {
+        ASSERT_EQ(run({"decode", "-q", path("in.g729"), path("named." + format)}).status, 0);
+        const std::string head = tool + " decode -q '" + path("in.g729") + "' -t " + format + " - ";
+        ASSERT_EQ(run_shell(head + ">'" + path("redirected." + format) + "'").status, 0) << format;
+        ASSERT_EQ(run_shell(head + "| cat >'" + path("piped." + format) + "'").status, 0) << format;
+        EXPECT_EQ(read_file(path("redirected." + format)), read_file(path("named." + format))) << format;
+        EXPECT_EQ(read_file(path("piped." + format)), read_file(path("named." + format))) << format;
+    }
+
     // Headerless telephony formats have one rate.
     const run_result conflict = run({"decode", "--rate", "16000", path("in.g729"), path("bad.ulaw")});
     EXPECT_EQ(conflict.status, 2);
