@@ -254,14 +254,14 @@ std::string format_name(const format_spec& format) {
 }
 
 std::string format_extension(const format_spec& format) {
-    if (format.kind == file_format::sndfile) return format.container.empty() ? "wav" : format.container;
-    return format_name(format.kind);
+    if (!format.container.empty()) return format.container;
+    return format.kind == file_format::sndfile ? "wav" : format_name(format.kind);
 }
 
 format_spec spec_from_extension(const std::string& path) {
     const std::string ext = extension_of(path);
     if (ext.empty()) return {};
-    if (const alias* a = find_alias(ext)) return format_spec(a->kind, a->container);
+    if (const alias* a = find_alias(ext)) return format_spec(a->kind, *a->container ? a->container : ext);
     if (sndfile_extensions().count(ext)) return format_spec(file_format::sndfile, ext);
     return {};
 }
@@ -270,7 +270,7 @@ file_format format_from_extension(const std::string& path) { return spec_from_ex
 
 format_spec format_from_name(const std::string& name) {
     const std::string n = lower(name);
-    if (const alias* a = find_alias(n)) return format_spec(a->kind, a->container);
+    if (const alias* a = find_alias(n)) return format_spec(a->kind, *a->container ? a->container : n);
     if (n != "raw" && sndfile_extensions().count(n)) return format_spec(file_format::sndfile, n);
     return {};
 }

@@ -31,9 +31,11 @@ enum class file_format {
     unknown,
 };
 
-// A format and, for `sndfile`, the extension that names libsndfile's
-// container (flac, aiff, ogg, mp3, ...); empty for sndfile means "whatever the
-// file's header says", which only works for reading.
+// A format and the name it was given by (an extension or a --format value:
+// sln, pcmu, ...), which outputs named after their input take as extension.
+// For `sndfile` the name is libsndfile's container (flac, aiff, ogg, mp3,
+// ...); empty there means "whatever the file's header says", which only
+// works for reading.
 struct format_spec {
     file_format kind = file_format::unknown;
     std::string container;
