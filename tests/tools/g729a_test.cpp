@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -439,6 +440,47 @@ TEST_F(G729aTool, VersionAndHelp) {
     const run_result e = run({"encode", "--help"});
     EXPECT_EQ(e.status, 0);
     EXPECT_TRUE(contains(e.out, "Usage: g729a encode")) << e.out;
+}
+
+TEST_F(G729aTool, TheManualPageAndCompletionKnowEveryCommandAndOption) {
+    const std::vector<uint8_t> man_bytes = read_file(G729A_TEST_DATA "/../../man/g729a.1");
+    const std::vector<uint8_t> completion_bytes = read_file(G729A_TEST_DATA "/../../tools/completion/g729a");
+    const std::string man(man_bytes.begin(), man_bytes.end());
+    const std::string completion(completion_bytes.begin(), completion_bytes.end());
+    ASSERT_FALSE(man.empty());
+    ASSERT_FALSE(completion.empty());
+    const run_result h = run({"--help"});
+    ASSERT_EQ(h.status, 0);
+    // Every option the help lists (words starting with - on its option lines).
+    std::set<std::string> options;
+    for (std::size_t start = 0; start < h.out.size();) {
+        const std::size_t end = h.out.find('\n', start);
+        const std::string line = h.out.substr(start, end - start);
+        start = end + 1;
+        if (line.rfind("  -", 0) != 0) continue;
+        for (std::size_t i = 0; i < line.size() && i < 22; ++i) {
+            if (line[i] != '-' || (i > 0 && line[i - 1] != ' ' && line[i - 1] != '-')) continue;
+            std::size_t j = i;
+            while (j < line.size() && (line[j] == '-' || std::isalpha(static_cast<unsigned char>(line[j])))) ++j;
+            options.insert(line.substr(i, j - i));
+            i = j;
+        }
+    }
+    for (const char* o : {"--quiet", "--format", "-t", "--directory", "--to", "--jobs", "--rate", "--float", "--json", "--version"})
+        EXPECT_TRUE(options.count(o)) << o << " is missing from --help";
+    for (const std::string& o : options) {
+        std::string roff;
+        for (char c : o) roff += c == '-' ? std::string("\\-") : std::string(1, c);
+        EXPECT_TRUE(contains(man, roff)) << o << " is missing from the manual page";
+        if (o != "--version" && o != "-h" && o != "--help") {
+            EXPECT_TRUE(contains(completion, o)) << o << " is missing from the completion";
+        }
+    }
+    for (const char* command : {"encode", "decode", "roundtrip", "info", "dump", "convert"}) {
+        EXPECT_TRUE(contains(man, std::string(".B ") + command + "\n")) << command;
+        EXPECT_TRUE(contains(completion, command)) << command;
+    }
+    EXPECT_EQ(std::system(("bash -n '" G729A_TEST_DATA "/../../tools/completion/g729a'")), 0);
 }
 
 } // namespace
