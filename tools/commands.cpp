@@ -213,7 +213,9 @@ file_result roundtrip_file(const file_job& job, const command_options& options, 
     target.commit();
 
     const comparison_result r = comparison.result();
-    std::string text = format_text("compared:         %zu samples (output delayed by %d samples)\n", r.samples, kCodecDelay);
+    // In a batch, whose figures these are.
+    std::string text = options.batch ? "file:             " + input_name(job.in) + "\n" : std::string();
+    text += format_text("compared:         %zu samples (output delayed by %d samples)\n", r.samples, kCodecDelay);
     text += "SNR:              " + (r.snr_defined ? decibels(r.snr_db) : std::string("n/a (silent input)")) + "\n";
     if (r.segments > 0)
         text += "segmental SNR:    " + decibels(r.segmental_snr_db) + " over " + plural(r.segments, "segment", "segments") + "\n";
@@ -410,6 +412,8 @@ int run_batch(const std::string& command, file_command work, const std::vector<f
     std::mutex seconds_lock;
     double total_seconds = 0.0;
 
+    command_options batch_options = options;
+    batch_options.batch = true;
     auto worker = [&] {
         for (;;) {
             const std::size_t i = next.fetch_add(1);
@@ -419,7 +423,7 @@ int run_batch(const std::string& command, file_command work, const std::vector<f
             std::string problem = job.problem;
             if (problem.empty()) {
                 try {
-                    const file_result r = work(job, options, report);
+                    const file_result r = work(job, batch_options, report);
                     total_frames += r.frames;
                     {
                         const std::lock_guard<std::mutex> lock(seconds_lock);

@@ -21,6 +21,7 @@ struct command_options {
     bool json = false;  // info: one JSON object instead of text
     sink_options audio; // decode, roundtrip: --rate, --float
     unsigned jobs = 0;  // files worked on at once in a batch; 0: one per core
+    bool batch = false; // set by run_batch: one of several files
 };
 
 // One input and, for the commands that write, its output, each with the
