@@ -39,15 +39,18 @@ static int check_int(long got, long want, const char *what, const char *file, in
 #define CHECK(cond) check((cond) != 0, #cond, __FILE__, __LINE__)
 #define CHECK_INT(got, want) check_int((long)(got), (long)(want), #got, __FILE__, __LINE__)
 
-/* ---- allocation failure ---------------------------------------------------
+/* ---- allocation ------------------------------------------------------------
  * The executable's malloc stands in front of the C library's, so the test can
- * make the next allocation fail and see *_create() report G729A_ENOMEM. Not
- * under AddressSanitizer, which owns malloc itself. */
+ * make the next allocation fail and see *_create() report G729A_ENOMEM, and
+ * count allocations to see that coding makes none. Not under
+ * AddressSanitizer, which owns malloc itself. */
 #if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
 #define CAN_FAIL_MALLOC 1
 extern void *__libc_malloc(size_t size);
 static volatile int fail_next_malloc;
+static volatile long malloc_calls;
 void *malloc(size_t size) {
+    ++malloc_calls;
     if (fail_next_malloc) {
         fail_next_malloc = 0;
         return NULL;
@@ -678,6 +681,46 @@ static void test_interleaved_instances(void) {
     release(&raw_a), release(&raw_b), release(&coded_a), release(&coded_b), release(&out_a), release(&out_b);
 }
 
+/* Only the *_create() functions allocate: coding, decoding, payloads,
+ * inspection, reset and init do not. */
+static void test_no_allocation_after_creation(void) {
+#if CAN_FAIL_MALLOC
+    blob raw = read_vector("speech_male_librivox.raw");
+    blob coded = read_vector("speech_male_librivox.g729");
+    size_t count, f, consumed;
+    int16_t *pcm = samples_of(raw, &count);
+    g729a_encoder *enc = g729a_encoder_create(NULL);
+    g729a_decoder *dec = g729a_decoder_create(NULL);
+    static union g729a_encoder_memory enc_area;
+    static union g729a_decoder_memory dec_area;
+    uint8_t frame[SPEECH];
+    int16_t out[4 * FRAME];
+    g729a_frame_info info;
+    long before;
+    if (!CHECK(count >= 100 * FRAME && coded.size >= 100 * SPEECH)) return;
+    before = malloc_calls;
+    for (f = 0; f < 100; ++f) {
+        g729a_encode(enc, pcm + f * FRAME, FRAME, frame, SPEECH);
+        g729a_decode(dec, frame, SPEECH, out, FRAME);
+        g729a_decode(dec, NULL, 0, out, FRAME);
+        g729a_decode_payload(dec, coded.bytes + f * SPEECH, 3 * SPEECH + 5, out, 4 * FRAME, &consumed);
+        g729a_frame_inspect(frame, SPEECH, &info);
+    }
+    g729a_encoder_reset(enc);
+    g729a_decoder_reset(dec);
+    g729a_encoder_init((g729a_encoder *)&enc_area, sizeof enc_area);
+    g729a_decoder_init((g729a_decoder *)&dec_area, sizeof dec_area);
+    g729a_strerror(G729A_EBADARG);
+    g729a_version();
+    CHECK_INT(malloc_calls - before, 0);
+    g729a_encoder_destroy(enc);
+    g729a_decoder_destroy(dec);
+    free(pcm);
+    release(&raw);
+    release(&coded);
+#endif
+}
+
 /* ---- the reference vectors ------------------------------------------------ */
 
 /* Encoder vectors: the input coded frame by frame gives the frames (on the
@@ -842,6 +885,7 @@ int main(int argc, char **argv) {
         {"frame inspect", test_frame_inspect},
         {"reset", test_reset},
         {"interleaved instances", test_interleaved_instances},
+        {"no allocation after creation", test_no_allocation_after_creation},
         {"reference vectors", test_vectors},
         {"threads", test_threads},
     };
@@ -855,7 +899,7 @@ int main(int argc, char **argv) {
     for (i = 0; i < COUNT(tests); ++i) {
         const int before = failures;
         tests[i].run();
-        printf("%-24s %s\n", tests[i].name, failures == before ? "ok" : "FAILED");
+        printf("%-30s %s\n", tests[i].name, failures == before ? "ok" : "FAILED");
     }
     if (failures != 0) {
         printf("%d checks failed\n", failures);
