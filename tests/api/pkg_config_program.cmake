@@ -8,6 +8,7 @@
 #   -DOUTPUT=       the executable to build
 #   -DSTATIC=ON     link libg729a.a (with pkg-config --static) instead of the .so
 #   -DARGS= -DINPUT= -DEXPECT=   arguments, standard input, expected standard output
+#   -DEMULATOR=     runs the program (a cross build's qemu-user), a ;-list
 set(ENV{PKG_CONFIG_PATH} "${PREFIX}/lib/pkgconfig")
 unset(ENV{PKG_CONFIG_LIBDIR})
 unset(ENV{PKG_CONFIG_SYSROOT_DIR})
@@ -68,7 +69,7 @@ endif()
 if(EXPECT)
   list(APPEND io OUTPUT_FILE "${OUTPUT}.out")
 endif()
-execute_process(COMMAND "${OUTPUT}" ${ARGS} ${io} RESULT_VARIABLE result)
+execute_process(COMMAND ${EMULATOR} "${OUTPUT}" ${ARGS} ${io} RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "${OUTPUT} exited with ${result}")
 endif()
