@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "codec/decoder/concealment.h"
 #include "codec/dsp/filters.h"
 
 namespace g729 {
@@ -56,6 +57,17 @@ void reset_signal_memories(decoder_object& decoder) {
     set_zero(decoder.synthesis_buffer, kSynthesisHistory);
 }
 
+// Everything after the synthesis, the same for every frame: post-filter,
+// output high-pass, rounding, and the recovery of overflowed memories.
+void finish_frame(decoder_object& decoder, const lp_filter_pair& filters, const pitch_lags& lags, int frame_type,
+                  int16_t* out) {
+    double* speech = decoder.synthesis_buffer + kSynthesisHistory;
+    postfilter_frame(decoder.postfilter_state, decoder.synthesis_buffer, filters, lags, frame_type);
+    postprocess_filter(decoder.postprocess_memory, speech, kFrame);
+    for (int i = 0; i < kFrame; ++i) out[i] = to_pcm_sample(speech[i]);
+    if (!signal_memories_finite(decoder)) reset_signal_memories(decoder);
+}
+
 } // namespace
 
 void encoder_init(encoder_object& encoder) {
@@ -108,18 +120,17 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
     int decoded_type;
     synthesize_frame(decoder.decoder_state, decoder.comfort_noise_state, params, speech, filters, lags,
                      decoded_type);
-    postfilter_frame(decoder.postfilter_state, decoder.synthesis_buffer, filters, lags, decoded_type);
-    postprocess_filter(decoder.postprocess_memory, speech, kFrame);
-    for (int i = 0; i < kFrame; ++i) out[i] = to_pcm_sample(speech[i]);
-    if (!signal_memories_finite(decoder)) reset_signal_memories(decoder);
+    finish_frame(decoder, filters, lags, decoded_type, out);
     return 0;
 }
 
-// Until the decoder conceals, a frame that did not arrive is silence and
-// leaves every memory as it was.
 void decode_missing_frame(decoder_object& decoder, int16_t* out) {
-    (void)decoder;
-    for (int i = 0; i < kFrame; ++i) out[i] = 0;
+    double* speech = decoder.synthesis_buffer + kSynthesisHistory;
+    lp_filter_pair filters;
+    pitch_lags lags;
+    int frame_type;
+    conceal_frame(decoder.decoder_state, decoder.comfort_noise_state, speech, filters, lags, frame_type);
+    finish_frame(decoder, filters, lags, frame_type, out);
 }
 
 } // namespace g729

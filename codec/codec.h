@@ -34,7 +34,8 @@ void decoder_init(decoder_object& decoder);
 // Any other length returns -1 and touches neither the output nor the state.
 int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int length);
 
-// Fills the 80 samples of a frame that did not arrive.
+// Fills the 80 samples of a frame that did not arrive: comfort noise goes on
+// after a SID frame, and a lost speech frame is concealed and faded.
 void decode_missing_frame(decoder_object& decoder, int16_t* out);
 
 // The output stage: rounds halves away from zero and saturates to 16 bits.
