@@ -67,7 +67,7 @@ void conceal_speech(decoder_state& state, double* speech, lp_filter_pair& filter
 
         for (int i = 0; i < kSubframe; ++i) excitation[i] = pitch_gain * excitation[i] + random_gain * code[i];
         synthesis_filter(filters[s], excitation, speech + s * kSubframe, kSubframe,
-                         state.synthesis_filter_memory.data(), 1);
+                         state.synthesis_filter_memory.data(), true);
     }
     state.previous_integer_lag = t0 < kPitchMax ? t0 + 1 : kPitchMax;
 }
@@ -82,18 +82,18 @@ void concealment_reset(decoder_state& state) {
     state.concealment_seed = kInitialConcealmentSeed;
 }
 
-void conceal_frame(decoder_state& state, comfort_noise_state& noise, double* speech, lp_filter_pair& filters,
-                   pitch_lags& lags, int& frame_type) {
-    if (state.previous_frame_type == kFrameTypeSid) {
-        frame_type = kFrameTypeSid;
+frame_type conceal_frame(decoder_state& state, comfort_noise_state& noise, double* speech, lp_filter_pair& filters,
+                         pitch_lags& lags) {
+    const frame_type type = state.previous_frame_type;
+    if (type == frame_type::sid) {
         continue_comfort_noise(noise, state.excitation_buffer + kExcitationHistory, state.previous_quantized_lsp,
                                state.noise_seed, filters);
         synthesize_comfort_noise(state, filters, speech, lags);
     } else {
-        frame_type = kFrameTypeSpeech;
         conceal_speech(state, speech, filters, lags);
     }
     shift_excitation_buffer(state);
+    return type;
 }
 
 } // namespace g729

@@ -29,13 +29,13 @@ constexpr double kFadePerLostFrame = 0.6683439175686147; // -3.5 dB
 void concealment_reset(decoder_state& state);
 
 // Synthesizes the 80 samples of a frame that did not arrive into speech, as
-// synthesize_frame does for one that did, and reports its two LP filters,
-// pitch lags and the frame type the post-filter should treat it as.
+// synthesize_frame does for one that did, reports its two LP filters and
+// pitch lags, and returns the type the post-filter should treat it as.
 // After a SID frame (and the frames missing after one) comfort noise goes
 // on; after a speech frame the lost frame is concealed. previous_frame_type
 // is left as it is: the next frame that arrives follows on from the last one
 // that did.
-void conceal_frame(decoder_state& state, comfort_noise_state& noise, double* speech, lp_filter_pair& filters,
-                   pitch_lags& lags, int& frame_type);
+frame_type conceal_frame(decoder_state& state, comfort_noise_state& noise, double* speech, lp_filter_pair& filters,
+                         pitch_lags& lags);
 
 } // namespace g729
