@@ -1,5 +1,7 @@
 #include "codec/decoder/concealment.h"
 
+#include <cstdint>
+
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
 #include "codec/dsp/interpolation.h"
@@ -9,6 +11,23 @@
 namespace g729 {
 
 namespace {
+
+// The random pulses have a generator of their own, so that concealment
+// leaves the comfort-noise sequence alone.
+constexpr int16_t kInitialConcealmentSeed = 21845;
+
+// Concealment of a lost speech frame:
+// - the adaptive gain starts at 0.9 times the last decoded one, at most 0.9,
+//   and falls by 0.9 a frame; the fixed gain falls by 0.98 a frame;
+constexpr double kConcealedPitchGainMax = 0.9;
+constexpr double kConcealedPitchGainDecay = 0.9;
+constexpr double kConcealedCodeGainDecay = 0.98;
+// - the random fixed-codebook part keeps that level for the first two lost
+//   frames and then fades 3.5 dB a frame, so that twenty lost frames end
+//   more than 60 dB down; the periodic part dies out faster by itself;
+constexpr int kUnfadedLostFrames = 2;
+constexpr double kFadePerLostFrame = 0.6683439175686147; // -3.5 dB
+// - the pitch lag of the last good frame grows by a sample per lost frame.
 
 // The count only steers the fade, which is complete long before this.
 constexpr int kLostFramesLimit = 1000;
