@@ -182,7 +182,6 @@ TEST(Concealment, SingleLossInVoicedSpeechHasNoLevelStepAndNoClick) {
     const std::vector<size_t> places = voiced_frames(clean);
     ASSERT_GT(places.size(), 100u);
 
-    double worst_step = 0.0, sum_step = 0.0, worst_jump = 0.0, mildest_silence_step = 1e9;
     // The decoder as it stands before each frame of the loss-free decode:
     // each loss is decoded from there up to the frame after it.
     std::vector<decoder_object> before(frames);
@@ -205,6 +204,7 @@ TEST(Concealment, SingleLossInVoicedSpeechHasNoLevelStepAndNoClick) {
         decode_frame(decoder, &out[(p + 1) * kFrame], &bytes[(p + 1) * kSpeechFrameBytes], kSpeechFrameBytes);
         return out;
     };
+    double worst_step = 0.0, sum_step = 0.0, worst_jump = 0.0, mildest_silence_step = 1e9;
     for (size_t p : places) {
         const std::vector<int16_t> concealed = decode_loss(p, on_loss::conceal);
         const double step = std::fabs(level_step(concealed, p));
@@ -287,6 +287,41 @@ TEST(Concealment, LongLossFadesToSilence) {
             }
         }
     }
+}
+
+// The pitch lag of the last good frame goes on, one sample longer for each
+// lost frame and never past 143, and concealment leaves the comfort-noise
+// seed and the type of the last frame that arrived alone.
+TEST(Concealment, LostFramesCarryThePitchLagOn) {
+    const std::vector<uint8_t> speech = librivox_frames();
+    const std::vector<int16_t> clean = decode_with_losses(speech, {}, on_loss::conceal);
+    int lags_checked = 0;
+    for (size_t p : voiced_frames(clean)) {
+        if (p % 10 != 0) continue;
+        auto decoder = new_decoder();
+        int16_t pcm[kFrame];
+        for (size_t f = 0; f < p; ++f) decode_frame(*decoder, pcm, &speech[f * kSpeechFrameBytes], kSpeechFrameBytes);
+        const int last_lag = decoder->decoder_state.previous_integer_lag;
+        const int16_t noise_seed = decoder->decoder_state.noise_seed;
+        for (int n = 0; n < 150; ++n) {
+            lp_filter_pair filters;
+            pitch_lags lags;
+            const frame_type type = conceal_frame(decoder->decoder_state, decoder->comfort_noise_state,
+                                                  decoder->synthesis_buffer + kSynthesisHistory, filters, lags);
+            // (A last lag of 144, which the second subframe can decode to, is
+            // used once and then held at 143.)
+            const int want = n == 0 ? last_lag : std::min(last_lag + n, kPitchMax);
+            ASSERT_EQ(lags[0], want) << "frame " << p << ", lost frame " << n;
+            ASSERT_EQ(lags[1], lags[0]);
+            ASSERT_EQ(filters[0], filters[1]);
+            ASSERT_EQ(type, frame_type::speech);
+            output_frame(*decoder, filters, lags, type, pcm);
+            ++lags_checked;
+        }
+        EXPECT_EQ(decoder->decoder_state.noise_seed, noise_seed);
+        EXPECT_EQ(decoder->decoder_state.previous_frame_type, frame_type::speech);
+    }
+    EXPECT_GT(lags_checked, 0);
 }
 
 // A SID frame after speech, then three seconds of frames not transmitted:
