@@ -191,7 +191,7 @@ int major_of(const std::string& container) {
 // A complete libsndfile format for writing one channel at `rate`: the major
 // format of the container and a sample encoding it accepts, 16-bit integer
 // (or float) when it has them. 0 when there is none.
-int writable_format(const format_spec& format, int rate, bool floating) {
+int writable_format(const format_id& format, int rate, bool floating) {
     int major = 0;
     switch (format.kind) {
     case file_format::ulaw: return SF_FORMAT_RAW | SF_FORMAT_ULAW;
@@ -248,30 +248,30 @@ const char* format_name(file_format format) {
     return "unknown";
 }
 
-std::string format_name(const format_spec& format) {
+std::string format_name(const format_id& format) {
     if (format.kind == file_format::sndfile && !format.container.empty()) return format.container;
     return format_name(format.kind);
 }
 
-std::string format_extension(const format_spec& format) {
+std::string format_extension(const format_id& format) {
     if (!format.container.empty()) return format.container;
     return format.kind == file_format::sndfile ? "wav" : format_name(format.kind);
 }
 
-format_spec spec_from_extension(const std::string& path) {
+format_id format_id_from_extension(const std::string& path) {
     const std::string ext = extension_of(path);
     if (ext.empty()) return {};
-    if (const alias* a = find_alias(ext)) return format_spec(a->kind, *a->container ? a->container : ext);
-    if (sndfile_extensions().count(ext)) return format_spec(file_format::sndfile, ext);
+    if (const alias* a = find_alias(ext)) return format_id(a->kind, *a->container ? a->container : ext);
+    if (sndfile_extensions().count(ext)) return format_id(file_format::sndfile, ext);
     return {};
 }
 
-file_format format_from_extension(const std::string& path) { return spec_from_extension(path).kind; }
+file_format format_from_extension(const std::string& path) { return format_id_from_extension(path).kind; }
 
-format_spec format_from_name(const std::string& name) {
+format_id format_from_name(const std::string& name) {
     const std::string n = lower(name);
-    if (const alias* a = find_alias(n)) return format_spec(a->kind, *a->container ? a->container : n);
-    if (n != "raw" && sndfile_extensions().count(n)) return format_spec(file_format::sndfile, n);
+    if (const alias* a = find_alias(n)) return format_id(a->kind, *a->container ? a->container : n);
+    if (n != "raw" && sndfile_extensions().count(n)) return format_id(file_format::sndfile, n);
     return {};
 }
 
@@ -316,7 +316,7 @@ struct audio_source::state {
     }
 };
 
-void audio_source::open_sndfile(const operand& in, const format_spec& format) {
+void audio_source::open_sndfile(const operand& in, const format_id& format) {
     state& s = *s_;
     const int headerless = writable_format(format, kCodecRate, false);
     if (format.kind == file_format::ulaw || format.kind == file_format::alaw || format.kind == file_format::gsm) {
@@ -341,7 +341,7 @@ void audio_source::open_sndfile(const operand& in, const format_spec& format) {
     }
 }
 
-audio_source::audio_source(const operand& in, const format_spec& format) : s_(std::make_unique<state>()), name_(input_name(in)) {
+audio_source::audio_source(const operand& in, const format_id& format) : s_(std::make_unique<state>()), name_(input_name(in)) {
     state& s = *s_;
     int rate = kCodecRate;
     int channels = 1;
@@ -491,7 +491,7 @@ struct audio_sink::state {
     }
 };
 
-audio_sink::audio_sink(output_file& out, const format_spec& format, const sink_options& options)
+audio_sink::audio_sink(output_file& out, const format_id& format, const sink_options& options)
     : s_(std::make_unique<state>()), out_(out) {
     state& s = *s_;
     const bool headerless = format.kind == file_format::raw || format.kind == file_format::sln16 ||

@@ -36,24 +36,24 @@ enum class file_format {
 // For `sndfile` the name is libsndfile's container (flac, aiff, ogg, mp3,
 // ...); empty there means "whatever the file's header says", which only
 // works for reading.
-struct format_spec {
+struct format_id {
     file_format kind = file_format::unknown;
     std::string container;
-    format_spec() = default;
-    format_spec(file_format k, std::string c = "") : kind(k), container(std::move(c)) {}
+    format_id() = default;
+    format_id(file_format k, std::string c = "") : kind(k), container(std::move(c)) {}
 };
 
 const char* format_name(file_format format);
-std::string format_name(const format_spec& format);
+std::string format_name(const format_id& format);
 // The extension a file of this format is given (g729, wav, ulaw, flac, ...).
-std::string format_extension(const format_spec& format);
+std::string format_extension(const format_id& format);
 // From the extension, case-insensitively; unknown when there is none or
 // libsndfile has no container of that name.
 file_format format_from_extension(const std::string& path);
-format_spec spec_from_extension(const std::string& path);
+format_id format_id_from_extension(const std::string& path);
 // From a --format / -t value: the names above, their aliases (sln, slin,
 // mulaw, pcmu, pcma, ...) or a libsndfile extension (flac, aiff, ...).
-format_spec format_from_name(const std::string& name);
+format_id format_from_name(const std::string& name);
 bool is_audio(file_format format);
 bool is_coded(file_format format);
 // Headerless formats: how many samples per second they hold.
@@ -63,7 +63,7 @@ class audio_source {
 public:
     // Throws tool_error when the file cannot be opened or understood.
     // `format.kind == sndfile` with no container lets libsndfile decide.
-    audio_source(const operand& in, const format_spec& format);
+    audio_source(const operand& in, const format_id& format);
     ~audio_source();
     audio_source(const audio_source&) = delete;
     audio_source& operator=(const audio_source&) = delete;
@@ -85,7 +85,7 @@ private:
     std::string conversion_;
     std::size_t clipped_ = 0;
 
-    void open_sndfile(const operand& in, const format_spec& format);
+    void open_sndfile(const operand& in, const format_id& format);
     std::size_t fetch(); // source-rate mono samples into the state, 0 at the end
     bool refill();
 };
@@ -103,7 +103,7 @@ public:
     // options.rate. Nothing reaches standard output before finish() for a
     // format with a header (it needs the final length). Throws tool_error
     // (or usage_error for a rate the format cannot hold).
-    audio_sink(output_file& out, const format_spec& format, const sink_options& options = {});
+    audio_sink(output_file& out, const format_id& format, const sink_options& options = {});
     ~audio_sink();
     audio_sink(const audio_sink&) = delete;
     audio_sink& operator=(const audio_sink&) = delete;

@@ -28,9 +28,9 @@ struct command_options {
 // format it is read or written in.
 struct file_job {
     operand in;
-    format_spec in_format;
+    format_id in_format;
     operand out;
-    format_spec out_format;
+    format_id out_format;
     // Set when the job failed before it could start (a batch input whose
     // name says it cannot be read): reported with the other failures.
     std::string problem;

@@ -127,7 +127,7 @@ const command_entry* find_command(const std::string& name) {
 
 struct positional {
     std::string text;
-    std::optional<format_spec> format; // from a -t before it
+    std::optional<format_id> format; // from a -t before it
 };
 
 struct parsed {
@@ -136,12 +136,12 @@ struct parsed {
     bool help = false;
     bool version = false;
     std::string directory;
-    std::optional<format_spec> target;
+    std::optional<format_id> target;
     int given_rate = 0;
     bool rate_given = false;
     std::size_t formats_given = 0;
     std::size_t formats_unused = 0;
-    std::optional<format_spec> last_format;
+    std::optional<format_id> last_format;
 };
 
 unsigned number(const std::string& option, const std::string& value, long low, long high) {
@@ -154,8 +154,8 @@ unsigned number(const std::string& option, const std::string& value, long low, l
     return unsigned(v);
 }
 
-format_spec format_value(const std::string& option, const std::string& value) {
-    const format_spec f = format_from_name(value);
+format_id format_value(const std::string& option, const std::string& value) {
+    const format_id f = format_from_name(value);
     if (f.kind == file_format::unknown)
         throw usage_error("unknown " + option + " '" + value +
                           "' (g729, bit, raw, sln16, ulaw, alaw, gsm, wav, or a libsndfile extension such as flac)");
@@ -164,7 +164,7 @@ format_spec format_value(const std::string& option, const std::string& value) {
 
 parsed parse(const std::vector<std::string>& args) {
     parsed p;
-    std::vector<format_spec> queued; // -t values waiting for their operand
+    std::vector<format_id> queued; // -t values waiting for their operand
     bool options_ended = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -199,7 +199,7 @@ parsed parse(const std::vector<std::string>& args) {
         } else if (a == "--float") {
             p.options.audio.floating = true;
         } else if (auto v = value("--format", "-t")) {
-            const format_spec f = format_value("--format", *v);
+            const format_id f = format_value("--format", *v);
             queued.push_back(f);
             p.last_format = f;
             ++p.formats_given;
@@ -224,7 +224,7 @@ enum class side { in, out };
 
 // The format of one file: -t, else its extension; '-' needs -t, except
 // audio on standard input, which libsndfile may recognise by its header.
-format_spec resolve(const positional& op, side s, bool coded, const std::string& command) {
+format_id resolve(const positional& op, side s, bool coded, const std::string& command) {
     const bool input = s == side::in;
     const char* which = input ? "IN" : "OUT";
     const std::string wanted = coded ? "g729 or bit" : "an audio format (wav, raw, ulaw, flac, ...)";
@@ -234,15 +234,15 @@ format_spec resolve(const positional& op, side s, bool coded, const std::string&
         return *op.format;
     }
     if (op.text == "-") {
-        if (input && !coded) return format_spec(file_format::sndfile);
+        if (input && !coded) return format_id(file_format::sndfile);
         throw usage_error(std::string("'-' as ") + which + " of " + command + " needs --format " + wanted);
     }
-    const format_spec f = spec_from_extension(op.text);
+    const format_id f = format_id_from_extension(op.text);
     const std::string verb = input ? " reads " : " writes ";
     const std::string kinds = coded ? ".g729 or .bit" : ".wav, .raw, .sln16, .ulaw, .alaw, .gsm, .flac or another audio format";
     if (f.kind == file_format::unknown) {
         // Any other name is offered to libsndfile, which knows by the header.
-        if (input && !coded) return format_spec(file_format::sndfile);
+        if (input && !coded) return format_id(file_format::sndfile);
         throw tool_error(op.text, "unknown extension; " + command + verb + kinds + " (or name the format with -t)");
     }
     if (is_coded(f.kind) != coded) throw tool_error(op.text, "wrong kind of file; " + command + verb + kinds);
@@ -273,10 +273,10 @@ std::string directory_of(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-format_spec default_target(const command_entry& c, const format_spec& in) {
-    if (c.coded_out) return format_spec(c.coded_in && in.kind == file_format::bit ? file_format::g729 :
+format_id default_target(const command_entry& c, const format_id& in) {
+    if (c.coded_out) return format_id(c.coded_in && in.kind == file_format::bit ? file_format::g729 :
                                         c.coded_in ? file_format::bit : file_format::g729);
-    return format_spec(file_format::wav);
+    return format_id(file_format::wav);
 }
 
 int run(const std::vector<std::string>& args) {
@@ -370,7 +370,7 @@ int run(const std::vector<std::string>& args) {
             jobs.push_back(job);
             continue;
         }
-        const format_spec target = p.target ? *p.target : default_target(*command, job.in_format);
+        const format_id target = p.target ? *p.target : default_target(*command, job.in_format);
         const std::string dir = p.directory.empty() ? directory_of(f.text) : p.directory;
         job.out = operand{dir + (dir.back() == '/' ? "" : "/") + stem_of(f.text) + "." + format_extension(target)};
         job.out_format = target;
