@@ -342,7 +342,15 @@ int run(const std::vector<std::string>& args) {
         job.in = operand{files[0].text};
         job.out = operand{files[1].text};
         job.in_format = resolve(files[0], side::in, command->coded_in, name);
-        job.out_format = resolve(files[1], side::out, command->coded_out, name);
+        try {
+            job.out_format = resolve(files[1], side::out, command->coded_out, name);
+        } catch (const tool_error& e) {
+            // "g729a encode a.wav b.wav" meant two inputs, most likely.
+            const format_id as_input = format_id_from_extension(files[1].text);
+            if (as_input.kind != file_format::unknown && is_coded(as_input.kind) == command->coded_in)
+                throw tool_error(e.file, std::string(e.what()) + " (for several inputs give -d DIR or --to FMT)");
+            throw;
+        }
         if (!job.in.is_std() && !job.out.is_std() && same_file(job.in.path, job.out.path))
             throw usage_error("IN and OUT are the same file");
         const int status = run_single(name, command->work, job, p.options);

@@ -363,6 +363,8 @@ TEST_F(G729aTool, FileErrorsNameTheFileExitWithOneAndLeaveNoOutput) {
         {{"decode", path("ok.g729"), path("out.mp4")}, path("out.mp4") + ": unknown extension; decode writes .wav, .raw, "},
         {{"decode", path("ok.g729"), path("out.g729x")}, path("out.g729x") + ": unknown extension; decode writes "},
         {{"decode", path("ok.g729"), path("out.bit")}, path("out.bit") + ": wrong kind of file; decode writes .wav, "},
+        {{"encode", path("odd.raw"), path("noise.wav")},
+         path("noise.wav") + ": wrong kind of file; encode writes .g729 or .bit (for several inputs give -d DIR or --to FMT)"},
         {{"encode", path("odd.raw"), path("out.g729")},
          path("odd.raw") + ": odd length (3 bytes): not 16-bit samples, as a .raw file must hold"},
         {{"encode", path("one.sln"), path("out.g729")},
