@@ -178,7 +178,11 @@ capture_contents read_capture(const std::string& path, const command_options& op
             break;
         }
         case rtp_parse::truncated: ++c.skipped.truncated; break;
-        case rtp_parse::wrong_version: ++other_versions[{ip.source, ip.destination}]; break;
+        case rtp_parse::wrong_version:
+            // SIP, among others, reads as a version other than 2.
+            read_sdp_in(ip.data, ip.size);
+            ++other_versions[{ip.source, ip.destination}];
+            break;
         default:
             read_sdp_in(ip.data, ip.size);
             ++c.other_traffic;
@@ -314,7 +318,7 @@ void print_info_text(const std::string& path, const capture_contents& c) {
     std::printf("G.729 streams: %zu\n", c.streams.size());
     const std::string skipped = skipped_text(c.skipped);
     std::printf("skipped:       %s\n", skipped.empty() ? "none" : (std::to_string(c.skipped.total()) + " (" + skipped + ")").c_str());
-    std::printf("other traffic: %zu packets\n", c.other_traffic);
+    std::printf("other traffic: %s\n", plural(c.other_traffic, "packet", "packets").c_str());
     if (!c.problem.empty()) std::printf("malformed:     %s\n", cut_short_text(c).c_str());
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
         const g729_stream& s = c.streams[i];
