@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -303,9 +304,13 @@ std::string json_string(const std::string& s) {
     return out + "\"";
 }
 
+// Seconds since the epoch to the microsecond, from the integer count (a
+// double would blur the last digits).
 std::string seconds(int64_t ns) {
+    const int64_t micros = ns / 1000;
     char text[40];
-    std::snprintf(text, sizeof text, "%.6f", double(ns) / 1e9);
+    std::snprintf(text, sizeof text, "%s%lld.%06lld", micros < 0 ? "-" : "", static_cast<long long>(std::llabs(micros) / 1000000),
+                  static_cast<long long>(std::llabs(micros) % 1000000));
     return text;
 }
 
