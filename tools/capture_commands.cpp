@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -431,26 +432,67 @@ int capture_info(const std::string& path, const command_options& options) {
 
 // --- decode -------------------------------------------------------------
 
-std::vector<int16_t> decode_timeline(const std::vector<timeline_entry>& timeline) {
-    const decoder_handle decoder = make_decoder();
-    std::vector<int16_t> pcm;
-    int16_t block[kFrameSamples];
-    for (const timeline_entry& e : timeline) {
+// Decodes a stream's timeline 80 samples at a time, so that a call of any
+// length needs no more memory than its packets.
+class timeline_player {
+public:
+    explicit timeline_player(const std::vector<timeline_entry>& timeline) : timeline_(timeline), decoder_(make_decoder()) {}
+
+    // The next frame's samples; false at the end of the timeline.
+    bool next(int16_t* block) {
+        while (entry_ < timeline_.size() && within_ == timeline_[entry_].frames) {
+            ++entry_;
+            within_ = 0;
+        }
+        if (entry_ == timeline_.size()) return false;
+        const timeline_entry& e = timeline_[entry_];
         if (e.missing()) {
             // One call per missing frame: the decoder continues the comfort
             // noise or conceals, 80 samples each, and the timeline stays exact.
-            for (std::size_t k = 0; k < e.frames; ++k) {
-                g729a_decode(decoder.get(), nullptr, 0, block, kFrameSamples);
-                pcm.insert(pcm.end(), block, block + kFrameSamples);
-            }
+            g729a_decode(decoder_.get(), nullptr, 0, block, kFrameSamples);
         } else {
             const std::size_t length = e.kind == slot_kind::sid ? G729A_SID_FRAME_BYTES : G729A_SPEECH_FRAME_BYTES;
-            g729a_decode(decoder.get(), e.bytes.data(), length, block, kFrameSamples);
-            pcm.insert(pcm.end(), block, block + kFrameSamples);
+            g729a_decode(decoder_.get(), e.bytes.data(), length, block, kFrameSamples);
         }
+        ++within_;
+        return true;
     }
-    return pcm;
-}
+
+private:
+    const std::vector<timeline_entry>& timeline_;
+    decoder_handle decoder_;
+    std::size_t entry_ = 0;
+    std::size_t within_ = 0;
+};
+
+// One channel of the --mix file: `offset` samples of silence, the stream,
+// then silence for as long as asked.
+class delayed_channel {
+public:
+    delayed_channel(const std::vector<timeline_entry>& timeline, std::size_t offset) : player_(timeline), offset_(offset) {}
+
+    int16_t next() {
+        if (offset_ > 0) {
+            --offset_;
+            return 0;
+        }
+        if (used_ == kFrameSamples) {
+            if (ended_ || !player_.next(block_)) {
+                ended_ = true;
+                return 0;
+            }
+            used_ = 0;
+        }
+        return block_[used_++];
+    }
+
+private:
+    timeline_player player_;
+    std::size_t offset_;
+    int16_t block_[kFrameSamples] = {};
+    int used_ = kFrameSamples;
+    bool ended_ = false;
+};
 
 std::string stream_file_name(const g729_stream& s) {
     return s.key.source.file_text() + "-" + s.key.destination.file_text() + "_" + hex_ssrc(s.key.ssrc).substr(2) + ".wav";
@@ -479,26 +521,31 @@ std::string stream_summary(const g729_stream& s) {
 class written_files {
 public:
     ~written_files() {
-        if (!done_)
-            for (const std::string& p : paths_) std::remove(p.c_str());
+        if (done_) return;
+        for (const std::string& p : paths_) std::remove(p.c_str());
+        if (!directory_.empty()) rmdir(directory_.c_str());
     }
     void add(const std::string& p) { paths_.push_back(p); }
+    void made_directory(const std::string& d) { directory_ = d; }
     void done() { done_ = true; }
 
 private:
     std::vector<std::string> paths_;
+    std::string directory_;
     bool done_ = false;
 };
 
-void write_mono(const std::string& path, file_format format, const std::vector<int16_t>& pcm) {
+void write_mono(const std::string& path, file_format format, const g729_stream& stream) {
     output_file target(operand{path});
     audio_sink sink(target, format);
-    sink.write(pcm.data(), pcm.size());
+    timeline_player player(stream.rebuilt.timeline);
+    int16_t block[kFrameSamples];
+    while (player.next(block)) sink.write(block, kFrameSamples);
     sink.finish();
     target.commit();
 }
 
-void write_stereo_wav(const std::string& path, const std::vector<int16_t>& interleaved) {
+void write_stereo_wav(const std::string& path, delayed_channel& left, delayed_channel& right, std::size_t length) {
     output_file target(operand{path});
     SF_INFO info{};
     info.samplerate = G729A_SAMPLE_RATE;
@@ -506,8 +553,18 @@ void write_stereo_wav(const std::string& path, const std::vector<int16_t>& inter
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* snd = sf_open_fd(fileno(target.stream()), SFM_WRITE, &info, SF_FALSE);
     if (!snd) throw tool_error(path, std::string("cannot write audio: ") + sf_strerror(nullptr));
-    const sf_count_t frames = sf_count_t(interleaved.size() / 2);
-    const bool ok = sf_writef_short(snd, interleaved.data(), frames) == frames;
+    constexpr std::size_t kChunk = 4096;
+    int16_t interleaved[2 * kChunk];
+    bool ok = true;
+    for (std::size_t done = 0; done < length && ok;) {
+        const std::size_t n = std::min(kChunk, length - done);
+        for (std::size_t i = 0; i < n; ++i) {
+            interleaved[2 * i] = left.next();
+            interleaved[2 * i + 1] = right.next();
+        }
+        ok = sf_writef_short(snd, interleaved, sf_count_t(n)) == sf_count_t(n);
+        done += n;
+    }
     const std::string problem = sf_strerror(snd);
     if (sf_close(snd) != 0 || !ok) throw tool_error(path, "cannot write audio: " + problem);
     target.commit();
@@ -616,43 +673,40 @@ int capture_decode(const std::string& path, const std::string* out, const comman
         });
     }
 
-    // Decode everything first: nothing is written unless all of it can be.
-    std::map<const g729_stream*, std::vector<int16_t>> audio;
-    std::size_t frames = 0;
-    for (const planned_file& f : plan) audio[f.stream];
-    for (const g729_stream* s : mixed) audio[s];
-    for (auto& [s, pcm] : audio) {
-        pcm = decode_timeline(s->rebuilt.timeline);
-        frames += s->rebuilt.stats.frames;
-        report.progress(-1.0, frames);
+    // Each direction of the mix starts where its first audio fell on the
+    // capture clock; the later one is preceded by silence.
+    std::vector<std::size_t> offsets;
+    std::size_t mix_length = 0;
+    for (const g729_stream* s : mixed) {
+        const int64_t delay_ns = s->rebuilt.stats.start_ns - mixed[0]->rebuilt.stats.start_ns;
+        if (delay_ns > int64_t(kMaxGapFrames) * 10 * 1000 * 1000)
+            throw tool_error(path, "the two directions for --mix start over an hour apart: not one call");
+        offsets.push_back(std::size_t((delay_ns * G729A_SAMPLE_RATE + 500000000) / 1000000000));
+        mix_length = std::max(mix_length, offsets.back() + s->rebuilt.stats.frames * kFrameSamples);
     }
 
+    // Every file goes to a temporary name first; one that fails removes
+    // those already written too.
     written_files written;
-    if (make_directory && mkdir(out->c_str(), 0777) != 0)
-        throw tool_error(*out, std::string("cannot create directory: ") + std::strerror(errno));
+    std::size_t frames = 0;
+    if (make_directory) {
+        if (mkdir(out->c_str(), 0777) != 0) throw tool_error(*out, std::string("cannot create directory: ") + std::strerror(errno));
+        written.made_directory(*out);
+    }
     for (const planned_file& f : plan) {
-        write_mono(f.path, f.format, audio[f.stream]);
+        write_mono(f.path, f.format, *f.stream);
         written.add(f.path);
+        frames += f.stream->rebuilt.stats.frames;
         report.notice(f.path, stream_summary(*f.stream));
     }
     if (!mixed.empty()) {
-        // Each direction starts where its first audio fell on the capture
-        // clock; the later one is preceded by silence.
-        const int64_t origin = mixed[0]->rebuilt.stats.start_ns;
-        std::size_t length = 0;
-        std::vector<std::size_t> offsets;
-        for (const g729_stream* s : mixed) {
-            const int64_t delay_ns = s->rebuilt.stats.start_ns - origin;
-            offsets.push_back(std::size_t((delay_ns * G729A_SAMPLE_RATE + 500000000) / 1000000000));
-            length = std::max(length, offsets.back() + audio[s].size());
-        }
-        std::vector<int16_t> stereo(2 * length, 0);
-        for (std::size_t ch = 0; ch < mixed.size(); ++ch) {
-            const std::vector<int16_t>& pcm = audio[mixed[ch]];
-            for (std::size_t i = 0; i < pcm.size(); ++i) stereo[2 * (offsets[ch] + i) + ch] = pcm[i];
-        }
-        write_stereo_wav(options.mix, stereo);
+        const std::vector<timeline_entry> nothing;
+        delayed_channel left(mixed[0]->rebuilt.timeline, offsets[0]);
+        delayed_channel right(mixed.size() > 1 ? mixed[1]->rebuilt.timeline : nothing, mixed.size() > 1 ? offsets[1] : 0);
+        write_stereo_wav(options.mix, left, right, mix_length);
         written.add(options.mix);
+        if (plan.empty())
+            for (const g729_stream* s : mixed) frames += s->rebuilt.stats.frames;
         report.notice(options.mix, "left: " + stream_label(*mixed[0]) +
                                        (mixed.size() > 1 ? "; right: " + stream_label(*mixed[1]) +
                                                                ", " + std::to_string(offsets[1]) + " samples later"
