@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -723,7 +724,18 @@ int capture_decode(const std::string& path, const std::string* out, const comman
 
 bool is_capture_file(const std::string& path) {
     const std::string e = extension(path);
-    return e == "pcap" || e == "pcapng" || e == "cap";
+    if (e == "pcap" || e == "pcapng" || e == "cap") return true;
+    // A capture saved under another name (tcpdump -w call) is known by its
+    // first four bytes: pcap in either byte order, with micro- or
+    // nanosecond times, or a pcapng section header.
+    if (path == "-" || format_from_extension(path) != file_format::unknown) return false;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    uint8_t magic[4] = {};
+    const bool got = std::fread(magic, 1, 4, f) == 4;
+    std::fclose(f);
+    const uint32_t m = uint32_t(magic[0]) << 24 | uint32_t(magic[1]) << 16 | uint32_t(magic[2]) << 8 | magic[3];
+    return got && (m == 0xA1B2C3D4 || m == 0xD4C3B2A1 || m == 0xA1B23C4D || m == 0x4D3CB2A1 || m == 0x0A0D0D0A);
 }
 
 bool take_valued_option(const std::vector<std::string>& args, std::size_t& i, command_options& options) {

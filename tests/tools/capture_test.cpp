@@ -467,6 +467,12 @@ TEST_F(CaptureTest, SilenceSuppressionIsDecodedOnTime) {
         EXPECT_TRUE(contains(i.out, field)) << field << " in:\n" << i.out;
     EXPECT_EQ(i.out.front(), '{');
     EXPECT_EQ(i.out.substr(i.out.size() - 2), "}\n");
+
+    // Saved without an extension (tcpdump -w dtx), it is known by its header.
+    write_file(path("dtx"), read_file(path("dtx.pcap")));
+    const run_result bare = run({"info", "--json", path("dtx")});
+    ASSERT_EQ(bare.status, 0) << bare.err;
+    EXPECT_TRUE(contains(bare.out, "\"dtx_frames\": 199")) << bare.out;
 }
 
 TEST_F(CaptureTest, BothDirectionsMixIntoOneStereoFileAlignedOnCaptureTime) {
