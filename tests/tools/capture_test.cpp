@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tool_test_support.h"
+#include "tools/capture.h"
 
 namespace g729::tool {
 namespace {
@@ -710,6 +711,61 @@ TEST_F(CaptureTest, BadCapturesFailWithOneMessageNamingTheFileAndNoOutput) {
                                       "10.0.0.2:5000; 0x00000002 10.0.0.2:5000 -> 10.0.0.1:4000\n"))
         << no_such.err;
     EXPECT_EQ(files().count("one.wav"), 0u);
+}
+
+TEST(CaptureParsing, EveryCutOfAPacketIsTruncatedAndNothingIsReadPastIt) {
+    // Each prefix is copied to a buffer of exactly its size, so that a read
+    // past the end shows under the address sanitizer.
+    rtp_spec p;
+    p.source = kA;
+    p.destination = kB;
+    p.csrcs = 2;
+    p.extension_words = 1;
+    p.padding = 3;
+    p.payload = coded_frames("speech_male_librivox.g729", 2)[1];
+    p.payload.insert(p.payload.end(), {0xa5, 0xc3});
+    for (link l : {link::ethernet, link::vlan, link::cooked, link::cooked2, link::raw, link::loopback}) {
+        for (bool ipv6 : {false, true}) {
+            rtp_spec q = p;
+            if (ipv6) q.source = v6("2001:db8::1", 4000), q.destination = v6("2001:db8::2", 5000);
+            const std::vector<uint8_t> whole = rtp_frame(l, q).bytes;
+            for (std::size_t n = 0; n <= whole.size(); ++n) {
+                const std::vector<uint8_t> cut(whole.begin(), whole.begin() + std::ptrdiff_t(n));
+                const ip_payload ip = unwrap_packet(dlt_of(l), cut.data(), cut.size());
+                if (n < whole.size()) {
+                    EXPECT_EQ(int(ip.kind), int(packet_class::truncated)) << dlt_of(l) << " " << ipv6 << " cut to " << n;
+                    continue;
+                }
+                ASSERT_EQ(int(ip.kind), int(packet_class::udp)) << dlt_of(l) << " " << ipv6;
+                EXPECT_EQ(ip.source.port, 4000);
+                EXPECT_EQ(ip.destination.port, 5000);
+                rtp_header h;
+                ASSERT_EQ(int(parse_rtp(ip.data, ip.size, h)), int(rtp_parse::ok));
+                EXPECT_EQ(std::vector<uint8_t>(h.payload, h.payload + h.payload_size), q.payload);
+            }
+        }
+    }
+
+    const std::vector<uint8_t> rtp = rtp_bytes(p);
+    for (std::size_t n = 0; n <= rtp.size(); ++n) {
+        const std::vector<uint8_t> cut(rtp.begin(), rtp.begin() + std::ptrdiff_t(n));
+        rtp_header h;
+        const rtp_parse r = parse_rtp(cut.data(), cut.size(), h);
+        if (r == rtp_parse::ok) {
+            EXPECT_GE(h.payload, cut.data()) << n;
+            EXPECT_LE(h.payload + h.payload_size, cut.data() + cut.size()) << n;
+        }
+    }
+
+    const std::string sdp = "v=0\r\nc=IN IP6 2001:db8::2\r\nm=audio 5000 RTP/AVP 97\r\na=rtpmap:97 g729/8000/1\r\n";
+    for (std::size_t n = 0; n <= sdp.size(); ++n) {
+        const std::vector<char> cut(sdp.begin(), sdp.begin() + std::ptrdiff_t(n));
+        read_sdp(cut.data(), cut.size());
+    }
+    const std::vector<sdp_g729> found = read_sdp(sdp.data(), sdp.size());
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].receiver.text(), "[2001:db8::2]:5000");
+    EXPECT_EQ(found[0].payload_types, std::set<int>{97});
 }
 
 TEST_F(CaptureTest, CaptureOptionsAreCheckedLikeAnyOther) {
