@@ -160,9 +160,10 @@ int run_decode(const operand& in, const operand& out, const command_options& opt
     reporter report(options.quiet, "decode");
 
     // A .g729 whose last frame is cut short still holds every frame before
-    // it; those are decoded, with a warning, unless --strict.
+    // it; those are decoded, with a warning, unless --strict or there are none.
     const coded_stream stream = in_format == file_format::g729 && !options.strict ? read_coded(in, in_format)
                                                                                   : read_coded_or_fail(in, in_format);
+    if (stream.fault && stream.frames.empty()) throw tool_error(input_name(in), describe(*stream.fault, in_format));
     output_file target(out);
     audio_sink sink(target, out_format);
     const decoder_handle decoder = make_decoder();

@@ -368,6 +368,7 @@ TEST_F(G729aTool, DashReadsStandardInputAndWritesStandardOutput) {
 TEST_F(G729aTool, FileErrorsNameTheFileExitWithOneAndLeaveNoOutput) {
     write_file(path("odd.raw"), {1, 2, 3});
     write_file(path("short.g729"), std::vector<uint8_t>(23, 0x55));
+    write_file(path("tiny.g729"), std::vector<uint8_t>(5, 0x55));
     write_file(path("bad.bit"), {0x21, 0x6B, 0x50, 0x00, 0x7F, 0x00});
     write_file(path("noise.wav"), std::vector<uint8_t>(100, 0x42));
     write_file(path("in.xyz"), std::vector<uint8_t>(100, 0));
@@ -391,6 +392,8 @@ TEST_F(G729aTool, FileErrorsNameTheFileExitWithOneAndLeaveNoOutput) {
         {{"decode", "--strict", path("short.g729"), path("out.wav")},
          path("short.g729") +
              ": malformed at byte offset 20: 3 bytes at the end are not a frame (10 bytes, or 2 for a final SID frame)"},
+        {{"decode", path("tiny.g729"), path("out.wav")},
+         path("tiny.g729") + ": malformed at byte offset 0: 5 bytes at the end are not a frame"},
         {{"decode", path("bad.bit"), path("out.raw")},
          path("bad.bit") + ": malformed at frame 0 (byte offset 0): truncated: the size word announces 80 bits, 1 follow"},
         {{"encode", path("noise.wav"), path("out.g729")}, path("noise.wav") + ": cannot read audio: "},
