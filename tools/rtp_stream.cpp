@@ -16,6 +16,10 @@ constexpr int64_t kFrameNs = 10 * 1000 * 1000; // 10 ms
 // How far the timestamps may claim more time than the capture clock saw
 // before they are not believed (jitter and a burst can delay a packet).
 constexpr int64_t kTimestampSlackFrames = 200;
+// How far a sequence number may jump ahead (a loss) or lag behind (a late
+// packet) before it is taken for a sender that restarted its numbering.
+constexpr int kMaxDropout = 3000;
+constexpr int kMaxMisorder = 100;
 
 struct ordered_packet {
     int64_t sequence = 0; // extended
@@ -80,19 +84,30 @@ rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets) {
     std::vector<ordered_packet> ordered;
     std::set<int64_t> seen;
     int64_t highest = 0;
+    uint16_t highest_as_sent = 0; // its number in the packet
     st.first_arrival_ns = std::numeric_limits<int64_t>::max();
     st.last_arrival_ns = std::numeric_limits<int64_t>::min();
     for (std::size_t i = 0; i < packets.size(); ++i) {
         const rtp_packet& p = packets[i];
         st.first_arrival_ns = std::min(st.first_arrival_ns, p.arrival_ns);
         st.last_arrival_ns = std::max(st.last_arrival_ns, p.arrival_ns);
-        const int64_t sequence = i == 0 ? int64_t(p.sequence) : highest + int16_t(uint16_t(p.sequence - uint16_t(highest)));
+        int64_t sequence = p.sequence;
+        if (i > 0) {
+            const int delta = int16_t(uint16_t(p.sequence - highest_as_sent));
+            // Far ahead, or far behind what has come: the sender restarted
+            // its sequence numbers. The new run follows on from the old one
+            // (the timestamps still place it), so it cannot sort in front.
+            sequence = delta > kMaxDropout || delta < -kMaxMisorder ? highest + 1 : highest + delta;
+        }
         if (!seen.insert(sequence).second) {
             ++st.duplicates;
             continue;
         }
         if (i > 0 && sequence < highest) ++st.reordered;
-        if (i == 0 || sequence > highest) highest = sequence;
+        if (i == 0 || sequence > highest) {
+            highest = sequence;
+            highest_as_sent = p.sequence;
+        }
         ordered.push_back({sequence, &p});
     }
     std::stable_sort(ordered.begin(), ordered.end(),

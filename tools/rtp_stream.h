@@ -1,6 +1,8 @@
 // One RTP stream of G.729, rebuilt from its packets as they were captured:
 // put back in sequence order (16-bit sequence numbers extended across
-// wraps), duplicates dropped, and every 10 ms of the call accounted for, so
+// wraps; a jump of over 3000 ahead or 100 behind is a sender that restarted
+// its numbering, and the new run follows the old), duplicates dropped, and
+// every 10 ms of the call accounted for, so
 // that decoding it keeps the call's timeline. Frames that never arrived
 // (lost packets, the silences of discontinuous transmission) become runs of
 // missing frames, as many as the RTP timestamps say (80 per frame).

@@ -93,6 +93,9 @@ TEST(RtpStream, GapsBecomeMissingFramesAsTheTimestampsSay) {
     // Packets of 2 frames; the second number is the first frame it carries.
     std::vector<rtp_packet> dtx = {packet(1, 0, 2), packet(2, 2, 1, true), packet(3, 20, 2), packet(4, 22, 2)};
     std::vector<rtp_packet> lost_after_sid = {packet(1, 0, 2), packet(2, 2, 0, true), packet(4, 30, 2)};
+    // The sender restarts its sequence numbers, up or down, mid-call.
+    const std::vector<rtp_packet> restart_up = {packet(100, 0, 2), packet(101, 2, 2), packet(40000, 4, 2), packet(40002, 8, 2)};
+    const std::vector<rtp_packet> restart_down = {packet(5000, 0, 2), packet(5001, 2, 2), packet(7, 4, 2), packet(8, 6, 2)};
     // Three frames a packet, and a packet of one: timestamps, not the packet
     // count, say how much is missing.
     std::vector<rtp_packet> mixed_sizes = {packet(1, 0, 3), packet(3, 6, 1), packet(4, 7, 3)};
@@ -102,6 +105,8 @@ TEST(RtpStream, GapsBecomeMissingFramesAsTheTimestampsSay) {
         {"silence after a SID frame", dtx, "0 1 2 S D16 20 21 22 23", 0, 0, 1, 16},
         {"loss inside a silence", lost_after_sid, "0 1 S L27 30 31", 1, 27, 0, 0},
         {"packets of other sizes", mixed_sizes, "0 1 2 L3 6 7 8 9", 1, 3, 0, 0},
+        {"sequence restarted upwards", restart_up, "0 1 2 3 4 5 L2 8 9", 1, 2, 0, 0},
+        {"sequence restarted downwards", restart_down, "0 1 2 3 4 5 6 7", 0, 0, 0, 0},
     };
     for (const Case& c : cases) {
         const rebuilt_stream r = rebuild_stream(c.packets);
