@@ -88,12 +88,24 @@ std::string format_text(const char* format, ...) {
 
 std::string describe(const stream_fault& fault, file_format format) { return "malformed " + where(fault, format); }
 
-bool decode_coded_frame(g729a_decoder* decoder, const coded_frame& frame, int16_t* pcm) {
-    // A frame that was not transmitted has nothing to decode and leaves
-    // no gap: the decoder has no concealment to fill one with.
-    if (frame.kind == frame_kind::untransmitted) return false;
-    g729a_decode(decoder, frame.bytes.data(), std::size_t(frame.size()), pcm, kFrame);
-    return true;
+bool decode_coded_frame(g729a_decoder* decoder, const coded_frame& frame, int16_t* pcm, const command_options& options) {
+    const bool missing = frame.kind == frame_kind::untransmitted || (frame.bad && !options.decode_bad_frames);
+    if (missing)
+        g729a_decode(decoder, nullptr, 0, pcm, kFrame);
+    else
+        g729a_decode(decoder, frame.bytes.data(), std::size_t(frame.size()), pcm, kFrame);
+    return missing;
+}
+
+bool probably_misaligned(const stream_counts& counts) {
+    return counts.parity_errors >= 2 && counts.parity_errors * 10 > counts.speech;
+}
+
+std::string misaligned_text(const stream_counts& counts) {
+    return "probably misaligned or holding SID frames in mid-stream: " + std::to_string(counts.parity_errors) + " of " +
+           plural(counts.speech, "speech frame", "speech frames") +
+           " fail the pitch parity check (.g729 cannot mark where a 2-byte SID frame sits; a .bit file or the packet "
+           "capture keeps frame boundaries)";
 }
 
 coded_input::coded_input(const operand& in, file_format format)
@@ -164,15 +176,27 @@ file_result decode_file(const file_job& job, const command_options& options, rep
     int16_t samples[kFrame];
     while (input.reader().next(frame)) {
         count_frame(counts, frame);
-        if (!decode_coded_frame(decoder.get(), frame, samples)) continue;
+        decode_coded_frame(decoder.get(), frame, samples, options);
         sink.write(samples, kFrame);
         report.progress(input.fraction_done(), ++result.frames);
     }
-    // Nothing is kept of a stream that goes wrong: the temporary file goes.
-    if (const auto& fault = input.reader().fault()) throw tool_error(input_name(job.in), describe(*fault, job.in_format.kind));
-    if (counts.bad > 0) report.notice(input_name(job.in), plural(counts.bad, "frame", "frames") + " marked bad, decoded as received");
+    const file_format format = job.in_format.kind;
+    // A .g729 whose last frame is cut short still holds every frame before
+    // it; those are kept, with a notice, unless --strict or there are none.
+    // Any other fault keeps nothing: the temporary file goes.
+    if (const auto& fault = input.reader().fault()) {
+        if (format != file_format::g729 || options.strict || result.frames == 0)
+            throw tool_error(input_name(job.in), describe(*fault, format));
+        report.notice(input_name(job.in), describe(*fault, format) + "; decoded the " +
+                                              plural(result.frames, "complete frame", "complete frames") + " before it");
+    }
+    if (counts.bad > 0)
+        report.notice(input_name(job.in), plural(counts.bad, "frame", "frames") +
+                                              (options.decode_bad_frames ? " marked bad, decoded as received"
+                                                                         : " marked bad, concealed as missing"));
     if (counts.untransmitted > 0)
-        report.notice(input_name(job.in), plural(counts.untransmitted, "frame", "frames") + " not transmitted, no audio for them");
+        report.notice(input_name(job.in), plural(counts.untransmitted, "frame", "frames") + " not transmitted, decoded as missing");
+    if (format == file_format::g729 && probably_misaligned(counts)) report.notice(input_name(job.in), misaligned_text(counts));
     if (result.frames == 0) report.warning(input_name(job.in), "holds no audio; " + output_name(job.out) + " has none either");
     sink.finish();
     clipping_notice(report, output_name(job.out), sink.clipped(), " by the resampler");
@@ -240,9 +264,10 @@ file_result info_file(const file_job& job, const command_options& options, repor
         bits += std::size_t(frame.kind == frame_kind::untransmitted ? 0 : frame.bits);
     }
     const auto& fault = input.reader().fault();
-    // Untransmitted frames have no audio but take their 10 ms of the stream.
+    // Untransmitted and bad frames are decoded as missing: every frame is 10 ms.
     const double span = double(counts.frames) * kSecondsPerFrame;
-    const double decoded = double(counts.decoded()) * kSecondsPerFrame;
+    const double decoded = span;
+    const bool misaligned = format == file_format::g729 && probably_misaligned(counts);
     const double bit_rate = span > 0.0 ? double(bits) / span : 0.0;
     const double parity_rate = counts.speech > 0 ? double(counts.parity_errors) / double(counts.speech) : 0.0;
     const std::string format_text_name = format == file_format::g729 ? ".g729 (frames back to back)" : ".bit (serial bitstream)";
@@ -258,6 +283,7 @@ file_result info_file(const file_job& job, const command_options& options, repor
         text += ", \"bad_frames\": " + std::to_string(counts.bad) + ", \"pitch_parity_errors\": " + std::to_string(counts.parity_errors);
         text += format_text(", \"parity_error_rate\": %.6g, \"duration_seconds\": %.2f, \"bit_rate\": %.1f", parity_rate,
                             decoded, bit_rate);
+        text += std::string(", \"probably_misaligned\": ") + (misaligned ? "true" : "false");
         if (fault)
             text += ", \"malformed\": {\"frame\": " + std::to_string(fault->frame) + ", \"byte_offset\": " +
                     std::to_string(fault->byte_offset) + ", \"problem\": " + json_string(fault->problem) + "}";
@@ -277,6 +303,7 @@ file_result info_file(const file_job& job, const command_options& options, repor
         text += format_text("duration:             %.2f s\n", decoded);
         text += format_text("bit rate:             %.0f bit/s\n", bit_rate);
         text += "malformed:            " + (fault ? where(*fault, format) : std::string("no")) + "\n";
+        if (misaligned) text += "warning:              " + misaligned_text(counts) + "\n";
     }
     print_block(text);
     if (fault) throw tool_error(input_name(job.in), describe(*fault, format));
@@ -300,7 +327,7 @@ std::string energy_text(const int16_t* pcm) {
 
 } // namespace
 
-file_result dump_file(const file_job& job, const command_options&, reporter&) {
+file_result dump_file(const file_job& job, const command_options& options, reporter&) {
     const file_format format = job.in_format.kind;
     coded_input input(job.in, format);
     const decoder_handle decoder = make_decoder();
@@ -332,10 +359,9 @@ file_result dump_file(const file_job& job, const command_options&, reporter&) {
         case frame_kind::untransmitted: line += "untransmitted"; break;
         }
         if (frame.bad) line += " bad";
-        if (decode_coded_frame(decoder.get(), frame, pcm)) {
-            line += " energy=" + energy_text(pcm);
-            ++result.frames;
-        }
+        if (decode_coded_frame(decoder.get(), frame, pcm, options)) line += " concealed";
+        line += " energy=" + energy_text(pcm);
+        ++result.frames;
         line += "\n";
         if (std::fputs(line.c_str(), out) < 0) throw tool_error("standard output", std::string("cannot write: ") + std::strerror(errno));
     }
@@ -382,7 +408,7 @@ file_result convert_file(const file_job& job, const command_options&, reporter& 
     }
     if (counts.frames == 0) report.warning(input_name(job.in), "holds no frames; " + output_name(job.out) + " is empty");
     target.commit();
-    return file_result{counts.frames, double(counts.decoded()) * kSecondsPerFrame};
+    return file_result{counts.frames, double(counts.frames) * kSecondsPerFrame};
 }
 
 // --- running them -------------------------------------------------------------

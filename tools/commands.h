@@ -18,10 +18,23 @@ namespace g729::tool {
 
 struct command_options {
     bool quiet = false;
-    bool json = false;  // info: one JSON object instead of text
+    bool json = false;  // info: one JSON object instead of text (captures too)
     sink_options audio; // decode, roundtrip: --rate, --float
     unsigned jobs = 0;  // files worked on at once in a batch; 0: one per core
     bool batch = false; // set by run_batch: one of several files
+    bool formats_given = false; // any -t / --format on the command line
+    // decode: frames a .bit file marks bad are decoded as received
+    // (--bad-frames=decode) instead of being concealed.
+    bool decode_bad_frames = false;
+    // decode: input cut short (a .g729 whose last frame is incomplete, a
+    // capture whose last packet is) is an error instead of a warning.
+    bool strict = false;
+    // Packet captures: payload types taken as G.729 besides 18 (--pt), the
+    // one stream to decode (--stream SSRC) and the stereo file of both
+    // directions (--mix FILE).
+    std::vector<int> payload_types;
+    std::string stream;
+    std::string mix;
 };
 
 // One input and, for the commands that write, its output, each with the
@@ -51,9 +64,17 @@ file_result convert_file(const file_job& job, const command_options& options, re
 file_result info_file(const file_job& job, const command_options& options, reporter& report);
 file_result dump_file(const file_job& job, const command_options& options, reporter& report);
 
-// Decodes one coded frame as decode, dump and roundtrip do; false when the
-// frame yields no audio (a frame the sender did not transmit).
-bool decode_coded_frame(g729a_decoder* decoder, const coded_frame& frame, int16_t* pcm);
+// Decodes one coded frame as decode and dump do. A frame that was not
+// transmitted, or (unless options.decode_bad_frames) one marked bad, is
+// decoded as missing: the decoder fills its 10 ms from what came before, and
+// everything after it stays on time. Returns true when it was concealed.
+bool decode_coded_frame(g729a_decoder* decoder, const coded_frame& frame, int16_t* pcm, const command_options& options);
+
+// Real speech fails the first pitch index's parity check on a few frames at
+// most; bytes cut into frames at the wrong places fail it on about half. A
+// .g729 with a SID frame in mid-stream is read that way from the SID on.
+bool probably_misaligned(const stream_counts& counts);
+std::string misaligned_text(const stream_counts& counts);
 
 // Opens a coded input for frame-by-frame reading.
 class coded_input {

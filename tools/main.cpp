@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "g729a.h"
+#include "tools/capture_commands.h"
 #include "tools/commands.h"
 #include "tools/tool_error.h"
 
@@ -23,9 +24,11 @@ constexpr const char* kGeneralHelp =
     "Commands:\n"
     "  encode IN OUT     code audio as G.729A: IN any audio (.wav, .flac, .mp3, .raw/.sln,\n"
     "                    .sln16, .ulaw, .alaw, .gsm, ...); OUT .g729 or .bit\n"
-    "  decode IN OUT     decode IN .g729 or .bit into OUT audio (.wav, .raw, .ulaw, .flac, ...)\n"
+    "  decode IN OUT     decode IN .g729 or .bit into OUT audio (.wav, .raw, .ulaw, .flac, ...),\n"
+    "                    or the G.729 RTP streams of a packet capture (.pcap, .pcapng)\n"
     "  roundtrip IN OUT  encode and decode IN, write OUT, compare the two\n"
-    "  info IN           count the frames of a .g729 or .bit file and check it\n"
+    "  info IN           count the frames of a .g729 or .bit file and check it, or list\n"
+    "                    the RTP streams of a packet capture\n"
     "  dump IN           one line per frame: type, coded parameters, decoded energy\n"
     "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding\n"
     "  encode|decode|roundtrip|convert IN... -d DIR | --to FMT   many files at once\n"
@@ -42,6 +45,11 @@ constexpr const char* kGeneralHelp =
     "  -r, --rate HZ     decode/roundtrip: write audio at HZ (resampled from 8000)\n"
     "  --float           decode/roundtrip: 32-bit float samples (.wav, .flac is 16-bit)\n"
     "  --json            info: one JSON object\n"
+    "  --strict          decode: input cut short is an error, not a warning\n"
+    "  --bad-frames=decode  decode: .bit frames marked bad are decoded as received,\n"
+    "                    not concealed\n"
+    "  --pt N, --stream SSRC, --mix FILE\n"
+    "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
     "  -h, --help        this text; 'g729a COMMAND --help' details a command\n"
     "  --version         the module's version line\n"
     "\n"
@@ -74,19 +82,32 @@ const command_entry kCommands[] = {
      "'-' reads standard input (libsndfile finds the format from its header, or give\n"
      "-t) or writes standard output (-t g729|bit).\n"},
     {"decode", decode_file, true, true, false,
-     "Usage: g729a decode [OPTIONS] IN OUT\n"
+     "Usage: g729a decode [OPTIONS] [--strict] [--bad-frames=decode] IN OUT\n"
      "       g729a decode [OPTIONS] IN... (-d DIR | --to FMT)\n"
+     "       g729a decode [-q] [--strict] [--pt N] [--stream SSRC] [--mix FILE] CAPTURE [OUT]\n"
      "\n"
      "Decodes IN into mono audio, 8 kHz unless --rate says otherwise.\n"
      "IN:  .g729, read as one payload: 10-byte speech frames, and one 2-byte SID frame\n"
-     "     at the very end; any other remainder is an error. Or .bit: speech and SID\n"
-     "     frames are decoded, frames marked bad are decoded as received, frames not\n"
-     "     transmitted produce no audio.\n"
+     "     at the very end. A last frame cut short is left out with a warning\n"
+     "     (--strict: an error). Or .bit: speech and SID frames are decoded; frames not\n"
+     "     transmitted are decoded as missing (comfort noise after a SID frame,\n"
+     "     concealment after speech), and so are frames marked bad unless\n"
+     "     --bad-frames=decode decodes them as received. Every frame is 10 ms.\n"
      "OUT: .wav, .raw/.sln, .sln16, .ulaw, .alaw, .gsm or any format libsndfile writes\n"
      "     (.flac, .aiff, .au, .ogg, .mp3, ...).\n"
      "  -r, --rate HZ  resample the output to HZ (1000 to 768000; .sln16 is 16000)\n"
      "  --float        32-bit float samples, where the format has them\n"
-     "Memory stays the same however long the stream.\n"},
+     "Memory stays the same however long the stream.\n"
+     "\n"
+     "CAPTURE: a .pcap or .pcapng file holding RTP of G.729 (payload type 18, a type\n"
+     "     that SDP in the capture maps to G729, or --pt N). Each stream is rebuilt in\n"
+     "     sequence order; lost packets and DTX silences become missing frames, so\n"
+     "     the audio keeps the call's timeline.\n"
+     "OUT: a directory (made if need be) that gets one .wav per stream, named\n"
+     "     SRC_PORT-DST_PORT_SSRC.wav; or a .wav/.raw/.sln file for the one stream\n"
+     "     chosen with --stream SSRC (hexadecimal, as info shows it) or the only one.\n"
+     "--mix FILE: both directions of the call as one stereo .wav, aligned on capture\n"
+     "     time (left: the direction that starts first); OUT may then be left out.\n"},
     {"roundtrip", roundtrip_file, true, false, false,
      "Usage: g729a roundtrip [OPTIONS] IN OUT\n"
      "\n"
@@ -98,11 +119,18 @@ const command_entry kCommands[] = {
      "The figures go to standard output, or to standard error when OUT is '-'.\n"},
     {"info", info_file, false, true, false,
      "Usage: g729a info [-q] [--json] [-t g729|bit] IN\n"
+     "       g729a info [-q] [--json] [--pt N] CAPTURE\n"
      "\n"
      "Describes IN (.g729 or .bit): frames, speech frames, SID frames, untransmitted\n"
      "frames, frames marked bad, frames whose first pitch index fails its parity check,\n"
      "duration, bit rate, and where the file is malformed if it is (exit status 1\n"
-     "then). Frames are numbered from 0. --json prints the same as one JSON object.\n"},
+     "then). Frames are numbered from 0. --json prints the same as one JSON object.\n"
+     "A .g729 whose frames fail the parity check too often is flagged as probably\n"
+     "misaligned.\n"
+     "\n"
+     "CAPTURE (.pcap, .pcapng): the RTP streams found, with SSRC, addresses, payload\n"
+     "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
+     "and duration, and the packets skipped; --json gives the same as JSON.\n"},
     {"dump", dump_file, false, true, false,
      "Usage: g729a dump [-t g729|bit] IN\n"
      "\n"
@@ -198,6 +226,10 @@ parsed parse(const std::vector<std::string>& args) {
             p.options.json = true;
         } else if (a == "--float") {
             p.options.audio.floating = true;
+        } else if (a == "--strict") {
+            p.options.strict = true;
+        } else if (take_valued_option(args, i, p.options)) {
+            // --bad-frames, --pt, --stream, --mix
         } else if (auto v = value("--format", "-t")) {
             const format_id f = format_value("--format", *v);
             queued.push_back(f);
@@ -217,6 +249,7 @@ parsed parse(const std::vector<std::string>& args) {
         }
     }
     p.formats_unused = queued.size();
+    p.options.formats_given = p.formats_given > 0;
     return p;
 }
 
@@ -310,6 +343,16 @@ int run(const std::vector<std::string>& args) {
     if (p.version) throw usage_error("--version takes no command");
     const std::string name = command->name;
     std::vector<positional> files(p.operands.begin() + 1, p.operands.end());
+    // A packet capture goes its own way: streams found, rebuilt and decoded.
+    if (!files.empty() && is_capture_file(files[0].text)) {
+        std::vector<std::string> operands;
+        for (const positional& f : files) operands.push_back(f.text);
+        const int status = run_capture_command(name, operands, p.options);
+        finish_standard_output();
+        return status;
+    }
+    check_no_capture_options(p.options);
+    if (p.options.strict && name != "decode") throw usage_error("--strict is for decode");
     if (p.formats_unused > 0) throw usage_error("--format given after the last file; it names the format of the file after it");
     if (p.options.json && name != "info") throw usage_error("--json is for info");
     const bool audio_out = command->writes && !command->coded_out;
