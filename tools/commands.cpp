@@ -334,7 +334,8 @@ file_result dump_file(const file_job& job, const command_options& options, repor
     std::FILE* out = stdout;
     std::fprintf(out, "# %s: one line per 10 ms frame: index, start time (s), type, then the coded parameters\n"
                       "# speech: lsp=L0,L1,L2,L3 lag=T1,T2 (fractions in thirds) parity=ok|error gain=GA1/GB1,GA2/GB2\n"
-                      "# sid: lsf=predictor,first,second energy_index=E; every frame: energy of its decoded audio, dBFS\n",
+                      "# sid: lsf=predictor,first,second energy_index=E; then bad, concealed (decoded as missing)\n"
+                      "# and for every frame the energy of its decoded audio, dBFS\n",
                  input_name(job.in).c_str());
     file_result result;
     coded_frame frame;
