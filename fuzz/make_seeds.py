@@ -179,9 +179,44 @@ def tool_seeds():
     write("tool_readers_fuzz", "raw", bytes([3]) + pcm[:800])
 
 
+def udp_packet(src, dst, sport, dport, payload):
+    udp = struct.pack(">HHHH", sport, dport, 8 + len(payload), 0) + payload
+    ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0, bytes(src), bytes(dst)) + udp
+    return b"\x00\x11\x22\x33\x44\x55" + b"\x66\x77\x88\x99\xaa\xbb" + b"\x08\x00" + ip
+
+
+def pcap(packets):
+    out = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1)
+    for i, p in enumerate(packets):
+        out += struct.pack("<IIII", 1700000000 + i // 50, (i % 50) * 20000, len(p), len(p)) + p
+    return out
+
+
+def rtp(seq, ts, payload, pt=18):
+    return struct.pack(">BBHII", 0x80, pt, seq, ts, 0x1234ABCD) + payload
+
+
+def capture_seeds():
+    speech = vector("speech_male_librivox.g729")
+    a, b = (10, 0, 0, 1), (10, 0, 0, 2)
+    sdp = (b"INVITE sip:b@10.0.0.2 SIP/2.0\r\nContent-Type: application/sdp\r\n\r\n"
+           b"v=0\r\no=- 1 1 IN IP4 10.0.0.1\r\ns=-\r\nc=IN IP4 10.0.0.1\r\nt=0 0\r\n"
+           b"m=audio 4000 RTP/AVP 18 101\r\na=rtpmap:18 G729/8000\r\na=rtpmap:101 telephone-event/8000\r\n")
+    packets = [udp_packet(a, b, 5060, 5060, sdp)]
+    order = list(range(20))
+    order[5], order[6] = order[6], order[5]  # one reordered pair
+    del order[12]                              # one lost packet
+    for n in order:
+        packets.append(udp_packet(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
+    packets.append(udp_packet(a, b, 4000, 4002, rtp(1020, 160 * 40, speech[400:410] + b"\x12\x34")))  # after silence, SID at end
+    write("tool_readers_fuzz", "pcap-sip-rtp", bytes([4]) + pcap(packets))
+    write("tool_readers_fuzz", "packet-rtp", bytes([5, 0]) + packets[3])
+
+
 if __name__ == "__main__":
     clear_seeds()
     decoder_seeds()
     encoder_seeds()
     module_seeds()
     tool_seeds()
+    capture_seeds()

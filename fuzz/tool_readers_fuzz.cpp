@@ -1,17 +1,23 @@
-// The g729a tool's readers over any bytes: the .g729 and .bit readers, and
-// the audio reader on whatever libsndfile recognises (WAV, AIFF, FLAC, ...)
-// or on headerless raw samples.
+// The g729a tool's readers over any bytes: the .g729 and .bit readers, the
+// audio reader on whatever libsndfile recognises (WAV, AIFF, FLAC, ...) or
+// on headerless raw samples, and the packet capture reader with what it
+// unwraps (link layers, IP, UDP, RTP, SDP) and the RTP stream rebuilt from
+// it.
 //
 // Input: one selector byte, then the file's contents.
-//   selector % 4 == 0  read_g729
-//   selector % 4 == 1  read_bit
-//   selector % 4 == 2  audio_source as a libsndfile file (any header)
-//   selector % 4 == 3  audio_source as raw 16-bit samples
+//   selector % 6 == 0  read_g729
+//   selector % 6 == 1  read_bit
+//   selector % 6 == 2  audio_source as a libsndfile file (any header)
+//   selector % 6 == 3  audio_source as raw 16-bit samples
+//   selector % 6 == 4  capture_reader (.pcap / .pcapng through libpcap)
+//   selector % 6 == 5  one packet: link type (next byte), unwrapped, its
+//                      payload read as RTP and as SDP
 //
 // The coded readers must account for every byte: the frames read, written
 // back in the same format, give the input up to the fault, and the fault
 // sits where they end. A .bit stream that .g729 can hold must survive the
-// conversion. The audio reader may refuse a file, but only with its error.
+// conversion. The audio and capture readers may refuse a file, but only
+// with their error; every unwrapped payload lies inside its packet.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -24,7 +30,9 @@
 
 #include "fuzz/fuzz_input.h"
 #include "tools/audio_io.h"
+#include "tools/capture.h"
 #include "tools/coded_stream.h"
+#include "tools/rtp_stream.h"
 #include "tools/tool_error.h"
 
 namespace {
@@ -141,6 +149,70 @@ void check_audio(const uint8_t* data, size_t size, file_format format) {
     }
 }
 
+bool inside(const uint8_t* p, size_t n, const uint8_t* data, size_t size) {
+    return n == 0 || (p >= data && p + n <= data + size);
+}
+
+// One packet as the capture commands take it apart; RTP packets are kept
+// for the stream.
+void check_packet(int link_type, const uint8_t* data, size_t size, int64_t time_ns, std::vector<rtp_packet>& rtp) {
+    const ip_payload ip = unwrap_packet(link_type, data, size);
+    (void)link_type_name(link_type);
+    if (ip.kind != packet_class::udp && ip.kind != packet_class::tcp) return;
+    FUZZ_CHECK(inside(ip.data, ip.size, data, size));
+    (void)ip.source.text();
+    (void)ip.destination.file_text();
+    const std::vector<sdp_g729> sdp = read_sdp(reinterpret_cast<const char*>(ip.data), ip.size);
+    for (const sdp_g729& m : sdp) (void)m.receiver.text();
+    if (ip.kind != packet_class::udp) return;
+    rtp_header h;
+    const rtp_parse parsed = parse_rtp(ip.data, ip.size, h);
+    if (parsed != rtp_parse::ok) return;
+    FUZZ_CHECK(h.version == 2 && inside(h.payload, h.payload_size, ip.data, ip.size));
+    rtp_packet p;
+    p.arrival_ns = time_ns;
+    p.sequence = h.sequence;
+    p.timestamp = h.timestamp;
+    p.audio = h.payload_type == 18;
+    p.payload.assign(h.payload, h.payload + h.payload_size);
+    rtp.push_back(std::move(p));
+}
+
+void check_stream(const std::vector<rtp_packet>& rtp) {
+    if (rtp.empty()) return;
+    const rebuilt_stream s = rebuild_stream(rtp);
+    size_t frames = 0;
+    for (const timeline_entry& e : s.timeline) frames += e.frames;
+    FUZZ_CHECK(frames == s.stats.frames);
+    FUZZ_CHECK(s.stats.packets == rtp.size());
+}
+
+void check_capture(const uint8_t* data, size_t size) {
+    const memory_file file(data, size);
+    try {
+        capture_reader reader(file.path());
+        captured_packet packet;
+        std::vector<rtp_packet> rtp;
+        for (int n = 0; n < 10000 && reader.next(packet); ++n) {
+            FUZZ_CHECK(packet.captured <= size);
+            check_packet(reader.link_type(), packet.data, packet.captured, packet.time_ns, rtp);
+        }
+        check_stream(rtp);
+    } catch (const tool_error& e) {
+        FUZZ_CHECK(e.what()[0] != '\0');
+    }
+}
+
+void check_one_packet(const uint8_t* data, size_t size) {
+    if (size == 0) return;
+    static const int link_types[] = {1, 113, 276, 101, 12, 14, 0, 108, 228, 229};
+    std::vector<rtp_packet> rtp;
+    // The packet in a buffer of its own size, so that any read past it shows.
+    const std::vector<uint8_t> packet(data + 1, data + size);
+    check_packet(link_types[data[0] % 10], packet.data(), packet.size(), 0, rtp);
+    check_stream(rtp);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -148,11 +220,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t selector = data[0];
     ++data;
     --size;
-    switch (selector % 4) {
+    switch (selector % 6) {
     case 0: check_g729(data, size); break;
     case 1: check_bit(data, size); break;
     case 2: check_audio(data, size, file_format::wav); break;
-    default: check_audio(data, size, file_format::raw); break;
+    case 3: check_audio(data, size, file_format::raw); break;
+    case 4: check_capture(data, size); break;
+    default: check_one_packet(data, size); break;
     }
     return 0;
 }
