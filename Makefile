@@ -6,7 +6,7 @@
 
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev libsoxr-dev
+PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev libsoxr-dev libedit-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 SAMPLE := data/speech_male_librivox.raw
 OUT := out
