@@ -34,6 +34,12 @@ void decoder_init(decoder_object& decoder);
 // Any other length returns -1 and touches neither the output nor the state.
 int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int length);
 
+// The chain after the synthesis of a frame of the given type, whose 80
+// samples are in the current part of synthesis_buffer: post-filter, output
+// high-pass, rounding into out.
+void output_frame(decoder_object& decoder, const lp_filter_pair& filters, const pitch_lags& lags, frame_type type,
+                  int16_t* out);
+
 // Fills the 80 samples of a frame that did not arrive.
 void decode_missing_frame(decoder_object& decoder, int16_t* out);
 

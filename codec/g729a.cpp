@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "codec/codec.h"
+#include "codec/decoder/decoder.h"
 
 struct g729a_encoder {
     g729::encoder_object object;
@@ -27,8 +28,29 @@ static_assert(G729A_FRAME_SAMPLES == g729::kFrame && G729A_SPEECH_FRAME_BYTES ==
 
 namespace {
 
-template <typename T> bool usable_memory(const void* memory, size_t size) {
-    return memory != nullptr && size >= sizeof(T) && reinterpret_cast<std::uintptr_t>(memory) % alignof(T) == 0;
+void start(g729a_encoder& encoder) { g729::encoder_init(encoder.object); }
+void start(g729a_decoder& decoder) { g729::decoder_init(decoder.object); }
+
+// Both instances are made, placed and reset the same way.
+template <typename Handle> int init_in(Handle* memory, size_t size) {
+    if (memory == nullptr || size < sizeof(Handle) ||
+        reinterpret_cast<std::uintptr_t>(memory) % alignof(Handle) != 0)
+        return G729A_EBADARG;
+    start(*memory);
+    return G729A_OK;
+}
+
+template <typename Handle> Handle* create(int* error) {
+    Handle* handle = static_cast<Handle*>(std::malloc(sizeof(Handle)));
+    if (handle != nullptr) start(*handle);
+    if (error != nullptr) *error = handle != nullptr ? G729A_OK : G729A_ENOMEM;
+    return handle;
+}
+
+template <typename Handle> int reset(Handle* handle) {
+    if (handle == nullptr) return G729A_EBADARG;
+    start(*handle);
+    return G729A_OK;
 }
 
 // Frame lengths the decoder takes: a speech frame, a SID frame, or nothing
@@ -66,32 +88,10 @@ const char* g729a_strerror(int error) {
 }
 
 size_t g729a_encoder_size(void) { return sizeof(g729a_encoder); }
-
-int g729a_encoder_init(g729a_encoder* encoder, size_t size) {
-    if (!usable_memory<g729a_encoder>(encoder, size)) return G729A_EBADARG;
-    g729::encoder_init(encoder->object);
-    return G729A_OK;
-}
-
-g729a_encoder* g729a_encoder_create(int* error) {
-    void* memory = std::malloc(sizeof(g729a_encoder));
-    if (memory == nullptr) {
-        if (error != nullptr) *error = G729A_ENOMEM;
-        return nullptr;
-    }
-    g729a_encoder* encoder = static_cast<g729a_encoder*>(memory);
-    g729::encoder_init(encoder->object);
-    if (error != nullptr) *error = G729A_OK;
-    return encoder;
-}
-
+int g729a_encoder_init(g729a_encoder* encoder, size_t size) { return init_in(encoder, size); }
+g729a_encoder* g729a_encoder_create(int* error) { return create<g729a_encoder>(error); }
 void g729a_encoder_destroy(g729a_encoder* encoder) { std::free(encoder); }
-
-int g729a_encoder_reset(g729a_encoder* encoder) {
-    if (encoder == nullptr) return G729A_EBADARG;
-    g729::encoder_init(encoder->object);
-    return G729A_OK;
-}
+int g729a_encoder_reset(g729a_encoder* encoder) { return reset(encoder); }
 
 int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uint8_t* frame, size_t capacity) {
     if (encoder == nullptr || pcm == nullptr || frame == nullptr) return G729A_EBADARG;
@@ -102,32 +102,10 @@ int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uin
 }
 
 size_t g729a_decoder_size(void) { return sizeof(g729a_decoder); }
-
-int g729a_decoder_init(g729a_decoder* decoder, size_t size) {
-    if (!usable_memory<g729a_decoder>(decoder, size)) return G729A_EBADARG;
-    g729::decoder_init(decoder->object);
-    return G729A_OK;
-}
-
-g729a_decoder* g729a_decoder_create(int* error) {
-    void* memory = std::malloc(sizeof(g729a_decoder));
-    if (memory == nullptr) {
-        if (error != nullptr) *error = G729A_ENOMEM;
-        return nullptr;
-    }
-    g729a_decoder* decoder = static_cast<g729a_decoder*>(memory);
-    g729::decoder_init(decoder->object);
-    if (error != nullptr) *error = G729A_OK;
-    return decoder;
-}
-
+int g729a_decoder_init(g729a_decoder* decoder, size_t size) { return init_in(decoder, size); }
+g729a_decoder* g729a_decoder_create(int* error) { return create<g729a_decoder>(error); }
 void g729a_decoder_destroy(g729a_decoder* decoder) { std::free(decoder); }
-
-int g729a_decoder_reset(g729a_decoder* decoder) {
-    if (decoder == nullptr) return G729A_EBADARG;
-    g729::decoder_init(decoder->object);
-    return G729A_OK;
-}
+int g729a_decoder_reset(g729a_decoder* decoder) { return reset(decoder); }
 
 int g729a_decode(g729a_decoder* decoder, const uint8_t* frame, size_t length, int16_t* pcm, size_t capacity) {
     if (decoder == nullptr || pcm == nullptr || capacity < size_t(g729::kFrame)) return G729A_EBADARG;
@@ -177,31 +155,33 @@ int g729a_frame_inspect(const uint8_t* frame, size_t length, g729a_frame_info* i
     *info = g729a_frame_info{};
     g729::frame_parameters params;
     if (length == size_t(g729::kSidFrameBytes)) {
-        g729::unpack_frame(params, frame, g729::kFrameTypeSid);
+        g729::unpack_frame(params, frame, g729::frame_type::sid);
         info->type = G729A_FRAME_SID;
-        info->sid_predictor = params.words[0];
-        info->sid_lsf_first = params.words[1];
-        info->sid_lsf_second = params.words[2];
-        info->sid_energy = params.words[3];
+        info->sid_predictor = params.sid.predictor_switch;
+        info->sid_lsf_first = params.sid.lsf_first_stage;
+        info->sid_lsf_second = params.sid.lsf_second_stage;
+        info->sid_energy = params.sid.energy_index;
         return G729A_OK;
     }
-    g729::unpack_frame(params, frame, g729::kFrameTypeSpeech);
+    g729::unpack_frame(params, frame, g729::frame_type::speech);
+    const g729::speech_parameters& speech = params.speech;
     info->type = G729A_FRAME_SPEECH;
-    info->lsp_predictor = params.words[0] >> 7;
-    info->lsp_first = params.words[0] & 0x7F;
-    info->lsp_second_low = params.words[1] >> 5;
-    info->lsp_second_high = params.words[1] & 0x1F;
-    info->pitch_index[0] = params.words[2];
-    info->pitch_index[1] = params.words[7];
-    info->pitch_parity = (frame[3] >> 5) & 1;
-    info->parity_error = params.words[3];
-    g729::decode_pitch_lag(params.words[2], 0, 0, info->pitch_lag[0], info->pitch_fraction[0]);
-    g729::decode_pitch_lag(params.words[7], 1, info->pitch_lag[0], info->pitch_lag[1], info->pitch_fraction[1]);
-    for (int s = 0; s < 2; ++s) {
-        info->code_positions[s] = params.words[4 + 4 * s];
-        info->code_signs[s] = params.words[5 + 4 * s];
-        info->gain_first[s] = params.words[6 + 4 * s] >> 4;
-        info->gain_second[s] = params.words[6 + 4 * s] & 0xF;
+    info->lsp_predictor = speech.lsp_first >> 7;
+    info->lsp_first = speech.lsp_first & 0x7F;
+    info->lsp_second_low = speech.lsp_second >> 5;
+    info->lsp_second_high = speech.lsp_second & 0x1F;
+    info->pitch_parity = speech.pitch_parity;
+    info->parity_error = speech.parity_error ? 1 : 0;
+    int reference_lag = 0;
+    for (int s = 0; s < g729::kSubframes; ++s) {
+        const g729::subframe_parameters& coded = speech.subframes[s];
+        info->pitch_index[s] = coded.pitch_index;
+        g729::decode_pitch_lag(coded.pitch_index, s, reference_lag, info->pitch_lag[s], info->pitch_fraction[s]);
+        reference_lag = info->pitch_lag[s];
+        info->code_positions[s] = coded.code_positions;
+        info->code_signs[s] = coded.code_signs;
+        info->gain_first[s] = coded.gain_indices >> 4;
+        info->gain_second[s] = coded.gain_indices & 0xF;
     }
     return G729A_OK;
 }

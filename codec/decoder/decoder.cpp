@@ -16,10 +16,10 @@ constexpr double kSharpeningMin = 0.2;
 constexpr double kSharpeningMax = 0.7945;
 constexpr int kPulses = 4;
 
-void synthesize_speech(decoder_state& state, const frame_parameters& params, double* speech, lp_filter_pair& filters,
+void synthesize_speech(decoder_state& state, const speech_parameters& params, double* speech, lp_filter_pair& filters,
                        pitch_lags& lags) {
     lsp_vector q;
-    decode_lsp(state.lsf_predictor_memory, params.words[0], params.words[1], q);
+    decode_lsp(state.lsf_predictor_memory, params.lsp_first, params.lsp_second, q);
     interpolate_lp_filters(state.previous_quantized_lsp, q, filters);
     state.previous_quantized_lsp = q;
 
@@ -27,9 +27,10 @@ void synthesize_speech(decoder_state& state, const frame_parameters& params, dou
     int frac = 0;
     for (int s = 0; s < kSubframes; ++s) {
         double* excitation = state.excitation_buffer + kExcitationHistory + s * kSubframe;
+        const subframe_parameters& coded = params.subframes[s];
         if (s == 0) {
-            if (params.words[3] == 0) {
-                decode_pitch_lag(params.words[2], 0, 0, t0, frac);
+            if (!params.parity_error) {
+                decode_pitch_lag(coded.pitch_index, 0, 0, t0, frac);
                 state.previous_integer_lag = t0;
             } else {
                 // A damaged first pitch index is replaced by the last lag.
@@ -37,35 +38,33 @@ void synthesize_speech(decoder_state& state, const frame_parameters& params, dou
                 frac = 0;
             }
         } else {
-            decode_pitch_lag(params.words[7], 1, t0, t0, frac);
+            decode_pitch_lag(coded.pitch_index, 1, t0, t0, frac);
             state.previous_integer_lag = t0;
         }
         lags[s] = t0;
 
         interpolate_excitation(excitation, t0, frac, kSubframe);
 
-        const int signs = params.words[s == 0 ? 5 : 9];
-        const int positions = params.words[s == 0 ? 4 : 8];
         double code[kSubframe];
-        decode_fixed_code(signs, positions, code);
+        decode_fixed_code(coded.code_signs, coded.code_positions, code);
         // Sharpening for lags shorter than the subframe uses the factor of
         // the previous subframe; samples already sharpened feed later ones.
         for (int i = t0; i < kSubframe; ++i) code[i] = code[i] + state.pitch_sharpening_factor * code[i - t0];
 
         double pitch_gain = 0.0;
         double code_gain = 0.0;
-        decode_gains(state.energy_history, params.words[s == 0 ? 6 : 10], code, kSubframe, pitch_gain, code_gain);
+        decode_gains(state.energy_history, coded.gain_indices, code, kSubframe, pitch_gain, code_gain);
         state.pitch_sharpening_factor = pitch_gain > kSharpeningMax   ? kSharpeningMax
                                         : pitch_gain < kSharpeningMin ? kSharpeningMin
                                                                       : pitch_gain;
 
         for (int i = 0; i < kSubframe; ++i) excitation[i] = pitch_gain * excitation[i] + code_gain * code[i];
         synthesis_filter(filters[s], excitation, speech + s * kSubframe, kSubframe,
-                         state.synthesis_filter_memory.data(), 1);
+                         state.synthesis_filter_memory.data(), true);
     }
 }
 
-void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params, double* speech,
+void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const sid_parameters& params, double* speech,
                       lp_filter_pair& filters, pitch_lags& lags) {
     double* excitation = state.excitation_buffer + kExcitationHistory;
     comfort_noise_frame(noise, state.previous_frame_type, params, excitation, state.previous_quantized_lsp,
@@ -73,7 +72,7 @@ void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const fr
     for (int s = 0; s < kSubframes; ++s) {
         double* out = speech + s * kSubframe;
         synthesis_filter(filters[s], excitation + s * kSubframe, out, kSubframe, state.synthesis_filter_memory.data(),
-                         0);
+                         false);
         // A plain copy: unlike the filter's own update, small values are kept.
         copy_vector(out + kSubframe - kOrder, state.synthesis_filter_memory.data(), kOrder);
         lags[s] = state.previous_integer_lag;
@@ -89,7 +88,7 @@ void decoder_reset(decoder_state& state, comfort_noise_state& noise) {
     state.synthesis_filter_memory.fill(0.0);
     state.pitch_sharpening_factor = kSharpeningMin;
     state.previous_integer_lag = kInitialLag;
-    state.previous_frame_type = kFrameTypeSpeech;
+    state.previous_frame_type = frame_type::speech;
     state.noise_seed = kInitialNoiseSeed;
     reset_lsf_memory(state.lsf_predictor_memory);
     reset_energy_history(state.energy_history);
@@ -126,17 +125,15 @@ void decode_fixed_code(int signs, int positions, double* code) {
 }
 
 void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
-                      double* speech, lp_filter_pair& filters, pitch_lags& lags, int& frame_type) {
-    if (params.frame_type == kFrameTypeSid) {
-        frame_type = kFrameTypeSid;
-        synthesize_noise(state, noise, params, speech, filters, lags);
+                      double* speech, lp_filter_pair& filters, pitch_lags& lags) {
+    if (params.type == frame_type::sid) {
+        synthesize_noise(state, noise, params.sid, speech, filters, lags);
     } else {
-        frame_type = kFrameTypeSpeech;
         // Comfort noise after every speech burst starts from the same seed.
         state.noise_seed = kInitialNoiseSeed;
-        synthesize_speech(state, params, speech, filters, lags);
+        synthesize_speech(state, params.speech, speech, filters, lags);
     }
-    state.previous_frame_type = frame_type;
+    state.previous_frame_type = params.type;
     copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);
 }
 

@@ -18,7 +18,7 @@ struct decoder_state {
     filter_memory synthesis_filter_memory;
     double pitch_sharpening_factor;
     int previous_integer_lag;
-    int previous_frame_type;
+    frame_type previous_frame_type;
     int16_t noise_seed;
     lsf_memory lsf_predictor_memory;
     energy_memory energy_history;
@@ -28,9 +28,9 @@ struct decoder_state {
 void decoder_reset(decoder_state& state, comfort_noise_state& noise);
 
 // Synthesizes 80 samples into speech and reports the two subframes' LP
-// filters, their integer pitch lags and the type of the decoded frame.
+// filters and their integer pitch lags.
 void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
-                      double* speech, lp_filter_pair& filters, pitch_lags& lags, int& frame_type);
+                      double* speech, lp_filter_pair& filters, pitch_lags& lags);
 
 // Delay t0 + frac/3 of a pitch index: 8 bits absolute in subframe 0, 5 bits
 // relative to reference_lag (subframe 0's integer lag) in subframe 1.

@@ -151,7 +151,7 @@ void postfilter_reset(postfilter_state& state) {
 }
 
 void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const lp_filter_pair& filters,
-                      const pitch_lags& lags, int frame_type) {
+                      const pitch_lags& lags, frame_type type) {
     double* current = synthesis_buffer + kSynthesisHistory;
     double out[kFrame];
     lp_filter_pair ap3;
@@ -170,7 +170,7 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
         // Its own array: the tilt stage modifies it in place, and the
         // residual history must keep the unfiltered residual.
         double p[kSubframe];
-        if (frame_type == kFrameTypeSpeech) {
+        if (type == frame_type::speech) {
             long_term_postfilter(residual, lags[s], p);
         } else {
             copy_vector(residual, p, kSubframe);
@@ -178,7 +178,7 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
         tilt_compensation(state, tilt[s], p);
 
         double* y = out + s * kSubframe;
-        synthesis_filter(ap4[s], p, y, kSubframe, state.postfilter_synthesis_memory.data(), 1);
+        synthesis_filter(ap4[s], p, y, kSubframe, state.postfilter_synthesis_memory.data(), true);
         adaptive_gain_control(state, unfiltered, y);
 
         copy_vector(state.residual_history + kSubframe, state.residual_history, kPastResidual);

@@ -1,6 +1,7 @@
 // Adaptive post-filter and the output high-pass filter.
 #pragma once
 
+#include "codec/bitstream.h"
 #include "codec/dsp/types.h"
 
 namespace g729 {
@@ -20,7 +21,7 @@ void postfilter_reset(postfilter_state& state);
 // current frame. The current 80 become the post-filtered frame and the 10 in
 // front the last 10 unfiltered samples.
 void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const lp_filter_pair& filters,
-                      const pitch_lags& lags, int frame_type);
+                      const pitch_lags& lags, frame_type type);
 
 // The pitch stage of the post-filter: r is the current 40-sample residual
 // with at least 143 past samples in front; p receives the filtered residual.
