@@ -1,6 +1,7 @@
 // The host operations: module, translator and console registries, the
 // translation step and the logger.
 #include <dlfcn.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -120,7 +121,10 @@ std::vector<std::string> module_directories() {
     if (n > 0) {
         const std::string bin = directory_of(std::string(exe, size_t(n)));
         dirs.push_back(bin);                                  // the build tree
-        dirs.push_back(bin + "/../lib/corvane/modules");      // an installed host
+        // An installed host; shown without the "bin/.." when it exists.
+        const std::string installed = bin + "/../lib/corvane/modules";
+        char resolved[PATH_MAX];
+        dirs.push_back(realpath(installed.c_str(), resolved) != nullptr ? std::string(resolved) : installed);
     }
     return dirs;
 }
