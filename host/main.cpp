@@ -151,11 +151,20 @@ int main(int argc, char** argv) {
         }
         return failures == 0 ? 0 : 1;
     }
-    if (isatty(STDIN_FILENO) && isatty(STDOUT_FILENO)) return interactive_console();
+    // Typed at a terminal and shown on one: the editing console. Typed but
+    // shown elsewhere (corvane | tee log): prompts, no editing.
+    const bool typed = isatty(STDIN_FILENO);
+    if (typed && isatty(STDOUT_FILENO)) return interactive_console();
     std::string line;
-    while (std::getline(std::cin, line)) {
+    for (;;) {
+        if (typed) {
+            std::printf("corvane> ");
+            std::fflush(stdout);
+        }
+        if (!std::getline(std::cin, line)) break;
         if (line == "quit" || line == "exit") break;
         failures += corvane::execute(STDOUT_FILENO, line);
+        if (corvane::exit_requested()) break;
     }
     return failures == 0 ? 0 : 1;
 }
