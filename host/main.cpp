@@ -82,7 +82,9 @@ int interactive_console() {
     el_set(el, EL_EDITOR, "emacs");
     el_set(el, EL_PROMPT, prompt);
     el_set(el, EL_HIST, history, hist);
-    el_set(el, EL_ADDFN, "corvane-complete", "Complete a command word", complete_word);
+    // The wide form keeps the two names as given; the narrow one copies
+    // them and never frees the copies.
+    el_wset(el, EL_ADDFN, L"corvane-complete", L"Complete a command word", complete_word);
     el_set(el, EL_BIND, "^I", "corvane-complete", nullptr);
     el_source(el, nullptr); // the user's ~/.editrc, if any
 

@@ -337,7 +337,10 @@ TEST_F(Corvane, InteractiveConsoleCompletesClearsOnCtrlCAndExits) {
     for (int i = 0; i < 100 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
         pollfd p{master, POLLIN, 0};
         char buf[4096];
-        if (poll(&p, 1, 100) > 0 && read(master, buf, sizeof buf) <= 0) usleep(100000);
+        if (poll(&p, 1, 100) <= 0) continue;
+        const ssize_t n = read(master, buf, sizeof buf);
+        if (n > 0) screen.append(buf, size_t(n));
+        else usleep(100000);
     }
     if (!WIFEXITED(status)) kill(pid, SIGKILL), waitpid(pid, &status, 0);
     close(master);
