@@ -40,7 +40,8 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
 void output_frame(decoder_object& decoder, const lp_filter_pair& filters, const pitch_lags& lags, frame_type type,
                   int16_t* out);
 
-// Fills the 80 samples of a frame that did not arrive.
+// Fills the 80 samples of a frame that did not arrive: comfort noise goes on
+// after a SID frame, and a lost speech frame is concealed and faded.
 void decode_missing_frame(decoder_object& decoder, int16_t* out);
 
 // The output stage: rounds halves away from zero and saturates to 16 bits.

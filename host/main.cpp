@@ -2,7 +2,9 @@
 // console commands given with -x, or reads commands from standard input: on
 // a terminal with line editing, history and Tab completion of command words,
 // otherwise one command per line.
+#ifdef CORVANE_WITH_LIBEDIT
 #include <histedit.h>
+#endif
 #include <signal.h>
 #include <unistd.h>
 
@@ -27,6 +29,7 @@ void usage(std::FILE* to) {
                  "Type 'help' at the console for the commands.\n");
 }
 
+#ifdef CORVANE_WITH_LIBEDIT
 const char* prompt(EditLine*) { return "corvane> "; }
 
 // Tab: completes the command word under the cursor, or lists the choices.
@@ -117,6 +120,7 @@ int interactive_console() {
     el_end(el);
     return failures == 0 ? 0 : 1;
 }
+#endif
 
 } // namespace
 
@@ -156,7 +160,9 @@ int main(int argc, char** argv) {
     // Typed at a terminal and shown on one: the editing console. Typed but
     // shown elsewhere (corvane | tee log): prompts, no editing.
     const bool typed = isatty(STDIN_FILENO);
+#ifdef CORVANE_WITH_LIBEDIT
     if (typed && isatty(STDOUT_FILENO)) return interactive_console();
+#endif
     std::string line;
     for (;;) {
         if (typed) {
