@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -173,7 +172,7 @@ char* handle_exit(cvn_cli_entry*, int cmd, cvn_cli_args*) {
 cvn_cli_entry host_commands[] = {
     {"help", "Display help list, or specific help on a command", "Usage: help [WORDS]\n       Lists the commands, or shows the usage of one.\n", handle_help, nullptr, 0},
     {"module show", "List loaded modules", "Usage: module show\n", handle_module, nullptr, 0},
-    {"module load", "Load a module", "Usage: module load NAME\n       Loads a module: codec_g729a or codec_g729a.so from the current directory or\n       the module directory, or a path with a slash as given.\n", handle_module, nullptr, 0},
+    {"module load", "Load a module", "Usage: module load NAME\n       Loads a module by name (NAME or NAME.so, from the current directory or\n       the module directory), or from a path with a slash as given.\n", handle_module, nullptr, 0},
     {"module unload", "Unload a module", "Usage: module unload NAME\n", handle_module, nullptr, 0},
     {"module reload", "Reload a module's configuration", "Usage: module reload NAME\n", handle_module, nullptr, 0},
     {"core show translation", "Display translation cost table", "Usage: core show translation\n       Lists the registered translators with their measured cost.\n", handle_show_translation, nullptr, 0},
