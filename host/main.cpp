@@ -65,17 +65,24 @@ unsigned char complete_word(EditLine* el, int) {
     return CC_REDISPLAY;
 }
 
-volatile sig_atomic_t interrupted = 0;
-void on_interrupt(int) { interrupted = 1; }
+// Ctrl-C: the line typed so far is dropped and a fresh prompt shown. The
+// terminal hands Ctrl-C to the editor as a key rather than as a signal
+// (which could arrive outside the editor's read and be seen only at the
+// next key).
+unsigned char drop_line(EditLine* el, int) {
+    const LineInfo* li = el_line(el);
+    el_cursor(el, int(li->lastchar - li->cursor));
+    el_deletestr(el, int(li->lastchar - li->buffer));
+    std::fputs("^C\n", stdout);
+    std::fflush(stdout);
+    return CC_REDISPLAY;
+}
 
-// The interactive console. Ctrl-C abandons the line being typed and gives a
-// fresh prompt; Ctrl-D on an empty line, "exit" or "quit" leave.
+// The interactive console: Ctrl-C drops the line being typed (and is
+// ignored while a command runs), Ctrl-D on an empty line, "exit" or "quit"
+// leave.
 int interactive_console() {
-    struct sigaction sa {};
-    sa.sa_handler = on_interrupt;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0; // no SA_RESTART: the interrupted read returns to us
-    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGINT, SIG_IGN);
 
     EditLine* el = el_init("corvane", stdin, stdout, stderr);
     History* hist = history_init();
@@ -89,20 +96,15 @@ int interactive_console() {
     // them and never frees the copies.
     el_wset(el, EL_ADDFN, L"corvane-complete", L"Complete a command word", complete_word);
     el_set(el, EL_BIND, "^I", "corvane-complete", nullptr);
+    el_wset(el, EL_ADDFN, L"corvane-drop-line", L"Drop the line", drop_line);
+    el_set(el, EL_SETTY, "-d", "-isig", nullptr);
+    el_set(el, EL_BIND, "^C", "corvane-drop-line", nullptr);
     el_source(el, nullptr); // the user's ~/.editrc, if any
 
     int failures = 0;
     for (;;) {
-        interrupted = 0;
         int count = 0;
         const char* text = el_gets(el, &count);
-        if (interrupted) {
-            // The line typed so far is dropped.
-            el_reset(el);
-            std::fputs("^C\n", stdout);
-            std::fflush(stdout);
-            continue;
-        }
         if (text == nullptr || count <= 0) {
             if (count < 0 && errno == EINTR) continue;
             std::fputs("\n", stdout);
