@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "codec/dsp/filters.h"
+#include "codec/dsp/simd.h"
 
 namespace g729 {
 
@@ -12,20 +13,19 @@ bool all_finite(const double* v, int n) {
     // x - x is +0 for every finite x and NaN for infinities and NaN, and a
     // NaN survives any sum: adding the differences, without a branch per
     // value and two at a time, answers the same question as testing each.
-    typedef double lanes __attribute__((vector_size(16)));
-    lanes a = {0.0, 0.0};
-    lanes b = {0.0, 0.0};
+    using simd::lanes2;
+    lanes2 a = simd::splat2(0.0);
+    lanes2 b = a;
     int i = 0;
     for (; i + 4 <= n; i += 4) {
-        lanes x, y;
-        __builtin_memcpy(&x, v + i, sizeof x);
-        __builtin_memcpy(&y, v + i + 2, sizeof y);
+        const lanes2 x = simd::load<lanes2>(v + i);
+        const lanes2 y = simd::load<lanes2>(v + i + 2);
         a += x - x;
         b += y - y;
     }
     double rest = 0.0;
     for (; i < n; ++i) rest += v[i] - v[i];
-    const lanes t = a + b;
+    const lanes2 t = a + b;
     return t[0] + t[1] + rest == 0.0;
 }
 

@@ -4,6 +4,7 @@
 
 #include "codec/bitstream.h"
 #include "codec/dsp/filters.h"
+#include "codec/dsp/simd.h"
 
 namespace g729 {
 
@@ -42,19 +43,15 @@ void long_term_postfilter(const double* r, int lag, double* p) {
     // seventh lag, t_min, has a scalar of its own. The lags are then
     // scanned in increasing order with the strict comparison, the first
     // maximum kept.
-    typedef double lanes __attribute__((vector_size(16)));
+    using simd::lanes2;
     const double* q = r - t_max;
-    lanes c0 = {0.0, 0.0}, c1 = {0.0, 0.0}, c2 = {0.0, 0.0};
+    lanes2 c0 = simd::splat2(0.0), c1 = c0, c2 = c0;
     double c6 = 0.0;
     for (int j = 0; j < kSubframe; ++j) {
-        const lanes rj = {r[j], r[j]};
-        lanes d0, d1, d2;
-        __builtin_memcpy(&d0, q + j, sizeof d0);
-        __builtin_memcpy(&d1, q + j + 2, sizeof d1);
-        __builtin_memcpy(&d2, q + j + 4, sizeof d2);
-        c0 += rj * d0;
-        c1 += rj * d1;
-        c2 += rj * d2;
+        const lanes2 rj = simd::splat2(r[j]);
+        c0 += rj * simd::load<lanes2>(q + j);
+        c1 += rj * simd::load<lanes2>(q + j + 2);
+        c2 += rj * simd::load<lanes2>(q + j + 4);
         c6 += r[j] * q[j + 6];
     }
     const double by_lane[2 * kLagReach + 1] = {c0[0], c0[1], c1[0], c1[1], c2[0], c2[1], c6};

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "codec/dsp/simd.h"
+
 namespace g729 {
 
 namespace {
@@ -67,16 +69,16 @@ void synthesis_filter_pair(const lp_coefficients& a1, const lp_coefficients& a2,
     // operations in the same order as synthesis_filter. As there, the last
     // ten outputs stay in locals, newest in z1, instead of being read back
     // from memory.
-    typedef double lanes __attribute__((vector_size(16)));
-    lanes coefficient[kLpSize];
-    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a1[i], a2[i]};
-    lanes z10 = {memory1[0], memory2[0]}, z9 = {memory1[1], memory2[1]}, z8 = {memory1[2], memory2[2]};
-    lanes z7 = {memory1[3], memory2[3]}, z6 = {memory1[4], memory2[4]}, z5 = {memory1[5], memory2[5]};
-    lanes z4 = {memory1[6], memory2[6]}, z3 = {memory1[7], memory2[7]}, z2 = {memory1[8], memory2[8]};
-    lanes z1 = {memory1[9], memory2[9]};
+    using simd::lanes2;
+    lanes2 coefficient[kLpSize];
+    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes2{a1[i], a2[i]};
+    lanes2 z10 = {memory1[0], memory2[0]}, z9 = {memory1[1], memory2[1]}, z8 = {memory1[2], memory2[2]};
+    lanes2 z7 = {memory1[3], memory2[3]}, z6 = {memory1[4], memory2[4]}, z5 = {memory1[5], memory2[5]};
+    lanes2 z4 = {memory1[6], memory2[6]}, z3 = {memory1[7], memory2[7]}, z2 = {memory1[8], memory2[8]};
+    lanes2 z1 = {memory1[9], memory2[9]};
     if (n > kSubframe) n = kSubframe;
     for (int k = 0; k < n; ++k) {
-        lanes s = {x1[k], x2[k]};
+        lanes2 s = {x1[k], x2[k]};
         s -= coefficient[1] * z1;
         s -= coefficient[2] * z2;
         s -= coefficient[3] * z3;
@@ -107,33 +109,25 @@ void residual_filter(const lp_coefficients& a, const double* x, double* y, int n
     // are accumulated side by side, one per vector lane; each lane starts
     // from x[k] and adds a[i] x[k - i] in increasing i like the loop below,
     // which finishes the tail.
-    typedef double lanes __attribute__((vector_size(16)));
+    using simd::lanes2;
     constexpr int kGroup = 8;
-    lanes coefficient[kLpSize];
-    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a[i], a[i]};
+    lanes2 coefficient[kLpSize];
+    for (int i = 1; i <= kOrder; ++i) coefficient[i] = simd::splat2(a[i]);
     int k = 0;
     for (; k + kGroup <= n; k += kGroup) {
         const double* q = x + k;
-        lanes s0, s1, s2, s3;
-        __builtin_memcpy(&s0, q, sizeof s0);
-        __builtin_memcpy(&s1, q + 2, sizeof s1);
-        __builtin_memcpy(&s2, q + 4, sizeof s2);
-        __builtin_memcpy(&s3, q + 6, sizeof s3);
+        lanes2 s0 = simd::load<lanes2>(q), s1 = simd::load<lanes2>(q + 2);
+        lanes2 s2 = simd::load<lanes2>(q + 4), s3 = simd::load<lanes2>(q + 6);
         for (int i = 1; i <= kOrder; ++i) {
-            lanes x0, x1, x2, x3;
-            __builtin_memcpy(&x0, q - i, sizeof x0);
-            __builtin_memcpy(&x1, q - i + 2, sizeof x1);
-            __builtin_memcpy(&x2, q - i + 4, sizeof x2);
-            __builtin_memcpy(&x3, q - i + 6, sizeof x3);
-            s0 += coefficient[i] * x0;
-            s1 += coefficient[i] * x1;
-            s2 += coefficient[i] * x2;
-            s3 += coefficient[i] * x3;
+            s0 += coefficient[i] * simd::load<lanes2>(q - i);
+            s1 += coefficient[i] * simd::load<lanes2>(q - i + 2);
+            s2 += coefficient[i] * simd::load<lanes2>(q - i + 4);
+            s3 += coefficient[i] * simd::load<lanes2>(q - i + 6);
         }
-        __builtin_memcpy(y + k, &s0, sizeof s0);
-        __builtin_memcpy(y + k + 2, &s1, sizeof s1);
-        __builtin_memcpy(y + k + 4, &s2, sizeof s2);
-        __builtin_memcpy(y + k + 6, &s3, sizeof s3);
+        simd::store(y + k, s0);
+        simd::store(y + k + 2, s1);
+        simd::store(y + k + 4, s2);
+        simd::store(y + k + 6, s3);
     }
     for (; k < n; ++k) {
         double s = x[k];
