@@ -1,0 +1,115 @@
+// Every optimised kernel variant this processor can run must give the bits
+// of the portable kernel, on random input of every shape the codec uses and
+// of shapes it does not, and on real speech. (The reference vectors run once
+// with the variants chosen at start-up and once more with
+// G729A_INSTRUCTION_SET=portable; see tests/CMakeLists.txt.)
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/dsp/correlation.h"
+#include "codec/dsp/cpu.h"
+#include "codec/dsp/x86/avx2.h"
+
+namespace g729 {
+namespace {
+
+// Bit patterns, so that -0 against +0 or one NaN against another counts.
+bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
+
+std::vector<double> speech_samples() {
+    std::ifstream in(std::string(G729A_TEST_DATA) + "/vectors/speech_male_librivox.raw", std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<double> s(bytes.size() / 2);
+    for (size_t i = 0; i < s.size(); ++i) {
+        s[i] = double(int16_t(uint16_t(uint8_t(bytes[2 * i]) | uint8_t(bytes[2 * i + 1]) << 8)));
+    }
+    return s;
+}
+
+using correlation_kernel = void (*)(const double*, const double*, int, int, double*);
+
+struct variant {
+    const char* name;
+    correlation_kernel correlations;
+};
+
+std::vector<variant> variants_of_this_processor() {
+    std::vector<variant> v;
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2")) v.push_back({"avx2", &avx2::shifted_correlations});
+#endif
+    return v;
+}
+
+void expect_correlations_match(const variant& v, const double* a, const double* b, int n, int count) {
+    std::vector<double> want(size_t(count) + 1, 777.0), got(size_t(count) + 1, 777.0);
+    portable::shifted_correlations(a, b, n, count, want.data());
+    v.correlations(a, b, n, count, got.data());
+    for (int k = 0; k <= count; ++k) {
+        ASSERT_TRUE(same_bits(got[size_t(k)], want[size_t(k)]))
+            << v.name << " n " << n << " count " << count << " lag " << k << ": " << got[size_t(k)] << " vs "
+            << want[size_t(k)];
+    }
+}
+
+TEST(KernelVariants, ShiftedCorrelationsMatchPortableOnRandomInput) {
+    const std::vector<variant> variants = variants_of_this_processor();
+    if (variants.empty()) GTEST_SKIP() << "no kernel variants for this processor";
+    std::mt19937_64 rng(20261210);
+    std::uniform_real_distribution<double> value(-3e4, 3e4);
+    std::vector<double> a(300), b(300);
+    for (const variant& v : variants) {
+        for (int n = 1; n <= 64; ++n) {
+            for (int count = 1; count <= n; ++count) {
+                for (int i = 0; i < n; ++i) {
+                    a[size_t(i)] = value(rng);
+                    b[size_t(i)] = value(rng);
+                }
+                expect_correlations_match(v, a.data(), b.data(), n, count);
+            }
+        }
+        // The autocorrelation's shape, and a sum that turns infinite: a lag
+        // that has run out of products must not pick up the infinity.
+        for (int i = 0; i < 240; ++i) a[size_t(i)] = b[size_t(i)] = value(rng);
+        expect_correlations_match(v, a.data(), a.data(), 240, 11);
+        a[239] = std::numeric_limits<double>::infinity();
+        a[0] = -0.0;
+        expect_correlations_match(v, a.data(), b.data(), 240, 40);
+        expect_correlations_match(v, a.data(), b.data(), 40, 40);
+    }
+}
+
+TEST(KernelVariants, ShiftedCorrelationsMatchPortableOnSpeech) {
+    const std::vector<variant> variants = variants_of_this_processor();
+    if (variants.empty()) GTEST_SKIP() << "no kernel variants for this processor";
+    const std::vector<double> s = speech_samples();
+    ASSERT_GT(s.size(), 4000u);
+    for (const variant& v : variants) {
+        for (size_t start = 0; start + 280 < s.size(); start += 80) {
+            expect_correlations_match(v, &s[start], &s[start], 240, 11);
+            expect_correlations_match(v, &s[start], &s[start + 200], 40, 40);
+        }
+    }
+}
+
+TEST(KernelVariants, TheChoiceIsOneThisProcessorRuns) {
+    const instruction_set chosen = active_instruction_set();
+#if defined(__x86_64__)
+    if (chosen == instruction_set::avx2) {
+        EXPECT_TRUE(__builtin_cpu_supports("avx2"));
+    }
+#else
+    EXPECT_EQ(chosen, instruction_set::portable);
+#endif
+}
+
+} // namespace
+} // namespace g729
