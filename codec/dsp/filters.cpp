@@ -63,34 +63,60 @@ void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, do
 
 void synthesis_filter_pair(const lp_coefficients& a1, const lp_coefficients& a2, int n, const double* x1, double* y1,
                            const double* memory1, const double* x2, double* y2, const double* memory2) {
-    // The recursion is bound by the latency of its ordered subtractions, so
-    // a second independent signal in the other half of a vector register
-    // comes almost for free. Lanes never mix: each carries the same
-    // operations in the same order as synthesis_filter. As there, the last
-    // ten outputs stay in locals, newest in z1, instead of being read back
-    // from memory.
-    using simd::lanes2;
-    lanes2 coefficient[kLpSize];
-    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes2{a1[i], a2[i]};
-    lanes2 z10 = {memory1[0], memory2[0]}, z9 = {memory1[1], memory2[1]}, z8 = {memory1[2], memory2[2]};
-    lanes2 z7 = {memory1[3], memory2[3]}, z6 = {memory1[4], memory2[4]}, z5 = {memory1[5], memory2[5]};
-    lanes2 z4 = {memory1[6], memory2[6]}, z3 = {memory1[7], memory2[7]}, z2 = {memory1[8], memory2[8]};
-    lanes2 z1 = {memory1[9], memory2[9]};
+    const synthesis_lane lanes[2] = {{&a1, x1, y1, memory1, nullptr}, {&a2, x2, y2, memory2, nullptr}};
+    synthesis_filter_lanes(lanes, 2, n);
+}
+
+namespace {
+
+// Four lanes as two register pairs: the compiler's own four-lane vectors
+// are split clumsily where the target has only two-lane registers.
+struct quad {
+    simd::lanes2 lo, hi;
+};
+inline quad operator*(const quad& a, const quad& b) { return quad{a.lo * b.lo, a.hi * b.hi}; }
+inline quad& operator-=(quad& a, const quad& b) {
+    a.lo -= b.lo;
+    a.hi -= b.hi;
+    return a;
+}
+inline double& lane_of(simd::lanes2& v, int l) { return v[l]; }
+inline double& lane_of(quad& v, int l) { return l < 2 ? lane_of(v.lo, l) : lane_of(v.hi, l - 2); }
+
+// Lanes beyond count run on zeros and are never stored. Lanes never mix:
+// each carries the same operations in the same order as synthesis_filter.
+// As there, the last ten outputs stay in locals, newest in z1, instead of
+// being read back from memory.
+template <class V, int count>
+void synthesis_lanes(const synthesis_lane* lane, int n) {
+    V c[kLpSize] = {};
+    V z[kOrder] = {};
+    const double* x[count];
+    double* y[count];
+    for (int l = 0; l < count; ++l) {
+        for (int i = 1; i <= kOrder; ++i) lane_of(c[i], l) = (*lane[l].a)[i];
+        for (int j = 0; j < kOrder; ++j) lane_of(z[j], l) = lane[l].memory_in[j];
+        x[l] = lane[l].x;
+        y[l] = lane[l].y;
+    }
+    V z10 = z[0], z9 = z[1], z8 = z[2], z7 = z[3], z6 = z[4], z5 = z[5], z4 = z[6], z3 = z[7], z2 = z[8], z1 = z[9];
     if (n > kSubframe) n = kSubframe;
     for (int k = 0; k < n; ++k) {
-        lanes2 s = {x1[k], x2[k]};
-        s -= coefficient[1] * z1;
-        s -= coefficient[2] * z2;
-        s -= coefficient[3] * z3;
-        s -= coefficient[4] * z4;
-        s -= coefficient[5] * z5;
-        s -= coefficient[6] * z6;
-        s -= coefficient[7] * z7;
-        s -= coefficient[8] * z8;
-        s -= coefficient[9] * z9;
-        s -= coefficient[10] * z10;
-        y1[k] = s[0];
-        y2[k] = s[1];
+        V s = {};
+#pragma GCC unroll 4
+        for (int l = 0; l < count; ++l) lane_of(s, l) = x[l][k];
+        s -= c[1] * z1;
+        s -= c[2] * z2;
+        s -= c[3] * z3;
+        s -= c[4] * z4;
+        s -= c[5] * z5;
+        s -= c[6] * z6;
+        s -= c[7] * z7;
+        s -= c[8] * z8;
+        s -= c[9] * z9;
+        s -= c[10] * z10;
+#pragma GCC unroll 4
+        for (int l = 0; l < count; ++l) y[l][k] = lane_of(s, l);
         z10 = z9;
         z9 = z8;
         z8 = z7;
@@ -101,6 +127,42 @@ void synthesis_filter_pair(const lp_coefficients& a1, const lp_coefficients& a2,
         z3 = z2;
         z2 = z1;
         z1 = s;
+    }
+    V last[kOrder] = {z10, z9, z8, z7, z6, z5, z4, z3, z2, z1};
+    for (int l = 0; l < count; ++l) {
+        double* out = lane[l].memory_out;
+        if (out == nullptr) continue;
+        for (int j = 0; j < kOrder; ++j) {
+            const double v = lane_of(last[j], l);
+            out[j] = std::fabs(v) < kMemoryFlush ? 0.0 : v;
+        }
+    }
+}
+
+} // namespace
+
+void synthesis_filter_lanes(const synthesis_lane* lanes, int count, int n) {
+    switch (count) {
+    case 1:
+        synthesis_lanes<simd::lanes2, 1>(lanes, n);
+        break;
+    case 2:
+        synthesis_lanes<simd::lanes2, 2>(lanes, n);
+        break;
+    case 3: {
+        // A fourth lane repeating the first into scratch: three lanes of a
+        // quad compile to slower code than four.
+        double scratch[kSubframe];
+        const synthesis_lane four[4] = {lanes[0], lanes[1], lanes[2],
+                                        {lanes[0].a, lanes[0].x, scratch, lanes[0].memory_in, nullptr}};
+        synthesis_lanes<quad, 4>(four, n);
+        break;
+    }
+    case 4:
+        synthesis_lanes<quad, 4>(lanes, n);
+        break;
+    default:
+        break;
     }
 }
 
