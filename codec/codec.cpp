@@ -103,13 +103,8 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
     unpack_frame(params, in, frame_type);
 
     double* speech = decoder.synthesis_buffer + kSynthesisHistory;
-    lp_filter_pair filters;
-    pitch_lags lags;
-    int decoded_type;
-    synthesize_frame(decoder.decoder_state, decoder.comfort_noise_state, params, speech, filters, lags,
-                     decoded_type);
-    postfilter_frame(decoder.postfilter_state, decoder.synthesis_buffer, filters, lags, decoded_type);
-    postprocess_filter(decoder.postprocess_memory, speech, kFrame);
+    decode_to_output(decoder.decoder_state, decoder.comfort_noise_state, decoder.postfilter_state,
+                     decoder.postprocess_memory, params, decoder.synthesis_buffer);
     for (int i = 0; i < kFrame; ++i) out[i] = to_pcm_sample(speech[i]);
     if (!signal_memories_finite(decoder)) reset_signal_memories(decoder);
     return 0;

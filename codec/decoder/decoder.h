@@ -5,6 +5,7 @@
 
 #include "codec/bitstream.h"
 #include "codec/decoder/comfort_noise.h"
+#include "codec/decoder/postfilter.h"
 #include "codec/dsp/types.h"
 
 namespace g729 {
@@ -31,6 +32,13 @@ void decoder_reset(decoder_state& state, comfort_noise_state& noise);
 // filters, their integer pitch lags and the type of the decoded frame.
 void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
                       double* speech, lp_filter_pair& filters, pitch_lags& lags, int& frame_type);
+
+// The whole chain of one frame: synthesis, post-filter and output high-pass.
+// synthesis_buffer holds 10 past synthesized samples followed by the frame,
+// which becomes the output; the same bits as synthesize_frame,
+// postfilter_frame and postprocess_filter one after the other.
+void decode_to_output(decoder_state& state, comfort_noise_state& noise, postfilter_state& post,
+                      pole_zero_memory& high_pass, const frame_parameters& params, double* synthesis_buffer);
 
 // Delay t0 + frac/3 of a pitch index: 8 bits absolute in subframe 0, 5 bits
 // relative to reference_lag (subframe 0's integer lag) in subframe 1.

@@ -1,6 +1,7 @@
 // Adaptive post-filter and the output high-pass filter.
 #pragma once
 
+#include "codec/dsp/filters.h"
 #include "codec/dsp/types.h"
 
 namespace g729 {
@@ -27,6 +28,31 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
 // Searches lag-3 .. lag+3 (137 .. 143 near the top of the range) and leaves r
 // unfiltered when the prediction gain is below 3 dB.
 void long_term_postfilter(const double* r, int lag, double* p);
+
+// The stages of postfilter_frame, for a decoder that interleaves them with
+// its own synthesis. Per subframe: the numerator A(z/0.55) and denominator
+// A(z/0.7) filters.
+void postfilter_filters(const lp_filter_pair& filters, lp_filter_pair& ap3, lp_filter_pair& ap4);
+// Sets up h (kSubframe samples) and the lane that turns it into the impulse
+// response of ap3(z)/ap4(z), for synthesis_filter_lanes; the first 22
+// samples of the result give the subframe's tilt factor.
+void tilt_impulse_response_lane(const lp_coefficients& ap3, const lp_coefficients& ap4, double* h,
+                                synthesis_lane& lane);
+void tilt_factors_of_responses(const double (&h)[kSubframes][kSubframe], double* factor);
+// Both subframes' tilt factors from the filters.
+void tilt_factors(const lp_filter_pair& ap3, const lp_filter_pair& ap4, double* factor);
+// Residual of the unfiltered subframe, long-term post-filter (speech frames
+// only) and tilt compensation: p receives what the denominator filter then
+// synthesizes with postfilter_synthesis_memory.
+void postfilter_pitch_stage(postfilter_state& state, const double* unfiltered, const lp_coefficients& ap3, int lag,
+                            int frame_type, double tilt, double* p);
+// Scales the synthesized y towards the energy of the unfiltered subframe s.
+void adaptive_gain_control(postfilter_state& state, const double* s, double* y);
+// One pass that synthesizes x through 1/a(z) into y (memory updated as
+// synthesis_filter with update does) and runs the output high-pass on the
+// 40 samples of signal in place: exactly the two separate calls.
+void synthesis_with_high_pass(const lp_coefficients& a, const double* x, double* y, double* memory,
+                              pole_zero_memory& high_pass, double* signal);
 
 void postprocess_reset(pole_zero_memory& memory);
 void postprocess_filter(pole_zero_memory& memory, double* signal, int n);
