@@ -57,6 +57,7 @@ sanitize: deps
 
 bench: build
 	$(BUILD)/bench/g729a_bench
+	$(BUILD)/tests/g729a_block_bench
 
 install: build
 	cmake --install $(BUILD)
