@@ -2,7 +2,7 @@
 // host. One channel is one direction of a call: 100 frames a second; a
 // full-duplex channel is both directions of one call leg (an encoder and a
 // decoder). Times are CPU time; cycles come from the clock measured in the
-// same run (bench/cpu_clock.h). The per-block costs of one frame are in
+// same run (cpu_clock.h). The per-block costs of one frame are in
 // g729a_block_bench (tests/perf), which needs the codec's internals.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/cpu_clock.h"
-#include "codec/codec.h"
+#include "cpu_clock.h"
+#include "g729a.h"
 #include "host/host.h"
 
 namespace {
@@ -40,64 +40,68 @@ void add_channel_counters(benchmark::State& state, int64_t frames) {
 
 void BM_EncodeFrame(benchmark::State& state) {
     const std::vector<int16_t> input = speech();
-    const size_t frames = input.size() / g729::kFrame;
-    auto encoder = std::make_unique<g729::encoder_object>();
-    g729::encoder_init(*encoder);
-    uint8_t out[10];
+    const size_t frames = input.size() / G729A_FRAME_SAMPLES;
+    g729a_encoder* encoder = g729a_encoder_create(nullptr);
+    uint8_t out[G729A_SPEECH_FRAME_BYTES];
     size_t f = 0;
     for (auto _ : state) {
-        int length = 0;
-        g729::encode_frame(*encoder, &input[f * g729::kFrame], out, length);
+        g729a_encode(encoder, &input[f * G729A_FRAME_SAMPLES], G729A_FRAME_SAMPLES, out, sizeof out);
         benchmark::DoNotOptimize(out);
         if (++f == frames) f = 0;
     }
     add_channel_counters(state, state.iterations());
-    state.counters["state bytes"] = double(sizeof(g729::encoder_object));
+    state.counters["state bytes"] = double(g729a_encoder_size());
+    g729a_encoder_destroy(encoder);
 }
 BENCHMARK(BM_EncodeFrame);
 
 void BM_DecodeFrame(benchmark::State& state) {
     const std::vector<uint8_t> input = read_vector("speech_male_librivox.g729");
-    const size_t frames = input.size() / g729::kSpeechFrameBytes;
-    auto decoder = std::make_unique<g729::decoder_object>();
-    g729::decoder_init(*decoder);
-    int16_t out[g729::kFrame];
+    const size_t frames = input.size() / G729A_SPEECH_FRAME_BYTES;
+    g729a_decoder* decoder = g729a_decoder_create(nullptr);
+    int16_t out[G729A_FRAME_SAMPLES];
     size_t f = 0;
     for (auto _ : state) {
-        g729::decode_frame(*decoder, out, &input[f * g729::kSpeechFrameBytes], g729::kSpeechFrameBytes);
+        g729a_decode(decoder, &input[f * G729A_SPEECH_FRAME_BYTES], G729A_SPEECH_FRAME_BYTES, out, G729A_FRAME_SAMPLES);
         benchmark::DoNotOptimize(out);
         if (++f == frames) f = 0;
     }
     add_channel_counters(state, state.iterations());
-    state.counters["state bytes"] = double(sizeof(g729::decoder_object));
+    state.counters["state bytes"] = double(g729a_decoder_size());
+    g729a_decoder_destroy(decoder);
 }
 BENCHMARK(BM_DecodeFrame);
 
 // One call leg both ways: encode a frame of speech and decode a received
 // one, as a transcoding channel does every 10 ms.
 struct full_duplex_channel {
-    std::unique_ptr<g729::encoder_object> encoder = std::make_unique<g729::encoder_object>();
-    std::unique_ptr<g729::decoder_object> decoder = std::make_unique<g729::decoder_object>();
-    full_duplex_channel() {
-        g729::encoder_init(*encoder);
-        g729::decoder_init(*decoder);
+    g729a_encoder* encoder = g729a_encoder_create(nullptr);
+    g729a_decoder* decoder = g729a_decoder_create(nullptr);
+    full_duplex_channel() = default;
+    full_duplex_channel(const full_duplex_channel&) = delete;
+    full_duplex_channel& operator=(const full_duplex_channel&) = delete;
+    ~full_duplex_channel() {
+        g729a_encoder_destroy(encoder);
+        g729a_decoder_destroy(decoder);
+    }
+    void frame(const int16_t* pcm, const uint8_t* coded) {
+        uint8_t bits[G729A_SPEECH_FRAME_BYTES];
+        int16_t out[G729A_FRAME_SAMPLES];
+        g729a_encode(encoder, pcm, G729A_FRAME_SAMPLES, bits, sizeof bits);
+        g729a_decode(decoder, coded, G729A_SPEECH_FRAME_BYTES, out, G729A_FRAME_SAMPLES);
+        benchmark::DoNotOptimize(bits);
+        benchmark::DoNotOptimize(out);
     }
 };
 
 void BM_FullDuplexFrame(benchmark::State& state) {
-    static const std::vector<int16_t> pcm = speech();
-    static const std::vector<uint8_t> coded = read_vector("speech_male_librivox.g729");
-    const size_t frames = std::min(pcm.size() / g729::kFrame, coded.size() / g729::kSpeechFrameBytes);
+    const std::vector<int16_t> pcm = speech();
+    const std::vector<uint8_t> coded = read_vector("speech_male_librivox.g729");
+    const size_t frames = std::min(pcm.size() / G729A_FRAME_SAMPLES, coded.size() / G729A_SPEECH_FRAME_BYTES);
     full_duplex_channel channel;
-    uint8_t bits[10];
-    int16_t out[g729::kFrame];
     size_t f = 0;
     for (auto _ : state) {
-        int length = 0;
-        g729::encode_frame(*channel.encoder, &pcm[f * g729::kFrame], bits, length);
-        g729::decode_frame(*channel.decoder, out, &coded[f * g729::kSpeechFrameBytes], g729::kSpeechFrameBytes);
-        benchmark::DoNotOptimize(bits);
-        benchmark::DoNotOptimize(out);
+        channel.frame(&pcm[f * G729A_FRAME_SAMPLES], &coded[f * G729A_SPEECH_FRAME_BYTES]);
         if (++f == frames) f = 0;
     }
     add_channel_counters(state, state.iterations());
@@ -108,26 +112,20 @@ BENCHMARK(BM_FullDuplexFrame);
 // channels of its own, a frame of each in turn, as a transcoding server
 // does. The rate is wall-clock over all threads, so on an idle machine the
 // two-thread figure shows how the work scales across the cores; each
-// thread's own CPU time per frame ("cpu us/frame") shows it even when other
-// work shares the machine: channels share nothing, so it should not grow.
+// thread's own CPU time per frame shows it even when other work shares the
+// machine: channels share nothing, so it should not grow with the threads.
 void BM_ChannelsOverCores(benchmark::State& state) {
     static const std::vector<int16_t> pcm = speech();
     static const std::vector<uint8_t> coded = read_vector("speech_male_librivox.g729");
-    const size_t frames = std::min(pcm.size() / g729::kFrame, coded.size() / g729::kSpeechFrameBytes);
+    const size_t frames = std::min(pcm.size() / G729A_FRAME_SAMPLES, coded.size() / G729A_SPEECH_FRAME_BYTES);
     constexpr int kChannelsPerThread = 50;
-    std::vector<full_duplex_channel> channels(kChannelsPerThread);
-    uint8_t bits[10];
-    int16_t out[g729::kFrame];
+    std::vector<std::unique_ptr<full_duplex_channel>> channels;
+    for (int c = 0; c < kChannelsPerThread; ++c) channels.push_back(std::make_unique<full_duplex_channel>());
     size_t f = size_t(state.thread_index()) * 97 % frames;
     int c = 0;
     const double cpu_start = g729_bench::thread_cpu_seconds();
     for (auto _ : state) {
-        int length = 0;
-        g729::encode_frame(*channels[size_t(c)].encoder, &pcm[f * g729::kFrame], bits, length);
-        g729::decode_frame(*channels[size_t(c)].decoder, out, &coded[f * g729::kSpeechFrameBytes],
-                           g729::kSpeechFrameBytes);
-        benchmark::DoNotOptimize(bits);
-        benchmark::DoNotOptimize(out);
+        channels[size_t(c)]->frame(&pcm[f * G729A_FRAME_SAMPLES], &coded[f * G729A_SPEECH_FRAME_BYTES]);
         if (++c == kChannelsPerThread) {
             c = 0;
             if (++f == frames) f = 0;
@@ -199,8 +197,6 @@ public:
             const auto frames = run.counters.find("frames/s");
             const auto channels = run.counters.find("channels/core");
             if (frames == run.counters.end() || channels == run.counters.end() || frames->second.value <= 0.0) continue;
-            // Threaded runs give the rate of all threads together in wall
-            // time: their per-frame time is that of the whole machine.
             const auto cpu = run.counters.find("cpu us/frame");
             summary_.push_back({run.benchmark_name(), 1e6 / frames->second.value, channels->second.value,
                                 int(run.threads), cpu == run.counters.end() ? 0.0 : cpu->second.value});
@@ -215,9 +211,9 @@ public:
         const double hz = 0.5 * (clock_hz_ + clock_after);
         std::printf("%-40s %10s %14s %15s\n", "per 10 ms frame", "us/frame", "cycles/frame", "channels");
         for (const Line& line : summary_) {
-            const bool machine = line.threads > 1 || line.name.find("/threads:") != std::string::npos;
-            if (machine) {
-                // All threads together, wall-clock: channels of the machine.
+            if (line.name.find("/threads:") != std::string::npos) {
+                // All threads together, wall-clock: the channels of the
+                // machine, and what each thread spent per frame.
                 std::printf("%-40s %10.2f %14s %15.0f on %d thread%s, %.2f us CPU per frame each\n",
                             line.name.c_str(), line.microseconds, "-", line.channels, line.threads,
                             line.threads == 1 ? "" : "s", line.cpu_microseconds);

@@ -9,42 +9,43 @@ namespace g729 {
 
 namespace {
 
-bool all_finite(const double* v, int n) {
-    // x - x is +0 for every finite x and NaN for infinities and NaN, and a
-    // NaN survives any sum: adding the differences, without a branch per
-    // value and two at a time, answers the same question as testing each.
+// The largest magnitude any of the decoder's signal memories reaches on
+// legitimate input is about 7e4 (a full-scale square wave) and 3e5 on long
+// random streams of well-formed frames. Frames with pitch gains above 1 at
+// short lags make them grow without bound, 1e6 within a few frames: past
+// this bound the memories hold nothing but the runaway, and only a restart
+// lets the speech that follows be heard again.
+constexpr double kSignalMemoryBound = 1e6;
+
+// True when every value lies within the bound. NaN fails every comparison,
+// so it is caught with the infinities. Two values at a time, no branch per
+// value.
+bool within_bound(const double* v, int n) {
     using simd::lanes2;
-    lanes2 a = simd::splat2(0.0);
-    lanes2 b = a;
+    const lanes2 high = simd::splat2(kSignalMemoryBound);
+    const lanes2 low = -high;
+    simd::masks2 ok = {-1, -1};
     int i = 0;
-    for (; i + 4 <= n; i += 4) {
+    for (; i + 2 <= n; i += 2) {
         const lanes2 x = simd::load<lanes2>(v + i);
-        const lanes2 y = simd::load<lanes2>(v + i + 2);
-        a += x - x;
-        b += y - y;
+        ok &= (x <= high) & (x >= low);
     }
-    double rest = 0.0;
-    for (; i < n; ++i) rest += v[i] - v[i];
-    const lanes2 t = a + b;
-    return t[0] + t[1] + rest == 0.0;
+    bool rest = true;
+    for (; i < n; ++i) rest = rest && v[i] <= kSignalMemoryBound && v[i] >= -kSignalMemoryBound;
+    return rest && (ok[0] & ok[1]) != 0;
 }
 
-// Corrupted or hostile payloads (long runs of pitch gains above 1) can make
-// the excitation grow until the synthesis overflows. Infinity and NaN would
-// then sit in the recursive memories for the rest of the call and every
-// later frame would decode to nothing, so such memories start afresh. A
-// finite state, however large, is never touched.
-bool signal_memories_finite(const decoder_object& decoder) {
+bool signal_memories_sound(const decoder_object& decoder) {
     const decoder_state& core = decoder.decoder_state;
     const postfilter_state& post = decoder.postfilter_state;
     const pole_zero_memory& high_pass = decoder.postprocess_memory;
     const double high_pass_values[] = {high_pass.x1, high_pass.x2, high_pass.y1, high_pass.y2};
     const double post_values[] = {post.tilt_memory, post.agc_gain};
-    return all_finite(core.excitation_buffer, kExcitationHistory) &&
-           all_finite(core.synthesis_filter_memory.data(), kOrder) &&
-           all_finite(post.residual_history, kResidualHistory) &&
-           all_finite(post.postfilter_synthesis_memory.data(), kOrder) && all_finite(post_values, 2) &&
-           all_finite(high_pass_values, 4) && all_finite(decoder.synthesis_buffer, kSynthesisHistory);
+    return within_bound(core.excitation_buffer, kExcitationHistory) &&
+           within_bound(core.synthesis_filter_memory.data(), kOrder) &&
+           within_bound(post.residual_history, kResidualHistory) &&
+           within_bound(post.postfilter_synthesis_memory.data(), kOrder) && within_bound(post_values, 2) &&
+           within_bound(high_pass_values, 4) && within_bound(decoder.synthesis_buffer, kSynthesisHistory);
 }
 
 void reset_signal_memories(decoder_object& decoder) {
@@ -67,7 +68,7 @@ int encode_frame(encoder_object& encoder, const int16_t* samples, uint8_t* out, 
     double* input = encoder.state.speech_buffer + kSpeechNewInput;
     for (int i = 0; i < kFrame; ++i) input[i] = double(samples[i]);
     preprocess_filter(encoder.state.preprocess_memory, input, kFrame);
-    frame_parameters params;
+    speech_parameters params;
     analyse_frame(encoder.state, params);
     pack_frame(params, out, out_length);
     return 0;
@@ -90,24 +91,59 @@ int16_t to_pcm_sample(double x) {
     return int16_t(r);
 }
 
+// The decoder's chain after the synthesis, the same for every kind of frame:
+// post-filter, output high-pass, rounding to 16 bits, and the restart of
+// memories a hostile stream drove out of range.
+void output_frame(decoder_object& decoder, const lp_filter_pair& filters, const pitch_lags& lags, frame_type type,
+                  int16_t* out) {
+    double* speech = decoder.synthesis_buffer + kSynthesisHistory;
+    postfilter_frame(decoder.postfilter_state, decoder.synthesis_buffer, filters, lags, type);
+    postprocess_filter(decoder.postprocess_memory, speech, kFrame);
+    round_and_check(decoder, out);
+}
+
+void round_and_check(decoder_object& decoder, int16_t* out) {
+    const double* speech = decoder.synthesis_buffer + kSynthesisHistory;
+    for (int i = 0; i < kFrame; ++i) out[i] = to_pcm_sample(speech[i]);
+    // A corrupted or hostile stream that drove the memories out of range
+    // would otherwise be heard for seconds after it ends (or for the rest of
+    // the call once a value overflows): such memories start afresh.
+    if (!signal_memories_sound(decoder)) reset_signal_memories(decoder);
+}
+
 int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int length) {
-    int frame_type;
+    frame_type type;
     if (length == kSpeechFrameBytes) {
-        frame_type = kFrameTypeSpeech;
+        type = frame_type::speech;
     } else if (length == kSidFrameBytes) {
-        frame_type = kFrameTypeSid;
+        type = frame_type::sid;
     } else {
         return -1;
     }
     frame_parameters params;
-    unpack_frame(params, in, frame_type);
+    unpack_frame(params, in, type);
 
-    double* speech = decoder.synthesis_buffer + kSynthesisHistory;
-    decode_to_output(decoder.decoder_state, decoder.comfort_noise_state, decoder.postfilter_state,
-                     decoder.postprocess_memory, params, decoder.synthesis_buffer);
-    for (int i = 0; i < kFrame; ++i) out[i] = to_pcm_sample(speech[i]);
-    if (!signal_memories_finite(decoder)) reset_signal_memories(decoder);
+    if (type == frame_type::speech) {
+        // Synthesis and output chain in one, with their independent
+        // recursions side by side: the same bits as the stages in turn.
+        decode_speech_to_output(decoder.decoder_state, decoder.postfilter_state, decoder.postprocess_memory,
+                                params.speech, decoder.synthesis_buffer);
+        round_and_check(decoder, out);
+        return 0;
+    }
+    lp_filter_pair filters;
+    pitch_lags lags;
+    synthesize_frame(decoder.decoder_state, decoder.comfort_noise_state, params,
+                     decoder.synthesis_buffer + kSynthesisHistory, filters, lags);
+    output_frame(decoder, filters, lags, type, out);
     return 0;
+}
+
+// Until the decoder conceals, a frame that did not arrive is silence and
+// leaves every memory as it was.
+void decode_missing_frame(decoder_object& decoder, int16_t* out) {
+    (void)decoder;
+    for (int i = 0; i < kFrame; ++i) out[i] = 0;
 }
 
 } // namespace g729

@@ -34,6 +34,19 @@ void decoder_init(decoder_object& decoder);
 // Any other length returns -1 and touches neither the output nor the state.
 int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int length);
 
+// The chain after the synthesis of a frame of the given type, whose 80
+// samples are in the current part of synthesis_buffer: post-filter, output
+// high-pass, rounding into out.
+void output_frame(decoder_object& decoder, const lp_filter_pair& filters, const pitch_lags& lags, frame_type type,
+                  int16_t* out);
+// The end of that chain once the frame in synthesis_buffer is high-passed:
+// rounding into out, and the restart of memories a hostile stream drove out
+// of range.
+void round_and_check(decoder_object& decoder, int16_t* out);
+
+// Fills the 80 samples of a frame that did not arrive.
+void decode_missing_frame(decoder_object& decoder, int16_t* out);
+
 // The output stage: rounds halves away from zero and saturates to 16 bits.
 // A value that is not finite becomes 0.
 int16_t to_pcm_sample(double x);

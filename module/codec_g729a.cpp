@@ -5,29 +5,29 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec/codec.h"
+#include "g729a.h"
 #include "module/corvane.h"
 
 static constexpr int kBufferSamples = 8000; // capacity of either instance
 static constexpr int kOutputBytes = 16000;  // output buffer the host allocates
-static constexpr int kFrameSamples = g729::kFrame;
-static constexpr int kSpeechBytes = g729::kSpeechFrameBytes;
-static constexpr int kSidBytes = g729::kSidFrameBytes;
-// The decoder writes 80 samples per codec frame into the output buffer, so a
-// codec frame may start only while at most 7920 samples are held.
-static constexpr int kDecoderLastStart = kBufferSamples - kFrameSamples;
+static constexpr int kFrameSamples = G729A_FRAME_SAMPLES;
+static constexpr int kSpeechBytes = G729A_SPEECH_FRAME_BYTES;
 
 static constexpr const char kLogFile[] = "codec_g729a";
-static constexpr const char kVersionLine[] = "Vornade G.729A Module Version 21.0_3.1.10 (optimized for x86_64\n";
 
+// The codec instances live at the start of the private area the host
+// allocates; their size is bounded at compile time by the library.
 struct encoder_private {
-    g729::encoder_object encoder;
+    g729a_encoder_memory encoder;
     int16_t input_buffer[kBufferSamples];
 };
 
 struct decoder_private {
-    g729::decoder_object decoder;
+    g729a_decoder_memory decoder;
 };
+
+static g729a_encoder* encoder_of(encoder_private* area) { return reinterpret_cast<g729a_encoder*>(&area->encoder); }
+static g729a_decoder* decoder_of(decoder_private* area) { return reinterpret_cast<g729a_decoder*>(&area->decoder); }
 
 static encoder_private* encoder_area(cvn_trans_pvt* pvt) { return static_cast<encoder_private*>(pvt->pvt); }
 static decoder_private* decoder_area(cvn_trans_pvt* pvt) { return static_cast<decoder_private*>(pvt->pvt); }
@@ -46,8 +46,8 @@ static void warn_invalid_frame(const cvn_frame* f, const char* function) {
 }
 
 extern "C" int lintog729_new(cvn_trans_pvt* pvt) {
-    g729::encoder_init(encoder_area(pvt)->encoder);
-    return 0;
+    encoder_private* area = encoder_area(pvt);
+    return g729a_encoder_init(encoder_of(area), sizeof area->encoder) == G729A_OK ? 0 : -1;
 }
 
 extern "C" int lintog729_framein(cvn_trans_pvt* pvt, cvn_frame* f) {
@@ -73,9 +73,8 @@ extern "C" cvn_frame* lintog729_frameout(cvn_trans_pvt* pvt) {
     encoder_private* area = encoder_area(pvt);
     int blocks = 0;
     while (pvt->samples >= kFrameSamples) {
-        int length = 0;
-        g729::encode_frame(area->encoder, area->input_buffer + blocks * kFrameSamples,
-                           pvt->outbuf.uc + blocks * kSpeechBytes, length);
+        g729a_encode(encoder_of(area), area->input_buffer + blocks * kFrameSamples, kFrameSamples,
+                     pvt->outbuf.uc + blocks * kSpeechBytes, kSpeechBytes);
         pvt->samples -= kFrameSamples;
         ++blocks;
     }
@@ -86,39 +85,33 @@ extern "C" cvn_frame* lintog729_frameout(cvn_trans_pvt* pvt) {
 }
 
 extern "C" int g729tolin_new(cvn_trans_pvt* pvt) {
-    g729::decoder_init(decoder_area(pvt)->decoder);
-    return 0;
+    decoder_private* area = decoder_area(pvt);
+    return g729a_decoder_init(decoder_of(area), sizeof area->decoder) == G729A_OK ? 0 : -1;
 }
 
 // A payload is a run of 10-byte speech frames, optionally ended by one 2-byte
-// SID frame. Frames decoded before a refusal stay in the output buffer.
+// SID frame; the library walks it. Frames decoded before a refusal stay in
+// the output buffer.
 extern "C" int g729tolin_framein(cvn_trans_pvt* pvt, cvn_frame* f) {
-    if (f->datalen > 0 && f->data == nullptr) {
+    if (f->datalen < 0 || (f->datalen > 0 && f->data == nullptr)) {
         warn_invalid_frame(f, __func__);
         return -1;
     }
-    const uint8_t* data = static_cast<const uint8_t*>(f->data);
-    int remaining = f->datalen;
-    int offset = 0;
-    while (remaining > 0) {
-        int size;
-        if (remaining >= kSpeechBytes) {
-            size = kSpeechBytes;
-        } else if (remaining == kSidBytes) {
-            size = kSidBytes;
-        } else {
-            cvn_log(CVN_LOG_WARNING, kLogFile, __LINE__, __func__, "Invalid data (%d bytes at the end)\n", remaining);
-            return -1;
-        }
-        if (pvt->samples > kDecoderLastStart) {
-            cvn_log(CVN_LOG_WARNING, kLogFile, __LINE__, __func__, "Out of buffer space\n");
-            return -1;
-        }
-        g729::decode_frame(decoder_area(pvt)->decoder, pvt->outbuf.i16 + pvt->samples, data + offset, size);
-        pvt->samples += kFrameSamples;
-        pvt->datalen += 2 * kFrameSamples;
-        remaining -= size;
-        offset += size;
+    size_t consumed = 0;
+    const int result = g729a_decode_payload(decoder_of(decoder_area(pvt)), static_cast<const uint8_t*>(f->data),
+                                            size_t(f->datalen), pvt->outbuf.i16 + pvt->samples,
+                                            size_t(kBufferSamples - pvt->samples), &consumed);
+    const int decoded = result >= 0 ? result : int(consumed / kSpeechBytes) * kFrameSamples;
+    pvt->samples += decoded;
+    pvt->datalen += 2 * decoded;
+    if (result == G729A_EBADFRAME) {
+        cvn_log(CVN_LOG_WARNING, kLogFile, __LINE__, __func__, "Invalid data (%d bytes at the end)\n",
+                f->datalen - int(consumed));
+        return -1;
+    }
+    if (result == G729A_ENOSPACE) {
+        cvn_log(CVN_LOG_WARNING, kLogFile, __LINE__, __func__, "Out of buffer space\n");
+        return -1;
     }
     return 0;
 }
@@ -221,7 +214,7 @@ extern "C" char* handle_g729_show_version(cvn_cli_entry* e, int cmd, cvn_cli_arg
     case CVN_CLI_GENERATE:
         return nullptr;
     default:
-        cvn_cli(a->fd, "%s", kVersionLine);
+        cvn_cli(a->fd, "%s", g729a_version_line());
         return nullptr;
     }
 }

@@ -38,10 +38,11 @@ coded_stream read_g729(const uint8_t* data, std::size_t size) {
     std::size_t offset = 0;
     while (offset < size) {
         const std::size_t remaining = size - offset;
+        const int length = g729a_payload_frame_length(remaining);
         coded_frame frame;
-        if (remaining >= std::size_t(kSpeechFrameBytes)) {
+        if (length == kSpeechFrameBytes) {
             frame = speech_frame(data + offset);
-        } else if (remaining == std::size_t(kSidFrameBytes)) {
+        } else if (length == kSidFrameBytes) {
             frame.kind = frame_kind::sid;
             frame.bits = kSidBitsFull;
             std::memcpy(frame.bytes.data(), data + offset, kSidFrameBytes);
@@ -127,9 +128,9 @@ stream_counts count_frames(const std::vector<coded_frame>& frames) {
         switch (frame.kind) {
         case frame_kind::speech: {
             ++counts.speech;
-            frame_parameters params;
-            unpack_frame(params, frame.bytes.data(), kFrameTypeSpeech);
-            if (params.words[3] != 0) ++counts.parity_errors;
+            g729a_frame_info info;
+            g729a_frame_inspect(frame.bytes.data(), kSpeechFrameBytes, &info);
+            if (info.parity_error != 0) ++counts.parity_errors;
             break;
         }
         case frame_kind::sid: ++counts.sid; break;

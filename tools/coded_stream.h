@@ -10,9 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "codec/bitstream.h"
+#include "g729a.h"
 
 namespace g729::tool {
+
+constexpr int kFrame = G729A_FRAME_SAMPLES;
+constexpr int kSpeechFrameBytes = G729A_SPEECH_FRAME_BYTES;
+constexpr int kSidFrameBytes = G729A_SID_FRAME_BYTES;
 
 enum class frame_kind { speech, sid, untransmitted };
 

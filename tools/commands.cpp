@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "codec/codec.h"
+#include "tools/codec_handles.h"
 #include "tools/coded_stream.h"
 #include "tools/comparison.h"
 #include "tools/progress.h"
@@ -111,8 +111,7 @@ int run_encode(const operand& in, const operand& out, const command_options& opt
     audio_source source(in, in_format);
     if (!source.conversion().empty()) report.notice(input_name(in), source.conversion());
     output_file target(out);
-    auto encoder = std::make_unique<encoder_object>();
-    encoder_init(*encoder);
+    const encoder_handle encoder = make_encoder();
 
     std::size_t frames = 0;
     int16_t block[kFrame];
@@ -123,8 +122,7 @@ int run_encode(const operand& in, const operand& out, const command_options& opt
         // The last, partial frame is completed with silence.
         std::fill(block + n, block + kFrame, int16_t(0));
         uint8_t frame[kSpeechFrameBytes];
-        int length = 0;
-        encode_frame(*encoder, block, frame, length);
+        g729a_encode(encoder.get(), block, kFrame, frame, sizeof frame);
         if (out_format == file_format::bit) {
             serial.clear();
             append_bit_frame(serial, speech_frame(frame));
@@ -150,8 +148,7 @@ int run_decode(const operand& in, const operand& out, const command_options& opt
     const coded_stream stream = read_coded_or_fail(in, in_format);
     output_file target(out);
     audio_sink sink(target, out_format);
-    auto decoder = std::make_unique<decoder_object>();
-    decoder_init(*decoder);
+    const decoder_handle decoder = make_decoder();
 
     std::size_t frames = 0;
     int16_t samples[kFrame];
@@ -159,7 +156,7 @@ int run_decode(const operand& in, const operand& out, const command_options& opt
         // A frame that was not transmitted has nothing to decode and leaves
         // no gap: the decoder has no concealment to fill one with.
         if (frame.kind == frame_kind::untransmitted) continue;
-        decode_frame(*decoder, samples, frame.bytes.data(), frame.size());
+        g729a_decode(decoder.get(), frame.bytes.data(), std::size_t(frame.size()), samples, kFrame);
         sink.write(samples, kFrame);
         ++frames;
         report.progress(double(frames) / double(stream.frames.size()), frames);
@@ -184,10 +181,8 @@ int run_roundtrip(const operand& in, const operand& out, const command_options& 
     if (!source.conversion().empty()) report.notice(input_name(in), source.conversion());
     output_file target(out);
     audio_sink sink(target, out_format);
-    auto encoder = std::make_unique<encoder_object>();
-    auto decoder = std::make_unique<decoder_object>();
-    encoder_init(*encoder);
-    decoder_init(*decoder);
+    const encoder_handle encoder = make_encoder();
+    const decoder_handle decoder = make_decoder();
     aligned_comparison comparison;
 
     std::size_t frames = 0;
@@ -200,9 +195,8 @@ int run_roundtrip(const operand& in, const operand& out, const command_options& 
         comparison.add_input(block, n);
         std::fill(block + n, block + kFrame, int16_t(0));
         uint8_t frame[kSpeechFrameBytes];
-        int length = 0;
-        encode_frame(*encoder, block, frame, length);
-        decode_frame(*decoder, decoded, frame, kSpeechFrameBytes);
+        const int length = g729a_encode(encoder.get(), block, kFrame, frame, sizeof frame);
+        g729a_decode(decoder.get(), frame, std::size_t(length), decoded, kFrame);
         comparison.add_output(decoded, kFrame);
         sink.write(decoded, kFrame);
         report.progress(source.fraction_done(), ++frames);

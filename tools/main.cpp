@@ -5,14 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "g729a.h"
 #include "tools/commands.h"
 #include "tools/tool_error.h"
 
 namespace g729::tool {
 namespace {
-
-// The module's own version line, so that both report the same build.
-constexpr const char* kVersionLine = "Vornade G.729A Module Version 21.0_3.1.10 (optimized for x86_64\n";
 
 constexpr const char* kGeneralHelp =
     "Usage: g729a COMMAND [OPTIONS] ARGUMENTS\n"
@@ -131,7 +129,7 @@ int run(const std::vector<std::string>& args) {
     }
 
     if (version && positional.empty() && !help) {
-        std::fputs(kVersionLine, stdout);
+        std::fputs(g729a_version_line(), stdout);
         return 0;
     }
     if (!positional.empty() && positional[0] == "help") {

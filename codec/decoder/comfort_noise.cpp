@@ -151,13 +151,13 @@ void random_excitation(double* excitation, int16_t& seed, double gain) {
     }
 }
 
-void comfort_noise_frame(comfort_noise_state& state, int previous_frame_type, const frame_parameters& sid,
+void comfort_noise_frame(comfort_noise_state& state, frame_type previous_frame_type, const sid_parameters& sid,
                          double* excitation, lsp_vector& previous_quantized_lsp, lsf_memory& lsf_predictor_memory,
                          int16_t& noise_seed, lp_filter_pair& filters) {
-    state.sid_gain = sid_gain_table[sid.words[3] & 31];
-    decode_sid_lsf(sid.words[0], sid.words[1], sid.words[2], lsf_predictor_memory, state.comfort_noise_predictors,
-                   state.sid_lsp);
-    if (previous_frame_type == kFrameTypeSpeech) {
+    state.sid_gain = sid_gain_table[sid.energy_index & 31];
+    decode_sid_lsf(sid.predictor_switch, sid.lsf_first_stage, sid.lsf_second_stage, lsf_predictor_memory,
+                   state.comfort_noise_predictors, state.sid_lsp);
+    if (previous_frame_type == frame_type::speech) {
         state.current_noise_gain = state.sid_gain;
     } else {
         state.current_noise_gain = kGainKeep * state.current_noise_gain + kGainTake * state.sid_gain;

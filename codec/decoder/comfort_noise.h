@@ -26,11 +26,10 @@ struct comfort_noise_state {
 // Leaves comfort_noise_predictors alone: decoder_reset builds them.
 void comfort_noise_reset(comfort_noise_state& state);
 
-// One SID frame (words: predictor switch, first-stage index, second-stage
-// index, energy index): writes the 80 excitation samples at excitation (with
+// One SID frame: writes the 80 excitation samples at excitation (with
 // the past excitation in front), the frame's two LP filters, and moves
 // previous_quantized_lsp, the LSF predictor memory and the seed forward.
-void comfort_noise_frame(comfort_noise_state& state, int previous_frame_type, const frame_parameters& sid,
+void comfort_noise_frame(comfort_noise_state& state, frame_type previous_frame_type, const sid_parameters& sid,
                          double* excitation, lsp_vector& previous_quantized_lsp, lsf_memory& lsf_predictor_memory,
                          int16_t& noise_seed, lp_filter_pair& filters);
 

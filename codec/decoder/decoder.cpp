@@ -18,9 +18,9 @@ constexpr double kSharpeningMin = 0.2;
 constexpr double kSharpeningMax = 0.7945;
 constexpr int kPulses = 4;
 
-void decode_lsp_filters(decoder_state& state, const frame_parameters& params, lp_filter_pair& filters) {
+void decode_lsp_filters(decoder_state& state, const speech_parameters& params, lp_filter_pair& filters) {
     lsp_vector q;
-    decode_lsp(state.lsf_predictor_memory, params.words[0], params.words[1], q);
+    decode_lsp(state.lsf_predictor_memory, params.lsp_first, params.lsp_second, q);
     interpolate_lp_filters(state.previous_quantized_lsp, q, filters);
     state.previous_quantized_lsp = q;
 }
@@ -28,12 +28,13 @@ void decode_lsp_filters(decoder_state& state, const frame_parameters& params, lp
 // Builds the excitation of subframe s in the excitation buffer and returns
 // it; t0 is subframe 0's integer lag on entry for s = 1 and the subframe's
 // own on return.
-double* decode_excitation(decoder_state& state, const frame_parameters& params, int s, int& t0) {
+double* decode_excitation(decoder_state& state, const speech_parameters& params, int s, int& t0) {
     double* excitation = state.excitation_buffer + kExcitationHistory + s * kSubframe;
+    const subframe_parameters& coded = params.subframes[s];
     int frac = 0;
     if (s == 0) {
-        if (params.words[3] == 0) {
-            decode_pitch_lag(params.words[2], 0, 0, t0, frac);
+        if (!params.parity_error) {
+            decode_pitch_lag(coded.pitch_index, 0, 0, t0, frac);
             state.previous_integer_lag = t0;
         } else {
             // A damaged first pitch index is replaced by the last lag.
@@ -41,23 +42,21 @@ double* decode_excitation(decoder_state& state, const frame_parameters& params, 
             frac = 0;
         }
     } else {
-        decode_pitch_lag(params.words[7], 1, t0, t0, frac);
+        decode_pitch_lag(coded.pitch_index, 1, t0, t0, frac);
         state.previous_integer_lag = t0;
     }
 
     interpolate_excitation(excitation, t0, frac, kSubframe);
 
-    const int signs = params.words[s == 0 ? 5 : 9];
-    const int positions = params.words[s == 0 ? 4 : 8];
     double code[kSubframe];
-    decode_fixed_code(signs, positions, code);
+    decode_fixed_code(coded.code_signs, coded.code_positions, code);
     // Sharpening for lags shorter than the subframe uses the factor of
     // the previous subframe; samples already sharpened feed later ones.
     for (int i = t0; i < kSubframe; ++i) code[i] = code[i] + state.pitch_sharpening_factor * code[i - t0];
 
     double pitch_gain = 0.0;
     double code_gain = 0.0;
-    decode_gains(state.energy_history, params.words[s == 0 ? 6 : 10], code, kSubframe, pitch_gain, code_gain);
+    decode_gains(state.energy_history, coded.gain_indices, code, kSubframe, pitch_gain, code_gain);
     state.pitch_sharpening_factor = pitch_gain > kSharpeningMax   ? kSharpeningMax
                                     : pitch_gain < kSharpeningMin ? kSharpeningMin
                                                                   : pitch_gain;
@@ -66,7 +65,7 @@ double* decode_excitation(decoder_state& state, const frame_parameters& params, 
     return excitation;
 }
 
-void synthesize_speech(decoder_state& state, const frame_parameters& params, double* speech, lp_filter_pair& filters,
+void synthesize_speech(decoder_state& state, const speech_parameters& params, double* speech, lp_filter_pair& filters,
                        pitch_lags& lags) {
     decode_lsp_filters(state, params, filters);
     int t0 = 0;
@@ -74,11 +73,11 @@ void synthesize_speech(decoder_state& state, const frame_parameters& params, dou
         const double* excitation = decode_excitation(state, params, s, t0);
         lags[s] = t0;
         synthesis_filter(filters[s], excitation, speech + s * kSubframe, kSubframe,
-                         state.synthesis_filter_memory.data(), 1);
+                         state.synthesis_filter_memory.data(), true);
     }
 }
 
-void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params, double* speech,
+void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const sid_parameters& params, double* speech,
                       lp_filter_pair& filters, pitch_lags& lags) {
     double* excitation = state.excitation_buffer + kExcitationHistory;
     comfort_noise_frame(noise, state.previous_frame_type, params, excitation, state.previous_quantized_lsp,
@@ -86,7 +85,7 @@ void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const fr
     for (int s = 0; s < kSubframes; ++s) {
         double* out = speech + s * kSubframe;
         synthesis_filter(filters[s], excitation + s * kSubframe, out, kSubframe, state.synthesis_filter_memory.data(),
-                         0);
+                         false);
         // A plain copy: unlike the filter's own update, small values are kept.
         copy_vector(out + kSubframe - kOrder, state.synthesis_filter_memory.data(), kOrder);
         lags[s] = state.previous_integer_lag;
@@ -102,7 +101,7 @@ void decoder_reset(decoder_state& state, comfort_noise_state& noise) {
     state.synthesis_filter_memory.fill(0.0);
     state.pitch_sharpening_factor = kSharpeningMin;
     state.previous_integer_lag = kInitialLag;
-    state.previous_frame_type = kFrameTypeSpeech;
+    state.previous_frame_type = frame_type::speech;
     state.noise_seed = kInitialNoiseSeed;
     reset_lsf_memory(state.lsf_predictor_memory);
     reset_energy_history(state.energy_history);
@@ -139,39 +138,27 @@ void decode_fixed_code(int signs, int positions, double* code) {
 }
 
 void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
-                      double* speech, lp_filter_pair& filters, pitch_lags& lags, int& frame_type) {
-    if (params.frame_type == kFrameTypeSid) {
-        frame_type = kFrameTypeSid;
-        synthesize_noise(state, noise, params, speech, filters, lags);
+                      double* speech, lp_filter_pair& filters, pitch_lags& lags) {
+    if (params.type == frame_type::sid) {
+        synthesize_noise(state, noise, params.sid, speech, filters, lags);
     } else {
-        frame_type = kFrameTypeSpeech;
         // Comfort noise after every speech burst starts from the same seed.
         state.noise_seed = kInitialNoiseSeed;
-        synthesize_speech(state, params, speech, filters, lags);
+        synthesize_speech(state, params.speech, speech, filters, lags);
     }
-    state.previous_frame_type = frame_type;
+    state.previous_frame_type = params.type;
     copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);
 }
 
-void decode_to_output(decoder_state& state, comfort_noise_state& noise, postfilter_state& post,
-                      pole_zero_memory& high_pass, const frame_parameters& params, double* synthesis_buffer) {
+void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_zero_memory& high_pass,
+                             const speech_parameters& params, double* synthesis_buffer) {
+    // The same stages as synthesize_frame, postfilter_frame and
+    // postprocess_filter one after the other, each on the same data in the
+    // same order, but with independent recursions sharing passes: subframe
+    // 0's synthesis with both tilt impulse responses, subframe 1's synthesis
+    // with the post-filter's synthesis of subframe 0, and the post-filter's
+    // synthesis of subframe 1 with the high-pass of subframe 0.
     double* speech = synthesis_buffer + kSynthesisHistory;
-    if (params.frame_type == kFrameTypeSid) {
-        lp_filter_pair filters;
-        pitch_lags lags;
-        int frame_type;
-        synthesize_frame(state, noise, params, speech, filters, lags, frame_type);
-        postfilter_frame(post, synthesis_buffer, filters, lags, frame_type);
-        postprocess_filter(high_pass, speech, kFrame);
-        return;
-    }
-
-    // A speech frame: the same stages as synthesize_frame, postfilter_frame
-    // and postprocess_filter one after the other, each on the same data in
-    // the same order, but with independent recursions sharing passes:
-    // subframe 0's synthesis with both tilt impulse responses, subframe 1's
-    // synthesis with the post-filter's synthesis of subframe 0, and the
-    // post-filter's synthesis of subframe 1 with the high-pass of subframe 0.
     state.noise_seed = kInitialNoiseSeed;
     lp_filter_pair filters;
     decode_lsp_filters(state, params, filters);
@@ -196,7 +183,7 @@ void decode_to_output(decoder_state& state, comfort_noise_state& noise, postfilt
     excitation = decode_excitation(state, params, 1, t0);
     lags[1] = t0;
     double p[kSubframe];
-    postfilter_pitch_stage(post, speech, ap3[0], lags[0], kFrameTypeSpeech, tilt[0], p);
+    postfilter_pitch_stage(post, speech, ap3[0], lags[0], frame_type::speech, tilt[0], p);
     double out[kFrame];
     const synthesis_lane second[2] = {
         {&filters[1], excitation, speech + kSubframe, synthesis_memory, synthesis_memory},
@@ -205,12 +192,12 @@ void decode_to_output(decoder_state& state, comfort_noise_state& noise, postfilt
     synthesis_filter_lanes(second, 2, kSubframe);
     adaptive_gain_control(post, speech, out);
 
-    postfilter_pitch_stage(post, speech + kSubframe, ap3[1], lags[1], kFrameTypeSpeech, tilt[1], p);
+    postfilter_pitch_stage(post, speech + kSubframe, ap3[1], lags[1], frame_type::speech, tilt[1], p);
     synthesis_with_high_pass(ap4[1], p, out + kSubframe, post_memory, high_pass, out);
     adaptive_gain_control(post, speech + kSubframe, out + kSubframe);
     postprocess_filter(high_pass, out + kSubframe, kSubframe);
 
-    state.previous_frame_type = kFrameTypeSpeech;
+    state.previous_frame_type = frame_type::speech;
     copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);
     copy_vector(speech + kFrame - kSynthesisHistory, synthesis_buffer, kSynthesisHistory);
     copy_vector(out, speech, kFrame);

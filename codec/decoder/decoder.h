@@ -19,7 +19,7 @@ struct decoder_state {
     filter_memory synthesis_filter_memory;
     double pitch_sharpening_factor;
     int previous_integer_lag;
-    int previous_frame_type;
+    frame_type previous_frame_type;
     int16_t noise_seed;
     lsf_memory lsf_predictor_memory;
     energy_memory energy_history;
@@ -29,16 +29,17 @@ struct decoder_state {
 void decoder_reset(decoder_state& state, comfort_noise_state& noise);
 
 // Synthesizes 80 samples into speech and reports the two subframes' LP
-// filters, their integer pitch lags and the type of the decoded frame.
+// filters and their integer pitch lags.
 void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
-                      double* speech, lp_filter_pair& filters, pitch_lags& lags, int& frame_type);
+                      double* speech, lp_filter_pair& filters, pitch_lags& lags);
 
-// The whole chain of one frame: synthesis, post-filter and output high-pass.
-// synthesis_buffer holds 10 past synthesized samples followed by the frame,
-// which becomes the output; the same bits as synthesize_frame,
-// postfilter_frame and postprocess_filter one after the other.
-void decode_to_output(decoder_state& state, comfort_noise_state& noise, postfilter_state& post,
-                      pole_zero_memory& high_pass, const frame_parameters& params, double* synthesis_buffer);
+// The whole chain of a speech frame: synthesis, post-filter and output
+// high-pass. synthesis_buffer holds 10 past synthesized samples followed by
+// the frame, which becomes the high-passed output. Every double is what
+// synthesize_frame, postfilter_frame and postprocess_filter one after the
+// other give; the independent recursions only share passes.
+void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_zero_memory& high_pass,
+                             const speech_parameters& params, double* synthesis_buffer);
 
 // Delay t0 + frac/3 of a pitch index: 8 bits absolute in subframe 0, 5 bits
 // relative to reference_lag (subframe 0's integer lag) in subframe 1.

@@ -146,10 +146,10 @@ void tilt_factors(const lp_filter_pair& ap3, const lp_filter_pair& ap4, double* 
 }
 
 void postfilter_pitch_stage(postfilter_state& state, const double* unfiltered, const lp_coefficients& ap3, int lag,
-                            int frame_type, double tilt, double* p) {
+                            frame_type type, double tilt, double* p) {
     double* residual = state.residual_history + kPastResidual;
     residual_filter(ap3, unfiltered, residual, kSubframe);
-    if (frame_type == kFrameTypeSpeech) {
+    if (type == frame_type::speech) {
         long_term_postfilter(residual, lag, p);
     } else {
         copy_vector(residual, p, kSubframe);
@@ -184,7 +184,7 @@ void postfilter_reset(postfilter_state& state) {
 }
 
 void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const lp_filter_pair& filters,
-                      const pitch_lags& lags, int frame_type) {
+                      const pitch_lags& lags, frame_type type) {
     double* current = synthesis_buffer + kSynthesisHistory;
     double out[kFrame];
     lp_filter_pair ap3;
@@ -195,9 +195,9 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
     for (int s = 0; s < kSubframes; ++s) {
         const double* unfiltered = current + s * kSubframe;
         double p[kSubframe];
-        postfilter_pitch_stage(state, unfiltered, ap3[s], lags[s], frame_type, tilt[s], p);
+        postfilter_pitch_stage(state, unfiltered, ap3[s], lags[s], type, tilt[s], p);
         double* y = out + s * kSubframe;
-        synthesis_filter(ap4[s], p, y, kSubframe, state.postfilter_synthesis_memory.data(), 1);
+        synthesis_filter(ap4[s], p, y, kSubframe, state.postfilter_synthesis_memory.data(), true);
         adaptive_gain_control(state, unfiltered, y);
     }
     copy_vector(current + kFrame - kSynthesisHistory, synthesis_buffer, kSynthesisHistory);

@@ -1,6 +1,7 @@
 // Adaptive post-filter and the output high-pass filter.
 #pragma once
 
+#include "codec/bitstream.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/types.h"
 
@@ -21,7 +22,7 @@ void postfilter_reset(postfilter_state& state);
 // current frame. The current 80 become the post-filtered frame and the 10 in
 // front the last 10 unfiltered samples.
 void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const lp_filter_pair& filters,
-                      const pitch_lags& lags, int frame_type);
+                      const pitch_lags& lags, frame_type type);
 
 // The pitch stage of the post-filter: r is the current 40-sample residual
 // with at least 143 past samples in front; p receives the filtered residual.
@@ -45,7 +46,7 @@ void tilt_factors(const lp_filter_pair& ap3, const lp_filter_pair& ap4, double* 
 // only) and tilt compensation: p receives what the denominator filter then
 // synthesizes with postfilter_synthesis_memory.
 void postfilter_pitch_stage(postfilter_state& state, const double* unfiltered, const lp_coefficients& ap3, int lag,
-                            int frame_type, double tilt, double* p);
+                            frame_type type, double tilt, double* p);
 // Scales the synthesized y towards the energy of the unfiltered subframe s.
 void adaptive_gain_control(postfilter_state& state, const double* s, double* y);
 // One pass that synthesizes x through 1/a(z) into y (memory updated as

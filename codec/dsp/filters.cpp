@@ -13,7 +13,7 @@ namespace {
 constexpr double kMemoryFlush = 2e-5;
 } // namespace
 
-void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int n, double* memory, int update) {
+void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int n, double* memory, bool update) {
     // The recursion is bound by the latency of its ordered subtractions,
     // which start with the newest output. The last ten outputs are kept in
     // locals, newest in y1: read back from y, each sample would wait for
@@ -48,7 +48,7 @@ void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int 
         y2 = y1;
         y1 = s;
     }
-    if (update != 0) {
+    if (update) {
         // The locals now hold the last ten outputs (with the old memory
         // still among them when n < 10), written back oldest first.
         const double next[kOrder] = {y10, y9, y8, y7, y6, y5, y4, y3, y2, y1};

@@ -7,12 +7,12 @@ namespace g729 {
 
 // y = x filtered by 1/A(z); n outputs. memory holds the 10 past outputs,
 // oldest first; it is read before anything is written, so it may overlap x
-// or y, and x and y may be the same array. When update != 0 the memory receives the
+// or y, and x and y may be the same array. With update the memory receives the
 // last 10 outputs, with magnitudes below 2e-5 stored as 0.
-void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int n, double* memory, int update);
+void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int n, double* memory, bool update);
 
 // Two signals through the same 1/A(z) at once, each with its own memory,
-// which is read only (as synthesis_filter with update 0); n <= 40. Every
+// which is read only (as synthesis_filter without update); n <= 40. Every
 // output is bit for bit what two separate calls give: the two chains of
 // subtractions run side by side, each in its own order.
 void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, double* y1, const double* memory1,

@@ -39,7 +39,7 @@ int start_row(double coordinate, const double* thresholds, int count, double g0)
 } // namespace
 
 int quantize_gains(energy_memory& history, const double* code, const gain_correlations& correlations, int length,
-                   int taming_flag, double& pitch_gain, double& code_gain) {
+                   bool taming, double& pitch_gain, double& code_gain) {
     const double c0 = correlations[0], c1 = correlations[1], c2 = correlations[2], c3 = correlations[3],
                  c4 = correlations[4];
     const double g0 = predict_fixed_gain(history, code, length);
@@ -47,7 +47,7 @@ int quantize_gains(energy_memory& history, const double* code, const gain_correl
     const double det = -1.0 / (4.0 * c0 * c2 - c4 * c4);
     double gp_opt = ((c2 + c2) * c1 - c4 * c3) * det;
     const double gc_opt = ((c0 + c0) * c3 - c4 * c1) * det;
-    if (taming_flag == 1 && gp_opt > kTamedPreselectPitch) gp_opt = kTamedPreselectPitch;
+    if (taming && gp_opt > kTamedPreselectPitch) gp_opt = kTamedPreselectPitch;
 
     const double u = (gc_opt - (kPreselectSlope * gp_opt + kPreselectCodeOffset) * g0) * kPreselectScale;
     const double v =
@@ -63,7 +63,7 @@ int quantize_gains(energy_memory& history, const double* code, const gain_correl
         for (int j = 0; j < kGbCandidates; ++j) {
             const gain_codebook_row& gb = gain_codebook_gb[sb + j];
             const double gp = ga.pitch + gb.pitch;
-            if (taming_flag == 1 && gp >= kTamedPitchLimit) continue;
+            if (taming && gp >= kTamedPitchLimit) continue;
             const double gc = (ga.correction + gb.correction) * g0;
             const double e = (((c0 * (gp * gp) + c1 * gp) + c2 * (gc * gc)) + c3 * gc) + (gc * gp) * c4;
             if (e < best) {

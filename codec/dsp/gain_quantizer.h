@@ -15,8 +15,8 @@ using gain_correlations = std::array<double, 5>;
 
 // Quantizes the gains of one subframe, writes the quantized pitch and code
 // gains, pushes the chosen correction into the history and returns the index
-// GA*16 + GB. Only taming_flag == 1 limits the pitch gain.
+// GA*16 + GB. Only under taming is the pitch gain limited.
 int quantize_gains(energy_memory& history, const double* code, const gain_correlations& correlations, int length,
-                   int taming_flag, double& pitch_gain, double& code_gain);
+                   bool taming, double& pitch_gain, double& code_gain);
 
 } // namespace g729

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes tables.cpp from the verified table file.
 
-Usage: gen_tables.py TABLE_FILE > tables.cpp
+Usage: gen_tables.py tables.txt > tables.cpp  (tables.txt sits beside this script)
 
 The numbers are copied as written (decimal literals), so the compiler rounds
 each to the nearest double exactly once.

@@ -18,6 +18,8 @@ namespace simd {
 
 typedef double lanes2 __attribute__((vector_size(16)));
 typedef double lanes4 __attribute__((vector_size(32)));
+// What comparisons of lanes2 give: all ones where true, zero where false.
+typedef long long masks2 __attribute__((vector_size(16)));
 
 // Unaligned loads and stores of whole vectors; memcpy of the exact size is
 // what the compiler turns into a single vector move.

@@ -99,7 +99,7 @@ void code_vector_correlations(const double* xn, const double* y1, const double* 
     correlations[4] = 2.0 * py;
 }
 
-void analyse_frame(encoder_state& state, frame_parameters& params) {
+void analyse_frame(encoder_state& state, speech_parameters& params) {
     double* speech = state.speech_buffer + kSpeechFrameStart;
     double* wsp = state.weighted_speech_buffer + kPitchMax;
     double* exc = state.excitation_buffer + kExcitationHistory;
@@ -115,8 +115,7 @@ void analyse_frame(encoder_state& state, frame_parameters& params) {
     lsp_vector lsp_new;
     lp_to_lsp(a, state.previous_lsp, lsp_new);
     lsp_vector lsp_new_q;
-    params.frame_type = kFrameTypeSpeech;
-    quantize_lsp(state.lsf_predictor_memory, lsp_new, lsp_new_q, params.words[0], params.words[1]);
+    quantize_lsp(state.lsf_predictor_memory, lsp_new, lsp_new_q, params.lsp_first, params.lsp_second);
 
     lp_filter_pair aq;
     interpolate_lp_filters(state.previous_quantized_lsp, lsp_new_q, aq);
@@ -156,7 +155,7 @@ void analyse_frame(encoder_state& state, frame_parameters& params) {
         {&ap[0], exc, xn, state.target_filter_memory.data(), nullptr},
     };
     synthesis_filter_lanes(first_half, 4, kSubframe);
-    synthesis_filter(weighting[1], exc + kSubframe, wsp + kSubframe, kSubframe, weighting_memory, 1);
+    synthesis_filter(weighting[1], exc + kSubframe, wsp + kSubframe, kSubframe, weighting_memory, true);
 
     const int t_op = open_loop_pitch_search(wsp, kFrame);
     int t0_min, t0_max;
@@ -165,41 +164,35 @@ void analyse_frame(encoder_state& state, frame_parameters& params) {
     for (int s = 0; s < kSubframes; ++s) {
         const int i = kSubframe * s;
         double* p = exc + i;
-        if (s > 0) synthesis_filter(ap[s], p, xn, kSubframe, state.target_filter_memory.data(), 0);
+        if (s > 0) synthesis_filter(ap[s], p, xn, kSubframe, state.target_filter_memory.data(), false);
 
         int frac;
         const int t0 = closed_loop_pitch_search(p, xn, h[s], kSubframe, t0_min, t0_max, i, frac);
         const int lag_index = encode_pitch_lag(t0, frac, t0_min, t0_max, kPitchMin, kPitchMax, i);
-        if (s == 0) {
-            params.words[2] = lag_index;
-            params.words[3] = pitch_parity(lag_index);
-        } else {
-            params.words[7] = lag_index;
-        }
+        subframe_parameters& coded = params.subframes[s];
+        coded.pitch_index = lag_index;
+        if (s == 0) params.pitch_parity = pitch_parity(lag_index);
 
         double y1[kSubframe];
-        synthesis_filter(ap[s], p, y1, kSubframe, state.zero_memory.data(), 0);
+        synthesis_filter(ap[s], p, y1, kSubframe, state.zero_memory.data(), false);
 
         gain_correlations correlations;
         double g_p = pitch_gain(xn, y1, correlations, kSubframe);
-        const int taming = taming_test(state.taming_errors, t0, frac);
-        if (taming == 1 && g_p > kTamedPitchGain) g_p = kTamedPitchGain;
+        const bool taming = taming_test(state.taming_errors, t0, frac);
+        if (taming && g_p > kTamedPitchGain) g_p = kTamedPitchGain;
 
         double xn2[kSubframe];
         for (int k = 0; k < kSubframe; ++k) xn2[k] = xn[k] - y1[k] * g_p;
 
         double code[kSubframe];
         double y2[kSubframe];
-        int sign_word;
-        const int position_index =
-            fixed_codebook_search(xn2, h[s], t0, code, y2, &sign_word, state.pitch_sharpening_factor);
-        params.words[4 + 4 * s] = position_index;
-        params.words[5 + 4 * s] = sign_word;
+        coded.code_positions =
+            fixed_codebook_search(xn2, h[s], t0, code, y2, &coded.code_signs, state.pitch_sharpening_factor);
 
         code_vector_correlations(xn, y1, y2, correlations);
 
         double g_c;
-        params.words[6 + 4 * s] =
+        coded.gain_indices =
             quantize_gains(state.energy_history, code, correlations, kSubframe, taming, g_p, g_c);
 
         if (g_p > kSharpeningMax) {

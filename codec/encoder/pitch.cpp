@@ -198,12 +198,6 @@ int encode_pitch_lag(int t0, int frac, int& t0_min, int& t0_max, int lag_min, in
     return index;
 }
 
-int pitch_parity(int index) {
-    int sum = 1;
-    for (int bit = 2; bit <= 7; ++bit) sum += (index >> bit) & 1;
-    return sum & 1;
-}
-
 double pitch_gain(const double* xn, const double* y1, gain_correlations& correlations, int n) {
     double yy = 0.01;
     double xy = 0.0;
@@ -218,16 +212,16 @@ double pitch_gain(const double* xn, const double* y1, gain_correlations& correla
     return g < 1.2 ? g : 1.2;
 }
 
-int taming_test(const taming_error_record& taming_errors, int t0, int frac) {
+bool taming_test(const taming_error_record& taming_errors, int t0, int frac) {
     const int t1 = frac > 0 ? t0 + 1 : t0;
     const int zone2 = int((t1 + 8) * 0.025);
     const int zone1 = int((t1 - 50 > 0 ? t1 - 50 : 0) * 0.025);
-    if (zone1 > zone2) return 0;
+    if (zone1 > zone2) return false;
     double worst = -1.0;
     for (int i = zone2; i >= zone1; --i) {
         if (taming_errors[i] > worst) worst = taming_errors[i];
     }
-    return worst > 60000.0 ? 1 : 0;
+    return worst > 60000.0;
 }
 
 void taming_update(taming_error_record& taming_errors, int t0, double gain) {

@@ -30,14 +30,11 @@ int closed_loop_pitch_search(double* p, const double* xn, const double* h, int n
 // subframe also narrows t0_min/t0_max to the second subframe's range.
 int encode_pitch_lag(int t0, int frac, int& t0_min, int& t0_max, int lag_min, int lag_max, int subframe_offset);
 
-// Odd parity over the six top bits of the first lag index.
-int pitch_parity(int index);
-
 // Unquantized adaptive-codebook gain in [0, 1.2]; fills correlations 0 and 1.
 double pitch_gain(const double* xn, const double* y1, gain_correlations& correlations, int n);
 
 // 1 when the pitch gain of a subframe with this lag must be limited.
-int taming_test(const taming_error_record& taming_errors, int t0, int frac);
+bool taming_test(const taming_error_record& taming_errors, int t0, int frac);
 void taming_update(taming_error_record& taming_errors, int t0, double gain);
 
 } // namespace g729

@@ -83,33 +83,28 @@ struct ComfortNoiseFixture : ::testing::Test {
         comfort_noise_reset(state);
         reset_lsf_memory(memory);
     }
-    void frame(int previous_type, int energy) {
-        frame_parameters sid{};
-        sid.frame_type = kFrameTypeSid;
-        sid.words[0] = 0;
-        sid.words[1] = 3;
-        sid.words[2] = 5;
-        sid.words[3] = energy;
+    void frame(frame_type previous_type, int energy) {
+        const sid_parameters sid{0, 3, 5, energy};
         comfort_noise_frame(state, previous_type, sid, buffer + kExcitationHistory, previous, memory, seed, filters);
     }
 };
 
 TEST_F(ComfortNoiseFixture, GainIsTakenAfterSpeechAndSmoothedAfterSid) {
-    frame(kFrameTypeSpeech, 20);
+    frame(frame_type::speech, 20);
     EXPECT_EQ(state.current_noise_gain, 316.979);
-    frame(kFrameTypeSid, 10);
+    frame(frame_type::sid, 10);
     EXPECT_EQ(state.sid_gain, 31.698);
     EXPECT_EQ(state.current_noise_gain, 0.875 * 316.979 + 0.125 * 31.698);
-    frame(kFrameTypeSpeech, 0);
+    frame(frame_type::speech, 0);
     EXPECT_EQ(state.current_noise_gain, 0.502);
-    frame(kFrameTypeSpeech, 31);
+    frame(frame_type::speech, 31);
     EXPECT_EQ(state.current_noise_gain, 3990.525);
 }
 
 TEST_F(ComfortNoiseFixture, FiltersMoveFromThePreviousLspsToTheSidLsps) {
     const lsp_vector before = previous;
     const lsf_memory memory_before = memory;
-    frame(kFrameTypeSpeech, 5);
+    frame(frame_type::speech, 5);
     EXPECT_EQ(previous, state.sid_lsp);
     lp_filter_pair want;
     interpolate_lp_filters(before, state.sid_lsp, want);

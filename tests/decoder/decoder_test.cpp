@@ -56,21 +56,21 @@ TEST(DecodeFixedCode, FourSignedPulsesOnTheirTracks) {
     }
 }
 
-frame_parameters speech_frame(int p1, int parity_error, int p2, int gain1, int gain2) {
+frame_parameters speech_frame(int p1, bool parity_error, int p2, int gain1, int gain2) {
     frame_parameters p{};
-    p.frame_type = kFrameTypeSpeech;
-    const int words[kParameterWords] = {17, 400, p1, parity_error, 2345, 9, gain1, p2, 6543, 6, gain2};
-    for (int i = 0; i < kParameterWords; ++i) p.words[i] = words[i];
+    p.type = frame_type::speech;
+    p.speech.lsp_first = 17;
+    p.speech.lsp_second = 400;
+    p.speech.parity_error = parity_error;
+    p.speech.subframes[0] = {p1, 2345, 9, gain1};
+    p.speech.subframes[1] = {p2, 6543, 6, gain2};
     return p;
 }
 
 frame_parameters sid_frame(int energy) {
     frame_parameters p{};
-    p.frame_type = kFrameTypeSid;
-    p.words[0] = 1;
-    p.words[1] = 9;
-    p.words[2] = 7;
-    p.words[3] = energy;
+    p.type = frame_type::sid;
+    p.sid = {1, 9, 7, energy};
     return p;
 }
 
@@ -80,25 +80,28 @@ struct DecoderFixture : ::testing::Test {
     double speech[kFrame];
     lp_filter_pair filters;
     pitch_lags lags;
-    int type = 0;
 
     void SetUp() override {
         decoder_reset(*state, noise);
         comfort_noise_reset(noise);
     }
-    void decode(const frame_parameters& p) { synthesize_frame(*state, noise, p, speech, filters, lags, type); }
+    frame_type type = frame_type::speech;
+    void decode(const frame_parameters& p) {
+        synthesize_frame(*state, noise, p, speech, filters, lags);
+        type = state->previous_frame_type;
+    }
 };
 
 TEST_F(DecoderFixture, ParityErrorReusesThePreviousLag) {
     // An all-zero frame fails the parity check: subframe 0 takes the reset
     // lag 60, subframe 1 decodes relative to it.
     frame_parameters zero{};
-    zero.frame_type = kFrameTypeSpeech;
-    zero.words[3] = 1;
+    zero.type = frame_type::speech;
+    zero.speech.parity_error = true;
     decode(zero);
     EXPECT_EQ(lags[0], 60);
     EXPECT_EQ(lags[1], 55 - 1);
-    EXPECT_EQ(type, kFrameTypeSpeech);
+    EXPECT_EQ(type, frame_type::speech);
 
     // A run of damaged frames follows the second pitch index.
     state->previous_integer_lag = 143;
@@ -138,7 +141,7 @@ TEST_F(DecoderFixture, SidFrameBetweenSpeechFramesKeepsTheGainHistory) {
     const lsp_vector speech_lsp = state->previous_quantized_lsp;
 
     decode(sid_frame(20));
-    EXPECT_EQ(type, kFrameTypeSid);
+    EXPECT_EQ(type, frame_type::sid);
     EXPECT_EQ(state->energy_history, history);
     EXPECT_EQ(state->pitch_sharpening_factor, 0.2);
     EXPECT_EQ(lags[0], lag);
@@ -177,12 +180,12 @@ std::vector<uint8_t> vector_bytes(const std::string& name) {
 
 bool same_doubles(const double* a, const double* b, int n) { return std::memcmp(a, b, sizeof(double) * size_t(n)) == 0; }
 
-// The decoder chain that interleaves synthesis, post-filter and high-pass
+// The speech-frame chain that interleaves synthesis, post-filter and high-pass
 // must leave every double exactly where the three stages one after the other
 // leave it: the output, the synthesis history and every memory, frame after
 // frame, on speech and on random frames with SID frames among them. The
 // 16-bit output alone could hide a difference in the last bits.
-TEST(DecodeToOutput, EqualsTheStagesOneAfterTheOther) {
+TEST(DecodeSpeechToOutput, EqualsTheStagesOneAfterTheOther) {
     struct chain {
         std::unique_ptr<decoder_state> core = std::make_unique<decoder_state>();
         comfort_noise_state noise{};
@@ -213,18 +216,25 @@ TEST(DecodeToOutput, EqualsTheStagesOneAfterTheOther) {
     int frame = 0;
     for (const std::vector<uint8_t>& bytes : streams) {
         frame_parameters params;
-        unpack_frame(params, bytes.data(), bytes.size() == size_t(kSidFrameBytes) ? kFrameTypeSid : kFrameTypeSpeech);
+        unpack_frame(params, bytes.data(), bytes.size() == size_t(kSidFrameBytes) ? frame_type::sid : frame_type::speech);
 
         double* speech_out = staged.buffer + kSynthesisHistory;
         lp_filter_pair filters;
         pitch_lags lags;
-        int type;
-        synthesize_frame(*staged.core, staged.noise, params, speech_out, filters, lags, type);
-        postfilter_frame(staged.post, staged.buffer, filters, lags, type);
+        synthesize_frame(*staged.core, staged.noise, params, speech_out, filters, lags);
+        postfilter_frame(staged.post, staged.buffer, filters, lags, params.type);
         postprocess_filter(staged.high_pass, speech_out, kFrame);
 
-        decode_to_output(*interleaved.core, interleaved.noise, interleaved.post, interleaved.high_pass, params,
-                         interleaved.buffer);
+        // The decoder object takes SID frames through the stages in turn.
+        if (params.type == frame_type::speech) {
+            decode_speech_to_output(*interleaved.core, interleaved.post, interleaved.high_pass, params.speech,
+                                    interleaved.buffer);
+        } else {
+            double* out = interleaved.buffer + kSynthesisHistory;
+            synthesize_frame(*interleaved.core, interleaved.noise, params, out, filters, lags);
+            postfilter_frame(interleaved.post, interleaved.buffer, filters, lags, params.type);
+            postprocess_filter(interleaved.high_pass, out, kFrame);
+        }
 
         ASSERT_TRUE(same_doubles(staged.buffer, interleaved.buffer, kSynthesisHistory + kFrame)) << "frame " << frame;
         ASSERT_TRUE(same_doubles(staged.core->excitation_buffer, interleaved.core->excitation_buffer,

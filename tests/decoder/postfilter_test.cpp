@@ -161,7 +161,7 @@ TEST(Postfilter, SilenceStaysExactlySilentAndTheGainRecovers) {
     const pitch_lags lags = {60, 60};
 
     double buffer[kSynthesisHistory + kFrame] = {};
-    postfilter_frame(state, buffer, filters, lags, kFrameTypeSpeech);
+    postfilter_frame(state, buffer, filters, lags, frame_type::speech);
     postprocess_filter(high_pass, buffer + kSynthesisHistory, kFrame);
     for (double v : buffer) EXPECT_EQ(v, 0.0);
     EXPECT_EQ(state.agc_gain, 0.0);
@@ -169,7 +169,7 @@ TEST(Postfilter, SilenceStaysExactlySilentAndTheGainRecovers) {
     double previous_gain = 0.0;
     for (int frame = 0; frame < 4; ++frame) {
         for (int i = 0; i < kFrame; ++i) buffer[kSynthesisHistory + i] = 1000.0 * std::sin(0.2 * (frame * kFrame + i));
-        postfilter_frame(state, buffer, filters, lags, kFrameTypeSpeech);
+        postfilter_frame(state, buffer, filters, lags, frame_type::speech);
         EXPECT_GT(state.agc_gain, previous_gain);
         previous_gain = state.agc_gain;
     }
@@ -184,7 +184,7 @@ TEST(Postfilter, KeepsTheLastTenUnfilteredSamplesAsHistory) {
     double buffer[kSynthesisHistory + kFrame] = {};
     double unfiltered[kFrame];
     for (int i = 0; i < kFrame; ++i) unfiltered[i] = buffer[kSynthesisHistory + i] = 500.0 * std::cos(0.5 * i) + i;
-    postfilter_frame(state, buffer, filters, pitch_lags{40, 40}, kFrameTypeSpeech);
+    postfilter_frame(state, buffer, filters, pitch_lags{40, 40}, frame_type::speech);
     for (int i = 0; i < kSynthesisHistory; ++i) EXPECT_EQ(buffer[i], unfiltered[kFrame - kSynthesisHistory + i]);
 }
 
@@ -199,7 +199,7 @@ TEST(Postfilter, SidFramesSkipThePitchStage) {
     double signal[4 * kFrame];
     for (int i = 0; i < 4 * kFrame; ++i) signal[i] = noise_value(i % 50) * std::pow(1.01, i) + 3.0 * noise_value(i + 7);
 
-    for (int type : {kFrameTypeSid, kFrameTypeSpeech}) {
+    for (frame_type type : {frame_type::sid, frame_type::speech}) {
         postfilter_state state;
         postfilter_reset(state);
         double buffer[kSynthesisHistory + kFrame] = {};
@@ -212,7 +212,7 @@ TEST(Postfilter, SidFramesSkipThePitchStage) {
                 largest_change = std::fmax(largest_change, std::fabs(buffer[kSynthesisHistory + i] - in[i]));
             }
         }
-        if (type == kFrameTypeSid) {
+        if (type == frame_type::sid) {
             EXPECT_LT(largest_change, 1e-6);
         } else {
             EXPECT_GT(largest_change, 1.0);

@@ -20,8 +20,8 @@ TEST(SynthesisFilter, InPlaceFilteringEqualsFilteringIntoAnotherArray) {
     fill_signal(x, kSubframe);
     filter_memory m1 = {1, -2, 3, -4, 5, -6, 7, -8, 9, -10};
     filter_memory m2 = m1;
-    synthesis_filter(kFilter, x, y, kSubframe, m1.data(), 1);
-    synthesis_filter(kFilter, x, x, kSubframe, m2.data(), 1);
+    synthesis_filter(kFilter, x, y, kSubframe, m1.data(), true);
+    synthesis_filter(kFilter, x, x, kSubframe, m2.data(), true);
     for (int i = 0; i < kSubframe; ++i) EXPECT_EQ(x[i], y[i]) << i;
     EXPECT_EQ(m1, m2);
 }
@@ -29,7 +29,7 @@ TEST(SynthesisFilter, InPlaceFilteringEqualsFilteringIntoAnotherArray) {
 // The post-filter's tilt stage passes part of the output array as memory.
 TEST(SynthesisFilter, ImpulseResponseWithTheArrayItselfAsMemory) {
     double h[kSubframe] = {1.0};
-    synthesis_filter(kFilter, h, h, kSubframe, h + 1, 0);
+    synthesis_filter(kFilter, h, h, kSubframe, h + 1, false);
 
     double want[kSubframe];
     for (int k = 0; k < kSubframe; ++k) {
@@ -46,7 +46,7 @@ TEST(SynthesisFilter, UpdatedMemoryFlushesOnlyValuesBelow2e5) {
     const double x[kOrder] = {1.9e-5, -1.9e-5, 2e-5, -2e-5, 0.5, 1.99999e-5, 3e-5, -1e-9, 7.0, -1.9e-5};
     double y[kOrder];
     filter_memory memory{};
-    synthesis_filter(flat, x, y, kOrder, memory.data(), 1);
+    synthesis_filter(flat, x, y, kOrder, memory.data(), true);
     const filter_memory want = {0.0, 0.0, 2e-5, -2e-5, 0.5, 0.0, 3e-5, 0.0, 7.0, 0.0};
     EXPECT_EQ(memory, want);
     for (int i = 0; i < kOrder; ++i) EXPECT_EQ(y[i], x[i]) << "outputs are never flushed";
@@ -57,13 +57,13 @@ TEST(SynthesisFilter, ShortBlockShiftsTheMemory) {
     filter_memory memory = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     const double x[3] = {11, 12, 13};
     double y[3];
-    synthesis_filter(flat, x, y, 3, memory.data(), 1);
+    synthesis_filter(flat, x, y, 3, memory.data(), true);
     const filter_memory want = {4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
     EXPECT_EQ(memory, want);
 
     filter_memory untouched = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     const filter_memory before = untouched;
-    synthesis_filter(kFilter, x, y, 3, untouched.data(), 0);
+    synthesis_filter(kFilter, x, y, 3, untouched.data(), false);
     EXPECT_EQ(untouched, before);
 }
 
@@ -90,12 +90,12 @@ TEST(SynthesisFilter, EqualsThePlainRecursionForEveryLength) {
 
         double y[kSubframe];
         filter_memory updated = memory;
-        synthesis_filter(kFilter, x, y, n, updated.data(), 1);
+        synthesis_filter(kFilter, x, y, n, updated.data(), true);
         for (int k = 0; k < n; ++k) EXPECT_EQ(y[k], line[kOrder + k]) << "n " << n << " k " << k;
         EXPECT_EQ(updated, want_memory) << "n " << n;
 
         filter_memory kept = memory;
-        synthesis_filter(kFilter, x, x, n, kept.data(), 0);
+        synthesis_filter(kFilter, x, x, n, kept.data(), false);
         for (int k = 0; k < n; ++k) EXPECT_EQ(x[k], line[kOrder + k]) << "in place, n " << n << " k " << k;
         EXPECT_EQ(kept, memory) << "n " << n;
     }
@@ -107,7 +107,7 @@ TEST(ResidualFilter, InvertsTheSynthesisFilter) {
     double excitation[kSubframe];
     fill_signal(excitation, kSubframe);
     filter_memory memory{};
-    synthesis_filter(kFilter, excitation, speech, kSubframe, memory.data(), 0);
+    synthesis_filter(kFilter, excitation, speech, kSubframe, memory.data(), false);
     double residual[kSubframe];
     residual_filter(kFilter, speech, residual, kSubframe);
     for (int i = 0; i < kSubframe; ++i) EXPECT_NEAR(residual[i], excitation[i], 1e-9) << i;
@@ -183,9 +183,9 @@ TEST(SynthesisFilterPair, GivesExactlyTheOutputsOfTwoSeparateCalls) {
         const filter_memory memory = {1e3, -2.5, 3.25, -4e-6, 5, -6e4, 7, -8, 9.5, -10};
         double want_y[kSubframe];
         filter_memory scratch = memory;
-        synthesis_filter(kFilter, x, want_y, n, scratch.data(), 0);
+        synthesis_filter(kFilter, x, want_y, n, scratch.data(), false);
         double want_h[kSubframe] = {1.0};
-        synthesis_filter(kFilter, want_h, want_h, n, want_h + 1, 0);
+        synthesis_filter(kFilter, want_h, want_h, n, want_h + 1, false);
 
         double y[kSubframe];
         double h[kSubframe] = {1.0};
@@ -206,10 +206,10 @@ TEST(SynthesisFilterPair, TwoFiltersGiveExactlyTheOutputsOfTwoSeparateCalls) {
         fill_signal(x, kSubframe);
         const filter_memory memory = {1e3, -2.5, 3.25, -4e-6, 5, -6e4, 7, -8, 9.5, -10};
         double want_h[kSubframe] = {1.0, -0.5, 0.25};
-        synthesis_filter(kFilter, want_h, want_h, n, want_h + 11, 0);
+        synthesis_filter(kFilter, want_h, want_h, n, want_h + 11, false);
         double want_y[kSubframe];
         filter_memory scratch = memory;
-        synthesis_filter(other, x, want_y, n, scratch.data(), 0);
+        synthesis_filter(other, x, want_y, n, scratch.data(), false);
 
         double h[kSubframe] = {1.0, -0.5, 0.25};
         double y[kSubframe];

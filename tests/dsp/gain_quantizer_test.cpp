@@ -35,7 +35,7 @@ TEST(GainQuantizer, PredictionFromTheInitialHistory) {
 
 struct gain_case {
     gain_correlations correlations;
-    int taming_flag;
+    bool taming;
     double sharpening;
 };
 
@@ -60,7 +60,7 @@ TEST(GainQuantizer, DecodingTheIndexReproducesGainsAndHistory) {
         double code[kSubframe];
         four_pulses(code, c.sharpening);
         double gp = -1.0, gc = -1.0;
-        const int index = quantize_gains(encoder_history, code, c.correlations, kSubframe, c.taming_flag, gp, gc);
+        const int index = quantize_gains(encoder_history, code, c.correlations, kSubframe, c.taming, gp, gc);
         ASSERT_GE(index, 0);
         ASSERT_LT(index, 128);
         double decoded_gp = -1.0, decoded_gc = -1.0;
@@ -77,12 +77,12 @@ TEST(GainQuantizer, TamingKeepsThePitchGainBelowOne) {
     double code[kSubframe];
     four_pulses(code, 0.2);
     const gain_correlations wants_high_pitch = correlations_for(20000.0, 1.2, 4.0, 10.0, 0.0);
-    for (int flag : {0, 1}) {
+    for (bool flag : {false, true}) {
         energy_memory history;
         reset_energy_history(history);
         double gp, gc;
         quantize_gains(history, code, wants_high_pitch, kSubframe, flag, gp, gc);
-        if (flag == 1) {
+        if (flag) {
             EXPECT_LT(gp, 0.9999);
         } else {
             EXPECT_GE(gp, 0.9999);
@@ -103,7 +103,7 @@ TEST(GainQuantizer, QuantizedGainsFollowTheOptimum) {
     for (const auto& t : targets) {
         energy_memory h = history;
         double gp, gc;
-        quantize_gains(h, code, correlations_for(4000.0, t.gp, 4.0, t.correction * g0, 0.0), kSubframe, 0, gp, gc);
+        quantize_gains(h, code, correlations_for(4000.0, t.gp, 4.0, t.correction * g0, 0.0), kSubframe, false, gp, gc);
         EXPECT_NEAR(gp, t.gp, 0.1);
         EXPECT_NEAR(gc / g0, t.correction, 0.25 * t.correction);
     }

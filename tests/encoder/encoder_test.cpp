@@ -85,13 +85,12 @@ TEST(AnalyseFrame, SilentFirstFrameCodesTheShortestLag) {
     auto state = std::make_unique<encoder_state>();
     preprocess_reset(state->preprocess_memory);
     encoder_reset(*state);
-    frame_parameters params;
+    speech_parameters params;
     analyse_frame(*state, params);
-    EXPECT_EQ(params.frame_type, kFrameTypeSpeech);
-    EXPECT_EQ(params.words[2], 2); // t0 20, fraction 0
-    EXPECT_EQ(params.words[3], 1); // its parity bit
-    EXPECT_EQ(params.words[4], 0); // pulses at 0, 1, 2, 3
-    EXPECT_EQ(params.words[5], 15);
+    EXPECT_EQ(params.subframes[0].pitch_index, 2); // t0 20, fraction 0
+    EXPECT_EQ(params.pitch_parity, 1);
+    EXPECT_EQ(params.subframes[0].code_positions, 0); // pulses at 0, 1, 2, 3
+    EXPECT_EQ(params.subframes[0].code_signs, 15);
 }
 
 // The frame coded lies 40 samples behind the input: the first call codes 40
@@ -101,7 +100,7 @@ TEST(AnalyseFrame, InputIsShiftedThroughTheBuffersByOneFrame) {
     preprocess_reset(state->preprocess_memory);
     encoder_reset(*state);
     for (int i = 0; i < kFrame; ++i) state->speech_buffer[kSpeechNewInput + i] = 100.0 * (i + 1);
-    frame_parameters params;
+    speech_parameters params;
     analyse_frame(*state, params);
     for (int i = 0; i < kFrame; ++i) {
         EXPECT_EQ(state->speech_buffer[kSpeechNewInput - kFrame + i], 100.0 * (i + 1)) << "sample " << i;

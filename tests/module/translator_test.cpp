@@ -237,9 +237,12 @@ TEST_F(DecoderTranslator, RefusesAPayloadWithoutData) {
     EXPECT_EQ(step.framein(&f), -1);
     EXPECT_EQ(messages(), std::vector<std::string>{"Invalid frame (0 samples, 10 bytes)"});
     EXPECT_EQ(step.pvt().samples, 0);
-    cvn_frame negative = g729_frame(nullptr, -5);
-    EXPECT_EQ(step.framein(&negative), 0) << "a negative byte count decodes nothing";
+    const uint8_t frame[10] = {};
+    cvn_frame negative = g729_frame(frame, -5);
+    EXPECT_EQ(step.framein(&negative), -1) << "a negative byte count is refused like a negative sample count";
+    EXPECT_EQ(messages(), std::vector<std::string>{"Invalid frame (0 samples, -5 bytes)"});
     EXPECT_EQ(step.pvt().samples, 0);
+    EXPECT_EQ(step.pvt().datalen, 0);
 }
 
 TEST_F(DecoderTranslator, WarningsNameTheModuleAndTheCallback) {

@@ -381,7 +381,7 @@ std::vector<decoder_frame> record_decoder() {
     for (int f = 0; f < frames; ++f) {
         decoder_frame& r = out[size_t(f)];
         const uint8_t* in = &coded[size_t(f) * kSpeechFrameBytes];
-        unpack_frame(r.params, in, kFrameTypeSpeech);
+        unpack_frame(r.params, in, frame_type::speech);
         r.before = std::make_unique<decoder_object>(*decoder);
         int16_t pcm[kFrame];
         decode_frame(*decoder, pcm, in, kSpeechFrameBytes);
@@ -410,16 +410,15 @@ struct decoder_replay {
     void prepare(const decoder_frame& r) {
         std::memcpy(d.get(), r.before.get(), sizeof(decoder_object));
         double* buffer = d->synthesis_buffer;
-        int type;
         synthesize_frame(d->decoder_state, d->comfort_noise_state, r.params, buffer + kSynthesisHistory, filters,
-                         lags, type);
+                         lags);
         std::memcpy(synthesized, buffer + kSynthesisHistory, sizeof synthesized);
         postfilter_filters(filters, ap3, ap4);
         tilt_factors(ap3, ap4, tilt);
         postfilter_state post = d->postfilter_state;
         for (int s = 0; s < kSubframes; ++s) {
             postfilter_pitch_stage(post, buffer + kSynthesisHistory + s * kSubframe, ap3[s], lags[s],
-                                   kFrameTypeSpeech, tilt[s], p[s]);
+                                   frame_type::speech, tilt[s], p[s]);
             synthesis_filter(ap4[s], p[s], out + s * kSubframe, kSubframe,
                              post.postfilter_synthesis_memory.data(), 1);
         }
@@ -471,7 +470,7 @@ void BM_Decoder_LspDecoding(benchmark::State& state) {
     over_decoder_frames(state, [](const decoder_frame& r, const decoder_replay&) {
         lsf_memory memory = r.before->decoder_state.lsf_predictor_memory;
         lsp_vector q;
-        decode_lsp(memory, r.params.words[0], r.params.words[1], q);
+        decode_lsp(memory, r.params.speech.lsp_first, r.params.speech.lsp_second, q);
         lp_filter_pair filters;
         interpolate_lp_filters(r.before->decoder_state.previous_quantized_lsp, q, filters);
         benchmark::DoNotOptimize(filters);
@@ -490,9 +489,10 @@ void BM_Decoder_Excitation(benchmark::State& state) {
             double* e = exc + kExcitationHistory + s * kSubframe;
             interpolate_excitation(e, x.lags[s], 0, kSubframe);
             double code[kSubframe];
-            decode_fixed_code(r.params.words[s == 0 ? 5 : 9], r.params.words[s == 0 ? 4 : 8], code);
+            const subframe_parameters& coded = r.params.speech.subframes[s];
+            decode_fixed_code(coded.code_signs, coded.code_positions, code);
             double g_p, g_c;
-            decode_gains(energy, r.params.words[s == 0 ? 6 : 10], code, kSubframe, g_p, g_c);
+            decode_gains(energy, coded.gain_indices, code, kSubframe, g_p, g_c);
             for (int i = 0; i < kSubframe; ++i) e[i] = g_p * e[i] + g_c * code[i];
         }
         benchmark::DoNotOptimize(exc);
@@ -537,7 +537,7 @@ void BM_Decoder_PostfilterPitchStage(benchmark::State& state) {
         double p[kSubframe];
         for (int s = 0; s < kSubframes; ++s) {
             postfilter_pitch_stage(post, synthesized + kSynthesisHistory + s * kSubframe, x.ap3[s], x.lags[s],
-                                   kFrameTypeSpeech, x.tilt[s], p);
+                                   frame_type::speech, x.tilt[s], p);
             benchmark::DoNotOptimize(p);
         }
     });

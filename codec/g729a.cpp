@@ -1,0 +1,189 @@
+// The public C face of the codec: opaque handles around the encoder and
+// decoder objects, argument checks, the payload walk and frame inspection.
+// Nothing here computes a sample; every call ends in encode_frame or
+// decode_frame.
+#include "g729a.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "codec/codec.h"
+#include "codec/decoder/decoder.h"
+
+struct g729a_encoder {
+    g729::encoder_object object;
+};
+
+struct g729a_decoder {
+    g729::decoder_object object;
+};
+
+static_assert(sizeof(g729a_encoder) <= G729A_ENCODER_SIZE_MAX, "G729A_ENCODER_SIZE_MAX is too small");
+static_assert(sizeof(g729a_decoder) <= G729A_DECODER_SIZE_MAX, "G729A_DECODER_SIZE_MAX is too small");
+static_assert(alignof(g729a_encoder) <= alignof(g729a_encoder_memory), "encoder memory alignment");
+static_assert(alignof(g729a_decoder) <= alignof(g729a_decoder_memory), "decoder memory alignment");
+static_assert(G729A_FRAME_SAMPLES == g729::kFrame && G729A_SPEECH_FRAME_BYTES == g729::kSpeechFrameBytes &&
+                  G729A_SID_FRAME_BYTES == g729::kSidFrameBytes,
+              "public sizes");
+
+namespace {
+
+void start(g729a_encoder& encoder) { g729::encoder_init(encoder.object); }
+void start(g729a_decoder& decoder) { g729::decoder_init(decoder.object); }
+
+// Both instances are made, placed and reset the same way.
+template <typename Handle> int init_in(Handle* memory, size_t size) {
+    if (memory == nullptr || size < sizeof(Handle) ||
+        reinterpret_cast<std::uintptr_t>(memory) % alignof(Handle) != 0)
+        return G729A_EBADARG;
+    start(*memory);
+    return G729A_OK;
+}
+
+template <typename Handle> Handle* create(int* error) {
+    Handle* handle = static_cast<Handle*>(std::malloc(sizeof(Handle)));
+    if (handle != nullptr) start(*handle);
+    if (error != nullptr) *error = handle != nullptr ? G729A_OK : G729A_ENOMEM;
+    return handle;
+}
+
+template <typename Handle> int reset(Handle* handle) {
+    if (handle == nullptr) return G729A_EBADARG;
+    start(*handle);
+    return G729A_OK;
+}
+
+// Frame lengths the decoder takes: a speech frame, a SID frame, or nothing
+// (a frame that did not arrive).
+bool decodable_length(const uint8_t* frame, size_t length) {
+    if (frame == nullptr || length == 0) return true;
+    return length == size_t(g729::kSpeechFrameBytes) || length == size_t(g729::kSidFrameBytes);
+}
+
+void decode_one(g729a_decoder* decoder, const uint8_t* frame, size_t length, int16_t* pcm) {
+    if (frame == nullptr || length == 0) {
+        g729::decode_missing_frame(decoder->object, pcm);
+    } else {
+        g729::decode_frame(decoder->object, pcm, frame, int(length));
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+const char* g729a_version(void) { return G729A_VERSION_STRING; }
+
+const char* g729a_version_line(void) { return "Vornade G.729A Module Version 21.0_3.1.10 (optimized for x86_64\n"; }
+
+const char* g729a_strerror(int error) {
+    switch (error) {
+    case G729A_OK: return "success";
+    case G729A_EBADARG: return "bad argument";
+    case G729A_EBADFRAME: return "not a G.729 frame or payload";
+    case G729A_ENOSPACE: return "output buffer too small";
+    case G729A_ENOMEM: return "out of memory";
+    default: return "unknown error";
+    }
+}
+
+size_t g729a_encoder_size(void) { return sizeof(g729a_encoder); }
+int g729a_encoder_init(g729a_encoder* encoder, size_t size) { return init_in(encoder, size); }
+g729a_encoder* g729a_encoder_create(int* error) { return create<g729a_encoder>(error); }
+void g729a_encoder_destroy(g729a_encoder* encoder) { std::free(encoder); }
+int g729a_encoder_reset(g729a_encoder* encoder) { return reset(encoder); }
+
+int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uint8_t* frame, size_t capacity) {
+    if (encoder == nullptr || pcm == nullptr || frame == nullptr) return G729A_EBADARG;
+    if (samples != size_t(g729::kFrame) || capacity < size_t(g729::kSpeechFrameBytes)) return G729A_EBADARG;
+    int length = 0;
+    g729::encode_frame(encoder->object, pcm, frame, length);
+    return length;
+}
+
+size_t g729a_decoder_size(void) { return sizeof(g729a_decoder); }
+int g729a_decoder_init(g729a_decoder* decoder, size_t size) { return init_in(decoder, size); }
+g729a_decoder* g729a_decoder_create(int* error) { return create<g729a_decoder>(error); }
+void g729a_decoder_destroy(g729a_decoder* decoder) { std::free(decoder); }
+int g729a_decoder_reset(g729a_decoder* decoder) { return reset(decoder); }
+
+int g729a_decode(g729a_decoder* decoder, const uint8_t* frame, size_t length, int16_t* pcm, size_t capacity) {
+    if (decoder == nullptr || pcm == nullptr || capacity < size_t(g729::kFrame)) return G729A_EBADARG;
+    if (!decodable_length(frame, length)) return G729A_EBADFRAME;
+    decode_one(decoder, frame, length, pcm);
+    return g729::kFrame;
+}
+
+int g729a_payload_frame_length(size_t remaining) {
+    if (remaining >= size_t(g729::kSpeechFrameBytes)) return g729::kSpeechFrameBytes;
+    if (remaining == size_t(g729::kSidFrameBytes)) return g729::kSidFrameBytes;
+    return remaining == 0 ? 0 : G729A_EBADFRAME;
+}
+
+// A payload is a run of 10-byte speech frames, optionally ended by one
+// 2-byte SID frame. Each frame is checked before it is decoded, so a fault
+// stops the walk with every earlier frame decoded and nothing after it.
+int g729a_decode_payload(g729a_decoder* decoder, const uint8_t* payload, size_t length, int16_t* pcm,
+                         size_t capacity, size_t* consumed) {
+    if (consumed != nullptr) *consumed = 0;
+    if (decoder == nullptr || pcm == nullptr || (payload == nullptr && length > 0)) return G729A_EBADARG;
+    size_t offset = 0;
+    size_t written = 0;
+    int result = G729A_OK;
+    while (offset < length) {
+        const int next = g729a_payload_frame_length(length - offset);
+        if (next < 0) {
+            result = next;
+            break;
+        }
+        const size_t size = size_t(next);
+        if (capacity - written < size_t(g729::kFrame)) {
+            result = G729A_ENOSPACE;
+            break;
+        }
+        g729::decode_frame(decoder->object, pcm + written, payload + offset, int(size));
+        written += size_t(g729::kFrame);
+        offset += size;
+    }
+    if (consumed != nullptr) *consumed = offset;
+    return result == G729A_OK ? int(written) : result;
+}
+
+int g729a_frame_inspect(const uint8_t* frame, size_t length, g729a_frame_info* info) {
+    if (frame == nullptr || info == nullptr) return G729A_EBADARG;
+    if (length != size_t(g729::kSpeechFrameBytes) && length != size_t(g729::kSidFrameBytes)) return G729A_EBADFRAME;
+    *info = g729a_frame_info{};
+    g729::frame_parameters params;
+    if (length == size_t(g729::kSidFrameBytes)) {
+        g729::unpack_frame(params, frame, g729::frame_type::sid);
+        info->type = G729A_FRAME_SID;
+        info->sid_predictor = params.sid.predictor_switch;
+        info->sid_lsf_first = params.sid.lsf_first_stage;
+        info->sid_lsf_second = params.sid.lsf_second_stage;
+        info->sid_energy = params.sid.energy_index;
+        return G729A_OK;
+    }
+    g729::unpack_frame(params, frame, g729::frame_type::speech);
+    const g729::speech_parameters& speech = params.speech;
+    info->type = G729A_FRAME_SPEECH;
+    info->lsp_predictor = speech.lsp_first >> 7;
+    info->lsp_first = speech.lsp_first & 0x7F;
+    info->lsp_second_low = speech.lsp_second >> 5;
+    info->lsp_second_high = speech.lsp_second & 0x1F;
+    info->pitch_parity = speech.pitch_parity;
+    info->parity_error = speech.parity_error ? 1 : 0;
+    int reference_lag = 0;
+    for (int s = 0; s < g729::kSubframes; ++s) {
+        const g729::subframe_parameters& coded = speech.subframes[s];
+        info->pitch_index[s] = coded.pitch_index;
+        g729::decode_pitch_lag(coded.pitch_index, s, reference_lag, info->pitch_lag[s], info->pitch_fraction[s]);
+        reference_lag = info->pitch_lag[s];
+        info->code_positions[s] = coded.code_positions;
+        info->code_signs[s] = coded.code_signs;
+        info->gain_first[s] = coded.gain_indices >> 4;
+        info->gain_second[s] = coded.gain_indices & 0xF;
+    }
+    return G729A_OK;
+}
+
+} // extern "C"
