@@ -17,6 +17,8 @@
 #include "codec/dsp/correlation.h"
 #include "codec/dsp/cpu.h"
 #include "codec/dsp/x86/avx2.h"
+#include "codec/encoder/pitch.h"
+#include "codec/encoder/x86/avx2.h"
 
 namespace g729 {
 namespace {
@@ -35,16 +37,18 @@ std::vector<double> speech_samples() {
 }
 
 using correlation_kernel = void (*)(const double*, const double*, int, int, double*);
+using decimated_kernel = void (*)(const double*, int, int, int, int, double*);
 
 struct variant {
     const char* name;
     correlation_kernel correlations;
+    decimated_kernel decimated;
 };
 
 std::vector<variant> variants_of_this_processor() {
     std::vector<variant> v;
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2")) v.push_back({"avx2", &avx2::shifted_correlations});
+    if (__builtin_cpu_supports("avx2")) v.push_back({"avx2", &avx2::shifted_correlations, &avx2::decimated_correlations});
 #endif
     return v;
 }
@@ -96,6 +100,45 @@ TEST(KernelVariants, ShiftedCorrelationsMatchPortableOnSpeech) {
         for (size_t start = 0; start + 280 < s.size(); start += 80) {
             expect_correlations_match(v, &s[start], &s[start], 240, 11);
             expect_correlations_match(v, &s[start], &s[start + 200], 40, 40);
+        }
+    }
+}
+
+void expect_decimated_match(const variant& v, const double* w, int n, int first, int step, int count) {
+    double want[48], got[48];
+    for (int j = 0; j < 48; ++j) want[j] = got[j] = 777.0;
+    portable::decimated_correlations(w, n, first, step, count, want);
+    v.decimated(w, n, first, step, count, got);
+    for (int j = 0; j < 48; ++j) {
+        ASSERT_TRUE(same_bits(got[j], want[j]))
+            << v.name << " first " << first << " step " << step << " count " << count << " lag index " << j;
+    }
+}
+
+// The open-loop pitch search's three ranges (and every other block count)
+// on random weighted speech and on the real weighted-speech-like signal.
+TEST(KernelVariants, DecimatedCorrelationsMatchPortable) {
+    const std::vector<variant> variants = variants_of_this_processor();
+    if (variants.empty()) GTEST_SKIP() << "no kernel variants for this processor";
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> value(-2e4, 2e4);
+    std::vector<double> buffer(kPitchMax + kFrame);
+    const double* w = buffer.data() + kPitchMax;
+    const std::vector<double> s = speech_samples();
+    for (const variant& v : variants) {
+        for (int trial = 0; trial < 50; ++trial) {
+            for (double& x : buffer) x = value(rng);
+            expect_decimated_match(v, w, kFrame, 20, 1, 20);
+            expect_decimated_match(v, w, kFrame, 40, 1, 40);
+            expect_decimated_match(v, w, kFrame, 80, 2, 32);
+            for (int count = 4; count <= 32; count += 4) expect_decimated_match(v, w, kFrame, 30, 1, count);
+            for (int count = 4; count <= 28; count += 4) expect_decimated_match(v, w, kFrame, 80, 2, count);
+        }
+        for (size_t start = 0; start + buffer.size() < s.size(); start += 400) {
+            const double* x = &s[start] + kPitchMax;
+            expect_decimated_match(v, x, kFrame, 20, 1, 20);
+            expect_decimated_match(v, x, kFrame, 40, 1, 40);
+            expect_decimated_match(v, x, kFrame, 80, 2, 32);
         }
     }
 }
