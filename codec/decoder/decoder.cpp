@@ -190,12 +190,13 @@ void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_
         {&ap4[0], p, out, post_memory, post_memory},
     };
     synthesis_filter_lanes(second, 2, kSubframe);
-    adaptive_gain_control(post, speech, out);
+    double g1 = 0.0;
+    bool scale = gain_control_increment(post, speech, out, g1);
 
     postfilter_pitch_stage(post, speech + kSubframe, ap3[1], lags[1], frame_type::speech, tilt[1], p);
-    synthesis_with_high_pass(ap4[1], p, out + kSubframe, post_memory, high_pass, out);
-    adaptive_gain_control(post, speech + kSubframe, out + kSubframe);
-    postprocess_filter(high_pass, out + kSubframe, kSubframe);
+    synthesis_with_gain_and_high_pass(ap4[1], p, out + kSubframe, post_memory, post, scale, g1, high_pass, out);
+    scale = gain_control_increment(post, speech + kSubframe, out + kSubframe, g1);
+    gain_control_with_high_pass(post, scale, g1, high_pass, out + kSubframe);
 
     state.previous_frame_type = frame_type::speech;
     copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);

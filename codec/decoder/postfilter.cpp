@@ -160,20 +160,50 @@ void postfilter_pitch_stage(postfilter_state& state, const double* unfiltered, c
     tilt_compensation(state, tilt, p);
 }
 
-void adaptive_gain_control(postfilter_state& state, const double* s, double* y) {
+bool gain_control_increment(postfilter_state& state, const double* s, const double* y, double& g1) {
     double out_energy = 0.0;
     for (int j = 0; j < kSubframe; ++j) out_energy += y[j] * y[j];
     if (out_energy == 0.0) {
         state.agc_gain = 0.0;
-        return;
+        return false;
     }
     double in_energy = 0.0;
     for (int j = 0; j < kSubframe; ++j) in_energy += s[j] * s[j];
-    const double g1 = in_energy == 0.0 ? 0.0 : std::sqrt(in_energy / out_energy) * kAgcStep;
+    g1 = in_energy == 0.0 ? 0.0 : std::sqrt(in_energy / out_energy) * kAgcStep;
+    return true;
+}
+
+void adaptive_gain_control(postfilter_state& state, const double* s, double* y) {
+    double g1;
+    if (!gain_control_increment(state, s, y, g1)) return;
     for (int j = 0; j < kSubframe; ++j) {
         state.agc_gain = state.agc_gain * kAgcKeep + g1;
         y[j] = y[j] * state.agc_gain;
     }
+}
+
+void gain_control_with_high_pass(postfilter_state& state, bool scale, double g1, pole_zero_memory& high_pass,
+                                 double* y) {
+    // The gain recursion and the high-pass recursion run in one loop; the
+    // high-pass takes each sample once it is scaled, as it would after the
+    // whole subframe.
+    double gain = state.agc_gain;
+    double hx1 = high_pass.x1, hx2 = high_pass.x2, hy1 = high_pass.y1, hy2 = high_pass.y2;
+    for (int k = 0; k < kSubframe; ++k) {
+        double v = y[k];
+        if (scale) {
+            gain = gain * kAgcKeep + g1;
+            v = v * gain;
+        }
+        const double out = kHighPassA1 * hy1 + kHighPassA2 * hy2 + kHighPassB0 * v + kHighPassB1 * hx1 + kHighPassB2 * hx2;
+        hx2 = hx1;
+        hx1 = v;
+        hy2 = hy1;
+        hy1 = out;
+        y[k] = out;
+    }
+    state.agc_gain = gain;
+    high_pass = pole_zero_memory{hx1, hx2, hy1, hy2};
 }
 
 void postfilter_reset(postfilter_state& state) {
@@ -204,16 +234,19 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
     copy_vector(out, current, kFrame);
 }
 
-void synthesis_with_high_pass(const lp_coefficients& a, const double* x, double* y, double* memory,
-                              pole_zero_memory& high_pass, double* signal) {
-    // The post-filter's synthesis of one subframe and the output high-pass of
-    // the previous one: two latency-bound recursions with nothing in common,
-    // in one loop so that their chains overlap. Each keeps its own order,
-    // exactly as synthesis_filter (with update) and postprocess_filter.
+void synthesis_with_gain_and_high_pass(const lp_coefficients& a, const double* x, double* y, double* memory,
+                                       postfilter_state& state, bool scale, double g1, pole_zero_memory& high_pass,
+                                       double* previous) {
+    // The post-filter's synthesis of one subframe, and the gain control and
+    // output high-pass of the previous one: three latency-bound recursions
+    // with nothing in common, in one loop so that their chains overlap. Each
+    // keeps its own order, exactly as synthesis_filter (with update),
+    // adaptive_gain_control and postprocess_filter one after the other.
     double y10 = memory[0], y9 = memory[1], y8 = memory[2], y7 = memory[3], y6 = memory[4];
     double y5 = memory[5], y4 = memory[6], y3 = memory[7], y2 = memory[8], y1 = memory[9];
     const double a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5];
     const double a6 = a[6], a7 = a[7], a8 = a[8], a9 = a[9], a10 = a[10];
+    double gain = state.agc_gain;
     double hx1 = high_pass.x1, hx2 = high_pass.x2, hy1 = high_pass.y1, hy2 = high_pass.y2;
     for (int k = 0; k < kSubframe; ++k) {
         double s = x[k];
@@ -239,16 +272,21 @@ void synthesis_with_high_pass(const lp_coefficients& a, const double* x, double*
         y2 = y1;
         y1 = s;
 
-        const double h0 = signal[k];
-        const double out = kHighPassA1 * hy1 + kHighPassA2 * hy2 + kHighPassB0 * h0 + kHighPassB1 * hx1 + kHighPassB2 * hx2;
+        double v = previous[k];
+        if (scale) {
+            gain = gain * kAgcKeep + g1;
+            v = v * gain;
+        }
+        const double out = kHighPassA1 * hy1 + kHighPassA2 * hy2 + kHighPassB0 * v + kHighPassB1 * hx1 + kHighPassB2 * hx2;
         hx2 = hx1;
-        hx1 = h0;
+        hx1 = v;
         hy2 = hy1;
         hy1 = out;
-        signal[k] = out;
+        previous[k] = out;
     }
     const double next[kOrder] = {y10, y9, y8, y7, y6, y5, y4, y3, y2, y1};
     for (int j = 0; j < kOrder; ++j) memory[j] = std::fabs(next[j]) < kMemoryFlushThreshold ? 0.0 : next[j];
+    state.agc_gain = gain;
     high_pass = pole_zero_memory{hx1, hx2, hy1, hy2};
 }
 

@@ -49,11 +49,21 @@ void postfilter_pitch_stage(postfilter_state& state, const double* unfiltered, c
                             frame_type type, double tilt, double* p);
 // Scales the synthesized y towards the energy of the unfiltered subframe s.
 void adaptive_gain_control(postfilter_state& state, const double* s, double* y);
+// The first part of adaptive_gain_control: the increment g1 of the gain
+// recursion for output y of the unfiltered subframe s. When y is silent the
+// gain becomes 0, y stays as it is, and the result is false.
+bool gain_control_increment(postfilter_state& state, const double* s, const double* y, double& g1);
+// The rest of adaptive_gain_control (the recursion, when scale) and the
+// output high-pass over the 40 samples of y, in one pass.
+void gain_control_with_high_pass(postfilter_state& state, bool scale, double g1, pole_zero_memory& high_pass,
+                                 double* y);
 // One pass that synthesizes x through 1/a(z) into y (memory updated as
-// synthesis_filter with update does) and runs the output high-pass on the
-// 40 samples of signal in place: exactly the two separate calls.
-void synthesis_with_high_pass(const lp_coefficients& a, const double* x, double* y, double* memory,
-                              pole_zero_memory& high_pass, double* signal);
+// synthesis_filter with update does) and finishes the previous subframe's
+// 40 output samples in place as gain_control_with_high_pass does: exactly
+// the separate calls.
+void synthesis_with_gain_and_high_pass(const lp_coefficients& a, const double* x, double* y, double* memory,
+                                       postfilter_state& state, bool scale, double g1, pole_zero_memory& high_pass,
+                                       double* previous);
 
 void postprocess_reset(pole_zero_memory& memory);
 void postprocess_filter(pole_zero_memory& memory, double* signal, int n);

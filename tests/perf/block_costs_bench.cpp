@@ -500,13 +500,13 @@ void BM_Decoder_Excitation(benchmark::State& state) {
 }
 BENCHMARK(BM_Decoder_Excitation);
 
-// The four order-10 recursions of a frame (two syntheses, two post-filter
-// syntheses) and the tilt impulse responses, as the decoder runs them: in
-// three passes, the last shared with the high-pass of subframe 0.
-void BM_Decoder_SynthesisRecursions(benchmark::State& state) {
+// Every recursion of a frame as the decoder runs it: the two syntheses, the
+// two post-filter syntheses, the tilt impulse responses, the gain control
+// and the output high-pass, in four passes.
+void BM_Decoder_Recursions(benchmark::State& state) {
     over_decoder_frames(state, [](const decoder_frame& r, const decoder_replay& x) {
         filter_memory synthesis = r.before->decoder_state.synthesis_filter_memory;
-        filter_memory post = r.before->postfilter_state.postfilter_synthesis_memory;
+        postfilter_state post = r.before->postfilter_state;
         pole_zero_memory high_pass = r.before->postprocess_memory;
         const double* exc = r.before->decoder_state.excitation_buffer + kExcitationHistory;
         double speech[kFrame], out[kFrame], h[kSubframes][kSubframe];
@@ -515,17 +515,20 @@ void BM_Decoder_SynthesisRecursions(benchmark::State& state) {
         tilt_impulse_response_lane(x.ap3[0], x.ap4[0], h[0], first[1]);
         tilt_impulse_response_lane(x.ap3[1], x.ap4[1], h[1], first[2]);
         synthesis_filter_lanes(first, 3, kSubframe);
+        double* post_memory = post.postfilter_synthesis_memory.data();
         const synthesis_lane second[2] = {
             {&x.filters[1], exc + kSubframe, speech + kSubframe, synthesis.data(), synthesis.data()},
-            {&x.ap4[0], x.p[0], out, post.data(), post.data()},
+            {&x.ap4[0], x.p[0], out, post_memory, post_memory},
         };
         synthesis_filter_lanes(second, 2, kSubframe);
-        synthesis_with_high_pass(x.ap4[1], x.p[1], out + kSubframe, post.data(), high_pass, out);
+        synthesis_with_gain_and_high_pass(x.ap4[1], x.p[1], out + kSubframe, post_memory, post, true, 0.01,
+                                          high_pass, out);
+        gain_control_with_high_pass(post, true, 0.01, high_pass, out + kSubframe);
         benchmark::DoNotOptimize(out);
         benchmark::DoNotOptimize(speech);
     });
 }
-BENCHMARK(BM_Decoder_SynthesisRecursions);
+BENCHMARK(BM_Decoder_Recursions);
 
 // Residual, long-term post-filter and tilt compensation of both subframes.
 void BM_Decoder_PostfilterPitchStage(benchmark::State& state) {
@@ -544,29 +547,18 @@ void BM_Decoder_PostfilterPitchStage(benchmark::State& state) {
 }
 BENCHMARK(BM_Decoder_PostfilterPitchStage);
 
-void BM_Decoder_GainControl(benchmark::State& state) {
+// The energies behind the gain control of both subframes.
+void BM_Decoder_GainEnergies(benchmark::State& state) {
     over_decoder_frames(state, [](const decoder_frame& r, const decoder_replay& x) {
         postfilter_state post = r.before->postfilter_state;
-        double out[kFrame];
-        std::memcpy(out, x.out, sizeof out);
-        for (int s = 0; s < kSubframes; ++s) adaptive_gain_control(post, x.synthesized + s * kSubframe, out + s * kSubframe);
-        benchmark::DoNotOptimize(out);
+        for (int s = 0; s < kSubframes; ++s) {
+            double g1 = 0.0;
+            benchmark::DoNotOptimize(gain_control_increment(post, x.synthesized + s * kSubframe, x.out + s * kSubframe, g1));
+            benchmark::DoNotOptimize(g1);
+        }
     });
 }
-BENCHMARK(BM_Decoder_GainControl);
-
-// The output high-pass of a whole frame on its own (the decoder runs the
-// first half inside the post-filter's last synthesis).
-void BM_Decoder_OutputHighPass(benchmark::State& state) {
-    over_decoder_frames(state, [](const decoder_frame& r, const decoder_replay& x) {
-        pole_zero_memory m = r.before->postprocess_memory;
-        double out[kFrame];
-        std::memcpy(out, x.out, sizeof out);
-        postprocess_filter(m, out, kFrame);
-        benchmark::DoNotOptimize(out);
-    });
-}
-BENCHMARK(BM_Decoder_OutputHighPass);
+BENCHMARK(BM_Decoder_GainEnergies);
 
 // The console table as usual, then one line per block: time and cycles per
 // frame, and the share of the whole encoder or decoder frame.
