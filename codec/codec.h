@@ -43,6 +43,8 @@ void output_frame(decoder_object& decoder, const lp_filter_pair& filters, const 
 // rounding into out, and the restart of memories a hostile stream drove out
 // of range.
 void round_and_check(decoder_object& decoder, int16_t* out);
+// to_pcm_sample of n values, side by side.
+void round_to_pcm(const double* x, int16_t* out, int n);
 
 // Fills the 80 samples of a frame that did not arrive.
 void decode_missing_frame(decoder_object& decoder, int16_t* out);
