@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "codec/decoder/concealment.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/simd.h"
 
@@ -173,11 +174,12 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
     return 0;
 }
 
-// Until the decoder conceals, a frame that did not arrive is silence and
-// leaves every memory as it was.
 void decode_missing_frame(decoder_object& decoder, int16_t* out) {
-    (void)decoder;
-    for (int i = 0; i < kFrame; ++i) out[i] = 0;
+    lp_filter_pair filters;
+    pitch_lags lags;
+    const frame_type type = conceal_frame(decoder.decoder_state, decoder.comfort_noise_state,
+                                          decoder.synthesis_buffer + kSynthesisHistory, filters, lags);
+    output_frame(decoder, filters, lags, type, out);
 }
 
 } // namespace g729

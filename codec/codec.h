@@ -46,7 +46,8 @@ void round_and_check(decoder_object& decoder, int16_t* out);
 // to_pcm_sample of n values, side by side.
 void round_to_pcm(const double* x, int16_t* out, int n);
 
-// Fills the 80 samples of a frame that did not arrive.
+// Fills the 80 samples of a frame that did not arrive: comfort noise goes on
+// after a SID frame, and a lost speech frame is concealed and faded.
 void decode_missing_frame(decoder_object& decoder, int16_t* out);
 
 // The output stage: rounds halves away from zero and saturates to 16 bits.

@@ -151,6 +151,19 @@ void random_excitation(double* excitation, int16_t& seed, double gain) {
     }
 }
 
+namespace {
+
+// The excitation of the current gain and the filters from the previous LSPs
+// to the SID LSPs, which then become the previous ones.
+void noise_excitation_and_filters(const comfort_noise_state& state, double* excitation,
+                                  lsp_vector& previous_quantized_lsp, int16_t& noise_seed, lp_filter_pair& filters) {
+    random_excitation(excitation, noise_seed, state.current_noise_gain);
+    interpolate_lp_filters(previous_quantized_lsp, state.sid_lsp, filters);
+    previous_quantized_lsp = state.sid_lsp;
+}
+
+} // namespace
+
 void comfort_noise_frame(comfort_noise_state& state, frame_type previous_frame_type, const sid_parameters& sid,
                          double* excitation, lsp_vector& previous_quantized_lsp, lsf_memory& lsf_predictor_memory,
                          int16_t& noise_seed, lp_filter_pair& filters) {
@@ -159,12 +172,16 @@ void comfort_noise_frame(comfort_noise_state& state, frame_type previous_frame_t
                    state.comfort_noise_predictors, state.sid_lsp);
     if (previous_frame_type == frame_type::speech) {
         state.current_noise_gain = state.sid_gain;
+        noise_excitation_and_filters(state, excitation, previous_quantized_lsp, noise_seed, filters);
     } else {
-        state.current_noise_gain = kGainKeep * state.current_noise_gain + kGainTake * state.sid_gain;
+        continue_comfort_noise(state, excitation, previous_quantized_lsp, noise_seed, filters);
     }
-    random_excitation(excitation, noise_seed, state.current_noise_gain);
-    interpolate_lp_filters(previous_quantized_lsp, state.sid_lsp, filters);
-    previous_quantized_lsp = state.sid_lsp;
+}
+
+void continue_comfort_noise(comfort_noise_state& state, double* excitation, lsp_vector& previous_quantized_lsp,
+                            int16_t& noise_seed, lp_filter_pair& filters) {
+    state.current_noise_gain = kGainKeep * state.current_noise_gain + kGainTake * state.sid_gain;
+    noise_excitation_and_filters(state, excitation, previous_quantized_lsp, noise_seed, filters);
 }
 
 } // namespace g729

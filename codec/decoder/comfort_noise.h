@@ -33,6 +33,14 @@ void comfort_noise_frame(comfort_noise_state& state, frame_type previous_frame_t
                          double* excitation, lsp_vector& previous_quantized_lsp, lsf_memory& lsf_predictor_memory,
                          int16_t& noise_seed, lp_filter_pair& filters);
 
+// A frame that did not arrive during comfort noise: the noise goes on with
+// the last SID frame's spectrum, its gain moving towards that frame's gain as
+// after another SID frame. Writes the excitation and the filters and moves
+// the seed forward; the LSF predictor memory is left alone, so the next SID
+// or speech frame decodes as it would right after the last SID frame.
+void continue_comfort_noise(comfort_noise_state& state, double* excitation, lsp_vector& previous_quantized_lsp,
+                            int16_t& noise_seed, lp_filter_pair& filters);
+
 // The SID LSF vector as LSPs; pushes its codebook vector into memory.
 void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory,
                     const comfort_noise_predictor_sets& predictors, lsp_vector& lsp);

@@ -1,7 +1,7 @@
 #include "codec/decoder/decoder.h"
 
+#include "codec/decoder/concealment.h"
 #include "codec/decoder/postfilter.h"
-
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
 #include "codec/dsp/interpolation.h"
@@ -13,14 +13,12 @@ namespace g729 {
 namespace {
 
 constexpr int kInitialLag = 60;
-// The sharpening factor follows the last pitch gain within these bounds.
-constexpr double kSharpeningMin = 0.2;
-constexpr double kSharpeningMax = 0.7945;
 constexpr int kPulses = 4;
 
 void decode_lsp_filters(decoder_state& state, const speech_parameters& params, lp_filter_pair& filters) {
     lsp_vector q;
     decode_lsp(state.lsf_predictor_memory, params.lsp_first, params.lsp_second, q);
+    state.last_lsp_predictor = (params.lsp_first >> 7) & 1;
     interpolate_lp_filters(state.previous_quantized_lsp, q, filters);
     state.previous_quantized_lsp = q;
 }
@@ -60,6 +58,8 @@ double* decode_excitation(decoder_state& state, const speech_parameters& params,
     state.pitch_sharpening_factor = pitch_gain > kSharpeningMax   ? kSharpeningMax
                                     : pitch_gain < kSharpeningMin ? kSharpeningMin
                                                                   : pitch_gain;
+    state.last_pitch_gain = pitch_gain;
+    state.last_code_gain = code_gain;
 
     for (int i = 0; i < kSubframe; ++i) excitation[i] = pitch_gain * excitation[i] + code_gain * code[i];
     return excitation;
@@ -82,6 +82,13 @@ void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const si
     double* excitation = state.excitation_buffer + kExcitationHistory;
     comfort_noise_frame(noise, state.previous_frame_type, params, excitation, state.previous_quantized_lsp,
                         state.lsf_predictor_memory, state.noise_seed, filters);
+    synthesize_comfort_noise(state, filters, speech, lags);
+}
+
+} // namespace
+
+void synthesize_comfort_noise(decoder_state& state, const lp_filter_pair& filters, double* speech, pitch_lags& lags) {
+    const double* excitation = state.excitation_buffer + kExcitationHistory;
     for (int s = 0; s < kSubframes; ++s) {
         double* out = speech + s * kSubframe;
         synthesis_filter(filters[s], excitation + s * kSubframe, out, kSubframe, state.synthesis_filter_memory.data(),
@@ -93,7 +100,9 @@ void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const si
     state.pitch_sharpening_factor = kSharpeningMin;
 }
 
-} // namespace
+void shift_excitation_buffer(decoder_state& state) {
+    copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);
+}
 
 void decoder_reset(decoder_state& state, comfort_noise_state& noise) {
     set_zero(state.excitation_buffer, kDecoderExcitationBuffer);
@@ -106,6 +115,7 @@ void decoder_reset(decoder_state& state, comfort_noise_state& noise) {
     reset_lsf_memory(state.lsf_predictor_memory);
     reset_energy_history(state.energy_history);
     build_comfort_noise_predictors(noise.comfort_noise_predictors);
+    concealment_reset(state);
 }
 
 void decode_pitch_lag(int index, int subframe, int reference_lag, int& t0, int& frac) {
@@ -147,7 +157,8 @@ void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const fr
         synthesize_speech(state, params.speech, speech, filters, lags);
     }
     state.previous_frame_type = params.type;
-    copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);
+    state.lost_frames = 0;
+    shift_excitation_buffer(state);
 }
 
 void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_zero_memory& high_pass,
@@ -199,7 +210,8 @@ void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_
     gain_control_with_high_pass(post, scale, g1, high_pass, out + kSubframe);
 
     state.previous_frame_type = frame_type::speech;
-    copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);
+    state.lost_frames = 0;
+    shift_excitation_buffer(state);
     copy_vector(speech + kFrame - kSynthesisHistory, synthesis_buffer, kSynthesisHistory);
     copy_vector(out, speech, kFrame);
 }

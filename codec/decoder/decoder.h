@@ -11,6 +11,9 @@
 namespace g729 {
 
 constexpr int kDecoderExcitationBuffer = kExcitationHistory + kFrame; // 234
+// The sharpening factor follows the last pitch gain within these bounds.
+constexpr double kSharpeningMin = 0.2;
+constexpr double kSharpeningMax = 0.7945;
 
 struct decoder_state {
     // 154 past excitation samples followed by the current frame.
@@ -23,6 +26,15 @@ struct decoder_state {
     int16_t noise_seed;
     lsf_memory lsf_predictor_memory;
     energy_memory energy_history;
+
+    // What the concealment of frames that did not arrive continues from.
+    // Every frame that arrives sets lost_frames back to 0; previous_frame_type
+    // stays the type of the last frame that arrived.
+    double last_pitch_gain; // of the last subframe, decoded or concealed
+    double last_code_gain;  // likewise, before the fade of long losses
+    int last_lsp_predictor; // MA predictor switch of the last speech frame
+    int lost_frames;        // frames concealed since the last one that arrived
+    int16_t concealment_seed;
 };
 
 // Also builds the comfort-noise predictor sets that noise holds.
@@ -40,6 +52,13 @@ void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const fr
 // other give; the independent recursions only share passes.
 void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_zero_memory& high_pass,
                              const speech_parameters& params, double* synthesis_buffer);
+
+// Runs the comfort-noise excitation of the current frame through the
+// synthesis filter into speech; reports previous_integer_lag as both lags.
+void synthesize_comfort_noise(decoder_state& state, const lp_filter_pair& filters, double* speech, pitch_lags& lags);
+
+// End of every frame: the current 80 excitation samples join the past.
+void shift_excitation_buffer(decoder_state& state);
 
 // Delay t0 + frac/3 of a pitch index: 8 bits absolute in subframe 0, 5 bits
 // relative to reference_lag (subframe 0's integer lag) in subframe 1.

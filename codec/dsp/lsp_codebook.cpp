@@ -46,6 +46,16 @@ void compose_lsf(const lsf_vector& residual, const lsf_predictor_set& predictor,
     }
 }
 
+void lsf_prediction_residual(const lsf_memory& memory, const lsf_vector& w, int mode, lsf_vector& residual) {
+    const lsf_predictor_set& predictor = ma_predictor[mode];
+    for (int i = 0; i < kOrder; ++i) {
+        const double predicted = (((w[i] - predictor[0][i] * memory[0][i]) - predictor[1][i] * memory[1][i]) -
+                                  predictor[2][i] * memory[2][i]) -
+                                 predictor[3][i] * memory[3][i];
+        residual[i] = predicted * ma_predictor_sum_inverse[mode][i];
+    }
+}
+
 void push_lsf_memory(const lsf_vector& residual, lsf_memory& memory) {
     for (int k = kPredictorOrder - 1; k > 0; --k) memory[k] = memory[k - 1];
     memory[0] = residual;

@@ -30,6 +30,11 @@ void rearrange_lsf(lsf_vector& v, double gap, lsf_pairs pairs);
 void compose_lsf(const lsf_vector& residual, const lsf_predictor_set& predictor, const lsf_vector& sum,
                  const lsf_memory& memory, lsf_vector& w);
 
+// The other way round, under predictor mode: the LSFs w less the prediction
+// from memory, scaled back to the codebook's range. The encoder quantizes
+// this; the decoder pushes it for a lost frame.
+void lsf_prediction_residual(const lsf_memory& memory, const lsf_vector& w, int mode, lsf_vector& residual);
+
 // residual becomes row 0; the oldest row drops out.
 void push_lsf_memory(const lsf_vector& residual, lsf_memory& memory);
 

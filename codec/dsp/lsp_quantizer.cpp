@@ -132,18 +132,6 @@ struct mode_choice {
     double distortion;
 };
 
-// What the quantizer of one predictor mode aims at: the LSFs less the
-// prediction, scaled back to the quantizer's range.
-void mode_target(const lsf_memory& memory, const lsf_vector& w, int mode, lsf_vector& target) {
-    const lsf_predictor_set& predictor = ma_predictor[mode];
-    for (int i = 0; i < kOrder; ++i) {
-        const double predicted = (((w[i] - predictor[0][i] * memory[0][i]) - predictor[1][i] * memory[1][i]) -
-                                  predictor[2][i] * memory[2][i]) -
-                                 predictor[3][i] * memory[3][i];
-        target[i] = predicted * ma_predictor_sum_inverse[mode][i];
-    }
-}
-
 // The second stage of one mode around its first-stage vector l1, and the
 // weighted distortion of the result.
 mode_choice finish_mode(const lsf_vector& target, const lsf_vector& weight, int mode, int l1) {
@@ -185,7 +173,7 @@ void quantize_lsp(lsf_memory& memory, const lsp_vector& lsp, lsp_vector& quantiz
     lsf_vector target[kPredictorModes];
     double distance[kPredictorModes][kLsfCodebookL1Size];
     for (int m = 0; m < kPredictorModes; ++m) {
-        mode_target(memory, w, m, target[m]);
+        lsf_prediction_residual(memory, w, m, target[m]);
         first_stage_distances(target[m], distance[m]);
     }
     int l1[kPredictorModes];

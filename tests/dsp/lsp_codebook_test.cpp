@@ -114,6 +114,23 @@ TEST(ComposeLsf, AddsThePredictionToTheScaledResidual) {
     EXPECT_EQ(w[0], want);
 }
 
+// The residual composes back to the LSFs it came from under either
+// predictor (up to the single-precision reciprocal of the predictor sums).
+TEST(LsfPredictionResidual, ComposesBackToTheLsfs) {
+    lsf_memory memory;
+    for (int k = 0; k < kPredictorOrder; ++k) {
+        for (int i = 0; i < kOrder; ++i) memory[k][i] = initial_lsf_vector[i] + 0.01 * (k + 1) * std::sin(i + k);
+    }
+    lsf_vector w;
+    for (int i = 0; i < kOrder; ++i) w[i] = initial_lsf_vector[i] + 0.05 * std::cos(3.0 * i);
+    for (int mode = 0; mode < kPredictorModes; ++mode) {
+        lsf_vector residual, back;
+        lsf_prediction_residual(memory, w, mode, residual);
+        compose_lsf(residual, ma_predictor[mode], ma_predictor_sum[mode], memory, back);
+        for (int i = 0; i < kOrder; ++i) EXPECT_NEAR(back[i], w[i], 1e-6) << "mode " << mode << " lsf " << i;
+    }
+}
+
 TEST(PushLsfMemory, NewestRowFirstOldestDropsOut) {
     lsf_memory memory;
     for (int k = 0; k < kPredictorOrder; ++k) memory[k].fill(double(k));
