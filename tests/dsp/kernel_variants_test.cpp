@@ -16,6 +16,7 @@
 
 #include "codec/dsp/correlation.h"
 #include "codec/dsp/cpu.h"
+#include "codec/dsp/interpolation.h"
 #include "codec/dsp/x86/avx2.h"
 #include "codec/encoder/pitch.h"
 #include "codec/encoder/x86/avx2.h"
@@ -38,17 +39,19 @@ std::vector<double> speech_samples() {
 
 using correlation_kernel = void (*)(const double*, const double*, int, int, double*);
 using decimated_kernel = void (*)(const double*, int, int, int, int, double*);
+using interpolation_kernel = void (*)(double*, int, int, int);
 
 struct variant {
     const char* name;
     correlation_kernel correlations;
     decimated_kernel decimated;
+    interpolation_kernel interpolation;
 };
 
 std::vector<variant> variants_of_this_processor() {
     std::vector<variant> v;
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2")) v.push_back({"avx2", &avx2::shifted_correlations, &avx2::decimated_correlations});
+    if (__builtin_cpu_supports("avx2")) v.push_back({"avx2", &avx2::shifted_correlations, &avx2::decimated_correlations, &avx2::interpolate_excitation});
 #endif
     return v;
 }
@@ -139,6 +142,36 @@ TEST(KernelVariants, DecimatedCorrelationsMatchPortable) {
             expect_decimated_match(v, x, kFrame, 20, 1, 20);
             expect_decimated_match(v, x, kFrame, 40, 1, 40);
             expect_decimated_match(v, x, kFrame, 80, 2, 32);
+        }
+    }
+}
+
+// Every lag and fraction the codec uses, in place on an excitation buffer
+// (short lags read the outputs of the same call), on random values and on
+// speech.
+TEST(KernelVariants, InterpolationMatchesPortable) {
+    const std::vector<variant> variants = variants_of_this_processor();
+    if (variants.empty()) GTEST_SKIP() << "no kernel variants for this processor";
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> value(-3e4, 3e4);
+    const std::vector<double> s = speech_samples();
+    constexpr int kBuffer = kExcitationHistory + kSubframe;
+    for (const variant& v : variants) {
+        for (int trial = 0; trial < 4; ++trial) {
+            double start[kBuffer];
+            for (int i = 0; i < kBuffer; ++i) start[i] = trial < 2 ? value(rng) : s[size_t(1000 * trial + i)];
+            for (int t0 = kPitchMin - 1; t0 <= kPitchMax; ++t0) {
+                for (int frac = -1; frac <= 1; ++frac) {
+                    double want[kBuffer], got[kBuffer];
+                    std::memcpy(want, start, sizeof want);
+                    std::memcpy(got, start, sizeof got);
+                    portable::interpolate_excitation(want + kExcitationHistory, t0, frac, kSubframe);
+                    v.interpolation(got + kExcitationHistory, t0, frac, kSubframe);
+                    for (int i = 0; i < kBuffer; ++i) {
+                        ASSERT_TRUE(same_bits(got[i], want[i])) << v.name << " t0 " << t0 << " frac " << frac << " i " << i;
+                    }
+                }
+            }
         }
     }
 }
