@@ -109,6 +109,7 @@ int g729a_decoder_reset(g729a_decoder* decoder) { return reset(decoder); }
 
 int g729a_decode(g729a_decoder* decoder, const uint8_t* frame, size_t length, int16_t* pcm, size_t capacity) {
     if (decoder == nullptr || pcm == nullptr || capacity < size_t(g729::kFrame)) return G729A_EBADARG;
+    if (frame == nullptr && length > 0) return G729A_EBADARG;
     if (!decodable_length(frame, length)) return G729A_EBADFRAME;
     decode_one(decoder, frame, length, pcm);
     return g729::kFrame;

@@ -176,16 +176,17 @@ G729A_API int g729a_decoder_reset(g729a_decoder *decoder);
 
 /* Decodes one frame into G729A_FRAME_SAMPLES samples and returns 80.
  * - length 10: a speech frame; length 2: a SID frame (comfort noise);
- * - frame NULL or length 0: a frame that did not arrive (a lost packet, or a
- *   frame the sender did not transmit during silence): the decoder fills the
- *   gap from what it has already decoded, and the stream stays on time.
+ * - length 0 (frame may be NULL): a frame that did not arrive (a lost packet,
+ *   or a frame the sender did not transmit during silence): the decoder fills
+ *   the gap from what it has already decoded, and the stream stays on time.
  *   After a SID frame the comfort noise goes on at that frame's level; after
  *   speech the lost frame is concealed (pitch and spectrum carried on,
  *   fading to silence over about 200 ms of consecutive losses), and the
  *   next frame that arrives decodes without a burst. Deterministic: two
  *   decoders fed the same calls give the same samples.
  * `capacity` is the room in `pcm`, in samples (at least 80).
- * Errors: G729A_EBADARG (NULL decoder or pcm, too little room),
+ * Errors: G729A_EBADARG (NULL decoder or pcm, NULL frame with a positive
+ * length, too little room),
  * G729A_EBADFRAME (any other length); the decoder is then left untouched. */
 G729A_API int g729a_decode(g729a_decoder *decoder, const uint8_t *frame, size_t length, int16_t *pcm,
                            size_t capacity);

@@ -1,0 +1,1 @@
+/* stands for a header of the codec's insides */

@@ -1,0 +1,3 @@
+#pragma once
+  #  include <codec/private.h>
+#include "module/fine.h"

@@ -1,0 +1,3 @@
+// The include checker must find both includes below.
+#include "g729a.h"
+#include "../codec/private.h"
