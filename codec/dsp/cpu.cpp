@@ -18,12 +18,21 @@ instruction_set detect() {
     return instruction_set::portable;
 }
 
+// The detected set plus one; 0 until the first call. Detection always gives
+// the same answer in a process, so threads that race on the first call only
+// store the same value twice. Plain atomics rather than a guarded static:
+// the library must link into C programs without the C++ runtime.
+int detected_plus_one = 0;
+
 } // namespace
 
 instruction_set active_instruction_set() {
-    // Initialised once, thread-safely, and read-only from then on.
-    static const instruction_set chosen = detect();
-    return chosen;
+    int known = __atomic_load_n(&detected_plus_one, __ATOMIC_RELAXED);
+    if (known == 0) {
+        known = int(detect()) + 1;
+        __atomic_store_n(&detected_plus_one, known, __ATOMIC_RELAXED);
+    }
+    return instruction_set(known - 1);
 }
 
 } // namespace g729

@@ -1,6 +1,7 @@
 // Which optimised kernel variants this processor can run. The choice is made
-// once, on first use, and never changes afterwards; the portable kernels are
-// always there and give the same bits as every variant.
+// on first use and never changes afterwards (the one value the codec keeps
+// for the whole process, the same for every instance); the portable kernels
+// are always there and give the same bits as every variant.
 #pragma once
 
 namespace g729 {
