@@ -39,8 +39,9 @@ void postfilter_filters(const lp_filter_pair& filters, lp_filter_pair& ap3, lp_f
 // samples of the result give the subframe's tilt factor.
 void tilt_impulse_response_lane(const lp_coefficients& ap3, const lp_coefficients& ap4, double* h,
                                 synthesis_lane& lane);
+// Both subframes' tilt factors from such responses, or (tilt_factors) from
+// the filters.
 void tilt_factors_of_responses(const double (&h)[kSubframes][kSubframe], double* factor);
-// Both subframes' tilt factors from the filters.
 void tilt_factors(const lp_filter_pair& ap3, const lp_filter_pair& ap4, double* factor);
 // Residual of the unfiltered subframe, long-term post-filter (speech frames
 // only) and tilt compensation: p receives what the denominator filter then

@@ -26,7 +26,7 @@ void synthesis_filter_pair(const lp_coefficients& a1, const lp_coefficients& a2,
 // from the 10 past outputs in memory_in (oldest first). memory_in is read
 // before anything is written, so it may overlap x or y, and x and y may be
 // the same array. When memory_out is not null it receives the last 10
-// outputs as synthesis_filter with update != 0 stores them.
+// outputs as synthesis_filter with update stores them.
 struct synthesis_lane {
     const lp_coefficients* a;
     const double* x;
