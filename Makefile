@@ -10,7 +10,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev libsoxr-dev \
-	python3-numpy python3-pytest
+	libpcap-dev python3-numpy python3-pytest
 CROSS_PACKAGES := cmake make g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user googletest
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 SAMPLE := data/speech_male_librivox.raw
@@ -71,7 +71,7 @@ sanitize: deps
 # 64-bit ARM: the codec library, the module, the host and the codec and
 # module tests (every reference vector among them) built with Debian's cross
 # compiler and run under qemu-user. GoogleTest is built for the target from
-# the sources Debian ships. The tools (libsndfile, libsoxr) and benchmarks
+# the sources Debian ships. The tools (libsndfile, libsoxr, libpcap) and benchmarks
 # are left out.
 cross-deps:
 	@missing=$$(for p in $(CROSS_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \

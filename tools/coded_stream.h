@@ -22,8 +22,8 @@ enum class frame_kind { speech, sid, untransmitted };
 
 struct coded_frame {
     frame_kind kind = frame_kind::speech;
-    // Marked bad by the sender (.bit only); the decoder has no concealment,
-    // so such a frame is decoded as received.
+    // Marked bad by the sender (.bit only); decode conceals such a frame as
+    // missing unless told to decode it as received.
     bool bad = false;
     // Bits the frame carries: 80 for speech, 15 or 16 for SID, 0 when not
     // transmitted. A SID frame read from .g729 carries all 16.
@@ -64,7 +64,8 @@ constexpr uint16_t kBitOne = 0x0081;
 void append_bit_frame(std::vector<uint8_t>& out, const coded_frame& frame);
 
 // `.g729` can hold speech frames and one final SID frame only: untransmitted
-// frames are left out (they decode to nothing) and bad-frame marks are lost.
+// frames are left out (the timeline shortens by 10 ms each) and bad-frame
+// marks are lost.
 // A SID frame followed by any transmitted frame cannot be stored (the reader
 // would split the bytes after it wrongly); its index is returned then.
 std::optional<std::size_t> first_unstorable_in_g729(const std::vector<coded_frame>& frames);
@@ -79,8 +80,6 @@ struct stream_counts {
     std::size_t untransmitted = 0;
     std::size_t bad = 0;
     std::size_t parity_errors = 0; // speech frames whose first pitch index fails its check
-    // Frames that produce 80 samples each.
-    std::size_t decoded() const { return speech + sid; }
 };
 
 stream_counts count_frames(const std::vector<coded_frame>& frames);

@@ -88,6 +88,20 @@ coded_stream read_coded_or_fail(const operand& in, file_format format) {
 
 std::string plural(std::size_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
+// Real speech fails the first pitch index's parity check on a few frames at
+// most; bytes cut into frames at the wrong places fail it on about half. A
+// .g729 with a SID frame in mid-stream is read that way from the SID on.
+bool probably_misaligned(const stream_counts& counts) {
+    return counts.parity_errors >= 2 && counts.parity_errors * 10 > counts.speech;
+}
+
+std::string misaligned_text(const stream_counts& counts) {
+    return "probably misaligned or holding SID frames in mid-stream: " + std::to_string(counts.parity_errors) + " of " +
+           plural(counts.speech, "speech frame", "speech frames") +
+           " fail the pitch parity check (.g729 cannot mark where a 2-byte SID frame sits; a .bit file or the packet "
+           "capture keeps frame boundaries)";
+}
+
 void clipping_notice(reporter& report, const operand& in, const audio_source& source) {
     if (source.clipped() > 0)
         report.notice(input_name(in), plural(source.clipped(), "sample", "samples") + " beyond the 16-bit range saturated");
@@ -145,7 +159,11 @@ int run_decode(const operand& in, const operand& out, const command_options& opt
     const file_format out_format = resolve(out, role::audio_out, false, options, "decode");
     reporter report(options.quiet, "decode");
 
-    const coded_stream stream = read_coded_or_fail(in, in_format);
+    // A .g729 whose last frame is cut short still holds every frame before
+    // it; those are decoded, with a warning, unless --strict or there are none.
+    const coded_stream stream = in_format == file_format::g729 && !options.strict ? read_coded(in, in_format)
+                                                                                  : read_coded_or_fail(in, in_format);
+    if (stream.fault && stream.frames.empty()) throw tool_error(input_name(in), describe(*stream.fault, in_format));
     output_file target(out);
     audio_sink sink(target, out_format);
     const decoder_handle decoder = make_decoder();
@@ -153,18 +171,30 @@ int run_decode(const operand& in, const operand& out, const command_options& opt
     std::size_t frames = 0;
     int16_t samples[kFrame];
     for (const coded_frame& frame : stream.frames) {
-        // A frame that was not transmitted has nothing to decode and leaves
-        // no gap: the decoder has no concealment to fill one with.
-        if (frame.kind == frame_kind::untransmitted) continue;
-        g729a_decode(decoder.get(), frame.bytes.data(), std::size_t(frame.size()), samples, kFrame);
+        // A frame that was not transmitted, or (unless asked otherwise) one
+        // marked bad, is decoded as missing: the decoder fills its 10 ms from
+        // what came before, and everything after it stays on time.
+        const bool missing = frame.kind == frame_kind::untransmitted || (frame.bad && !options.decode_bad_frames);
+        if (missing)
+            g729a_decode(decoder.get(), nullptr, 0, samples, kFrame);
+        else
+            g729a_decode(decoder.get(), frame.bytes.data(), std::size_t(frame.size()), samples, kFrame);
         sink.write(samples, kFrame);
         ++frames;
         report.progress(double(frames) / double(stream.frames.size()), frames);
     }
     const stream_counts counts = count_frames(stream.frames);
-    if (counts.bad > 0) report.notice(input_name(in), plural(counts.bad, "frame", "frames") + " marked bad, decoded as received");
+    if (counts.bad > 0)
+        report.notice(input_name(in), plural(counts.bad, "frame", "frames") +
+                                          (options.decode_bad_frames ? " marked bad, decoded as received"
+                                                                     : " marked bad, concealed as missing"));
     if (counts.untransmitted > 0)
-        report.notice(input_name(in), plural(counts.untransmitted, "frame", "frames") + " not transmitted, no audio for them");
+        report.notice(input_name(in), plural(counts.untransmitted, "frame", "frames") + " not transmitted, decoded as missing");
+    if (in_format == file_format::g729 && probably_misaligned(counts))
+        report.notice(input_name(in), misaligned_text(counts));
+    if (stream.fault)
+        report.notice(input_name(in), describe(*stream.fault, in_format) + "; decoded the " +
+                                          plural(stream.frames.size(), "complete frame", "complete frames") + " before it");
     sink.finish();
     target.commit();
     report.summary(frames);
@@ -239,9 +269,12 @@ int run_info(const operand& in, const command_options& options) {
     std::printf("untransmitted frames: %zu\n", counts.untransmitted);
     std::printf("bad frames:           %zu\n", counts.bad);
     std::printf("pitch parity errors:  %zu\n", counts.parity_errors);
-    const double duration = double(counts.decoded()) * kFrame / kCodecRate;
+    // Untransmitted and bad frames are decoded as missing: every frame is 10 ms.
+    const double duration = double(counts.frames) * kFrame / kCodecRate;
     std::printf("duration:             %.2f s\n", duration);
     std::printf("malformed:            %s\n", stream.fault ? describe(*stream.fault, format).c_str() : "no");
+    if (format == file_format::g729 && probably_misaligned(counts))
+        std::printf("warning:              %s\n", misaligned_text(counts).c_str());
     std::fflush(stdout);
     if (stream.fault) throw tool_error(input_name(in), describe(*stream.fault, format));
     report.summary(counts.frames, duration);

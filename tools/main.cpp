@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "g729a.h"
+#include "tools/capture_commands.h"
 #include "tools/commands.h"
 #include "tools/tool_error.h"
 
@@ -18,15 +19,22 @@ constexpr const char* kGeneralHelp =
     "Commands:\n"
     "  encode IN OUT     code audio as G.729A: IN .wav (any file libsndfile reads), .raw or .sln;\n"
     "                    OUT .g729 or .bit\n"
-    "  decode IN OUT     decode IN .g729 or .bit into OUT .wav, .raw or .sln\n"
+    "  decode IN OUT     decode IN .g729 or .bit into OUT .wav, .raw or .sln; or the G.729\n"
+    "                    RTP streams of a packet capture (.pcap, .pcapng) into OUT\n"
     "  roundtrip IN OUT  encode and decode IN, write OUT, compare the two\n"
-    "  info IN           count the frames of a .g729 or .bit file and check it\n"
+    "  info IN           count the frames of a .g729 or .bit file and check it, or list\n"
+    "                    the RTP streams of a packet capture\n"
     "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding\n"
     "\n"
     "Options:\n"
     "  -q, --quiet       no notices, progress bar or summary line\n"
     "  --format FMT      format of '-' (standard input or output): raw, wav, g729 or bit;\n"
     "                    when IN and OUT are both '-', give it twice: IN's, then OUT's\n"
+    "  --strict          decode: input cut short is an error, not a warning\n"
+    "  --bad-frames=decode  decode: .bit frames marked bad are decoded as received,\n"
+    "                    not concealed\n"
+    "  --json, --pt N, --stream SSRC, --mix FILE\n"
+    "                    packet captures: see 'g729a info --help', 'g729a decode --help'\n"
     "  -h, --help        this text; 'g729a COMMAND --help' details a command\n"
     "  --version         the module's version line\n"
     "\n"
@@ -53,16 +61,29 @@ const command_entry kCommands[] = {
      "'-' reads standard input or writes standard output; --format raw|wav for IN,\n"
      "g729|bit for OUT.\n"},
     {"decode", 2,
-     "Usage: g729a decode [-q] [--format FMT] IN OUT\n"
+     "Usage: g729a decode [-q] [--format FMT] [--strict] [--bad-frames=decode] IN OUT\n"
+     "       g729a decode [-q] [--strict] [--pt N] [--stream SSRC] [--mix FILE] CAPTURE [OUT]\n"
      "\n"
      "Decodes IN into 8 kHz mono 16-bit audio.\n"
      "IN:  .g729, read as one payload: 10-byte speech frames, and one 2-byte SID frame\n"
-     "     at the very end; any other remainder is an error. Or .bit: speech and SID\n"
-     "     frames are decoded, frames marked bad are decoded as received, frames not\n"
-     "     transmitted produce no audio.\n"
+     "     at the very end. A last frame cut short is left out with a warning\n"
+     "     (--strict: an error). Or .bit: speech and SID frames are decoded; frames not\n"
+     "     transmitted are decoded as missing (comfort noise after a SID frame,\n"
+     "     concealment after speech), and so are frames marked bad unless\n"
+     "     --bad-frames=decode decodes them as received. Every frame is 10 ms.\n"
      "OUT: .wav, .raw or .sln.\n"
      "'-' reads standard input or writes standard output; --format g729|bit for IN,\n"
-     "raw|wav for OUT.\n"},
+     "raw|wav for OUT.\n"
+     "\n"
+     "CAPTURE: a .pcap or .pcapng file holding RTP of G.729 (payload type 18, a type\n"
+     "     that SDP in the capture maps to G729, or --pt N). Each stream is rebuilt in\n"
+     "     sequence order; lost packets and DTX silences become missing frames, so\n"
+     "     the audio keeps the call's timeline.\n"
+     "OUT: a directory (made if need be) that gets one .wav per stream, named\n"
+     "     SRC_PORT-DST_PORT_SSRC.wav; or a .wav/.raw/.sln file for the one stream\n"
+     "     chosen with --stream SSRC (hexadecimal, as info shows it) or the only one.\n"
+     "--mix FILE: both directions of the call as one stereo .wav, aligned on capture\n"
+     "     time (left: the direction that starts first); OUT may then be left out.\n"},
     {"roundtrip", 2,
      "Usage: g729a roundtrip [-q] [--format FMT] IN OUT\n"
      "\n"
@@ -74,11 +95,17 @@ const command_entry kCommands[] = {
      "The figures go to standard output, or to standard error when OUT is '-'.\n"},
     {"info", 1,
      "Usage: g729a info [-q] [--format FMT] IN\n"
+     "       g729a info [-q] [--json] [--pt N] CAPTURE\n"
      "\n"
      "Describes IN (.g729 or .bit): frames, speech frames, SID frames, untransmitted\n"
      "frames, frames marked bad, frames whose first pitch index fails its parity check,\n"
      "duration, and where the file is malformed if it is (exit status 1 then).\n"
-     "Frames are numbered from 0.\n"},
+     "Frames are numbered from 0. A .g729 whose frames fail the parity check too often\n"
+     "is flagged as probably misaligned.\n"
+     "\n"
+     "CAPTURE (.pcap, .pcapng): the RTP streams found, with SSRC, addresses, payload\n"
+     "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
+     "and duration, and the packets skipped; --json gives the same as JSON.\n"},
     {"convert", 2,
      "Usage: g729a convert [-q] [--format FMT] IN OUT\n"
      "\n"
@@ -112,6 +139,11 @@ int run(const std::vector<std::string>& args) {
             version = true;
         } else if (a == "-q" || a == "--quiet") {
             options.quiet = true;
+        } else if (a == "--strict") {
+            options.strict = true;
+        } else if (a == "--json") {
+            options.json = true;
+        } else if (take_valued_option(args, i, options)) {
         } else if (a == "--format" || a.rfind("--format=", 0) == 0) {
             std::string value;
             if (a == "--format") {
@@ -150,6 +182,9 @@ int run(const std::vector<std::string>& args) {
         return 0;
     }
     if (version) throw usage_error("--version takes no command");
+    if (positional.size() > 1 && is_capture_file(positional[1]))
+        return run_capture_command(positional[0], std::vector<std::string>(positional.begin() + 1, positional.end()), options);
+    check_no_capture_options(options);
     const int operands = int(positional.size()) - 1;
     if (operands != command->operands)
         throw usage_error(std::string(command->name) + (command->operands == 1 ? " takes one file, IN" : " takes two files, IN and OUT") +

@@ -192,19 +192,123 @@ TEST_F(BitStreamWithGaps, InfoCountsEveryKindOfFrame) {
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* line : {"frames:               6\n", "speech frames:        3\n", "SID frames:           2\n",
                              "untransmitted frames: 1\n", "bad frames:           1\n", "pitch parity errors:  1\n",
-                             "duration:             0.05 s\n", "malformed:            no\n"})
+                             "duration:             0.06 s\n", "malformed:            no\n"})
         EXPECT_TRUE(contains(r.out, line)) << line << "in:\n" << r.out;
-    EXPECT_TRUE(contains(r.err, "info: 6 frames, 0.05 s of audio")) << r.err;
+    EXPECT_FALSE(contains(r.out, "misaligned")) << ".bit keeps frame boundaries:\n" << r.out;
+    EXPECT_TRUE(contains(r.err, "info: 6 frames, 0.06 s of audio")) << r.err;
 }
 
-TEST_F(BitStreamWithGaps, DecodeDecodesBadFramesAsReceivedAndSkipsUntransmittedOnes) {
-    const run_result r = run({"decode", path("gaps.bit"), path("out.raw")});
+TEST_F(BitStreamWithGaps, DecodeConcealsUntransmittedAndBadFramesAndKeepsTheTimeline) {
+    struct Case {
+        std::vector<std::string> options;
+        bool bad_as_received;
+        const char* bad_notice;
+    };
+    const Case cases[] = {
+        {{}, false, "1 frame marked bad, concealed as missing"},
+        {{"--bad-frames=decode"}, true, "1 frame marked bad, decoded as received"},
+        {{"--bad-frames", "conceal"}, false, "1 frame marked bad, concealed as missing"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"decode"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(path("gaps.bit"));
+        args.push_back(path("out.raw"));
+        const run_result r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<std::vector<uint8_t>> expected = frames_;
+        expected[2].clear(); // not transmitted: decoded as missing
+        if (!c.bad_as_received) expected[3].clear();
+        const std::vector<int16_t> decoded = testing::raw_samples(read_file(path("out.raw")));
+        EXPECT_EQ(decoded.size(), 6u * 80u) << "every frame keeps its 10 ms";
+        EXPECT_EQ(decoded, testing::decode_in_process(expected)) << c.bad_notice;
+        EXPECT_TRUE(contains(r.err, c.bad_notice)) << r.err;
+        EXPECT_TRUE(contains(r.err, "1 frame not transmitted, decoded as missing")) << r.err;
+        EXPECT_TRUE(contains(r.err, "decode: 6 frames, 0.06 s of audio")) << r.err;
+    }
+}
+
+TEST_F(G729aTool, SilenceThatWasNotTransmittedKeepsItsPlaceInTime) {
+    // 200 speech frames, a SID frame, 200 frames not transmitted, 200 more
+    // speech frames: 6.01 s, and the second talk spurt starts at 4.01 s.
+    const std::vector<uint8_t> speech = read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.g729");
+    ASSERT_GE(speech.size(), 400u * 10u);
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < 200; ++i) frames.emplace_back(speech.begin() + i * 10, speech.begin() + i * 10 + 10);
+    frames.push_back({0xa5, 0xc2});
+    for (int i = 0; i < 200; ++i) frames.emplace_back();
+    for (int i = 200; i < 400; ++i) frames.emplace_back(speech.begin() + i * 10, speech.begin() + i * 10 + 10);
+    std::vector<uint8_t> bit;
+    for (const auto& f : frames) {
+        const int bits = f.size() == 10 ? 80 : f.size() == 2 ? 15 : 0;
+        coded_frame cf;
+        cf.kind = bits == 80 ? frame_kind::speech : bits ? frame_kind::sid : frame_kind::untransmitted;
+        cf.bits = bits;
+        std::copy(f.begin(), f.end(), cf.bytes.begin());
+        append_bit_frame(bit, cf);
+    }
+    write_file(path("dtx.bit"), bit);
+
+    const run_result r = run({"decode", path("dtx.bit"), path("out.wav")});
     ASSERT_EQ(r.status, 0) << r.err;
-    std::vector<std::vector<uint8_t>> transmitted = frames_;
-    transmitted.erase(transmitted.begin() + 2);
-    EXPECT_EQ(testing::raw_samples(read_file(path("out.raw"))), testing::decode_in_process(transmitted));
-    EXPECT_TRUE(contains(r.err, "1 frame marked bad, decoded as received")) << r.err;
-    EXPECT_TRUE(contains(r.err, "1 frame not transmitted")) << r.err;
+    const testing::audio_file wav = testing::read_audio(path("out.wav"));
+    EXPECT_EQ(wav.samples.size(), 601u * 80u);
+    EXPECT_EQ(wav.samples, testing::decode_in_process(frames));
+    EXPECT_TRUE(contains(r.err, "decode: 601 frames, 6.01 s of audio")) << r.err;
+    const run_result i = run({"info", path("dtx.bit")});
+    EXPECT_TRUE(contains(i.out, "untransmitted frames: 200\n")) << i.out;
+    EXPECT_TRUE(contains(i.out, "duration:             6.01 s\n")) << i.out;
+}
+
+TEST_F(G729aTool, AG729CutShortDecodesItsCompleteFramesWithAWarningUnlessStrict) {
+    std::vector<uint8_t> g729 = read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.g729");
+    g729.resize(123 * 10 + 4);
+    write_file(path("cut.g729"), g729);
+
+    const run_result r = run({"decode", path("cut.g729"), path("out.raw")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    g729.resize(123 * 10);
+    EXPECT_EQ(testing::raw_samples(read_file(path("out.raw"))), testing::decode_in_process(split_g729(g729)));
+    EXPECT_TRUE(contains(r.err, "g729a: " + path("cut.g729") +
+                                    ": malformed at byte offset 1230: 4 bytes at the end are not a frame (10 bytes, or 2 "
+                                    "for a final SID frame); decoded the 123 complete frames before it\n"))
+        << r.err;
+
+    const run_result strict = run({"decode", "--strict", path("cut.g729"), path("strict.raw")});
+    EXPECT_EQ(strict.status, 1);
+    EXPECT_EQ(strict.err, "g729a: " + path("cut.g729") +
+                              ": malformed at byte offset 1230: 4 bytes at the end are not a frame (10 bytes, or 2 for a "
+                              "final SID frame)\n");
+    EXPECT_EQ(files(), (std::set<std::string>{"cut.g729", "out.raw"}));
+
+    const run_result info = run({"info", path("cut.g729")});
+    EXPECT_EQ(info.status, 1);
+    EXPECT_TRUE(contains(info.out, "malformed:            malformed at byte offset 1230")) << info.out;
+}
+
+TEST_F(G729aTool, InfoFlagsAG729WithSidFramesInMidStream) {
+    // RTP payloads of a call with silence suppression, concatenated: a SID
+    // frame after 50 speech frames shifts every later frame by 2 bytes.
+    const std::vector<uint8_t> speech = read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.g729");
+    std::vector<uint8_t> clean(speech.begin(), speech.begin() + 300 * 10);
+    std::vector<uint8_t> joined(speech.begin(), speech.begin() + 50 * 10);
+    joined.push_back(0xa5);
+    joined.push_back(0xc3);
+    joined.insert(joined.end(), speech.begin() + 50 * 10, speech.begin() + 300 * 10);
+    write_file(path("clean.g729"), clean);
+    write_file(path("joined.g729"), joined);
+
+    const run_result c = run({"info", path("clean.g729")});
+    ASSERT_EQ(c.status, 0) << c.err;
+    EXPECT_FALSE(contains(c.out, "misaligned")) << c.out;
+
+    const run_result j = run({"info", path("joined.g729")});
+    EXPECT_EQ(j.status, 0) << j.err;
+    EXPECT_TRUE(contains(j.out, "warning:              probably misaligned or holding SID frames in mid-stream: ")) << j.out;
+    EXPECT_TRUE(contains(j.out, "a .bit file or the packet capture keeps frame boundaries")) << j.out;
+    const run_result d = run({"decode", path("joined.g729"), path("out.raw")});
+    EXPECT_EQ(d.status, 0) << d.err;
+    EXPECT_TRUE(contains(d.err, "probably misaligned or holding SID frames in mid-stream")) << d.err;
 }
 
 TEST_F(BitStreamWithGaps, ConvertToG729RefusesASidFrameInTheMiddle) {
@@ -264,6 +368,7 @@ TEST_F(G729aTool, DashReadsStandardInputAndWritesStandardOutput) {
 TEST_F(G729aTool, FileErrorsNameTheFileExitWithOneAndLeaveNoOutput) {
     write_file(path("odd.raw"), {1, 2, 3});
     write_file(path("short.g729"), std::vector<uint8_t>(23, 0x55));
+    write_file(path("tiny.g729"), std::vector<uint8_t>(5, 0x55));
     write_file(path("bad.bit"), {0x21, 0x6B, 0x50, 0x00, 0x7F, 0x00});
     write_file(path("noise.wav"), std::vector<uint8_t>(100, 0x42));
     write_file(path("in.xyz"), std::vector<uint8_t>(100, 0));
@@ -284,9 +389,11 @@ TEST_F(G729aTool, FileErrorsNameTheFileExitWithOneAndLeaveNoOutput) {
         {{"decode", path("ok.g729"), path("out.flac")}, path("out.flac") + ": wrong kind of file; decode writes .wav, .raw or .sln"},
         {{"encode", path("odd.raw"), path("out.g729")},
          path("odd.raw") + ": odd length (3 bytes): not 16-bit samples, as a .raw or .sln file must hold"},
-        {{"decode", path("short.g729"), path("out.wav")},
+        {{"decode", "--strict", path("short.g729"), path("out.wav")},
          path("short.g729") +
              ": malformed at byte offset 20: 3 bytes at the end are not a frame (10 bytes, or 2 for a final SID frame)"},
+        {{"decode", path("tiny.g729"), path("out.wav")},
+         path("tiny.g729") + ": malformed at byte offset 0: 5 bytes at the end are not a frame"},
         {{"decode", path("bad.bit"), path("out.raw")},
          path("bad.bit") + ": malformed at frame 0 (byte offset 0): truncated: the size word announces 80 bits, 1 follow"},
         {{"encode", path("noise.wav"), path("out.g729")}, path("noise.wav") + ": cannot read audio: "},

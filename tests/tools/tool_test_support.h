@@ -112,14 +112,20 @@ inline std::vector<uint8_t> encode_in_process(std::vector<int16_t> samples) {
     return out;
 }
 
-// Decodes (bytes, length) records in order on one fresh decoder.
+// Decodes (bytes, length) records in order on one fresh decoder; an empty
+// record is a frame that did not arrive.
 inline std::vector<int16_t> decode_in_process(const std::vector<std::vector<uint8_t>>& frames) {
     auto decoder = std::make_unique<decoder_object>();
     decoder_init(*decoder);
     std::vector<int16_t> out;
     for (const auto& frame : frames) {
         int16_t samples[kFrame];
-        if (decode_frame(*decoder, samples, frame.data(), int(frame.size())) == 0) out.insert(out.end(), samples, samples + kFrame);
+        if (frame.empty()) {
+            decode_missing_frame(*decoder, samples);
+            out.insert(out.end(), samples, samples + kFrame);
+        } else if (decode_frame(*decoder, samples, frame.data(), int(frame.size())) == 0) {
+            out.insert(out.end(), samples, samples + kFrame);
+        }
     }
     return out;
 }

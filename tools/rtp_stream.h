@@ -1,0 +1,76 @@
+// One RTP stream of G.729, rebuilt from its packets as they were captured:
+// put back in sequence order (16-bit sequence numbers extended across
+// wraps; a jump of over 3000 ahead or 100 behind is a sender that restarted
+// its numbering, and the new run follows the old), duplicates dropped, and
+// every 10 ms of the call accounted for, so
+// that decoding it keeps the call's timeline. Frames that never arrived
+// (lost packets, the silences of discontinuous transmission) become runs of
+// missing frames, as many as the RTP timestamps say (80 per frame).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace g729::tool {
+
+struct rtp_packet {
+    int64_t arrival_ns = 0; // capture time
+    uint16_t sequence = 0;
+    uint32_t timestamp = 0;
+    // false for another payload type sent in the same stream (telephone
+    // events, say): it takes a sequence number but carries no G.729.
+    bool audio = true;
+    std::vector<uint8_t> payload;
+};
+
+enum class slot_kind {
+    speech,  // a 10-byte frame
+    sid,     // a 2-byte silence-description frame
+    lost,    // missing: packets lost (a gap in the sequence numbers)
+    dtx,     // missing: the sender sent nothing (the timestamp jumps, the sequence does not)
+    skipped, // missing: the packets there were unusable or of another payload type
+};
+
+struct timeline_entry {
+    slot_kind kind = slot_kind::speech;
+    std::size_t frames = 1; // 1 for a frame; the length of a missing run
+    std::array<uint8_t, 10> bytes{};
+    bool missing() const { return kind != slot_kind::speech && kind != slot_kind::sid; }
+};
+
+struct stream_stats {
+    std::size_t packets = 0;       // as captured, duplicates included
+    std::size_t duplicates = 0;    // a sequence number seen before
+    std::size_t reordered = 0;     // arrived after a packet with a later sequence number
+    std::size_t unusable = 0;      // G.729 packets whose payload is not whole frames
+    std::size_t other_payload = 0; // packets of another payload type in the stream
+    std::size_t speech_frames = 0;
+    std::size_t sid_frames = 0;
+    std::size_t lost_packets = 0;
+    std::size_t lost_frames = 0;
+    std::size_t dtx_gaps = 0;
+    std::size_t dtx_frames = 0;
+    std::size_t skipped_frames = 0; // time covered by unusable or other-type packets
+    std::size_t frames = 0;         // the whole timeline, in 10 ms frames
+    int64_t first_arrival_ns = 0;
+    int64_t last_arrival_ns = 0;
+    // Capture time of the timeline's first sample: the arrival time of the
+    // earliest-arriving packet, less its place in the timeline.
+    int64_t start_ns = 0;
+};
+
+struct rebuilt_stream {
+    std::vector<timeline_entry> timeline;
+    stream_stats stats;
+};
+
+// The longest run of missing frames one gap can make (an hour): a
+// timestamp that jumps further is not believed.
+constexpr std::size_t kMaxGapFrames = 360000;
+
+// `packets` in the order they were captured.
+rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets);
+
+} // namespace g729::tool
