@@ -80,8 +80,25 @@ inline quad& operator-=(quad& a, const quad& b) {
     a.hi -= b.hi;
     return a;
 }
+#if defined(__clang__)
+// Clang binds no reference to a vector element: a stand-in that reads and
+// writes through the vector.
+struct lane_reference {
+    simd::lanes2& v;
+    int l;
+    lane_reference& operator=(double x) {
+        v[l] = x;
+        return *this;
+    }
+    operator double() const { return v[l]; }
+};
+inline lane_reference lane_of(simd::lanes2& v, int l) { return lane_reference{v, l}; }
+inline lane_reference lane_of(quad& v, int l) { return l < 2 ? lane_of(v.lo, l) : lane_of(v.hi, l - 2); }
+#else
+// GCC's reference to a vector element keeps the vectors in registers.
 inline double& lane_of(simd::lanes2& v, int l) { return v[l]; }
 inline double& lane_of(quad& v, int l) { return l < 2 ? lane_of(v.lo, l) : lane_of(v.hi, l - 2); }
+#endif
 
 // Lanes beyond count run on zeros and are never stored. Lanes never mix:
 // each carries the same operations in the same order as synthesis_filter.
