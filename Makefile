@@ -3,13 +3,16 @@
 #               bundled speech sample both ways
 #   make test   build and run every test
 #   make bench  build and run the benchmarks
+#   make fuzz   build the fuzz targets with clang and libFuzzer and run each
+#               for FUZZ_SECONDS
+#   make tsan   the multi-channel test under ThreadSanitizer
 #   make cross-test
 #               build for 64-bit ARM with the cross compiler and run the
 #               codec and module tests under qemu-user
 
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev libsoxr-dev \
+PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libsndfile1-dev libsoxr-dev libedit-dev \
 	libpcap-dev python3-numpy python3-pytest
 CROSS_PACKAGES := cmake make g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user googletest
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -24,7 +27,7 @@ CROSS_OBJDUMP := aarch64-linux-gnu-objdump
 SANITIZE_BUILD ?= build-sanitize
 SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 
-.PHONY: all deps configure build run test sanitize bench install clean cross-deps cross-build cross-test
+.PHONY: all deps configure build run test sanitize bench install clean cross-deps cross-build cross-test fuzz fuzz-deps tsan
 
 all: build
 
@@ -110,6 +113,54 @@ cross-test: cross-build
 	echo "cross-test: no fused multiply-add in" $$objects
 	cd $(CROSS_BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# Fuzzing: the targets in fuzz/, built with clang into $(FUZZ_BUILD) with
+# libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer, each run for
+# FUZZ_SECONDS from a copy of its seed corpus (inputs found accumulate in
+# $(FUZZ_BUILD)/corpus, crashes land in $(FUZZ_BUILD)/crashes). A crash stops
+# the run; its input belongs in fuzz/corpus/TARGET/ once fixed.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 180
+FUZZ_TARGETS := decoder_fuzz encoder_fuzz module_fuzz tool_readers_fuzz
+FUZZ_PACKAGES := clang libfuzzer-14-dev libclang-rt-14-dev
+FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+FUZZ_SANITIZE := -fsanitize=address,undefined
+
+fuzz-deps:
+	@missing=$$(for p in $(FUZZ_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+		echo "Installing:" $$missing; \
+		$(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y $$missing; \
+	fi
+
+fuzz: deps fuzz-deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DG729A_FUZZ=ON -DG729A_BUILD_TESTS=OFF -DG729A_BUILD_BENCH=OFF \
+		"-DCMAKE_C_FLAGS=$(FUZZ_FLAGS)" "-DCMAKE_CXX_FLAGS=$(FUZZ_FLAGS)" \
+		"-DCMAKE_EXE_LINKER_FLAGS=$(FUZZ_SANITIZE)" "-DCMAKE_SHARED_LINKER_FLAGS=$(FUZZ_SANITIZE)" \
+		"-DCMAKE_MODULE_LINKER_FLAGS=$(FUZZ_SANITIZE)"
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_targets
+	@mkdir -p $(FUZZ_BUILD)/crashes
+	@for t in $(FUZZ_TARGETS); do \
+		mkdir -p $(FUZZ_BUILD)/corpus/$$t && cp fuzz/corpus/$$t/* $(FUZZ_BUILD)/corpus/$$t/ && \
+		echo "== $$t: $(FUZZ_SECONDS) s" && \
+		$(FUZZ_BUILD)/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+			-print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/crashes/$$t- \
+			$(FUZZ_BUILD)/corpus/$$t 2>$(FUZZ_BUILD)/$$t.log || { tail -n 60 $(FUZZ_BUILD)/$$t.log; exit 1; }; \
+		grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' $(FUZZ_BUILD)/$$t.log; \
+	done
+
+# ThreadSanitizer over many channels in parallel threads through the host
+# and the real module.
+TSAN_BUILD ?= build-tsan
+TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
+
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DG729A_BUILD_BENCH=OFF -DG729A_BUILD_TOOLS=OFF \
+		"-DCMAKE_CXX_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_EXE_LINKER_FLAGS=$(TSAN_FLAGS)" \
+		"-DCMAKE_SHARED_LINKER_FLAGS=$(TSAN_FLAGS)" "-DCMAKE_MODULE_LINKER_FLAGS=$(TSAN_FLAGS)"
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target module_tests
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(TSAN_BUILD)/tests/module_tests --gtest_filter='MultiChannel.*'
+
 bench: build
 	$(BUILD)/bench/g729a_bench
 	$(BUILD)/tests/g729a_block_bench
@@ -118,4 +169,4 @@ install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD) $(CROSS_BUILD) $(OUT)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(CROSS_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(OUT)

@@ -4,14 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/host.h"
 #include "host/media.h"
 #include "host/registry.h"
+#include "audio/comparison.h"
 
 namespace corvane {
 
@@ -21,12 +22,7 @@ namespace {
 char* const kShowUsage = reinterpret_cast<char*>(1);
 char* const kFailure = reinterpret_cast<char*>(2);
 
-std::vector<std::string> split_words(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
-}
+bool exit_flag = false;
 
 char* answer(cvn_cli_args* a, bool ok, const std::string& error) {
     if (ok) return nullptr;
@@ -40,17 +36,25 @@ char* handle_help(cvn_cli_entry* e, int cmd, cvn_cli_args* a) {
     std::sort(entries.begin(), entries.end(),
               [](const cvn_cli_entry* x, const cvn_cli_entry* y) { return std::string(x->command) < y->command; });
     if (a->argc > 1) {
-        // "help WORDS": the usage of the command those words name.
-        std::string wanted;
-        for (int i = 1; i < a->argc; ++i) wanted += (i > 1 ? " " : "") + std::string(a->argv[i]);
+        // "help WORDS": the usage of the command those words name, or the
+        // list of the commands that start with them.
+        std::vector<std::string> wanted(a->argv + 1, a->argv + a->argc);
+        std::string joined;
+        for (const std::string& w : wanted) joined += (joined.empty() ? "" : " ") + w;
+        std::vector<cvn_cli_entry*> starting;
         for (cvn_cli_entry* x : entries) {
-            if (wanted == x->command) {
+            if (joined == x->command) {
                 cvn_cli(a->fd, "%s", x->usage ? x->usage : "");
                 return nullptr;
             }
+            const std::vector<std::string> cw = split_words(x->command);
+            if (cw.size() > wanted.size() && std::equal(wanted.begin(), wanted.end(), cw.begin())) starting.push_back(x);
         }
-        cvn_cli(a->fd, "No such command '%s'.\n", wanted.c_str());
-        return kFailure;
+        if (starting.empty()) {
+            cvn_cli(a->fd, "No such command '%s'.\n", joined.c_str());
+            return kFailure;
+        }
+        entries = starting;
     }
     for (cvn_cli_entry* x : entries) cvn_cli(a->fd, "%25.25s  %s\n", x->command, x->summary ? x->summary : "");
     (void)e;
@@ -106,18 +110,13 @@ char* handle_file_convert(cvn_cli_entry*, int cmd, cvn_cli_args* a) {
     if (a->argc != 4) return kShowUsage;
     const std::string in_path = a->argv[2];
     const std::string out_path = a->argv[3];
-    media_file in, out;
     std::string error;
-    out.format = format_of_path(out_path);
-    if (out.format.empty()) return answer(a, false, out_path + ": unknown extension (use .raw, .sln, .wav or .g729)");
-    if (!read_media(in_path, in, error)) return answer(a, false, error);
     conversion_report r;
-    if (!convert_media(in, out, r, error)) return answer(a, false, error);
-    if (!write_media(out_path, out, error)) return answer(a, false, error);
+    if (!convert_file(in_path, out_path, r, error)) return answer(a, false, error);
 
     const double duration = double(r.samples) / 8000.0;
-    cvn_cli(a->fd, "Converted %s (%s) to %s (%s) with %s\n", in_path.c_str(), in.format.c_str(), out_path.c_str(),
-            out.format.c_str(), r.translator.c_str());
+    cvn_cli(a->fd, "Converted %s (%s) to %s (%s) with %s\n", in_path.c_str(), r.in_format.c_str(), out_path.c_str(),
+            r.out_format.c_str(), r.translator.c_str());
     cvn_cli(a->fd, "  %.2f s of audio, %ld codec frames, %ld bytes of G.729, %d host frames\n", duration,
             r.codec_frames, r.bytes, r.frames_in);
     if (r.seconds > 0.0) {
@@ -140,24 +139,47 @@ char* handle_file_compare(cvn_cli_entry*, int cmd, cvn_cli_args* a) {
     std::string error;
     if (!read_media(a->argv[2], ref, error) || !read_media(a->argv[3], test, error)) return answer(a, false, error);
     if (ref.format != "slin" || test.format != "slin") return answer(a, false, "file compare needs two audio files");
-    const comparison c = compare_audio(ref.samples, test.samples);
+    const audio::comparison_result c = audio::compare(ref.samples, test.samples);
     cvn_cli(a->fd, "Compared %s with %s: %.2f s, delay %d samples (%.1f ms)\n", a->argv[2], a->argv[3],
             double(c.samples) / 8000.0, c.delay, c.delay / 8.0);
-    cvn_cli(a->fd, "  level %.1f dBov -> %.1f dBov (%+.2f dB)\n", c.reference_level, c.test_level,
-            c.test_level - c.reference_level);
-    cvn_cli(a->fd, "  SNR %.2f dB, segmental SNR %.2f dB\n", c.snr, c.segmental_snr);
+    if (c.level_defined) {
+        cvn_cli(a->fd, "  level %.1f dBFS -> %.1f dBFS (%+.2f dB)\n", c.reference_level_db, c.test_level_db,
+                c.level_difference_db);
+    } else {
+        cvn_cli(a->fd, "  level: %s is silent\n", c.snr_defined ? "TEST" : "REFERENCE");
+    }
+    if (!c.snr_defined) {
+        cvn_cli(a->fd, "  SNR n/a (silent reference)\n");
+    } else if (std::isinf(c.snr_db)) {
+        cvn_cli(a->fd, "  SNR infinite (identical), segmental SNR %.2f dB over %zu segments\n", c.segmental_snr_db,
+                c.segments);
+    } else if (c.segments > 0) {
+        cvn_cli(a->fd, "  SNR %.2f dB, segmental SNR %.2f dB over %zu segments\n", c.snr_db, c.segmental_snr_db,
+                c.segments);
+    } else {
+        cvn_cli(a->fd, "  SNR %.2f dB, segmental SNR n/a (no segment above %.0f dBFS)\n", c.snr_db,
+                audio::kSilentSegmentDb);
+    }
+    return nullptr;
+}
+
+char* handle_exit(cvn_cli_entry*, int cmd, cvn_cli_args*) {
+    if (cmd == CVN_CLI_INIT || cmd == CVN_CLI_GENERATE) return nullptr;
+    exit_flag = true;
     return nullptr;
 }
 
 cvn_cli_entry host_commands[] = {
     {"help", "Display help list, or specific help on a command", "Usage: help [WORDS]\n       Lists the commands, or shows the usage of one.\n", handle_help, nullptr, 0},
     {"module show", "List loaded modules", "Usage: module show\n", handle_module, nullptr, 0},
-    {"module load", "Load a module", "Usage: module load PATH.so\n       Loads a shared object and its load entry.\n", handle_module, nullptr, 0},
+    {"module load", "Load a module", "Usage: module load NAME\n       Loads a module by name (NAME or NAME.so, from the current directory or\n       the module directory), or from a path with a slash as given.\n", handle_module, nullptr, 0},
     {"module unload", "Unload a module", "Usage: module unload NAME\n", handle_module, nullptr, 0},
     {"module reload", "Reload a module's configuration", "Usage: module reload NAME\n", handle_module, nullptr, 0},
     {"core show translation", "Display translation cost table", "Usage: core show translation\n       Lists the registered translators with their measured cost.\n", handle_show_translation, nullptr, 0},
     {"file convert", "Convert an audio file through the translators", "Usage: file convert IN OUT\n       Converts between .raw/.sln (16-bit 8 kHz slin), .wav (8 kHz mono 16-bit)\n       and .g729 (payloads back to back) in 20 ms host frames.\n", handle_file_convert, nullptr, 0},
-    {"file compare", "Compare two audio files", "Usage: file compare REFERENCE TEST\n       Aligns TEST to REFERENCE and prints levels and SNR.\n", handle_file_compare, nullptr, 0},
+    {"file compare", "Compare two audio files", "Usage: file compare REFERENCE TEST\n       Finds the delay of TEST behind REFERENCE (0 to 160 samples) and prints\n       levels, SNR and segmental SNR of the aligned signals.\n", handle_file_compare, nullptr, 0},
+    {"exit", "Leave the console", "Usage: exit\n", handle_exit, nullptr, 0},
+    {"quit", "Leave the console", "Usage: quit\n", handle_exit, nullptr, 0},
 };
 
 void register_host_commands() {
@@ -171,6 +193,59 @@ void register_host_commands() {
 }
 
 } // namespace
+
+bool exit_requested() { return exit_flag; }
+
+std::vector<std::string> split_words(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false;
+    char quote = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+            else if (c == '\\' && quote == '"' && i + 1 < line.size()) word += line[++i];
+            else word += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            in_word = true;
+        } else if (c == '\\' && i + 1 < line.size()) {
+            word += line[++i];
+            in_word = true;
+        } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            if (in_word) words.push_back(word);
+            word.clear();
+            in_word = false;
+        } else {
+            word += c;
+            in_word = true;
+        }
+    }
+    if (in_word) words.push_back(word);
+    return words;
+}
+
+std::vector<std::string> complete_command(const std::string& line) {
+    register_host_commands();
+    std::vector<std::string> words = split_words(line);
+    std::string partial;
+    if (!line.empty() && line.back() != ' ' && line.back() != '\t' && !words.empty()) {
+        partial = words.back();
+        words.pop_back();
+    }
+    if (!words.empty() && words.front() == "help") words.erase(words.begin());
+    std::vector<std::string> out;
+    for (cvn_cli_entry* e : console_entries()) {
+        const std::vector<std::string> cw = split_words(e->command);
+        if (cw.size() <= words.size() || !std::equal(words.begin(), words.end(), cw.begin())) continue;
+        const std::string& next = cw[words.size()];
+        if (next.compare(0, partial.size(), partial) == 0) out.push_back(next);
+    }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
 
 int execute(int fd, const std::string& line) {
     register_host_commands();

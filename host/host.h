@@ -31,8 +31,18 @@ std::vector<log_entry> take_log();
 // ---- modules ------------------------------------------------------------
 
 // dlopens the shared object, which registers itself from its constructor,
-// and calls its load entry. On failure nothing stays loaded.
-bool load_module(const std::string& path, std::string& error);
+// and calls its load entry. On failure nothing stays loaded. A name without
+// a slash is looked up as find_module_file does; loading a module that is
+// loaded already is refused with its name.
+bool load_module(const std::string& name, std::string& error);
+// Where modules are looked for: the current directory, the directory of the
+// running executable (the build tree) and ../lib/corvane/modules beside it
+// (an installed host).
+std::vector<std::string> module_directories();
+// The file a module name stands for: a path with a slash as given; a bare
+// name ("codec_g729a") or file name ("codec_g729a.so") in the first of
+// module_directories() that holds it.
+bool find_module_file(const std::string& name, std::string& path, std::string& error);
 bool unload_module(const std::string& name, std::string& error);
 bool reload_module(const std::string& name, std::string& error);
 std::vector<const cvn_module_info*> loaded_modules();
@@ -73,5 +83,15 @@ cvn_format* format_by_name(const std::string& name);
 int execute(int fd, const std::string& line);
 // Runs one console line and returns what it printed.
 std::string execute(const std::string& line, int* status = nullptr);
+// True once "exit" or "quit" has run.
+bool exit_requested();
+// The words of a console line; double or single quotes keep spaces in a
+// word ("file convert 'my file.raw' out.g729"), a backslash escapes the
+// next character.
+std::vector<std::string> split_words(const std::string& line);
+// Tab completion: the command words that can stand where the last word of
+// line (the text before the cursor) is being typed, sorted. For "core sh"
+// that is {"show"}; after "help " the command words themselves.
+std::vector<std::string> complete_command(const std::string& line);
 
 } // namespace corvane

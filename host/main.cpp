@@ -1,7 +1,14 @@
 // corvane: the minimal host. Loads the modules named with -m, then runs the
-// console commands given with -x, or reads commands from standard input.
+// console commands given with -x, or reads commands from standard input: on
+// a terminal with line editing, history and Tab completion of command words,
+// otherwise one command per line.
+#ifdef CORVANE_WITH_LIBEDIT
+#include <histedit.h>
+#endif
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -14,12 +21,108 @@ namespace {
 
 void usage(std::FILE* to) {
     std::fprintf(to,
-                 "Usage: corvane [-m MODULE.so]... [-x COMMAND]...\n"
-                 "  -m MODULE.so  load a module (its library constructor registers it)\n"
-                 "  -x COMMAND    run a console command; without -x, commands are read\n"
-                 "                from standard input, one per line\n"
+                 "Usage: corvane [-m MODULE]... [-x COMMAND]...\n"
+                 "  -m MODULE   load a module: a path, or a name (codec_g729a, codec_g729a.so)\n"
+                 "              found in the current directory or the module directory\n"
+                 "  -x COMMAND  run a console command; without -x, commands are read\n"
+                 "              from standard input, one per line\n"
                  "Type 'help' at the console for the commands.\n");
 }
+
+#ifdef CORVANE_WITH_LIBEDIT
+const char* prompt(EditLine*) { return "corvane> "; }
+
+// Tab: completes the command word under the cursor, or lists the choices.
+unsigned char complete_word(EditLine* el, int) {
+    const LineInfo* li = el_line(el);
+    const std::string before(li->buffer, size_t(li->cursor - li->buffer));
+    const std::vector<std::string> choices = corvane::complete_command(before);
+    if (choices.empty()) return CC_REFRESH_BEEP;
+    size_t typed = 0;
+    while (typed < before.size() && before[before.size() - 1 - typed] != ' ' && before[before.size() - 1 - typed] != '\t')
+        ++typed;
+    if (choices.size() == 1) {
+        const std::string rest = choices[0].substr(typed) + " ";
+        el_insertstr(el, rest.c_str());
+        return CC_REFRESH;
+    }
+    // Several: extend to what they have in common, or show them all.
+    std::string common = choices[0];
+    for (const std::string& c : choices) {
+        size_t n = 0;
+        while (n < common.size() && n < c.size() && common[n] == c[n]) ++n;
+        common.resize(n);
+    }
+    if (common.size() > typed) {
+        el_insertstr(el, common.substr(typed).c_str());
+        return CC_REFRESH;
+    }
+    std::string list = "\n";
+    for (const std::string& c : choices) list += c + "  ";
+    list += "\n";
+    std::fputs(list.c_str(), stdout);
+    std::fflush(stdout);
+    return CC_REDISPLAY;
+}
+
+// Ctrl-C: the line typed so far is dropped and a fresh prompt shown. The
+// terminal hands Ctrl-C to the editor as a key rather than as a signal
+// (which could arrive outside the editor's read and be seen only at the
+// next key).
+unsigned char drop_line(EditLine* el, int) {
+    const LineInfo* li = el_line(el);
+    el_cursor(el, int(li->lastchar - li->cursor));
+    el_deletestr(el, int(li->lastchar - li->buffer));
+    std::fputs("^C\n", stdout);
+    std::fflush(stdout);
+    return CC_REDISPLAY;
+}
+
+// The interactive console: Ctrl-C drops the line being typed (and is
+// ignored while a command runs), Ctrl-D on an empty line, "exit" or "quit"
+// leave.
+int interactive_console() {
+    signal(SIGINT, SIG_IGN);
+
+    EditLine* el = el_init("corvane", stdin, stdout, stderr);
+    History* hist = history_init();
+    HistEvent ev;
+    history(hist, &ev, H_SETSIZE, 500);
+    history(hist, &ev, H_SETUNIQUE, 1);
+    el_set(el, EL_EDITOR, "emacs");
+    el_set(el, EL_PROMPT, prompt);
+    el_set(el, EL_HIST, history, hist);
+    // The wide form keeps the two names as given; the narrow one copies
+    // them and never frees the copies.
+    el_wset(el, EL_ADDFN, L"corvane-complete", L"Complete a command word", complete_word);
+    el_set(el, EL_BIND, "^I", "corvane-complete", nullptr);
+    el_wset(el, EL_ADDFN, L"corvane-drop-line", L"Drop the line", drop_line);
+    el_set(el, EL_SETTY, "-d", "-isig", nullptr);
+    el_set(el, EL_BIND, "^C", "corvane-drop-line", nullptr);
+    el_source(el, nullptr); // the user's ~/.editrc, if any
+
+    int failures = 0;
+    for (;;) {
+        int count = 0;
+        const char* text = el_gets(el, &count);
+        if (text == nullptr || count <= 0) {
+            if (count < 0 && errno == EINTR) continue;
+            std::fputs("\n", stdout);
+            break;
+        }
+        std::string line(text);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        history(hist, &ev, H_ENTER, line.c_str());
+        failures += corvane::execute(STDOUT_FILENO, line);
+        std::fflush(stdout);
+        if (corvane::exit_requested()) break;
+    }
+    history_end(hist);
+    el_end(el);
+    return failures == 0 ? 0 : 1;
+}
+#endif
 
 } // namespace
 
@@ -52,19 +155,26 @@ int main(int argc, char** argv) {
             std::printf("corvane> %s\n", c.c_str());
             std::fflush(stdout);
             failures += corvane::execute(STDOUT_FILENO, c);
+            if (corvane::exit_requested()) break;
         }
         return failures == 0 ? 0 : 1;
     }
-    const bool interactive = isatty(STDIN_FILENO);
+    // Typed at a terminal and shown on one: the editing console. Typed but
+    // shown elsewhere (corvane | tee log): prompts, no editing.
+    const bool typed = isatty(STDIN_FILENO);
+#ifdef CORVANE_WITH_LIBEDIT
+    if (typed && isatty(STDOUT_FILENO)) return interactive_console();
+#endif
     std::string line;
     for (;;) {
-        if (interactive) {
+        if (typed) {
             std::printf("corvane> ");
             std::fflush(stdout);
         }
         if (!std::getline(std::cin, line)) break;
         if (line == "quit" || line == "exit") break;
         failures += corvane::execute(STDOUT_FILENO, line);
+        if (corvane::exit_requested()) break;
     }
     return failures == 0 ? 0 : 1;
 }

@@ -1,14 +1,11 @@
 #include "host/media.h"
 
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "host/host.h"
 
@@ -20,8 +17,7 @@ constexpr int kHostFrameSamples = 160; // 20 ms of slin
 constexpr int kHostFrameBytes = 20;    // 20 ms of G.729
 constexpr int kCodecFrameSamples = 80;
 constexpr int kSampleRate = 8000;
-// Mean energy per sample of a -50 dBov segment.
-const double kSilentSegmentEnergy = std::pow(32768.0 * std::pow(10.0, -50.0 / 20.0), 2.0);
+constexpr size_t kWavHeaderBytes = 44;
 
 std::string extension_of(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -32,71 +28,42 @@ std::string extension_of(const std::string& path) {
     return ext;
 }
 
+std::string unknown_extension(const std::string& path) {
+    return path + ": unknown extension (use .raw, .sln, .wav or .g729)";
+}
+
 uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
-void put32(std::vector<uint8_t>& v, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
+void set32(uint8_t* p, uint32_t x) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(x >> (8 * i));
 }
-void put16(std::vector<uint8_t>& v, uint16_t x) {
-    v.push_back(uint8_t(x));
-    v.push_back(uint8_t(x >> 8));
-}
-
-std::vector<int16_t> samples_of(const uint8_t* p, size_t count) {
-    std::vector<int16_t> s(count);
-    for (size_t i = 0; i < count; ++i) s[i] = int16_t(le16(p + 2 * i));
-    return s;
+void set16(uint8_t* p, uint16_t x) {
+    p[0] = uint8_t(x);
+    p[1] = uint8_t(x >> 8);
 }
 
-bool parse_wav(const std::string& path, const std::vector<uint8_t>& b, std::vector<int16_t>& out, std::string& error) {
-    if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0) {
-        error = path + ": not a WAV file";
-        return false;
-    }
-    bool have_format = false;
-    size_t pos = 12;
-    while (pos + 8 <= b.size()) {
-        const uint32_t size = le32(&b[pos + 4]);
-        const size_t body = pos + 8;
-        if (size > b.size() - body) {
-            // A data chunk cut short (a recording that was never closed)
-            // still holds its samples; any other chunk is damaged.
-            if (std::memcmp(&b[pos], "data", 4) != 0) break;
-        }
-        const size_t avail = std::min<size_t>(size, b.size() - body);
-        if (std::memcmp(&b[pos], "fmt ", 4) == 0 && avail >= 16) {
-            const uint16_t tag = le16(&b[body]);
-            const uint16_t channels = le16(&b[body + 2]);
-            const uint32_t rate = le32(&b[body + 4]);
-            const uint16_t bits = le16(&b[body + 14]);
-            if (tag != 1 || channels != 1 || rate != uint32_t(kSampleRate) || bits != 16) {
-                error = path + ": WAV must be 16-bit PCM, mono, 8000 Hz (has format " + std::to_string(tag) + ", " +
-                        std::to_string(channels) + " channels, " + std::to_string(rate) + " Hz, " +
-                        std::to_string(bits) + " bits)";
-                return false;
-            }
-            have_format = true;
-        } else if (std::memcmp(&b[pos], "data", 4) == 0) {
-            if (!have_format) break;
-            out = samples_of(&b[body], avail / 2);
-            return true;
-        }
-        pos = body + avail + (avail & 1);
-    }
-    error = path + ": WAV file has no usable format and data chunks";
-    return false;
+// The 44-byte header of an 8 kHz mono 16-bit PCM WAV file holding
+// data_size bytes of samples.
+void wav_header(uint8_t* h, uint32_t data_size) {
+    std::memcpy(h, "RIFF", 4);
+    set32(h + 4, 36 + data_size);
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    set32(h + 16, 16);
+    set16(h + 20, 1);               // PCM
+    set16(h + 22, 1);               // mono
+    set32(h + 24, kSampleRate);
+    set32(h + 28, kSampleRate * 2); // bytes per second
+    set16(h + 32, 2);               // block align
+    set16(h + 34, 16);              // bits per sample
+    std::memcpy(h + 36, "data", 4);
+    set32(h + 40, data_size);
 }
 
 double thread_seconds() {
     timespec ts;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
-double level_dbov(double energy, long n) {
-    if (n <= 0 || energy <= 0.0) return -100.0;
-    return 10.0 * std::log10(energy / double(n) / (32768.0 * 32768.0));
 }
 
 } // namespace
@@ -108,200 +75,314 @@ std::string format_of_path(const std::string& path) {
     return "";
 }
 
-bool read_media(const std::string& path, media_file& out, std::string& error) {
-    out.format = format_of_path(path);
-    if (out.format.empty()) {
-        error = path + ": unknown extension (use .raw, .sln, .wav or .g729)";
+// ---- reading ----------------------------------------------------------------
+
+media_reader::~media_reader() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool media_reader::open(const std::string& path, std::string& error) {
+    path_ = path;
+    format_ = format_of_path(path);
+    if (format_.empty()) {
+        error = unknown_extension(path);
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) {
         error = path + ": " + std::strerror(errno);
         return false;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = path + ": read error";
-        return false;
-    }
-    out.samples.clear();
-    out.bytes.clear();
-    if (out.format == "g729") {
-        out.bytes = std::move(bytes);
+    struct stat st;
+    const bool sized = fstat(fileno(file_), &st) == 0 && S_ISREG(st.st_mode);
+    const uint64_t file_size = sized ? uint64_t(st.st_size) : UINT64_MAX;
+    remaining_ = UINT64_MAX;
+    if (format_ == "g729") return true;
+    if (extension_of(path) != "wav") {
+        if (sized && file_size % 2 != 0) {
+            error = path + ": odd number of bytes, not 16-bit samples";
+            return false;
+        }
         return true;
     }
-    if (extension_of(path) == "wav") return parse_wav(path, bytes, out.samples, error);
-    if (bytes.size() % 2 != 0) {
-        error = path + ": odd number of bytes, not 16-bit samples";
+
+    uint8_t head[12];
+    if (std::fread(head, 1, sizeof head, file_) != sizeof head || std::memcmp(head, "RIFF", 4) != 0 ||
+        std::memcmp(head + 8, "WAVE", 4) != 0) {
+        error = path + ": not a WAV file";
         return false;
     }
-    out.samples = samples_of(bytes.data(), bytes.size() / 2);
+    bool have_format = false;
+    uint64_t pos = 12;
+    uint8_t chunk[8];
+    while (std::fread(chunk, 1, sizeof chunk, file_) == sizeof chunk) {
+        const uint32_t size = le32(chunk + 4);
+        const uint64_t body = pos + 8;
+        const bool is_data = std::memcmp(chunk, "data", 4) == 0;
+        // A data chunk cut short (a recording that was never closed) still
+        // holds its samples; any other chunk is damaged.
+        if (sized && size > file_size - body && !is_data) break;
+        const uint64_t avail = sized ? std::min<uint64_t>(size, file_size - body) : size;
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && avail >= 16) {
+            uint8_t fmt[16];
+            if (std::fread(fmt, 1, sizeof fmt, file_) != sizeof fmt) break;
+            const uint16_t tag = le16(fmt);
+            const uint16_t channels = le16(fmt + 2);
+            const uint32_t rate = le32(fmt + 4);
+            const uint16_t bits = le16(fmt + 14);
+            if (tag != 1 || channels != 1 || rate != uint32_t(kSampleRate) || bits != 16) {
+                error = path + ": WAV must be 16-bit PCM, mono, 8000 Hz (has format " + std::to_string(tag) + ", " +
+                        std::to_string(channels) + " channels, " + std::to_string(rate) + " Hz, " +
+                        std::to_string(bits) + " bits)";
+                return false;
+            }
+            have_format = true;
+            if (std::fseek(file_, long(avail - 16 + (avail & 1)), SEEK_CUR) != 0) break;
+        } else if (is_data) {
+            if (!have_format) break;
+            remaining_ = avail & ~uint64_t(1);
+            return true;
+        } else if (std::fseek(file_, long(avail + (avail & 1)), SEEK_CUR) != 0) {
+            break;
+        }
+        pos = body + avail + (avail & 1);
+    }
+    error = path + ": WAV file has no usable format and data chunks";
+    return false;
+}
+
+long media_reader::read_raw(uint8_t* bytes, size_t max, std::string& error) {
+    const size_t want = size_t(std::min<uint64_t>(max, remaining_));
+    const size_t got = want > 0 ? std::fread(bytes, 1, want, file_) : 0;
+    if (got < want && std::ferror(file_)) {
+        error = path_ + ": read error";
+        return -1;
+    }
+    if (remaining_ != UINT64_MAX) remaining_ -= got;
+    return long(got);
+}
+
+long media_reader::read(uint8_t* bytes, size_t max, std::string& error) { return read_raw(bytes, max, error); }
+
+long media_reader::read(int16_t* samples, size_t max, std::string& error) {
+    uint8_t buf[2 * kHostFrameSamples];
+    long total = 0;
+    while (size_t(total) < max) {
+        const size_t want = std::min(sizeof buf, 2 * (max - size_t(total)));
+        const long got = read_raw(buf, want, error);
+        if (got < 0) return -1;
+        // A last odd byte (a pipe, or a WAV data chunk of odd length) is not
+        // a sample.
+        for (long i = 0; i + 1 < got; i += 2) samples[total++] = int16_t(le16(buf + i));
+        if (size_t(got) < want) break;
+    }
+    return total;
+}
+
+bool read_media(const std::string& path, media_file& out, std::string& error) {
+    media_reader reader;
+    if (!reader.open(path, error)) return false;
+    out.format = reader.format();
+    out.samples.clear();
+    out.bytes.clear();
+    for (;;) {
+        long n;
+        if (out.format == "g729") {
+            uint8_t buf[4096];
+            n = reader.read(buf, sizeof buf, error);
+            if (n > 0) out.bytes.insert(out.bytes.end(), buf, buf + n);
+        } else {
+            int16_t buf[2048];
+            n = reader.read(buf, 2048, error);
+            if (n > 0) out.samples.insert(out.samples.end(), buf, buf + n);
+        }
+        if (n < 0) return false;
+        if (n == 0) return true;
+    }
+}
+
+// ---- writing ----------------------------------------------------------------
+
+media_writer::~media_writer() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        std::remove(temp_.c_str());
+    }
+}
+
+bool media_writer::fail(std::string& error) {
+    error = path_ + ": " + std::strerror(errno);
+    std::fclose(file_);
+    file_ = nullptr;
+    std::remove(temp_.c_str());
+    return false;
+}
+
+bool media_writer::open(const std::string& path, std::string& error) {
+    path_ = path;
+    format_ = format_of_path(path);
+    if (format_.empty()) {
+        error = unknown_extension(path);
+        return false;
+    }
+    wav_ = extension_of(path) == "wav";
+    temp_ = path + ".part";
+    file_ = std::fopen(temp_.c_str(), "wb");
+    if (file_ == nullptr) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (wav_) {
+        uint8_t header[kWavHeaderBytes];
+        wav_header(header, 0); // sizes filled in by finish()
+        if (std::fwrite(header, 1, sizeof header, file_) != sizeof header) return fail(error);
+    }
+    return true;
+}
+
+bool media_writer::write(const uint8_t* bytes, size_t count, std::string& error) {
+    if (file_ == nullptr) return false;
+    if (count > 0 && std::fwrite(bytes, 1, count, file_) != count) return fail(error);
+    data_bytes_ += count;
+    return true;
+}
+
+bool media_writer::write(const int16_t* samples, size_t count, std::string& error) {
+    uint8_t buf[2 * kHostFrameSamples];
+    for (size_t done = 0; done < count;) {
+        const size_t n = std::min(count - done, size_t(kHostFrameSamples));
+        for (size_t i = 0; i < n; ++i) set16(buf + 2 * i, uint16_t(samples[done + i]));
+        if (!write(buf, 2 * n, error)) return false;
+        done += n;
+    }
+    return true;
+}
+
+bool media_writer::finish(std::string& error) {
+    if (file_ == nullptr) return false;
+    if (wav_) {
+        uint8_t header[kWavHeaderBytes];
+        wav_header(header, uint32_t(data_bytes_));
+        if (std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(header, 1, sizeof header, file_) != sizeof header)
+            return fail(error);
+    }
+    const bool flushed = std::fflush(file_) == 0;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!flushed || !closed || std::rename(temp_.c_str(), path_.c_str()) != 0) {
+        error = path_ + ": " + std::strerror(errno);
+        std::remove(temp_.c_str());
+        return false;
+    }
     return true;
 }
 
 bool write_media(const std::string& path, const media_file& in, std::string& error) {
-    const std::string format = format_of_path(path);
-    if (format.empty()) {
-        error = path + ": unknown extension (use .raw, .sln, .wav or .g729)";
+    media_writer writer;
+    if (!writer.open(path, error)) return false;
+    if (writer.format() != in.format) {
+        error = path + ": holds " + writer.format() + ", not " + in.format;
         return false;
     }
-    if (format != in.format) {
-        error = path + ": holds " + format + ", not " + in.format;
-        return false;
-    }
-    std::vector<uint8_t> bytes;
-    if (format == "g729") {
-        bytes = in.bytes;
-    } else {
-        const uint32_t data_size = uint32_t(in.samples.size() * 2);
-        if (extension_of(path) == "wav") {
-            bytes.insert(bytes.end(), {'R', 'I', 'F', 'F'});
-            put32(bytes, 36 + data_size);
-            bytes.insert(bytes.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-            put32(bytes, 16);
-            put16(bytes, 1);                   // PCM
-            put16(bytes, 1);                   // mono
-            put32(bytes, kSampleRate);
-            put32(bytes, kSampleRate * 2);     // bytes per second
-            put16(bytes, 2);                   // block align
-            put16(bytes, 16);                  // bits per sample
-            bytes.insert(bytes.end(), {'d', 'a', 't', 'a'});
-            put32(bytes, data_size);
-        }
-        for (int16_t s : in.samples) put16(bytes, uint16_t(s));
-    }
-    // Written beside the target and renamed, so a failure leaves no half file.
-    const std::string temp = path + ".part";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool ok = (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
-    const bool closed = std::fclose(f) == 0;
-    if (!ok || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = path + ": " + std::strerror(errno);
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    const bool ok = in.format == "g729" ? writer.write(in.bytes.data(), in.bytes.size(), error)
+                                        : writer.write(in.samples.data(), in.samples.size(), error);
+    return ok && writer.finish(error);
 }
 
-bool convert_media(const media_file& in, media_file& out, conversion_report& report, std::string& error) {
+// ---- conversion -------------------------------------------------------------
+
+bool convert_file(const std::string& in_path, const std::string& out_path, conversion_report& report,
+                  std::string& error) {
     report = conversion_report{};
-    if (in.format == out.format) {
-        out.samples = in.samples;
-        out.bytes = in.bytes;
-        report.translator = "(none)";
-        report.samples = long(in.samples.size());
-        return true;
-    }
-    cvn_translator* t = find_translator(in.format, out.format);
-    if (t == nullptr) {
-        error = "no translator from " + in.format + " to " + out.format + " is registered";
+    report.out_format = format_of_path(out_path);
+    if (report.out_format.empty()) {
+        error = unknown_extension(out_path);
         return false;
     }
-    report.translator = t->name;
-    out.samples.clear();
-    out.bytes.clear();
+    media_reader reader;
+    if (!reader.open(in_path, error)) return false;
+    report.in_format = reader.format();
+    const bool from_slin = report.in_format == "slin";
+    const bool to_slin = report.out_format == "slin";
 
+    cvn_translator* t = nullptr;
+    if (report.in_format != report.out_format) {
+        t = find_translator(report.in_format, report.out_format);
+        if (t == nullptr) {
+            error = "no translator from " + report.in_format + " to " + report.out_format + " is registered";
+            return false;
+        }
+    }
+    media_writer writer;
+    if (!writer.open(out_path, error)) return false;
+
+    int16_t samples[kHostFrameSamples];
+    uint8_t bytes[kHostFrameBytes];
+    if (t == nullptr) {
+        // Same format on both sides: copied frame by frame.
+        report.translator = "(none)";
+        for (;;) {
+            const long n = from_slin ? reader.read(samples, kHostFrameSamples, error)
+                                     : reader.read(bytes, kHostFrameBytes, error);
+            if (n < 0) return false;
+            if (n == 0) break;
+            if (!(from_slin ? writer.write(samples, size_t(n), error) : writer.write(bytes, size_t(n), error)))
+                return false;
+            if (from_slin) report.samples += n;
+        }
+        return writer.finish(error);
+    }
+
+    report.translator = t->name;
     translation_step step(t);
-    const bool from_slin = in.format == "slin";
-    const size_t total = from_slin ? in.samples.size() : in.bytes.size();
-    const size_t chunk = from_slin ? kHostFrameSamples : kHostFrameBytes;
-    double seconds = 0.0;
-    for (size_t pos = 0; pos < total; pos += chunk) {
-        const size_t n = std::min(chunk, total - pos);
+    long samples_out = 0, bytes_out = 0, bytes_in = 0;
+    for (;;) {
+        const long n = from_slin ? reader.read(samples, kHostFrameSamples, error)
+                                 : reader.read(bytes, kHostFrameBytes, error);
+        if (n < 0) return false;
+        if (n == 0) break;
         cvn_frame f{};
         f.frametype = CVN_FRAME_VOICE;
-        f.format = format_by_name(in.format);
+        f.format = format_by_name(report.in_format);
         f.src = "file";
         if (from_slin) {
             f.samples = int(n);
             f.datalen = int(n * 2);
-            f.data = const_cast<int16_t*>(in.samples.data() + pos);
+            f.data = samples;
+            report.samples += n;
         } else {
             f.samples = 0;
             f.datalen = int(n);
-            f.data = const_cast<uint8_t*>(in.bytes.data() + pos);
+            f.data = bytes;
+            bytes_in += n;
         }
-        const double start = thread_seconds();
+        double start = thread_seconds();
         const int accepted = step.framein(&f);
         ++report.frames_in;
         if (accepted != 0) ++report.frames_refused;
-        while (cvn_frame* o = step.frameout()) {
-            if (out.format == "g729") {
-                const uint8_t* d = static_cast<const uint8_t*>(o->data);
-                out.bytes.insert(out.bytes.end(), d, d + o->datalen);
-            } else {
-                const int16_t* d = static_cast<const int16_t*>(o->data);
-                out.samples.insert(out.samples.end(), d, d + o->samples);
-            }
+        for (;;) {
+            cvn_frame* o = step.frameout();
+            report.seconds += thread_seconds() - start;
+            if (o == nullptr) break;
+            const bool written = to_slin ? writer.write(static_cast<const int16_t*>(o->data), size_t(o->samples), error)
+                                         : writer.write(static_cast<const uint8_t*>(o->data), size_t(o->datalen), error);
+            if (!written) return false;
+            samples_out += o->samples;
+            bytes_out += o->datalen;
+            start = thread_seconds();
         }
-        seconds += thread_seconds() - start;
     }
-    report.seconds = seconds;
+    if (!writer.finish(error)) return false;
     if (from_slin) {
-        report.samples = long(in.samples.size());
-        report.bytes = long(out.bytes.size());
-        report.codec_frames = long(out.bytes.size() / 10);
+        report.bytes = bytes_out;
+        report.codec_frames = bytes_out / 10;
         report.samples_held = step.pvt().samples;
     } else {
-        report.samples = long(out.samples.size());
-        report.bytes = long(in.bytes.size());
-        report.codec_frames = long(out.samples.size() / kCodecFrameSamples);
+        report.samples = samples_out;
+        report.bytes = bytes_in;
+        report.codec_frames = samples_out / kCodecFrameSamples;
     }
     return true;
-}
-
-comparison compare_audio(const std::vector<int16_t>& reference, const std::vector<int16_t>& test) {
-    comparison c;
-    const long n_ref = long(reference.size());
-    const long n_test = long(test.size());
-    double best = -1e300;
-    for (int d = 0; d <= 160; ++d) {
-        const long n = std::min(n_ref, n_test - d);
-        if (n <= 0) break;
-        double xy = 0.0, yy = 0.0;
-        for (long i = 0; i < n; ++i) {
-            xy += double(reference[i]) * double(test[i + d]);
-            yy += double(test[i + d]) * double(test[i + d]);
-        }
-        const double score = yy > 0.0 ? xy / std::sqrt(yy) : 0.0;
-        if (score > best) {
-            best = score;
-            c.delay = d;
-        }
-    }
-    const long n = std::max(0L, std::min(n_ref, n_test - c.delay));
-    double e_ref = 0.0, e_test = 0.0, e_err = 0.0, seg_sum = 0.0;
-    int segments = 0;
-    for (long s = 0; s < n; s += kCodecFrameSamples) {
-        double sr = 0.0, se = 0.0;
-        const long end = std::min(n, s + kCodecFrameSamples);
-        for (long i = s; i < end; ++i) {
-            const double x = reference[i];
-            const double y = test[i + c.delay];
-            sr += x * x;
-            se += (x - y) * (x - y);
-            e_test += y * y;
-        }
-        e_ref += sr;
-        e_err += se;
-        // Segments quieter than -50 dBov say nothing of the coding; the
-        // usual clamp keeps single segments from dominating.
-        if (sr >= double(end - s) * kSilentSegmentEnergy) {
-            const double snr = se > 0.0 ? 10.0 * std::log10(sr / se) : 35.0;
-            seg_sum += std::min(35.0, std::max(-10.0, snr));
-            ++segments;
-        }
-    }
-    c.samples = n;
-    c.reference_level = level_dbov(e_ref, n);
-    c.test_level = level_dbov(e_test, n);
-    c.snr = e_err > 0.0 ? 10.0 * std::log10(e_ref / e_err) : 99.0;
-    c.segmental_snr = segments > 0 ? seg_sum / segments : 0.0;
-    return c;
 }
 
 } // namespace corvane

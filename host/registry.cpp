@@ -1,6 +1,8 @@
 // The host operations: module, translator and console registries, the
 // translation step and the logger.
 #include <dlfcn.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -98,9 +100,72 @@ std::vector<log_entry> take_log() {
     return out;
 }
 
-bool load_module(const std::string& path, std::string& error) {
+namespace {
+
+bool is_file(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string directory_of(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+} // namespace
+
+std::vector<std::string> module_directories() {
+    std::vector<std::string> dirs{"."};
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) {
+        const std::string bin = directory_of(std::string(exe, size_t(n)));
+        dirs.push_back(bin);                                  // the build tree
+        // An installed host; shown without the "bin/.." when it exists.
+        const std::string installed = bin + "/../lib/corvane/modules";
+        char resolved[PATH_MAX];
+        dirs.push_back(realpath(installed.c_str(), resolved) != nullptr ? std::string(resolved) : installed);
+    }
+    return dirs;
+}
+
+bool find_module_file(const std::string& name, std::string& path, std::string& error) {
+    if (name.find('/') != std::string::npos) {
+        path = name;
+        return true;
+    }
+    std::vector<std::string> files{name};
+    if (name.size() < 3 || name.compare(name.size() - 3, 3, ".so") != 0) files.push_back(name + ".so");
+    const std::vector<std::string> dirs = module_directories();
+    for (const std::string& dir : dirs) {
+        for (const std::string& file : files) {
+            if (is_file(dir + "/" + file)) {
+                path = dir + "/" + file;
+                return true;
+            }
+        }
+    }
+    error = "cannot find module '" + name + "' in";
+    for (size_t i = 0; i < dirs.size(); ++i) error += (i == 0 ? " " : i + 1 == dirs.size() ? " or " : ", ") + dirs[i];
+    return false;
+}
+
+bool load_module(const std::string& name, std::string& error) {
     host_registry& r = registry();
     std::lock_guard<std::recursive_mutex> guard(r.lock);
+    std::string path;
+    if (!find_module_file(name, path, error)) return false;
+    // The same object again would only raise dlopen's reference count and
+    // run no constructor: name the module that is loaded already.
+    if (void* again = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+        dlclose(again);
+        for (module_record* m : r.modules) {
+            if (m->handle == again) {
+                error = std::string("module '") + m->info->name + "' is already loaded (from " + m->path + ")";
+                return false;
+            }
+        }
+    }
     r.registering = nullptr;
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
@@ -116,10 +181,11 @@ bool load_module(const std::string& path, std::string& error) {
         return false;
     }
     for (module_record* m : r.modules) {
-        if (m->loaded && m->info == info) {
-            // The same object again: dlopen only raised its reference count.
+        if (m->info == info || std::strcmp(m->info->name, info->name) == 0) {
+            // Another copy of a loaded module: its translators and commands
+            // would clash with those registered already.
+            error = "'" + path + "' is module '" + info->name + "', which is already loaded (from " + m->path + ")";
             dlclose(handle);
-            error = std::string("module '") + info->name + "' is already loaded";
             return false;
         }
     }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace g729::tool {
@@ -70,6 +73,42 @@ TEST(AlignedComparison, SilentInputLeavesTheRatiosUndefined) {
     EXPECT_FALSE(r.snr_defined);
     EXPECT_FALSE(r.level_defined);
     EXPECT_EQ(r.segments, 0u);
+}
+
+std::vector<int16_t> read_raw(const std::string& name) {
+    std::ifstream in(std::string(G729A_TEST_DATA) + "/vectors/" + name, std::ios::binary);
+    const std::vector<char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> s(b.size() / 2);
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] = int16_t(uint8_t(b[2 * i]) | uint8_t(b[2 * i + 1]) << 8);
+    return s;
+}
+
+// roundtrip's figures for the bundled sample, through the comparison the
+// host's "file compare" uses as well: its delay search finds the codec's
+// delay on the same files and gives the same figures (checked from the
+// host's side in tests/module/media_test.cpp).
+TEST(AlignedComparison, RoundtripFiguresAreTheHostsFileCompareFigures) {
+    const std::vector<int16_t> input = read_raw("speech_male_librivox.raw");
+    const std::vector<int16_t> decoded = read_raw("speech_male_librivox.g729.raw");
+    ASSERT_EQ(input.size(), 42400u);
+    aligned_comparison c;
+    for (std::size_t i = 0; i < input.size(); i += 80) {
+        c.add_input(input.data() + i, 80);
+        c.add_output(decoded.data() + i, 80);
+    }
+    const comparison_result r = c.result();
+    EXPECT_EQ(r.samples, 42360u);
+    EXPECT_NEAR(r.snr_db, 1.116, 0.001);
+    EXPECT_NEAR(r.segmental_snr_db, 0.639, 0.001);
+    EXPECT_EQ(r.segments, 449u);
+    EXPECT_NEAR(r.level_difference_db, -0.89, 0.01);
+
+    const comparison_result host = audio::compare(input, decoded);
+    EXPECT_EQ(host.delay, kCodecDelay);
+    EXPECT_EQ(host.samples, r.samples);
+    EXPECT_EQ(host.snr_db, r.snr_db);
+    EXPECT_EQ(host.segmental_snr_db, r.segmental_snr_db);
+    EXPECT_EQ(host.level_difference_db, r.level_difference_db);
 }
 
 } // namespace

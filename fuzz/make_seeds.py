@@ -1,0 +1,222 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora under fuzz/corpus/ from the reference vectors in
+tests/data/vectors, in each fuzz target's input layout (see the comment at the
+top of each target). Run from anywhere; it replaces the seed-* files and
+leaves other files (regression inputs) alone.
+"""
+import math
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+VECTORS = os.path.join(HERE, "..", "tests", "data", "vectors")
+CORPUS = os.path.join(HERE, "corpus")
+
+
+def vector(name):
+    with open(os.path.join(VECTORS, name), "rb") as f:
+        return f.read()
+
+
+def records(pay):
+    """The (length, bytes) records of a .pay decoder vector."""
+    out, i = [], 0
+    while i < len(pay):
+        n = pay[i]
+        out.append(pay[i + 1:i + 1 + n])
+        i += 1 + n
+    return out
+
+
+def write(target, name, data):
+    d = os.path.join(CORPUS, target)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, "seed-" + name), "wb") as f:
+        f.write(bytes(data))
+
+
+def clear_seeds():
+    for target in os.listdir(CORPUS) if os.path.isdir(CORPUS) else []:
+        d = os.path.join(CORPUS, target)
+        for name in os.listdir(d):
+            if name.startswith("seed-"):
+                os.remove(os.path.join(d, name))
+
+
+# --- decoder_fuzz: control byte (call << 6 | n), then data ---------------
+def payload(data):  # call 0: a payload with room to spare
+    assert len(data) < 64
+    return bytes([len(data)]) + data
+
+
+def payload_room(data, room):  # call 1
+    return bytes([0x40 | len(data), room]) + data
+
+
+def frame(data):  # call 2
+    assert len(data) < 32
+    return bytes([0x80 | len(data)]) + data
+
+
+LOST = bytes([0x80 | 32])  # call 2, NULL frame
+RESET = bytes([0xC0])
+
+
+def decoder_seeds():
+    speech = vector("speech_male_librivox.g729")
+    write("decoder_fuzz", "speech-payloads",
+          b"".join(payload(speech[i:i + 20]) for i in range(0, 600, 20)))
+    write("decoder_fuzz", "speech-lost-frames",
+          b"".join(frame(speech[i:i + 10]) + (LOST if i % 50 == 0 else b"") for i in range(600, 1200, 10)))
+    write("decoder_fuzz", "speech-short-room",
+          b"".join(payload_room(speech[i:i + 30], 160) for i in range(1200, 1500, 30)) + RESET +
+          b"".join(payload(speech[i:i + 12]) for i in range(1500, 1620, 12)))
+    square = vector("square_fullscale.g729")
+    write("decoder_fuzz", "square-with-sid",
+          b"".join(payload(square[i:i + 62]) for i in range(0, 620, 62)))
+    for name, count in (("speech_sid_mix.pay", 120), ("random_frames.pay", 40), ("parity_errors.pay", 60)):
+        recs = [r for r in records(vector(name)) if len(r) < 32][:count]
+        write("decoder_fuzz", name.split(".")[0], b"".join(frame(r) for r in recs))
+
+
+# --- encoder_fuzz: mode byte, then the signal -----------------------------
+def encoder_seeds():
+    for name in ("speech_male_librivox", "speech_female_espeak", "tone_1kHz", "square_fullscale", "silence"):
+        write("encoder_fuzz", name, bytes([0]) + vector(name + ".raw")[:2 * 1600])
+    write("encoder_fuzz", "speech-amplified", bytes([0x80 | 2 | 4 * 4]) + vector("speech_male_espeak.raw")[:2 * 800])
+    # Full-scale runs: +max, -max, zero, +-1, alternating at several rates.
+    runs = bytes([(31 << 3) | 1, (31 << 3) | 0] * 8 + [(3 << 3) | 1, (3 << 3) | 0] * 40 +
+                 [0 << 3 | 1, 0 << 3 | 0] * 200 + [(31 << 3) | 2] * 4 + [(7 << 3) | 3, (7 << 3) | 4] * 40)
+    write("encoder_fuzz", "extremes", bytes([1]) + runs)
+    write("encoder_fuzz", "top-bytes", bytes([3]) + vector("tone_1kHz.raw")[1:2 * 800:2])
+
+
+# --- module_fuzz: operation records ---------------------------------------
+def slin_in(pcm_bytes):  # op 0 with flags 2: datalen = 2 * samples
+    n = len(pcm_bytes) // 2
+    return bytes([0]) + struct.pack("<hhB", n, 0, 2) + pcm_bytes
+
+
+def slin_in_raw(samples, datalen, flags, data=b""):
+    return bytes([0]) + struct.pack("<hhB", samples, datalen, flags) + data
+
+
+def g729_in(data, samples=0, flags=0):  # op 2
+    return bytes([2]) + struct.pack("<hBh", len(data), flags, samples) + data
+
+
+ENC_OUT, DEC_OUT, PIPE, ENC_DRAIN = bytes([1]), bytes([3]), bytes([4]), bytes([5])
+
+
+def module_seeds():
+    pcm = vector("speech_male_librivox.raw")
+    write("module_fuzz", "encode-20ms",
+          b"".join(slin_in(pcm[i:i + 320]) + ENC_OUT + PIPE + (DEC_OUT if i % 960 == 0 else b"")
+                   for i in range(0, 320 * 12, 320)))
+    write("module_fuzz", "encode-odd-sizes",
+          b"".join(slin_in(pcm[i:i + 2 * n]) + (ENC_DRAIN if n > 100 else b"")
+                   for i, n in zip(range(0, 20000, 500), [1, 79, 81, 160, 240, 7, 333] * 6)))
+    speech = vector("speech_male_librivox.g729")
+    write("module_fuzz", "decode-payloads",
+          b"".join(g729_in(speech[i:i + 20], 160) + (DEC_OUT if i % 100 == 0 else b"")
+                   for i in range(0, 400, 20)) + g729_in(speech[:22]) + g729_in(speech[:25]))
+    write("module_fuzz", "bad-frames",
+          slin_in_raw(-1, 0, 0) + slin_in_raw(100, 100, 0, pcm[:100]) + slin_in_raw(10, 20, 1) +
+          slin_in_raw(9000, 18000, 2) + g729_in(b"", 0, 1) + bytes([2]) + struct.pack("<hBh", -5, 0, 0) +
+          bytes([6 | (2 << 3)]) + bytes([1, 0, 0]) + b"\x12\x34" + bytes([6 | (7 << 3), 0, 0, 0]) + speech[:7] + ENC_OUT + DEC_OUT)
+
+
+# --- tool_readers_fuzz: selector byte, then the file ----------------------
+def bit_frame(frame_bytes, bits, bad=False):
+    out = struct.pack("<HH", 0x6B20 if bad else 0x6B21, bits)
+    for i in range(bits):
+        out += struct.pack("<H", 0x81 if frame_bytes[i // 8] & (0x80 >> (i % 8)) else 0x7F)
+    return out
+
+
+def wav(pcm, rate=8000, channels=1, fmt=1, bits=16):
+    fmt_chunk = struct.pack("<HHIIHH", fmt, channels, rate, rate * channels * bits // 8, channels * bits // 8, bits)
+    return (b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt_chunk) + 8 + len(pcm)) + b"WAVE" +
+            b"fmt " + struct.pack("<I", len(fmt_chunk)) + fmt_chunk + b"data" + struct.pack("<I", len(pcm)) + pcm)
+
+
+def extended(x):
+    """An IEEE 754 80-bit extended value, as AIFF stores its sample rate."""
+    exponent = int(math.floor(math.log2(x)))
+    mantissa = int(x * 2 ** (63 - exponent))
+    return struct.pack(">HQ", 16383 + exponent, mantissa)
+
+
+def aiff(pcm_le, rate=8000):
+    pcm = b"".join(pcm_le[i + 1:i + 2] + pcm_le[i:i + 1] for i in range(0, len(pcm_le), 2))
+    comm = struct.pack(">hIh", 1, len(pcm) // 2, 16) + extended(rate)
+    ssnd = struct.pack(">II", 0, 0) + pcm
+    body = b"AIFF" + b"COMM" + struct.pack(">I", len(comm)) + comm + b"SSND" + struct.pack(">I", len(ssnd)) + ssnd
+    return b"FORM" + struct.pack(">I", len(body)) + body
+
+
+def au(pcm_le, rate=8000):
+    pcm = b"".join(pcm_le[i + 1:i + 2] + pcm_le[i:i + 1] for i in range(0, len(pcm_le), 2))
+    return b".snd" + struct.pack(">IIIII", 24, len(pcm), 3, rate, 1) + pcm
+
+
+def tool_seeds():
+    speech = vector("speech_male_librivox.g729")
+    write("tool_readers_fuzz", "g729", bytes([0]) + speech[:300] + speech[300:302])
+    write("tool_readers_fuzz", "g729-ragged", bytes([0]) + speech[:104])
+    bit = b"".join(bit_frame(speech[i:i + 10], 80, bad=(i == 30)) for i in range(0, 60, 10))
+    bit += bit_frame(b"\xa5\x80", 15) + bit_frame(b"", 0) + bit_frame(b"\x5a\x3c", 16)
+    write("tool_readers_fuzz", "bit", bytes([1]) + bit)
+    write("tool_readers_fuzz", "bit-sid-last", bytes([1]) + bit_frame(speech[:10], 80) + bit_frame(b"\x12\x34", 16))
+    pcm = vector("speech_male_librivox.raw")[8000:8000 + 1600]
+    write("tool_readers_fuzz", "wav-8k", bytes([2]) + wav(pcm))
+    write("tool_readers_fuzz", "wav-16k-stereo", bytes([2]) + wav(pcm, rate=16000, channels=2))
+    write("tool_readers_fuzz", "wav-float", bytes([2]) + wav(b"".join(
+        struct.pack("<f", struct.unpack_from("<h", pcm, i)[0] / 16384.0) for i in range(0, 800, 2)), fmt=3, bits=32))
+    write("tool_readers_fuzz", "wav-8bit-11k", bytes([2]) + wav(pcm[1::2], rate=11025, bits=8))
+    write("tool_readers_fuzz", "aiff-8k", bytes([2]) + aiff(pcm))
+    write("tool_readers_fuzz", "au-44k", bytes([2]) + au(pcm[:800], rate=44100))
+    write("tool_readers_fuzz", "raw", bytes([3]) + pcm[:800])
+
+
+def udp_packet(src, dst, sport, dport, payload):
+    udp = struct.pack(">HHHH", sport, dport, 8 + len(payload), 0) + payload
+    ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0, bytes(src), bytes(dst)) + udp
+    return b"\x00\x11\x22\x33\x44\x55" + b"\x66\x77\x88\x99\xaa\xbb" + b"\x08\x00" + ip
+
+
+def pcap(packets):
+    out = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1)
+    for i, p in enumerate(packets):
+        out += struct.pack("<IIII", 1700000000 + i // 50, (i % 50) * 20000, len(p), len(p)) + p
+    return out
+
+
+def rtp(seq, ts, payload, pt=18):
+    return struct.pack(">BBHII", 0x80, pt, seq, ts, 0x1234ABCD) + payload
+
+
+def capture_seeds():
+    speech = vector("speech_male_librivox.g729")
+    a, b = (10, 0, 0, 1), (10, 0, 0, 2)
+    sdp = (b"INVITE sip:b@10.0.0.2 SIP/2.0\r\nContent-Type: application/sdp\r\n\r\n"
+           b"v=0\r\no=- 1 1 IN IP4 10.0.0.1\r\ns=-\r\nc=IN IP4 10.0.0.1\r\nt=0 0\r\n"
+           b"m=audio 4000 RTP/AVP 18 101\r\na=rtpmap:18 G729/8000\r\na=rtpmap:101 telephone-event/8000\r\n")
+    packets = [udp_packet(a, b, 5060, 5060, sdp)]
+    order = list(range(20))
+    order[5], order[6] = order[6], order[5]  # one reordered pair
+    del order[12]                              # one lost packet
+    for n in order:
+        packets.append(udp_packet(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
+    packets.append(udp_packet(a, b, 4000, 4002, rtp(1020, 160 * 40, speech[400:410] + b"\x12\x34")))  # after silence, SID at end
+    write("tool_readers_fuzz", "pcap-sip-rtp", bytes([4]) + pcap(packets))
+    write("tool_readers_fuzz", "packet-rtp", bytes([5, 0]) + packets[3])
+
+
+if __name__ == "__main__":
+    clear_seeds()
+    decoder_seeds()
+    encoder_seeds()
+    module_seeds()
+    tool_seeds()
+    capture_seeds()
