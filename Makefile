@@ -163,6 +163,7 @@ tsan: deps
 
 bench: build
 	$(BUILD)/bench/g729a_bench
+	$(BUILD)/tests/g729a_block_bench
 
 install: build
 	cmake --install $(BUILD)

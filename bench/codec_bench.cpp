@@ -1,8 +1,13 @@
 // Per-frame cost of the codec and of whole translator paths through the
-// host. One channel is one direction of a call: 100 frames a second.
+// host. One channel is one direction of a call: 100 frames a second; a
+// full-duplex channel is both directions of one call leg (an encoder and a
+// decoder). Times are CPU time; cycles come from the clock measured in the
+// same run (cpu_clock.h). The per-block costs of one frame are in
+// g729a_block_bench (tests/perf), which needs the codec's internals.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -10,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu_clock.h"
 #include "g729a.h"
 #include "host/host.h"
 
@@ -66,6 +72,72 @@ void BM_DecodeFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeFrame);
 
+// One call leg both ways: encode a frame of speech and decode a received
+// one, as a transcoding channel does every 10 ms.
+struct full_duplex_channel {
+    g729a_encoder* encoder = g729a_encoder_create(nullptr);
+    g729a_decoder* decoder = g729a_decoder_create(nullptr);
+    full_duplex_channel() = default;
+    full_duplex_channel(const full_duplex_channel&) = delete;
+    full_duplex_channel& operator=(const full_duplex_channel&) = delete;
+    ~full_duplex_channel() {
+        g729a_encoder_destroy(encoder);
+        g729a_decoder_destroy(decoder);
+    }
+    void frame(const int16_t* pcm, const uint8_t* coded) {
+        uint8_t bits[G729A_SPEECH_FRAME_BYTES];
+        int16_t out[G729A_FRAME_SAMPLES];
+        g729a_encode(encoder, pcm, G729A_FRAME_SAMPLES, bits, sizeof bits);
+        g729a_decode(decoder, coded, G729A_SPEECH_FRAME_BYTES, out, G729A_FRAME_SAMPLES);
+        benchmark::DoNotOptimize(bits);
+        benchmark::DoNotOptimize(out);
+    }
+};
+
+void BM_FullDuplexFrame(benchmark::State& state) {
+    const std::vector<int16_t> pcm = speech();
+    const std::vector<uint8_t> coded = read_vector("speech_male_librivox.g729");
+    const size_t frames = std::min(pcm.size() / G729A_FRAME_SAMPLES, coded.size() / G729A_SPEECH_FRAME_BYTES);
+    full_duplex_channel channel;
+    size_t f = 0;
+    for (auto _ : state) {
+        channel.frame(&pcm[f * G729A_FRAME_SAMPLES], &coded[f * G729A_SPEECH_FRAME_BYTES]);
+        if (++f == frames) f = 0;
+    }
+    add_channel_counters(state, state.iterations());
+}
+BENCHMARK(BM_FullDuplexFrame);
+
+// Many full-duplex channels on one and on both cores: each thread serves 50
+// channels of its own, a frame of each in turn, as a transcoding server
+// does. The rate is wall-clock over all threads, so on an idle machine the
+// two-thread figure shows how the work scales across the cores; each
+// thread's own CPU time per frame shows it even when other work shares the
+// machine: channels share nothing, so it should not grow with the threads.
+void BM_ChannelsOverCores(benchmark::State& state) {
+    static const std::vector<int16_t> pcm = speech();
+    static const std::vector<uint8_t> coded = read_vector("speech_male_librivox.g729");
+    const size_t frames = std::min(pcm.size() / G729A_FRAME_SAMPLES, coded.size() / G729A_SPEECH_FRAME_BYTES);
+    constexpr int kChannelsPerThread = 50;
+    std::vector<std::unique_ptr<full_duplex_channel>> channels;
+    for (int c = 0; c < kChannelsPerThread; ++c) channels.push_back(std::make_unique<full_duplex_channel>());
+    size_t f = size_t(state.thread_index()) * 97 % frames;
+    int c = 0;
+    const double cpu_start = g729_bench::thread_cpu_seconds();
+    for (auto _ : state) {
+        channels[size_t(c)]->frame(&pcm[f * G729A_FRAME_SAMPLES], &coded[f * G729A_SPEECH_FRAME_BYTES]);
+        if (++c == kChannelsPerThread) {
+            c = 0;
+            if (++f == frames) f = 0;
+        }
+    }
+    const double cpu = g729_bench::thread_cpu_seconds() - cpu_start;
+    add_channel_counters(state, state.iterations());
+    state.counters["cpu us/frame"] =
+        benchmark::Counter(1e6 * cpu / double(state.iterations()), benchmark::Counter::kAvgThreads);
+}
+BENCHMARK(BM_ChannelsOverCores)->Threads(1)->Threads(2)->UseRealTime();
+
 // Whole paths as a PBX drives them: 20 ms host frames into the real module.
 bool module_loaded() {
     static const bool loaded = [] {
@@ -117,7 +189,7 @@ BENCHMARK(BM_HostPathG729ToSlin);
 // per 10 ms frame and the channels one core carries.
 class ChannelReporter : public benchmark::ConsoleReporter {
 public:
-    explicit ChannelReporter(OutputOptions options) : ConsoleReporter(options) {}
+    ChannelReporter(OutputOptions options, double clock_hz) : ConsoleReporter(options), clock_hz_(clock_hz) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -125,15 +197,30 @@ public:
             const auto frames = run.counters.find("frames/s");
             const auto channels = run.counters.find("channels/core");
             if (frames == run.counters.end() || channels == run.counters.end() || frames->second.value <= 0.0) continue;
-            summary_.push_back({run.benchmark_name(), 1e6 / frames->second.value, channels->second.value});
+            const auto cpu = run.counters.find("cpu us/frame");
+            summary_.push_back({run.benchmark_name(), 1e6 / frames->second.value, channels->second.value,
+                                int(run.threads), cpu == run.counters.end() ? 0.0 : cpu->second.value});
         }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
         if (summary_.empty()) return;
-        std::printf("\n%-28s %12s %15s\n", "per 10 ms frame, one core", "us/frame", "channels/core");
+        const double clock_after = g729_bench::measured_clock_hz();
+        std::printf("\nclock measured in this run: %.2f GHz before, %.2f GHz after\n", clock_hz_ / 1e9,
+                    clock_after / 1e9);
+        const double hz = 0.5 * (clock_hz_ + clock_after);
+        std::printf("%-40s %10s %14s %15s\n", "per 10 ms frame", "us/frame", "cycles/frame", "channels");
         for (const Line& line : summary_) {
-            std::printf("%-28s %12.2f %15.0f\n", line.name.c_str(), line.microseconds, line.channels);
+            if (line.name.find("/threads:") != std::string::npos) {
+                // All threads together, wall-clock: the channels of the
+                // machine, and what each thread spent per frame.
+                std::printf("%-40s %10.2f %14s %15.0f on %d thread%s, %.2f us CPU per frame each\n",
+                            line.name.c_str(), line.microseconds, "-", line.channels, line.threads,
+                            line.threads == 1 ? "" : "s", line.cpu_microseconds);
+            } else {
+                std::printf("%-40s %10.2f %14.0f %15.0f per core\n", line.name.c_str(), line.microseconds,
+                            line.microseconds * 1e-6 * hz, line.channels);
+            }
         }
     }
 
@@ -142,7 +229,10 @@ private:
         std::string name;
         double microseconds;
         double channels;
+        int threads;
+        double cpu_microseconds;
     };
+    double clock_hz_;
     std::vector<Line> summary_;
 };
 
@@ -153,7 +243,8 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     ChannelReporter reporter(terminal ? benchmark::ConsoleReporter::OO_ColorTabular
-                                      : benchmark::ConsoleReporter::OO_Tabular);
+                                      : benchmark::ConsoleReporter::OO_Tabular,
+                             g729_bench::measured_clock_hz());
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

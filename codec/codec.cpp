@@ -4,6 +4,7 @@
 
 #include "codec/decoder/concealment.h"
 #include "codec/dsp/filters.h"
+#include "codec/dsp/simd.h"
 
 namespace g729 {
 
@@ -17,24 +18,33 @@ namespace {
 // lets the speech that follows be heard again.
 constexpr double kSignalMemoryBound = 1e6;
 
-// True when every value lies within the bound. NaN fails every comparison,
-// so it is caught with the infinities. Two values at a time, no branch per
-// value.
+// True when every value lies within the bound. Two values at a time, no
+// branch per value: x - x is +0 for every finite x and NaN for infinities
+// and NaN, and a NaN survives any sum, so the sum of the differences says
+// whether all are finite; the largest magnitude says the rest. (Comparison
+// masks combined with & compile to a branch-like sequence per element
+// here, which cost more than the rest of the output chain.)
 bool within_bound(const double* v, int n) {
-    typedef double lanes __attribute__((vector_size(16)));
-    typedef long long masks __attribute__((vector_size(16)));
-    const lanes high = {kSignalMemoryBound, kSignalMemoryBound};
-    const lanes low = -high;
-    masks ok = {-1, -1};
+    using simd::lanes2;
+    lanes2 differences = simd::splat2(0.0);
+    lanes2 largest = differences;
     int i = 0;
     for (; i + 2 <= n; i += 2) {
-        lanes x;
-        __builtin_memcpy(&x, v + i, sizeof x);
-        ok &= (x <= high) & (x >= low);
+        const lanes2 x = simd::load<lanes2>(v + i);
+        differences += x - x;
+        const lanes2 magnitude = x < 0.0 ? -x : x;
+        largest = magnitude > largest ? magnitude : largest;
     }
-    bool rest = true;
-    for (; i < n; ++i) rest = rest && v[i] <= kSignalMemoryBound && v[i] >= -kSignalMemoryBound;
-    return rest && (ok[0] & ok[1]) != 0;
+    double rest = 0.0;
+    double rest_largest = 0.0;
+    for (; i < n; ++i) {
+        rest += v[i] - v[i];
+        const double magnitude = v[i] < 0.0 ? -v[i] : v[i];
+        if (magnitude > rest_largest) rest_largest = magnitude;
+    }
+    const bool finite = differences[0] + differences[1] + rest == 0.0;
+    return finite && largest[0] <= kSignalMemoryBound && largest[1] <= kSignalMemoryBound &&
+           rest_largest <= kSignalMemoryBound;
 }
 
 bool signal_memories_sound(const decoder_object& decoder) {
@@ -93,6 +103,30 @@ int16_t to_pcm_sample(double x) {
     return int16_t(r);
 }
 
+void round_to_pcm(const double* x, int16_t* out, int n) {
+    // to_pcm_sample two at a time without a branch per sample: the same
+    // rounding, saturation and zero for values that are not finite (x - x
+    // is NaN for them, so the comparison with 0 is false).
+    using simd::lanes2;
+    using simd::masks2;
+    const lanes2 half = simd::splat2(0.5);
+    const lanes2 top = simd::splat2(32767.0), bottom = simd::splat2(-32768.0);
+    int i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const lanes2 v = simd::load<lanes2>(x + i);
+        const masks2 finite = (v - v) == simd::splat2(0.0);
+        const masks2 positive = v >= simd::splat2(0.0);
+        const lanes2 up = v + half, down = v - half;
+        lanes2 r = positive ? up : down;
+        r = r > top ? top : r;
+        r = r < bottom ? bottom : r;
+        r = finite ? r : simd::splat2(0.0);
+        out[i] = int16_t(r[0]);
+        out[i + 1] = int16_t(r[1]);
+    }
+    for (; i < n; ++i) out[i] = to_pcm_sample(x[i]);
+}
+
 // The decoder's chain after the synthesis, the same for every kind of frame:
 // post-filter, output high-pass, rounding to 16 bits, and the restart of
 // memories a hostile stream drove out of range.
@@ -101,7 +135,11 @@ void output_frame(decoder_object& decoder, const lp_filter_pair& filters, const 
     double* speech = decoder.synthesis_buffer + kSynthesisHistory;
     postfilter_frame(decoder.postfilter_state, decoder.synthesis_buffer, filters, lags, type);
     postprocess_filter(decoder.postprocess_memory, speech, kFrame);
-    for (int i = 0; i < kFrame; ++i) out[i] = to_pcm_sample(speech[i]);
+    round_and_check(decoder, out);
+}
+
+void round_and_check(decoder_object& decoder, int16_t* out) {
+    round_to_pcm(decoder.synthesis_buffer + kSynthesisHistory, out, kFrame);
     // A corrupted or hostile stream that drove the memories out of range
     // would otherwise be heard for seconds after it ends (or for the rest of
     // the call once a value overflows): such memories start afresh.
@@ -120,6 +158,14 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
     frame_parameters params;
     unpack_frame(params, in, type);
 
+    if (type == frame_type::speech) {
+        // Synthesis and output chain in one, with their independent
+        // recursions side by side: the same bits as the stages in turn.
+        decode_speech_to_output(decoder.decoder_state, decoder.postfilter_state, decoder.postprocess_memory,
+                                params.speech, decoder.synthesis_buffer);
+        round_and_check(decoder, out);
+        return 0;
+    }
     lp_filter_pair filters;
     pitch_lags lags;
     synthesize_frame(decoder.decoder_state, decoder.comfort_noise_state, params,

@@ -39,6 +39,12 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
 // high-pass, rounding into out.
 void output_frame(decoder_object& decoder, const lp_filter_pair& filters, const pitch_lags& lags, frame_type type,
                   int16_t* out);
+// The end of that chain once the frame in synthesis_buffer is high-passed:
+// rounding into out, and the restart of memories a hostile stream drove out
+// of range.
+void round_and_check(decoder_object& decoder, int16_t* out);
+// to_pcm_sample of n values, side by side.
+void round_to_pcm(const double* x, int16_t* out, int n);
 
 // Fills the 80 samples of a frame that did not arrive: comfort noise goes on
 // after a SID frame, and a lost speech frame is concealed and faded.

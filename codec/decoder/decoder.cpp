@@ -1,6 +1,7 @@
 #include "codec/decoder/decoder.h"
 
 #include "codec/decoder/concealment.h"
+#include "codec/decoder/postfilter.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
 #include "codec/dsp/interpolation.h"
@@ -14,52 +15,63 @@ namespace {
 constexpr int kInitialLag = 60;
 constexpr int kPulses = 4;
 
-void synthesize_speech(decoder_state& state, const speech_parameters& params, double* speech, lp_filter_pair& filters,
-                       pitch_lags& lags) {
+void decode_lsp_filters(decoder_state& state, const speech_parameters& params, lp_filter_pair& filters) {
     lsp_vector q;
     decode_lsp(state.lsf_predictor_memory, params.lsp_first, params.lsp_second, q);
     state.last_lsp_predictor = (params.lsp_first >> 7) & 1;
     interpolate_lp_filters(state.previous_quantized_lsp, q, filters);
     state.previous_quantized_lsp = q;
+}
 
-    int t0 = 0;
+// Builds the excitation of subframe s in the excitation buffer and returns
+// it; t0 is subframe 0's integer lag on entry for s = 1 and the subframe's
+// own on return.
+double* decode_excitation(decoder_state& state, const speech_parameters& params, int s, int& t0) {
+    double* excitation = state.excitation_buffer + kExcitationHistory + s * kSubframe;
+    const subframe_parameters& coded = params.subframes[s];
     int frac = 0;
-    for (int s = 0; s < kSubframes; ++s) {
-        double* excitation = state.excitation_buffer + kExcitationHistory + s * kSubframe;
-        const subframe_parameters& coded = params.subframes[s];
-        if (s == 0) {
-            if (!params.parity_error) {
-                decode_pitch_lag(coded.pitch_index, 0, 0, t0, frac);
-                state.previous_integer_lag = t0;
-            } else {
-                // A damaged first pitch index is replaced by the last lag.
-                t0 = state.previous_integer_lag;
-                frac = 0;
-            }
-        } else {
-            decode_pitch_lag(coded.pitch_index, 1, t0, t0, frac);
+    if (s == 0) {
+        if (!params.parity_error) {
+            decode_pitch_lag(coded.pitch_index, 0, 0, t0, frac);
             state.previous_integer_lag = t0;
+        } else {
+            // A damaged first pitch index is replaced by the last lag.
+            t0 = state.previous_integer_lag;
+            frac = 0;
         }
+    } else {
+        decode_pitch_lag(coded.pitch_index, 1, t0, t0, frac);
+        state.previous_integer_lag = t0;
+    }
+
+    interpolate_excitation(excitation, t0, frac, kSubframe);
+
+    double code[kSubframe];
+    decode_fixed_code(coded.code_signs, coded.code_positions, code);
+    // Sharpening for lags shorter than the subframe uses the factor of
+    // the previous subframe; samples already sharpened feed later ones.
+    for (int i = t0; i < kSubframe; ++i) code[i] = code[i] + state.pitch_sharpening_factor * code[i - t0];
+
+    double pitch_gain = 0.0;
+    double code_gain = 0.0;
+    decode_gains(state.energy_history, coded.gain_indices, code, kSubframe, pitch_gain, code_gain);
+    state.pitch_sharpening_factor = pitch_gain > kSharpeningMax   ? kSharpeningMax
+                                    : pitch_gain < kSharpeningMin ? kSharpeningMin
+                                                                  : pitch_gain;
+    state.last_pitch_gain = pitch_gain;
+    state.last_code_gain = code_gain;
+
+    for (int i = 0; i < kSubframe; ++i) excitation[i] = pitch_gain * excitation[i] + code_gain * code[i];
+    return excitation;
+}
+
+void synthesize_speech(decoder_state& state, const speech_parameters& params, double* speech, lp_filter_pair& filters,
+                       pitch_lags& lags) {
+    decode_lsp_filters(state, params, filters);
+    int t0 = 0;
+    for (int s = 0; s < kSubframes; ++s) {
+        const double* excitation = decode_excitation(state, params, s, t0);
         lags[s] = t0;
-
-        interpolate_excitation(excitation, t0, frac, kSubframe);
-
-        double code[kSubframe];
-        decode_fixed_code(coded.code_signs, coded.code_positions, code);
-        // Sharpening for lags shorter than the subframe uses the factor of
-        // the previous subframe; samples already sharpened feed later ones.
-        for (int i = t0; i < kSubframe; ++i) code[i] = code[i] + state.pitch_sharpening_factor * code[i - t0];
-
-        double pitch_gain = 0.0;
-        double code_gain = 0.0;
-        decode_gains(state.energy_history, coded.gain_indices, code, kSubframe, pitch_gain, code_gain);
-        state.pitch_sharpening_factor = pitch_gain > kSharpeningMax   ? kSharpeningMax
-                                        : pitch_gain < kSharpeningMin ? kSharpeningMin
-                                                                      : pitch_gain;
-        state.last_pitch_gain = pitch_gain;
-        state.last_code_gain = code_gain;
-
-        for (int i = 0; i < kSubframe; ++i) excitation[i] = pitch_gain * excitation[i] + code_gain * code[i];
         synthesis_filter(filters[s], excitation, speech + s * kSubframe, kSubframe,
                          state.synthesis_filter_memory.data(), true);
     }
@@ -147,6 +159,61 @@ void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const fr
     state.previous_frame_type = params.type;
     state.lost_frames = 0;
     shift_excitation_buffer(state);
+}
+
+void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_zero_memory& high_pass,
+                             const speech_parameters& params, double* synthesis_buffer) {
+    // The same stages as synthesize_frame, postfilter_frame and
+    // postprocess_filter one after the other, each on the same data in the
+    // same order, but with independent recursions sharing passes: subframe
+    // 0's synthesis with both tilt impulse responses, subframe 1's synthesis
+    // with the post-filter's synthesis of subframe 0, and the post-filter's
+    // synthesis of subframe 1 with the high-pass of subframe 0.
+    double* speech = synthesis_buffer + kSynthesisHistory;
+    state.noise_seed = kInitialNoiseSeed;
+    lp_filter_pair filters;
+    decode_lsp_filters(state, params, filters);
+    lp_filter_pair ap3, ap4;
+    postfilter_filters(filters, ap3, ap4);
+    double* synthesis_memory = state.synthesis_filter_memory.data();
+    double* post_memory = post.postfilter_synthesis_memory.data();
+
+    int t0 = 0;
+    pitch_lags lags;
+    const double* excitation = decode_excitation(state, params, 0, t0);
+    lags[0] = t0;
+    double h[kSubframes][kSubframe];
+    synthesis_lane first[3];
+    first[0] = synthesis_lane{&filters[0], excitation, speech, synthesis_memory, synthesis_memory};
+    tilt_impulse_response_lane(ap3[0], ap4[0], h[0], first[1]);
+    tilt_impulse_response_lane(ap3[1], ap4[1], h[1], first[2]);
+    synthesis_filter_lanes(first, 3, kSubframe);
+    double tilt[kSubframes];
+    tilt_factors_of_responses(h, tilt);
+
+    excitation = decode_excitation(state, params, 1, t0);
+    lags[1] = t0;
+    double p[kSubframe];
+    postfilter_pitch_stage(post, speech, ap3[0], lags[0], frame_type::speech, tilt[0], p);
+    double out[kFrame];
+    const synthesis_lane second[2] = {
+        {&filters[1], excitation, speech + kSubframe, synthesis_memory, synthesis_memory},
+        {&ap4[0], p, out, post_memory, post_memory},
+    };
+    synthesis_filter_lanes(second, 2, kSubframe);
+    double g1 = 0.0;
+    bool scale = gain_control_increment(post, speech, out, g1);
+
+    postfilter_pitch_stage(post, speech + kSubframe, ap3[1], lags[1], frame_type::speech, tilt[1], p);
+    synthesis_with_gain_and_high_pass(ap4[1], p, out + kSubframe, post_memory, post, scale, g1, high_pass, out);
+    scale = gain_control_increment(post, speech + kSubframe, out + kSubframe, g1);
+    gain_control_with_high_pass(post, scale, g1, high_pass, out + kSubframe);
+
+    state.previous_frame_type = frame_type::speech;
+    state.lost_frames = 0;
+    shift_excitation_buffer(state);
+    copy_vector(speech + kFrame - kSynthesisHistory, synthesis_buffer, kSynthesisHistory);
+    copy_vector(out, speech, kFrame);
 }
 
 } // namespace g729

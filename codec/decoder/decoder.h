@@ -5,6 +5,7 @@
 
 #include "codec/bitstream.h"
 #include "codec/decoder/comfort_noise.h"
+#include "codec/decoder/postfilter.h"
 #include "codec/dsp/types.h"
 
 namespace g729 {
@@ -43,6 +44,14 @@ void decoder_reset(decoder_state& state, comfort_noise_state& noise);
 // filters and their integer pitch lags.
 void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
                       double* speech, lp_filter_pair& filters, pitch_lags& lags);
+
+// The whole chain of a speech frame: synthesis, post-filter and output
+// high-pass. synthesis_buffer holds 10 past synthesized samples followed by
+// the frame, which becomes the high-passed output. Every double is what
+// synthesize_frame, postfilter_frame and postprocess_filter one after the
+// other give; the independent recursions only share passes.
+void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_zero_memory& high_pass,
+                             const speech_parameters& params, double* synthesis_buffer);
 
 // Runs the comfort-noise excitation of the current frame through the
 // synthesis filter into speech; reports previous_integer_lag as both lags.

@@ -4,6 +4,7 @@
 
 #include "codec/bitstream.h"
 #include "codec/dsp/filters.h"
+#include "codec/dsp/simd.h"
 
 namespace g729 {
 
@@ -27,6 +28,9 @@ constexpr double kHighPassB2 = 0.93980581;
 constexpr double kHighPassA1 = 1.9330735;
 constexpr double kHighPassA2 = -0.93589199;
 
+// As the synthesis filter: memory below this magnitude is stored as zero.
+constexpr double kMemoryFlushThreshold = 2e-5;
+
 } // namespace
 
 void long_term_postfilter(const double* r, int lag, double* p) {
@@ -42,19 +46,15 @@ void long_term_postfilter(const double* r, int lag, double* p) {
     // seventh lag, t_min, has a scalar of its own. The lags are then
     // scanned in increasing order with the strict comparison, the first
     // maximum kept.
-    typedef double lanes __attribute__((vector_size(16)));
+    using simd::lanes2;
     const double* q = r - t_max;
-    lanes c0 = {0.0, 0.0}, c1 = {0.0, 0.0}, c2 = {0.0, 0.0};
+    lanes2 c0 = simd::splat2(0.0), c1 = c0, c2 = c0;
     double c6 = 0.0;
     for (int j = 0; j < kSubframe; ++j) {
-        const lanes rj = {r[j], r[j]};
-        lanes d0, d1, d2;
-        __builtin_memcpy(&d0, q + j, sizeof d0);
-        __builtin_memcpy(&d1, q + j + 2, sizeof d1);
-        __builtin_memcpy(&d2, q + j + 4, sizeof d2);
-        c0 += rj * d0;
-        c1 += rj * d1;
-        c2 += rj * d2;
+        const lanes2 rj = simd::splat2(r[j]);
+        c0 += rj * simd::load<lanes2>(q + j);
+        c1 += rj * simd::load<lanes2>(q + j + 2);
+        c2 += rj * simd::load<lanes2>(q + j + 4);
         c6 += r[j] * q[j + 6];
     }
     const double by_lane[2 * kLagReach + 1] = {c0[0], c0[1], c1[0], c1[1], c2[0], c2[1], c6};
@@ -95,24 +95,14 @@ void long_term_postfilter(const double* r, int lag, double* p) {
 
 namespace {
 
-// Factors of the first-order tilt compensation of both subframes, from the
-// impulse responses of Ap3(z)/Ap4(z). They depend on the filters alone, so
-// the two responses (latency-bound recursions) run side by side; each is
-// exactly the one-filter response.
-void tilt_factors(const lp_filter_pair& ap3, const lp_filter_pair& ap4, double* factor) {
-    double h[kSubframes][kImpulseLength];
-    for (int s = 0; s < kSubframes; ++s) {
-        for (int i = 0; i < kLpSize; ++i) h[s][i] = ap3[s][i];
-        set_zero(h[s] + kLpSize, kImpulseLength - kLpSize);
-    }
-    synthesis_filter_pair(ap4[0], ap4[1], kImpulseLength, h[0], h[0], h[0] + kLpSize, h[1], h[1], h[1] + kLpSize);
-    for (int s = 0; s < kSubframes; ++s) {
-        double r0 = 0.0;
-        double r1 = 0.0;
-        for (int i = 0; i < kImpulseLength; ++i) r0 += h[s][i] * h[s][i];
-        for (int i = 0; i < kImpulseLength - 1; ++i) r1 += h[s][i] * h[s][i + 1];
-        factor[s] = r1 > 0.0 ? kTiltFactor * r1 / r0 : 0.0;
-    }
+// Factor of the first-order tilt compensation of one subframe, from the
+// first 22 samples of the impulse response of Ap3(z)/Ap4(z).
+double tilt_factor(const double* h) {
+    double r0 = 0.0;
+    double r1 = 0.0;
+    for (int i = 0; i < kImpulseLength; ++i) r0 += h[i] * h[i];
+    for (int i = 0; i < kImpulseLength - 1; ++i) r1 += h[i] * h[i + 1];
+    return r1 > 0.0 ? kTiltFactor * r1 / r0 : 0.0;
 }
 
 // First-order tilt compensation with factor k, in place on p.
@@ -124,24 +114,97 @@ void tilt_compensation(postfilter_state& state, double k, double* p) {
     state.tilt_memory = last;
 }
 
-// Scales y towards the energy of the unfiltered subframe s.
-void adaptive_gain_control(postfilter_state& state, const double* s, double* y) {
+} // namespace
+
+void postfilter_filters(const lp_filter_pair& filters, lp_filter_pair& ap3, lp_filter_pair& ap4) {
+    for (int s = 0; s < kSubframes; ++s) {
+        bandwidth_expand(filters[s], ap3[s], kNumeratorGamma);
+        bandwidth_expand(filters[s], ap4[s], kDenominatorGamma);
+    }
+}
+
+void tilt_impulse_response_lane(const lp_coefficients& ap3, const lp_coefficients& ap4, double* h,
+                                synthesis_lane& lane) {
+    for (int i = 0; i < kLpSize; ++i) h[i] = ap3[i];
+    set_zero(h + kLpSize, kSubframe - kLpSize);
+    // In place, with the zeros behind the numerator as the filter's memory.
+    lane = synthesis_lane{&ap4, h, h, h + kLpSize, nullptr};
+}
+
+void tilt_factors_of_responses(const double (&h)[kSubframes][kSubframe], double* factor) {
+    for (int s = 0; s < kSubframes; ++s) factor[s] = tilt_factor(h[s]);
+}
+
+void tilt_factors(const lp_filter_pair& ap3, const lp_filter_pair& ap4, double* factor) {
+    // The two responses depend on the filters alone, and their recursions
+    // are latency-bound: they run side by side.
+    double h[kSubframes][kSubframe];
+    synthesis_lane lanes[kSubframes];
+    for (int s = 0; s < kSubframes; ++s) tilt_impulse_response_lane(ap3[s], ap4[s], h[s], lanes[s]);
+    synthesis_filter_lanes(lanes, kSubframes, kImpulseLength);
+    tilt_factors_of_responses(h, factor);
+}
+
+void postfilter_pitch_stage(postfilter_state& state, const double* unfiltered, const lp_coefficients& ap3, int lag,
+                            frame_type type, double tilt, double* p) {
+    double* residual = state.residual_history + kPastResidual;
+    residual_filter(ap3, unfiltered, residual, kSubframe);
+    if (type == frame_type::speech) {
+        long_term_postfilter(residual, lag, p);
+    } else {
+        copy_vector(residual, p, kSubframe);
+    }
+    // p is an array of its own, so the history may slide now: it keeps the
+    // unfiltered residual.
+    copy_vector(state.residual_history + kSubframe, state.residual_history, kPastResidual);
+    tilt_compensation(state, tilt, p);
+}
+
+bool gain_control_increment(postfilter_state& state, const double* s, const double* y, double& g1) {
     double out_energy = 0.0;
     for (int j = 0; j < kSubframe; ++j) out_energy += y[j] * y[j];
     if (out_energy == 0.0) {
         state.agc_gain = 0.0;
-        return;
+        return false;
     }
     double in_energy = 0.0;
     for (int j = 0; j < kSubframe; ++j) in_energy += s[j] * s[j];
-    const double g1 = in_energy == 0.0 ? 0.0 : std::sqrt(in_energy / out_energy) * kAgcStep;
+    g1 = in_energy == 0.0 ? 0.0 : std::sqrt(in_energy / out_energy) * kAgcStep;
+    return true;
+}
+
+void adaptive_gain_control(postfilter_state& state, const double* s, double* y) {
+    double g1;
+    if (!gain_control_increment(state, s, y, g1)) return;
     for (int j = 0; j < kSubframe; ++j) {
         state.agc_gain = state.agc_gain * kAgcKeep + g1;
         y[j] = y[j] * state.agc_gain;
     }
 }
 
-} // namespace
+void gain_control_with_high_pass(postfilter_state& state, bool scale, double g1, pole_zero_memory& high_pass,
+                                 double* y) {
+    // The gain recursion and the high-pass recursion run in one loop; the
+    // high-pass takes each sample once it is scaled, as it would after the
+    // whole subframe.
+    double gain = state.agc_gain;
+    double hx1 = high_pass.x1, hx2 = high_pass.x2, hy1 = high_pass.y1, hy2 = high_pass.y2;
+    for (int k = 0; k < kSubframe; ++k) {
+        double v = y[k];
+        if (scale) {
+            gain = gain * kAgcKeep + g1;
+            v = v * gain;
+        }
+        const double out = kHighPassA1 * hy1 + kHighPassA2 * hy2 + kHighPassB0 * v + kHighPassB1 * hx1 + kHighPassB2 * hx2;
+        hx2 = hx1;
+        hx1 = v;
+        hy2 = hy1;
+        hy1 = out;
+        y[k] = out;
+    }
+    state.agc_gain = gain;
+    high_pass = pole_zero_memory{hx1, hx2, hy1, hy2};
+}
 
 void postfilter_reset(postfilter_state& state) {
     set_zero(state.residual_history, kResidualHistory);
@@ -156,35 +219,75 @@ void postfilter_frame(postfilter_state& state, double* synthesis_buffer, const l
     double out[kFrame];
     lp_filter_pair ap3;
     lp_filter_pair ap4;
-    for (int s = 0; s < kSubframes; ++s) {
-        bandwidth_expand(filters[s], ap3[s], kNumeratorGamma);
-        bandwidth_expand(filters[s], ap4[s], kDenominatorGamma);
-    }
+    postfilter_filters(filters, ap3, ap4);
     double tilt[kSubframes];
     tilt_factors(ap3, ap4, tilt);
     for (int s = 0; s < kSubframes; ++s) {
         const double* unfiltered = current + s * kSubframe;
-        double* residual = state.residual_history + kPastResidual;
-        residual_filter(ap3[s], unfiltered, residual, kSubframe);
-
-        // Its own array: the tilt stage modifies it in place, and the
-        // residual history must keep the unfiltered residual.
         double p[kSubframe];
-        if (type == frame_type::speech) {
-            long_term_postfilter(residual, lags[s], p);
-        } else {
-            copy_vector(residual, p, kSubframe);
-        }
-        tilt_compensation(state, tilt[s], p);
-
+        postfilter_pitch_stage(state, unfiltered, ap3[s], lags[s], type, tilt[s], p);
         double* y = out + s * kSubframe;
         synthesis_filter(ap4[s], p, y, kSubframe, state.postfilter_synthesis_memory.data(), true);
         adaptive_gain_control(state, unfiltered, y);
-
-        copy_vector(state.residual_history + kSubframe, state.residual_history, kPastResidual);
     }
     copy_vector(current + kFrame - kSynthesisHistory, synthesis_buffer, kSynthesisHistory);
     copy_vector(out, current, kFrame);
+}
+
+void synthesis_with_gain_and_high_pass(const lp_coefficients& a, const double* x, double* y, double* memory,
+                                       postfilter_state& state, bool scale, double g1, pole_zero_memory& high_pass,
+                                       double* previous) {
+    // The post-filter's synthesis of one subframe, and the gain control and
+    // output high-pass of the previous one: three latency-bound recursions
+    // with nothing in common, in one loop so that their chains overlap. Each
+    // keeps its own order, exactly as synthesis_filter (with update),
+    // adaptive_gain_control and postprocess_filter one after the other.
+    double y10 = memory[0], y9 = memory[1], y8 = memory[2], y7 = memory[3], y6 = memory[4];
+    double y5 = memory[5], y4 = memory[6], y3 = memory[7], y2 = memory[8], y1 = memory[9];
+    const double a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5];
+    const double a6 = a[6], a7 = a[7], a8 = a[8], a9 = a[9], a10 = a[10];
+    double gain = state.agc_gain;
+    double hx1 = high_pass.x1, hx2 = high_pass.x2, hy1 = high_pass.y1, hy2 = high_pass.y2;
+    for (int k = 0; k < kSubframe; ++k) {
+        double s = x[k];
+        s -= a1 * y1;
+        s -= a2 * y2;
+        s -= a3 * y3;
+        s -= a4 * y4;
+        s -= a5 * y5;
+        s -= a6 * y6;
+        s -= a7 * y7;
+        s -= a8 * y8;
+        s -= a9 * y9;
+        s -= a10 * y10;
+        y[k] = s;
+        y10 = y9;
+        y9 = y8;
+        y8 = y7;
+        y7 = y6;
+        y6 = y5;
+        y5 = y4;
+        y4 = y3;
+        y3 = y2;
+        y2 = y1;
+        y1 = s;
+
+        double v = previous[k];
+        if (scale) {
+            gain = gain * kAgcKeep + g1;
+            v = v * gain;
+        }
+        const double out = kHighPassA1 * hy1 + kHighPassA2 * hy2 + kHighPassB0 * v + kHighPassB1 * hx1 + kHighPassB2 * hx2;
+        hx2 = hx1;
+        hx1 = v;
+        hy2 = hy1;
+        hy1 = out;
+        previous[k] = out;
+    }
+    const double next[kOrder] = {y10, y9, y8, y7, y6, y5, y4, y3, y2, y1};
+    for (int j = 0; j < kOrder; ++j) memory[j] = std::fabs(next[j]) < kMemoryFlushThreshold ? 0.0 : next[j];
+    state.agc_gain = gain;
+    high_pass = pole_zero_memory{hx1, hx2, hy1, hy2};
 }
 
 void postprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{0.0, 0.0, 0.0, 0.0}; }

@@ -1,8 +1,11 @@
 #include "codec/dsp/correlation.h"
 
+#include "codec/dsp/cpu.h"
+#include "codec/dsp/x86/avx2.h"
+
 namespace g729 {
 
-void shifted_correlations(const double* a, const double* b, int n, int count, double* out) {
+void portable::shifted_correlations(const double* a, const double* b, int n, int count, double* out) {
     // Eight lags share each pass over a, each in its own accumulator, so
     // the additions of different lags overlap and pair up in vector
     // registers while every lag keeps its own order. Past `shared` the
@@ -33,6 +36,16 @@ void shifted_correlations(const double* a, const double* b, int n, int count, do
             out[k0 + j] = sum[j];
         }
     }
+}
+
+void shifted_correlations(const double* a, const double* b, int n, int count, double* out) {
+#if defined(__x86_64__)
+    if (active_instruction_set() == instruction_set::avx2) {
+        avx2::shifted_correlations(a, b, n, count, out);
+        return;
+    }
+#endif
+    portable::shifted_correlations(a, b, n, count, out);
 }
 
 } // namespace g729

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "codec/dsp/simd.h"
+
 namespace g729 {
 
 namespace {
@@ -61,34 +63,77 @@ void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, do
 
 void synthesis_filter_pair(const lp_coefficients& a1, const lp_coefficients& a2, int n, const double* x1, double* y1,
                            const double* memory1, const double* x2, double* y2, const double* memory2) {
-    // The recursion is bound by the latency of its ordered subtractions, so
-    // a second independent signal in the other half of a vector register
-    // comes almost for free. Lanes never mix: each carries the same
-    // operations in the same order as synthesis_filter. As there, the last
-    // ten outputs stay in locals, newest in z1, instead of being read back
-    // from memory.
-    typedef double lanes __attribute__((vector_size(16)));
-    lanes coefficient[kLpSize];
-    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a1[i], a2[i]};
-    lanes z10 = {memory1[0], memory2[0]}, z9 = {memory1[1], memory2[1]}, z8 = {memory1[2], memory2[2]};
-    lanes z7 = {memory1[3], memory2[3]}, z6 = {memory1[4], memory2[4]}, z5 = {memory1[5], memory2[5]};
-    lanes z4 = {memory1[6], memory2[6]}, z3 = {memory1[7], memory2[7]}, z2 = {memory1[8], memory2[8]};
-    lanes z1 = {memory1[9], memory2[9]};
+    const synthesis_lane lanes[2] = {{&a1, x1, y1, memory1, nullptr}, {&a2, x2, y2, memory2, nullptr}};
+    synthesis_filter_lanes(lanes, 2, n);
+}
+
+namespace {
+
+// Four lanes as two register pairs: the compiler's own four-lane vectors
+// are split clumsily where the target has only two-lane registers.
+struct quad {
+    simd::lanes2 lo, hi;
+};
+inline quad operator*(const quad& a, const quad& b) { return quad{a.lo * b.lo, a.hi * b.hi}; }
+inline quad& operator-=(quad& a, const quad& b) {
+    a.lo -= b.lo;
+    a.hi -= b.hi;
+    return a;
+}
+#if defined(__clang__)
+// Clang binds no reference to a vector element: a stand-in that reads and
+// writes through the vector.
+struct lane_reference {
+    simd::lanes2& v;
+    int l;
+    lane_reference& operator=(double x) {
+        v[l] = x;
+        return *this;
+    }
+    operator double() const { return v[l]; }
+};
+inline lane_reference lane_of(simd::lanes2& v, int l) { return lane_reference{v, l}; }
+inline lane_reference lane_of(quad& v, int l) { return l < 2 ? lane_of(v.lo, l) : lane_of(v.hi, l - 2); }
+#else
+// GCC's reference to a vector element keeps the vectors in registers.
+inline double& lane_of(simd::lanes2& v, int l) { return v[l]; }
+inline double& lane_of(quad& v, int l) { return l < 2 ? lane_of(v.lo, l) : lane_of(v.hi, l - 2); }
+#endif
+
+// Lanes beyond count run on zeros and are never stored. Lanes never mix:
+// each carries the same operations in the same order as synthesis_filter.
+// As there, the last ten outputs stay in locals, newest in z1, instead of
+// being read back from memory.
+template <class V, int count>
+void synthesis_lanes(const synthesis_lane* lane, int n) {
+    V c[kLpSize] = {};
+    V z[kOrder] = {};
+    const double* x[count];
+    double* y[count];
+    for (int l = 0; l < count; ++l) {
+        for (int i = 1; i <= kOrder; ++i) lane_of(c[i], l) = (*lane[l].a)[i];
+        for (int j = 0; j < kOrder; ++j) lane_of(z[j], l) = lane[l].memory_in[j];
+        x[l] = lane[l].x;
+        y[l] = lane[l].y;
+    }
+    V z10 = z[0], z9 = z[1], z8 = z[2], z7 = z[3], z6 = z[4], z5 = z[5], z4 = z[6], z3 = z[7], z2 = z[8], z1 = z[9];
     if (n > kSubframe) n = kSubframe;
     for (int k = 0; k < n; ++k) {
-        lanes s = {x1[k], x2[k]};
-        s -= coefficient[1] * z1;
-        s -= coefficient[2] * z2;
-        s -= coefficient[3] * z3;
-        s -= coefficient[4] * z4;
-        s -= coefficient[5] * z5;
-        s -= coefficient[6] * z6;
-        s -= coefficient[7] * z7;
-        s -= coefficient[8] * z8;
-        s -= coefficient[9] * z9;
-        s -= coefficient[10] * z10;
-        y1[k] = s[0];
-        y2[k] = s[1];
+        V s = {};
+#pragma GCC unroll 4
+        for (int l = 0; l < count; ++l) lane_of(s, l) = x[l][k];
+        s -= c[1] * z1;
+        s -= c[2] * z2;
+        s -= c[3] * z3;
+        s -= c[4] * z4;
+        s -= c[5] * z5;
+        s -= c[6] * z6;
+        s -= c[7] * z7;
+        s -= c[8] * z8;
+        s -= c[9] * z9;
+        s -= c[10] * z10;
+#pragma GCC unroll 4
+        for (int l = 0; l < count; ++l) y[l][k] = lane_of(s, l);
         z10 = z9;
         z9 = z8;
         z8 = z7;
@@ -100,6 +145,42 @@ void synthesis_filter_pair(const lp_coefficients& a1, const lp_coefficients& a2,
         z2 = z1;
         z1 = s;
     }
+    V last[kOrder] = {z10, z9, z8, z7, z6, z5, z4, z3, z2, z1};
+    for (int l = 0; l < count; ++l) {
+        double* out = lane[l].memory_out;
+        if (out == nullptr) continue;
+        for (int j = 0; j < kOrder; ++j) {
+            const double v = lane_of(last[j], l);
+            out[j] = std::fabs(v) < kMemoryFlush ? 0.0 : v;
+        }
+    }
+}
+
+} // namespace
+
+void synthesis_filter_lanes(const synthesis_lane* lanes, int count, int n) {
+    switch (count) {
+    case 1:
+        synthesis_lanes<simd::lanes2, 1>(lanes, n);
+        break;
+    case 2:
+        synthesis_lanes<simd::lanes2, 2>(lanes, n);
+        break;
+    case 3: {
+        // A fourth lane repeating the first into scratch: three lanes of a
+        // quad compile to slower code than four.
+        double scratch[kSubframe];
+        const synthesis_lane four[4] = {lanes[0], lanes[1], lanes[2],
+                                        {lanes[0].a, lanes[0].x, scratch, lanes[0].memory_in, nullptr}};
+        synthesis_lanes<quad, 4>(four, n);
+        break;
+    }
+    case 4:
+        synthesis_lanes<quad, 4>(lanes, n);
+        break;
+    default:
+        break;
+    }
 }
 
 void residual_filter(const lp_coefficients& a, const double* x, double* y, int n) {
@@ -107,33 +188,25 @@ void residual_filter(const lp_coefficients& a, const double* x, double* y, int n
     // are accumulated side by side, one per vector lane; each lane starts
     // from x[k] and adds a[i] x[k - i] in increasing i like the loop below,
     // which finishes the tail.
-    typedef double lanes __attribute__((vector_size(16)));
+    using simd::lanes2;
     constexpr int kGroup = 8;
-    lanes coefficient[kLpSize];
-    for (int i = 1; i <= kOrder; ++i) coefficient[i] = lanes{a[i], a[i]};
+    lanes2 coefficient[kLpSize];
+    for (int i = 1; i <= kOrder; ++i) coefficient[i] = simd::splat2(a[i]);
     int k = 0;
     for (; k + kGroup <= n; k += kGroup) {
         const double* q = x + k;
-        lanes s0, s1, s2, s3;
-        __builtin_memcpy(&s0, q, sizeof s0);
-        __builtin_memcpy(&s1, q + 2, sizeof s1);
-        __builtin_memcpy(&s2, q + 4, sizeof s2);
-        __builtin_memcpy(&s3, q + 6, sizeof s3);
+        lanes2 s0 = simd::load<lanes2>(q), s1 = simd::load<lanes2>(q + 2);
+        lanes2 s2 = simd::load<lanes2>(q + 4), s3 = simd::load<lanes2>(q + 6);
         for (int i = 1; i <= kOrder; ++i) {
-            lanes x0, x1, x2, x3;
-            __builtin_memcpy(&x0, q - i, sizeof x0);
-            __builtin_memcpy(&x1, q - i + 2, sizeof x1);
-            __builtin_memcpy(&x2, q - i + 4, sizeof x2);
-            __builtin_memcpy(&x3, q - i + 6, sizeof x3);
-            s0 += coefficient[i] * x0;
-            s1 += coefficient[i] * x1;
-            s2 += coefficient[i] * x2;
-            s3 += coefficient[i] * x3;
+            s0 += coefficient[i] * simd::load<lanes2>(q - i);
+            s1 += coefficient[i] * simd::load<lanes2>(q - i + 2);
+            s2 += coefficient[i] * simd::load<lanes2>(q - i + 4);
+            s3 += coefficient[i] * simd::load<lanes2>(q - i + 6);
         }
-        __builtin_memcpy(y + k, &s0, sizeof s0);
-        __builtin_memcpy(y + k + 2, &s1, sizeof s1);
-        __builtin_memcpy(y + k + 4, &s2, sizeof s2);
-        __builtin_memcpy(y + k + 6, &s3, sizeof s3);
+        simd::store(y + k, s0);
+        simd::store(y + k + 2, s1);
+        simd::store(y + k + 4, s2);
+        simd::store(y + k + 6, s3);
     }
     for (; k < n; ++k) {
         double s = x[k];

@@ -22,6 +22,27 @@ void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, do
 void synthesis_filter_pair(const lp_coefficients& a1, const lp_coefficients& a2, int n, const double* x1, double* y1,
                            const double* memory1, const double* x2, double* y2, const double* memory2);
 
+// One signal of synthesis_filter_lanes: x through 1/a(z) into y, starting
+// from the 10 past outputs in memory_in (oldest first). memory_in is read
+// before anything is written, so it may overlap x or y, and x and y may be
+// the same array. When memory_out is not null it receives the last 10
+// outputs as synthesis_filter with update stores them.
+struct synthesis_lane {
+    const lp_coefficients* a;
+    const double* x;
+    double* y;
+    const double* memory_in;
+    double* memory_out;
+};
+// Up to four independent signals through their filters at once, n <= 40
+// samples each; every output and memory is bit for bit what separate
+// synthesis_filter calls give. The recursions are bound by the latency of
+// their ordered subtractions, so signals in the other lanes of the vector
+// registers come almost for free. The lanes' arrays must not overlap one
+// another.
+constexpr int kMaxSynthesisLanes = 4;
+void synthesis_filter_lanes(const synthesis_lane* lanes, int count, int n);
+
 // y = x filtered by A(z). x must have 10 samples of history in front of it;
 // x and y must be distinct.
 void residual_filter(const lp_coefficients& a, const double* x, double* y, int n);

@@ -18,6 +18,14 @@ DECLS = {
     "lp_analysis_window": ("std::array<double, kLpAnalysisWindow>", "flat"),
 }
 
+# The LSF codebooks again, component by component: the quantizer's searches
+# measure many rows side by side, one row per vector lane, and load one
+# component of consecutive rows at a time.
+TRANSPOSED = {
+    "lsf_codebook_l1_by_component": ("lsf_codebook_l1", "kLsfCodebookL1Size"),
+    "lsf_codebook_l2l3_by_component": ("lsf_codebook_l2l3", "kLsfCodebookL2L3Size"),
+}
+
 
 def read_tables(path):
     tables, name = {}, None
@@ -56,6 +64,13 @@ def main():
                 for k in range(4):
                     out.append("        " + row(rows[4 * m + k]) + ",")
                 out.append("    }},")
+        out.append("}};")
+        out.append("")
+    for name, (source, size) in TRANSPOSED.items():
+        rows = tables[source]
+        out.append(f"const std::array<std::array<double, {size}>, kOrder> {name} = {{{{")
+        for i in range(len(rows[0])):
+            out.append("    " + row([r[i] for r in rows]) + ",")
         out.append("}};")
         out.append("")
     out.append("} // namespace g729")

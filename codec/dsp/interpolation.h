@@ -13,6 +13,12 @@ extern const std::array<double, kInterpolationFilterTaps> interpolation_filter_b
 // (frac -1, 0 or +1). The buffer must hold t0 + 11 samples before p. Samples
 // are produced in increasing order and later ones read earlier ones when
 // t0 < n: the vector continues periodically.
+// Runs the widest variant this processor has (see cpu.h).
 void interpolate_excitation(double* p, int t0, int frac, int n);
+
+namespace portable {
+// The baseline evaluation every variant is tested against.
+void interpolate_excitation(double* p, int t0, int frac, int n);
+} // namespace portable
 
 } // namespace g729

@@ -1,8 +1,11 @@
 #include "codec/dsp/lsp_quantizer.h"
 
+#include "codec/dsp/cpu.h"
 #include "codec/dsp/lsp.h"
 #include "codec/dsp/lsp_codebook.h"
+#include "codec/dsp/simd.h"
 #include "codec/dsp/tables.h"
+#include "codec/dsp/x86/avx2.h"
 
 namespace g729 {
 namespace {
@@ -29,11 +32,13 @@ void lsf_weights(const lsf_vector& w, lsf_vector& weight) {
     weight[5] *= 1.2;
 }
 
-// Rows of a codebook are compared four at a time: each row's distance keeps
-// its own accumulator from 0 and adds its components in increasing order, so
-// it is the same number as when the rows are taken one by one. The choice is
-// then a separate scan in increasing row order with a strict "<".
-constexpr int kRowsPerPass = 4;
+// Rows of a codebook are measured eight at a time, one row per vector
+// lane, from the codebooks stored component by component: each row's
+// distance keeps its own accumulator from 0 and adds its components in
+// increasing order, so it is the same number as when the rows are taken one
+// by one. The choice is then a separate scan in increasing row order with a
+// strict "<".
+constexpr int kRowsPerPass = 8;
 static_assert(kLsfCodebookL1Size % kRowsPerPass == 0 && kLsfCodebookL2L3Size % kRowsPerPass == 0,
               "codebooks come in whole passes");
 
@@ -62,50 +67,65 @@ void first_smallest_of_each(const double (&a)[rows], const double (&b)[rows], in
 // target less the first-stage vector.
 void second_stage_distances(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight,
                             int from, int to, double (&distance)[kLsfCodebookL2L3Size]) {
+    using simd::lanes2;
+    using simd::load;
     for (int r = 0; r < kLsfCodebookL2L3Size; r += kRowsPerPass) {
-        const lsf_vector& c0 = lsf_codebook_l2l3[r];
-        const lsf_vector& c1 = lsf_codebook_l2l3[r + 1];
-        const lsf_vector& c2 = lsf_codebook_l2l3[r + 2];
-        const lsf_vector& c3 = lsf_codebook_l2l3[r + 3];
-        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        lanes2 s0 = simd::splat2(0.0), s1 = s0, s2 = s0, s3 = s0;
         for (int i = from; i < to; ++i) {
-            const double t = target[i] - first_stage[i];
-            const double e0 = t - c0[i], e1 = t - c1[i], e2 = t - c2[i], e3 = t - c3[i];
-            s0 += weight[i] * (e0 * e0);
-            s1 += weight[i] * (e1 * e1);
-            s2 += weight[i] * (e2 * e2);
-            s3 += weight[i] * (e3 * e3);
+            const lanes2 t = simd::splat2(target[i] - first_stage[i]);
+            const lanes2 w = simd::splat2(weight[i]);
+            const double* c = lsf_codebook_l2l3_by_component[i].data() + r;
+            const lanes2 e0 = t - load<lanes2>(c), e1 = t - load<lanes2>(c + 2);
+            const lanes2 e2 = t - load<lanes2>(c + 4), e3 = t - load<lanes2>(c + 6);
+            s0 += w * (e0 * e0);
+            s1 += w * (e1 * e1);
+            s2 += w * (e2 * e2);
+            s3 += w * (e3 * e3);
         }
-        distance[r] = s0;
-        distance[r + 1] = s1;
-        distance[r + 2] = s2;
-        distance[r + 3] = s3;
+        simd::store(distance + r, s0);
+        simd::store(distance + r + 2, s1);
+        simd::store(distance + r + 4, s2);
+        simd::store(distance + r + 6, s3);
     }
 }
 
+} // namespace
+
 // Unweighted distance of every first-stage vector to target: the first stage
 // keeps a single candidate, chosen without weights.
-void first_stage_distances(const lsf_vector& target, double (&distance)[kLsfCodebookL1Size]) {
+void portable::first_stage_distances(const lsf_vector& target, double* distance) {
+    using simd::lanes2;
+    using simd::load;
     for (int r = 0; r < kLsfCodebookL1Size; r += kRowsPerPass) {
-        const lsf_vector& c0 = lsf_codebook_l1[r];
-        const lsf_vector& c1 = lsf_codebook_l1[r + 1];
-        const lsf_vector& c2 = lsf_codebook_l1[r + 2];
-        const lsf_vector& c3 = lsf_codebook_l1[r + 3];
-        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        lanes2 s0 = simd::splat2(0.0), s1 = s0, s2 = s0, s3 = s0;
         for (int i = 0; i < kOrder; ++i) {
-            const double t = target[i];
-            const double e0 = t - c0[i], e1 = t - c1[i], e2 = t - c2[i], e3 = t - c3[i];
+            const lanes2 t = simd::splat2(target[i]);
+            const double* c = lsf_codebook_l1_by_component[i].data() + r;
+            const lanes2 e0 = t - load<lanes2>(c), e1 = t - load<lanes2>(c + 2);
+            const lanes2 e2 = t - load<lanes2>(c + 4), e3 = t - load<lanes2>(c + 6);
             s0 += e0 * e0;
             s1 += e1 * e1;
             s2 += e2 * e2;
             s3 += e3 * e3;
         }
-        distance[r] = s0;
-        distance[r + 1] = s1;
-        distance[r + 2] = s2;
-        distance[r + 3] = s3;
+        simd::store(distance + r, s0);
+        simd::store(distance + r + 2, s1);
+        simd::store(distance + r + 4, s2);
+        simd::store(distance + r + 6, s3);
     }
 }
+
+void first_stage_distances(const lsf_vector& target, double* distance) {
+#if defined(__x86_64__)
+    if (active_instruction_set() == instruction_set::avx2) {
+        avx2::first_stage_distances(target, distance);
+        return;
+    }
+#endif
+    portable::first_stage_distances(target, distance);
+}
+
+namespace {
 
 struct mode_choice {
     int l1, l2, l3;

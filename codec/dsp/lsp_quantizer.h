@@ -11,4 +11,14 @@ namespace g729 {
 // exactly as the decoder rebuilds it.
 void quantize_lsp(lsf_memory& memory, const lsp_vector& lsp, lsp_vector& quantized, int& first, int& second);
 
+// distance[r] = sum over i of (target[i] - L1 row r [i])^2 for all 128
+// first-stage rows, each sum from 0 in increasing i. Runs the widest variant
+// this processor has (see cpu.h).
+void first_stage_distances(const lsf_vector& target, double* distance);
+
+namespace portable {
+// The baseline evaluation every variant is tested against.
+void first_stage_distances(const lsf_vector& target, double* distance);
+} // namespace portable
+
 } // namespace g729

@@ -19,6 +19,9 @@ constexpr int kLpAnalysisWindow = 240;
 extern const std::array<lsf_vector, kLsfCodebookL1Size> lsf_codebook_l1;
 // Row r: vector r of L2 in components 0..4, vector r of L3 in 5..9.
 extern const std::array<lsf_vector, kLsfCodebookL2L3Size> lsf_codebook_l2l3;
+// The same two codebooks by component: [component][row].
+extern const std::array<std::array<double, kLsfCodebookL1Size>, kOrder> lsf_codebook_l1_by_component;
+extern const std::array<std::array<double, kLsfCodebookL2L3Size>, kOrder> lsf_codebook_l2l3_by_component;
 // [mode][past frame][component]
 extern const std::array<lsf_predictor_set, kPredictorModes> ma_predictor;
 // 1 - the sum over the past frames, and its reciprocal, both stored to

@@ -131,13 +131,31 @@ void analyse_frame(encoder_state& state, speech_parameters& params) {
 
     // Weighted speech through A(z/0.75) * (1 - 0.7 z^-1), truncated to order
     // 10, applied as an all-pole filter on the residual.
+    lp_filter_pair weighting;
     for (int s = 0; s < kSubframes; ++s) {
-        lp_coefficients q;
-        q[0] = 1.0;
-        for (int i = 1; i <= kOrder; ++i) q[i] = ap[s][i] - kWeightingTilt * ap[s][i - 1];
-        synthesis_filter(q, exc + kSubframe * s, wsp + kSubframe * s, kSubframe,
-                         state.weighting_filter_memory.data(), true);
+        weighting[s][0] = 1.0;
+        for (int i = 1; i <= kOrder; ++i) weighting[s][i] = ap[s][i] - kWeightingTilt * ap[s][i - 1];
     }
+    // The impulse responses h of both subframes' weighted synthesis filters
+    // and the first subframe's target xn depend on nothing the pitch search
+    // produces: they run side by side with the first half of the weighted
+    // speech, four independent recursions in one pass. The second target
+    // waits for the first subframe's excitation.
+    double h[kSubframes][kSubframe];
+    for (int s = 0; s < kSubframes; ++s) {
+        h[s][0] = 1.0;
+        set_zero(h[s] + 1, kSubframe - 1);
+    }
+    double xn[kSubframe];
+    double* weighting_memory = state.weighting_filter_memory.data();
+    const synthesis_lane first_half[4] = {
+        {&weighting[0], exc, wsp, weighting_memory, weighting_memory},
+        {&ap[0], h[0], h[0], h[0] + 1, nullptr},
+        {&ap[1], h[1], h[1], h[1] + 1, nullptr},
+        {&ap[0], exc, xn, state.target_filter_memory.data(), nullptr},
+    };
+    synthesis_filter_lanes(first_half, 4, kSubframe);
+    synthesis_filter(weighting[1], exc + kSubframe, wsp + kSubframe, kSubframe, weighting_memory, true);
 
     const int t_op = open_loop_pitch_search(wsp, kFrame);
     int t0_min, t0_max;
@@ -146,17 +164,10 @@ void analyse_frame(encoder_state& state, speech_parameters& params) {
     for (int s = 0; s < kSubframes; ++s) {
         const int i = kSubframe * s;
         double* p = exc + i;
-
-        double h[kSubframe];
-        h[0] = 1.0;
-        set_zero(h + 1, kSubframe - 1);
-        // The impulse response h and the target xn pass the same weighted
-        // synthesis filter independently: one pass runs both.
-        double xn[kSubframe];
-        synthesis_filter_pair(ap[s], kSubframe, h, h, h + 1, p, xn, state.target_filter_memory.data());
+        if (s > 0) synthesis_filter(ap[s], p, xn, kSubframe, state.target_filter_memory.data(), false);
 
         int frac;
-        const int t0 = closed_loop_pitch_search(p, xn, h, kSubframe, t0_min, t0_max, i, frac);
+        const int t0 = closed_loop_pitch_search(p, xn, h[s], kSubframe, t0_min, t0_max, i, frac);
         const int lag_index = encode_pitch_lag(t0, frac, t0_min, t0_max, kPitchMin, kPitchMax, i);
         subframe_parameters& coded = params.subframes[s];
         coded.pitch_index = lag_index;
@@ -176,7 +187,7 @@ void analyse_frame(encoder_state& state, speech_parameters& params) {
         double code[kSubframe];
         double y2[kSubframe];
         coded.code_positions =
-            fixed_codebook_search(xn2, h, t0, code, y2, &coded.code_signs, state.pitch_sharpening_factor);
+            fixed_codebook_search(xn2, h[s], t0, code, y2, &coded.code_signs, state.pitch_sharpening_factor);
 
         code_vector_correlations(xn, y1, y2, correlations);
 

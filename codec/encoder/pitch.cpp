@@ -3,7 +3,9 @@
 #include <cmath>
 
 #include "codec/dsp/correlation.h"
+#include "codec/dsp/cpu.h"
 #include "codec/dsp/interpolation.h"
+#include "codec/encoder/x86/avx2.h"
 
 namespace g729 {
 namespace {
@@ -35,11 +37,33 @@ void decimated_block(const double* w, int n, int t, double* r) {
 // multiple of 4. Eight lags share each pass, four for what is left (a wider
 // last block would read before the buffer).
 template <int step>
-void decimated_correlations(const double* w, int n, int first, int count, double* r) {
+void decimated_correlations_in_blocks(const double* w, int n, int first, int count, double* r) {
     int j = 0;
     for (; j + 8 <= count; j += 8) decimated_block<step, 8>(w, n, first + step * j, r + j);
     for (; j < count; j += 4) decimated_block<step, 4>(w, n, first + step * j, r + j);
 }
+
+} // namespace
+
+void portable::decimated_correlations(const double* w, int n, int first, int step, int count, double* r) {
+    if (step == 1) {
+        decimated_correlations_in_blocks<1>(w, n, first, count, r);
+    } else {
+        decimated_correlations_in_blocks<2>(w, n, first, count, r);
+    }
+}
+
+void decimated_correlations(const double* w, int n, int first, int step, int count, double* r) {
+#if defined(__x86_64__)
+    if (active_instruction_set() == instruction_set::avx2) {
+        avx2::decimated_correlations(w, n, first, step, count, r);
+        return;
+    }
+#endif
+    portable::decimated_correlations(w, n, first, step, count, r);
+}
+
+namespace {
 
 // Best lag of [first, last] in steps of step; ties keep the smaller lag.
 template <int step>
@@ -47,7 +71,7 @@ int best_open_loop_lag(const double* w, int n, int first, int last, double& best
     constexpr int kMaxLags = 40;
     const int count = (last - first) / step + 1;
     double r[kMaxLags];
-    decimated_correlations<step>(w, n, first, count, r);
+    decimated_correlations(w, n, first, step, count, r);
     best = -1e38;
     int lag = first;
     for (int j = 0; j < count; ++j) {

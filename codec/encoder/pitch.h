@@ -17,6 +17,17 @@ using taming_error_record = std::array<double, 4>;
 // sample and has 143 past samples in front of it.
 int open_loop_pitch_search(const double* w, int n);
 
+// r[j] = sum over even k < n of w[k] * w[k - (first + step * j)], for j <
+// count (a multiple of 4; step 1 or 2); each sum from 0 in increasing k. w
+// must have first + step * count samples of history in front of it. Runs the
+// widest variant this processor has (see cpu.h).
+void decimated_correlations(const double* w, int n, int first, int step, int count, double* r);
+
+namespace portable {
+// The baseline evaluation every variant is tested against.
+void decimated_correlations(const double* w, int n, int first, int step, int count, double* r);
+} // namespace portable
+
 // d[k] = sum over i = 0..39-k of h[i]*x[i+k].
 void backward_correlation(const double* h, const double* x, double* d);
 

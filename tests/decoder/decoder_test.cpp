@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/bitstream.h"
+#include "codec/decoder/postfilter.h"
 
 namespace g729 {
 namespace {
@@ -157,6 +165,104 @@ TEST_F(DecoderFixture, ExcitationHistoryShiftsByOneFrame) {
     decode(speech_frame(120, 0, 20, 5, 90));
     // The 74 oldest samples of the new history are the newest of the old.
     for (int i = 0; i < kExcitationHistory - kFrame; ++i) EXPECT_EQ(state->excitation_buffer[i], first[i + kFrame]);
+}
+
+} // namespace
+} // namespace g729
+
+namespace g729 {
+namespace {
+
+std::vector<uint8_t> vector_bytes(const std::string& name) {
+    std::ifstream in(std::string(G729A_TEST_DATA) + "/vectors/" + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool same_doubles(const double* a, const double* b, int n) { return std::memcmp(a, b, sizeof(double) * size_t(n)) == 0; }
+
+// The speech-frame chain that interleaves synthesis, post-filter and high-pass
+// must leave every double exactly where the three stages one after the other
+// leave it: the output, the synthesis history and every memory, frame after
+// frame, on speech and on random frames with SID frames among them. The
+// 16-bit output alone could hide a difference in the last bits.
+TEST(DecodeSpeechToOutput, EqualsTheStagesOneAfterTheOther) {
+    struct chain {
+        std::unique_ptr<decoder_state> core = std::make_unique<decoder_state>();
+        comfort_noise_state noise{};
+        postfilter_state post{};
+        pole_zero_memory high_pass{};
+        double buffer[kSynthesisHistory + kFrame] = {};
+        chain() {
+            decoder_reset(*core, noise);
+            comfort_noise_reset(noise);
+            postfilter_reset(post);
+            postprocess_reset(high_pass);
+        }
+    };
+    std::vector<std::vector<uint8_t>> streams;
+    const std::vector<uint8_t> speech = vector_bytes("speech_male_librivox.g729");
+    for (size_t i = 0; i + kSpeechFrameBytes <= speech.size(); i += kSpeechFrameBytes) {
+        streams.emplace_back(speech.begin() + long(i), speech.begin() + long(i + kSpeechFrameBytes));
+    }
+    const std::vector<uint8_t> records = vector_bytes("random_frames.pay");
+    for (size_t i = 0; i < records.size() && i + 1 + records[i] <= records.size(); i += 1 + records[i]) {
+        if (records[i] == kSpeechFrameBytes || records[i] == kSidFrameBytes) {
+            streams.emplace_back(records.begin() + long(i + 1), records.begin() + long(i + 1 + records[i]));
+        }
+    }
+    ASSERT_GT(streams.size(), 600u);
+
+    chain staged, interleaved;
+    int frame = 0;
+    for (const std::vector<uint8_t>& bytes : streams) {
+        frame_parameters params;
+        unpack_frame(params, bytes.data(), bytes.size() == size_t(kSidFrameBytes) ? frame_type::sid : frame_type::speech);
+
+        double* speech_out = staged.buffer + kSynthesisHistory;
+        lp_filter_pair filters;
+        pitch_lags lags;
+        synthesize_frame(*staged.core, staged.noise, params, speech_out, filters, lags);
+        postfilter_frame(staged.post, staged.buffer, filters, lags, params.type);
+        postprocess_filter(staged.high_pass, speech_out, kFrame);
+
+        // The decoder object takes SID frames through the stages in turn.
+        if (params.type == frame_type::speech) {
+            decode_speech_to_output(*interleaved.core, interleaved.post, interleaved.high_pass, params.speech,
+                                    interleaved.buffer);
+        } else {
+            double* out = interleaved.buffer + kSynthesisHistory;
+            synthesize_frame(*interleaved.core, interleaved.noise, params, out, filters, lags);
+            postfilter_frame(interleaved.post, interleaved.buffer, filters, lags, params.type);
+            postprocess_filter(interleaved.high_pass, out, kFrame);
+        }
+
+        ASSERT_TRUE(same_doubles(staged.buffer, interleaved.buffer, kSynthesisHistory + kFrame)) << "frame " << frame;
+        ASSERT_TRUE(same_doubles(staged.core->excitation_buffer, interleaved.core->excitation_buffer,
+                                 kDecoderExcitationBuffer))
+            << "frame " << frame;
+        ASSERT_TRUE(same_doubles(staged.core->synthesis_filter_memory.data(),
+                                 interleaved.core->synthesis_filter_memory.data(), kOrder))
+            << "frame " << frame;
+        ASSERT_TRUE(same_doubles(staged.post.residual_history, interleaved.post.residual_history, kResidualHistory))
+            << "frame " << frame;
+        ASSERT_TRUE(same_doubles(staged.post.postfilter_synthesis_memory.data(),
+                                 interleaved.post.postfilter_synthesis_memory.data(), kOrder))
+            << "frame " << frame;
+        const double a[] = {staged.post.tilt_memory, staged.post.agc_gain, staged.high_pass.x1, staged.high_pass.x2,
+                            staged.high_pass.y1, staged.high_pass.y2, staged.core->pitch_sharpening_factor};
+        const double b[] = {interleaved.post.tilt_memory, interleaved.post.agc_gain, interleaved.high_pass.x1,
+                            interleaved.high_pass.x2, interleaved.high_pass.y1, interleaved.high_pass.y2,
+                            interleaved.core->pitch_sharpening_factor};
+        ASSERT_TRUE(same_doubles(a, b, 7)) << "frame " << frame;
+        ASSERT_EQ(staged.core->previous_integer_lag, interleaved.core->previous_integer_lag) << "frame " << frame;
+        ASSERT_EQ(staged.core->noise_seed, interleaved.core->noise_seed) << "frame " << frame;
+        const double gains[] = {staged.core->last_pitch_gain, staged.core->last_code_gain};
+        const double interleaved_gains[] = {interleaved.core->last_pitch_gain, interleaved.core->last_code_gain};
+        ASSERT_TRUE(same_doubles(gains, interleaved_gains, 2)) << "frame " << frame;
+        ASSERT_EQ(staged.core->last_lsp_predictor, interleaved.core->last_lsp_predictor) << "frame " << frame;
+        ASSERT_EQ(staged.core->lost_frames, interleaved.core->lost_frames) << "frame " << frame;
+        ++frame;
+    }
 }
 
 } // namespace

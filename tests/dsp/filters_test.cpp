@@ -221,5 +221,62 @@ TEST(SynthesisFilterPair, TwoFiltersGiveExactlyTheOutputsOfTwoSeparateCalls) {
     }
 }
 
+// Up to four signals side by side, each with its own filter and memory,
+// some updating their memory and some not, one in place with the array
+// itself as memory: every output and every stored memory (with its small
+// values flushed to zero) is what separate synthesis_filter calls give.
+TEST(SynthesisFilterLanes, EveryLaneIsExactlyASeparateCall) {
+    const lp_coefficients filters[4] = {
+        kFilter,
+        {1.0, 0.7, -0.2, 0.31, -0.05, 0.12, 0.02, -0.09, 0.015, -0.03, 0.004},
+        {1.0, -1.9, 1.5, -0.6, 0.2, -0.1, 0.05, -0.02, 0.01, -0.004, 0.001},
+        {1.0, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1},
+    };
+    // Memories with values on both sides of the flush threshold.
+    const filter_memory memories[4] = {
+        {1e3, -2.5, 3.25, -4e-6, 5, -6e4, 7, -8, 9.5, -10},
+        {0, 0, 0, 0, 0, 0, 0, 0, 1e-5, -1.5e-5},
+        {-3, 2e-5, -2e-5, 1.9e-5, 4, 4, 4, 4, 4, 4},
+        {1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+    };
+    for (int count = 1; count <= kMaxSynthesisLanes; ++count) {
+        for (int n : {1, 9, 10, 22, kSubframe}) {
+            double x[4][kSubframe];
+            for (int l = 0; l < 4; ++l) fill_signal(x[l], kSubframe);
+            // Lane 0 is an impulse response filtered in place, its memory
+            // the zeros behind it; the last lane decays below the flush
+            // threshold.
+            double h[kSubframe] = {1.0, -0.5, 0.25};
+            for (int k = 0; k < kSubframe; ++k) x[3][k] = k < 3 ? 1e-4 : 0.0;
+
+            double want_h[kSubframe] = {1.0, -0.5, 0.25};
+            synthesis_filter(filters[0], want_h, want_h, n, want_h + 11, 0);
+            double want_y[4][kSubframe];
+            filter_memory want_memory[4];
+            for (int l = 1; l < count; ++l) {
+                want_memory[l] = memories[l];
+                synthesis_filter(filters[l], x[l], want_y[l], n, want_memory[l].data(), l % 2);
+            }
+
+            double y[4][kSubframe];
+            filter_memory memory[4];
+            synthesis_lane lanes[4];
+            lanes[0] = {&filters[0], h, h, h + 11, nullptr};
+            for (int l = 1; l < count; ++l) {
+                memory[l] = memories[l];
+                lanes[l] = {&filters[l], x[l], y[l], memory[l].data(), l % 2 != 0 ? memory[l].data() : nullptr};
+            }
+            synthesis_filter_lanes(lanes, count, n);
+            for (int k = 0; k < n; ++k) {
+                ASSERT_EQ(h[k], want_h[k]) << "lanes " << count << " n " << n << " k " << k;
+                for (int l = 1; l < count; ++l) {
+                    ASSERT_EQ(y[l][k], want_y[l][k]) << "lanes " << count << " lane " << l << " n " << n << " k " << k;
+                }
+            }
+            for (int l = 1; l < count; ++l) EXPECT_EQ(memory[l], want_memory[l]) << "lanes " << count << " lane " << l;
+        }
+    }
+}
+
 } // namespace
 } // namespace g729

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "codec/dsp/lsp.h"
 #include "codec/dsp/lsp_codebook.h"
+#include "codec/dsp/tables.h"
 
 namespace g729 {
 namespace {
@@ -70,6 +72,43 @@ TEST(LspQuantizer, HeldSpectrumIsQuantizedClosely) {
     int first, second;
     for (int frame = 0; frame < 6; ++frame) quantize_lsp(memory, target, quantized, first, second);
     for (int i = 0; i < kOrder; ++i) EXPECT_NEAR(std::acos(quantized[i]), std::acos(target[i]), 0.05) << "LSF " << i;
+}
+
+// The searches read the codebooks component by component; those copies
+// must be the codebooks themselves, value for value.
+TEST(LspCodebooks, ByComponentCopiesAreTheRowCodebooks) {
+    for (int r = 0; r < kLsfCodebookL1Size; ++r) {
+        for (int i = 0; i < kOrder; ++i) ASSERT_EQ(lsf_codebook_l1_by_component[i][r], lsf_codebook_l1[r][i]) << r;
+    }
+    for (int r = 0; r < kLsfCodebookL2L3Size; ++r) {
+        for (int i = 0; i < kOrder; ++i) {
+            ASSERT_EQ(lsf_codebook_l2l3_by_component[i][r], lsf_codebook_l2l3[r][i]) << r;
+        }
+    }
+}
+
+// Rows measured side by side give each row's plain sum to the last bit, on
+// the portable code and on whatever variant this processor runs: a
+// difference in the last bit could change which row wins.
+TEST(FirstStageDistances, EveryRowIsThePlainSum) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> value(-0.5, 3.5);
+    for (int trial = 0; trial < 200; ++trial) {
+        lsf_vector target;
+        for (double& t : target) t = value(rng);
+        double fast[kLsfCodebookL1Size], portable_fast[kLsfCodebookL1Size];
+        first_stage_distances(target, fast);
+        portable::first_stage_distances(target, portable_fast);
+        for (int r = 0; r < kLsfCodebookL1Size; ++r) {
+            double want = 0.0;
+            for (int i = 0; i < kOrder; ++i) {
+                const double e = target[i] - lsf_codebook_l1[r][i];
+                want += e * e;
+            }
+            ASSERT_EQ(fast[r], want) << "row " << r;
+            ASSERT_EQ(portable_fast[r], want) << "row " << r;
+        }
+    }
 }
 
 } // namespace

@@ -1,0 +1,18 @@
+// AVX2 variants of the encoder's kernels, for x86-64 only. Each gives
+// exactly the bits of its portable counterpart (the same products, each sum
+// in the same order, no fused multiply-add) and is called only when
+// active_instruction_set() says avx2.
+#pragma once
+
+#if defined(__x86_64__)
+
+namespace g729 {
+namespace avx2 {
+
+// As decimated_correlations (pitch.h).
+void decimated_correlations(const double* w, int n, int first, int step, int count, double* r);
+
+} // namespace avx2
+} // namespace g729
+
+#endif

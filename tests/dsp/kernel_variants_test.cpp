@@ -1,0 +1,191 @@
+// Every optimised kernel variant this processor can run must give the bits
+// of the portable kernel, on random input of every shape the codec uses and
+// of shapes it does not, and on real speech. (The reference vectors run once
+// with the variants chosen at start-up and once more with
+// G729A_INSTRUCTION_SET=portable; see tests/CMakeLists.txt.)
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/dsp/correlation.h"
+#include "codec/dsp/cpu.h"
+#include "codec/dsp/interpolation.h"
+#include "codec/dsp/x86/avx2.h"
+#include "codec/encoder/pitch.h"
+#include "codec/encoder/x86/avx2.h"
+
+namespace g729 {
+namespace {
+
+// Bit patterns, so that -0 against +0 or one NaN against another counts.
+bool same_bits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
+
+std::vector<double> speech_samples() {
+    std::ifstream in(std::string(G729A_TEST_DATA) + "/vectors/speech_male_librivox.raw", std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<double> s(bytes.size() / 2);
+    for (size_t i = 0; i < s.size(); ++i) {
+        s[i] = double(int16_t(uint16_t(uint8_t(bytes[2 * i]) | uint8_t(bytes[2 * i + 1]) << 8)));
+    }
+    return s;
+}
+
+using correlation_kernel = void (*)(const double*, const double*, int, int, double*);
+using decimated_kernel = void (*)(const double*, int, int, int, int, double*);
+using interpolation_kernel = void (*)(double*, int, int, int);
+
+struct variant {
+    const char* name;
+    correlation_kernel correlations;
+    decimated_kernel decimated;
+    interpolation_kernel interpolation;
+};
+
+std::vector<variant> variants_of_this_processor() {
+    std::vector<variant> v;
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2")) v.push_back({"avx2", &avx2::shifted_correlations, &avx2::decimated_correlations, &avx2::interpolate_excitation});
+#endif
+    return v;
+}
+
+void expect_correlations_match(const variant& v, const double* a, const double* b, int n, int count) {
+    std::vector<double> want(size_t(count) + 1, 777.0), got(size_t(count) + 1, 777.0);
+    portable::shifted_correlations(a, b, n, count, want.data());
+    v.correlations(a, b, n, count, got.data());
+    for (int k = 0; k <= count; ++k) {
+        ASSERT_TRUE(same_bits(got[size_t(k)], want[size_t(k)]))
+            << v.name << " n " << n << " count " << count << " lag " << k << ": " << got[size_t(k)] << " vs "
+            << want[size_t(k)];
+    }
+}
+
+TEST(KernelVariants, ShiftedCorrelationsMatchPortableOnRandomInput) {
+    const std::vector<variant> variants = variants_of_this_processor();
+    if (variants.empty()) GTEST_SKIP() << "no kernel variants for this processor";
+    std::mt19937_64 rng(20261210);
+    std::uniform_real_distribution<double> value(-3e4, 3e4);
+    std::vector<double> a(300), b(300);
+    for (const variant& v : variants) {
+        for (int n = 1; n <= 64; ++n) {
+            for (int count = 1; count <= n; ++count) {
+                for (int i = 0; i < n; ++i) {
+                    a[size_t(i)] = value(rng);
+                    b[size_t(i)] = value(rng);
+                }
+                expect_correlations_match(v, a.data(), b.data(), n, count);
+            }
+        }
+        // The autocorrelation's shape, and a sum that turns infinite: a lag
+        // that has run out of products must not pick up the infinity.
+        for (int i = 0; i < 240; ++i) a[size_t(i)] = b[size_t(i)] = value(rng);
+        expect_correlations_match(v, a.data(), a.data(), 240, 11);
+        a[239] = std::numeric_limits<double>::infinity();
+        a[0] = -0.0;
+        expect_correlations_match(v, a.data(), b.data(), 240, 40);
+        expect_correlations_match(v, a.data(), b.data(), 40, 40);
+    }
+}
+
+TEST(KernelVariants, ShiftedCorrelationsMatchPortableOnSpeech) {
+    const std::vector<variant> variants = variants_of_this_processor();
+    if (variants.empty()) GTEST_SKIP() << "no kernel variants for this processor";
+    const std::vector<double> s = speech_samples();
+    ASSERT_GT(s.size(), 4000u);
+    for (const variant& v : variants) {
+        for (size_t start = 0; start + 280 < s.size(); start += 80) {
+            expect_correlations_match(v, &s[start], &s[start], 240, 11);
+            expect_correlations_match(v, &s[start], &s[start + 200], 40, 40);
+        }
+    }
+}
+
+void expect_decimated_match(const variant& v, const double* w, int n, int first, int step, int count) {
+    double want[48], got[48];
+    for (int j = 0; j < 48; ++j) want[j] = got[j] = 777.0;
+    portable::decimated_correlations(w, n, first, step, count, want);
+    v.decimated(w, n, first, step, count, got);
+    for (int j = 0; j < 48; ++j) {
+        ASSERT_TRUE(same_bits(got[j], want[j]))
+            << v.name << " first " << first << " step " << step << " count " << count << " lag index " << j;
+    }
+}
+
+// The open-loop pitch search's three ranges (and every other block count)
+// on random weighted speech and on the real weighted-speech-like signal.
+TEST(KernelVariants, DecimatedCorrelationsMatchPortable) {
+    const std::vector<variant> variants = variants_of_this_processor();
+    if (variants.empty()) GTEST_SKIP() << "no kernel variants for this processor";
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> value(-2e4, 2e4);
+    std::vector<double> buffer(kPitchMax + kFrame);
+    const double* w = buffer.data() + kPitchMax;
+    const std::vector<double> s = speech_samples();
+    for (const variant& v : variants) {
+        for (int trial = 0; trial < 50; ++trial) {
+            for (double& x : buffer) x = value(rng);
+            expect_decimated_match(v, w, kFrame, 20, 1, 20);
+            expect_decimated_match(v, w, kFrame, 40, 1, 40);
+            expect_decimated_match(v, w, kFrame, 80, 2, 32);
+            for (int count = 4; count <= 32; count += 4) expect_decimated_match(v, w, kFrame, 30, 1, count);
+            for (int count = 4; count <= 28; count += 4) expect_decimated_match(v, w, kFrame, 80, 2, count);
+        }
+        for (size_t start = 0; start + buffer.size() < s.size(); start += 400) {
+            const double* x = &s[start] + kPitchMax;
+            expect_decimated_match(v, x, kFrame, 20, 1, 20);
+            expect_decimated_match(v, x, kFrame, 40, 1, 40);
+            expect_decimated_match(v, x, kFrame, 80, 2, 32);
+        }
+    }
+}
+
+// Every lag and fraction the codec uses, in place on an excitation buffer
+// (short lags read the outputs of the same call), on random values and on
+// speech.
+TEST(KernelVariants, InterpolationMatchesPortable) {
+    const std::vector<variant> variants = variants_of_this_processor();
+    if (variants.empty()) GTEST_SKIP() << "no kernel variants for this processor";
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<double> value(-3e4, 3e4);
+    const std::vector<double> s = speech_samples();
+    constexpr int kBuffer = kExcitationHistory + kSubframe;
+    for (const variant& v : variants) {
+        for (int trial = 0; trial < 4; ++trial) {
+            double start[kBuffer];
+            for (int i = 0; i < kBuffer; ++i) start[i] = trial < 2 ? value(rng) : s[size_t(1000 * trial + i)];
+            for (int t0 = kPitchMin - 1; t0 <= kPitchMax; ++t0) {
+                for (int frac = -1; frac <= 1; ++frac) {
+                    double want[kBuffer], got[kBuffer];
+                    std::memcpy(want, start, sizeof want);
+                    std::memcpy(got, start, sizeof got);
+                    portable::interpolate_excitation(want + kExcitationHistory, t0, frac, kSubframe);
+                    v.interpolation(got + kExcitationHistory, t0, frac, kSubframe);
+                    for (int i = 0; i < kBuffer; ++i) {
+                        ASSERT_TRUE(same_bits(got[i], want[i])) << v.name << " t0 " << t0 << " frac " << frac << " i " << i;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(KernelVariants, TheChoiceIsOneThisProcessorRuns) {
+    const instruction_set chosen = active_instruction_set();
+#if defined(__x86_64__)
+    if (chosen == instruction_set::avx2) {
+        EXPECT_TRUE(__builtin_cpu_supports("avx2"));
+    }
+#else
+    EXPECT_EQ(chosen, instruction_set::portable);
+#endif
+}
+
+} // namespace
+} // namespace g729
