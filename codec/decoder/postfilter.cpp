@@ -28,9 +28,6 @@ constexpr double kHighPassB2 = 0.93980581;
 constexpr double kHighPassA1 = 1.9330735;
 constexpr double kHighPassA2 = -0.93589199;
 
-// As the synthesis filter: memory below this magnitude is stored as zero.
-constexpr double kMemoryFlushThreshold = 2e-5;
-
 } // namespace
 
 void long_term_postfilter(const double* r, int lag, double* p) {
@@ -242,35 +239,11 @@ void synthesis_with_gain_and_high_pass(const lp_coefficients& a, const double* x
     // with nothing in common, in one loop so that their chains overlap. Each
     // keeps its own order, exactly as synthesis_filter (with update),
     // adaptive_gain_control and postprocess_filter one after the other.
-    double y10 = memory[0], y9 = memory[1], y8 = memory[2], y7 = memory[3], y6 = memory[4];
-    double y5 = memory[5], y4 = memory[6], y3 = memory[7], y2 = memory[8], y1 = memory[9];
-    const double a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5];
-    const double a6 = a[6], a7 = a[7], a8 = a[8], a9 = a[9], a10 = a[10];
+    synthesis_recursion r(a, memory);
     double gain = state.agc_gain;
     double hx1 = high_pass.x1, hx2 = high_pass.x2, hy1 = high_pass.y1, hy2 = high_pass.y2;
     for (int k = 0; k < kSubframe; ++k) {
-        double s = x[k];
-        s -= a1 * y1;
-        s -= a2 * y2;
-        s -= a3 * y3;
-        s -= a4 * y4;
-        s -= a5 * y5;
-        s -= a6 * y6;
-        s -= a7 * y7;
-        s -= a8 * y8;
-        s -= a9 * y9;
-        s -= a10 * y10;
-        y[k] = s;
-        y10 = y9;
-        y9 = y8;
-        y8 = y7;
-        y7 = y6;
-        y6 = y5;
-        y5 = y4;
-        y4 = y3;
-        y3 = y2;
-        y2 = y1;
-        y1 = s;
+        y[k] = r.step(x[k]);
 
         double v = previous[k];
         if (scale) {
@@ -284,8 +257,7 @@ void synthesis_with_gain_and_high_pass(const lp_coefficients& a, const double* x
         hy1 = out;
         previous[k] = out;
     }
-    const double next[kOrder] = {y10, y9, y8, y7, y6, y5, y4, y3, y2, y1};
-    for (int j = 0; j < kOrder; ++j) memory[j] = std::fabs(next[j]) < kMemoryFlushThreshold ? 0.0 : next[j];
+    r.store(memory);
     state.agc_gain = gain;
     high_pass = pole_zero_memory{hx1, hx2, hy1, hy2};
 }

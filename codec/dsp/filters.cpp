@@ -7,53 +7,10 @@
 
 namespace g729 {
 
-namespace {
-// Filter states below this magnitude are stored as zero, so that a decaying
-// filter settles to exact silence instead of running on in denormals.
-constexpr double kMemoryFlush = 2e-5;
-} // namespace
-
 void synthesis_filter(const lp_coefficients& a, const double* x, double* y, int n, double* memory, bool update) {
-    // The recursion is bound by the latency of its ordered subtractions,
-    // which start with the newest output. The last ten outputs are kept in
-    // locals, newest in y1: read back from y, each sample would wait for
-    // the store of the one before. The memory is read into them before
-    // anything is written, since callers pass part of the output array
-    // itself as memory (impulse responses).
-    double y10 = memory[0], y9 = memory[1], y8 = memory[2], y7 = memory[3], y6 = memory[4];
-    double y5 = memory[5], y4 = memory[6], y3 = memory[7], y2 = memory[8], y1 = memory[9];
-    const double a1 = a[1], a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5];
-    const double a6 = a[6], a7 = a[7], a8 = a[8], a9 = a[9], a10 = a[10];
-    for (int k = 0; k < n; ++k) {
-        double s = x[k];
-        s -= a1 * y1;
-        s -= a2 * y2;
-        s -= a3 * y3;
-        s -= a4 * y4;
-        s -= a5 * y5;
-        s -= a6 * y6;
-        s -= a7 * y7;
-        s -= a8 * y8;
-        s -= a9 * y9;
-        s -= a10 * y10;
-        y[k] = s;
-        y10 = y9;
-        y9 = y8;
-        y8 = y7;
-        y7 = y6;
-        y6 = y5;
-        y5 = y4;
-        y4 = y3;
-        y3 = y2;
-        y2 = y1;
-        y1 = s;
-    }
-    if (update) {
-        // The locals now hold the last ten outputs (with the old memory
-        // still among them when n < 10), written back oldest first.
-        const double next[kOrder] = {y10, y9, y8, y7, y6, y5, y4, y3, y2, y1};
-        for (int j = 0; j < kOrder; ++j) memory[j] = std::fabs(next[j]) < kMemoryFlush ? 0.0 : next[j];
-    }
+    synthesis_recursion r(a, memory);
+    for (int k = 0; k < n; ++k) y[k] = r.step(x[k]);
+    if (update) r.store(memory);
 }
 
 void synthesis_filter_pair(const lp_coefficients& a, int n, const double* x1, double* y1, const double* memory1,
