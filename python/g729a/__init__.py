@@ -155,16 +155,47 @@ def _payload(payload):
     return np.frombuffer(memoryview(payload).cast("B"), dtype=np.uint8)
 
 
-class Encoder:
+class _Instance:
+    """An encoder or decoder handle of the library: closed on close(), at the
+    end of a with block, or when garbage-collected."""
+
+    _kind = None  # "encoder" or "decoder"
+
+    def _create(self):
+        error = ctypes.c_int(0)
+        self._handle = getattr(_lib, "g729a_%s_create" % self._kind)(ctypes.byref(error))
+        if not self._handle:
+            raise G729AError(error.value or ENOMEM, "g729a_%s_create" % self._kind)
+
+    def close(self):
+        if self._handle:
+            getattr(_lib, "g729a_%s_destroy" % self._kind)(self._handle)
+            self._handle = None
+
+    def _check_open(self):
+        if not self._handle:
+            raise ValueError("the %s is closed" % self._kind)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __del__(self):
+        if getattr(self, "_handle", None):
+            self.close()
+
+
+class Encoder(_Instance):
     """A streaming encoder. encode() takes any number of samples and returns
     the frames of every complete 80-sample frame so far; the rest waits for
     the next call. flush() codes what waits, padded with zeros."""
 
+    _kind = "encoder"
+
     def __init__(self):
-        error = ctypes.c_int(0)
-        self._handle = _lib.g729a_encoder_create(ctypes.byref(error))
-        if not self._handle:
-            raise G729AError(error.value or ENOMEM, "g729a_encoder_create")
+        self._create()
         self._pending = np.zeros(0, dtype=np.int16)
 
     @property
@@ -205,36 +236,17 @@ class Encoder:
         _lib.g729a_encoder_reset(self._handle)
         self._pending = np.zeros(0, dtype=np.int16)
 
-    def close(self):
-        if self._handle:
-            _lib.g729a_encoder_destroy(self._handle)
-            self._handle = None
-
-    def _check_open(self):
-        if not self._handle:
-            raise ValueError("the encoder is closed")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        if getattr(self, "_handle", None):
-            self.close()
 
 
-class Decoder:
+class Decoder(_Instance):
     """A streaming decoder. Each decode() call takes one payload: 10-byte
     speech frames back to back, optionally ended by one 2-byte SID frame.
     decode(None) or conceal() stands in for a frame that did not arrive."""
 
+    _kind = "decoder"
+
     def __init__(self):
-        error = ctypes.c_int(0)
-        self._handle = _lib.g729a_decoder_create(ctypes.byref(error))
-        if not self._handle:
-            raise G729AError(error.value or ENOMEM, "g729a_decoder_create")
+        self._create()
 
     def decode(self, payload):
         """Decodes a payload (bytes-like or uint8 array) to int16 samples, 80
@@ -270,24 +282,6 @@ class Decoder:
         self._check_open()
         _lib.g729a_decoder_reset(self._handle)
 
-    def close(self):
-        if self._handle:
-            _lib.g729a_decoder_destroy(self._handle)
-            self._handle = None
-
-    def _check_open(self):
-        if not self._handle:
-            raise ValueError("the decoder is closed")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def __del__(self):
-        if getattr(self, "_handle", None):
-            self.close()
 
 
 def encode(samples):
