@@ -28,6 +28,26 @@ constexpr double kHighPassB2 = 0.93980581;
 constexpr double kHighPassA1 = 1.9330735;
 constexpr double kHighPassA2 = -0.93589199;
 
+// The output high-pass recursion with its memory in locals: kept in the
+// record, every sample would reload the previous output after the store of
+// the one before, which the compiler cannot tell apart from the memory.
+struct high_pass_recursion {
+    double x1, x2, y1, y2;
+
+    explicit high_pass_recursion(const pole_zero_memory& m) : x1(m.x1), x2(m.x2), y1(m.y1), y2(m.y2) {}
+
+    double step(double x0) {
+        const double y0 = kHighPassA1 * y1 + kHighPassA2 * y2 + kHighPassB0 * x0 + kHighPassB1 * x1 + kHighPassB2 * x2;
+        x2 = x1;
+        x1 = x0;
+        y2 = y1;
+        y1 = y0;
+        return y0;
+    }
+
+    pole_zero_memory memory() const { return pole_zero_memory{x1, x2, y1, y2}; }
+};
+
 } // namespace
 
 void long_term_postfilter(const double* r, int lag, double* p) {
@@ -185,22 +205,17 @@ void gain_control_with_high_pass(postfilter_state& state, bool scale, double g1,
     // high-pass takes each sample once it is scaled, as it would after the
     // whole subframe.
     double gain = state.agc_gain;
-    double hx1 = high_pass.x1, hx2 = high_pass.x2, hy1 = high_pass.y1, hy2 = high_pass.y2;
+    high_pass_recursion h(high_pass);
     for (int k = 0; k < kSubframe; ++k) {
         double v = y[k];
         if (scale) {
             gain = gain * kAgcKeep + g1;
             v = v * gain;
         }
-        const double out = kHighPassA1 * hy1 + kHighPassA2 * hy2 + kHighPassB0 * v + kHighPassB1 * hx1 + kHighPassB2 * hx2;
-        hx2 = hx1;
-        hx1 = v;
-        hy2 = hy1;
-        hy1 = out;
-        y[k] = out;
+        y[k] = h.step(v);
     }
     state.agc_gain = gain;
-    high_pass = pole_zero_memory{hx1, hx2, hy1, hy2};
+    high_pass = h.memory();
 }
 
 void postfilter_reset(postfilter_state& state) {
@@ -241,7 +256,7 @@ void synthesis_with_gain_and_high_pass(const lp_coefficients& a, const double* x
     // adaptive_gain_control and postprocess_filter one after the other.
     synthesis_recursion r(a, memory);
     double gain = state.agc_gain;
-    double hx1 = high_pass.x1, hx2 = high_pass.x2, hy1 = high_pass.y1, hy2 = high_pass.y2;
+    high_pass_recursion h(high_pass);
     for (int k = 0; k < kSubframe; ++k) {
         y[k] = r.step(x[k]);
 
@@ -250,35 +265,19 @@ void synthesis_with_gain_and_high_pass(const lp_coefficients& a, const double* x
             gain = gain * kAgcKeep + g1;
             v = v * gain;
         }
-        const double out = kHighPassA1 * hy1 + kHighPassA2 * hy2 + kHighPassB0 * v + kHighPassB1 * hx1 + kHighPassB2 * hx2;
-        hx2 = hx1;
-        hx1 = v;
-        hy2 = hy1;
-        hy1 = out;
-        previous[k] = out;
+        previous[k] = h.step(v);
     }
     r.store(memory);
     state.agc_gain = gain;
-    high_pass = pole_zero_memory{hx1, hx2, hy1, hy2};
+    high_pass = h.memory();
 }
 
 void postprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{0.0, 0.0, 0.0, 0.0}; }
 
 void postprocess_filter(pole_zero_memory& memory, double* signal, int n) {
-    // The recursion runs in locals: kept in the record, every sample would
-    // reload the previous output after the store to signal, which the
-    // compiler cannot tell apart from the memory.
-    double x1 = memory.x1, x2 = memory.x2, y1 = memory.y1, y2 = memory.y2;
-    for (int i = 0; i < n; ++i) {
-        const double x0 = signal[i];
-        const double y0 = kHighPassA1 * y1 + kHighPassA2 * y2 + kHighPassB0 * x0 + kHighPassB1 * x1 + kHighPassB2 * x2;
-        x2 = x1;
-        x1 = x0;
-        y2 = y1;
-        y1 = y0;
-        signal[i] = y0;
-    }
-    memory = pole_zero_memory{x1, x2, y1, y2};
+    high_pass_recursion h(memory);
+    for (int i = 0; i < n; ++i) signal[i] = h.step(signal[i]);
+    memory = h.memory();
 }
 
 } // namespace g729
