@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "tools/progress.h"
+#include "tools/sndfile_descriptor.h"
 #include "tools/tool_error.h"
 
 namespace g729::tool {
@@ -293,7 +294,6 @@ struct audio_source::state {
     long long raw_read = 0;
 
     SNDFILE* snd = nullptr;
-    std::FILE* snd_file = nullptr; // keeps the descriptor libsndfile reads
     memory_file memory;            // a pipe on standard input, for libsndfile
     SF_INFO info{};
     long long snd_read = 0;
@@ -311,7 +311,6 @@ struct audio_source::state {
     ~state() {
         if (resampler) soxr_delete(resampler);
         if (snd) sf_close(snd);
-        if (snd_file) std::fclose(snd_file);
         if (raw && owns_raw) std::fclose(raw);
     }
 };
@@ -330,8 +329,16 @@ void audio_source::open_sndfile(const operand& in, const format_id& format) {
         s.memory.bytes = read_whole(in);
         s.snd = sf_open_virtual(&memory_io, SFM_READ, &s.info, &s.memory);
     } else {
-        if (!in.is_std()) s.snd_file = open_input(in);
-        s.snd = sf_open_fd(in.is_std() ? STDIN_FILENO : fileno(s.snd_file), SFM_READ, &s.info, SF_FALSE);
+        // A named file is opened here, where directories are refused; libsndfile
+        // reads through its own duplicate of the descriptor.
+        std::FILE* file = in.is_std() ? stdin : open_input(in);
+        try {
+            s.snd = open_sndfile_descriptor(fileno(file), SFM_READ, &s.info, name_);
+        } catch (...) {
+            if (file != stdin) std::fclose(file);
+            throw;
+        }
+        if (file != stdin) std::fclose(file);
     }
     if (!s.snd) {
         if (in.is_std())
@@ -537,7 +544,7 @@ audio_sink::audio_sink(output_file& out, const format_id& format, const sink_opt
     const bool std_seekable = out.is_std() && fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) &&
                               std::fflush(stdout) == 0 && lseek(STDOUT_FILENO, 0, SEEK_CUR) == 0;
     if (std_seekable) {
-        s.snd = sf_open_fd(STDOUT_FILENO, SFM_WRITE, &info, SF_FALSE);
+        s.snd = open_sndfile_descriptor(STDOUT_FILENO, SFM_WRITE, &info, out.name());
     } else if (out.is_std()) {
         if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
             s.passthrough.out = &out;
@@ -548,7 +555,7 @@ audio_sink::audio_sink(output_file& out, const format_id& format, const sink_opt
             s.snd = sf_open_virtual(&memory_io, SFM_WRITE, &info, &s.memory);
         }
     } else {
-        s.snd = sf_open_fd(fileno(out.stream()), SFM_WRITE, &info, SF_FALSE);
+        s.snd = open_sndfile_descriptor(fileno(out.stream()), SFM_WRITE, &info, out.name());
     }
     if (!s.snd) throw tool_error(out.name(), "cannot write audio: " + sndfile_problem(nullptr));
 }

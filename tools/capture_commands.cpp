@@ -24,6 +24,7 @@
 #include "tools/output_file.h"
 #include "tools/progress.h"
 #include "tools/rtp_stream.h"
+#include "tools/sndfile_descriptor.h"
 #include "tools/tool_error.h"
 
 namespace g729::tool {
@@ -550,7 +551,7 @@ void write_stereo_wav(const std::string& path, delayed_channel& left, delayed_ch
     info.samplerate = G729A_SAMPLE_RATE;
     info.channels = 2;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* snd = sf_open_fd(fileno(target.stream()), SFM_WRITE, &info, SF_FALSE);
+    SNDFILE* snd = open_sndfile_descriptor(fileno(target.stream()), SFM_WRITE, &info, path);
     if (!snd) throw tool_error(path, std::string("cannot write audio: ") + sf_strerror(nullptr));
     constexpr std::size_t kChunk = 4096;
     int16_t interleaved[2 * kChunk];

@@ -5,6 +5,10 @@
 #include <cmath>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "tools/sndfile_descriptor.h"
 #include "tools/tool_error.h"
 #include "tool_test_support.h"
 
@@ -85,6 +89,25 @@ TEST_F(AudioSource, FloatSamplesBeyondFullScaleAreSaturatedAndCounted) {
     audio_source source(operand{path("loud.wav")}, file_format::wav);
     EXPECT_EQ(read_all(source), (std::vector<int16_t>{32767, -32768, 8192, -32768}));
     EXPECT_EQ(source.clipped(), 2u);
+}
+
+// libsndfile closes a descriptor it cannot open even when asked not to; the
+// caller's own descriptor must survive that and a successful open alike, or
+// its owner's close lands on whatever a parallel worker opened meanwhile.
+TEST_F(AudioSource, LibsndfileNeverClosesTheCallersDescriptor) {
+    testing::write_file(path("bad.wav"), {'R', 'I', 'F', 'F', 'j', 'u', 'n', 'k', 'j', 'u', 'n', 'k'});
+    testing::write_audio(path("good.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, std::vector<double>(800, 0.1));
+    for (const char* name : {"bad.wav", "good.wav"}) {
+        SCOPED_TRACE(name);
+        const int fd = open(path(name).c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        SF_INFO info{};
+        SNDFILE* snd = open_sndfile_descriptor(fd, SFM_READ, &info, name);
+        EXPECT_EQ(snd != nullptr, std::string(name) == "good.wav");
+        if (snd) sf_close(snd);
+        EXPECT_NE(fcntl(fd, F_GETFD), -1) << "the caller's descriptor was closed";
+        EXPECT_EQ(close(fd), 0);
+    }
 }
 
 TEST(FileFormat, ExtensionsDecideTheFormatCaseInsensitively) {

@@ -1,0 +1,18 @@
+#include "tools/sndfile_descriptor.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+
+#include "tools/tool_error.h"
+
+namespace g729::tool {
+
+SNDFILE* open_sndfile_descriptor(int fd, int mode, SF_INFO* info, const std::string& name) {
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) throw tool_error(name, std::string("cannot open: ") + std::strerror(errno));
+    return sf_open_fd(copy, mode, info, SF_TRUE);
+}
+
+} // namespace g729::tool
