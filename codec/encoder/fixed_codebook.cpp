@@ -1,7 +1,9 @@
 #include "codec/encoder/fixed_codebook.h"
 
+#include "codec/dsp/cpu.h"
 #include "codec/dsp/types.h"
 #include "codec/encoder/pitch.h"
+#include "codec/encoder/x86/avx2.h"
 
 namespace g729 {
 namespace {
@@ -17,38 +19,6 @@ struct held_score {
 
 bool beats(double numerator, double energy, const held_score& held) {
     return numerator * held.energy - energy * held.numerator > 0.0;
-}
-
-// Correlations of the impulse response with signs folded in. Only the pairs
-// of positions in different tracks and the diagonal are ever filled or read.
-struct pulse_correlations {
-    double phi[kSubframe][kSubframe];
-    double half_diagonal[kSubframe];
-};
-
-void compute_correlations(const double* h, const double* sign, pulse_correlations& c) {
-    // One running sum per lag: the entry ending at position q extends the
-    // sum of the entry ending at q + 1 by one more product, so every entry
-    // is the plain sum from n = 0 upward. Lags that are multiples of 5 join
-    // positions of the same track, which the search never pairs.
-    for (int lag = 0; lag < kSubframe; ++lag) {
-        if (lag != 0 && lag % kTracks == 0) continue;
-        double sum = 0.0;
-        for (int n = 0; n < kSubframe - lag; ++n) {
-            sum += h[n] * h[n + lag];
-            const int q = kSubframe - 1 - n;
-            const int p = q - lag;
-            if (lag == 0) {
-                c.phi[p][p] = sum;
-                c.half_diagonal[p] = 0.5 * sum;
-            } else {
-                // sign[p]*sign[q] is +1 or -1: the product is exact.
-                const double folded = sum * (sign[p] * sign[q]);
-                c.phi[p][q] = folded;
-                c.phi[q][p] = folded;
-            }
-        }
-    }
 }
 
 // Position of the largest d in the track, skipping `skip`; equal values keep
@@ -152,6 +122,41 @@ void sharpen(double* v, int t0, double beta) {
 
 } // namespace
 
+void portable::pulse_correlation_matrix(const double* h, const double* sign, pulse_correlations& c) {
+    // One running sum per lag: the entry ending at position q extends the
+    // sum of the entry ending at q + 1 by one more product, so every entry
+    // is the plain sum from n = 0 upward. Lags that are multiples of 5 join
+    // positions of the same track, which the search never pairs.
+    for (int lag = 0; lag < kSubframe; ++lag) {
+        if (lag != 0 && lag % kTracks == 0) continue;
+        double sum = 0.0;
+        for (int n = 0; n < kSubframe - lag; ++n) {
+            sum += h[n] * h[n + lag];
+            const int q = kSubframe - 1 - n;
+            const int p = q - lag;
+            if (lag == 0) {
+                c.phi[p][p] = sum;
+                c.half_diagonal[p] = 0.5 * sum;
+            } else {
+                // sign[p]*sign[q] is +1 or -1: the product is exact.
+                const double folded = sum * (sign[p] * sign[q]);
+                c.phi[p][q] = folded;
+                c.phi[q][p] = folded;
+            }
+        }
+    }
+}
+
+void pulse_correlation_matrix(const double* h, const double* sign, pulse_correlations& c) {
+#if defined(__x86_64__)
+    if (active_instruction_set() == instruction_set::avx2) {
+        avx2::pulse_correlation_matrix(h, sign, c);
+        return;
+    }
+#endif
+    portable::pulse_correlation_matrix(h, sign, c);
+}
+
 int fixed_codebook_search(const double* x, double* h, int t0, double* v, double* y, int* sign_word, double beta) {
     sharpen(h, t0, beta);
 
@@ -167,7 +172,7 @@ int fixed_codebook_search(const double* x, double* h, int t0, double* v, double*
     }
 
     pulse_correlations c;
-    compute_correlations(h, sign, c);
+    pulse_correlation_matrix(h, sign, c);
 
     pulse_search s{d, &c, {}, {0, 0, 0, 0}};
     for (int track3 = 3; track3 <= 4; ++track3) {

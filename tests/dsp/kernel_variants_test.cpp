@@ -18,6 +18,7 @@
 #include "codec/dsp/cpu.h"
 #include "codec/dsp/interpolation.h"
 #include "codec/dsp/x86/avx2.h"
+#include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/pitch.h"
 #include "codec/encoder/x86/avx2.h"
 
@@ -40,18 +41,21 @@ std::vector<double> speech_samples() {
 using correlation_kernel = void (*)(const double*, const double*, int, int, double*);
 using decimated_kernel = void (*)(const double*, int, int, int, int, double*);
 using interpolation_kernel = void (*)(double*, int, int, int);
+using pulse_matrix_kernel = void (*)(const double*, const double*, pulse_correlations&);
 
 struct variant {
     const char* name;
     correlation_kernel correlations;
     decimated_kernel decimated;
     interpolation_kernel interpolation;
+    pulse_matrix_kernel pulse_matrix;
 };
 
 std::vector<variant> variants_of_this_processor() {
     std::vector<variant> v;
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("avx2")) v.push_back({"avx2", &avx2::shifted_correlations, &avx2::decimated_correlations, &avx2::interpolate_excitation});
+    if (__builtin_cpu_supports("avx2")) v.push_back({"avx2", &avx2::shifted_correlations, &avx2::decimated_correlations, &avx2::interpolate_excitation,
+                      &avx2::pulse_correlation_matrix});
 #endif
     return v;
 }
@@ -170,6 +174,43 @@ TEST(KernelVariants, InterpolationMatchesPortable) {
                     for (int i = 0; i < kBuffer; ++i) {
                         ASSERT_TRUE(same_bits(got[i], want[i])) << v.name << " t0 " << t0 << " frac " << frac << " i " << i;
                     }
+                }
+            }
+        }
+    }
+}
+
+// The whole record, entries the search never reads included: a variant
+// writes exactly the entries the portable code writes. Impulse responses of
+// speech's shape (decaying, sharpened or not), with every sign pattern the
+// random draws give, an all-positive and an alternating one, and sums that
+// overflow.
+TEST(KernelVariants, PulseCorrelationMatrixMatchesPortable) {
+    const std::vector<variant> variants = variants_of_this_processor();
+    if (variants.empty()) GTEST_SKIP() << "no kernel variants for this processor";
+    std::mt19937_64 rng(11);
+    std::normal_distribution<double> value(0.0, 1.0);
+    std::bernoulli_distribution coin(0.5);
+    for (const variant& v : variants) {
+        for (int trial = 0; trial < 300; ++trial) {
+            double h[kSubframe], sign[kSubframe];
+            double gain = trial % 3 == 0 ? 1.0 : 1e3;
+            for (int n = 0; n < kSubframe; ++n, gain *= 0.85) {
+                h[n] = value(rng) * gain;
+                sign[n] = trial == 0 ? 1.0 : trial == 1 ? (n % 2 ? -1.0 : 1.0) : coin(rng) ? -1.0 : 1.0;
+            }
+            if (trial == 2) h[39] = std::numeric_limits<double>::infinity();
+            if (trial == 3) h[0] = 1e300;
+            pulse_correlations want, got;
+            std::memset(&want, 0x5a, sizeof want);
+            std::memset(&got, 0x5a, sizeof got);
+            portable::pulse_correlation_matrix(h, sign, want);
+            v.pulse_matrix(h, sign, got);
+            for (int p = 0; p < kSubframe; ++p) {
+                ASSERT_TRUE(same_bits(got.half_diagonal[p], want.half_diagonal[p])) << v.name << " trial " << trial << " p " << p;
+                for (int q = 0; q < kSubframe; ++q) {
+                    ASSERT_TRUE(same_bits(got.phi[p][q], want.phi[p][q]))
+                        << v.name << " trial " << trial << " p " << p << " q " << q;
                 }
             }
         }

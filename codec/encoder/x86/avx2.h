@@ -7,10 +7,16 @@
 #if defined(__x86_64__)
 
 namespace g729 {
+
+struct pulse_correlations;
+
 namespace avx2 {
 
 // As decimated_correlations (pitch.h).
 void decimated_correlations(const double* w, int n, int first, int step, int count, double* r);
+
+// As pulse_correlation_matrix (fixed_codebook.h).
+void pulse_correlation_matrix(const double* h, const double* sign, pulse_correlations& c);
 
 } // namespace avx2
 } // namespace g729
