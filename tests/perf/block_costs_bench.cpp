@@ -365,6 +365,22 @@ void BM_Kernel_InterpolateExcitation(benchmark::State& state) {
 }
 BENCHMARK(BM_Kernel_InterpolateExcitation);
 
+// The fixed-codebook search's correlation matrix, with signs taken from the
+// subframe's own backward-filtered target.
+void BM_Kernel_PulseCorrelationMatrix(benchmark::State& state) {
+    over_encoder_frames(state, [](const encoder_frame& r) {
+        for (int s = 0; s < kSubframes; ++s) {
+            const encoder_subframe& u = r.sub[s];
+            double sign[kSubframe];
+            for (int n = 0; n < kSubframe; ++n) sign[n] = u.xn2[n] < 0.0 ? -1.0 : 1.0;
+            pulse_correlations c;
+            pulse_correlation_matrix(u.h, sign, c);
+            benchmark::DoNotOptimize(c);
+        }
+    });
+}
+BENCHMARK(BM_Kernel_PulseCorrelationMatrix);
+
 // ---- decoder
 
 struct decoder_frame {
