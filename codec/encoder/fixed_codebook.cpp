@@ -11,16 +11,6 @@ namespace {
 constexpr int kTracks = 5;
 constexpr int kTrackPositions = kSubframe / kTracks; // 8
 
-// Running score of one search stage, compared by cross-multiplication.
-struct held_score {
-    double numerator = -1.0;
-    double energy = 1.0;
-};
-
-bool beats(double numerator, double energy, const held_score& held) {
-    return numerator * held.energy - energy * held.numerator > 0.0;
-}
-
 // Position of the largest d in the track, skipping `skip`; equal values keep
 // the lower position.
 int largest_in_track(const double* d, int track, int skip) {
@@ -36,75 +26,11 @@ int largest_in_track(const double* d, int track, int skip) {
     return best;
 }
 
+// The best of the four-pulse candidates seen so far.
 struct pulse_search {
-    const double* d;
-    const pulse_correlations* c;
     held_score best;
     int positions[4] = {0, 0, 0, 0};
 };
-
-// Phase A: two pre-selected positions of track `pre` against every position
-// of track `all`; returns the pair, its correlation sum and its energy.
-void search_pair(const pulse_search& s, int pre, int all, int& chosen_pre, int& chosen_all, double& r_pair,
-                 double& e_pair) {
-    const double* d = s.d;
-    const pulse_correlations& c = *s.c;
-    held_score held;
-    chosen_pre = pre;
-    chosen_all = all;
-    r_pair = 0.0;
-    int first = -1;
-    for (int pass = 0; pass < 2; ++pass) {
-        const int j = largest_in_track(d, pre, first);
-        first = j;
-        for (int k = all; k < kSubframe; k += kTracks) {
-            const double r2 = d[k] + d[j];
-            const double e2 = (c.phi[j][k] + c.half_diagonal[j]) + c.half_diagonal[k];
-            const double n2 = r2 * r2;
-            if (beats(n2, e2, held)) {
-                held.numerator = n2;
-                held.energy = e2;
-                r_pair = r2;
-                chosen_pre = j;
-                chosen_all = k;
-            }
-        }
-    }
-    e_pair = held.energy;
-}
-
-// Phase B: every position of track `outer` against every position of track
-// `inner`, with the pair (fixed_a, fixed_b) of phase A already placed.
-held_score search_remaining(const pulse_search& s, int outer, int inner, int fixed_a, int fixed_b, double r_pair,
-                            double e_pair, int& chosen_outer, int& chosen_inner) {
-    const double* d = s.d;
-    const pulse_correlations& c = *s.c;
-    double w[kTrackPositions];
-    for (int i = 0; i < kTrackPositions; ++i) {
-        const int k = inner + kTracks * i;
-        w[i] = (c.phi[k][fixed_a] + c.phi[k][fixed_b]) + c.half_diagonal[k];
-    }
-    held_score held;
-    chosen_outer = outer;
-    chosen_inner = inner;
-    for (int j = outer; j < kSubframe; j += kTracks) {
-        const double r1 = d[j] + r_pair;
-        const double e1 = ((c.phi[j][fixed_a] + e_pair) + c.phi[j][fixed_b]) + c.half_diagonal[j];
-        for (int i = 0; i < kTrackPositions; ++i) {
-            const int k = inner + kTracks * i;
-            const double r2 = d[k] + r1;
-            const double e2 = (c.phi[j][k] + e1) + w[i];
-            const double n2 = r2 * r2;
-            if (beats(n2, e2, held)) {
-                held.numerator = n2;
-                held.energy = e2;
-                chosen_outer = j;
-                chosen_inner = k;
-            }
-        }
-    }
-    return held;
-}
 
 void keep_if_better(pulse_search& s, const held_score& candidate, int p0, int p1, int p2, int p3) {
     if (s.best.energy * candidate.numerator - s.best.numerator * candidate.energy > 0.0) {
@@ -157,6 +83,81 @@ void pulse_correlation_matrix(const double* h, const double* sign, pulse_correla
     portable::pulse_correlation_matrix(h, sign, c);
 }
 
+void portable::search_pair(const double* d, const pulse_correlations& c, int pre, int all, int& chosen_pre,
+                           int& chosen_all, double& r_pair, double& e_pair) {
+    held_score held;
+    chosen_pre = pre;
+    chosen_all = all;
+    r_pair = 0.0;
+    int first = -1;
+    for (int pass = 0; pass < 2; ++pass) {
+        const int j = largest_in_track(d, pre, first);
+        first = j;
+        for (int k = all; k < kSubframe; k += kTracks) {
+            const double r2 = d[k] + d[j];
+            const double e2 = (c.phi[j][k] + c.half_diagonal[j]) + c.half_diagonal[k];
+            const double n2 = r2 * r2;
+            if (beats(n2, e2, held)) {
+                held.numerator = n2;
+                held.energy = e2;
+                r_pair = r2;
+                chosen_pre = j;
+                chosen_all = k;
+            }
+        }
+    }
+    e_pair = held.energy;
+}
+
+held_score portable::search_remaining(const double* d, const pulse_correlations& c, int outer, int inner, int fixed_a,
+                                      int fixed_b, double r_pair, double e_pair, int& chosen_outer, int& chosen_inner) {
+    double w[kTrackPositions];
+    for (int i = 0; i < kTrackPositions; ++i) {
+        const int k = inner + kTracks * i;
+        w[i] = (c.phi[k][fixed_a] + c.phi[k][fixed_b]) + c.half_diagonal[k];
+    }
+    held_score held;
+    chosen_outer = outer;
+    chosen_inner = inner;
+    for (int j = outer; j < kSubframe; j += kTracks) {
+        const double r1 = d[j] + r_pair;
+        const double e1 = ((c.phi[j][fixed_a] + e_pair) + c.phi[j][fixed_b]) + c.half_diagonal[j];
+        for (int i = 0; i < kTrackPositions; ++i) {
+            const int k = inner + kTracks * i;
+            const double r2 = d[k] + r1;
+            const double e2 = (c.phi[j][k] + e1) + w[i];
+            const double n2 = r2 * r2;
+            if (beats(n2, e2, held)) {
+                held.numerator = n2;
+                held.energy = e2;
+                chosen_outer = j;
+                chosen_inner = k;
+            }
+        }
+    }
+    return held;
+}
+
+void search_pair(const double* d, const pulse_correlations& c, int pre, int all, int& chosen_pre, int& chosen_all,
+                 double& r_pair, double& e_pair) {
+#if defined(__x86_64__)
+    if (active_instruction_set() == instruction_set::avx2) {
+        avx2::search_pair(d, c, pre, all, chosen_pre, chosen_all, r_pair, e_pair);
+        return;
+    }
+#endif
+    portable::search_pair(d, c, pre, all, chosen_pre, chosen_all, r_pair, e_pair);
+}
+
+held_score search_remaining(const double* d, const pulse_correlations& c, int outer, int inner, int fixed_a, int fixed_b,
+                            double r_pair, double e_pair, int& chosen_outer, int& chosen_inner) {
+#if defined(__x86_64__)
+    if (active_instruction_set() == instruction_set::avx2)
+        return avx2::search_remaining(d, c, outer, inner, fixed_a, fixed_b, r_pair, e_pair, chosen_outer, chosen_inner);
+#endif
+    return portable::search_remaining(d, c, outer, inner, fixed_a, fixed_b, r_pair, e_pair, chosen_outer, chosen_inner);
+}
+
 int fixed_codebook_search(const double* x, double* h, int t0, double* v, double* y, int* sign_word, double beta) {
     sharpen(h, t0, beta);
 
@@ -174,17 +175,17 @@ int fixed_codebook_search(const double* x, double* h, int t0, double* v, double*
     pulse_correlations c;
     pulse_correlation_matrix(h, sign, c);
 
-    pulse_search s{d, &c, {}, {0, 0, 0, 0}};
+    pulse_search s;
     for (int track3 = 3; track3 <= 4; ++track3) {
         int a0, a1, a2, a3;
         double r_pair, e_pair;
-        search_pair(s, 2, track3, a2, a3, r_pair, e_pair);
-        held_score score = search_remaining(s, 0, 1, a2, a3, r_pair, e_pair, a0, a1);
+        search_pair(d, c, 2, track3, a2, a3, r_pair, e_pair);
+        held_score score = search_remaining(d, c, 0, 1, a2, a3, r_pair, e_pair, a0, a1);
         keep_if_better(s, score, a0, a1, a2, a3);
 
         int b0, b1, b2, b3;
-        search_pair(s, track3, 0, b3, b0, r_pair, e_pair);
-        score = search_remaining(s, 1, 2, b3, b0, r_pair, e_pair, b1, b2);
+        search_pair(d, c, track3, 0, b3, b0, r_pair, e_pair);
+        score = search_remaining(d, c, 1, 2, b3, b0, r_pair, e_pair, b1, b2);
         keep_if_better(s, score, b0, b1, b2, b3);
     }
 

@@ -19,8 +19,38 @@ struct pulse_correlations {
 // this processor runs; every variant gives the same bits.
 void pulse_correlation_matrix(const double* h, const double* sign, pulse_correlations& c);
 
+// Running score of one search stage, compared by cross-multiplication.
+struct held_score {
+    double numerator = -1.0;
+    double energy = 1.0;
+};
+
+inline bool beats(double numerator, double energy, const held_score& held) {
+    return numerator * held.energy - energy * held.numerator > 0.0;
+}
+
+// The search's two stages, d being the backward-filtered target with its
+// signs taken out. Each takes its candidates one by one in a fixed order and
+// a candidate replaces the held score (from {-1, 1}) only when it beats it;
+// the variants give the same choice.
+//
+// Two positions of track `pre` (its largest d, then its next largest)
+// against every position of track `all`, in that order; gives the pair, its
+// correlation sum r_pair and its energy e_pair.
+void search_pair(const double* d, const pulse_correlations& c, int pre, int all, int& chosen_pre, int& chosen_all,
+                 double& r_pair, double& e_pair);
+// Every position of track `outer` (rows) against every position of track
+// `inner`, with the pair (fixed_a, fixed_b) already placed; gives the held
+// score and its two positions.
+held_score search_remaining(const double* d, const pulse_correlations& c, int outer, int inner, int fixed_a, int fixed_b,
+                            double r_pair, double e_pair, int& chosen_outer, int& chosen_inner);
+
 namespace portable {
 void pulse_correlation_matrix(const double* h, const double* sign, pulse_correlations& c);
+void search_pair(const double* d, const pulse_correlations& c, int pre, int all, int& chosen_pre, int& chosen_all,
+                 double& r_pair, double& e_pair);
+held_score search_remaining(const double* d, const pulse_correlations& c, int outer, int inner, int fixed_a, int fixed_b,
+                            double r_pair, double e_pair, int& chosen_outer, int& chosen_inner);
 } // namespace portable
 
 // Searches the pulses best matching target x through the impulse response h.

@@ -5,6 +5,7 @@
 // G729A_INSTRUCTION_SET=portable; see tests/CMakeLists.txt.)
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -215,6 +216,60 @@ TEST(KernelVariants, PulseCorrelationMatrixMatchesPortable) {
             }
         }
     }
+}
+
+// The search stages on the shapes that make choices hard: random targets,
+// targets of a few repeated values (ties everywhere), an all-zero target, a
+// target with a NaN, and real impulse-response-like matrices. Every output
+// must have the portable bits: the positions, and the sums and energies
+// that the next stage and the final choice compare.
+TEST(KernelVariants, PulseSearchStagesMatchPortable) {
+#if defined(__x86_64__)
+    if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no kernel variants for this processor";
+    std::mt19937_64 rng(12);
+    std::normal_distribution<double> value(0.0, 1.0);
+    std::uniform_int_distribution<int> position(0, kSubframe - 1);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int shape = trial % 5;
+        double h[kSubframe], sign[kSubframe], d[kSubframe];
+        double gain = 1.0;
+        for (int n = 0; n < kSubframe; ++n, gain *= 0.8) {
+            h[n] = shape == 3 ? (n == 0 ? 1.0 : 0.0) : value(rng) * gain;
+            sign[n] = value(rng) < 0.0 ? -1.0 : 1.0;
+            const double x = std::fabs(value(rng)) * 1e3;
+            d[n] = shape == 1 ? std::floor(x / 700.0) : shape == 2 ? 0.0 : x;
+        }
+        if (shape == 4) d[position(rng)] = std::numeric_limits<double>::quiet_NaN();
+        pulse_correlations c;
+        portable::pulse_correlation_matrix(h, sign, c);
+        SCOPED_TRACE("trial " + std::to_string(trial));
+
+        const int pairs[4][2] = {{2, 3}, {2, 4}, {3, 0}, {4, 0}};
+        for (const auto& tracks : pairs) {
+            int want_pre, want_all, got_pre, got_all;
+            double want_r, want_e, got_r, got_e;
+            portable::search_pair(d, c, tracks[0], tracks[1], want_pre, want_all, want_r, want_e);
+            avx2::search_pair(d, c, tracks[0], tracks[1], got_pre, got_all, got_r, got_e);
+            ASSERT_EQ(got_pre, want_pre);
+            ASSERT_EQ(got_all, want_all);
+            ASSERT_TRUE(same_bits(got_r, want_r) && same_bits(got_e, want_e));
+
+            // The last stage after this pair, as the search runs it.
+            const bool pair_on_two = tracks[0] == 2;
+            const int outer = pair_on_two ? 0 : 1, inner = pair_on_two ? 1 : 2;
+            int want_outer, want_inner, got_outer, got_inner;
+            const held_score want = portable::search_remaining(d, c, outer, inner, want_pre, want_all, want_r, want_e,
+                                                               want_outer, want_inner);
+            const held_score got =
+                avx2::search_remaining(d, c, outer, inner, want_pre, want_all, want_r, want_e, got_outer, got_inner);
+            ASSERT_EQ(got_outer, want_outer);
+            ASSERT_EQ(got_inner, want_inner);
+            ASSERT_TRUE(same_bits(got.numerator, want.numerator) && same_bits(got.energy, want.energy));
+        }
+    }
+#else
+    GTEST_SKIP() << "no kernel variants for this processor";
+#endif
 }
 
 TEST(KernelVariants, TheChoiceIsOneThisProcessorRuns) {
