@@ -10,17 +10,12 @@
 namespace g729 {
 namespace {
 
-// The open-loop search looks at every second sample only.
-double decimated_correlation(const double* w, int n, int t) {
-    double sum = 0.0;
-    for (int k = 0; k < n; k += 2) sum += w[k] * w[k - t];
-    return sum;
-}
-
-// `lanes` lags t, t + step, ..., each in its own accumulator from 0 adding
-// its products in increasing k, so each result is exactly
-// decimated_correlation's; sharing the pass only lets the additions of
-// different lags overlap. The unrolled array becomes registers.
+// The open-loop search looks at every second sample only: the correlation
+// at lag t is the sum from 0 of w[k] * w[k - t] over even k, in increasing k.
+// `lanes` lags t, t + step, ..., each in its own accumulator adding its
+// products in that order, so each result is the one-lag sum; sharing the
+// pass only lets the additions of different lags overlap. The unrolled
+// array becomes registers.
 template <int step, int lanes>
 void decimated_block(const double* w, int n, int t, double* r) {
     double a[lanes] = {};
@@ -83,11 +78,9 @@ int best_open_loop_lag(const double* w, int n, int first, int last, double& best
     return lag;
 }
 
-double normalised(const double* w, int n, int t, double max) {
-    double energy = 0.01;
-    for (int k = 0; k < n; k += 2) energy += w[k - t] * w[k - t];
-    return max * (1.0 / std::sqrt(energy));
-}
+// A correlation divided by the root of its delayed signal's energy (summed
+// from 0.01 over the even samples).
+double normalised(double max, double energy) { return max * (1.0 / std::sqrt(energy)); }
 
 double correlation_with(const double* d, const double* p) {
     double sum = 0.1;
@@ -103,23 +96,44 @@ int open_loop_pitch_search(const double* w, int n) {
     const int t2 = best_open_loop_lag<1>(w, n, 40, 79, max2);
     const int t3_even = best_open_loop_lag<2>(w, n, 80, 142, max3);
 
+    // What is left are seven independent sums over the even samples, each
+    // its own chain from its own start in increasing k, so they share one
+    // pass: the correlations of the even-grid lag's two neighbours, and the
+    // energies that normalise the three winners (for the third, of all
+    // three lags it may end on).
+    const double* q1 = w - t1;
+    const double* q2 = w - t2;
+    const double* q3 = w - t3_even;
+    double above = 0.0, below = 0.0;
+    double energy1 = 0.01, energy2 = 0.01, energy_above = 0.01, energy3 = 0.01, energy_below = 0.01;
+    for (int k = 0; k < n; k += 2) {
+        above += w[k] * q3[k - 1];
+        below += w[k] * q3[k + 1];
+        energy1 += q1[k] * q1[k];
+        energy2 += q2[k] * q2[k];
+        energy_above += q3[k - 1] * q3[k - 1];
+        energy3 += q3[k] * q3[k];
+        energy_below += q3[k + 1] * q3[k + 1];
+    }
+
     // Refine the even-grid lag by one sample either side; each neighbour only
     // wins when strictly better than what is held at that point.
     int t3 = t3_even;
-    const double above = decimated_correlation(w, n, t3_even + 1);
+    double energy_t3 = energy3;
     if (above > max3) {
         max3 = above;
         t3 = t3_even + 1;
+        energy_t3 = energy_above;
     }
-    const double below = decimated_correlation(w, n, t3_even - 1);
     if (below > max3) {
         max3 = below;
         t3 = t3_even - 1;
+        energy_t3 = energy_below;
     }
 
-    max1 = normalised(w, n, t1, max1);
-    max2 = normalised(w, n, t2, max2);
-    max3 = normalised(w, n, t3, max3);
+    max1 = normalised(max1, energy1);
+    max2 = normalised(max2, energy2);
+    max3 = normalised(max3, energy_t3);
 
     // Favour the shorter lag when a longer one is a multiple of it, so that
     // pitch doubling and tripling are avoided. The order matters: max1 is
