@@ -1,6 +1,7 @@
 // decode_frame as the host glue sees it: refused lengths, determinism, a
 // stream that opens with comfort noise, and recovery from overflow.
 #include "codec/codec.h"
+#include "tests/codec_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,18 +17,9 @@
 namespace g729 {
 namespace {
 
-std::vector<uint8_t> librivox_frames() {
-    const std::string path = std::string(G729A_TEST_DATA) + "/vectors/speech_male_librivox.g729";
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << "cannot open " << path;
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::vector<uint8_t> librivox_frames() { return testing::read_vector("speech_male_librivox.g729"); }
 
-std::unique_ptr<decoder_object> new_decoder() {
-    auto decoder = std::make_unique<decoder_object>();
-    decoder_init(*decoder);
-    return decoder;
-}
+using testing::new_decoder;
 
 std::array<int16_t, kFrame> decode(decoder_object& decoder, const uint8_t* bytes, int length) {
     std::array<int16_t, kFrame> out;

@@ -5,21 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/codec_test_support.h"
 
 namespace g729 {
 namespace {
 
-std::vector<uint8_t> read_file(const std::string& name) {
-    const std::string path = std::string(G729A_TEST_DATA) + "/vectors/" + name;
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << "cannot open " << path;
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::read_vector;
 
 std::vector<int16_t> as_samples(const std::vector<uint8_t>& bytes) {
     std::vector<int16_t> s(bytes.size() / 2);
@@ -48,8 +42,8 @@ class EncoderVector : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(EncoderVector, EncodingReproducesTheReferenceFrames) {
     const std::string name = GetParam();
-    const std::vector<int16_t> input = as_samples(read_file(name + ".raw"));
-    const std::vector<uint8_t> want = read_file(name + ".g729");
+    const std::vector<int16_t> input = as_samples(read_vector(name + ".raw"));
+    const std::vector<uint8_t> want = read_vector(name + ".g729");
     ASSERT_EQ(input.size() / kFrame * kSpeechFrameBytes, want.size());
 
     auto encoder = std::make_unique<encoder_object>();
@@ -68,11 +62,10 @@ TEST_P(EncoderVector, EncodingReproducesTheReferenceFrames) {
 
 TEST_P(EncoderVector, DecodingTheReferenceFramesReproducesTheReferenceOutput) {
     const std::string name = GetParam();
-    const std::vector<uint8_t> frames = read_file(name + ".g729");
-    const std::vector<int16_t> want = as_samples(read_file(name + ".g729.raw"));
+    const std::vector<uint8_t> frames = read_vector(name + ".g729");
+    const std::vector<int16_t> want = as_samples(read_vector(name + ".g729.raw"));
 
-    auto decoder = std::make_unique<decoder_object>();
-    decoder_init(*decoder);
+    auto decoder = testing::new_decoder();
     std::vector<int16_t> got(frames.size() / kSpeechFrameBytes * kFrame);
     for (size_t f = 0; f < frames.size() / kSpeechFrameBytes; ++f) {
         ASSERT_EQ(decode_frame(*decoder, &got[f * kFrame], &frames[f * kSpeechFrameBytes], kSpeechFrameBytes), 0);
@@ -89,11 +82,10 @@ class DecoderVector : public ::testing::TestWithParam<const char*> {};
 // are refused and produce nothing.
 TEST_P(DecoderVector, DecodingThePayloadRecordsReproducesTheReferenceOutput) {
     const std::string name = GetParam();
-    const std::vector<uint8_t> records = read_file(name + ".pay");
-    const std::vector<int16_t> want = as_samples(read_file(name + ".pay.raw"));
+    const std::vector<uint8_t> records = read_vector(name + ".pay");
+    const std::vector<int16_t> want = as_samples(read_vector(name + ".pay.raw"));
 
-    auto decoder = std::make_unique<decoder_object>();
-    decoder_init(*decoder);
+    auto decoder = testing::new_decoder();
     std::vector<int16_t> got;
     size_t pos = 0;
     while (pos < records.size()) {

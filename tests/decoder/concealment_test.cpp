@@ -26,23 +26,15 @@
 #include <vector>
 
 #include "codec/codec.h"
+#include "tests/codec_test_support.h"
 #include "g729a.h"
 
 namespace g729 {
 namespace {
 
-std::vector<uint8_t> librivox_frames() {
-    const std::string path = std::string(G729A_TEST_DATA) + "/vectors/speech_male_librivox.g729";
-    std::ifstream in(path, std::ios::binary);
-    EXPECT_TRUE(in.good()) << "cannot open " << path;
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::vector<uint8_t> librivox_frames() { return testing::read_vector("speech_male_librivox.g729"); }
 
-std::unique_ptr<decoder_object> new_decoder() {
-    auto decoder = std::make_unique<decoder_object>();
-    decoder_init(*decoder);
-    return decoder;
-}
+using testing::new_decoder;
 
 std::array<uint8_t, kSidFrameBytes> sid_frame(int predictor, int first, int second, int energy) {
     const int s = (predictor << 15) | (first << 10) | (second << 6) | (energy << 1);

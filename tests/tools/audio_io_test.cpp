@@ -16,8 +16,7 @@ namespace g729::tool {
 namespace {
 
 using testing::ToolTest;
-
-constexpr double kPi = 3.14159265358979323846;
+using testing::kPi;
 
 std::vector<int16_t> read_all(audio_source& source) {
     std::vector<int16_t> out;

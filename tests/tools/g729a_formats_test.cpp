@@ -18,16 +18,9 @@ namespace {
 using testing::read_file;
 using testing::run_result;
 using testing::write_file;
-
-constexpr double kPi = 3.14159265358979323846;
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::vector<int16_t> speech_samples(std::size_t n) {
-    std::vector<int16_t> s = testing::raw_samples(read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.raw"));
-    s.resize(n);
-    return s;
-}
+using testing::contains;
+using testing::kPi;
+using testing::speech_samples;
 
 std::vector<std::vector<uint8_t>> split_g729(const std::vector<uint8_t>& g729) {
     std::vector<std::vector<uint8_t>> frames;

@@ -21,14 +21,8 @@ namespace {
 using testing::read_file;
 using testing::run_result;
 using testing::write_file;
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::vector<int16_t> speech_samples(std::size_t n) {
-    std::vector<int16_t> s = testing::raw_samples(read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.raw"));
-    s.resize(n);
-    return s;
-}
+using testing::contains;
+using testing::speech_samples;
 
 std::vector<uint8_t> coded_speech() { return read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.g729"); }
 

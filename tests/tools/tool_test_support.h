@@ -27,6 +27,10 @@
 
 namespace g729::tool::testing {
 
+constexpr double kPi = 3.14159265358979323846;
+
+inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 struct run_result {
     int status = -1;
     std::string out;
@@ -59,6 +63,13 @@ inline std::vector<int16_t> raw_samples(const std::vector<uint8_t>& bytes) {
 }
 
 // Writes interleaved samples (on the [-1, 1) scale) with libsndfile.
+// The first n samples of the LibriVox speech vector.
+inline std::vector<int16_t> speech_samples(std::size_t n) {
+    std::vector<int16_t> s = raw_samples(read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.raw"));
+    s.resize(n);
+    return s;
+}
+
 inline void write_audio(const std::string& path, int format, int rate, int channels, const std::vector<double>& interleaved) {
     SF_INFO info{};
     info.samplerate = rate;
@@ -217,6 +228,18 @@ protected:
         command += " <" + (stdin_name.empty() ? std::string("/dev/null") : path(stdin_name));
         command += " >" + (stdout_target.empty() ? path(".stdout") : stdout_target) + " 2>" + path(".stderr");
         return run_shell(command);
+    }
+
+    // Each command line is a usage error: exit status 2 and the hint to
+    // --help.
+    void expect_usage_errors(const std::vector<std::vector<std::string>>& cases) const {
+        for (const auto& args : cases) {
+            const run_result r = run(args);
+            std::string joined;
+            for (const auto& a : args) joined += a + " ";
+            EXPECT_EQ(r.status, 2) << joined << r.err;
+            EXPECT_TRUE(contains(r.err, "Try 'g729a --help'.")) << joined << r.err;
+        }
     }
 
     // Runs a shell command line whose standard output and error go to the
