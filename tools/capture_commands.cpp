@@ -21,6 +21,7 @@
 #include "tools/audio_io.h"
 #include "tools/capture.h"
 #include "tools/codec_handles.h"
+#include "tools/json.h"
 #include "tools/output_file.h"
 #include "tools/progress.h"
 #include "tools/rtp_stream.h"
@@ -286,24 +287,6 @@ void check_readable(const std::string& path, const capture_contents& c) {
 }
 
 // --- info ---------------------------------------------------------------
-
-std::string json_string(const std::string& s) {
-    std::string out = "\"";
-    for (char ch : s) {
-        const unsigned char u = static_cast<unsigned char>(ch);
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (u < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            out += esc;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
-}
 
 // Seconds since the epoch to the microsecond, from the integer count (a
 // double would blur the last digits).

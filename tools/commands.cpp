@@ -17,6 +17,7 @@
 
 #include "tools/codec_handles.h"
 #include "tools/comparison.h"
+#include "tools/json.h"
 #include "tools/tool_error.h"
 
 namespace g729::tool {
@@ -43,27 +44,6 @@ std::string decibels(double db) {
     char text[32];
     std::snprintf(text, sizeof text, "%.2f dB", db);
     return text;
-}
-
-std::string json_string(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
 }
 
 // Prints a block of text on standard output at once; throws when standard
