@@ -29,11 +29,11 @@
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
-#include "tools/audio_io.h"
-#include "tools/capture.h"
-#include "tools/coded_stream.h"
-#include "tools/rtp_stream.h"
-#include "tools/tool_error.h"
+#include "tools/formats/audio_io.h"
+#include "tools/capture/capture_file.h"
+#include "tools/formats/coded_stream.h"
+#include "tools/capture/rtp_stream.h"
+#include "tools/cli/tool_error.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/audio_io.h"
+#include "tools/formats/audio_io.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "tools/sndfile_descriptor.h"
-#include "tools/tool_error.h"
+#include "tools/formats/sndfile_descriptor.h"
+#include "tools/cli/tool_error.h"
 #include "tool_test_support.h"
 
 namespace g729::tool {

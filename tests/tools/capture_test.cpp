@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tool_test_support.h"
-#include "tools/capture.h"
+#include "tools/capture/capture_file.h"
 
 namespace g729::tool {
 namespace {

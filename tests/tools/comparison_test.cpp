@@ -1,4 +1,4 @@
-#include "tools/comparison.h"
+#include "tools/cli/comparison.h"
 
 #include <gtest/gtest.h>
 

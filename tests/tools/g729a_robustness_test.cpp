@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 
 #include "tool_test_support.h"
-#include "tools/coded_stream.h"
+#include "tools/formats/coded_stream.h"
 
 namespace g729::tool {
 namespace {

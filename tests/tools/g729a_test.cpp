@@ -13,8 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "tool_test_support.h"
-#include "tools/audio_io.h"
-#include "tools/coded_stream.h"
+#include "tools/formats/audio_io.h"
+#include "tools/formats/coded_stream.h"
 
 namespace g729::tool {
 namespace {

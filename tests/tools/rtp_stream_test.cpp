@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/rtp_stream.h"
+#include "tools/capture/rtp_stream.h"
 
 namespace g729::tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/rtp_stream.h"
+#include "tools/capture/rtp_stream.h"
 
 #include <algorithm>
 #include <cstring>

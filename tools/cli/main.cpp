@@ -11,9 +11,9 @@
 #include <sys/stat.h>
 
 #include "g729a.h"
-#include "tools/capture_commands.h"
-#include "tools/commands.h"
-#include "tools/tool_error.h"
+#include "tools/capture/commands.h"
+#include "tools/cli/commands.h"
+#include "tools/cli/tool_error.h"
 
 namespace g729::tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/capture_commands.h"
+#include "tools/capture/commands.h"
 
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -18,15 +18,15 @@
 #include <tuple>
 
 #include "g729a.h"
-#include "tools/audio_io.h"
-#include "tools/capture.h"
-#include "tools/codec_handles.h"
-#include "tools/json.h"
-#include "tools/output_file.h"
-#include "tools/progress.h"
-#include "tools/rtp_stream.h"
-#include "tools/sndfile_descriptor.h"
-#include "tools/tool_error.h"
+#include "tools/formats/audio_io.h"
+#include "tools/capture/capture_file.h"
+#include "tools/cli/codec_handles.h"
+#include "tools/cli/json.h"
+#include "tools/cli/output_file.h"
+#include "tools/cli/progress.h"
+#include "tools/capture/rtp_stream.h"
+#include "tools/formats/sndfile_descriptor.h"
+#include "tools/cli/tool_error.h"
 
 namespace g729::tool {
 

@@ -1,4 +1,4 @@
-#include "tools/coded_stream.h"
+#include "tools/formats/coded_stream.h"
 
 #include <algorithm>
 #include <cstdio>

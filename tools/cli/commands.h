@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "g729a.h"
-#include "tools/audio_io.h"
-#include "tools/coded_stream.h"
-#include "tools/output_file.h"
-#include "tools/progress.h"
+#include "tools/formats/audio_io.h"
+#include "tools/formats/coded_stream.h"
+#include "tools/cli/output_file.h"
+#include "tools/cli/progress.h"
 
 namespace g729::tool {
 

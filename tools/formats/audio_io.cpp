@@ -1,4 +1,4 @@
-#include "tools/audio_io.h"
+#include "tools/formats/audio_io.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,9 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tools/progress.h"
-#include "tools/sndfile_descriptor.h"
-#include "tools/tool_error.h"
+#include "tools/cli/progress.h"
+#include "tools/formats/sndfile_descriptor.h"
+#include "tools/cli/tool_error.h"
 
 namespace g729::tool {
 

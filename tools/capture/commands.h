@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/commands.h"
+#include "tools/cli/commands.h"
 
 namespace g729::tool {
 

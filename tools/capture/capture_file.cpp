@@ -1,4 +1,4 @@
-#include "tools/capture.h"
+#include "tools/capture/capture_file.h"
 
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/output_file.h"
-#include "tools/tool_error.h"
+#include "tools/cli/output_file.h"
+#include "tools/cli/tool_error.h"
 
 namespace g729::tool {
 

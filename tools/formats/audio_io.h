@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "tools/output_file.h"
+#include "tools/cli/output_file.h"
 
 namespace g729::tool {
 

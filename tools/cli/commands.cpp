@@ -1,4 +1,4 @@
-#include "tools/commands.h"
+#include "tools/cli/commands.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,10 +15,10 @@
 
 #include <sys/stat.h>
 
-#include "tools/codec_handles.h"
-#include "tools/comparison.h"
-#include "tools/json.h"
-#include "tools/tool_error.h"
+#include "tools/cli/codec_handles.h"
+#include "tools/cli/comparison.h"
+#include "tools/cli/json.h"
+#include "tools/cli/tool_error.h"
 
 namespace g729::tool {
 

@@ -1,4 +1,4 @@
-#include "tools/output_file.h"
+#include "tools/cli/output_file.h"
 
 #include <atomic>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tools/tool_error.h"
+#include "tools/cli/tool_error.h"
 
 namespace g729::tool {
 

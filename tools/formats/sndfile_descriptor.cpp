@@ -1,11 +1,11 @@
-#include "tools/sndfile_descriptor.h"
+#include "tools/formats/sndfile_descriptor.h"
 
 #include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
 
-#include "tools/tool_error.h"
+#include "tools/cli/tool_error.h"
 
 namespace g729::tool {
 
