@@ -1,0 +1,47 @@
+// Playout through a receiver's jitter buffer: which packets of a stream a
+// phone with a given buffer would have played, and which arrived after
+// their playout time and were dropped as late (and then concealed like
+// lost ones). A fixed buffer holds every packet for the same delay after
+// the stream's first packet; an adaptive one sets its delay from the
+// arrival delays it has seen, and changes it only at the start of a talk
+// spurt, never within one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace g729::tool {
+
+struct jitter_buffer_setting {
+    bool adaptive = false;
+    double delay_ms = 0.0; // fixed buffers: the delay; adaptive ones: the delay they start with
+};
+
+// The adaptive buffer's limits.
+constexpr double kAdaptiveMinDelayMs = 20.0;
+constexpr double kAdaptiveMaxDelayMs = 500.0;
+
+// A packet as the buffer sees it, in arrival order.
+struct playout_packet {
+    int64_t arrival_ns = 0;
+    uint32_t timestamp = 0;
+    bool marker = false;
+    int frames = 1; // 10 ms frames the packet carries
+};
+
+struct playout_result {
+    std::vector<bool> late;         // per packet, in the order given
+    std::size_t late_packets = 0;
+    std::size_t played_packets = 0;
+    double mean_delay_ms = 0.0;     // buffer delay over the played packets: playout minus the earliest possible arrival
+    double max_delay_ms = 0.0;
+    std::size_t delay_changes = 0;  // adaptive: talk spurts that started with another delay
+};
+
+// `max_step_ticks`: a timestamp step larger than this (a restart, or a jump
+// that is not believed) starts the buffer afresh.
+playout_result play_out(const std::vector<playout_packet>& packets, const jitter_buffer_setting& setting,
+                        int64_t max_step_ticks);
+
+} // namespace g729::tool

@@ -1,0 +1,54 @@
+// What the network did to one RTP stream, from its packets' arrival times
+// and headers: the largest gap between arrivals, the interarrival jitter as
+// RTP receivers compute it, the sender's clock against the capture clock,
+// marker bits, payload types and packetization, and timestamp jumps.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+namespace g729::tool {
+
+// One packet of the stream as captured, in capture order.
+struct packet_observation {
+    int64_t arrival_ns = 0;
+    uint16_t sequence = 0;
+    uint32_t timestamp = 0;
+    bool marker = false;
+    int payload_type = 0;
+    int frames = 0; // G.729 frames it carries (a SID counts as one); 0 for another payload
+};
+
+struct jitter_point {
+    int64_t arrival_ns = 0;
+    double delta_ms = 0.0;  // since the previous packet's arrival
+    double jitter_ms = 0.0; // the running estimate after this packet
+};
+
+struct arrival_analysis {
+    std::size_t packets = 0;
+    double max_delta_ms = 0.0;     // largest gap between two arrivals
+    int64_t max_delta_at_ns = 0;   // arrival of the packet after that gap
+    double mean_jitter_ms = 0.0;   // mean of the running estimate over the packets
+    double max_jitter_ms = 0.0;
+    double skew_ppm = 0.0;         // sender clock against capture clock; positive: the sender runs fast
+    bool skew_known = false;       // needs two packets a second apart
+    std::size_t markers = 0;
+    std::map<int, std::size_t> payload_types;     // type -> packets
+    std::map<int, std::size_t> frames_per_packet; // frames -> packets, G.729 packets only
+    std::vector<jitter_point> series;             // one point per packet after the first
+};
+
+// RTP clock of G.729: 8000 ticks a second.
+constexpr double kRtpClockHz = 8000.0;
+
+// `packets` in capture order. Packets whose sequence number was seen before
+// are left out; a timestamp step of more than `max_step_ticks` from the
+// previous packet (a sender restart, or a jump that is not believed)
+// starts the jitter estimate's differences afresh instead of counting as
+// seconds of jitter.
+arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets, int64_t max_step_ticks);
+
+} // namespace g729::tool
