@@ -1,0 +1,79 @@
+// A picture of a call: every stream on one time axis, its decoded level
+// per 20 ms, what became of each 10 ms frame (lost, late, concealed, SID,
+// not transmitted) marked in a band beneath, silences the sender did not
+// transmit shaded, and for captured streams the arrival delta and jitter
+// over time; the key figures in a legend. Drawn with cairo as PNG, SVG or
+// PDF, chosen by the output's extension.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace g729::tool {
+
+// What became of one 10 ms frame, as the picture marks it.
+enum class frame_mark : uint8_t {
+    speech,        // decoded as received
+    sid,           // a silence-description frame: comfort noise
+    untransmitted, // the sender sent nothing (silence suppression)
+    lost,          // a packet that never arrived: concealed
+    late,          // arrived after its playout time: dropped and concealed
+    concealed,     // arrived but unusable (a bad frame): concealed
+};
+
+struct plot_series_point {
+    double seconds = 0.0; // from the start of the track
+    double value = 0.0;
+};
+
+struct plot_track {
+    std::string title;
+    int64_t start_frame = 0;          // where the track starts on the common axis, in 10 ms frames
+    std::vector<frame_mark> frames;   // one per 10 ms
+    std::vector<double> level_dbfs;   // one per 20 ms
+    bool network = false;             // draw the arrival panel
+    std::vector<plot_series_point> arrival_delta_ms;
+    std::vector<plot_series_point> jitter_ms;
+    std::vector<std::string> legend;
+};
+
+struct plot_box {
+    double left = 0, top = 0, width = 0, height = 0;
+};
+
+struct track_layout {
+    plot_box level; // the level panel
+    plot_box marks; // the band of frame marks beneath it
+    plot_box arrivals; // network panel (height 0 without one)
+};
+
+// Where everything stands, so the drawing and its checks agree.
+struct plot_layout {
+    int width = 0;
+    int height = 0;
+    int64_t first_frame = 0;
+    int64_t frames = 1; // on the axis
+    std::vector<track_layout> tracks;
+    // The horizontal pixel range of a frame on the common axis.
+    double frame_x(int64_t frame) const;
+};
+
+constexpr int kPlotWidth = 1200;
+
+plot_layout layout_plot(const std::vector<plot_track>& tracks, int width = kPlotWidth);
+
+// RGB of a mark's colour, 0-255, as drawn.
+struct mark_colour {
+    uint8_t r, g, b;
+};
+mark_colour colour_of(frame_mark mark);
+
+// Writes the picture to `path` (.png, .svg or .pdf); throws tool_error
+// naming the file when cairo cannot write it.
+void draw_plot(const std::vector<plot_track>& tracks, const std::string& path, const std::string& title);
+
+// The level of 160 samples (20 ms) in dBFS, -100 for digital silence.
+double level_dbfs(const int16_t* samples, int count);
+
+} // namespace g729::tool
