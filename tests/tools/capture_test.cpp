@@ -617,9 +617,9 @@ TEST_F(CaptureTest, PacketsThatCannotBeUsedAreSkippedAndCounted) {
     for (const std::string line :
          {"packets:       55\n",
           "skipped:       15 (2 truncated, 1 IP fragments, 1 not RTP version 2, 10 other payload types, 1 G.729 payloads "
-          "that are not whole frames)\n",
+          "without a whole frame)\n",
           "other traffic: 1 packet\n", "  packets:       40\n", "  lost:          0 packets (0 frames)\n",
-          "  unused:        1 not whole frames, 0 other payload types (2 frames)\n",
+          "  unused:        1 without a whole frame, 0 other payload types (2 frames)\n",
           "other RTP streams (not read as G.729):\n  0x00000007 10.0.0.5:8000 -> 10.0.0.2:5000, payload type 0, 10 packets\n"})
         EXPECT_TRUE(contains(i.out, line)) << line << "in:\n" << i.out;
 

@@ -56,9 +56,13 @@ constexpr const char* kGeneralHelp =
     "Exit status: 0 done, 1 a file could not be read, written or understood (in a\n"
     "batch: any file), 2 bad usage. See man g729a.\n";
 
+// A command on a packet capture: the files after the command word.
+using capture_command = int (*)(const std::vector<std::string>& operands, const command_options& options);
+
 struct command_entry {
     const char* name;
     file_command work;
+    capture_command capture; // null: the command does not read captures
     bool writes; // takes OUT (or a batch)
     bool coded_in;
     bool coded_out;
@@ -66,7 +70,7 @@ struct command_entry {
 };
 
 const command_entry kCommands[] = {
-    {"encode", encode_file, true, false, true,
+    {"encode", encode_file, nullptr, true, false, true,
      "Usage: g729a encode [OPTIONS] IN OUT\n"
      "       g729a encode [OPTIONS] IN... (-d DIR | --to g729|bit)\n"
      "\n"
@@ -81,7 +85,7 @@ const command_entry kCommands[] = {
      "     per bit, as in the standard's test vectors).\n"
      "'-' reads standard input (libsndfile finds the format from its header, or give\n"
      "-t) or writes standard output (-t g729|bit).\n"},
-    {"decode", decode_file, true, true, false,
+    {"decode", decode_file, decode_capture, true, true, false,
      "Usage: g729a decode [OPTIONS] [--strict] [--bad-frames=decode] IN OUT\n"
      "       g729a decode [OPTIONS] IN... (-d DIR | --to FMT)\n"
      "       g729a decode [-q] [--strict] [--pt N] [--stream SSRC] [--mix FILE] CAPTURE [OUT]\n"
@@ -108,7 +112,7 @@ const command_entry kCommands[] = {
      "     chosen with --stream SSRC (hexadecimal, as info shows it) or the only one.\n"
      "--mix FILE: both directions of the call as one stereo .wav, aligned on capture\n"
      "     time (left: the direction that starts first); OUT may then be left out.\n"},
-    {"roundtrip", roundtrip_file, true, false, false,
+    {"roundtrip", roundtrip_file, nullptr, true, false, false,
      "Usage: g729a roundtrip [OPTIONS] IN OUT\n"
      "\n"
      "Encodes and decodes IN (as encode reads it), writes the decoded audio to OUT\n"
@@ -117,7 +121,7 @@ const command_entry kCommands[] = {
      "and the output level relative to the input. The output is compared 40 samples\n"
      "(5 ms, the encoder's look-ahead) later than the input.\n"
      "The figures go to standard output, or to standard error when OUT is '-'.\n"},
-    {"info", info_file, false, true, false,
+    {"info", info_file, info_capture, false, true, false,
      "Usage: g729a info [-q] [--json] [-t g729|bit] IN\n"
      "       g729a info [-q] [--json] [--pt N] CAPTURE\n"
      "\n"
@@ -131,14 +135,14 @@ const command_entry kCommands[] = {
      "CAPTURE (.pcap, .pcapng): the RTP streams found, with SSRC, addresses, payload\n"
      "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
      "and duration, and the packets skipped; --json gives the same as JSON.\n"},
-    {"dump", dump_file, false, true, false,
+    {"dump", dump_file, nullptr, false, true, false,
      "Usage: g729a dump [-t g729|bit] IN\n"
      "\n"
      "Prints one line per frame of IN (.g729 or .bit): index, start time, type, the\n"
      "coded parameters (LSP indices, pitch lags with their thirds, the parity check,\n"
      "gain indices; for SID frames the LSF and energy indices) and the energy of the\n"
      "decoded frame in dBFS. A malformed file is dumped up to the fault (exit 1).\n"},
-    {"convert", convert_file, true, true, true,
+    {"convert", convert_file, nullptr, true, true, true,
      "Usage: g729a convert [OPTIONS] IN OUT\n"
      "\n"
      "Rewrites a coded stream between .g729 and .bit without decoding it. .g729 to\n"
@@ -170,7 +174,13 @@ struct parsed {
     std::size_t formats_given = 0;
     std::size_t formats_unused = 0;
     std::optional<format_id> last_format;
+    bool bad_frames_given = false;
+    bool capture_limits_given = false;
 };
+
+// The longest --max-gap or --max-audio: a year, far beyond any call, and
+// small enough that sample counts of it cannot overflow.
+constexpr long kMaxCaptureSeconds = 366L * 24 * 3600;
 
 unsigned number(const std::string& option, const std::string& value, long low, long high) {
     char* end = nullptr;
@@ -228,8 +238,28 @@ parsed parse(const std::vector<std::string>& args) {
             p.options.audio.floating = true;
         } else if (a == "--strict") {
             p.options.strict = true;
-        } else if (take_valued_option(args, i, p.options)) {
-            // --bad-frames, --pt, --stream, --mix
+        } else if (auto v = value("--bad-frames", nullptr)) {
+            if (*v != "decode" && *v != "conceal") throw usage_error("--bad-frames takes decode or conceal, not '" + *v + "'");
+            p.options.decode_bad_frames = *v == "decode";
+            p.bad_frames_given = true;
+        } else if (auto v = value("--pt", nullptr)) {
+            p.options.payload_types.push_back(int(number("--pt", *v, 0, 127)));
+        } else if (auto v = value("--stream", nullptr)) {
+            uint32_t ssrc = 0;
+            if (!parse_ssrc(*v, ssrc)) throw usage_error("--stream takes an SSRC in hexadecimal, as info shows it, not '" + *v + "'");
+            p.options.stream = *v;
+        } else if (auto v = value("--mix", nullptr)) {
+            if (v->empty()) throw usage_error("--mix needs a file name");
+            p.options.mix = *v;
+        } else if (auto v = value("--max-gap", nullptr)) {
+            p.options.max_gap_seconds = number("--max-gap", *v, 1, kMaxCaptureSeconds);
+            p.capture_limits_given = true;
+        } else if (auto v = value("--max-audio", nullptr)) {
+            p.options.max_audio_seconds = number("--max-audio", *v, 1, kMaxCaptureSeconds);
+            p.capture_limits_given = true;
+        } else if (auto v = value("--max-files", nullptr)) {
+            p.options.max_files = number("--max-files", *v, 1, 1000000);
+            p.capture_limits_given = true;
         } else if (auto v = value("--format", "-t")) {
             const format_id f = format_value("--format", *v);
             queued.push_back(f);
@@ -343,20 +373,29 @@ int run(const std::vector<std::string>& args) {
     if (p.version) throw usage_error("--version takes no command");
     const std::string name = command->name;
     std::vector<positional> files(p.operands.begin() + 1, p.operands.end());
-    // A packet capture goes its own way: streams found, rebuilt and decoded.
-    if (!files.empty() && is_capture_file(files[0].text)) {
-        std::vector<std::string> operands;
-        for (const positional& f : files) operands.push_back(f.text);
-        const int status = run_capture_command(name, operands, p.options);
-        finish_standard_output();
-        return status;
-    }
-    check_no_capture_options(p.options);
     if (p.options.strict && name != "decode") throw usage_error("--strict is for decode");
     if (p.formats_unused > 0) throw usage_error("--format given after the last file; it names the format of the file after it");
     if (p.options.json && name != "info") throw usage_error("--json is for info");
     const bool audio_out = command->writes && !command->coded_out;
     if ((p.rate_given || p.options.audio.floating) && !audio_out) throw usage_error("--rate and --float are for decode and roundtrip");
+    if (p.bad_frames_given && name != "decode") throw usage_error("--bad-frames is for decode");
+
+    // A packet capture: its streams found, rebuilt and decoded by the
+    // command's capture side.
+    const bool capture = files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format &&
+                         is_capture_file(files[0].text);
+    if (capture) {
+        if (!command->capture) throw usage_error(name + " does not read packet captures; decode and info do");
+        if (p.formats_given > 0) throw usage_error("--format does not apply to a packet capture, which is known by its header");
+        if (p.bad_frames_given) throw usage_error("--bad-frames applies to .bit files; a capture has no frames marked bad");
+        std::vector<std::string> operands;
+        for (const positional& f : files) operands.push_back(f.text);
+        const int status = command->capture(operands, p.options);
+        finish_standard_output();
+        return status;
+    }
+    if (!p.options.payload_types.empty() || !p.options.stream.empty() || !p.options.mix.empty() || p.capture_limits_given)
+        throw usage_error("--pt, --stream, --mix, --max-gap, --max-audio and --max-files apply to packet captures (.pcap, .pcapng) only");
 
     if (!command->writes) {
         if (!p.directory.empty() || p.target) throw usage_error(name + " writes no files: -d and --to do not apply");
@@ -414,6 +453,12 @@ int run(const std::vector<std::string>& args) {
         if (shared_format) f.format = p.last_format;
         file_job job;
         job.in = operand{f.text};
+        if (!f.format && is_capture_file(f.text)) {
+            job.problem = f.text + ": a packet capture holds streams, not one file's frames: decode it on its own (g729a decode " +
+                          f.text + " DIR)";
+            jobs.push_back(job);
+            continue;
+        }
         try {
             job.in_format = resolve(f, side::in, command->coded_in, name);
         } catch (const tool_error& e) {
