@@ -16,6 +16,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <tuple>
 
@@ -26,7 +27,9 @@
 #include "tools/cli/json.h"
 #include "tools/cli/output_file.h"
 #include "tools/cli/progress.h"
+#include "tools/capture/network_report.h"
 #include "tools/capture/rtp_stream.h"
+#include "tools/plot/plot.h"
 #include "tools/formats/sndfile_descriptor.h"
 #include "tools/cli/tool_error.h"
 
@@ -93,6 +96,8 @@ struct other_stream {
 // capture can make one per packet) they are only counted as other traffic,
 // so that memory follows the G.729 kept and not the capture.
 constexpr std::size_t kMaxOtherStreams = 10000;
+// RTCP reports kept from one capture, for the same reason.
+constexpr std::size_t kMaxRtcpReports = 100000;
 
 // Packets the tool cannot use, by reason.
 struct skipped_counts {
@@ -111,6 +116,7 @@ struct g729_stream {
     int payload_type = kG729PayloadType;
     const char* payload_source = "static";
     rebuilt_stream rebuilt;
+    stream_network network;
 };
 
 struct capture_contents {
@@ -122,6 +128,7 @@ struct capture_contents {
     std::vector<g729_stream> streams; // by start time
     std::vector<other_stream> others;
     std::string problem; // why reading stopped before the end of the file
+    std::vector<rtcp_report> rtcp;
 };
 
 bool looks_like_sdp(const uint8_t* data, std::size_t size) {
@@ -195,6 +202,10 @@ capture_contents read_capture(const std::string& path, const command_options& op
             else
                 ++c.other_traffic;
             continue;
+        case rtp_parse::rtcp:
+            if (packet.time_known && c.rtcp.size() < kMaxRtcpReports) read_rtcp(ip.data, ip.size, packet.time_ns, c.rtcp);
+            ++c.other_traffic;
+            continue;
         default: ++c.other_traffic; continue;
         }
         const stream_key key{ip.source, ip.destination, h.ssrc};
@@ -229,6 +240,8 @@ capture_contents read_capture(const std::string& path, const command_options& op
         p.number = packet.number;
         p.sequence = h.sequence;
         p.timestamp = h.timestamp;
+        p.marker = h.marker;
+        p.payload_type = h.payload_type;
         p.audio = audio;
         // Another type (telephone events, say) keeps its place in the
         // sequence but not its bytes.
@@ -241,6 +254,12 @@ capture_contents read_capture(const std::string& path, const command_options& op
     c.problem = reader.problem();
 
     const std::size_t max_gap_frames = std::size_t(options.max_gap_seconds) * 100;
+    std::optional<jitter_buffer_setting> buffer;
+    if (!options.jitter_buffer.empty()) {
+        std::string problem;
+        buffer = parse_jitter_buffer(options.jitter_buffer, problem);
+        if (!buffer) throw usage_error(problem);
+    }
     std::set<std::pair<endpoint, endpoint>> g729_flows;
     for (auto& [key, s] : found) {
         g729_stream g;
@@ -250,6 +269,7 @@ capture_contents read_capture(const std::string& path, const command_options& op
                          })->first;
         if (g.payload_type != kG729PayloadType)
             g.payload_source = always.count(g.payload_type) ? "--pt" : "SDP";
+        g.network = analyse_network(s.packets, buffer);
         g.rebuilt = rebuild_stream(s.packets, max_gap_frames);
         std::vector<rtp_packet>().swap(s.packets); // the timeline holds the frames now
         c.skipped.other_payload += g.rebuilt.stats.other_payload;
@@ -274,6 +294,7 @@ capture_contents read_capture(const std::string& path, const command_options& op
         else
             c.other_traffic += n;
     }
+    for (g729_stream& g : c.streams) finish_network(g.network, g.rebuilt, g.key.ssrc, c.rtcp);
     std::stable_sort(c.streams.begin(), c.streams.end(), [](const g729_stream& a, const g729_stream& b) {
         return a.rebuilt.stats.start_ns < b.rebuilt.stats.start_ns;
     });
@@ -394,6 +415,13 @@ void print_info_text(const std::string& path, const capture_contents& c) {
         std::printf("  first packet:  %s\n", capture_time(st.first_arrival_ns).c_str());
         std::printf("  last packet:   %s\n", capture_time(st.last_arrival_ns).c_str());
         std::printf("  duration:      %.2f s\n", duration_s(st));
+        if (st.late_packets > 0) std::printf("  late:          %s (%s concealed)\n", plural(st.late_packets, "packet", "packets").c_str(),
+                                             plural(st.late_frames, "frame", "frames").c_str());
+        std::fputs(network_text(s.network, "  ", capture_time).c_str(), stdout);
+        for (std::size_t k = 0; k < i; ++k)
+            if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)
+                std::printf("  SSRC change:   from %s at %s\n", hex_ssrc(c.streams[k].key.ssrc).c_str(),
+                            capture_time(st.first_arrival_ns).c_str());
     }
     if (!c.others.empty()) {
         std::printf("\nother RTP streams (not read as G.729):\n");
@@ -450,6 +478,14 @@ void print_info_json(const std::string& path, const capture_contents& c) {
         j += ", \"last_time\": " + seconds(st.last_arrival_ns);
         j += ", \"first_time_utc\": " + json_string(capture_time(st.first_arrival_ns));
         j += ", \"last_time_utc\": " + json_string(capture_time(st.last_arrival_ns));
+        j += ", \"late_packets\": " + std::to_string(st.late_packets);
+        j += ", \"late_frames\": " + std::to_string(st.late_frames);
+        j += network_json(s.network);
+        std::string changes;
+        for (std::size_t k = 0; k < i; ++k)
+            if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)
+                changes += (changes.empty() ? "" : ", ") + json_string(hex_ssrc(c.streams[k].key.ssrc));
+        j += ", \"ssrc_change_from\": [" + changes + "]";
         j += ", \"duration\": " + std::string(duration) + "}";
     }
     j += c.streams.empty() ? "],\n" : "\n  ],\n";
@@ -888,6 +924,58 @@ bool parse_ssrc(const std::string& text, uint32_t& ssrc) {
     }
     ssrc = value;
     return true;
+}
+
+std::vector<plot_track> capture_plot_tracks(const std::string& path, const command_options& options) {
+    const capture_contents c = read_capture(path, options);
+    check_readable(path, c);
+    if (c.streams.empty()) throw tool_error(path, no_g729_text(c));
+    int64_t first_ns = c.streams.front().rebuilt.stats.start_ns;
+    for (const g729_stream& s : c.streams) first_ns = std::min(first_ns, s.rebuilt.stats.start_ns);
+    std::vector<plot_track> tracks;
+    for (const g729_stream& s : c.streams) {
+        const stream_stats& st = s.rebuilt.stats;
+        plot_track t;
+        t.title = stream_label(s);
+        t.start_frame = saturating_sub(st.start_ns, first_ns) / (10 * 1000 * 1000);
+        for (const timeline_entry& e : s.rebuilt.timeline) {
+            frame_mark mark = frame_mark::speech;
+            switch (e.kind) {
+            case slot_kind::speech: mark = frame_mark::speech; break;
+            case slot_kind::sid: mark = frame_mark::sid; break;
+            case slot_kind::dtx: mark = frame_mark::untransmitted; break;
+            case slot_kind::lost: mark = frame_mark::lost; break;
+            case slot_kind::late: mark = frame_mark::late; break;
+            case slot_kind::skipped: mark = frame_mark::concealed; break;
+            }
+            t.frames.insert(t.frames.end(), e.frames, mark);
+        }
+        timeline_player player(s.rebuilt.timeline);
+        int16_t pair[2 * kFrameSamples];
+        for (;;) {
+            if (!player.next(pair)) break;
+            const bool second = player.next(pair + kFrameSamples);
+            t.level_dbfs.push_back(level_dbfs(pair, second ? 2 * kFrameSamples : kFrameSamples));
+            if (!second) break;
+        }
+        t.network = true;
+        const double start_s = double(saturating_sub(st.start_ns, first_ns)) / 1e9 - double(t.start_frame) / 100.0;
+        for (const jitter_point& p : s.network.arrivals.series) {
+            const double at = double(saturating_sub(p.arrival_ns, st.start_ns)) / 1e9 + start_s;
+            t.arrival_delta_ms.push_back({at, p.delta_ms});
+            t.jitter_ms.push_back({at, p.jitter_ms});
+        }
+        const stream_network& n = s.network;
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "%.2f s; %zu packets, %zu lost, %zu late (%.2f%%); jitter mean %.2f ms, max %.2f ms; max delta %.1f ms; "
+                      "R %.1f, MOS %.2f (E-model estimate)",
+                      duration_s(st), st.packets, st.lost_packets, st.late_packets, n.loss_percent, n.arrivals.mean_jitter_ms,
+                      n.arrivals.max_jitter_ms, n.arrivals.max_delta_ms, n.quality.r, n.quality.mos);
+        t.legend.push_back(line);
+        tracks.push_back(std::move(t));
+    }
+    return tracks;
 }
 
 int info_capture(const std::vector<std::string>& operands, const command_options& options) {

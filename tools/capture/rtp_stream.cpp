@@ -278,14 +278,21 @@ rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_
                                        : int64_t(st.frames) * kFrameNs;
             st.start_ns = saturating_sub(p.arrival_ns, before);
         }
-        for (const timeline_entry& f : frames) {
-            if (f.kind == slot_kind::sid)
-                ++st.sid_frames;
-            else
-                ++st.speech_frames;
-            out.timeline.push_back(f);
+        if (p.late) {
+            // Its place on the timeline is kept, its audio concealed.
+            ++st.late_packets;
+            st.late_frames += frames.size();
+            add_missing(out, slot_kind::late, frames.size());
+        } else {
+            for (const timeline_entry& f : frames) {
+                if (f.kind == slot_kind::sid)
+                    ++st.sid_frames;
+                else
+                    ++st.speech_frames;
+                out.timeline.push_back(f);
+            }
+            st.frames += frames.size();
         }
-        st.frames += frames.size();
         previous = &o;
         previous_frames = frames.size();
         unused_between = 0;

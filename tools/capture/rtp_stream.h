@@ -28,6 +28,11 @@ struct rtp_packet {
     // false for another payload type sent in the same stream (telephone
     // events, say): it takes a sequence number but carries no G.729.
     bool audio = true;
+    bool marker = false;
+    int payload_type = 0;
+    // Arrived after the playout time of the jitter buffer being modelled:
+    // dropped and concealed like a lost packet.
+    bool late = false;
     std::vector<uint8_t> payload;
 };
 
@@ -37,6 +42,7 @@ enum class slot_kind {
     lost,    // missing: packets lost (a gap in the sequence numbers)
     dtx,     // missing: the sender sent nothing (the timestamp jumps, the sequence does not)
     skipped, // missing: the packets there were unusable or of another payload type
+    late,    // missing: the packet arrived after its playout time
 };
 
 struct timeline_entry {
@@ -68,6 +74,8 @@ struct stream_stats {
     std::size_t sid_frames = 0;
     std::size_t lost_packets = 0;
     std::size_t lost_frames = 0;
+    std::size_t late_packets = 0; // dropped by the jitter buffer being modelled
+    std::size_t late_frames = 0;
     std::size_t dtx_gaps = 0;
     std::size_t dtx_frames = 0;
     std::size_t skipped_frames = 0; // time covered by unusable or other-type packets

@@ -42,6 +42,9 @@ struct command_options {
     std::size_t max_gap_seconds = 3600;
     std::size_t max_audio_seconds = 0;
     std::size_t max_files = 1000;
+    // Packet captures: the receiver's jitter buffer to model (--jitter-buffer
+    // MS or adaptive); empty: what the sender sent, every packet played.
+    std::string jitter_buffer;
 };
 
 // One input and, for the commands that write, its output, each with the

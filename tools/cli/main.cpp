@@ -12,6 +12,8 @@
 
 #include "g729a.h"
 #include "tools/capture/commands.h"
+#include "tools/capture/network_report.h"
+#include "tools/plot/plot_command.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/tool_error.h"
 
@@ -30,6 +32,8 @@ constexpr const char* kGeneralHelp =
     "  info IN           count the frames of a .g729 or .bit file and check it, or list\n"
     "                    the RTP streams of a packet capture\n"
     "  dump IN           one line per frame: type, coded parameters, decoded energy\n"
+    "  plot IN OUT       draw IN (.g729, .bit or a capture) as .png, .svg or .pdf: level,\n"
+    "                    lost, late and concealed frames, DTX, arrival jitter\n"
     "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding\n"
     "  encode|decode|roundtrip|convert IN... -d DIR | --to FMT   many files at once\n"
     "\n"
@@ -48,6 +52,9 @@ constexpr const char* kGeneralHelp =
     "  --strict          decode: input cut short is an error, not a warning\n"
     "  --bad-frames=decode  decode: .bit frames marked bad are decoded as received,\n"
     "                    not concealed\n"
+    "  --jitter-buffer MS|adaptive\n"
+    "                    captures: decode, info and plot as a receiver with that buffer\n"
+    "                    would have played the call (late packets concealed)\n"
     "  --pt N, --stream SSRC, --mix FILE\n"
     "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
     "  -h, --help        this text; 'g729a COMMAND --help' details a command\n"
@@ -142,6 +149,16 @@ const command_entry kCommands[] = {
      "coded parameters (LSP indices, pitch lags with their thirds, the parity check,\n"
      "gain indices; for SID frames the LSF and energy indices) and the energy of the\n"
      "decoded frame in dBFS. A malformed file is dumped up to the fault (exit 1).\n"},
+    {"plot", nullptr, run_plot, true, true, false,
+     "Usage: g729a plot [OPTIONS] IN OUT\n"
+     "\n"
+     "Draws IN on one time axis into OUT (.png, .svg or .pdf): the decoded level per\n"
+     "20 ms and a band that marks what became of each 10 ms frame (lost, late, bad\n"
+     "and concealed, SID, not transmitted), silences shaded.\n"
+     "IN: .g729 or .bit, or a packet capture (.pcap, .pcapng): every G.729 stream,\n"
+     "     both directions of a call stacked, each with its arrival delta and jitter\n"
+     "     over time and its key figures (loss, jitter, E-model R and MOS).\n"
+     "--jitter-buffer MS|adaptive, --pt N: as for decode.\n"},
     {"convert", convert_file, nullptr, true, true, true,
      "Usage: g729a convert [OPTIONS] IN OUT\n"
      "\n"
@@ -257,6 +274,10 @@ parsed parse(const std::vector<std::string>& args) {
         } else if (auto v = value("--max-audio", nullptr)) {
             p.options.max_audio_seconds = number("--max-audio", *v, 1, kMaxCaptureSeconds);
             p.capture_limits_given = true;
+        } else if (auto v = value("--jitter-buffer", nullptr)) {
+            std::string problem;
+            if (!parse_jitter_buffer(*v, problem)) throw usage_error(problem);
+            p.options.jitter_buffer = *v;
         } else if (auto v = value("--max-files", nullptr)) {
             p.options.max_files = number("--max-files", *v, 1, 1000000);
             p.capture_limits_given = true;
@@ -380,6 +401,18 @@ int run(const std::vector<std::string>& args) {
     if ((p.rate_given || p.options.audio.floating) && !audio_out) throw usage_error("--rate and --float are for decode and roundtrip");
     if (p.bad_frames_given && name != "decode") throw usage_error("--bad-frames is for decode");
 
+    // plot draws any input it reads, a coded file or a capture, into a picture.
+    if (!command->work) {
+        if (!p.directory.empty() || p.target) throw usage_error(name + " writes one picture: -d and --to do not apply");
+        if (p.formats_given > 0) throw usage_error(name + " knows its inputs by their names; --format does not apply");
+        if (!p.options.stream.empty() || !p.options.mix.empty()) throw usage_error("--stream and --mix apply to decode");
+        std::vector<std::string> operands;
+        for (const positional& f : files) operands.push_back(f.text);
+        const int status = command->capture(operands, p.options);
+        finish_standard_output();
+        return status;
+    }
+
     // A packet capture: its streams found, rebuilt and decoded by the
     // command's capture side.
     const bool capture = files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format &&
@@ -394,8 +427,10 @@ int run(const std::vector<std::string>& args) {
         finish_standard_output();
         return status;
     }
-    if (!p.options.payload_types.empty() || !p.options.stream.empty() || !p.options.mix.empty() || p.capture_limits_given)
-        throw usage_error("--pt, --stream, --mix, --max-gap, --max-audio and --max-files apply to packet captures (.pcap, .pcapng) only");
+    if (!p.options.payload_types.empty() || !p.options.stream.empty() || !p.options.mix.empty() || p.capture_limits_given ||
+        !p.options.jitter_buffer.empty())
+        throw usage_error("--pt, --stream, --mix, --max-gap, --max-audio, --max-files and --jitter-buffer apply to packet captures "
+                          "(.pcap, .pcapng) only");
 
     if (!command->writes) {
         if (!p.directory.empty() || p.target) throw usage_error(name + " writes no files: -d and --to do not apply");

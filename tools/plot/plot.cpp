@@ -275,11 +275,13 @@ void draw_plot(const std::vector<plot_track>& tracks, const std::string& path, c
     draw(cr, tracks, layout, title);
     cairo_destroy(cr);
     cairo_surface_flush(surface);
-    cairo_surface_finish(surface);
     cairo_status_t status = cairo_surface_status(surface);
     if (status == CAIRO_STATUS_SUCCESS && ext == "png") status = cairo_surface_write_to_png_stream(surface, write_to, &out);
+    // SVG and PDF are written out as the surface finishes.
+    cairo_surface_finish(surface);
+    if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(surface);
     cairo_surface_destroy(surface);
-    if (status != CAIRO_STATUS_SUCCESS) throw tool_error(out.name() + ": cannot write the picture: " + cairo_status_to_string(status));
+    if (status != CAIRO_STATUS_SUCCESS) throw tool_error(out.name(), std::string("cannot write the picture: ") + cairo_status_to_string(status));
     out.commit();
 }
 

@@ -1,0 +1,228 @@
+#include "tools/capture/network_report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
+
+#include "g729a.h"
+
+namespace g729::tool {
+
+namespace {
+
+constexpr int64_t kTicksPerFrame = 80;
+// Timestamps may run ahead of the capture clock by this much (a burst of
+// late packets, a stalled capture) before a step is called a jump.
+constexpr double kJumpSlackSeconds = 2.0;
+// Past this step the jitter and skew figures restart rather than take the
+// step for seconds of jitter: an hour of RTP clock.
+constexpr int64_t kMaxFollowedStepTicks = int64_t(3600) * 8000;
+// RTCP reports kept per stream; a crafted capture can hold millions.
+constexpr std::size_t kMaxReportsPerStream = 1000;
+
+// Frames a G.729 payload carries: whole 10-byte frames and a final SID.
+int payload_frames(const std::vector<uint8_t>& payload) {
+    const std::size_t n = payload.size();
+    return int(n / G729A_SPEECH_FRAME_BYTES + (n % G729A_SPEECH_FRAME_BYTES == G729A_SID_FRAME_BYTES ? 1 : 0));
+}
+
+std::string format(const char* f, double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, f, v);
+    return text;
+}
+
+std::string json_number(double v, const char* f = "%.3f") { return std::isfinite(v) ? format(f, v) : "null"; }
+
+} // namespace
+
+stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer) {
+    stream_network n;
+    std::vector<packet_observation> observed;
+    observed.reserve(packets.size());
+    for (const rtp_packet& p : packets)
+        observed.push_back({p.arrival_ns, p.sequence, p.timestamp, p.marker, p.payload_type, p.audio ? payload_frames(p.payload) : 0});
+    n.arrivals = analyse_arrivals(observed, kMaxFollowedStepTicks);
+
+    // Timestamp steps that the capture clock contradicts, in arrival order
+    // over the packets in sequence.
+    std::set<uint16_t> seen;
+    const rtp_packet* previous = nullptr;
+    for (const rtp_packet& p : packets) {
+        if (!seen.insert(p.sequence).second) continue;
+        if (previous && int16_t(uint16_t(p.sequence - previous->sequence)) > 0) {
+            const double claimed = double(int32_t(p.timestamp - previous->timestamp)) / kRtpClockHz;
+            const double seen_s = double(p.arrival_ns - previous->arrival_ns) / 1e9;
+            if (std::fabs(claimed - seen_s) > kJumpSlackSeconds && n.jumps.size() < kMaxReportsPerStream)
+                n.jumps.push_back({p.arrival_ns, p.number, claimed, seen_s});
+        }
+        previous = &p;
+    }
+
+    std::size_t most = 0;
+    for (const auto& [frames, count] : n.arrivals.frames_per_packet)
+        if (count > most) {
+            most = count;
+            n.packetization_ms = 10.0 * frames;
+        }
+
+    if (buffer) {
+        std::vector<playout_packet> playout;
+        playout.reserve(packets.size());
+        for (const rtp_packet& p : packets)
+            playout.push_back({p.arrival_ns, p.timestamp, p.marker, std::max(1, p.audio ? payload_frames(p.payload) : 1)});
+        const playout_result r = play_out(playout, *buffer, kMaxFollowedStepTicks);
+        for (std::size_t i = 0; i < packets.size(); ++i) packets[i].late = r.late[i];
+        n.buffered = true;
+        n.buffer = *buffer;
+        n.late_packets = r.late_packets;
+        n.buffer_mean_delay_ms = r.mean_delay_ms;
+        n.buffer_max_delay_ms = r.max_delay_ms;
+        n.buffer_delay_changes = r.delay_changes;
+    }
+    return n;
+}
+
+void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ssrc, const std::vector<rtcp_report>& rtcp) {
+    const stream_stats& st = stream.stats;
+    const std::size_t received = st.packets - st.duplicates - st.stale;
+    const std::size_t expected = received + st.lost_packets;
+    const std::size_t dropped = st.lost_packets + st.late_packets;
+    n.loss_percent = expected > 0 ? 100.0 * double(dropped) / double(expected) : 0.0;
+
+    // Runs of lost or late frames on the timeline, in packets.
+    std::size_t runs = 0;
+    bool in_run = false;
+    for (const timeline_entry& e : stream.timeline) {
+        const bool lost = e.kind == slot_kind::lost || e.kind == slot_kind::late;
+        if (lost && !in_run) ++runs;
+        in_run = lost;
+    }
+    n.mean_loss_burst = runs > 0 ? double(dropped) / double(runs) : 0.0;
+
+    // Mouth to ear as far as the capture shows it: a packet's audio, the
+    // encoder's look-ahead and frame, and the jitter buffer.
+    const double delay = n.packetization_ms + 15.0 + (n.buffered ? n.buffer_mean_delay_ms : 0.0);
+    n.quality = estimate_quality({delay, n.loss_percent, burst_ratio(n.loss_percent / 100.0, n.mean_loss_burst)});
+
+    for (const rtcp_report& r : rtcp) {
+        if (r.sender_report && r.reporter == ssrc && n.sender_reports.size() < kMaxReportsPerStream) n.sender_reports.push_back(r);
+        for (const rtcp_report_block& b : r.blocks)
+            if (b.source == ssrc && n.receiver_reports.size() < kMaxReportsPerStream) n.receiver_reports.push_back({r, b});
+    }
+}
+
+std::string network_text(const stream_network& n, const std::string& indent,
+                         const std::function<std::string(int64_t)>& time_text) {
+    const arrival_analysis& a = n.arrivals;
+    std::string t;
+    t += indent + "max delta:     " + format("%.2f ms", a.max_delta_ms) +
+         (a.max_delta_at_ns ? " (before the packet at " + time_text(a.max_delta_at_ns) + ")" : "") + "\n";
+    t += indent + "jitter:        " + format("mean %.2f ms", a.mean_jitter_ms) + format(", max %.2f ms", a.max_jitter_ms) + "\n";
+    t += indent + "clock skew:    " + (a.skew_known ? format("%+.1f ppm", a.skew_ppm) : std::string("n/a (under a second)")) + "\n";
+    t += indent + "marker bits:   " + std::to_string(a.markers) + "\n";
+    std::string types;
+    for (const auto& [pt, count] : a.payload_types) types += (types.empty() ? "" : ", ") + std::to_string(pt) + " (" + std::to_string(count) + ")";
+    t += indent + "payload types: " + types + "\n";
+    std::string sizes;
+    for (const auto& [frames, count] : a.frames_per_packet)
+        sizes += (sizes.empty() ? "" : ", ") + std::to_string(frames * 10) + " ms (" + std::to_string(count) + ")";
+    t += indent + "packetization: " + (sizes.empty() ? "none" : sizes) + "\n";
+    for (const timestamp_jump& j : n.jumps)
+        t += indent + "timestamp jump: " + format("%.2f s", j.claimed_s) + " claimed, " + format("%.2f s", j.seen_s) +
+             " seen, not believed (packet " + std::to_string(j.packet) + ", " + time_text(j.arrival_ns) + ")\n";
+    if (n.buffered) {
+        t += indent + "jitter buffer: " +
+             (n.buffer.adaptive ? std::string("adaptive") : format("%.0f ms", n.buffer.delay_ms)) + ", " +
+             std::to_string(n.late_packets) + " late packets dropped, delay " + format("mean %.1f ms", n.buffer_mean_delay_ms) +
+             format(", max %.1f ms", n.buffer_max_delay_ms) +
+             (n.buffer.adaptive ? ", " + std::to_string(n.buffer_delay_changes) + " changes" : std::string()) + "\n";
+    }
+    t += indent + "loss:          " + format("%.2f%%", n.loss_percent) + (n.buffered ? " (lost and late)" : "") +
+         format(", mean burst %.2f packets", n.mean_loss_burst) + "\n";
+    t += indent + "quality:       " + format("R %.1f", n.quality.r) + format(", MOS %.2f", n.quality.mos) +
+         " (E-model estimate from the network figures)\n";
+    for (const rtcp_report& r : n.sender_reports)
+        t += indent + "RTCP SR:       " + time_text(r.arrival_ns) + ": " + std::to_string(r.packets_sent) + " packets, " +
+             std::to_string(r.octets_sent) + " octets sent\n";
+    for (const auto& [r, b] : n.receiver_reports) {
+        char ssrc[16];
+        std::snprintf(ssrc, sizeof ssrc, "0x%08x", r.reporter);
+        t += indent + "RTCP RR:       " + time_text(r.arrival_ns) + " from " + ssrc + ": " +
+             format("fraction lost %.1f%%", 100.0 * b.fraction_lost) + ", cumulative lost " + std::to_string(b.cumulative_lost) +
+             format(", jitter %.2f ms", double(b.jitter_ticks) / 8.0) +
+             (b.rtt_known ? format(", round trip %.1f ms", b.rtt_ms) : std::string()) + "\n";
+    }
+    return t;
+}
+
+std::string network_json(const stream_network& n) {
+    const arrival_analysis& a = n.arrivals;
+    std::string j;
+    j += ", \"max_delta_ms\": " + json_number(a.max_delta_ms);
+    j += ", \"max_delta_at\": " + json_number(double(a.max_delta_at_ns) / 1e9, "%.6f");
+    j += ", \"jitter_mean_ms\": " + json_number(a.mean_jitter_ms);
+    j += ", \"jitter_max_ms\": " + json_number(a.max_jitter_ms);
+    j += ", \"skew_ppm\": " + (a.skew_known ? json_number(a.skew_ppm, "%.2f") : std::string("null"));
+    j += ", \"marker_bits\": " + std::to_string(a.markers);
+    j += ", \"payload_types\": {";
+    bool first = true;
+    for (const auto& [pt, count] : a.payload_types) {
+        j += std::string(first ? "" : ", ") + "\"" + std::to_string(pt) + "\": " + std::to_string(count);
+        first = false;
+    }
+    j += "}, \"packetization_ms\": {";
+    first = true;
+    for (const auto& [frames, count] : a.frames_per_packet) {
+        j += std::string(first ? "" : ", ") + "\"" + std::to_string(frames * 10) + "\": " + std::to_string(count);
+        first = false;
+    }
+    j += "}, \"timestamp_jumps\": [";
+    for (std::size_t i = 0; i < n.jumps.size(); ++i)
+        j += std::string(i ? ", " : "") + "{\"packet\": " + std::to_string(n.jumps[i].packet) + ", \"time\": " +
+             json_number(double(n.jumps[i].arrival_ns) / 1e9, "%.6f") + ", \"claimed_s\": " + json_number(n.jumps[i].claimed_s) +
+             ", \"seen_s\": " + json_number(n.jumps[i].seen_s) + "}";
+    j += "]";
+    if (n.buffered) {
+        j += ", \"jitter_buffer\": {\"kind\": " + std::string(n.buffer.adaptive ? "\"adaptive\"" : "\"fixed\"") +
+             ", \"delay_ms\": " + json_number(n.buffer.delay_ms) + ", \"late_packets\": " + std::to_string(n.late_packets) +
+             ", \"mean_delay_ms\": " + json_number(n.buffer_mean_delay_ms) + ", \"max_delay_ms\": " + json_number(n.buffer_max_delay_ms) +
+             ", \"delay_changes\": " + std::to_string(n.buffer_delay_changes) + "}";
+    }
+    j += ", \"loss_percent\": " + json_number(n.loss_percent);
+    j += ", \"mean_loss_burst\": " + json_number(n.mean_loss_burst);
+    j += ", \"r_factor\": " + json_number(n.quality.r, "%.2f") + ", \"mos\": " + json_number(n.quality.mos, "%.3f");
+    j += ", \"rtcp_sender_reports\": [";
+    for (std::size_t i = 0; i < n.sender_reports.size(); ++i)
+        j += std::string(i ? ", " : "") + "{\"time\": " + json_number(double(n.sender_reports[i].arrival_ns) / 1e9, "%.6f") +
+             ", \"packets\": " + std::to_string(n.sender_reports[i].packets_sent) + ", \"octets\": " +
+             std::to_string(n.sender_reports[i].octets_sent) + "}";
+    j += "], \"rtcp_receiver_reports\": [";
+    for (std::size_t i = 0; i < n.receiver_reports.size(); ++i) {
+        const auto& [r, b] = n.receiver_reports[i];
+        char ssrc[16];
+        std::snprintf(ssrc, sizeof ssrc, "0x%08x", r.reporter);
+        j += std::string(i ? ", " : "") + "{\"time\": " + json_number(double(r.arrival_ns) / 1e9, "%.6f") + ", \"reporter\": \"" +
+             ssrc + "\", \"fraction_lost\": " + json_number(b.fraction_lost, "%.4f") + ", \"cumulative_lost\": " +
+             std::to_string(b.cumulative_lost) + ", \"jitter_ms\": " + json_number(double(b.jitter_ticks) / 8.0) +
+             ", \"rtt_ms\": " + (b.rtt_known ? json_number(b.rtt_ms) : std::string("null")) + "}";
+    }
+    j += "]";
+    return j;
+}
+
+std::optional<jitter_buffer_setting> parse_jitter_buffer(const std::string& value, std::string& problem) {
+    if (value == "adaptive") return jitter_buffer_setting{true, kAdaptiveMinDelayMs};
+    char* end = nullptr;
+    const long ms = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || ms < 0 || ms > 1000) {
+        problem = "--jitter-buffer takes a delay in ms from 0 to 1000, or adaptive, not '" + value + "'";
+        return std::nullopt;
+    }
+    return jitter_buffer_setting{false, double(ms)};
+}
+
+} // namespace g729::tool
