@@ -13,13 +13,15 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
     double jitter_sum = 0.0;
     std::size_t jitter_count = 0;
 
-    // Least squares of sender time against arrival time, over the packets
-    // in sequence; sums kept relative to the first packet so they stay exact
-    // enough over hours.
+    // Least squares of arrival time against sender time: the sender's
+    // timestamps are exact and the arrivals carry the jitter, so the fit
+    // runs that way round (the other way the jitter would flatten the
+    // slope). Sums are kept relative to the first packet so they stay
+    // exact enough over hours.
     const packet_observation* first = nullptr;
     int64_t unwrapped = 0;
     uint32_t last_timestamp = 0;
-    double sa = 0, ss = 0, saa = 0, sas = 0;
+    double sum_a = 0, sum_s = 0, sum_ss = 0, sum_as = 0;
     std::size_t n = 0;
     int64_t span_ns = 0;
 
@@ -61,7 +63,7 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
                 // start the fit again from here.
                 first = &p;
                 unwrapped = 0;
-                sa = ss = saa = sas = 0;
+                sum_a = sum_s = sum_ss = sum_as = 0;
                 n = 0;
             } else {
                 unwrapped += step;
@@ -69,21 +71,25 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
         }
         const double a = double(p.arrival_ns - first->arrival_ns) / 1e9;
         const double s = double(unwrapped) / kRtpClockHz;
-        sa += a;
-        ss += s;
-        saa += a * a;
-        sas += a * s;
+        sum_a += a;
+        sum_s += s;
+        sum_ss += s * s;
+        sum_as += a * s;
         ++n;
         span_ns = p.arrival_ns - first->arrival_ns;
         previous = &p;
     }
     if (jitter_count > 0) out.mean_jitter_ms = jitter_sum / double(jitter_count);
     if (n >= 2 && span_ns >= 1000000000) {
-        const double denominator = double(n) * saa - sa * sa;
+        // sum_ss holds the sum of the squared sender times.
+        const double denominator = double(n) * sum_ss - sum_s * sum_s;
         if (denominator > 0.0) {
-            const double slope = (double(n) * sas - sa * ss) / denominator;
-            out.skew_ppm = (slope - 1.0) * 1e6;
-            out.skew_known = true;
+            // Seconds of capture clock per second of the sender's clock.
+            const double slope = (double(n) * sum_as - sum_a * sum_s) / denominator;
+            if (slope > 0.0) {
+                out.skew_ppm = (1.0 / slope - 1.0) * 1e6;
+                out.skew_known = true;
+            }
         }
     }
     return out;
