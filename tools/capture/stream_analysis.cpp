@@ -81,7 +81,6 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
     }
     if (jitter_count > 0) out.mean_jitter_ms = jitter_sum / double(jitter_count);
     if (n >= 2 && span_ns >= 1000000000) {
-        // sum_ss holds the sum of the squared sender times.
         const double denominator = double(n) * sum_ss - sum_s * sum_s;
         if (denominator > 0.0) {
             // Seconds of capture clock per second of the sender's clock.
