@@ -58,6 +58,21 @@ TEST(StreamAnalysis, DuplicatesAndUnbelievedJumpsDoNotCountAsJitter) {
     EXPECT_DOUBLE_EQ(a.max_jitter_ms, 0.0);
 }
 
+TEST(StreamAnalysis, LongStreamsKeepTheirPacketsAcrossSequenceWrapsAndABoundedSeries) {
+    // 70,000 packets, 20 ms apart: past one lap of sequence numbers, with a
+    // copy of packet 69,000 arriving right after it.
+    std::vector<double> arrivals;
+    for (int i = 0; i < 70000; ++i) arrivals.push_back(20.0 * i);
+    std::vector<packet_observation> p = packets_at(arrivals);
+    p.insert(p.begin() + 69001, p[69000]);
+    const arrival_analysis a = analyse_arrivals(p, kMaxStep);
+    EXPECT_EQ(a.packets, 70000u);
+    EXPECT_LE(a.series.size(), kMaxSeriesPoints);
+    EXPECT_GT(a.series.size(), kMaxSeriesPoints / 4);
+    EXPECT_DOUBLE_EQ(a.max_delta_ms, 20.0);
+    EXPECT_EQ(a.series.back().arrival_ns, p.back().arrival_ns);
+}
+
 TEST(StreamAnalysis, SkewComparesTheSendersClockWithTheCaptureClock) {
     // 20 ms of sender time arrive every 19.998 ms: the sender runs fast by
     // 20 / 19.998 - 1 = 100.010001 ppm.

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <set>
 
 #include "g729a.h"
 
@@ -14,9 +13,6 @@ namespace g729::tool {
 namespace {
 
 constexpr int64_t kTicksPerFrame = 80;
-// Timestamps may run ahead of the capture clock by this much (a burst of
-// late packets, a stalled capture) before a step is called a jump.
-constexpr double kJumpSlackSeconds = 2.0;
 // Past this step the jitter and skew figures restart rather than take the
 // step for seconds of jitter: an hour of RTP clock.
 constexpr int64_t kMaxFollowedStepTicks = int64_t(3600) * 8000;
@@ -44,23 +40,9 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
     std::vector<packet_observation> observed;
     observed.reserve(packets.size());
     for (const rtp_packet& p : packets)
-        observed.push_back({p.arrival_ns, p.sequence, p.timestamp, p.marker, p.payload_type, p.audio ? payload_frames(p.payload) : 0});
+        observed.push_back(
+            {p.arrival_ns, p.sequence, p.timestamp, p.marker, p.payload_type, p.audio ? payload_frames(p.payload) : 0, p.number});
     n.arrivals = analyse_arrivals(observed, kMaxFollowedStepTicks);
-
-    // Timestamp steps that the capture clock contradicts, in arrival order
-    // over the packets in sequence.
-    std::set<uint16_t> seen;
-    const rtp_packet* previous = nullptr;
-    for (const rtp_packet& p : packets) {
-        if (!seen.insert(p.sequence).second) continue;
-        if (previous && int16_t(uint16_t(p.sequence - previous->sequence)) > 0) {
-            const double claimed = double(int32_t(p.timestamp - previous->timestamp)) / kRtpClockHz;
-            const double seen_s = double(p.arrival_ns - previous->arrival_ns) / 1e9;
-            if (std::fabs(claimed - seen_s) > kJumpSlackSeconds && n.jumps.size() < kMaxReportsPerStream)
-                n.jumps.push_back({p.arrival_ns, p.number, claimed, seen_s});
-        }
-        previous = &p;
-    }
 
     std::size_t most = 0;
     for (const auto& [frames, count] : n.arrivals.frames_per_packet)
@@ -131,13 +113,13 @@ std::string network_text(const stream_network& n, const std::string& indent,
     for (const auto& [frames, count] : a.frames_per_packet)
         sizes += (sizes.empty() ? "" : ", ") + std::to_string(frames * 10) + " ms (" + std::to_string(count) + ")";
     t += indent + "packetization: " + (sizes.empty() ? "none" : sizes) + "\n";
-    for (const timestamp_jump& j : n.jumps)
+    for (const timestamp_jump& j : n.arrivals.jumps)
         t += indent + "timestamp jump: " + format("%.2f s", j.claimed_s) + " claimed, " + format("%.2f s", j.seen_s) +
              " seen, not believed (packet " + std::to_string(j.packet) + ", " + time_text(j.arrival_ns) + ")\n";
     if (n.buffered) {
         t += indent + "jitter buffer: " +
              (n.buffer.adaptive ? std::string("adaptive") : format("%.0f ms", n.buffer.delay_ms)) + ", " +
-             std::to_string(n.late_packets) + " late packets dropped, delay " + format("mean %.1f ms", n.buffer_mean_delay_ms) +
+             std::to_string(n.late_packets) + (n.late_packets == 1 ? " late packet" : " late packets") + " dropped, delay " + format("mean %.1f ms", n.buffer_mean_delay_ms) +
              format(", max %.1f ms", n.buffer_max_delay_ms) +
              (n.buffer.adaptive ? ", " + std::to_string(n.buffer_delay_changes) + " changes" : std::string()) + "\n";
     }
@@ -181,10 +163,10 @@ std::string network_json(const stream_network& n) {
         first = false;
     }
     j += "}, \"timestamp_jumps\": [";
-    for (std::size_t i = 0; i < n.jumps.size(); ++i)
-        j += std::string(i ? ", " : "") + "{\"packet\": " + std::to_string(n.jumps[i].packet) + ", \"time\": " +
-             json_number(double(n.jumps[i].arrival_ns) / 1e9, "%.6f") + ", \"claimed_s\": " + json_number(n.jumps[i].claimed_s) +
-             ", \"seen_s\": " + json_number(n.jumps[i].seen_s) + "}";
+    for (std::size_t i = 0; i < n.arrivals.jumps.size(); ++i)
+        j += std::string(i ? ", " : "") + "{\"packet\": " + std::to_string(n.arrivals.jumps[i].packet) + ", \"time\": " +
+             json_number(double(n.arrivals.jumps[i].arrival_ns) / 1e9, "%.6f") + ", \"claimed_s\": " + json_number(n.arrivals.jumps[i].claimed_s) +
+             ", \"seen_s\": " + json_number(n.arrivals.jumps[i].seen_s) + "}";
     j += "]";
     if (n.buffered) {
         j += ", \"jitter_buffer\": {\"kind\": " + std::string(n.buffer.adaptive ? "\"adaptive\"" : "\"fixed\"") +

@@ -19,16 +19,8 @@
 
 namespace g729::tool {
 
-struct timestamp_jump {
-    int64_t arrival_ns = 0;
-    uint64_t packet = 0;        // the capture's packet number
-    double claimed_s = 0.0;     // what the timestamps say passed
-    double seen_s = 0.0;        // what the capture clock says
-};
-
 struct stream_network {
     arrival_analysis arrivals;
-    std::vector<timestamp_jump> jumps; // not believed
     bool buffered = false;             // a jitter buffer was modelled
     jitter_buffer_setting buffer;
     std::size_t late_packets = 0;

@@ -1,32 +1,80 @@
 #include "tools/capture/stream_analysis.h"
 
 #include <cmath>
-#include <set>
+#include <algorithm>
+#include <utility>
 
 namespace g729::tool {
 
+namespace {
+
+// Timestamps may run ahead of the capture clock by this much (a burst of
+// late packets, a stalled capture) before a step is called a jump.
+constexpr double kJumpSlackSeconds = 2.0;
+
+// Adds a point, or folds it into the last one when both fall into the same
+// stretch of arrival time; when the series is full, halves its resolution.
+void add_point(std::vector<jitter_point>& series, int64_t& stretch_ns, const jitter_point& p) {
+    if (stretch_ns > 0 && !series.empty() && p.arrival_ns / stretch_ns == series.back().arrival_ns / stretch_ns) {
+        jitter_point& last = series.back();
+        last.delta_ms = std::max(last.delta_ms, p.delta_ms);
+        last.jitter_ms = p.jitter_ms;
+        last.arrival_ns = p.arrival_ns;
+        return;
+    }
+    series.push_back(p);
+    if (series.size() < kMaxSeriesPoints) return;
+    stretch_ns = stretch_ns == 0 ? 40 * 1000 * 1000 : stretch_ns * 2;
+    std::vector<jitter_point> folded;
+    folded.reserve(kMaxSeriesPoints);
+    for (const jitter_point& q : series) {
+        if (!folded.empty() && q.arrival_ns / stretch_ns == folded.back().arrival_ns / stretch_ns) {
+            folded.back().delta_ms = std::max(folded.back().delta_ms, q.delta_ms);
+            folded.back().jitter_ms = q.jitter_ms;
+            folded.back().arrival_ns = q.arrival_ns;
+        } else {
+            folded.push_back(q);
+        }
+    }
+    series.swap(folded);
+}
+
+} // namespace
+
+bool sequence_filter::first_time(uint16_t sequence) {
+    // The extended number nearest the highest so far.
+    const int64_t extended = highest_ < 0 ? sequence : highest_ + int16_t(uint16_t(sequence - highest_as_sent_));
+    if (extended > highest_) {
+        highest_ = extended;
+        highest_as_sent_ = sequence;
+    }
+    int64_t& slot = lap_[sequence];
+    if (slot == extended) return false;
+    slot = extended;
+    return true;
+}
+
 arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets, int64_t max_step_ticks) {
     arrival_analysis out;
-    std::set<uint16_t> seen;
+    sequence_filter seen;
+    int64_t series_stretch_ns = 0; // arrival time one point stands for, 0: a point a packet
     const packet_observation* previous = nullptr;
     double jitter = 0.0; // in RTP ticks, as receivers keep it
     double jitter_sum = 0.0;
     std::size_t jitter_count = 0;
 
-    // Least squares of arrival time against sender time: the sender's
-    // timestamps are exact and the arrivals carry the jitter, so the fit
-    // runs that way round (the other way the jitter would flatten the
-    // slope). Sums are kept relative to the first packet so they stay
-    // exact enough over hours.
+    // The sender's clock against the capture clock: the transit time
+    // (arrival less sender time) of the fastest packet in each second of
+    // sender time, fitted by least squares over the seconds. Queues only
+    // ever add delay, so the fastest packets trace the clocks' drift while
+    // jitter and late packets stay above them. Times are kept relative to
+    // the first packet so they stay exact over hours.
     const packet_observation* first = nullptr;
     int64_t unwrapped = 0;
     uint32_t last_timestamp = 0;
-    double sum_a = 0, sum_s = 0, sum_ss = 0, sum_as = 0;
-    std::size_t n = 0;
-    int64_t span_ns = 0;
-
+    std::vector<std::pair<double, double>> fastest; // (sender second, least transit), one per second
     for (const packet_observation& p : packets) {
-        if (!seen.insert(p.sequence).second) continue;
+        if (!seen.first_time(p.sequence)) continue;
         ++out.packets;
         if (p.marker) ++out.markers;
         ++out.payload_types[p.payload_type];
@@ -49,7 +97,15 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
             jitter_sum += jitter_ms;
             ++jitter_count;
             if (jitter_ms > out.max_jitter_ms) out.max_jitter_ms = jitter_ms;
-            out.series.push_back({p.arrival_ns, delta_ms, jitter_ms});
+            add_point(out.series, series_stretch_ns, {p.arrival_ns, delta_ms, jitter_ms});
+            // Timestamps that run away from the capture clock between two
+            // packets in sequence.
+            if (int16_t(uint16_t(p.sequence - previous->sequence)) > 0) {
+                const double claimed = double(ticks) / kRtpClockHz;
+                const double seen_s = double(arrival_step) / 1e9;
+                if (std::fabs(claimed - seen_s) > kJumpSlackSeconds && out.jumps.size() < kMaxListedJumps)
+                    out.jumps.push_back({p.arrival_ns, p.number, claimed, seen_s});
+            }
         }
 
         if (!first) {
@@ -63,30 +119,37 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
                 // start the fit again from here.
                 first = &p;
                 unwrapped = 0;
-                sum_a = sum_s = sum_ss = sum_as = 0;
-                n = 0;
+                fastest.clear();
             } else {
                 unwrapped += step;
             }
         }
-        const double a = double(p.arrival_ns - first->arrival_ns) / 1e9;
         const double s = double(unwrapped) / kRtpClockHz;
-        sum_a += a;
-        sum_s += s;
-        sum_ss += s * s;
-        sum_as += a * s;
-        ++n;
-        span_ns = p.arrival_ns - first->arrival_ns;
+        const double transit = double(p.arrival_ns - first->arrival_ns) / 1e9 - s;
+        const double second = std::floor(s);
+        if (fastest.empty() || fastest.back().first != second)
+            fastest.push_back({second, transit});
+        else
+            fastest.back().second = std::min(fastest.back().second, transit);
         previous = &p;
     }
     if (jitter_count > 0) out.mean_jitter_ms = jitter_sum / double(jitter_count);
-    if (n >= 2 && span_ns >= 1000000000) {
-        const double denominator = double(n) * sum_ss - sum_s * sum_s;
+    if (fastest.size() >= 2) {
+        double sum_x = 0, sum_y = 0, sum_xx = 0, sum_xy = 0;
+        for (const auto& [x, y] : fastest) {
+            sum_x += x;
+            sum_y += y;
+            sum_xx += x * x;
+            sum_xy += x * y;
+        }
+        const double n = double(fastest.size());
+        const double denominator = n * sum_xx - sum_x * sum_x;
         if (denominator > 0.0) {
-            // Seconds of capture clock per second of the sender's clock.
-            const double slope = (double(n) * sum_as - sum_a * sum_s) / denominator;
-            if (slope > 0.0) {
-                out.skew_ppm = (1.0 / slope - 1.0) * 1e6;
+            // Transit changes by -e / (1 + e) a second when the sender's
+            // clock runs fast by e.
+            const double slope = (n * sum_xy - sum_x * sum_y) / denominator;
+            if (slope > -1.0) {
+                out.skew_ppm = -slope / (1.0 + slope) * 1e6;
                 out.skew_known = true;
             }
         }

@@ -19,6 +19,28 @@ struct packet_observation {
     bool marker = false;
     int payload_type = 0;
     int frames = 0; // G.729 frames it carries (a SID counts as one); 0 for another payload
+    uint64_t number = 0; // its place in the capture, for messages
+};
+
+// A step in the timestamps that the capture clock contradicts.
+struct timestamp_jump {
+    int64_t arrival_ns = 0;
+    uint64_t packet = 0;    // the capture's packet number
+    double claimed_s = 0.0; // what the timestamps say passed
+    double seen_s = 0.0;    // what the capture clock says
+};
+
+// Tells a packet whose sequence number came before from a new one, across
+// the wraps of the 16-bit number (a copy within the last 65536 numbers is
+// a copy).
+class sequence_filter {
+public:
+    bool first_time(uint16_t sequence);
+
+private:
+    std::vector<int64_t> lap_ = std::vector<int64_t>(65536, -1); // extended number last seen in each slot
+    int64_t highest_ = -1;
+    uint16_t highest_as_sent_ = 0;
 };
 
 struct jitter_point {
@@ -34,12 +56,21 @@ struct arrival_analysis {
     double mean_jitter_ms = 0.0;   // mean of the running estimate over the packets
     double max_jitter_ms = 0.0;
     double skew_ppm = 0.0;         // sender clock against capture clock; positive: the sender runs fast
-    bool skew_known = false;       // needs two packets a second apart
+    bool skew_known = false;       // needs packets in two seconds of sender time
     std::size_t markers = 0;
     std::map<int, std::size_t> payload_types;     // type -> packets
     std::map<int, std::size_t> frames_per_packet; // frames -> packets, G.729 packets only
-    std::vector<jitter_point> series;             // one point per packet after the first
+    // Over time: a point per packet after the first, or, for long streams,
+    // per stretch of arrival time (the largest delta in it and the jitter
+    // at its end), at most kMaxSeriesPoints.
+    std::vector<jitter_point> series;
+    std::vector<timestamp_jump> jumps;            // not believed: more than 2 s off the capture clock
 };
+
+constexpr std::size_t kMaxSeriesPoints = 20000;
+
+// Jumps listed per stream at most; a crafted capture could make one a packet.
+constexpr std::size_t kMaxListedJumps = 1000;
 
 // RTP clock of G.729: 8000 ticks a second.
 constexpr double kRtpClockHz = 8000.0;
