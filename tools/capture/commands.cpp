@@ -630,6 +630,8 @@ public:
         std::string templ = final_path + ".tmp-XXXXXX";
         std::vector<char> buffer(templ.begin(), templ.end());
         buffer.push_back('\0');
+        // Made and known to the signal handler at once.
+        const signals_held held;
         if (!mkdtemp(buffer.data())) throw tool_error(final_path, std::string("cannot create directory: ") + std::strerror(errno));
         path_ = buffer.data();
         register_temporary_directory(path_);

@@ -176,10 +176,15 @@ void output_file::open_temporary(bool exists, const struct stat& existing) {
     std::string templ = path_ + ".tmp-XXXXXX";
     std::vector<char> buffer(templ.begin(), templ.end());
     buffer.push_back('\0');
-    const int fd = mkstemp(buffer.data());
+    int fd = -1;
+    {
+        // Made and known to the signal handler at once.
+        const signals_held held;
+        fd = mkstemp(buffer.data());
+        if (fd >= 0) slot_ = take_slot(buffer.data());
+    }
     if (fd < 0) throw tool_error(name_, "cannot create: " + errno_text());
     temp_path_ = buffer.data();
-    slot_ = take_slot(temp_path_);
     if (exists && S_ISREG(existing.st_mode)) {
         // The file keeps its owner where we may give it (root may), at least
         // its group where we belong to it, and its mode.
