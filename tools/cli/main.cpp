@@ -13,6 +13,7 @@
 #include "g729a.h"
 #include "tools/capture/commands.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
@@ -321,19 +322,6 @@ bool same_file(const std::string& a, const std::string& b) {
     if (a == b) return true;
     struct stat sa, sb;
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-std::string stem_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = base.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) base.erase(dot);
-    return base;
-}
-
-std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 format_id default_target(const command_entry& c, const format_id& in) {
