@@ -624,6 +624,10 @@ public:
         if (!mkdtemp(buffer.data())) throw tool_error(final_path, std::string("cannot create directory: ") + std::strerror(errno));
         path_ = buffer.data();
         register_temporary_directory(path_);
+        // mkdtemp makes it private; give it the mode a plain mkdir would.
+        const mode_t mask = umask(0);
+        umask(mask);
+        chmod(path_.c_str(), 0777 & ~mask);
     }
     ~new_folder() {
         if (kept_) return;
