@@ -120,7 +120,7 @@ cross-test: cross-build
 # the run; its input belongs in fuzz/corpus/TARGET/ once fixed.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS := decoder_fuzz encoder_fuzz module_fuzz tool_readers_fuzz
+FUZZ_TARGETS := decoder_fuzz encoder_fuzz module_fuzz tool_readers_fuzz capture_commands_fuzz
 FUZZ_PACKAGES := clang libfuzzer-14-dev libclang-rt-14-dev
 FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 FUZZ_SANITIZE := -fsanitize=address,undefined

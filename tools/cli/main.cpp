@@ -15,6 +15,7 @@
 #include "tools/capture/network_report.h"
 #include "tools/plot/plot_command.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
@@ -55,7 +56,7 @@ constexpr const char* kGeneralHelp =
     "  --jitter-buffer MS|adaptive\n"
     "                    captures: decode, info and plot as a receiver with that buffer\n"
     "                    would have played the call (late packets concealed)\n"
-    "  --pt N, --stream SSRC, --mix FILE\n"
+    "  --pt N, --stream SSRC, --mix FILE, --max-gap S, --max-audio S, --max-files N\n"
     "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
     "  -h, --help        this text; 'g729a COMMAND --help' details a command\n"
     "  --version         the module's version line\n"
@@ -95,7 +96,8 @@ const command_entry kCommands[] = {
     {"decode", decode_file, decode_capture, true, true, false,
      "Usage: g729a decode [OPTIONS] [--strict] [--bad-frames=decode] IN OUT\n"
      "       g729a decode [OPTIONS] IN... (-d DIR | --to FMT)\n"
-     "       g729a decode [-q] [--strict] [--pt N] [--stream SSRC] [--mix FILE] CAPTURE [OUT]\n"
+     "       g729a decode [-q] [--strict] [-r HZ] [--float] [--pt N] [--stream SSRC] [--mix FILE]\n"
+     "                    [--max-gap S] [--max-audio S] [--max-files N] CAPTURE [OUT]\n"
      "\n"
      "Decodes IN into mono audio, 8 kHz unless --rate says otherwise.\n"
      "IN:  .g729, read as one payload: 10-byte speech frames, and one 2-byte SID frame\n"
@@ -118,7 +120,12 @@ const command_entry kCommands[] = {
      "     SRC_PORT-DST_PORT_SSRC.wav; or a .wav/.raw/.sln file for the one stream\n"
      "     chosen with --stream SSRC (hexadecimal, as info shows it) or the only one.\n"
      "--mix FILE: both directions of the call as one stereo .wav, aligned on capture\n"
-     "     time (left: the direction that starts first); OUT may then be left out.\n"},
+     "     time (left: the direction that starts first); OUT may then be left out.\n"
+     "Limits, against captures made to fill a disk: --max-gap S, the longest gap\n"
+     "     filled (default 3600 s; longer ones are shortened, with a notice);\n"
+     "     --max-audio S, the audio a run writes (default 600 s plus twenty times what\n"
+     "     the packets carry); --max-files N (default 1000). Nothing is written when a\n"
+     "     limit refuses the run, and a failed or interrupted run leaves OUT as it was.\n"},
     {"roundtrip", roundtrip_file, nullptr, true, false, false,
      "Usage: g729a roundtrip [OPTIONS] IN OUT\n"
      "\n"
@@ -342,19 +349,6 @@ bool same_file(const std::string& a, const std::string& b) {
     if (a == b) return true;
     struct stat sa, sb;
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-std::string stem_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = base.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) base.erase(dot);
-    return base;
-}
-
-std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 format_id default_target(const command_entry& c, const format_id& in) {

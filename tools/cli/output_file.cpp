@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
@@ -57,13 +58,6 @@ void unlink_pending_and_die(int sig) {
 }
 
 std::string errno_text() { return std::strerror(errno); }
-
-std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 } // namespace
 
@@ -176,10 +170,15 @@ void output_file::open_temporary(bool exists, const struct stat& existing) {
     std::string templ = path_ + ".tmp-XXXXXX";
     std::vector<char> buffer(templ.begin(), templ.end());
     buffer.push_back('\0');
-    const int fd = mkstemp(buffer.data());
+    int fd = -1;
+    {
+        // Made and known to the signal handler at once.
+        const signals_held held;
+        fd = mkstemp(buffer.data());
+        if (fd >= 0) slot_ = take_slot(buffer.data());
+    }
     if (fd < 0) throw tool_error(name_, "cannot create: " + errno_text());
     temp_path_ = buffer.data();
-    slot_ = take_slot(temp_path_);
     if (exists && S_ISREG(existing.st_mode)) {
         // The file keeps its owner where we may give it (root may), at least
         // its group where we belong to it, and its mode.

@@ -15,6 +15,7 @@
 
 #include "tools/cli/progress.h"
 #include "tools/formats/sndfile_descriptor.h"
+#include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
@@ -29,18 +30,6 @@ constexpr std::size_t kResampledChunk = 16384;
 // libsndfile hands out samples normalised to [-1, 1); this brings them back
 // to the 16-bit scale, exactly for 16-bit input.
 constexpr double kSampleScale = 32768.0;
-
-std::string lower(std::string s) {
-    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string extension_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return lower(path.substr(dot + 1));
-}
 
 // Extensions libsndfile reads, as it lists them, plus the usual aliases.
 const std::set<std::string>& sndfile_extensions() {
