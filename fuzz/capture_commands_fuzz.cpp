@@ -14,6 +14,8 @@
 //   bit 3 --rate 16000, bit 4 --float, bit 5 the default limits on audio
 //   (else --max-audio 20, to keep runs fast), bit 6 --max-gap 5,
 //   bit 7 --max-files 1
+//   the capture's length modulo 3: no jitter buffer, --jitter-buffer 40,
+//   --jitter-buffer adaptive; info as text also draws the picture (plot).
 //
 // Every run either succeeds or throws the tool's errors; none leaves a
 // temporary file or folder behind; a failed decode leaves the folder as it
@@ -36,6 +38,7 @@
 
 #include "fuzz/fuzz_input.h"
 #include "tools/capture/commands.h"
+#include "tools/plot/plot_command.h"
 #include "tools/cli/tool_error.h"
 
 namespace {
@@ -136,6 +139,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!(selector & 0x20)) options.max_audio_seconds = 20;
     if (selector & 0x40) options.max_gap_seconds = 5;
     if (selector & 0x80) options.max_files = 1;
+    const char* const buffers[] = {"", "40", "adaptive"};
+    options.jitter_buffer = buffers[size % 3];
+    const std::string picture = dir + "/call.png";
 
     const int mode = selector % 8;
     std::vector<std::string> operands = {in};
@@ -169,9 +175,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     bool failed = false;
     try {
-        if (mode <= 1)
+        if (mode <= 1) {
             info_capture(operands, options);
-        else
+            if (mode == 0) run_plot({in, picture}, options);
+        } else
             decode_capture(operands, options);
     } catch (const tool_error& e) {
         failed = true;
@@ -195,6 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     remove_tree(out);
     unlink(mix.c_str());
     unlink((dir + "/one.wav").c_str());
+    unlink(picture.c_str());
     unlink(in.c_str());
     return 0;
 }
