@@ -49,6 +49,13 @@ if(NOT includedir STREQUAL "${prefix}/include" OR NOT libdir STREQUAL "${prefix}
   message(FATAL_ERROR "g729a.pc points to ${includedir} and ${libdir}, not into ${prefix}")
 endif()
 
+# Its version is the installed header's, where the version is defined.
+pkg_config(modversion --modversion)
+file(STRINGS "${includedir}/g729a.h" header_version REGEX "#define G729A_VERSION_STRING ")
+if(NOT header_version MATCHES "\"${modversion}\"")
+  message(FATAL_ERROR "g729a.pc says version ${modversion}, g729a.h says ${header_version}")
+endif()
+
 if(STATIC)
   pkg_config(flags --static --cflags --libs)
   string(REPLACE "-lg729a" "-Wl,-Bstatic -lg729a -Wl,-Bdynamic" flags "${flags}")
