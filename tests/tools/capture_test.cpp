@@ -1184,6 +1184,22 @@ TEST_F(CaptureTest, MemoryFollowsTheG729KeptNotTheCapture) {
     EXPECT_EQ(read_file(path("alone.wav")), read_file(path("trunk.wav")));
 }
 
+TEST_F(CaptureTest, ACaptureOnStandardInputIsReadAsANamedOneIs) {
+    write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, send(talk(), 2, kA, kB, 0x1a2b3c4d, kStart, 1)));
+    write_file(path("in.g729"), read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.g729"));
+    const run_result info = run({"info", "-"}, "call.pcap");
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_TRUE(contains(info.out, "file:          standard input\n")) << info.out;
+    ASSERT_EQ(run({"decode", "-", path("out")}, "call.pcap").status, 0);
+    ASSERT_EQ(run({"decode", path("call.pcap"), path("named")}).status, 0);
+    EXPECT_EQ(listing(path("out")), listing(path("named")));
+    // Not a capture: a coded stream there still needs -t.
+    const run_result coded = run({"info", "-"}, "in.g729");
+    EXPECT_EQ(coded.status, 2);
+    EXPECT_TRUE(contains(coded.err, "'-' as IN of info is a packet capture or needs --format g729 or bit")) << coded.err;
+    EXPECT_EQ(run({"info", "-t", "g729", "-"}, "in.g729").status, 0);
+}
+
 TEST_F(CaptureTest, ABatchSaysHowToDecodeACaptureInsteadOfUnknownExtension) {
     write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, send(talk(), 2, kA, kB, 0x1a2b3c4d, kStart, 1)));
     write_file(path("in.g729"), read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.g729"));

@@ -118,7 +118,8 @@ const command_entry kCommands[] = {
      "     filled (default 3600 s; longer ones are shortened, with a notice);\n"
      "     --max-audio S, the audio a run writes (default 600 s plus twenty times what\n"
      "     the packets carry); --max-files N (default 1000). Nothing is written when a\n"
-     "     limit refuses the run, and a failed or interrupted run leaves OUT as it was.\n"},
+     "     limit refuses the run, and a failed or interrupted run leaves OUT as it was.\n"
+     "CAPTURE may be '-', a capture on standard input.\n"},
     {"roundtrip", roundtrip_file, nullptr, true, false, false,
      "Usage: g729a roundtrip [OPTIONS] IN OUT\n"
      "\n"
@@ -376,8 +377,9 @@ int run(const std::vector<std::string>& args) {
 
     // A packet capture: its streams found, rebuilt and decoded by the
     // command's capture side.
+    // '-' without -t, where a capture may come, is read as one.
     const bool capture = files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format &&
-                         is_capture_file(files[0].text);
+                         (is_capture_file(files[0].text) || (files[0].text == "-" && command->capture));
     if (capture) {
         if (!command->capture) throw usage_error(name + " does not read packet captures; decode and info do");
         if (p.formats_given > 0) throw usage_error("--format does not apply to a packet capture, which is known by its header");
