@@ -45,8 +45,15 @@ std::string hex_ssrc(uint32_t ssrc) {
 }
 
 std::string capture_time(int64_t ns) {
-    const std::time_t seconds = std::time_t(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
-    const long micros = long((ns - int64_t(seconds) * 1000000000) / 1000);
+    // Rounded down, also before 1970, without going past the ends of the range.
+    int64_t whole = ns / 1000000000;
+    int64_t rest = ns % 1000000000;
+    if (rest < 0) {
+        --whole;
+        rest += 1000000000;
+    }
+    const std::time_t seconds = std::time_t(whole);
+    const long micros = long(rest / 1000);
     std::tm tm{};
     gmtime_r(&seconds, &tm);
     char text[64];
@@ -78,9 +85,10 @@ struct other_stream {
     std::size_t packets = 0;
 };
 
-// Streams of other codecs listed by info; beyond this many (a crafted
-// capture can make one per packet) they are only counted as other traffic,
-// so that memory follows the G.729 kept and not the capture.
+// Streams of other codecs listed by info, and addresses SDP describes;
+// beyond this many (a crafted capture can make one per packet) streams are
+// only counted as other traffic and SDP is not read, so that memory follows
+// the G.729 kept and not the capture.
 constexpr std::size_t kMaxOtherStreams = 10000;
 
 // Packets the tool cannot use, by reason.
@@ -145,7 +153,8 @@ sdp_map read_sdp_mappings(const capture_source& in, capture_contents& c) {
         const ip_payload ip = unwrap_packet(reader.link_type(), packet.data, packet.captured);
         if ((ip.kind != packet_class::udp && ip.kind != packet_class::tcp) || !looks_like_sdp(ip.data, ip.size)) continue;
         for (const sdp_g729& s : read_sdp(reinterpret_cast<const char*>(ip.data), ip.size))
-            mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
+            if (mappings.size() < kMaxOtherStreams || mappings.count(s.receiver))
+                mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
     }
     return mappings;
 }
