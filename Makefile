@@ -17,6 +17,8 @@ PACKAGES := cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
 CROSS_PACKAGES := cmake make g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user googletest
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 SAMPLE := data/speech_male_librivox.raw
+# The trunk capture of the capture memory benchmark, in MB.
+CAPTURE_MB ?= 1024
 OUT := out
 
 CROSS_BUILD ?= build-aarch64
@@ -164,6 +166,7 @@ tsan: deps
 bench: build
 	$(BUILD)/bench/g729a_bench
 	$(BUILD)/tests/g729a_block_bench
+	python3 bench/capture_memory.py $(BUILD)/tools/g729a $(CAPTURE_MB)
 
 install: build
 	cmake --install $(BUILD)
