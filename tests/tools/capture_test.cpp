@@ -803,7 +803,8 @@ TEST_F(CaptureTest, CaptureOptionsAreCheckedLikeAnyOther) {
 
 constexpr int64_t kSecond = 1000 * kMs;
 
-// A folder's plain files and what they hold, links by their target.
+// A folder's plain files and what they hold, links by their target,
+// folders as such.
 std::map<std::string, std::string> listing(const std::string& dir) {
     std::map<std::string, std::string> out;
     if (DIR* d = opendir(dir.c_str())) {
@@ -813,7 +814,9 @@ std::map<std::string, std::string> listing(const std::string& dir) {
             const std::string p = dir + "/" + name;
             struct stat st;
             lstat(p.c_str(), &st);
-            if (S_ISLNK(st.st_mode)) {
+            if (S_ISDIR(st.st_mode)) {
+                out[name] = "folder";
+            } else if (S_ISLNK(st.st_mode)) {
                 char target[4096] = {};
                 out[name] = "link to " + std::string(target, std::size_t(std::max<ssize_t>(0, readlink(p.c_str(), target, sizeof target))));
             } else {
@@ -1198,6 +1201,20 @@ TEST_F(CaptureTest, ACaptureOnStandardInputIsReadAsANamedOneIs) {
     EXPECT_EQ(coded.status, 2);
     EXPECT_TRUE(contains(coded.err, "'-' as IN of info is a packet capture or needs --format g729 or bit")) << coded.err;
     EXPECT_EQ(run({"info", "-t", "g729", "-"}, "in.g729").status, 0);
+}
+
+TEST_F(CaptureTest, SeveralCapturesDecodeEachIntoAFolderOfItsOwn) {
+    write_pcap(path("one.pcap"), DLT_EN10MB, on_link(link::ethernet, send(talk(), 2, kA, kB, 0x1a2b3c4d, kStart, 1)));
+    write_pcap(path("two.pcap"), DLT_EN10MB,
+               on_link(link::ethernet, send(coded_frames("speech_female_espeak.g729", 30), 2, kB, kA, 0x5e6f7a8b, kStart, 1)));
+    write_file(path("broken.pcap"), {0xD4, 0xC3, 0xB2, 0xA1, 1, 2});
+    ASSERT_EQ(mkdir(path("out").c_str(), 0777), 0);
+    const run_result r = run({"decode", "-q", path("one.pcap"), path("broken.pcap"), path("two.pcap"), "-d", path("out")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "g729a: " + path("broken.pcap") + ": not a packet capture")) << r.err;
+    EXPECT_EQ(listing(path("out")).size(), 2u);
+    EXPECT_EQ(wav_samples("out/one/" + std::string(kAtoB)), testing::decode_in_process(talk()));
+    EXPECT_EQ(listing(path("out/two")).size(), 1u);
 }
 
 TEST_F(CaptureTest, ABatchSaysHowToDecodeACaptureInsteadOfUnknownExtension) {

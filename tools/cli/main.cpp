@@ -1,4 +1,5 @@
 // g729a: encode, decode, round-trip and inspect G.729A files from the shell.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -119,7 +120,8 @@ const command_entry kCommands[] = {
      "     --max-audio S, the audio a run writes (default 600 s plus twenty times what\n"
      "     the packets carry); --max-files N (default 1000). Nothing is written when a\n"
      "     limit refuses the run, and a failed or interrupted run leaves OUT as it was.\n"
-     "CAPTURE may be '-', a capture on standard input.\n"},
+     "CAPTURE may be '-', a capture on standard input. Several captures with -d DIR\n"
+     "     are decoded each into a folder of its own in DIR, named after it.\n"},
     {"roundtrip", roundtrip_file, nullptr, true, false, false,
      "Usage: g729a roundtrip [OPTIONS] IN OUT\n"
      "\n"
@@ -387,6 +389,31 @@ int run(const std::vector<std::string>& args) {
         std::vector<std::string> operands;
         for (const positional& f : files) operands.push_back(f.text);
         const int status = command->capture(operands, p.options);
+        finish_standard_output();
+        return status;
+    }
+    // Several captures with -d DIR: each into a folder of its own there,
+    // named after it, one after the other, each all or nothing.
+    const auto is_named_capture = [](const positional& f) { return !f.format && f.text != "-" && is_capture_file(f.text); };
+    if (name == "decode" && !p.directory.empty() && !p.target && !files.empty() &&
+        std::all_of(files.begin(), files.end(), is_named_capture)) {
+        if (!p.options.mix.empty()) throw usage_error("--mix takes one capture, not a batch");
+        if (p.formats_given > 0) throw usage_error("--format does not apply to a packet capture, which is known by its header");
+        if (p.bad_frames_given) throw usage_error("--bad-frames applies to .bit files; a capture has no frames marked bad");
+        if (!is_directory(p.directory)) throw tool_error(p.directory, "not a directory");
+        std::set<std::string> outputs;
+        for (const positional& f : files)
+            if (!outputs.insert(stem_of(f.text)).second)
+                throw usage_error("two captures would both be decoded into " + p.directory + "/" + stem_of(f.text));
+        int status = 0;
+        for (const positional& f : files) {
+            try {
+                command->capture({f.text, p.directory + (p.directory.back() == '/' ? "" : "/") + stem_of(f.text)}, p.options);
+            } catch (const tool_error& e) {
+                std::fprintf(stderr, "g729a: %s: %s\n", e.file.c_str(), e.what());
+                status = 1;
+            }
+        }
         finish_standard_output();
         return status;
     }
