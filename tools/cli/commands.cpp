@@ -407,6 +407,33 @@ int run_single(const std::string& command, file_command work, const file_job& jo
     return 0;
 }
 
+void separate_blocks(const std::string& command, const command_options& options, bool first) {
+    // info's text blocks stand apart; its JSON is one object a line, dump's
+    // lines are self-describing.
+    if (!first && command == "info" && !options.json) print_block("\n");
+}
+
+int run_one_of_several(const std::string& command, file_command work, const file_job& job, const command_options& options,
+                       bool first) {
+    reporter report(options.quiet || (command == "info" && options.json) || command == "dump", command, false);
+    std::string problem = job.problem;
+    if (problem.empty()) {
+        try {
+            separate_blocks(command, options, first);
+            const file_result r = work(job, options, report);
+            report.line(command + ": " + input_name(job.in) + ": " + plural(r.frames, "frame", "frames") +
+                        format_text(", %.2f s of audio", r.audio_seconds));
+            return 0;
+        } catch (const tool_error& e) {
+            problem = e.file + ": " + e.what();
+        } catch (const std::bad_alloc&) {
+            problem = input_name(job.in) + ": out of memory";
+        }
+    }
+    report.failure(problem);
+    return 1;
+}
+
 int run_batch(const std::string& command, file_command work, const std::vector<file_job>& jobs, const command_options& options) {
     reporter overall(options.quiet, command, false);
     unsigned workers = options.jobs > 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
