@@ -231,6 +231,14 @@ TEST_F(G729aUser, InfoAndDumpReadSeveralFilesInTurn) {
     EXPECT_TRUE(contains(info.err, "g729a: " + path("short.g729") + ": malformed at byte offset 20")) << info.err;
     EXPECT_TRUE(contains(info.err, "g729a: info: " + path("in.bit") + ": 50 frames, 0.50 s of audio\n")) << info.err;
 
+    // A file that cannot be opened prints no block, and leaves no gap.
+    const run_result missing = run({"info", "-q", path("missing.g729"), path("in.g729"), path("missing.g729"), path("in.bit")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out.find("file:"), 0u) << missing.out;
+    EXPECT_EQ(missing.out.find("\n\n\n"), std::string::npos) << missing.out;
+    EXPECT_NE(missing.out.find("\n\nfile:                 " + path("in.bit")), std::string::npos) << missing.out;
+    EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 2) << missing.err;
+
     const run_result json = run({"info", "--json", path("in.bit"), path("in.g729")});
     ASSERT_EQ(json.status, 0) << json.err;
     std::vector<nlohmann::json> objects;

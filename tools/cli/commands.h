@@ -103,12 +103,12 @@ std::string describe(const stream_fault& fault, file_format format);
 // One file: notices, the command's summary line; returns the exit status.
 int run_single(const std::string& command, file_command work, const file_job& job, const command_options& options);
 // One of several files that info or dump read in turn: its text (info's
-// after a blank line unless it is the first), a line naming it on standard
+// apart from the one before by a blank line), a line naming it on standard
 // error; a failure is named there too and gives 1 instead of 0.
-int run_one_of_several(const std::string& command, file_command work, const file_job& job, const command_options& options,
-                       bool first);
-// The blank line between info's text blocks.
-void separate_blocks(const std::string& command, const command_options& options, bool first);
+int run_one_of_several(const std::string& command, file_command work, const file_job& job, const command_options& options);
+// The blank line before a block of info's text printed elsewhere (a packet
+// capture's), when one came before it.
+void separate_blocks(const std::string& command, const command_options& options);
 // Several files on options.jobs workers: a line per file as it finishes,
 // every failure named, one summary; exit status 1 when any file failed.
 int run_batch(const std::string& command, file_command work, const std::vector<file_job>& jobs,

@@ -1,12 +1,13 @@
 // g729a: encode, decode, round-trip and inspect G.729A files from the shell.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <new>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -367,7 +368,7 @@ int read_files(const command_entry& command, std::vector<positional>& files, con
     for (std::size_t i = 0; i < files.size(); ++i) {
         positional& f = files[i];
         if (capture[i]) {
-            separate_blocks(name, p.options, i == 0);
+            separate_blocks(name, p.options);
             try {
                 status |= run_capture_command(name, {f.text}, p.options);
             } catch (const tool_error& e) {
@@ -384,7 +385,7 @@ int read_files(const command_entry& command, std::vector<positional>& files, con
         } catch (const tool_error& e) {
             job.problem = e.file + ": " + e.what();
         }
-        status |= run_one_of_several(name, command.work, job, p.options, i == 0);
+        status |= run_one_of_several(name, command.work, job, p.options);
     }
     finish_standard_output();
     return status;
