@@ -64,6 +64,10 @@ char* handle_help(cvn_cli_entry* e, int cmd, cvn_cli_args* a) {
         entries = starting;
     }
     for (cvn_cli_entry* x : entries) cvn_cli(a->fd, "%25.25s  %s\n", x->command, x->summary ? x->summary : "");
+    if (a->argc == 1) {
+        cvn_cli(a->fd, "Tab completes commands, file names and module names; Ctrl-C drops the line, or\n"
+                       "cancels a running file convert. 'help help' tells more, 'help WORDS' about a command.\n");
+    }
     (void)e;
     return nullptr;
 }

@@ -187,6 +187,7 @@ TEST_F(Corvane, HelpListsExitAndCommandsByTheirFirstWords) {
     EXPECT_EQ(all.status, 0);
     EXPECT_NE(all.output.find("exit  Leave the console"), std::string::npos) << all.output;
     EXPECT_NE(all.output.find("quit  Leave the console"), std::string::npos) << all.output;
+    EXPECT_NE(all.output.find("Ctrl-C drops the line, or\ncancels a running file convert"), std::string::npos) << all.output;
     const run_result file = run_corvane("-x 'help file'");
     EXPECT_EQ(file.status, 0);
     EXPECT_EQ(file.output, "corvane> help file\n"
