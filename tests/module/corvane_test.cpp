@@ -15,7 +15,6 @@
 #include <iostream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -421,7 +420,11 @@ TEST_F(Corvane, InteractiveConsoleCompletesFileNamesAndCtrlCCancelsALongConversi
     console.type("ou\t");
     EXPECT_TRUE(console.wait_for("out.g729 ")) << console.screen;
     console.type("\r");
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Under way once its partial file exists (the line is read by then, so
+    // the terminal turns Ctrl-C into SIGINT again).
+    const std::string part = dir + "/out.g729.part";
+    for (int i = 0; i < 1000 && access(part.c_str(), F_OK) != 0; ++i) usleep(10000);
+    ASSERT_EQ(access(part.c_str(), F_OK), 0) << console.screen;
     console.type("\x03");
     EXPECT_TRUE(console.wait_for("Cancelled; out.g729 is left as it was")) << console.screen;
     EXPECT_EQ(console.screen.find("Converted"), std::string::npos) << console.screen;
