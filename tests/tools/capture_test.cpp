@@ -950,14 +950,15 @@ TEST_F(CaptureTest, ALatePacketOrAStaleDuplicateLeavesTheCallAsSent) {
 }
 
 TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
-    // A short stream, and a long one (10 s, then a 10-minute silence) that
-    // fails to be written under a 64 kB file-size limit.
+    // A short stream, and a long one (8 s, then a half-hour silence, long
+    // enough to be interrupted while it is written) that fails to be
+    // written under a 64 kB file-size limit.
     std::vector<rtp_spec> packets = send(coded_frames("speech_male_librivox.g729", 50), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     std::vector<rtp_spec> long_one = send(coded_frames("speech_male_espeak.g729", 800), 2, kB, kA, 0x5e6f7a8b, kStart, 1);
     rtp_spec after = long_one.back();
     after.sequence = uint16_t(after.sequence + 1);
-    after.timestamp += 600 * 8000;
-    after.time_ns += 600 * kSecond;
+    after.timestamp += 1800 * 8000;
+    after.time_ns += 1800 * kSecond;
     long_one.push_back(after);
     packets.insert(packets.end(), long_one.begin(), long_one.end());
     write_pcap(path("call.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, packets)));
@@ -966,7 +967,7 @@ TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
     write_file(path("out/" + std::string(kAtoB)), {'e', 'a', 'r', 'l', 'i', 'e', 'r'});
     write_file(path("out/notes.txt"), {'k', 'e', 'e', 'p'});
     const std::map<std::string, std::string> before = listing(path("out"));
-    const std::string limited = "bash -c \"trap '' XFSZ; ulimit -f 64; exec '" G729A_TOOL_PATH "' decode '" + path("call.pcap") + "' '";
+    const std::string limited = "bash -c \"trap '' XFSZ; ulimit -f 64; exec '" G729A_TOOL_PATH "' decode --max-audio 7200 '" + path("call.pcap") + "' '";
     for (const char* target : {"out", "fresh"}) {
         const run_result r = run_shell(limited + path(target) + "'\" >" + path(".stdout") + " 2>" + path(".stderr"));
         EXPECT_EQ(r.status, 1) << target << r.err;
@@ -978,7 +979,8 @@ TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
     // Interrupted while the long stream is being written: the same.
     for (const char* target : {"out", "fresh"}) {
         for (int sig : {SIGINT, SIGTERM}) {
-            const pid_t pid = testing::spawn({"decode", path("call.pcap"), path(target)}, -1, path(".stdout"), path(".stderr"));
+            const pid_t pid = testing::spawn({"decode", "--max-audio", "7200", path("call.pcap"), path(target)}, -1, path(".stdout"),
+                                             path(".stderr"));
             // Wait for a temporary file (or folder) to appear, then interrupt.
             bool seen = false;
             for (int i = 0; i < 20000 && !seen; ++i) {
@@ -996,7 +998,7 @@ TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
     }
 
     // Done, the earlier file is replaced and nothing else touched.
-    ASSERT_EQ(run({"decode", path("call.pcap"), path("out")}).status, 0);
+    ASSERT_EQ(run({"decode", "--max-audio", "7200", path("call.pcap"), path("out")}).status, 0);
     const std::map<std::string, std::string> after_run = listing(path("out"));
     EXPECT_EQ(after_run.size(), 3u);
     EXPECT_EQ(after_run.at("notes.txt"), "keep");
