@@ -118,6 +118,36 @@ int interactive_console() {
 }
 #endif
 
+// Without the interactive console SIGINT and SIGTERM still stop the host,
+// but at a frame boundary: a conversion under way is cancelled, so that its
+// partial file goes and OUT stays as it was, and then the host dies of the
+// signal. A signal ignored at start (nohup) stays ignored.
+volatile sig_atomic_t stop_signal = 0;
+
+void stop_at_frame_boundary(int sig) {
+    stop_signal = sig;
+    corvane::request_cancel();
+}
+
+void stop_cleanly_on_signals() {
+    for (int sig : {SIGINT, SIGTERM}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = stop_at_frame_boundary;
+        sigemptyset(&action.sa_mask);
+        // No SA_RESTART: a read of the next command line returns at once.
+        sigaction(sig, &action, nullptr);
+    }
+}
+
+void die_if_stopped() {
+    if (stop_signal == 0) return;
+    std::fflush(stdout);
+    signal(stop_signal, SIG_DFL);
+    raise(stop_signal);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -145,10 +175,13 @@ int main(int argc, char** argv) {
         }
     }
     if (!commands.empty()) {
+        stop_cleanly_on_signals();
         for (const std::string& c : commands) {
+            die_if_stopped();
             std::printf("corvane> %s\n", c.c_str());
             std::fflush(stdout);
             failures += corvane::execute(STDOUT_FILENO, c);
+            die_if_stopped();
             if (corvane::exit_requested()) break;
         }
         return failures == 0 ? 0 : 1;
@@ -159,6 +192,7 @@ int main(int argc, char** argv) {
 #ifdef CORVANE_WITH_LIBEDIT
     if (typed && isatty(STDOUT_FILENO)) return interactive_console();
 #endif
+    stop_cleanly_on_signals();
     std::string line;
     for (;;) {
         if (typed) {
@@ -167,8 +201,11 @@ int main(int argc, char** argv) {
         }
         if (!std::getline(std::cin, line)) break;
         if (line == "quit" || line == "exit") break;
+        die_if_stopped();
         failures += corvane::execute(STDOUT_FILENO, line);
+        die_if_stopped();
         if (corvane::exit_requested()) break;
     }
+    die_if_stopped();
     return failures == 0 ? 0 : 1;
 }

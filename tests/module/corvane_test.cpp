@@ -308,6 +308,51 @@ TEST_F(Corvane, ConvertingAnHourTakesNoMoreMemoryThanFiveSeconds) {
     EXPECT_EQ(read_file(dir + "/hour.wav").size(), 44u + size_t(3600) * 8000 * 2);
 }
 
+// An hour of silence, which takes the encoder seconds; sparse, so it costs
+// no disk.
+void write_silent_hour(const std::string& path) {
+    std::ofstream hour(path, std::ios::binary);
+    hour.seekp(std::streamoff(3600) * 8000 * 2 - 1);
+    hour.put('\0');
+}
+
+// Waits up to 10 s for a conversion to be under way: its partial file exists.
+bool conversion_started(const std::string& out) {
+    const std::string part = out + ".part";
+    for (int i = 0; i < 1000 && access(part.c_str(), F_OK) != 0; ++i) usleep(10000);
+    return access(part.c_str(), F_OK) == 0;
+}
+
+// Stopped with SIGINT or SIGTERM in the middle of a conversion given with -x,
+// the host still dies of the signal, but only after the conversion has
+// stopped at a frame and removed its partial file.
+TEST_F(Corvane, ASignalDuringAConversionLeavesOutAsItWasAndNoPartialFile) {
+    write_silent_hour(dir + "/hour.raw");
+    for (const int sig : {SIGINT, SIGTERM}) {
+        const std::string out = dir + "/out.g729";
+        std::ofstream(out) << "old";
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            freopen("/dev/null", "w", stdout);
+            std::vector<std::string> words = corvane_command();
+            words.insert(words.end(), {"-m", G729A_MODULE_PATH, "-x", "file convert " + dir + "/hour.raw " + out, "-x", "module show"});
+            std::vector<char*> argv;
+            for (std::string& w : words) argv.push_back(w.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        ASSERT_TRUE(conversion_started(out)) << strsignal(sig);
+        kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << strsignal(sig) << ": status " << status;
+        EXPECT_EQ(std::string(read_file(out).data(), read_file(out).size()), "old") << strsignal(sig);
+        EXPECT_NE(access((out + ".part").c_str(), F_OK), 0) << strsignal(sig) << ": no partial file is left";
+    }
+}
+
 // The interactive console on a pseudo-terminal, typed at as an operator
 // types, with the module loaded and `home` as home and current folder.
 class console_session {
@@ -403,13 +448,7 @@ TEST_F(Corvane, InteractiveConsoleCompletesFileNamesAndCtrlCCancelsALongConversi
 #ifndef CORVANE_WITH_LIBEDIT
     GTEST_SKIP() << "built without libedit: the console reads plain lines";
 #endif
-    // An hour of silence, which takes the encoder seconds; sparse, so it
-    // costs no disk.
-    {
-        std::ofstream hour(dir + "/an hour.raw", std::ios::binary);
-        hour.seekp(std::streamoff(3600) * 8000 * 2 - 1);
-        hour.put('\0');
-    }
+    write_silent_hour(dir + "/an hour.raw");
     std::ofstream(dir + "/out.g729") << "old";
     console_session console(dir);
     ASSERT_TRUE(console.started());
@@ -420,16 +459,14 @@ TEST_F(Corvane, InteractiveConsoleCompletesFileNamesAndCtrlCCancelsALongConversi
     console.type("ou\t");
     EXPECT_TRUE(console.wait_for("out.g729 ")) << console.screen;
     console.type("\r");
-    // Under way once its partial file exists (the line is read by then, so
-    // the terminal turns Ctrl-C into SIGINT again).
-    const std::string part = dir + "/out.g729.part";
-    for (int i = 0; i < 1000 && access(part.c_str(), F_OK) != 0; ++i) usleep(10000);
-    ASSERT_EQ(access(part.c_str(), F_OK), 0) << console.screen;
+    // Once it is under way the line has been read, and the terminal turns
+    // Ctrl-C into SIGINT again.
+    ASSERT_TRUE(conversion_started(dir + "/out.g729")) << console.screen;
     console.type("\x03");
     EXPECT_TRUE(console.wait_for("Cancelled; out.g729 is left as it was")) << console.screen;
     EXPECT_EQ(console.screen.find("Converted"), std::string::npos) << console.screen;
     EXPECT_EQ(std::string(read_file(dir + "/out.g729").data(), 3), "old");
-    EXPECT_TRUE(read_file(dir + "/out.g729.part").empty()) << "no partial file is left";
+    EXPECT_NE(access((dir + "/out.g729.part").c_str(), F_OK), 0) << "no partial file is left";
 
     console.screen.clear();
     console.type("file convert 'an hour.raw out.g729\r");
