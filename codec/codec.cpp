@@ -74,15 +74,29 @@ void reset_signal_memories(decoder_object& decoder) {
 void encoder_init(encoder_object& encoder) {
     preprocess_reset(encoder.state.preprocess_memory);
     encoder_reset(encoder.state);
+    dtx_reset(encoder.dtx);
 }
 
 int encode_frame(encoder_object& encoder, const int16_t* samples, uint8_t* out, int& out_length) {
     double* input = encoder.state.speech_buffer + kSpeechNewInput;
     for (int i = 0; i < kFrame; ++i) input[i] = double(samples[i]);
     preprocess_filter(encoder.state.preprocess_memory, input, kFrame);
+    if (encoder.dtx_enabled) {
+        frame_parameters params;
+        switch (encode_frame_dtx(encoder.state, encoder.dtx, params)) {
+        case dtx_frame::speech: pack_frame(params.speech, out, out_length); break;
+        case dtx_frame::sid: pack_sid_frame(params.sid, out, out_length); break;
+        case dtx_frame::untransmitted: out_length = 0; break;
+        }
+        return 0;
+    }
     speech_parameters params;
     analyse_frame(encoder.state, params);
     pack_frame(params, out, out_length);
+    // A decoder restarts its comfort noise after every speech frame; so
+    // does the encoder's picture of it, should suppression be turned on.
+    encoder.dtx.after_speech = true;
+    encoder.dtx.noise_seed = kInitialNoiseSeed;
     return 0;
 }
 

@@ -8,12 +8,16 @@
 #include "codec/decoder/comfort_noise.h"
 #include "codec/decoder/decoder.h"
 #include "codec/decoder/postfilter.h"
+#include "codec/encoder/dtx.h"
 #include "codec/encoder/encoder.h"
 
 namespace g729 {
 
 struct encoder_object {
     encoder_state state;
+    // Silence suppression: off unless the caller turns it on.
+    bool dtx_enabled;
+    dtx_state dtx;
 };
 
 struct decoder_object {
@@ -27,6 +31,8 @@ struct decoder_object {
 
 void encoder_init(encoder_object& encoder);
 // Codes 80 samples into one 10-byte speech frame; out_length becomes 10.
+// With silence suppression on it may instead be a 2-byte SID frame, or
+// nothing (out_length 0). Leaves dtx_enabled as it is.
 int encode_frame(encoder_object& encoder, const int16_t* samples, uint8_t* out, int& out_length);
 
 void decoder_init(decoder_object& decoder);

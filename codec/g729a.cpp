@@ -28,7 +28,10 @@ static_assert(G729A_FRAME_SAMPLES == g729::kFrame && G729A_SPEECH_FRAME_BYTES ==
 
 namespace {
 
-void start(g729a_encoder& encoder) { g729::encoder_init(encoder.object); }
+void start(g729a_encoder& encoder) {
+    encoder.object.dtx_enabled = false;
+    g729::encoder_init(encoder.object);
+}
 void start(g729a_decoder& decoder) { g729::decoder_init(decoder.object); }
 
 // Both instances are made, placed and reset the same way.
@@ -91,7 +94,22 @@ size_t g729a_encoder_size(void) { return sizeof(g729a_encoder); }
 int g729a_encoder_init(g729a_encoder* encoder, size_t size) { return init_in(encoder, size); }
 g729a_encoder* g729a_encoder_create(int* error) { return create<g729a_encoder>(error); }
 void g729a_encoder_destroy(g729a_encoder* encoder) { std::free(encoder); }
-int g729a_encoder_reset(g729a_encoder* encoder) { return reset(encoder); }
+// The silence-suppression setting is the caller's choice, not coding state:
+// a reset keeps it.
+int g729a_encoder_reset(g729a_encoder* encoder) {
+    if (encoder == nullptr) return G729A_EBADARG;
+    g729::encoder_init(encoder->object);
+    return G729A_OK;
+}
+
+int g729a_encoder_set_dtx(g729a_encoder* encoder, int enable) {
+    if (encoder == nullptr) return G729A_EBADARG;
+    // The detector starts afresh when suppression is turned on: what it
+    // learnt of the noise before may be stale.
+    if (enable != 0 && !encoder->object.dtx_enabled) g729::dtx_restart_detection(encoder->object.dtx);
+    encoder->object.dtx_enabled = enable != 0;
+    return G729A_OK;
+}
 
 int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uint8_t* frame, size_t capacity) {
     if (encoder == nullptr || pcm == nullptr || frame == nullptr) return G729A_EBADARG;

@@ -213,9 +213,13 @@ void analyse_frame(encoder_state& state, speech_parameters& params) {
         }
     }
 
-    // The histories slide down by a frame. std::copy moves the overlapping
-    // ranges front to back as a block move, which the element loop (whose
-    // source and destination the compiler cannot tell apart) is not.
+    shift_encoder_buffers(state);
+}
+
+void shift_encoder_buffers(encoder_state& state) {
+    // std::copy moves the overlapping ranges front to back as a block move,
+    // which the element loop (whose source and destination the compiler
+    // cannot tell apart) is not.
     std::copy(state.speech_buffer + kFrame, state.speech_buffer + kSpeechBuffer, state.speech_buffer);
     std::copy(state.weighted_speech_buffer + kFrame, state.weighted_speech_buffer + kFrame + kPitchMax,
               state.weighted_speech_buffer);

@@ -37,6 +37,8 @@ void preprocess_reset(pole_zero_memory& memory);
 void preprocess_filter(pole_zero_memory& memory, double* samples, int n);
 // Codes speech_buffer[120..199] into params and advances every buffer.
 void analyse_frame(encoder_state& state, speech_parameters& params);
+// The histories slide down by a frame once it is coded.
+void shift_encoder_buffers(encoder_state& state);
 // The first subframe's closed-loop range: the open-loop lag +- 3, shifted to
 // stay inside 20..143.
 void first_subframe_pitch_range(int t_op, int& t0_min, int& t0_max);

@@ -1,0 +1,36 @@
+// The SID frame's description of the background noise: the energy levels
+// and the small LSF codebook built from rows of the speech codebooks, with
+// the comfort-noise predictors. The decoder rebuilds the noise from it and
+// the encoder's SID quantizer searches it, both through decode_sid_lsf, so
+// their LSF predictor memories move in step.
+#pragma once
+
+#include <array>
+
+#include "codec/dsp/lsp_codebook.h"
+#include "codec/dsp/types.h"
+
+namespace g729 {
+
+constexpr int kSidGainLevels = 32;
+constexpr int kSidFirstStageSize = 32;
+constexpr int kSidSecondStageSize = 16;
+
+// The comfort-noise gain (RMS of the excitation per sample) of each SID
+// energy index.
+extern const std::array<double, kSidGainLevels> sid_gain_table;
+
+// The codebook vector of a SID LSF code before prediction: first-stage row
+// plus second-stage rows, rearranged as the decoder does.
+void sid_codebook_vector(int first_stage, int second_stage, lsf_vector& v);
+
+// The LSFs a codebook vector composes to under predictor switch m with the
+// given memory (unchanged), stabilized: what a decoder ends up with.
+void compose_sid_lsf(const lsf_vector& v, int predictor_switch, const lsf_memory& memory,
+                     const comfort_noise_predictor_sets& predictors, lsf_vector& w);
+
+// The SID LSF vector as LSPs; pushes its codebook vector into memory.
+void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory,
+                    const comfort_noise_predictor_sets& predictors, lsp_vector& lsp);
+
+} // namespace g729
