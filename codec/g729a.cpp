@@ -7,16 +7,16 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "codec/codec.h"
+#include "codec/bitstream.h"
 #include "codec/decoder/decoder.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/encoder/encoder.h"
 
-struct g729a_encoder {
-    g729::encoder_object object;
-};
-
-struct g729a_decoder {
-    g729::decoder_object object;
-};
+// The opaque handles are the codec's own records under their public names,
+// with nothing added: a g729a_encoder is an encoder_state, a g729a_decoder
+// a decoder_object.
+struct g729a_encoder : g729::encoder_state {};
+struct g729a_decoder : g729::decoder_object {};
 
 static_assert(sizeof(g729a_encoder) <= G729A_ENCODER_SIZE_MAX, "G729A_ENCODER_SIZE_MAX is too small");
 static_assert(sizeof(g729a_decoder) <= G729A_DECODER_SIZE_MAX, "G729A_DECODER_SIZE_MAX is too small");
@@ -28,11 +28,8 @@ static_assert(G729A_FRAME_SAMPLES == g729::kFrame && G729A_SPEECH_FRAME_BYTES ==
 
 namespace {
 
-void start(g729a_encoder& encoder) {
-    encoder.object.dtx_enabled = false;
-    g729::encoder_init(encoder.object);
-}
-void start(g729a_decoder& decoder) { g729::decoder_init(decoder.object); }
+void start(g729a_encoder& encoder) { g729::encoder_init(encoder); }
+void start(g729a_decoder& decoder) { g729::decoder_init(decoder); }
 
 // Both instances are made, placed and reset the same way.
 template <typename Handle> int init_in(Handle* memory, size_t size) {
@@ -65,9 +62,9 @@ bool decodable_length(const uint8_t* frame, size_t length) {
 
 void decode_one(g729a_decoder* decoder, const uint8_t* frame, size_t length, int16_t* pcm) {
     if (frame == nullptr || length == 0) {
-        g729::decode_missing_frame(decoder->object, pcm);
+        g729::decode_missing_frame(*decoder, pcm);
     } else {
-        g729::decode_frame(decoder->object, pcm, frame, int(length));
+        g729::decode_frame(*decoder, pcm, frame, int(length));
     }
 }
 
@@ -98,7 +95,9 @@ void g729a_encoder_destroy(g729a_encoder* encoder) { std::free(encoder); }
 // a reset keeps it.
 int g729a_encoder_reset(g729a_encoder* encoder) {
     if (encoder == nullptr) return G729A_EBADARG;
-    g729::encoder_init(encoder->object);
+    const bool dtx = encoder->dtx_enabled;
+    g729::encoder_init(*encoder);
+    encoder->dtx_enabled = dtx;
     return G729A_OK;
 }
 
@@ -106,8 +105,8 @@ int g729a_encoder_set_dtx(g729a_encoder* encoder, int enable) {
     if (encoder == nullptr) return G729A_EBADARG;
     // The detector starts afresh when suppression is turned on: what it
     // learnt of the noise before may be stale.
-    if (enable != 0 && !encoder->object.dtx_enabled) g729::dtx_restart_detection(encoder->object.dtx);
-    encoder->object.dtx_enabled = enable != 0;
+    if (enable != 0 && !encoder->dtx_enabled) g729::dtx_restart_detection(encoder->dtx);
+    encoder->dtx_enabled = enable != 0;
     return G729A_OK;
 }
 
@@ -115,7 +114,7 @@ int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uin
     if (encoder == nullptr || pcm == nullptr || frame == nullptr) return G729A_EBADARG;
     if (samples != size_t(g729::kFrame) || capacity < size_t(g729::kSpeechFrameBytes)) return G729A_EBADARG;
     int length = 0;
-    g729::encode_frame(encoder->object, pcm, frame, length);
+    g729::encode_frame(*encoder, pcm, frame, length);
     return length;
 }
 
@@ -160,7 +159,7 @@ int g729a_decode_payload(g729a_decoder* decoder, const uint8_t* payload, size_t 
             result = G729A_ENOSPACE;
             break;
         }
-        g729::decode_frame(decoder->object, pcm + written, payload + offset, int(size));
+        g729::decode_frame(*decoder, pcm + written, payload + offset, int(size));
         written += size_t(g729::kFrame);
         offset += size;
     }

@@ -36,7 +36,7 @@ void comfort_noise_frame(comfort_noise_state& state, frame_type previous_frame_t
                          int16_t& noise_seed, lp_filter_pair& filters) {
     state.sid_gain = sid_gain_table[sid.energy_index & 31];
     decode_sid_lsf(sid.predictor_switch, sid.lsf_first_stage, sid.lsf_second_stage, lsf_predictor_memory,
-                   state.comfort_noise_predictors, state.sid_lsp);
+                   state.sid_lsp);
     if (previous_frame_type == frame_type::speech) {
         state.current_noise_gain = state.sid_gain;
         noise_excitation_and_filters(state, excitation, previous_quantized_lsp, noise_seed, filters);

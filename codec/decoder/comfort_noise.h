@@ -17,10 +17,8 @@ struct comfort_noise_state {
     double current_noise_gain;
     double sid_gain;
     lsp_vector sid_lsp;
-    comfort_noise_predictor_sets comfort_noise_predictors;
 };
 
-// Leaves comfort_noise_predictors alone: decoder_reset builds them.
 void comfort_noise_reset(comfort_noise_state& state);
 
 // One SID frame: writes the 80 excitation samples at excitation (with

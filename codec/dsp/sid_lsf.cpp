@@ -1,6 +1,7 @@
 #include "codec/dsp/sid_lsf.h"
 
 #include "codec/dsp/lsp.h"
+#include "codec/dsp/lsp_codebook.h"
 #include "codec/dsp/tables.h"
 
 namespace g729 {
@@ -44,19 +45,17 @@ void sid_codebook_vector(int first_stage, int second_stage, lsf_vector& v) {
     rearrange_lsf(v, kSidGap, lsf_pairs::all);
 }
 
-void compose_sid_lsf(const lsf_vector& v, int predictor_switch, const lsf_memory& memory,
-                     const comfort_noise_predictor_sets& predictors, lsf_vector& w) {
+void compose_sid_lsf(const lsf_vector& v, int predictor_switch, const lsf_memory& memory, lsf_vector& w) {
     const int mode = predictor_switch & 1;
-    compose_lsf(v, predictors[mode], kSidPredictorSums[mode], memory, w);
+    compose_lsf(v, comfort_noise_predictors[mode], kSidPredictorSums[mode], memory, w);
     stabilize_lsf(w);
 }
 
-void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory,
-                    const comfort_noise_predictor_sets& predictors, lsp_vector& lsp) {
+void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory, lsp_vector& lsp) {
     lsf_vector v;
     sid_codebook_vector(first_stage, second_stage, v);
     lsf_vector w;
-    compose_sid_lsf(v, predictor_switch, memory, predictors, w);
+    compose_sid_lsf(v, predictor_switch, memory, w);
     // The codebook vector, not the composed LSFs, joins the history that
     // speech frames predict from.
     push_lsf_memory(v, memory);

@@ -2,12 +2,12 @@
 // and the small LSF codebook built from rows of the speech codebooks, with
 // the comfort-noise predictors. The decoder rebuilds the noise from it and
 // the encoder's SID quantizer searches it, both through decode_sid_lsf, so
-// their LSF predictor memories move in step.
+// their LSF predictor memories move in step. The comfort-noise predictor
+// sets themselves are constant tables.
 #pragma once
 
 #include <array>
 
-#include "codec/dsp/lsp_codebook.h"
 #include "codec/dsp/types.h"
 
 namespace g729 {
@@ -26,11 +26,10 @@ void sid_codebook_vector(int first_stage, int second_stage, lsf_vector& v);
 
 // The LSFs a codebook vector composes to under predictor switch m with the
 // given memory (unchanged), stabilized: what a decoder ends up with.
-void compose_sid_lsf(const lsf_vector& v, int predictor_switch, const lsf_memory& memory,
-                     const comfort_noise_predictor_sets& predictors, lsf_vector& w);
+void compose_sid_lsf(const lsf_vector& v, int predictor_switch, const lsf_memory& memory, lsf_vector& w);
 
-// The SID LSF vector as LSPs; pushes its codebook vector into memory.
-void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory,
-                    const comfort_noise_predictor_sets& predictors, lsp_vector& lsp);
+// The SID LSF vector as LSPs, predicted with the comfort-noise predictor
+// sets; pushes its codebook vector into memory.
+void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory, lsp_vector& lsp);
 
 } // namespace g729

@@ -3,8 +3,10 @@
 #include <cmath>
 
 #include "codec/dsp/filters.h"
-#include "codec/dsp/lp_analysis.h"
+#include "codec/encoder/encoder.h"
+#include "codec/encoder/lp_analysis.h"
 #include "codec/dsp/lsp.h"
+#include "codec/dsp/lsp_codebook.h"
 #include "codec/dsp/random_excitation.h"
 #include "codec/dsp/sid_lsf.h"
 
@@ -63,11 +65,9 @@ void describe_noise(encoder_state& state, dtx_state& dtx, sid_parameters& sid) {
     lp_to_lsp(a, dtx.sid_lsp, lsp);
     lsf_vector target;
     lsp_to_lsf(lsp, target);
-    comfort_noise_predictor_sets predictors;
-    build_comfort_noise_predictors(predictors);
-    quantize_sid_lsf(state.lsf_predictor_memory, predictors, target, sid);
+    quantize_sid_lsf(state.lsf_predictor_memory, target, sid);
     decode_sid_lsf(sid.predictor_switch, sid.lsf_first_stage, sid.lsf_second_stage, state.lsf_predictor_memory,
-                   predictors, dtx.sid_lsp);
+                   dtx.sid_lsp);
     lp_coefficients quantized;
     lsp_to_lp(dtx.sid_lsp, quantized);
     sid.energy_index = quantize_sid_gain(excitation_gain(quantized, dtx.noise_statistics));

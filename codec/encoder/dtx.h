@@ -7,11 +7,12 @@
 #include <cstdint>
 
 #include "codec/bitstream.h"
-#include "codec/encoder/encoder.h"
 #include "codec/encoder/sid_quantizer.h"
 #include "codec/encoder/vad.h"
 
 namespace g729 {
+
+struct encoder_state;
 
 enum class dtx_frame { speech, sid, untransmitted };
 

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "codec/dsp/filters.h"
-#include "codec/dsp/lp_analysis.h"
-#include "codec/dsp/lsp_quantizer.h"
+#include "codec/encoder/lp_analysis.h"
+#include "codec/encoder/lsp_quantizer.h"
 #include "codec/dsp/sid_lsf.h"
 
 namespace g729 {
@@ -51,8 +51,7 @@ void noise_filter(const noise_autocorrelation& r, lp_coefficients& a) {
     levinson_durbin(lags, a);
 }
 
-void quantize_sid_lsf(const lsf_memory& memory, const comfort_noise_predictor_sets& predictors,
-                      const lsf_vector& target, sid_parameters& sid) {
+void quantize_sid_lsf(const lsf_memory& memory, const lsf_vector& target, sid_parameters& sid) {
     lsf_vector weight;
     lsf_weights(target, weight);
     double best = 1e38;
@@ -63,7 +62,7 @@ void quantize_sid_lsf(const lsf_memory& memory, const comfort_noise_predictor_se
             sid_codebook_vector(first, second, v);
             for (int m = 0; m < 2; ++m) {
                 lsf_vector w;
-                compose_sid_lsf(v, m, memory, predictors, w);
+                compose_sid_lsf(v, m, memory, w);
                 double error = 0.0;
                 for (int i = 0; i < kOrder; ++i) error += weight[i] * ((w[i] - target[i]) * (w[i] - target[i]));
                 if (error < best) {

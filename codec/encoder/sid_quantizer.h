@@ -6,7 +6,6 @@
 #include <array>
 
 #include "codec/bitstream.h"
-#include "codec/dsp/lsp_codebook.h"
 #include "codec/dsp/types.h"
 
 namespace g729 {
@@ -33,8 +32,7 @@ void noise_filter(const noise_autocorrelation& r, lp_coefficients& a);
 // The SID LSF code whose decoded LSFs, under the given memory, lie nearest
 // to target (weighted as the speech quantizer weighs): every predictor
 // switch, first- and second-stage index is tried.
-void quantize_sid_lsf(const lsf_memory& memory, const comfort_noise_predictor_sets& predictors,
-                      const lsf_vector& target, sid_parameters& sid);
+void quantize_sid_lsf(const lsf_memory& memory, const lsf_vector& target, sid_parameters& sid);
 
 // The energy index whose level lies nearest to gain in dB.
 int quantize_sid_gain(double gain);

@@ -185,8 +185,9 @@ protected:
 TEST_F(BitStreamWithGaps, InfoCountsEveryKindOfFrame) {
     const run_result r = run({"info", path("gaps.bit")});
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char* line : {"frames:               6\n", "speech frames:        3\n", "SID frames:           2\n",
-                             "untransmitted frames: 1\n", "bad frames:           1\n",
+    for (const char* line : {"frames:               6\n", "speech frames:        3 (50.0%)\n",
+                             "SID frames:           2 (33.3%)\n", "untransmitted frames: 1 (16.7%)\n",
+                             "bad frames:           1\n",
                              "pitch parity errors:  1 (33.33% of speech frames)\n", "bit rate:             4517 bit/s\n",
                              "duration:             0.06 s\n", "malformed:            no\n"})
         EXPECT_TRUE(contains(r.out, line)) << line << "in:\n" << r.out;
@@ -203,6 +204,9 @@ TEST_F(BitStreamWithGaps, InfoJsonCarriesTheSameFiguresForScripts) {
     EXPECT_EQ(j["format"], "bit");
     EXPECT_EQ(j["frames"], 6);
     EXPECT_EQ(j["frame_types"], (nlohmann::json{{"speech", 3}, {"sid", 2}, {"untransmitted", 1}}));
+    EXPECT_NEAR(j["frame_shares"]["speech"].get<double>(), 0.5, 1e-4);
+    EXPECT_NEAR(j["frame_shares"]["sid"].get<double>(), 2.0 / 6.0, 1e-4);
+    EXPECT_NEAR(j["frame_shares"]["untransmitted"].get<double>(), 1.0 / 6.0, 1e-4);
     EXPECT_EQ(j["speech_frames"], 3);
     EXPECT_EQ(j["sid_frames"], 2);
     EXPECT_EQ(j["untransmitted_frames"], 1);
