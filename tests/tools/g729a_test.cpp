@@ -334,7 +334,7 @@ TEST_F(G729aTool, SilenceThatWasNotTransmittedKeepsItsPlaceInTime) {
     EXPECT_EQ(wav.samples, testing::decode_in_process(frames));
     EXPECT_TRUE(contains(r.err, "decode: 601 frames, 6.01 s of audio")) << r.err;
     const run_result i = run({"info", path("dtx.bit")});
-    EXPECT_TRUE(contains(i.out, "untransmitted frames: 200\n")) << i.out;
+    EXPECT_TRUE(contains(i.out, "untransmitted frames: 200 (")) << i.out;
     EXPECT_TRUE(contains(i.out, "duration:             6.01 s\n")) << i.out;
 }
 
@@ -440,7 +440,7 @@ TEST_F(G729aTool, DashReadsStandardInputAndWritesStandardOutput) {
     const run_result i = run({"info", "--format", "bit", "-"}, "out.bit");
     ASSERT_EQ(i.status, 0) << i.err;
     EXPECT_TRUE(contains(i.out, "file:                 standard input\n")) << i.out;
-    EXPECT_TRUE(contains(i.out, "speech frames:        20\n")) << i.out;
+    EXPECT_TRUE(contains(i.out, "speech frames:        20 (")) << i.out;
 }
 
 TEST_F(G729aTool, FileErrorsNameTheFileExitWithOneAndLeaveNoOutput) {
@@ -498,7 +498,7 @@ TEST_F(G729aTool, InfoShowsWhereAMalformedFileGoesWrong) {
     write_file(path("short.g729"), std::vector<uint8_t>(23, 0x55));
     const run_result r = run({"info", path("short.g729")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(contains(r.out, "speech frames:        2\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "speech frames:        2 (")) << r.out;
     EXPECT_TRUE(contains(r.out, "\nmalformed:            at byte offset 20: 3 bytes at the end are not a frame")) << r.out;
     EXPECT_EQ(r.err, "g729a: " + path("short.g729") +
                          ": malformed at byte offset 20: 3 bytes at the end are not a frame (10 bytes, or 2 for a final SID "
