@@ -3,12 +3,11 @@
 #include <cmath>
 
 #include "codec/dsp/filters.h"
-#include "codec/encoder/encoder.h"
-#include "codec/encoder/lp_analysis.h"
 #include "codec/dsp/lsp.h"
 #include "codec/dsp/lsp_codebook.h"
 #include "codec/dsp/random_excitation.h"
 #include "codec/dsp/sid_lsf.h"
+#include "codec/encoder/encoder.h"
 
 namespace g729 {
 namespace {
@@ -124,15 +123,9 @@ void dtx_reset(dtx_state& dtx) {
 }
 
 dtx_frame encode_frame_dtx(encoder_state& state, dtx_state& dtx, frame_parameters& params) {
-    // The same LP analysis as the speech coding's, for the detector's
-    // spectrum.
-    autocorrelation_vector r;
-    windowed_autocorrelation(state.speech_buffer, kOrder, r);
-    apply_lag_window(kOrder, r);
-    lp_coefficients a;
-    levinson_durbin(r, a);
+    // The speech coding's own LP analysis, done once for both.
     lsp_vector lsp_new;
-    lp_to_lsp(a, state.previous_lsp, lsp_new);
+    frame_lsp(state, lsp_new);
     vad_features features;
     lsp_to_lsf(lsp_new, features.lsf);
     vad_frame_features(state.speech_buffer + kSpeechFrameStart, features.lsf, features);
@@ -147,7 +140,7 @@ dtx_frame encode_frame_dtx(encoder_state& state, dtx_state& dtx, frame_parameter
 
     if (speech) {
         params.type = frame_type::speech;
-        analyse_frame(state, params.speech);
+        analyse_frame(state, lsp_new, params.speech);
         dtx.after_speech = true;
         dtx.noise_seed = kInitialNoiseSeed;
         return dtx_frame::speech;

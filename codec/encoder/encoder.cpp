@@ -130,11 +130,7 @@ void code_vector_correlations(const double* xn, const double* y1, const double* 
     correlations[4] = 2.0 * py;
 }
 
-void analyse_frame(encoder_state& state, speech_parameters& params) {
-    double* speech = state.speech_buffer + kSpeechFrameStart;
-    double* wsp = state.weighted_speech_buffer + kPitchMax;
-    double* exc = state.excitation_buffer + kExcitationHistory;
-
+void frame_lsp(const encoder_state& state, lsp_vector& lsp_new) {
     // Only r[0..10] feed the recursion; lags 11 and 12 would be computed for
     // nothing, and leaving them out changes no other lag.
     autocorrelation_vector r;
@@ -142,9 +138,20 @@ void analyse_frame(encoder_state& state, speech_parameters& params) {
     apply_lag_window(kOrder, r);
     lp_coefficients a;
     levinson_durbin(r, a);
-
-    lsp_vector lsp_new;
     lp_to_lsp(a, state.previous_lsp, lsp_new);
+}
+
+void analyse_frame(encoder_state& state, speech_parameters& params) {
+    lsp_vector lsp_new;
+    frame_lsp(state, lsp_new);
+    analyse_frame(state, lsp_new, params);
+}
+
+void analyse_frame(encoder_state& state, const lsp_vector& lsp_new, speech_parameters& params) {
+    double* speech = state.speech_buffer + kSpeechFrameStart;
+    double* wsp = state.weighted_speech_buffer + kPitchMax;
+    double* exc = state.excitation_buffer + kExcitationHistory;
+
     lsp_vector lsp_new_q;
     quantize_lsp(state.lsf_predictor_memory, lsp_new, lsp_new_q, params.lsp_first, params.lsp_second);
 

@@ -51,6 +51,11 @@ void preprocess_reset(pole_zero_memory& memory);
 void preprocess_filter(pole_zero_memory& memory, double* samples, int n);
 // Codes speech_buffer[120..199] into params and advances every buffer.
 void analyse_frame(encoder_state& state, speech_parameters& params);
+// The LP analysis of the window, as LSPs (previous_lsp when the roots are
+// not all found).
+void frame_lsp(const encoder_state& state, lsp_vector& lsp_new);
+// analyse_frame once frame_lsp has given lsp_new.
+void analyse_frame(encoder_state& state, const lsp_vector& lsp_new, speech_parameters& params);
 // The histories slide down by a frame once it is coded.
 void shift_encoder_buffers(encoder_state& state);
 // The first subframe's closed-loop range: the open-loop lag +- 3, shifted to

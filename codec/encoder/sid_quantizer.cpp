@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "codec/dsp/filters.h"
+#include "codec/encoder/encoder.h"
 #include "codec/encoder/lp_analysis.h"
 #include "codec/encoder/lsp_quantizer.h"
 #include "codec/dsp/sid_lsf.h"
@@ -34,6 +35,11 @@ double excitation_gain(const lp_coefficients& a, const noise_autocorrelation& r)
     set_zero(h + 1, kResponse - 1);
     filter_memory memory{};
     synthesis_filter(a, h, h, kResponse, memory.data(), false);
+    // The noise measured here has passed the input high-pass once; the
+    // decoder's output high-pass (of the same shape) takes its share of
+    // the comfort noise again, so the gain makes up for that share.
+    pole_zero_memory high_pass{0.0, 0.0, 0.0, 0.0};
+    preprocess_filter(high_pass, h, kResponse);
     double power = 0.0;
     for (double v : h) power += v * v;
     return std::sqrt((r[0] > 0.0 ? r[0] : 0.0) / power);

@@ -22,7 +22,8 @@ void frame_autocorrelation(const double* x, noise_autocorrelation& r);
 double residual_energy(const lp_coefficients& a, const noise_autocorrelation& r);
 
 // The excitation gain (RMS per sample) that makes white noise through
-// 1/A(z) as loud as a signal of mean square r[0].
+// 1/A(z) and the decoder's output high-pass as loud as a signal of mean
+// square r[0].
 double excitation_gain(const lp_coefficients& a, const noise_autocorrelation& r);
 
 // The LP filter of a noise with autocorrelation r (lag window and noise
