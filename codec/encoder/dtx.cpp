@@ -21,7 +21,7 @@ constexpr double kNoiseStatisticsStep = 0.125;
 // level sent; never sooner than this many frames after the last one, so
 // that the statistics settle.
 constexpr double kSpectralChange = 1.5;
-constexpr double kLevelChangeDb = 3.0;
+constexpr double kLevelChangeDb = 1.5;
 constexpr int kMinimumSidInterval = 3;
 // The decoder's comfort-noise gain moves one eighth of the way to the last
 // SID gain per frame.

@@ -179,9 +179,11 @@ TEST(Dtx, SidFramesDecodeToNoiseAtTheInputsLevelAndSpectrum) {
         // little energy below the codec's 140 Hz high-pass edge.
         const size_t from = 300 * kFrame, n = 200 * kFrame;
         const double want = level_db(&input[from], n), got = level_db(&output[from], n);
-        // Measured: 0.5 to 2.4 dB under the input (the energy steps are 2 dB
-        // apart and the decoder bounds its pulse amplitude); more than that
-        // is a fault of the level the SID frames carry.
+        // Measured: 0.6 dB over to 2.4 dB under the input (the energy steps
+        // are 2 to 4 dB apart, a new SID frame waits for a 1.5 dB change,
+        // and at the loudest the decoder's bound on the pulse amplitude
+        // takes about 1 dB); more than that is a fault of the level the SID
+        // frames carry.
         EXPECT_NEAR(got, want, 2.5) << c.name;
 
         // The spectral tilt: the level difference between a low band
