@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/frame_measures.h"
 #include "g729a.h"
 
 namespace {
@@ -55,12 +56,13 @@ std::vector<int16_t> read_raw(const std::string& name) {
     return samples;
 }
 
-double mean_square(const double* x, int n) {
+using audio::level_db;
+
+double mean_power(const double* x, int n) {
     double s = 0.0;
     for (int i = 0; i < n; ++i) s += x[i] * x[i];
     return s / n;
 }
-double level_db(double ms) { return ms < 1.0 ? 0.0 : 10.0 * std::log10(ms); }
 
 // Frame levels of 80-sample frames of x starting at offset (negative reads
 // are zeros).
@@ -216,78 +218,30 @@ coded code_and_decode(const std::vector<int16_t>& pcm, bool dtx) {
     return c;
 }
 
-struct spectrum_table {
-    std::vector<double> cosines, sines;
-    double window_energy = 0.0;
-    spectrum_table() : cosines((kBins + 1) * kFrame), sines((kBins + 1) * kFrame) {
-        const double pi = std::acos(-1.0);
-        for (int n = 0; n < kFrame; ++n) {
-            const double w = 0.5 - 0.5 * std::cos(2.0 * pi * (n + 0.5) / kFrame);
-            window_energy += w * w;
-            for (int k = 1; k <= kBins; ++k) {
-                cosines[k * kFrame + n] = w * std::cos(2.0 * pi * k * n / kFrame);
-                sines[k * kFrame + n] = w * std::sin(2.0 * pi * k * n / kFrame);
-            }
-        }
-    }
-    double power(const double* x, int k) const {
-        double re = 0.0, im = 0.0;
-        for (int n = 0; n < kFrame; ++n) {
-            re += cosines[k * kFrame + n] * x[n];
-            im -= sines[k * kFrame + n] * x[n];
-        }
-        return (re * re + im * im) / window_energy;
-    }
-};
-
 struct quality {
     double envelope = 0.0, spectral = 0.0;
 };
 
-quality speech_quality(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
-                       const ground_truth& t, const spectrum_table& table) {
-    quality q;
-    int counted = 0;
-    for (size_t f = 0; f < t.active.size() && (f + 1) * kFrame <= reference.size(); ++f) {
-        if (!t.active[f]) continue;
-        double r[kFrame], x[kFrame];
-        for (int n = 0; n < kFrame; ++n) {
-            r[n] = reference[f * kFrame + n];
-            x[n] = test[f * kFrame + n];
-        }
-        q.envelope += std::fabs(level_db(mean_square(r, kFrame)) - level_db(mean_square(x, kFrame)));
-        double sum = 0.0;
-        for (int k = 1; k <= kBins; ++k) {
-            const double d = level_db(table.power(r, k)) - level_db(table.power(x, k));
-            sum += d * d;
-        }
-        q.spectral += std::sqrt(sum / kBins);
-        ++counted;
-    }
-    q.envelope /= counted;
-    q.spectral /= counted;
-    return q;
-}
-
 // The comfort noise against the background as it sounds without
 // suppression: the same frames of the decoded stream coded all as speech.
 quality comfort_noise_match(const std::vector<double>& background, int delay, const coded& c,
-                            const spectrum_table& table) {
-    std::array<double, kBins + 1> real{}, made{};
+                            const audio::frame_spectrum& spectrum) {
+    std::array<double, kBins + 1> real{}, made{}, r_power{}, x_power{};
     double real_ms = 0.0, made_ms = 0.0;
     int counted = 0;
     for (size_t f = 1; f < c.lengths.size(); ++f) {
         if (c.lengths[f] == G729A_SPEECH_FRAME_BYTES) continue;
-        double r[kFrame], x[kFrame];
-        for (int n = 0; n < kFrame; ++n) {
-            r[n] = background[f * kFrame + size_t(n) - size_t(delay)];
-            x[n] = c.decoded[f * kFrame + n];
-        }
-        real_ms += mean_square(r, kFrame);
-        made_ms += mean_square(x, kFrame);
+        int16_t r[kFrame];
+        for (int n = 0; n < kFrame; ++n)
+            r[n] = int16_t(std::lround(std::clamp(background[f * kFrame + size_t(n) - size_t(delay)], -32768.0, 32767.0)));
+        const int16_t* x = &c.decoded[f * kFrame];
+        real_ms += audio::mean_square(r, kFrame);
+        made_ms += audio::mean_square(x, kFrame);
+        spectrum.power(r, r_power);
+        spectrum.power(x, x_power);
         for (int k = 1; k <= kBins; ++k) {
-            real[k] += table.power(r, k);
-            made[k] += table.power(x, k);
+            real[k] += r_power[k];
+            made[k] += x_power[k];
         }
         ++counted;
     }
@@ -304,12 +258,12 @@ quality comfort_noise_match(const std::vector<double>& background, int delay, co
 }
 
 void measure(const char* name, const std::vector<double>& clean, const std::vector<double>& noise, double snr_db,
-             const ground_truth& t, const spectrum_table& table) {
+             const ground_truth& t, const audio::frame_spectrum& spectrum) {
     std::vector<double> mixed = clean;
     std::vector<double> added(clean.size(), 0.0);
     if (!noise.empty()) {
         const double gain = std::sqrt(active_power(clean, t) / std::pow(10.0, snr_db / 10.0) /
-                                      mean_square(noise.data(), int(noise.size())));
+                                      mean_power(noise.data(), int(noise.size())));
         for (size_t i = 0; i < mixed.size(); ++i) {
             added[i] = gain * noise[i];
             mixed[i] += added[i];
@@ -341,7 +295,9 @@ void measure(const char* name, const std::vector<double>& clean, const std::vect
         clipped += cut;
     }
     const double frames = double(with.lengths.size());
-    const quality q = speech_quality(without.decoded, with.decoded, t, table);
+    quality q;
+    q.envelope = audio::level_envelope_distance(without.decoded, with.decoded, t.active);
+    q.spectral = audio::log_spectral_distance(without.decoded, with.decoded, t.active);
     std::printf("%-12s %5.1f%% %5.1f%% %5.1f%% | %5.2f%% (%zu of %zu) | %2d of %zu | %5.2f %5.2f", name,
                 100.0 * speech / frames, 100.0 * sid / frames, 100.0 * none / frames, 100.0 * missed / active,
                 missed, active, clipped, t.onsets.size(), q.envelope, q.spectral);
@@ -349,8 +305,8 @@ void measure(const char* name, const std::vector<double>& clean, const std::vect
         std::printf(" | (digital silence)\n");
     } else {
         const std::vector<double> decoded(without.decoded.begin(), without.decoded.end());
-        const quality coded_noise = comfort_noise_match(decoded, 0, with, table);
-        const quality real_noise = comfort_noise_match(added, kDelay, with, table);
+        const quality coded_noise = comfort_noise_match(decoded, 0, with, spectrum);
+        const quality real_noise = comfort_noise_match(added, kDelay, with, spectrum);
         std::printf(" | %+5.2f %5.2f | %+5.2f %5.2f\n", coded_noise.envelope, coded_noise.spectral,
                     real_noise.envelope, real_noise.spectral);
     }
@@ -359,19 +315,19 @@ void measure(const char* name, const std::vector<double>& clean, const std::vect
 void print_figures() {
     const std::vector<double> clean = speech_with_pauses();
     const ground_truth t = truth_of(clean);
-    const spectrum_table table;
+    const audio::frame_spectrum spectrum;
     std::printf("Silence suppression on %.1f s of speech with pauses (%zu talk spurts)\n", clean.size() / 8000.0,
                 t.onsets.size());
     std::printf("%-12s %6s %6s %6s | %-20s | %-10s | %-11s | %s\n", "condition", "speech", "SID", "none",
                 "missed active frames", "clipped", "env.  LSD", "comfort noise vs coded | vs input noise (dB)");
-    measure("clean", clean, {}, 0.0, t, table);
+    measure("clean", clean, {}, 0.0, t, spectrum);
     const std::vector<double> kinds[] = {babble(clean.size()), car_noise(clean.size()), white_noise(clean.size(), 3)};
     const char* names[] = {"babble", "car", "white"};
     for (int k = 0; k < 3; ++k) {
         for (double snr : {20.0, 10.0}) {
             char label[32];
             std::snprintf(label, sizeof label, "%s %.0f dB", names[k], snr);
-            measure(label, clean, kinds[k], snr, t, table);
+            measure(label, clean, kinds[k], snr, t, spectrum);
         }
     }
 }

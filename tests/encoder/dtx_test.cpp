@@ -15,17 +15,13 @@
 #include "codec/decoder/decoder_object.h"
 #include "codec/encoder/encoder.h"
 #include "g729a.h"
+#include "tests/codec_test_support.h"
 
 namespace g729 {
 namespace {
 
-std::vector<int16_t> read_samples(const std::string& name) {
-    std::ifstream in(std::string(G729A_TEST_DATA) + "/vectors/" + name, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<int16_t> samples(bytes.size() / 2);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    return samples;
-}
+using testing::read_samples;
+using testing::read_vector;
 
 // Deterministic noise of RMS about `rms`, low-passed by a one-pole filter
 // with coefficient `smoothing` (0: white).
@@ -218,8 +214,7 @@ TEST(Dtx, CodingIsDeterministicAndAResetKeepsTheSetting) {
 
 TEST(Dtx, WithSuppressionOffEveryFrameIsTheReferenceSpeechFrame) {
     const std::vector<int16_t> input = read_samples("speech_male_librivox.raw");
-    std::ifstream in(std::string(G729A_TEST_DATA) + "/vectors/speech_male_librivox.g729", std::ios::binary);
-    const std::vector<uint8_t> reference((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> reference = read_vector("speech_male_librivox.g729");
     ASSERT_EQ(reference.size(), input.size() / kFrame * kSpeechFrameBytes);
 
     // On, then off again before the first frame, and off after some frames
