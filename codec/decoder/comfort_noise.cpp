@@ -4,14 +4,6 @@
 
 namespace g729 {
 
-namespace {
-
-// Per SID frame the gain moves one eighth of the way to the new SID gain.
-constexpr double kGainKeep = 0.875;
-constexpr double kGainTake = 0.125;
-
-} // namespace
-
 void comfort_noise_reset(comfort_noise_state& state) {
     state.current_noise_gain = 0.0;
     state.sid_gain = sid_gain_table[0];
@@ -47,7 +39,7 @@ void comfort_noise_frame(comfort_noise_state& state, frame_type previous_frame_t
 
 void continue_comfort_noise(comfort_noise_state& state, double* excitation, lsp_vector& previous_quantized_lsp,
                             int16_t& noise_seed, lp_filter_pair& filters) {
-    state.current_noise_gain = kGainKeep * state.current_noise_gain + kGainTake * state.sid_gain;
+    state.current_noise_gain = next_noise_gain(state.current_noise_gain, state.sid_gain);
     noise_excitation_and_filters(state, excitation, previous_quantized_lsp, noise_seed, filters);
 }
 

@@ -33,8 +33,12 @@ const std::array<lsf_vector, 2> kSidPredictorSums = {{
 }};
 
 constexpr double kSidGap = 0.0012;
+constexpr double kGainKeep = 0.875;
+constexpr double kGainTake = 0.125;
 
 } // namespace
+
+double next_noise_gain(double current, double sid_gain) { return kGainKeep * current + kGainTake * sid_gain; }
 
 void sid_codebook_vector(int first_stage, int second_stage, lsf_vector& v) {
     v = lsf_codebook_l1[kSidFirstStageRows[first_stage & 31]];

@@ -20,6 +20,10 @@ constexpr int kSidSecondStageSize = 16;
 // energy index.
 extern const std::array<double, kSidGainLevels> sid_gain_table;
 
+// The comfort-noise gain of a frame after a SID or untransmitted frame: one
+// eighth of the way from the current gain to the last SID frame's.
+double next_noise_gain(double current, double sid_gain);
+
 // The codebook vector of a SID LSF code before prediction: first-stage row
 // plus second-stage rows, rearranged as the decoder does.
 void sid_codebook_vector(int first_stage, int second_stage, lsf_vector& v);

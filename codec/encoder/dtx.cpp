@@ -23,13 +23,6 @@ constexpr double kNoiseStatisticsStep = 0.125;
 constexpr double kSpectralChange = 1.5;
 constexpr double kLevelChangeDb = 1.5;
 constexpr int kMinimumSidInterval = 3;
-// The decoder's comfort-noise gain moves one eighth of the way to the last
-// SID gain per frame.
-constexpr double kGainKeep = 0.875;
-constexpr double kGainTake = 0.125;
-constexpr double kWeightingGamma = 0.75;
-constexpr double kWeightingTilt = 0.7;
-constexpr double kSharpeningMin = 0.2;
 
 void update_noise_statistics(dtx_state& dtx, const noise_autocorrelation& r) {
     if (!dtx.noise_statistics_known) {
@@ -155,7 +148,7 @@ dtx_frame encode_frame_dtx(encoder_state& state, dtx_state& dtx, frame_parameter
     if (dtx.after_speech) {
         dtx.current_noise_gain = dtx.sid_gain;
     } else {
-        dtx.current_noise_gain = kGainKeep * dtx.current_noise_gain + kGainTake * dtx.sid_gain;
+        dtx.current_noise_gain = next_noise_gain(dtx.current_noise_gain, dtx.sid_gain);
     }
     dtx.frames_since_sid = sent == dtx_frame::sid ? 1 : dtx.frames_since_sid + 1;
     dtx.after_speech = false;

@@ -28,11 +28,7 @@ constexpr double kPreprocessA2 = -0.9114024;
 // never lingers as ever smaller values.
 constexpr double kFlushThreshold = 2e-5;
 
-constexpr double kWeightingGamma = 0.75;
-constexpr double kWeightingTilt = 0.7;
 constexpr double kTamedPitchGain = 0.95;
-constexpr double kSharpeningMax = 0.7945;
-constexpr double kSharpeningMin = 0.2;
 constexpr double kInitialTamingError = 1.0;
 
 double flushed(double v) { return (v < kFlushThreshold && v > -kFlushThreshold) ? 0.0 : v; }

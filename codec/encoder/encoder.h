@@ -16,6 +16,9 @@ constexpr int kSpeechFrameStart = 120;      // frame being coded
 constexpr int kSpeechNewInput = 160;        // where new input enters
 constexpr int kWeightedSpeechBuffer = kPitchMax + kFrame;         // 223
 constexpr int kExcitationBuffer = kExcitationHistory + kFrame;    // 234
+// The perceptual weighting A(z/0.75) * (1 - 0.7 z^-1).
+constexpr double kWeightingGamma = 0.75;
+constexpr double kWeightingTilt = 0.7;
 
 // Everything one encoder carries from frame to frame: the encoder object.
 struct encoder_state {
