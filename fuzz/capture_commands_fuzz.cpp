@@ -117,10 +117,8 @@ bool no_temporaries(const std::string& dir) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    const uint8_t selector = data[0];
-    ++data;
-    --size;
+    uint8_t selector = 0;
+    if (!g729_fuzz::take_selector(data, size, selector)) return 0;
     const std::string dir = scratch();
     const std::string in = dir + "/in.pcap";
     {

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "g729a.h"
 #include "tool_test_support.h"
 #include "tools/capture/capture_file.h"
 #include "tools/plot/plot.h"
@@ -487,6 +488,34 @@ TEST_F(CaptureTest, SilenceSuppressionIsDecodedOnTime) {
     EXPECT_TRUE(contains(bare.out, "\"dtx_frames\": 199")) << bare.out;
 }
 
+TEST_F(CaptureTest, OurEncodersSuppressedStreamDecodesOnTimeFromACapture) {
+    // Speech with pauses of digital silence, coded with silence suppression:
+    // speech frames, a SID frame after each spurt, gaps.
+    std::vector<int16_t> input = testing::speech_samples(2 * 8000);
+    for (int part = 0; part < 2; ++part) {
+        input.insert(input.end(), 8000, int16_t(0));
+        const std::vector<int16_t> again = testing::speech_samples(8000);
+        input.insert(input.end(), again.begin(), again.end());
+    }
+    g729a_encoder* enc = g729a_encoder_create(nullptr);
+    g729a_encoder_set_dtx(enc, 1);
+    std::vector<std::vector<uint8_t>> frames;
+    std::size_t gaps = 0;
+    for (std::size_t f = 0; f + kFrame <= input.size(); f += kFrame) {
+        uint8_t frame[kSpeechFrameBytes];
+        const int n = g729a_encode(enc, &input[f], kFrame, frame, sizeof frame);
+        frames.emplace_back(frame, frame + n);
+        gaps += n == 0;
+    }
+    g729a_encoder_destroy(enc);
+    ASSERT_GT(gaps, 100u);
+    write_pcap(path("dtx.pcap"), DLT_EN10MB, on_link(link::ethernet, send(frames, 2, kA, kB, 0x5eed, kStart, 7)));
+
+    const run_result d = run({"decode", path("dtx.pcap"), path("dtx.wav")});
+    ASSERT_EQ(d.status, 0) << d.err;
+    EXPECT_EQ(wav_samples("dtx.wav"), testing::decode_in_process(frames)) << "every gap in its place";
+}
+
 TEST_F(CaptureTest, BothDirectionsMixIntoOneStereoFileAlignedOnCaptureTime) {
     const std::vector<std::vector<uint8_t>> male = coded_frames("speech_male_librivox.g729", 150);
     const std::vector<std::vector<uint8_t>> female = coded_frames("speech_female_espeak.g729", 100);
@@ -808,7 +837,8 @@ TEST_F(CaptureTest, CaptureOptionsAreCheckedLikeAnyOther) {
 
 constexpr int64_t kSecond = 1000 * kMs;
 
-// A folder's plain files and what they hold, links by their target.
+// A folder's plain files and what they hold, links by their target,
+// folders as such.
 std::map<std::string, std::string> listing(const std::string& dir) {
     std::map<std::string, std::string> out;
     if (DIR* d = opendir(dir.c_str())) {
@@ -818,7 +848,9 @@ std::map<std::string, std::string> listing(const std::string& dir) {
             const std::string p = dir + "/" + name;
             struct stat st;
             lstat(p.c_str(), &st);
-            if (S_ISLNK(st.st_mode)) {
+            if (S_ISDIR(st.st_mode)) {
+                out[name] = "folder";
+            } else if (S_ISLNK(st.st_mode)) {
                 char target[4096] = {};
                 out[name] = "link to " + std::string(target, std::size_t(std::max<ssize_t>(0, readlink(p.c_str(), target, sizeof target))));
             } else {
@@ -952,14 +984,15 @@ TEST_F(CaptureTest, ALatePacketOrAStaleDuplicateLeavesTheCallAsSent) {
 }
 
 TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
-    // A short stream, and a long one (10 s, then a 10-minute silence) that
-    // fails to be written under a 64 kB file-size limit.
+    // A short stream, and a long one (8 s, then a half-hour silence, long
+    // enough to be interrupted while it is written) that fails to be
+    // written under a 64 kB file-size limit.
     std::vector<rtp_spec> packets = send(coded_frames("speech_male_librivox.g729", 50), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     std::vector<rtp_spec> long_one = send(coded_frames("speech_male_espeak.g729", 800), 2, kB, kA, 0x5e6f7a8b, kStart, 1);
     rtp_spec after = long_one.back();
     after.sequence = uint16_t(after.sequence + 1);
-    after.timestamp += 600 * 8000;
-    after.time_ns += 600 * kSecond;
+    after.timestamp += 1800 * 8000;
+    after.time_ns += 1800 * kSecond;
     long_one.push_back(after);
     packets.insert(packets.end(), long_one.begin(), long_one.end());
     write_pcap(path("call.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, packets)));
@@ -968,7 +1001,7 @@ TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
     write_file(path("out/" + std::string(kAtoB)), {'e', 'a', 'r', 'l', 'i', 'e', 'r'});
     write_file(path("out/notes.txt"), {'k', 'e', 'e', 'p'});
     const std::map<std::string, std::string> before = listing(path("out"));
-    const std::string limited = "bash -c \"trap '' XFSZ; ulimit -f 64; exec '" G729A_TOOL_PATH "' decode '" + path("call.pcap") + "' '";
+    const std::string limited = "bash -c \"trap '' XFSZ; ulimit -f 64; exec '" G729A_TOOL_PATH "' decode --max-audio 7200 '" + path("call.pcap") + "' '";
     for (const char* target : {"out", "fresh"}) {
         const run_result r = run_shell(limited + path(target) + "'\" >" + path(".stdout") + " 2>" + path(".stderr"));
         EXPECT_EQ(r.status, 1) << target << r.err;
@@ -980,7 +1013,8 @@ TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
     // Interrupted while the long stream is being written: the same.
     for (const char* target : {"out", "fresh"}) {
         for (int sig : {SIGINT, SIGTERM}) {
-            const pid_t pid = testing::spawn({"decode", path("call.pcap"), path(target)}, -1, path(".stdout"), path(".stderr"));
+            const pid_t pid = testing::spawn({"decode", "--max-audio", "7200", path("call.pcap"), path(target)}, -1, path(".stdout"),
+                                             path(".stderr"));
             // Wait for a temporary file (or folder) to appear, then interrupt.
             bool seen = false;
             for (int i = 0; i < 20000 && !seen; ++i) {
@@ -998,7 +1032,7 @@ TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
     }
 
     // Done, the earlier file is replaced and nothing else touched.
-    ASSERT_EQ(run({"decode", path("call.pcap"), path("out")}).status, 0);
+    ASSERT_EQ(run({"decode", "--max-audio", "7200", path("call.pcap"), path("out")}).status, 0);
     const std::map<std::string, std::string> after_run = listing(path("out"));
     EXPECT_EQ(after_run.size(), 3u);
     EXPECT_EQ(after_run.at("notes.txt"), "keep");
@@ -1187,6 +1221,36 @@ TEST_F(CaptureTest, MemoryFollowsTheG729KeptNotTheCapture) {
     EXPECT_LT(trunk_info - alone_info, kNoiseKb);
     EXPECT_LT(trunk_decode - alone_decode, kNoiseKb);
     EXPECT_EQ(read_file(path("alone.wav")), read_file(path("trunk.wav")));
+}
+
+TEST_F(CaptureTest, ACaptureOnStandardInputIsReadAsANamedOneIs) {
+    write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, send(talk(), 2, kA, kB, 0x1a2b3c4d, kStart, 1)));
+    write_file(path("in.g729"), read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.g729"));
+    const run_result info = run({"info", "-"}, "call.pcap");
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_TRUE(contains(info.out, "file:          standard input\n")) << info.out;
+    ASSERT_EQ(run({"decode", "-", path("out")}, "call.pcap").status, 0);
+    ASSERT_EQ(run({"decode", path("call.pcap"), path("named")}).status, 0);
+    EXPECT_EQ(listing(path("out")), listing(path("named")));
+    // Not a capture: a coded stream there still needs -t.
+    const run_result coded = run({"info", "-"}, "in.g729");
+    EXPECT_EQ(coded.status, 2);
+    EXPECT_TRUE(contains(coded.err, "'-' as IN of info is a packet capture or needs --format g729 or bit")) << coded.err;
+    EXPECT_EQ(run({"info", "-t", "g729", "-"}, "in.g729").status, 0);
+}
+
+TEST_F(CaptureTest, SeveralCapturesDecodeEachIntoAFolderOfItsOwn) {
+    write_pcap(path("one.pcap"), DLT_EN10MB, on_link(link::ethernet, send(talk(), 2, kA, kB, 0x1a2b3c4d, kStart, 1)));
+    write_pcap(path("two.pcap"), DLT_EN10MB,
+               on_link(link::ethernet, send(coded_frames("speech_female_espeak.g729", 30), 2, kB, kA, 0x5e6f7a8b, kStart, 1)));
+    write_file(path("broken.pcap"), {0xD4, 0xC3, 0xB2, 0xA1, 1, 2});
+    ASSERT_EQ(mkdir(path("out").c_str(), 0777), 0);
+    const run_result r = run({"decode", "-q", path("one.pcap"), path("broken.pcap"), path("two.pcap"), "-d", path("out")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "g729a: " + path("broken.pcap") + ": not a packet capture")) << r.err;
+    EXPECT_EQ(listing(path("out")).size(), 2u);
+    EXPECT_EQ(wav_samples("out/one/" + std::string(kAtoB)), testing::decode_in_process(talk()));
+    EXPECT_EQ(listing(path("out/two")).size(), 1u);
 }
 
 TEST_F(CaptureTest, ABatchSaysHowToDecodeACaptureInsteadOfUnknownExtension) {

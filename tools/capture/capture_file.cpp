@@ -378,8 +378,9 @@ std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
     return found;
 }
 
-capture_reader::capture_reader(const std::string& path) : path_(path) {
-    std::FILE* file = open_input(operand{path});
+capture_reader::capture_reader(const std::string& file_path, const std::string& name) : path_(name.empty() ? file_path : name) {
+    const std::string& path = path_;
+    std::FILE* file = open_input(operand{file_path});
     uint8_t magic[4] = {};
     const std::size_t got = std::fread(magic, 1, sizeof magic, file);
     pcapng_ = got == 4 && magic[0] == 0x0A && magic[1] == 0x0D && magic[2] == 0x0D && magic[3] == 0x0A;

@@ -99,9 +99,9 @@ struct captured_packet {
 // A .pcap or .pcapng file opened with libpcap.
 class capture_reader {
 public:
-    // Throws tool_error naming `path` when it cannot be opened or is not a
-    // capture.
-    explicit capture_reader(const std::string& path);
+    // Throws tool_error naming the file (`name`, or `path` when empty) when
+    // it cannot be opened or is not a capture.
+    explicit capture_reader(const std::string& path, const std::string& name = "");
     ~capture_reader();
     capture_reader(const capture_reader&) = delete;
     capture_reader& operator=(const capture_reader&) = delete;

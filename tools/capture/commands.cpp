@@ -48,8 +48,15 @@ std::string hex_ssrc(uint32_t ssrc) {
 }
 
 std::string capture_time(int64_t ns) {
-    const std::time_t seconds = std::time_t(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
-    const long micros = long((ns - int64_t(seconds) * 1000000000) / 1000);
+    // Rounded down, also before 1970, without going past the ends of the range.
+    int64_t whole = ns / 1000000000;
+    int64_t rest = ns % 1000000000;
+    if (rest < 0) {
+        --whole;
+        rest += 1000000000;
+    }
+    const std::time_t seconds = std::time_t(whole);
+    const long micros = long(rest / 1000);
     std::tm tm{};
     gmtime_r(&seconds, &tm);
     char text[64];
@@ -81,9 +88,10 @@ struct other_stream {
     std::size_t packets = 0;
 };
 
-// Streams of other codecs listed by info; beyond this many (a crafted
-// capture can make one per packet) they are only counted as other traffic,
-// so that memory follows the G.729 kept and not the capture.
+// Streams of other codecs listed by info, and addresses SDP describes;
+// beyond this many (a crafted capture can make one per packet) streams are
+// only counted as other traffic and SDP is not read, so that memory follows
+// the G.729 kept and not the capture.
 constexpr std::size_t kMaxOtherStreams = 10000;
 // RTCP reports kept from one capture, for the same reason.
 constexpr std::size_t kMaxRtcpReports = 100000;
@@ -127,12 +135,20 @@ bool looks_like_sdp(const uint8_t* data, std::size_t size) {
 
 using sdp_map = std::map<endpoint, std::set<int>>;
 
+// Where a capture is read from, and how messages name it (standard input
+// is read from a copy).
+struct capture_source {
+    std::string open;
+    std::string name;
+};
+
 // The first pass: the payload types that SDP anywhere in the capture maps
 // to G.729, by the address and port that receives them. Reading them all
 // first lets the second pass keep only G.729 packets, whatever the order of
 // signalling and media in the file.
-sdp_map read_sdp_mappings(const std::string& path, capture_contents& c) {
-    capture_reader reader(path);
+sdp_map read_sdp_mappings(const capture_source& in, capture_contents& c) {
+    const std::string& path = in.name;
+    capture_reader reader(in.open, in.name);
     c.format = reader.format();
     c.link = link_type_name(reader.link_type());
     if (!known_link_type(reader.link_type()))
@@ -144,15 +160,16 @@ sdp_map read_sdp_mappings(const std::string& path, capture_contents& c) {
         const ip_payload ip = unwrap_packet(reader.link_type(), packet.data, packet.captured);
         if ((ip.kind != packet_class::udp && ip.kind != packet_class::tcp) || !looks_like_sdp(ip.data, ip.size)) continue;
         for (const sdp_g729& s : read_sdp(reinterpret_cast<const char*>(ip.data), ip.size))
-            mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
+            if (mappings.size() < kMaxOtherStreams || mappings.count(s.receiver))
+                mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
     }
     return mappings;
 }
 
-capture_contents read_capture(const std::string& path, const command_options& options) {
+capture_contents read_capture(const capture_source& in, const command_options& options) {
     capture_contents c;
-    const sdp_map sdp = read_sdp_mappings(path, c);
-    capture_reader reader(path);
+    const sdp_map sdp = read_sdp_mappings(in, c);
+    capture_reader reader(in.open, in.name);
 
     // Which payload types are G.729 on a flow: 18, those given with --pt,
     // and those the SDP of either end maps to G729. An SDP binds its types
@@ -489,9 +506,10 @@ void print_info_json(const std::string& path, const capture_contents& c) {
     std::fputs(j.c_str(), stdout);
 }
 
-int capture_info(const std::string& path, const command_options& options) {
+int capture_info(const capture_source& in, const command_options& options) {
+    const std::string& path = in.name;
     reporter report(options.quiet, "info");
-    const capture_contents c = read_capture(path, options);
+    const capture_contents c = read_capture(in, options);
     check_readable(path, c);
     if (options.json)
         print_info_json(path, c);
@@ -734,9 +752,10 @@ std::size_t audio_limit_frames(const command_options& options, const std::vector
     return 600 * 100 + 20 * received;
 }
 
-int capture_decode(const std::string& path, const std::string* out, const command_options& options) {
+int capture_decode(const capture_source& in, const std::string* out, const command_options& options) {
+    const std::string& path = in.name;
     reporter report(options.quiet, "decode");
-    const capture_contents c = read_capture(path, options);
+    const capture_contents c = read_capture(in, options);
     check_readable(path, c);
     if (c.streams.empty()) throw tool_error(path, no_g729_text(c));
     if (!c.problem.empty()) {
@@ -922,7 +941,7 @@ bool parse_ssrc(const std::string& text, uint32_t& ssrc) {
 }
 
 std::vector<plot_track> capture_plot_tracks(const std::string& path, const command_options& options) {
-    const capture_contents c = read_capture(path, options);
+    const capture_contents c = read_capture(capture_source{path, path}, options);
     check_readable(path, c);
     if (c.streams.empty()) throw tool_error(path, no_g729_text(c));
     int64_t first_ns = c.streams.front().rebuilt.stats.start_ns;
@@ -973,10 +992,57 @@ std::vector<plot_track> capture_plot_tracks(const std::string& path, const comma
     return tracks;
 }
 
+namespace {
+
+// Standard input copied to an unnamed temporary file, which a capture
+// needs: it is read twice. The copy goes when the process does, however it
+// ends.
+class spooled_input {
+public:
+    spooled_input() {
+        const char* dir = std::getenv("TMPDIR");
+        fd_ = open(dir && *dir ? dir : "/tmp", O_TMPFILE | O_RDWR, 0600);
+        if (fd_ < 0) throw tool_error("standard input", std::string("cannot keep a copy to read: ") + std::strerror(errno));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throw tool_error("standard input", std::string("cannot read: ") + std::strerror(errno));
+            }
+            for (ssize_t done = 0; done < n;) {
+                const ssize_t w = write(fd_, buffer + done, std::size_t(n - done));
+                if (w < 0) throw tool_error("standard input", std::string("cannot keep a copy to read: ") + std::strerror(errno));
+                done += w;
+            }
+        }
+    }
+    ~spooled_input() { close(fd_); }
+    spooled_input(const spooled_input&) = delete;
+    spooled_input& operator=(const spooled_input&) = delete;
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+private:
+    int fd_ = -1;
+};
+
+// The capture an operand names; '-' is copied from standard input first and
+// must be a capture (a .g729 or .bit stream there needs -t).
+template <typename Work> int with_capture(const std::string& operand, const std::string& command, Work work) {
+    if (operand != "-") return work(capture_source{operand, operand});
+    const spooled_input copy;
+    if (!is_capture_file(copy.path()))
+        throw usage_error("'-' as IN of " + command + " is a packet capture or needs --format g729 or bit");
+    return work(capture_source{copy.path(), "standard input"});
+}
+
+} // namespace
+
 int info_capture(const std::vector<std::string>& operands, const command_options& options) {
     if (operands.size() != 1) throw usage_error("info takes one file, IN; got " + std::to_string(operands.size()));
     if (!options.mix.empty() || !options.stream.empty()) throw usage_error("--mix and --stream apply to decode");
-    return capture_info(operands[0], options);
+    return with_capture(operands[0], "info", [&](const capture_source& in) { return capture_info(in, options); });
 }
 
 int decode_capture(const std::vector<std::string>& operands, const command_options& options) {
@@ -987,7 +1053,7 @@ int decode_capture(const std::vector<std::string>& operands, const command_optio
     const std::string* out = operands.size() == 2 ? &operands[1] : nullptr;
     if (out && *out == "-") throw usage_error("decode of a capture writes files: OUT is a directory or an audio file, not '-'");
     if ((out && *out == operands[0]) || options.mix == operands[0]) throw usage_error("IN and OUT are the same file");
-    return capture_decode(operands[0], out, options);
+    return with_capture(operands[0], "decode", [&](const capture_source& in) { return capture_decode(in, out, options); });
 }
 
 } // namespace g729::tool

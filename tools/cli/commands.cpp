@@ -27,6 +27,10 @@ namespace {
 constexpr double kSecondsPerFrame = double(kFrame) / kCodecRate;
 
 std::mutex stdout_lines; // a batch's per-file results on standard output
+// Whether info has printed a text block yet: the next stands apart from it
+// by a blank line. Its JSON is one object a line; dump's lines describe
+// themselves.
+bool info_block_printed = false;
 
 std::string where(const stream_fault& fault, file_format format) {
     if (format == file_format::g729)
@@ -111,11 +115,18 @@ double coded_input::fraction_done() const {
 
 // --- the commands ------------------------------------------------------------
 
-file_result encode_file(const file_job& job, const command_options&, reporter& report) {
+file_result encode_file(const file_job& job, const command_options& options, reporter& report) {
+    // .g729 has no framing of its own: it cannot mark a frame as not sent,
+    // and a SID frame anywhere but at the end would be misread. Refused
+    // before anything is read or written.
+    if (options.dtx && job.out_format.kind != file_format::bit)
+        throw tool_error(output_name(job.out), "--dtx needs the .bit format: .g729 cannot hold SID frames between "
+                                               "speech frames nor frames that are not sent");
     audio_source source(job.in, job.in_format);
     if (!source.conversion().empty()) report.notice(input_name(job.in), source.conversion());
     output_file target(job.out);
     const encoder_handle encoder = make_encoder();
+    if (options.dtx) g729a_encoder_set_dtx(encoder.get(), 1);
 
     file_result result;
     int16_t block[kFrame];
@@ -126,10 +137,10 @@ file_result encode_file(const file_job& job, const command_options&, reporter& r
         // The last, partial frame is completed with silence.
         std::fill(block + n, block + kFrame, int16_t(0));
         uint8_t frame[kSpeechFrameBytes];
-        g729a_encode(encoder.get(), block, kFrame, frame, sizeof frame);
+        const int length = g729a_encode(encoder.get(), block, kFrame, frame, sizeof frame);
         if (job.out_format.kind == file_format::bit) {
             serial.clear();
-            append_bit_frame(serial, speech_frame(frame));
+            append_bit_frame(serial, encoded_frame(frame, length));
             target.write(serial.data(), serial.size());
         } else {
             target.write(frame, kSpeechFrameBytes);
@@ -258,6 +269,11 @@ file_result info_file(const file_job& job, const command_options& options, repor
         text += ", \"frames\": " + std::to_string(counts.frames);
         text += ", \"frame_types\": {\"speech\": " + std::to_string(counts.speech) + ", \"sid\": " + std::to_string(counts.sid) +
                 ", \"untransmitted\": " + std::to_string(counts.untransmitted) + "}";
+        auto fraction = [&](std::size_t n) {
+            return format_text("%.4f", counts.frames > 0 ? double(n) / double(counts.frames) : 0.0);
+        };
+        text += ", \"frame_shares\": {\"speech\": " + fraction(counts.speech) + ", \"sid\": " + fraction(counts.sid) +
+                ", \"untransmitted\": " + fraction(counts.untransmitted) + "}";
         text += ", \"speech_frames\": " + std::to_string(counts.speech) + ", \"sid_frames\": " + std::to_string(counts.sid) +
                 ", \"untransmitted_frames\": " + std::to_string(counts.untransmitted);
         text += ", \"bad_frames\": " + std::to_string(counts.bad) + ", \"pitch_parity_errors\": " + std::to_string(counts.parity_errors);
@@ -274,9 +290,13 @@ file_result info_file(const file_job& job, const command_options& options, repor
         text = "file:                 " + input_name(job.in) + "\n";
         text += "format:               " + format_text_name + "\n";
         text += "frames:               " + std::to_string(counts.frames) + "\n";
-        text += "speech frames:        " + std::to_string(counts.speech) + "\n";
-        text += "SID frames:           " + std::to_string(counts.sid) + "\n";
-        text += "untransmitted frames: " + std::to_string(counts.untransmitted) + "\n";
+        // With silence suppression the shares say how much was not sent.
+        auto share = [&](std::size_t n) {
+            return counts.frames > 0 ? format_text(" (%.1f%%)", 100.0 * double(n) / double(counts.frames)) : std::string();
+        };
+        text += "speech frames:        " + std::to_string(counts.speech) + share(counts.speech) + "\n";
+        text += "SID frames:           " + std::to_string(counts.sid) + share(counts.sid) + "\n";
+        text += "untransmitted frames: " + std::to_string(counts.untransmitted) + share(counts.untransmitted) + "\n";
         text += "bad frames:           " + std::to_string(counts.bad) + "\n";
         text += "pitch parity errors:  " + std::to_string(counts.parity_errors) +
                 (counts.speech > 0 ? format_text(" (%.2f%% of speech frames)", 100.0 * parity_rate) : std::string()) + "\n";
@@ -284,6 +304,8 @@ file_result info_file(const file_job& job, const command_options& options, repor
         text += format_text("bit rate:             %.0f bit/s\n", bit_rate);
         text += "malformed:            " + (fault ? where(*fault, format) : std::string("no")) + "\n";
         if (misaligned) text += "warning:              " + misaligned_text(counts) + "\n";
+        if (info_block_printed) text = "\n" + text;
+        info_block_printed = true;
     }
     print_block(text);
     if (fault) throw tool_error(input_name(job.in), describe(*fault, format));
@@ -405,6 +427,31 @@ int run_single(const std::string& command, file_command work, const file_job& jo
     const file_result r = work(job, options, report);
     report.summary(r.frames, r.audio_seconds, timed(command));
     return 0;
+}
+
+void separate_blocks(const std::string& command, const command_options& options) {
+    if (command != "info" || options.json) return;
+    if (info_block_printed) print_block("\n");
+    info_block_printed = true;
+}
+
+int run_one_of_several(const std::string& command, file_command work, const file_job& job, const command_options& options) {
+    reporter report(options.quiet || (command == "info" && options.json) || command == "dump", command, false);
+    std::string problem = job.problem;
+    if (problem.empty()) {
+        try {
+            const file_result r = work(job, options, report);
+            report.line(command + ": " + input_name(job.in) + ": " + plural(r.frames, "frame", "frames") +
+                        format_text(", %.2f s of audio", r.audio_seconds));
+            return 0;
+        } catch (const tool_error& e) {
+            problem = e.file + ": " + e.what();
+        } catch (const std::bad_alloc&) {
+            problem = input_name(job.in) + ": out of memory";
+        }
+    }
+    report.failure(problem);
+    return 1;
 }
 
 int run_batch(const std::string& command, file_command work, const std::vector<file_job>& jobs, const command_options& options) {

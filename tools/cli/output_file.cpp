@@ -140,6 +140,20 @@ std::string resolve_links(const std::string& path) {
     return p; // a loop: creating the temporary file beside it reports it
 }
 
+void make_output_directory(const std::string& dir) {
+    // Every prefix that ends before a slash, then the whole path.
+    for (std::size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
+        const std::string part = end == std::string::npos ? dir : dir.substr(0, end);
+        const int made = mkdir(part.c_str(), 0777) == 0 ? 0 : errno;
+        struct stat st;
+        const bool exists = stat(part.c_str(), &st) == 0;
+        if (exists && !S_ISDIR(st.st_mode)) throw tool_error(dir, part == dir ? "not a directory" : part + " is not a directory");
+        if (!exists) throw tool_error(dir, "cannot create directory" + (part == dir ? "" : " " + part) + ": " + std::strerror(made));
+        if (end == std::string::npos) break;
+    }
+    if (access(dir.c_str(), W_OK | X_OK) != 0) throw tool_error(dir, "cannot write into this directory: " + errno_text());
+}
+
 output_file::output_file(const operand& out) : name_(output_name(out)) {
     if (out.is_std()) {
         stream_ = stdout;
