@@ -28,8 +28,9 @@ _SYNC_GOOD = 0x6B21
 _SYNC_BAD = 0x6B20
 _BIT_ZERO = 0x007F
 _BIT_ONE = 0x0081
-_SPEECH_BITS = 8 * SPEECH_FRAME_BYTES
-_SID_BITS = (15, 16)
+# Frame types by the bits a .bit frame says it carries.
+_SIZE_TYPES = {8 * SPEECH_FRAME_BYTES: SPEECH, 16: SID, 15: SID, 0: UNTRANSMITTED}
+_SIZES = tuple(_SIZE_TYPES)
 
 
 class CodedFrame(NamedTuple):
@@ -106,37 +107,57 @@ def parse_bit(data: bytes) -> CodedStream:
     short) is the stream's fault."""
     data = bytes(data)
     words = np.frombuffer(data, dtype="<u2", count=len(data) // 2)
-    frames: List[CodedFrame] = []
+    # The frame headers are walked one by one (each size says where the
+    # next one is); the bit words of all frames of one size are then checked
+    # and packed at once.
+    heads = memoryview(words.astype(np.uint16))  # native order; indexing gives ints
+    total = len(heads)
+    starts: List[int] = []
+    fault: Optional[StreamFault] = None
     position = 0  # in words
-
-    def fault(problem: str) -> CodedStream:
-        return CodedStream("bit", frames, StreamFault(len(frames), 2 * position, problem))
-
     while 2 * position < len(data):
-        if len(words) - position < 2:
-            return fault("truncated frame header")
-        sync, size = int(words[position]), int(words[position + 1])
-        if sync not in (_SYNC_GOOD, _SYNC_BAD):
-            return fault("unknown sync word 0x%04X" % sync)
-        if size == _SPEECH_BITS:
-            frame_type = SPEECH
-        elif size in _SID_BITS:
-            frame_type = SID
-        elif size == 0:
-            frame_type = UNTRANSMITTED
+        problem = None
+        if total - position < 2:
+            problem = "truncated frame header"
         else:
-            return fault("unknown size word 0x%04X (80, 16, 15 or 0 bits)" % size)
-        bits = words[position + 2:position + 2 + size]
-        if len(bits) < size:
-            return fault("truncated: the size word announces %d bits, %d follow%s"
-                         % (size, len(bits), "s" if len(bits) == 1 else ""))
-        wrong = np.flatnonzero((bits != _BIT_ZERO) & (bits != _BIT_ONE))
-        if len(wrong):
-            return fault("bit %d is 0x%04X, neither 0x007F nor 0x0081" % (wrong[0], bits[wrong[0]]))
-        payload = np.packbits(bits == _BIT_ONE).tobytes()
-        frames.append(CodedFrame(frame_type, payload, sync == _SYNC_BAD))
-        position += 2 + size
-    return CodedStream("bit", frames)
+            sync, size = heads[position], heads[position + 1]
+            if sync not in (_SYNC_GOOD, _SYNC_BAD):
+                problem = "unknown sync word 0x%04X" % sync
+            elif size not in _SIZES:
+                problem = "unknown size word 0x%04X (80, 16, 15 or 0 bits)" % size
+            elif total - position - 2 < size:
+                follow = total - position - 2
+                problem = "truncated: the size word announces %d bits, %d follow%s" % (
+                    size, follow, "s" if follow == 1 else "")
+        if problem:
+            fault = StreamFault(len(starts), 2 * position, problem)
+            break
+        starts.append(position)
+        position += 2 + heads[position + 1]
+
+    offsets = np.array(starts, dtype=np.int64)
+    sizes = words[offsets + 1] if len(starts) else np.zeros(0, dtype=np.uint16)
+    payloads: List[bytes] = [b""] * len(starts)
+    for size in _SIZES:
+        which = np.flatnonzero(sizes == size)
+        if not len(which) or not size:
+            continue
+        bits = words[offsets[which, None] + 2 + np.arange(size)]
+        wrong = (bits != _BIT_ZERO) & (bits != _BIT_ONE)
+        bad_rows = np.flatnonzero(wrong.any(axis=1))
+        if len(bad_rows) and (fault is None or which[bad_rows[0]] < fault.frame):
+            row = bad_rows[0]
+            column = int(np.argmax(wrong[row]))
+            frame = int(which[row])
+            fault = StreamFault(frame, 2 * starts[frame], "bit %d is 0x%04X, neither 0x007F nor 0x0081"
+                                % (column, bits[row, column]))
+        for i, packed in zip(which, np.packbits(bits == _BIT_ONE, axis=1)):
+            payloads[i] = packed.tobytes()
+
+    count = fault.frame if fault else len(starts)
+    frames = [CodedFrame(_SIZE_TYPES[heads[starts[i] + 1]], payloads[i], heads[starts[i]] == _SYNC_BAD)
+              for i in range(count)]
+    return CodedStream("bit", frames, fault)
 
 
 def read_coded(path: PathLike, format: Optional[str] = None, strict: bool = True) -> CodedStream:

@@ -72,6 +72,10 @@ def test_bit_file_keeps_the_timeline_of_gaps_and_bad_frames(tmp_path):
 
 
 good = bit_frame(SPEECH[:10])
+# A SID frame whose bit 3 is 0x0000, and a speech frame whose bit 13 is.
+bad_sid = bytearray(bit_frame(bytes([0xA5, 0x5A]), bits=15))
+bad_sid[4 + 2 * 3:4 + 2 * 3 + 2] = b"\x00\x00"
+bad_speech = good[:30] + b"\x00\x00" + good[32:]
 
 
 @pytest.mark.parametrize("suffix, data, frame, offset, problem", [
@@ -81,7 +85,11 @@ good = bit_frame(SPEECH[:10])
     (".bit", good + struct.pack("<HH", 0x1234, 80), 1, len(good), "unknown sync word 0x1234"),
     (".bit", good + struct.pack("<HH", 0x6B21, 81), 1, len(good), "unknown size word 0x0051"),
     (".bit", good + good[:-2], 1, len(good), "the size word announces 80 bits, 79 follow"),
-    (".bit", good[:30] + b"\x00\x00" + good[32:], 0, 0, "bit 13 is 0x0000"),
+    (".bit", bad_speech, 0, 0, "bit 13 is 0x0000"),
+    # The first fault in the file counts, whatever its kind or frame type.
+    (".bit", good + bad_speech + good[:-2], 1, len(good), "bit 13 is 0x0000"),
+    (".bit", good + bytes(bad_sid) + bad_speech, 1, len(good), "bit 3 is 0x0000"),
+    (".bit", good + good + bad_speech + struct.pack("<HH", 0, 0), 2, 2 * len(good), "bit 13"),
 ])
 def test_malformed_files_name_the_frame_and_offset(tmp_path, suffix, data, frame, offset, problem):
     path = tmp_path / ("bad" + suffix)
