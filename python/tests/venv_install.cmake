@@ -20,7 +20,7 @@ set(WORK "${VENV}-work")
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 run(${PYTHON} -m venv --system-site-packages "${VENV}")
-run("${VENV}/bin/pip" install --no-build-isolation --no-index "${SOURCE}/python")
+run("${VENV}/bin/pip" install --no-build-isolation --no-index --disable-pip-version-check "${SOURCE}/python")
 run("${VENV}/bin/python" -c "import g729a, sys; print(g729a.version()); assert g729a.__file__.startswith(sys.prefix), g729a.__file__")
 run(G729A_TEST_VECTORS=${VECTORS} PYTHONDONTWRITEBYTECODE=1
   "${VENV}/bin/python" -m pytest -q -p no:cacheprovider "${SOURCE}/python/tests")
