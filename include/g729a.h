@@ -51,13 +51,14 @@
  *   each used by one thread at a time. Every instance keeps all its state in
  *   its own memory, and the library allocates memory only in the *_create()
  *   functions.
- * - The one process-wide value is the choice of kernels: on first use the
- *   library picks, once for the whole process, the widest instruction set of
- *   this processor it has kernels for (AVX2 on x86-64, else the portable
- *   kernels); every choice gives the same bits. The environment variable
- *   G729A_INSTRUCTION_SET=portable, set before the first call, forces the
- *   portable kernels. The choice is made safely from any thread and never
- *   changes afterwards; nothing else is shared between instances.
+ * - The library's one piece of global mutable state is its choice of
+ *   kernels: on first use it picks, once for the whole process, the widest
+ *   instruction set of this processor it has kernels for (AVX2 on x86-64,
+ *   else the portable kernels); every choice gives the same bits. The
+ *   environment variable G729A_INSTRUCTION_SET=portable, set before the
+ *   first call, forces the portable kernels. The choice is made safely from
+ *   any thread and never changes afterwards; nothing else is shared between
+ *   instances.
  * - A call that fails returns a negative G729A_E* code, writes nothing and
  *   leaves the instance exactly as it was (the payload walk is the one
  *   exception, and says so).
@@ -67,8 +68,10 @@
  * --------------------------------
  * Within major version 1 (soname libg729a.so.1) a program built against an
  * older header keeps working with a newer library:
- * - no function disappears or changes its arguments or meaning, and every
- *   frame and sample the codec produces stays bit for bit as it is;
+ * - no function disappears or changes its arguments or meaning;
+ * - the encoder's frames and the samples decoded from frames that arrived
+ *   stay bit for bit as they are; the samples that fill a frame that did not
+ *   arrive (concealment, comfort noise carried on) may improve;
  * - g729a_encoder_size() and g729a_decoder_size() may grow, but never beyond
  *   G729A_ENCODER_SIZE_MAX and G729A_DECODER_SIZE_MAX, which hold for every
  *   1.x release: memory sized with them (or with the g729a_*_memory unions)
