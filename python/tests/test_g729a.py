@@ -1,7 +1,10 @@
 """The Python package over libg729a: the reference vectors through it,
-streaming against one-shot use, the input forms it takes, and errors."""
+streaming against one-shot use, the input forms it takes, missing frames and
+what the decoder says it produced, errors, and what help() shows."""
 
+import inspect
 import os
+import pydoc
 
 import numpy as np
 import pytest
@@ -157,5 +160,94 @@ def test_closed_instances_refuse():
     assert inside._handle is None
 
 
-def test_version():
-    assert g729a.version().count(".") == 2
+def test_version_and_constants_come_from_the_header():
+    # The installed package carries constants generated at its build; they
+    # must be the header's, and the library it loads must be of that version.
+    from g729a import _header
+    with open(os.path.join(VECTORS, os.pardir, os.pardir, os.pardir, "include", "g729a.h")) as f:
+        values = _header.parse(f.read())
+    assert g729a.version() == g729a.__version__ == "%d.%d.%d" % (
+        values["VERSION_MAJOR"], values["VERSION_MINOR"], values["VERSION_PATCH"])
+    for name in ("SAMPLE_RATE", "FRAME_SAMPLES", "SPEECH_FRAME_BYTES", "SID_FRAME_BYTES", "ENCODER_DELAY",
+                 "EBADARG", "EBADFRAME", "ENOSPACE", "ENOMEM"):
+        assert getattr(g729a, name) == values[name], name
+    for kind in g729a.FrameKind:
+        assert kind.value == values["FRAME_" + kind.name], kind
+
+
+def test_a_stream_cut_anywhere_decodes_as_one_payload():
+    sid = next(record for length, record in records("speech_sid_mix.pay") if length == 2)
+    for coded in (read("speech_male_librivox.g729")[:990], read("speech_male_librivox.g729")[:990] + sid):
+        rng = np.random.default_rng(len(coded))
+        decoder = g729a.Decoder()
+        parts, start = [], 0
+        while start < len(coded):
+            size = int(rng.integers(0, 37))
+            parts.append(decoder.decode_stream(np.frombuffer(coded[start:start + size], dtype=np.uint8)))
+            assert decoder.pending == min(start + size, len(coded)) % 10
+            start += size
+        parts.append(decoder.flush())
+        assert decoder.pending == 0
+        np.testing.assert_array_equal(np.concatenate(parts), g729a.decode(coded))
+
+
+def test_a_stream_that_ends_mid_frame_is_refused_at_flush():
+    coded = read("speech_male_librivox.g729")[:25]
+    decoder = g729a.Decoder()
+    assert len(decoder.decode_stream(coded)) == 160
+    # Waiting bytes are part of the stream: a payload or a missing frame now
+    # would put samples out of order.
+    for call in (lambda: decoder.decode(coded[:10]), decoder.decode_missing):
+        with pytest.raises(ValueError, match="5 bytes of a stream waiting"):
+            call()
+    with pytest.raises(g729a.G729AError) as caught:
+        decoder.flush()
+    assert caught.value.code == g729a.EBADFRAME
+    assert decoder.pending == 0 and len(decoder.decode(coded[:10])) == 80
+
+
+def test_missing_frames_and_what_the_decoder_says_it_produced():
+    speech = read("speech_male_librivox.g729")[:100]
+    sid = next(record for length, record in records("speech_sid_mix.pay") if length == 2)
+    kinds = g729a.FrameKind
+    steps = [  # (call, frame kind after it)
+        (lambda d: d.decode(speech), kinds.SPEECH),
+        (lambda d: d.decode_missing(3), kinds.CONCEALED),
+        (lambda d: d.decode(speech[:10] + sid), kinds.SID),
+        (lambda d: d.decode(None), kinds.COMFORT_NOISE),
+        (lambda d: d.decode_missing(0), kinds.COMFORT_NOISE),
+        (lambda d: d.decode(speech[:10]), kinds.SPEECH),
+    ]
+    decoder, single = g729a.Decoder(), g729a.Decoder()
+    assert decoder.frame_kind == kinds.NONE
+    for call, kind in steps:
+        out = call(decoder)
+        assert decoder.frame_kind == kind
+        # A decoder fed one frame at a time gives the same samples.
+        frames = len(out) // 80
+        if call is steps[1][0]:
+            ones = [single.decode_missing() for _ in range(frames)]
+        else:
+            ones = [call(single)]
+        np.testing.assert_array_equal(np.concatenate(ones) if ones else np.zeros(0, np.int16), out)
+    decoder.reset()
+    assert decoder.frame_kind == kinds.NONE
+    with pytest.raises(ValueError):
+        decoder.decode_missing(-1)
+
+
+def test_help_shows_every_public_call_with_its_types():
+    text = pydoc.render_doc(g729a, renderer=pydoc.plaintext)
+    calls = [getattr(g729a, name) for name in g729a.__all__ if inspect.isfunction(getattr(g729a, name))]
+    for name in g729a.__all__:
+        item = getattr(g729a, name)
+        if inspect.isclass(item) and not issubclass(item, Exception):
+            calls += [value for member, value in vars(item).items()
+                      if not member.startswith("_") and inspect.isfunction(value)]
+    for call in calls:
+        assert inspect.getdoc(call), call.__qualname__
+        assert inspect.signature(call).return_annotation is not inspect.Signature.empty, call.__qualname__
+    flat = " ".join(text.replace("|", " ").split())
+    for shown in ("class Decoder", "decode_stream(self, data:", "-> numpy.ndarray", "ENCODER_DELAY = 40",
+                  "frame_kind What the last frame decoded was"):
+        assert shown in flat, shown
