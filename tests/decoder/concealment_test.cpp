@@ -1,16 +1,11 @@
 // Frames that did not arrive, measured on the decoded bundled recording.
 // The measures:
-// - frame level: 10 log10 of the mean square of an 80-sample output frame,
-//   in dB re one least significant bit (0 dB for a silent frame);
+// - frame level, level-envelope distance and log-spectral distance as in
+//   audio/loss_measures.h (the concealment benchmark uses the same);
 // - level step: a frame's level less the mean of its two neighbours' levels;
 // - boundary jump: |y[b] - y[b-1]| at the first sample b of a frame, divided
 //   by the largest such difference among the 12 samples before and after b
-//   (a click is a jump that stands out from the waveform around it);
-// - level-envelope distance: the mean over the active frames (loss-free
-//   decode above -50 dBFS) of the absolute difference of frame levels;
-// - log-spectral distance: over the same active frames, Hann-windowed, the
-//   RMS over the 40 bins (100 ... 4000 Hz) of the difference of the two power
-//   spectra in dB (each floored at 0 dB), averaged over the frames.
+//   (a click is a jump that stands out from the waveform around it).
 #include "codec/decoder/concealment.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/loss_measures.h"
 #include "codec/codec.h"
 #include "tests/codec_test_support.h"
 #include "g729a.h"
@@ -62,15 +58,11 @@ std::vector<int16_t> decode_with_losses(const std::vector<uint8_t>& bytes, const
     return out;
 }
 
-double mean_square(const int16_t* x, int n) {
-    double e = 0.0;
-    for (int i = 0; i < n; ++i) e += double(x[i]) * x[i];
-    return e / n;
-}
-
-double level_db(double mean_square) { return mean_square < 1.0 ? 0.0 : 10.0 * std::log10(mean_square); }
-
-double frame_level(const std::vector<int16_t>& x, size_t f) { return level_db(mean_square(&x[f * kFrame], kFrame)); }
+using audio::frame_level;
+using audio::level_db;
+using audio::level_envelope_distance;
+using audio::log_spectral_distance;
+using audio::mean_square;
 
 double level_over(const std::vector<int16_t>& x, size_t first_frame, size_t frames) {
     return level_db(mean_square(&x[first_frame * kFrame], int(frames) * kFrame));
@@ -111,57 +103,6 @@ std::vector<bool> random_losses(size_t frames, int percent, uint32_t seed) {
         lost[f] = f > 0 && int((x >> 16) % 100) < percent;
     }
     return lost;
-}
-
-constexpr double kActiveMeanSquare = 32768.0 * 32768.0 * 1e-5; // -50 dBFS
-
-double level_envelope_distance(const std::vector<int16_t>& reference, const std::vector<int16_t>& test) {
-    double total = 0.0;
-    int counted = 0;
-    for (size_t f = 0; f < reference.size() / kFrame; ++f) {
-        if (mean_square(&reference[f * kFrame], kFrame) < kActiveMeanSquare) continue;
-        total += std::fabs(frame_level(reference, f) - frame_level(test, f));
-        ++counted;
-    }
-    return total / counted;
-}
-
-double log_spectral_distance(const std::vector<int16_t>& reference, const std::vector<int16_t>& test) {
-    constexpr int kBins = kFrame / 2;
-    const double pi = std::acos(-1.0);
-    double window_energy = 0.0;
-    std::vector<double> cosines((kBins + 1) * kFrame), sines((kBins + 1) * kFrame);
-    for (int n = 0; n < kFrame; ++n) {
-        const double w = 0.5 - 0.5 * std::cos(2.0 * pi * (n + 0.5) / kFrame);
-        window_energy += w * w;
-        for (int k = 1; k <= kBins; ++k) {
-            cosines[k * kFrame + n] = w * std::cos(2.0 * pi * k * n / kFrame);
-            sines[k * kFrame + n] = w * std::sin(2.0 * pi * k * n / kFrame);
-        }
-    }
-    auto power_db = [&](const int16_t* x, int k) {
-        double re = 0.0, im = 0.0;
-        for (int n = 0; n < kFrame; ++n) {
-            re += cosines[k * kFrame + n] * x[n];
-            im -= sines[k * kFrame + n] * x[n];
-        }
-        return level_db((re * re + im * im) / window_energy);
-    };
-    double total = 0.0;
-    int counted = 0;
-    for (size_t f = 0; f < reference.size() / kFrame; ++f) {
-        const int16_t* r = &reference[f * kFrame];
-        const int16_t* t = &test[f * kFrame];
-        if (mean_square(r, kFrame) < kActiveMeanSquare) continue;
-        double sum = 0.0;
-        for (int k = 1; k <= kBins; ++k) {
-            const double d = power_db(r, k) - power_db(t, k);
-            sum += d * d;
-        }
-        total += std::sqrt(sum / kBins);
-        ++counted;
-    }
-    return total / counted;
 }
 
 // One lost frame in the middle of voiced speech, at every such place of
