@@ -158,6 +158,18 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
     frame_parameters params;
     unpack_frame(params, in, type);
 
+    if (type == frame_type::speech && decoder.decoder_state.lost_frames > 0) {
+        // After concealed speech: what concealment would have gone on with,
+        // from a copy, to hand over from.
+        decoder_object concealing = decoder;
+        int16_t concealed[kFrame];
+        decode_missing_frame(concealing, concealed);
+        decode_speech_to_output(decoder.decoder_state, decoder.postfilter_state, decoder.postprocess_memory,
+                                params.speech, decoder.synthesis_buffer);
+        round_and_check(decoder, out);
+        hand_over_from_concealment(concealed, out);
+        return 0;
+    }
     if (type == frame_type::speech) {
         // Synthesis and output chain in one, with their independent
         // recursions side by side: the same bits as the stages in turn.

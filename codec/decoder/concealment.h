@@ -11,6 +11,9 @@
 
 namespace g729 {
 
+// Samples over which the first frame after a concealed loss takes over.
+constexpr int kHandOver = 40;
+
 // The concealment fields of state back to their values at reset.
 void concealment_reset(decoder_state& state);
 
@@ -23,5 +26,12 @@ void concealment_reset(decoder_state& state);
 // that did.
 frame_type conceal_frame(decoder_state& state, comfort_noise_state& noise, double* speech, lp_filter_pair& filters,
                          pitch_lags& lags);
+
+// The first frame that arrives after concealed speech fades in over the
+// concealment's continuation (concealed: what concealing it would have
+// given), so that the speech does not jump where the two do not meet. out
+// holds the frame as decoded and becomes the hand-over. Both are 16-bit
+// samples, so the mix never leaves their range.
+void hand_over_from_concealment(const int16_t* concealed, int16_t* out);
 
 } // namespace g729

@@ -35,6 +35,10 @@ struct decoder_state {
     int last_lsp_predictor; // MA predictor switch of the last speech frame
     int lost_frames;        // frames concealed since the last one that arrived
     int16_t concealment_seed;
+    double excitation_level;   // mean square of the last good frame's excitation
+    double energy_before_loss; // mean of energy_history when the loss began, dB
+    double heard_gain;         // fade of what is heard at the end of the last lost frame
+    double output_level;       // mean square of the last good frame's output
 };
 
 // Also builds the comfort-noise predictor sets that noise holds.
