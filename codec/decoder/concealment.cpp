@@ -25,18 +25,16 @@ constexpr int16_t kInitialConcealmentSeed = 21845;
 // after the loss predict from, so it keeps the level the sender's decoder
 // most likely had; the fade of long losses is in two parts:
 // - the excitation memory (and with it the gain predictor's history) stays
-//   at full level for the first lost frames and then falls slowly, so that
-//   the speech after a burst of losses is heard at its level; after longer
-//   losses it falls as fast as what is heard, so that the speech after
-//   them does not start from a loud stale past;
+//   at full level through the first 80 ms, so that the speech after a burst
+//   of losses is heard at its level, and then falls as fast as what is
+//   heard, so that the speech after a long loss does not start from a loud
+//   stale past;
+constexpr int kFullMemoryFrames = 8;
+// - what is heard keeps its level for two frames and then falls 4 dB a
+//   frame, so that twenty lost frames end more than 60 dB down.
 constexpr int kFullLevelFrames = 2;
-constexpr int kSlowFadeFrames = 8;
-constexpr double kMemoryFadePerFrame = 0.8912509381337456; // -1 dB
-// - what is heard falls faster after those frames, 4 dB a frame, so that
-//   twenty lost frames end more than 60 dB down.
 constexpr double kHeardFadePerFrame = 0.6309573444801932; // -4 dB
-// The periodic part never carries more than this share of the amplitude:
-// a pure repetition turns into a buzz.
+// A decoded pitch gain above 1 would make the periodic part grow.
 constexpr double kVoicingMax = 1.0;
 // Repeating the last period of an onset would extrapolate its growth: no
 // concealed subframe's excitation is more than 3 dB louder than the mean of
@@ -47,6 +45,13 @@ constexpr double kHeardGrowthLimit = 1.0;
 // The gain predictor weighs its four entries 0.68 + 0.58 + 0.34 + 0.19:
 // entries lowered by x / 1.79 dB lower the predicted gain by x dB.
 constexpr double kEnergyPredictorSum = 1.79;
+// The first frame after a loss moves the LSF predictor's rows of the lost
+// frames halfway towards its own received vector: the spectrum most likely
+// went that way during the loss, and a stale row, weighed by the predictor
+// for four frames, pulls the envelope (and the level) of the frames after
+// the loss away from what the sender coded.
+constexpr int kPredictorRows = 4;
+constexpr double kLsfRecovery = 0.5;
 // The pitch lag of the last good frame grows by a sample per lost frame.
 
 // The count only steers the fade, which is complete long before this.
@@ -69,7 +74,7 @@ void repeat_lsf(decoder_state& state, lp_filter_pair& filters) {
 // last good frame.
 double memory_level(int n) {
     double level = 1.0;
-    for (int k = kFullLevelFrames; k < n; ++k) level *= k < kSlowFadeFrames ? kMemoryFadePerFrame : kHeardFadePerFrame;
+    for (int k = kFullMemoryFrames; k < n; ++k) level *= kHeardFadePerFrame;
     return level;
 }
 
@@ -84,12 +89,6 @@ double mean_square(const double* x, int n) {
     double e = 0.0;
     for (int i = 0; i < n; ++i) e += x[i] * x[i];
     return e / n;
-}
-
-void push_energy(energy_memory& history, double energy) {
-    if (energy < kInitialQuantizedEnergy) energy = kInitialQuantizedEnergy;
-    for (int k = kPredictorOrder - 1; k > 0; --k) history[k] = history[k - 1];
-    history[0] = energy;
 }
 
 // Noise of the given mean square per sample.
@@ -143,7 +142,9 @@ void conceal_speech(decoder_state& state, double* speech, lp_filter_pair& filter
             const double scale = std::sqrt(kGrowthLimit * target / loudness);
             for (int i = 0; i < kSubframe; ++i) excitation[i] *= scale;
         }
-        if (n > kFullLevelFrames) push_energy(state.energy_history, history_entry);
+        // Through the full-level frames the history stays as the last good
+        // frame left it, the best guess of what the sender's holds.
+        if (n > kFullMemoryFrames) push_concealed_energy(state.energy_history, history_entry);
         synthesis_filter(filters[s], excitation, speech + s * kSubframe, kSubframe,
                          state.synthesis_filter_memory.data(), true);
     }
@@ -185,6 +186,19 @@ void concealment_reset(decoder_state& state) {
     state.last_lsp_predictor = 0;
     state.lost_frames = 0;
     state.concealment_seed = kInitialConcealmentSeed;
+}
+
+void recover_lsf_memory(decoder_state& state, int lsp_first, int lsp_second) {
+    lsf_memory probe = state.lsf_predictor_memory;
+    lsp_vector q;
+    decode_lsp(probe, lsp_first, lsp_second, q);
+    const lsf_vector& received = probe[0];
+    const int rows = state.lost_frames < kPredictorRows ? state.lost_frames : kPredictorRows;
+    for (int k = 0; k < rows; ++k) {
+        for (int i = 0; i < kOrder; ++i) {
+            state.lsf_predictor_memory[k][i] += kLsfRecovery * (received[i] - state.lsf_predictor_memory[k][i]);
+        }
+    }
 }
 
 void hand_over_from_concealment(const int16_t* concealed, int16_t* out) {

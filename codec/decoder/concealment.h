@@ -27,6 +27,9 @@ void concealment_reset(decoder_state& state);
 frame_type conceal_frame(decoder_state& state, comfort_noise_state& noise, double* speech, lp_filter_pair& filters,
                          pitch_lags& lags);
 
+// Before the first speech frame after concealed speech decodes its LSFs.
+void recover_lsf_memory(decoder_state& state, int lsp_first, int lsp_second);
+
 // The first frame that arrives after concealed speech fades in over the
 // concealment's continuation (concealed: what concealing it would have
 // given), so that the speech does not jump where the two do not meet. out

@@ -17,6 +17,7 @@ constexpr int kPulses = 4;
 
 void decode_lsp_filters(decoder_state& state, const speech_parameters& params, lp_filter_pair& filters) {
     lsp_vector q;
+    if (state.lost_frames > 0) recover_lsf_memory(state, params.lsp_first, params.lsp_second);
     decode_lsp(state.lsf_predictor_memory, params.lsp_first, params.lsp_second, q);
     state.last_lsp_predictor = (params.lsp_first >> 7) & 1;
     interpolate_lp_filters(state.previous_quantized_lsp, q, filters);
