@@ -1,22 +1,24 @@
-// The public C face of the codec: opaque handles around the encoder and
-// decoder objects, argument checks, the payload walk and frame inspection.
-// Nothing here computes a sample; every call ends in encode_frame or
-// decode_frame.
+// The public C face of the codec: opaque handles that are the encoder and
+// decoder objects, argument checks, the payload walk, the decoder's frame
+// kind, frame inspection and the library's version line. Nothing here
+// computes a sample; every call ends in encode_frame, decode_frame or
+// decode_missing_frame.
 #include "g729a.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-#include "codec/codec.h"
+#include "codec/bitstream.h"
 #include "codec/decoder/decoder.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/dsp/cpu.h"
+#include "codec/encoder/encoder.h"
 
-struct g729a_encoder {
-    g729::encoder_object object;
-};
-
-struct g729a_decoder {
-    g729::decoder_object object;
-};
+// The opaque handles are the codec's own records under their public names,
+// with nothing added: a g729a_encoder is an encoder_state, a g729a_decoder
+// a decoder_object.
+struct g729a_encoder : g729::encoder_state {};
+struct g729a_decoder : g729::decoder_object {};
 
 static_assert(sizeof(g729a_encoder) <= G729A_ENCODER_SIZE_MAX, "G729A_ENCODER_SIZE_MAX is too small");
 static_assert(sizeof(g729a_decoder) <= G729A_DECODER_SIZE_MAX, "G729A_DECODER_SIZE_MAX is too small");
@@ -25,11 +27,16 @@ static_assert(alignof(g729a_decoder) <= alignof(g729a_decoder_memory), "decoder 
 static_assert(G729A_FRAME_SAMPLES == g729::kFrame && G729A_SPEECH_FRAME_BYTES == g729::kSpeechFrameBytes &&
                   G729A_SID_FRAME_BYTES == g729::kSidFrameBytes,
               "public sizes");
+static_assert(G729A_FRAME_NONE == int(g729::frame_kind::none) && G729A_FRAME_SPEECH == int(g729::frame_kind::speech) &&
+                  G729A_FRAME_SID == int(g729::frame_kind::sid) &&
+                  G729A_FRAME_COMFORT_NOISE == int(g729::frame_kind::comfort_noise) &&
+                  G729A_FRAME_CONCEALED == int(g729::frame_kind::concealed),
+              "public frame kinds");
 
 namespace {
 
-void start(g729a_encoder& encoder) { g729::encoder_init(encoder.object); }
-void start(g729a_decoder& decoder) { g729::decoder_init(decoder.object); }
+void start(g729a_encoder& encoder) { g729::encoder_init(encoder); }
+void start(g729a_decoder& decoder) { g729::decoder_init(decoder); }
 
 // Both instances are made, placed and reset the same way.
 template <typename Handle> int init_in(Handle* memory, size_t size) {
@@ -62,9 +69,9 @@ bool decodable_length(const uint8_t* frame, size_t length) {
 
 void decode_one(g729a_decoder* decoder, const uint8_t* frame, size_t length, int16_t* pcm) {
     if (frame == nullptr || length == 0) {
-        g729::decode_missing_frame(decoder->object, pcm);
+        g729::decode_missing_frame(*decoder, pcm);
     } else {
-        g729::decode_frame(decoder->object, pcm, frame, int(length));
+        g729::decode_frame(*decoder, pcm, frame, int(length));
     }
 }
 
@@ -74,7 +81,13 @@ extern "C" {
 
 const char* g729a_version(void) { return G729A_VERSION_STRING; }
 
-const char* g729a_version_line(void) { return "Vornade G.729A Module Version 21.0_3.1.10 (optimized for x86_64\n"; }
+const char* g729a_version_line(void) {
+    switch (g729::active_instruction_set()) {
+    case g729::instruction_set::avx2: return "libg729a " G729A_VERSION_STRING " (avx2 kernels)\n";
+    case g729::instruction_set::portable: break;
+    }
+    return "libg729a " G729A_VERSION_STRING " (portable kernels)\n";
+}
 
 const char* g729a_strerror(int error) {
     switch (error) {
@@ -95,9 +108,10 @@ int g729a_encoder_reset(g729a_encoder* encoder) { return reset(encoder); }
 
 int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uint8_t* frame, size_t capacity) {
     if (encoder == nullptr || pcm == nullptr || frame == nullptr) return G729A_EBADARG;
-    if (samples != size_t(g729::kFrame) || capacity < size_t(g729::kSpeechFrameBytes)) return G729A_EBADARG;
+    if (samples != size_t(g729::kFrame)) return G729A_EBADARG;
+    if (capacity < size_t(g729::kSpeechFrameBytes)) return G729A_ENOSPACE;
     int length = 0;
-    g729::encode_frame(encoder->object, pcm, frame, length);
+    g729::encode_frame(*encoder, pcm, frame, length);
     return length;
 }
 
@@ -108,11 +122,17 @@ void g729a_decoder_destroy(g729a_decoder* decoder) { std::free(decoder); }
 int g729a_decoder_reset(g729a_decoder* decoder) { return reset(decoder); }
 
 int g729a_decode(g729a_decoder* decoder, const uint8_t* frame, size_t length, int16_t* pcm, size_t capacity) {
-    if (decoder == nullptr || pcm == nullptr || capacity < size_t(g729::kFrame)) return G729A_EBADARG;
+    if (decoder == nullptr || pcm == nullptr) return G729A_EBADARG;
     if (frame == nullptr && length > 0) return G729A_EBADARG;
+    if (capacity < size_t(g729::kFrame)) return G729A_ENOSPACE;
     if (!decodable_length(frame, length)) return G729A_EBADFRAME;
     decode_one(decoder, frame, length, pcm);
     return g729::kFrame;
+}
+
+int g729a_decoder_frame_kind(const g729a_decoder* decoder) {
+    if (decoder == nullptr) return G729A_EBADARG;
+    return int(decoder->last_frame_kind);
 }
 
 int g729a_payload_frame_length(size_t remaining) {
@@ -142,7 +162,7 @@ int g729a_decode_payload(g729a_decoder* decoder, const uint8_t* payload, size_t 
             result = G729A_ENOSPACE;
             break;
         }
-        g729::decode_frame(decoder->object, pcm + written, payload + offset, int(size));
+        g729::decode_frame(*decoder, pcm + written, payload + offset, int(size));
         written += size_t(g729::kFrame);
         offset += size;
     }

@@ -21,7 +21,8 @@
 #include <vector>
 
 #include "audio/loss_measures.h"
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/decoder/output.h"
 #include "tests/codec_test_support.h"
 #include "g729a.h"
 

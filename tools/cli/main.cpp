@@ -316,6 +316,9 @@ int run(const std::vector<std::string>& args) {
     parsed p = parse(args);
 
     if (p.version && p.operands.empty() && !p.help) {
+        // The tool's own version (the library it was built with), then the
+        // line of the library it runs with, which may be newer.
+        std::fputs("g729a " G729A_VERSION_STRING "\n", stdout);
         std::fputs(g729a_version_line(), stdout);
         finish_standard_output();
         return 0;
