@@ -40,7 +40,6 @@
 
 namespace {
 
-using audio::frame_level;
 using audio::kLossFrame;
 
 constexpr int kFramesPerPacket = 2;
@@ -191,50 +190,22 @@ struct tally {
     double worst_excess = -1e9;
 };
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0.0;
-    const size_t mid = v.size() / 2;
-    std::nth_element(v.begin(), v.begin() + mid, v.end());
-    if (v.size() % 2 == 1) return v[mid];
-    const double upper = v[mid];
-    return 0.5 * (upper + *std::max_element(v.begin(), v.begin() + mid));
-}
-
 void measure(const std::vector<int16_t>& clean, const std::vector<int16_t>& lossy, const std::vector<bool>& lost,
              tally& t) {
     t.level_envelope += audio::level_envelope_distance(clean, lossy);
     t.log_spectral += audio::log_spectral_distance(clean, lossy);
     ++t.runs;
 
-    const double floor = audio::level_db(audio::kActiveMeanSquare);
-    const int frames = int(clean.size() / kLossFrame);
-    const int packets = int(lost.size());
-    for (int p = 1; p < packets; ++p) {
-        if (!lost[p] || lost[p - 1]) continue;
-        int end = p; // first packet received after the loss
-        while (end < packets && lost[end]) ++end;
+    std::vector<bool> lost_frames(lost.size() * kFramesPerPacket);
+    for (size_t f = 0; f < lost_frames.size(); ++f) lost_frames[f] = lost[f / kFramesPerPacket];
+    const std::vector<audio::loss_span> losses = audio::loss_spans(lost_frames);
+    for (const audio::loss_span& loss : losses) {
+        const double excess = audio::concealed_excess(lossy, loss);
+        t.worst_excess = std::max(t.worst_excess, excess);
+        if (excess > kBurstExcessDb) ++t.bursts;
         ++t.losses;
-        const int first_lost = p * kFramesPerPacket;
-        const int received = end * kFramesPerPacket;
-        const double good = std::max(frame_level(lossy, first_lost - 1), floor);
-        for (int f = first_lost; f < received && f < frames; ++f) {
-            const double excess = std::max(frame_level(lossy, f), floor) - good;
-            t.worst_excess = std::max(t.worst_excess, excess);
-            if (excess > kBurstExcessDb) {
-                ++t.bursts;
-                break;
-            }
-        }
-        if (end >= packets) continue;
-        int next_loss = end;
-        while (next_loss < packets && !lost[next_loss]) ++next_loss;
-        const int received_end = next_loss * kFramesPerPacket;
-        for (int k = 0; k < kOffsets; ++k) {
-            const int f = received + kProfileOffsets[k];
-            if (f >= received_end || f >= frames || !audio::active_frame(clean, f)) continue;
-            t.profile[k].push_back(frame_level(lossy, f) - frame_level(clean, f));
-        }
     }
+    for (int k = 0; k < kOffsets; ++k) audio::recovery_differences(clean, lossy, losses, kProfileOffsets[k], t.profile[k]);
 }
 
 } // namespace
@@ -287,7 +258,7 @@ int main(int argc, char** argv) {
             const tally& t = tallies[i];
             std::printf("| %s | %s | %.2f | %.2f |", cond.name, names[i], t.level_envelope / t.runs,
                         t.log_spectral / t.runs);
-            for (int k = 0; k < kOffsets; ++k) std::printf(" %+.1f |", median(t.profile[k]));
+            for (int k = 0; k < kOffsets; ++k) std::printf(" %+.1f |", audio::median(t.profile[k]));
             std::printf(" %.1f%% | %+.1f dB |\n", t.losses ? 100.0 * t.bursts / t.losses : 0.0, t.worst_excess);
         }
     }

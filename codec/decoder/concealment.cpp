@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "codec/decoder/output.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
 #include "codec/dsp/interpolation.h"
@@ -85,6 +86,27 @@ double heard_level(int n) {
     return level;
 }
 
+// Position of sample i in the ramp of the heard gain from the last frame's
+// to this one's: the fade runs over the whole frame, and a cap on a louder
+// frame over its first 2.5 ms, so that it holds nearly all of it down
+// without a step.
+constexpr int kCapRamp = 20;
+
+double ramp(int i, int length) { return i < length ? double(i + 1) / length : 1.0; }
+
+// Coefficients of the frame's energy as a function of the heard gain h at
+// the end of the ramp: a h^2 + b h + c.
+void heard_energy(const double* speech, double g0, int length, double& a, double& b, double& c) {
+    a = b = c = 0.0;
+    for (int i = 0; i < kFrame; ++i) {
+        const double t = ramp(i, length);
+        const double e = speech[i] * speech[i];
+        a += t * t * e;
+        b += 2.0 * g0 * (1.0 - t) * t * e;
+        c += g0 * g0 * (1.0 - t) * (1.0 - t) * e;
+    }
+}
+
 double mean_square(const double* x, int n) {
     double e = 0.0;
     for (int i = 0; i < n; ++i) e += x[i] * x[i];
@@ -150,27 +172,25 @@ void conceal_speech(decoder_state& state, double* speech, lp_filter_pair& filter
     }
     state.previous_integer_lag = t0 < kPitchMax ? t0 + 1 : kPitchMax;
 
-    // What is heard fades on top of the memory, sample by sample from where
-    // the last frame ended; where that would be louder than the last good
-    // frame, the end point is lowered until the frame is not.
+    // What is heard fades on top of the memory, in a ramp from where the
+    // last frame ended; where that would be louder than the last good frame,
+    // the ramp is short and its end point lowered until the frame is not.
     const double g0 = state.heard_gain;
     double heard = heard_level(n) / level;
-    double a = 0.0, b = 0.0, c = 0.0;
-    for (int i = 0; i < kFrame; ++i) {
-        const double t = double(i + 1) / kFrame;
-        const double e = speech[i] * speech[i];
-        a += t * t * e;
-        b += 2.0 * g0 * (1.0 - t) * t * e;
-        c += g0 * g0 * (1.0 - t) * (1.0 - t) * e;
-    }
+    int length = kFrame;
+    double a, b, c;
+    heard_energy(speech, g0, length, a, b, c);
     const double limit = kHeardGrowthLimit * state.output_level * kFrame;
     if ((a * heard + b) * heard + c > limit) {
+        length = kCapRamp;
+        heard_energy(speech, g0, length, a, b, c);
         // The root of a h^2 + b h + (c - limit) = 0 above 0, or 0 if even
-        // that cannot keep the frame down.
+        // that cannot keep the frame down; never above the fade.
         const double d = b * b - 4.0 * a * (c - limit);
-        heard = c >= limit || a <= 0.0 ? 0.0 : (std::sqrt(d) - b) / (2.0 * a);
+        const double root = c >= limit || a <= 0.0 ? 0.0 : (std::sqrt(d) - b) / (2.0 * a);
+        if (root < heard) heard = root;
     }
-    for (int i = 0; i < kFrame; ++i) speech[i] *= g0 + (heard - g0) * double(i + 1) / kFrame;
+    for (int i = 0; i < kFrame; ++i) speech[i] *= g0 + (heard - g0) * ramp(i, length);
     state.heard_gain = heard;
 }
 
@@ -178,7 +198,6 @@ void conceal_speech(decoder_state& state, double* speech, lp_filter_pair& filter
 
 void concealment_reset(decoder_state& state) {
     state.last_pitch_gain = 0.0;
-    state.last_code_gain = 0.0;
     state.excitation_level = 0.0;
     state.energy_before_loss = kInitialQuantizedEnergy;
     state.heard_gain = 1.0;
@@ -206,8 +225,7 @@ void hand_over_from_concealment(const int16_t* concealed, int16_t* out) {
         // Power-complementary weights: the two signals rarely meet in phase,
         // and linear weights would dip the level in the middle.
         const double w = double(kHandOver - i) / (kHandOver + 1);
-        const double x = std::sqrt(w) * concealed[i] + std::sqrt(1.0 - w) * out[i];
-        out[i] = int16_t(x >= 0.0 ? x + 0.5 : x - 0.5);
+        out[i] = to_pcm_sample(std::sqrt(w) * concealed[i] + std::sqrt(1.0 - w) * out[i]);
     }
 }
 
