@@ -33,10 +33,11 @@ constexpr int16_t kInitialConcealmentSeed = 21845;
 //   heard, so that the speech after a long loss does not start from a loud
 //   stale past;
 constexpr int kFullMemoryFrames = 8;
-// - what is heard keeps its level for two frames and then falls 4 dB a
-//   frame, so that twenty lost frames end more than 60 dB down.
-constexpr int kFullLevelFrames = 2;
-constexpr double kHeardFadePerFrame = 0.6309573444801932; // -4 dB
+// - what is heard keeps its level for four frames (two packets of 20 ms)
+//   and then falls 4.5 dB a frame, so that twenty lost frames end more than
+//   60 dB down.
+constexpr int kFullLevelFrames = 4;
+constexpr double kHeardFadePerFrame = 0.5956621435290105; // -4.5 dB
 // A decoded pitch gain above 1 would make the periodic part grow.
 constexpr double kVoicingMax = 1.0;
 // Repeating the last period of an onset would extrapolate its growth: no
