@@ -14,19 +14,20 @@ namespace g729 {
 
 namespace {
 
-// The random pulses have a generator of their own, so that concealment
-// leaves the comfort-noise sequence alone.
+// The noise has a generator of its own, so that concealment leaves the
+// comfort-noise sequence alone.
 constexpr int16_t kInitialConcealmentSeed = 21845;
 
 // A lost speech frame continues the excitation of the last good frame at
-// its level: the periodic part repeats the last pitch period, scaled each
-// subframe by the fourth root of the last decoded pitch gain (0.9 loses
-// 2.3 dB in 20 ms; the gain itself would lose 3.7 dB in every frame, and
-// the harmonics the listener still expects with them), and noise fills in
-// the energy the periodic part gives up, so voiced speech turns gradually
-// noise-like and unvoiced speech goes on as noise. That excitation is also what the frames
-// after the loss predict from, so it keeps the level the sender's decoder
-// most likely had; the fade of long losses is in two parts:
+// its level: the periodic part repeats the last pitch period (the lag one
+// sample longer per lost frame), scaled each subframe by the fourth root of
+// the last decoded pitch gain (0.9 loses 2.3 dB in 20 ms; the gain itself
+// would lose 3.7 dB in every frame, and the harmonics the listener still
+// expects with them), and noise fills in the energy the periodic part gives
+// up, so voiced speech turns gradually noise-like and unvoiced speech goes
+// on as noise. That excitation is also what the frames after the loss
+// predict from, so it keeps the level the sender's decoder most likely had;
+// the fade of long losses is in two parts:
 // - the excitation memory (and with it the gain predictor's history) stays
 //   at full level through the first 80 ms, so that the speech after a burst
 //   of losses is heard at its level, and then falls as fast as what is
@@ -56,7 +57,6 @@ constexpr double kEnergyPredictorSum = 1.79;
 // the loss away from what the sender coded.
 constexpr int kPredictorRows = 4;
 constexpr double kLsfRecovery = 0.5;
-// The pitch lag of the last good frame grows by a sample per lost frame.
 
 // The count only steers the fade, which is complete long before this.
 constexpr int kLostFramesLimit = 1000;
