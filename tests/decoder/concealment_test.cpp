@@ -1,7 +1,8 @@
-// Frames that did not arrive, measured on the decoded bundled recording.
+// Frames that did not arrive, measured on the decoded bundled recordings.
 // The measures:
-// - frame level, level-envelope distance and log-spectral distance as in
-//   audio/loss_measures.h (the concealment benchmark uses the same);
+// - frame level, level-envelope and log-spectral distance, recovery profile
+//   and bursts as in audio/loss_measures.h (the concealment benchmark uses
+//   the same);
 // - level step: a frame's level less the mean of its two neighbours' levels;
 // - boundary jump: |y[b] - y[b-1]| at the first sample b of a frame, divided
 //   by the largest such difference among the 12 samples before and after b
