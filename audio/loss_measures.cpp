@@ -1,4 +1,5 @@
-// Frame levels, level-envelope distance and log-spectral distance.
+// Frame levels, speech frames, recovery profile and bursts of a decode with
+// lost frames.
 #include "audio/loss_measures.h"
 
 #include <algorithm>
@@ -6,83 +7,26 @@
 
 namespace audio {
 
-namespace {
-
-constexpr int kBins = kLossFrame / 2;
-
-// A Hann window and its DFT basis for one frame, built once per distance.
-struct spectrum_basis {
-    std::vector<double> cosines, sines;
-    double window_energy = 0.0;
-
-    spectrum_basis() : cosines((kBins + 1) * kLossFrame), sines((kBins + 1) * kLossFrame) {
-        const double pi = std::acos(-1.0);
-        for (int n = 0; n < kLossFrame; ++n) {
-            const double w = 0.5 - 0.5 * std::cos(2.0 * pi * (n + 0.5) / kLossFrame);
-            window_energy += w * w;
-            for (int k = 1; k <= kBins; ++k) {
-                cosines[k * kLossFrame + n] = w * std::cos(2.0 * pi * k * n / kLossFrame);
-                sines[k * kLossFrame + n] = w * std::sin(2.0 * pi * k * n / kLossFrame);
-            }
-        }
-    }
-
-    double power_db(const int16_t* x, int k) const {
-        double re = 0.0, im = 0.0;
-        for (int n = 0; n < kLossFrame; ++n) {
-            re += cosines[k * kLossFrame + n] * x[n];
-            im -= sines[k * kLossFrame + n] * x[n];
-        }
-        return level_db((re * re + im * im) / window_energy);
-    }
-};
-
-} // namespace
-
-double mean_square(const int16_t* x, int n) {
-    double e = 0.0;
-    for (int i = 0; i < n; ++i) e += double(x[i]) * x[i];
-    return e / n;
-}
-
-double level_db(double mean_square) { return mean_square < 1.0 ? 0.0 : 10.0 * std::log10(mean_square); }
-
 double frame_level(const std::vector<int16_t>& x, std::size_t f) {
-    return level_db(mean_square(&x[f * kLossFrame], kLossFrame));
+    return level_db(mean_square(&x[f * kMeasureFrame], kMeasureFrame));
 }
 
 bool active_frame(const std::vector<int16_t>& reference, std::size_t f) {
-    return mean_square(&reference[f * kLossFrame], kLossFrame) >= kActiveMeanSquare;
+    return mean_square(&reference[f * kMeasureFrame], kMeasureFrame) >= kActiveMeanSquare;
+}
+
+std::vector<bool> active_frames(const std::vector<int16_t>& reference) {
+    std::vector<bool> active(reference.size() / kMeasureFrame);
+    for (std::size_t f = 0; f < active.size(); ++f) active[f] = active_frame(reference, f);
+    return active;
 }
 
 double level_envelope_distance(const std::vector<int16_t>& reference, const std::vector<int16_t>& test) {
-    double total = 0.0;
-    int counted = 0;
-    for (std::size_t f = 0; f < reference.size() / kLossFrame; ++f) {
-        if (!active_frame(reference, f)) continue;
-        total += std::fabs(frame_level(reference, f) - frame_level(test, f));
-        ++counted;
-    }
-    return counted == 0 ? 0.0 : total / counted;
+    return level_envelope_distance(reference, test, active_frames(reference));
 }
 
 double log_spectral_distance(const std::vector<int16_t>& reference, const std::vector<int16_t>& test) {
-    const spectrum_basis basis;
-    double total = 0.0;
-    int counted = 0;
-    for (std::size_t f = 0; f < reference.size() / kLossFrame; ++f) {
-        if (!active_frame(reference, f)) continue;
-        const int16_t* r = &reference[f * kLossFrame];
-        const int16_t* t = &test[f * kLossFrame];
-        double sum = 0.0;
-        for (int k = 1; k <= kBins; ++k) {
-            const double d = basis.power_db(r, k) - basis.power_db(t, k);
-            sum += d * d;
-        }
-        total += std::sqrt(sum / kBins);
-        ++counted;
-    }
-    return counted == 0 ? 0.0 : total / counted;
+    return log_spectral_distance(reference, test, active_frames(reference));
 }
 
 std::vector<loss_span> loss_spans(const std::vector<bool>& lost) {
@@ -104,7 +48,7 @@ std::vector<loss_span> loss_spans(const std::vector<bool>& lost) {
 
 void recovery_differences(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
                           const std::vector<loss_span>& losses, int offset, std::vector<double>& out) {
-    const std::size_t frames = std::min(reference.size(), test.size()) / kLossFrame;
+    const std::size_t frames = std::min(reference.size(), test.size()) / kMeasureFrame;
     for (const loss_span& loss : losses) {
         if (loss.first_received >= frames) continue; // nothing was received after it
         const long f = long(loss.first_received) + offset;
@@ -116,7 +60,7 @@ void recovery_differences(const std::vector<int16_t>& reference, const std::vect
 
 double concealed_excess(const std::vector<int16_t>& test, const loss_span& loss) {
     const double floor = level_db(kActiveMeanSquare);
-    const std::size_t frames = test.size() / kLossFrame;
+    const std::size_t frames = test.size() / kMeasureFrame;
     const double good = std::max(frame_level(test, loss.first_lost - 1), floor);
     double excess = -1e9;
     for (std::size_t f = loss.first_lost; f < loss.first_received && f < frames; ++f) {

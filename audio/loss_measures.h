@@ -1,36 +1,31 @@
-// Frame levels and the distances between a decode with lost frames and the
-// loss-free decode of the same stream, per 10 ms frame of 80 samples. The
-// concealment tests and the concealment benchmark both use them, so their
-// figures mean the same thing.
+// A decode with lost frames against the loss-free decode of the same stream,
+// per 10 ms frame: frame levels, the distances of audio/frame_measures.h
+// over the frames that hold speech, the recovery after each loss and the
+// bursts in it. The concealment tests and the concealment benchmark both
+// use them, so their figures mean the same thing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-namespace audio {
+#include "audio/frame_measures.h"
 
-constexpr int kLossFrame = 80; // samples of one 10 ms frame
+namespace audio {
 
 // Frames of the reference quieter than -50 dBFS hold no speech to judge.
 constexpr double kActiveMeanSquare = 32768.0 * 32768.0 * 1e-5;
 
-double mean_square(const int16_t* x, int n);
-// 10 log10 of a mean square, in dB re one least significant bit; 0 dB for
-// anything below one (a silent frame).
-double level_db(double mean_square);
-// The level of frame f.
+// The level of frame f (level_db of its mean square).
 double frame_level(const std::vector<int16_t>& x, std::size_t f);
 // Whether frame f of the reference holds speech (above -50 dBFS).
 bool active_frame(const std::vector<int16_t>& reference, std::size_t f);
+// The frames of the reference that hold speech.
+std::vector<bool> active_frames(const std::vector<int16_t>& reference);
 
-// Level-envelope distance: the mean over the active frames of the
-// reference of the absolute difference of the two frame levels, in dB.
+// level_envelope_distance and log_spectral_distance over the frames of the
+// reference that hold speech.
 double level_envelope_distance(const std::vector<int16_t>& reference, const std::vector<int16_t>& test);
-
-// Log-spectral distance: over the same active frames, Hann-windowed, the RMS
-// over the 40 bins (100 ... 4000 Hz) of the difference of the two power
-// spectra in dB (each floored at 0 dB), averaged over the frames.
 double log_spectral_distance(const std::vector<int16_t>& reference, const std::vector<int16_t>& test);
 
 // One loss in a stream of frames: frames first_lost .. first_received - 1

@@ -40,10 +40,10 @@
 
 namespace {
 
-using audio::kLossFrame;
+constexpr int kFrame = G729A_FRAME_SAMPLES;
 
 constexpr int kFramesPerPacket = 2;
-constexpr int kPacket = kFramesPerPacket * kLossFrame; // 20 ms
+constexpr int kPacket = kFramesPerPacket * kFrame; // 20 ms
 constexpr int kOpusBitrate = 8000;
 constexpr double kMeanBurstPackets = 3.0;
 constexpr double kBurstExcessDb = 6.0;
@@ -110,9 +110,9 @@ public:
     ours(const std::vector<int16_t>& clip, bool conceal) : conceal_(conceal) {
         int error = 0;
         g729a_encoder* encoder = g729a_encoder_create(&error);
-        frames_.resize(clip.size() / kLossFrame * G729A_SPEECH_FRAME_BYTES);
-        for (size_t f = 0; f < clip.size() / kLossFrame; ++f) {
-            g729a_encode(encoder, &clip[f * kLossFrame], kLossFrame, &frames_[f * G729A_SPEECH_FRAME_BYTES],
+        frames_.resize(clip.size() / kFrame * G729A_SPEECH_FRAME_BYTES);
+        for (size_t f = 0; f < clip.size() / kFrame; ++f) {
+            g729a_encode(encoder, &clip[f * kFrame], kFrame, &frames_[f * G729A_SPEECH_FRAME_BYTES],
                          G729A_SPEECH_FRAME_BYTES);
         }
         g729a_encoder_destroy(encoder);
@@ -120,16 +120,16 @@ public:
     const char* name() const override { return conceal_ ? "ours" : "silence"; }
     std::vector<int16_t> decode(const std::vector<bool>& lost) override {
         const size_t frames = frames_.size() / G729A_SPEECH_FRAME_BYTES;
-        std::vector<int16_t> out(frames * kLossFrame, 0);
+        std::vector<int16_t> out(frames * kFrame, 0);
         int error = 0;
         g729a_decoder* decoder = g729a_decoder_create(&error);
         for (size_t f = 0; f < frames; ++f) {
-            int16_t* pcm = &out[f * kLossFrame];
+            int16_t* pcm = &out[f * kFrame];
             if (!lost.empty() && lost[f / kFramesPerPacket]) {
-                if (conceal_) g729a_decode(decoder, nullptr, 0, pcm, kLossFrame);
+                if (conceal_) g729a_decode(decoder, nullptr, 0, pcm, kFrame);
             } else {
                 g729a_decode(decoder, &frames_[f * G729A_SPEECH_FRAME_BYTES], G729A_SPEECH_FRAME_BYTES, pcm,
-                             kLossFrame);
+                             kFrame);
             }
         }
         g729a_decoder_destroy(decoder);

@@ -104,7 +104,24 @@ size_t g729a_encoder_size(void) { return sizeof(g729a_encoder); }
 int g729a_encoder_init(g729a_encoder* encoder, size_t size) { return init_in(encoder, size); }
 g729a_encoder* g729a_encoder_create(int* error) { return create<g729a_encoder>(error); }
 void g729a_encoder_destroy(g729a_encoder* encoder) { std::free(encoder); }
-int g729a_encoder_reset(g729a_encoder* encoder) { return reset(encoder); }
+// The silence-suppression setting is the caller's choice, not coding state:
+// a reset keeps it.
+int g729a_encoder_reset(g729a_encoder* encoder) {
+    if (encoder == nullptr) return G729A_EBADARG;
+    const bool dtx = encoder->dtx_enabled;
+    g729::encoder_init(*encoder);
+    encoder->dtx_enabled = dtx;
+    return G729A_OK;
+}
+
+int g729a_encoder_set_dtx(g729a_encoder* encoder, int enable) {
+    if (encoder == nullptr) return G729A_EBADARG;
+    // The detector starts afresh when suppression is turned on: what it
+    // learnt of the noise before may be stale.
+    if (enable != 0 && !encoder->dtx_enabled) g729::dtx_restart_detection(encoder->dtx);
+    encoder->dtx_enabled = enable != 0;
+    return G729A_OK;
+}
 
 int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uint8_t* frame, size_t capacity) {
     if (encoder == nullptr || pcm == nullptr || frame == nullptr) return G729A_EBADARG;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "codec/dsp/filters.h"
+#include "codec/dsp/random_excitation.h"
 #include "codec/dsp/gain.h"
 #include "codec/dsp/lsp.h"
 #include "codec/dsp/lsp_codebook.h"
@@ -27,11 +28,7 @@ constexpr double kPreprocessA2 = -0.9114024;
 // never lingers as ever smaller values.
 constexpr double kFlushThreshold = 2e-5;
 
-constexpr double kWeightingGamma = 0.75;
-constexpr double kWeightingTilt = 0.7;
 constexpr double kTamedPitchGain = 0.95;
-constexpr double kSharpeningMax = 0.7945;
-constexpr double kSharpeningMin = 0.2;
 constexpr double kInitialTamingError = 1.0;
 
 double flushed(double v) { return (v < kFlushThreshold && v > -kFlushThreshold) ? 0.0 : v; }
@@ -41,15 +38,30 @@ double flushed(double v) { return (v < kFlushThreshold && v > -kFlushThreshold) 
 void encoder_init(encoder_state& encoder) {
     preprocess_reset(encoder.preprocess_memory);
     encoder_reset(encoder);
+    encoder.dtx_enabled = false;
+    dtx_reset(encoder.dtx);
 }
 
 int encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, int& out_length) {
     double* input = encoder.speech_buffer + kSpeechNewInput;
     for (int i = 0; i < kFrame; ++i) input[i] = double(samples[i]);
     preprocess_filter(encoder.preprocess_memory, input, kFrame);
+    if (encoder.dtx_enabled) {
+        frame_parameters params;
+        switch (encode_frame_dtx(encoder, encoder.dtx, params)) {
+        case dtx_frame::speech: pack_frame(params.speech, out, out_length); break;
+        case dtx_frame::sid: pack_sid_frame(params.sid, out, out_length); break;
+        case dtx_frame::untransmitted: out_length = 0; break;
+        }
+        return 0;
+    }
     speech_parameters params;
     analyse_frame(encoder, params);
     pack_frame(params, out, out_length);
+    // A decoder restarts its comfort noise after every speech frame; so
+    // does the encoder's picture of it, should suppression be turned on.
+    encoder.dtx.after_speech = true;
+    encoder.dtx.noise_seed = kInitialNoiseSeed;
     return 0;
 }
 
@@ -114,11 +126,7 @@ void code_vector_correlations(const double* xn, const double* y1, const double* 
     correlations[4] = 2.0 * py;
 }
 
-void analyse_frame(encoder_state& state, speech_parameters& params) {
-    double* speech = state.speech_buffer + kSpeechFrameStart;
-    double* wsp = state.weighted_speech_buffer + kPitchMax;
-    double* exc = state.excitation_buffer + kExcitationHistory;
-
+void frame_lsp(const encoder_state& state, lsp_vector& lsp_new) {
     // Only r[0..10] feed the recursion; lags 11 and 12 would be computed for
     // nothing, and leaving them out changes no other lag.
     autocorrelation_vector r;
@@ -126,9 +134,20 @@ void analyse_frame(encoder_state& state, speech_parameters& params) {
     apply_lag_window(kOrder, r);
     lp_coefficients a;
     levinson_durbin(r, a);
-
-    lsp_vector lsp_new;
     lp_to_lsp(a, state.previous_lsp, lsp_new);
+}
+
+void analyse_frame(encoder_state& state, speech_parameters& params) {
+    lsp_vector lsp_new;
+    frame_lsp(state, lsp_new);
+    analyse_frame(state, lsp_new, params);
+}
+
+void analyse_frame(encoder_state& state, const lsp_vector& lsp_new, speech_parameters& params) {
+    double* speech = state.speech_buffer + kSpeechFrameStart;
+    double* wsp = state.weighted_speech_buffer + kPitchMax;
+    double* exc = state.excitation_buffer + kExcitationHistory;
+
     lsp_vector lsp_new_q;
     quantize_lsp(state.lsf_predictor_memory, lsp_new, lsp_new_q, params.lsp_first, params.lsp_second);
 
@@ -228,9 +247,13 @@ void analyse_frame(encoder_state& state, speech_parameters& params) {
         }
     }
 
-    // The histories slide down by a frame. std::copy moves the overlapping
-    // ranges front to back as a block move, which the element loop (whose
-    // source and destination the compiler cannot tell apart) is not.
+    shift_encoder_buffers(state);
+}
+
+void shift_encoder_buffers(encoder_state& state) {
+    // std::copy moves the overlapping ranges front to back as a block move,
+    // which the element loop (whose source and destination the compiler
+    // cannot tell apart) is not.
     std::copy(state.speech_buffer + kFrame, state.speech_buffer + kSpeechBuffer, state.speech_buffer);
     std::copy(state.weighted_speech_buffer + kFrame, state.weighted_speech_buffer + kFrame + kPitchMax,
               state.weighted_speech_buffer);
