@@ -148,6 +148,7 @@ bench: build
 	$(BUILD)/bench/g729a_bench
 	$(BUILD)/tests/g729a_block_bench
 	python3 bench/capture_memory.py $(BUILD)/tools/g729a $(CAPTURE_MB)
+	$(BUILD)/bench/g729a_concealment_bench
 
 install: build
 	cmake --install $(BUILD)

@@ -43,7 +43,7 @@ bool state_is_finite(const g729a_decoder* handle) {
     const g729::pole_zero_memory& m = d.postprocess_memory;
     return finite(s.excitation_buffer) && finite(s.previous_quantized_lsp) && finite(s.synthesis_filter_memory) &&
            finite(s.pitch_sharpening_factor) && finite(s.lsf_predictor_memory) && finite(s.energy_history) &&
-           finite(s.last_pitch_gain) && finite(s.last_code_gain) &&
+           finite(s.last_pitch_gain) && finite(s.excitation_level) && finite(s.heard_gain) &&
            finite(n.current_noise_gain) && finite(n.sid_gain) && finite(n.sid_lsp) && finite(p.residual_history) &&
            finite(p.postfilter_synthesis_memory) && finite(p.tilt_memory) && finite(p.agc_gain) && finite(m.x1) &&
            finite(m.x2) && finite(m.y1) && finite(m.y2) && finite(d.synthesis_buffer);

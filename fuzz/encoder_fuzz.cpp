@@ -48,7 +48,7 @@ bool decoder_is_finite(const g729a_decoder* handle) {
     const auto& d = *reinterpret_cast<const g729::decoder_object*>(handle);
     return finite(d.decoder_state.excitation_buffer) && finite(d.decoder_state.synthesis_filter_memory) &&
            finite(d.decoder_state.energy_history) &&
-           finite(d.decoder_state.last_pitch_gain) && finite(d.decoder_state.last_code_gain) && finite(d.postfilter_state.residual_history) &&
+           finite(d.decoder_state.last_pitch_gain) && finite(d.postfilter_state.residual_history) &&
            finite(d.postfilter_state.postfilter_synthesis_memory) && finite(d.postfilter_state.agc_gain) &&
            finite(d.synthesis_buffer);
 }

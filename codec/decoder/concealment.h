@@ -1,8 +1,9 @@
 // Frames that did not arrive: comfort noise goes on through a silence, and a
 // lost speech frame is concealed from what the decoder already has: the last
-// LP filter, the last pitch lag and gains, attenuated frame by frame, with
-// random pulses from a seed of the decoder's own, fading to silence over
-// long losses.
+// LP filter, the last pitch period repeated and turning into noise, at the
+// level of the last good frame and never above it, fading to silence over
+// long losses. The first speech frame after a loss starts from memories
+// brought back in step and fades in over the concealment.
 #pragma once
 
 #include "codec/decoder/comfort_noise.h"
@@ -11,6 +12,9 @@
 
 namespace g729 {
 
+// Samples over which the first frame after a concealed loss takes over.
+constexpr int kHandOver = 40;
+
 // The concealment fields of state back to their values at reset.
 void concealment_reset(decoder_state& state);
 
@@ -18,10 +22,24 @@ void concealment_reset(decoder_state& state);
 // synthesize_frame does for one that did, reports its two LP filters and
 // pitch lags, and returns the type the post-filter should treat it as.
 // After a SID frame (and the frames missing after one) comfort noise goes
-// on; after a speech frame the lost frame is concealed. previous_frame_type
+// on; after a speech frame the lost frame is concealed. On entry speech
+// holds the output of the frame before (the output stage works in place):
+// no concealed frame is heard louder than the last one that arrived.
+// previous_frame_type
 // is left as it is: the next frame that arrives follows on from the last one
 // that did.
 frame_type conceal_frame(decoder_state& state, comfort_noise_state& noise, double* speech, lp_filter_pair& filters,
                          pitch_lags& lags);
+
+// Before the first speech frame after concealed speech decodes its LSFs
+// (lsp_first, lsp_second: its two LSP indices): the predictor memory's rows
+// of the lost frames move halfway towards that frame's received vector.
+void recover_lsf_memory(decoder_state& state, int lsp_first, int lsp_second);
+
+// The first frame that arrives after concealed speech fades in over the
+// concealment's continuation (concealed: what concealing it would have
+// given), so that the speech does not jump where the two do not meet. out
+// holds the frame as decoded and becomes the hand-over, saturated to 16 bits.
+void hand_over_from_concealment(const int16_t* concealed, int16_t* out);
 
 } // namespace g729

@@ -57,7 +57,6 @@ double* decode_excitation(decoder_state& state, const speech_parameters& params,
                                     : pitch_gain < kSharpeningMin ? kSharpeningMin
                                                                   : pitch_gain;
     state.last_pitch_gain = pitch_gain;
-    state.last_code_gain = code_gain;
 
     for (int i = 0; i < kSubframe; ++i) excitation[i] = pitch_gain * excitation[i] + code_gain * code[i];
     return excitation;

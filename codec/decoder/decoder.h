@@ -27,11 +27,14 @@ struct decoder_state {
     // What the concealment of frames that did not arrive continues from.
     // Every frame that arrives sets lost_frames back to 0; previous_frame_type
     // stays the type of the last frame that arrived.
-    double last_pitch_gain; // of the last subframe, decoded or concealed
-    double last_code_gain;  // likewise, before the fade of long losses
-    int last_lsp_predictor; // MA predictor switch of the last speech frame
-    int lost_frames;        // frames concealed since the last one that arrived
-    int16_t concealment_seed;
+    double last_pitch_gain;    // of the last decoded subframe: how voiced the loss goes on
+    int last_lsp_predictor;    // MA predictor switch of the last speech frame
+    int lost_frames;           // frames concealed since the last one that arrived
+    int16_t concealment_seed;  // of the noise in concealed excitation
+    double excitation_level;   // mean square of the last good frame's excitation
+    double energy_before_loss; // mean of energy_history when the loss began, dB
+    double heard_gain;         // fade of what is heard at the end of the last lost frame
+    double output_level;       // mean square of the last good frame's output
 };
 
 void decoder_reset(decoder_state& state);

@@ -33,6 +33,19 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
     unpack_frame(params, in, type);
     decoder.last_frame_kind = type == frame_type::speech ? frame_kind::speech : frame_kind::sid;
 
+    if (type == frame_type::speech && decoder.decoder_state.lost_frames > 0) {
+        // After concealed speech: what concealment would have gone on with,
+        // from a copy, to hand over from.
+        decoder_object concealing = decoder;
+        int16_t concealed[kFrame];
+        decode_missing_frame(concealing, concealed);
+        recover_lsf_memory(decoder.decoder_state, params.speech.lsp_first, params.speech.lsp_second);
+        decode_speech_to_output(decoder.decoder_state, decoder.postfilter_state, decoder.postprocess_memory,
+                                params.speech, decoder.synthesis_buffer);
+        round_and_check(decoder, out);
+        hand_over_from_concealment(concealed, out);
+        return 0;
+    }
     if (type == frame_type::speech) {
         // Synthesis and output chain in one, with their independent
         // recursions side by side: the same bits as the stages in turn.

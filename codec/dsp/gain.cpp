@@ -45,7 +45,6 @@ constexpr double kEnergyPredictor[kPredictorOrder] = {0.68, 0.58, 0.34, 0.19};
 constexpr double kMeanEnergy = 36.0; // dB
 // Keeps the logarithm finite for an all-zero code vector.
 constexpr double kCodeEnergyFloor = 0.01;
-constexpr double kConcealedEnergyDrop = 4.0; // dB below the mean of the history
 } // namespace
 
 void reset_energy_history(energy_memory& history) {
@@ -66,10 +65,7 @@ void push_quantized_energy(energy_memory& history, double correction) {
     history[0] = 20.0 * std::log10(correction);
 }
 
-void push_concealed_energy(energy_memory& history) {
-    double sum = 0.0;
-    for (int k = 0; k < kPredictorOrder; ++k) sum += history[k];
-    double energy = sum * (1.0 / kPredictorOrder) - kConcealedEnergyDrop;
+void push_concealed_energy(energy_memory& history, double energy) {
     if (energy < kInitialQuantizedEnergy) energy = kInitialQuantizedEnergy;
     for (int k = kPredictorOrder - 1; k > 0; --k) history[k] = history[k - 1];
     history[0] = energy;

@@ -39,10 +39,9 @@ double predict_fixed_gain(const energy_memory& history, const double* code, int 
 // Makes 20 log10(correction) the newest history entry.
 void push_quantized_energy(energy_memory& history, double correction);
 
-// The entry of a subframe that did not arrive: the mean of the four past
-// entries less 4 dB, not below -14 dB. Pulling the history down keeps the
-// first frame after a loss from starting louder than the concealment ended.
-void push_concealed_energy(energy_memory& history);
+// The entry of a subframe that did not arrive: energy (dB, the concealment's
+// estimate), not below the -14 dB of a fresh history.
+void push_concealed_energy(energy_memory& history, double energy);
 
 // index: GA in bits 6..4, GB in bits 3..0. Predicts from history, then
 // pushes the decoded correction factor.

@@ -61,24 +61,25 @@ TEST(DecodeGains, HistoryHoldsTheLastFourCorrectionsNewestFirst) {
     EXPECT_EQ(history[3], db(127));
 }
 
-// A lost subframe pushes the mean of the history less 4 dB, never below the
-// -14 dB of a fresh history, and shifts the rest as a decoded one does.
-TEST(PushConcealedEnergy, PullsTheMeanDownByFourDecibelsToTheFloor) {
+// A lost subframe pushes the concealment's estimate, never below the -14 dB
+// of a fresh history, and shifts the rest as a decoded one does.
+TEST(PushConcealedEnergy, PushesTheEstimateDownToTheFloor) {
     struct Case {
         energy_memory history;
+        double estimate;
         double newest;
     };
     const Case cases[] = {
-        {{10.0, 6.0, 2.0, -2.0}, 0.0},
-        {{20.0, 20.0, 20.0, 20.0}, 16.0},
-        {{-8.0, -10.0, -12.0, -14.0}, -14.0},    // -15 is below the floor
-        {{-14.0, -14.0, -14.0, -14.0}, -14.0},   // a fresh history stays as it is
-        {{-14.65, -14.65, -14.65, -14.65}, -14.0}, // the lowest decoded entries
+        {{10.0, 6.0, 2.0, -2.0}, 0.0, 0.0},
+        {{20.0, 20.0, 20.0, 20.0}, 16.0, 16.0},
+        {{-8.0, -10.0, -12.0, -14.0}, -15.0, -14.0},   // below the floor
+        {{-14.0, -14.0, -14.0, -14.0}, -14.0, -14.0},  // a fresh history stays as it is
+        {{-14.65, -14.65, -14.65, -14.65}, -14.65, -14.0}, // the lowest decoded entries
     };
     for (const Case& c : cases) {
         energy_memory history = c.history;
-        push_concealed_energy(history);
-        EXPECT_DOUBLE_EQ(history[0], c.newest) << c.history[0];
+        push_concealed_energy(history, c.estimate);
+        EXPECT_EQ(history[0], c.newest) << c.history[0];
         EXPECT_EQ(history[1], c.history[0]);
         EXPECT_EQ(history[2], c.history[1]);
         EXPECT_EQ(history[3], c.history[2]);
