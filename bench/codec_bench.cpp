@@ -189,7 +189,8 @@ BENCHMARK(BM_HostPathG729ToSlin);
 // per 10 ms frame and the channels one core carries.
 class ChannelReporter : public benchmark::ConsoleReporter {
 public:
-    ChannelReporter(OutputOptions options, double clock_hz) : ConsoleReporter(options), clock_hz_(clock_hz) {}
+    ChannelReporter(OutputOptions options, const g729_bench::clock_probe& clock)
+        : ConsoleReporter(options), clock_(clock) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -205,10 +206,10 @@ public:
     void Finalize() override {
         ConsoleReporter::Finalize();
         if (summary_.empty()) return;
-        const double clock_after = g729_bench::measured_clock_hz();
-        std::printf("\nclock measured in this run: %.2f GHz before, %.2f GHz after\n", clock_hz_ / 1e9,
-                    clock_after / 1e9);
-        const double hz = 0.5 * (clock_hz_ + clock_after);
+        const g729_bench::clock_probe clock_after = g729_bench::measure_clock();
+        g729_bench::print_clock(clock_, clock_after);
+        const g729_bench::clock_probe clock = g729_bench::combine(clock_, clock_after);
+        const double hz = clock.hz();
         std::printf("%-40s %10s %14s %15s\n", "per 10 ms frame", "us/frame", "cycles/frame", "channels");
         for (const Line& line : summary_) {
             if (line.name.find("/threads:") != std::string::npos) {
@@ -217,9 +218,12 @@ public:
                 std::printf("%-40s %10.2f %14s %15.0f on %d thread%s, %.2f us CPU per frame each\n",
                             line.name.c_str(), line.microseconds, "-", line.channels, line.threads,
                             line.threads == 1 ? "" : "s", line.cpu_microseconds);
-            } else {
+            } else if (clock.agree()) {
                 std::printf("%-40s %10.2f %14.0f %15.0f per core\n", line.name.c_str(), line.microseconds,
                             line.microseconds * 1e-6 * hz, line.channels);
+            } else {
+                std::printf("%-40s %10.2f %14s %15.0f per core\n", line.name.c_str(), line.microseconds, "-",
+                            line.channels);
             }
         }
     }
@@ -232,7 +236,7 @@ private:
         int threads;
         double cpu_microseconds;
     };
-    double clock_hz_;
+    g729_bench::clock_probe clock_;
     std::vector<Line> summary_;
 };
 
@@ -244,7 +248,7 @@ int main(int argc, char** argv) {
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     ChannelReporter reporter(terminal ? benchmark::ConsoleReporter::OO_ColorTabular
                                       : benchmark::ConsoleReporter::OO_Tabular,
-                             g729_bench::measured_clock_hz());
+                             g729_bench::measure_clock());
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
