@@ -36,9 +36,10 @@ constexpr int kMultiplyLatency = 3;
 struct clock_probe {
     double add_hz = 0.0;      // from the chain of register adds
     double multiply_hz = 0.0; // from the chain of multiplies
+    bool spoiled = false;     // a probe combined into this one disagreed
     // The two within kClockAgreement of each other.
     bool agree() const {
-        if (!(add_hz > 0.0) || !(multiply_hz > 0.0)) return false;
+        if (spoiled || !(add_hz > 0.0) || !(multiply_hz > 0.0)) return false;
         return std::fabs(add_hz - multiply_hz) <= kClockAgreement * multiply_hz;
     }
     // The clock cycles are counted in: the mean of the two.
@@ -47,7 +48,7 @@ struct clock_probe {
 
 namespace detail {
 
-constexpr int64_t kIterations = 1000000;
+constexpr int64_t kIterations = 500000;
 constexpr int kLinksPerIteration = 8;
 
 // Eight dependent links per pass; the loop's own counter and branch run
@@ -96,28 +97,33 @@ inline uint64_t multiply_chain(uint64_t x, uint64_t y) {
     return x;
 }
 
-// Links per second of the faster of a few runs of chain: other work on the
-// machine can only slow a run down.
+// Seconds of one run of chain, kept from being optimised away.
 template <class Chain>
-double links_per_second(Chain chain) {
-    double best = 1e30;
-    uint64_t sink = 1;
-    for (int run = 0; run < 7; ++run) {
-        const double start = thread_cpu_seconds();
-        sink += chain(sink, 3);
-        const double elapsed = thread_cpu_seconds() - start;
-        if (elapsed > 0.0 && elapsed < best) best = elapsed;
-    }
-    asm volatile("" : : "r"(sink));
-    return double(kIterations * kLinksPerIteration) / best;
+double run_seconds(Chain chain, uint64_t& sink) {
+    const double start = thread_cpu_seconds();
+    sink += chain(sink, 3);
+    return thread_cpu_seconds() - start;
 }
 
 } // namespace detail
 
+// Runs of the two chains alternate, so that both see the same clock, and
+// the fastest run of each counts: other work on the machine (or the
+// hypervisor taking the core away) can only slow a run down.
 inline clock_probe measure_clock() {
+    double add_best = 1e30, multiply_best = 1e30;
+    uint64_t sink = 1;
+    for (int run = 0; run < 15; ++run) {
+        const double add = detail::run_seconds(detail::add_chain, sink);
+        const double multiply = detail::run_seconds(detail::multiply_chain, sink);
+        if (add > 0.0 && add < add_best) add_best = add;
+        if (multiply > 0.0 && multiply < multiply_best) multiply_best = multiply;
+    }
+    asm volatile("" : : "r"(sink));
+    const double links = double(detail::kIterations * detail::kLinksPerIteration);
     clock_probe probe;
-    probe.add_hz = detail::links_per_second(detail::add_chain);
-    probe.multiply_hz = kMultiplyLatency * detail::links_per_second(detail::multiply_chain);
+    probe.add_hz = links / add_best;
+    probe.multiply_hz = kMultiplyLatency * links / multiply_best;
     return probe;
 }
 
@@ -127,7 +133,7 @@ inline clock_probe combine(const clock_probe& a, const clock_probe& b) {
     clock_probe c;
     c.add_hz = 0.5 * (a.add_hz + b.add_hz);
     c.multiply_hz = 0.5 * (a.multiply_hz + b.multiply_hz);
-    if (!a.agree() || !b.agree()) c.multiply_hz = -1.0; // one disagreement spoils the run
+    c.spoiled = !a.agree() || !b.agree();
     return c;
 }
 
