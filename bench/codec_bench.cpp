@@ -108,6 +108,51 @@ void BM_FullDuplexFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_FullDuplexFrame);
 
+// Full-duplex channels advanced together by the many-channel calls: N
+// encoders and N decoders, one frame each per iteration, each channel at
+// its own place in the speech. The figures are per channel-frame (one
+// encode and one decode), to hold against BM_FullDuplexFrame.
+void BM_ManyChannelFramePair(benchmark::State& state) {
+    static const std::vector<int16_t> pcm = speech();
+    static const std::vector<uint8_t> coded = read_vector("speech_male_librivox.g729");
+    const size_t frames = std::min(pcm.size() / G729A_FRAME_SAMPLES, coded.size() / G729A_SPEECH_FRAME_BYTES);
+    const size_t n = size_t(state.range(0));
+    std::vector<std::unique_ptr<full_duplex_channel>> channels;
+    std::vector<g729a_encoder*> encoders;
+    std::vector<g729a_decoder*> decoders;
+    std::vector<size_t> position(n);
+    for (size_t c = 0; c < n; ++c) {
+        channels.push_back(std::make_unique<full_duplex_channel>());
+        encoders.push_back(channels.back()->encoder);
+        decoders.push_back(channels.back()->decoder);
+        position[c] = c * 61 % frames;
+    }
+    std::vector<const int16_t*> in(n);
+    std::vector<const uint8_t*> bits_in(n);
+    std::vector<size_t> lengths(n, G729A_SPEECH_FRAME_BYTES);
+    std::vector<uint8_t> bits_out(n * G729A_SPEECH_FRAME_BYTES);
+    std::vector<int16_t> pcm_out(n * G729A_FRAME_SAMPLES);
+    std::vector<uint8_t*> bits_at(n);
+    std::vector<int16_t*> pcm_at(n);
+    for (size_t c = 0; c < n; ++c) {
+        bits_at[c] = &bits_out[c * G729A_SPEECH_FRAME_BYTES];
+        pcm_at[c] = &pcm_out[c * G729A_FRAME_SAMPLES];
+    }
+    for (auto _ : state) {
+        for (size_t c = 0; c < n; ++c) {
+            in[c] = &pcm[position[c] * G729A_FRAME_SAMPLES];
+            bits_in[c] = &coded[position[c] * G729A_SPEECH_FRAME_BYTES];
+            if (++position[c] == frames) position[c] = 0;
+        }
+        g729a_encode_many(encoders.data(), in.data(), bits_at.data(), n, nullptr);
+        g729a_decode_many(decoders.data(), bits_in.data(), lengths.data(), pcm_at.data(), n, nullptr);
+        benchmark::DoNotOptimize(bits_out.data());
+        benchmark::DoNotOptimize(pcm_out.data());
+    }
+    add_channel_counters(state, state.iterations() * int64_t(n));
+}
+BENCHMARK(BM_ManyChannelFramePair)->Arg(1)->Arg(4)->Arg(8)->Arg(16);
+
 // Many full-duplex channels on one and on both cores: each thread serves 50
 // channels of its own, a frame of each in turn, as a transcoding server
 // does. The rate is wall-clock over all threads, so on an idle machine the

@@ -115,6 +115,32 @@ int g729a_decode(g729a_decoder* decoder, const uint8_t* frame, size_t length, in
     return g729::kFrame;
 }
 
+int g729a_encode_many(g729a_encoder* const* encoders, const int16_t* const* pcm, uint8_t* const* frames, size_t count,
+                      int* results) {
+    if (count > 0 && (encoders == nullptr || pcm == nullptr || frames == nullptr)) return G729A_EBADARG;
+    int first_error = G729A_OK;
+    for (size_t i = 0; i < count; ++i) {
+        const int result = g729a_encode(encoders[i], pcm[i], size_t(g729::kFrame), frames[i],
+                                        size_t(g729::kSpeechFrameBytes));
+        if (result < 0 && first_error == G729A_OK) first_error = result;
+        if (results != nullptr) results[i] = result;
+    }
+    return first_error;
+}
+
+int g729a_decode_many(g729a_decoder* const* decoders, const uint8_t* const* frames, const size_t* lengths,
+                      int16_t* const* pcm, size_t count, int* results) {
+    if (count > 0 && (decoders == nullptr || frames == nullptr || lengths == nullptr || pcm == nullptr))
+        return G729A_EBADARG;
+    int first_error = G729A_OK;
+    for (size_t i = 0; i < count; ++i) {
+        const int result = g729a_decode(decoders[i], frames[i], lengths[i], pcm[i], size_t(g729::kFrame));
+        if (result < 0 && first_error == G729A_OK) first_error = result;
+        if (results != nullptr) results[i] = result;
+    }
+    return first_error;
+}
+
 int g729a_payload_frame_length(size_t remaining) {
     if (remaining >= size_t(g729::kSpeechFrameBytes)) return g729::kSpeechFrameBytes;
     if (remaining == size_t(g729::kSidFrameBytes)) return g729::kSidFrameBytes;
