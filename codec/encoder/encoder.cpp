@@ -36,6 +36,18 @@ constexpr double kInitialTamingError = 1.0;
 
 double flushed(double v) { return (v < kFlushThreshold && v > -kFlushThreshold) ? 0.0 : v; }
 
+// An empty instruction on v that the compiler cannot move: the branch
+// around it stays a branch instead of becoming a select.
+inline void keep_as_branch(double& v) {
+#if defined(__x86_64__)
+    asm volatile("" : "+x"(v));
+#elif defined(__aarch64__)
+    asm volatile("" : "+w"(v));
+#else
+    asm volatile("" : "+m"(v));
+#endif
+}
+
 } // namespace
 
 void first_subframe_pitch_range(int t_op, int& t0_min, int& t0_max) {
@@ -70,19 +82,25 @@ void preprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{0.0,
 void preprocess_filter(pole_zero_memory& memory, double* samples, int n) {
     // The memory lives in registers for the whole block: written back through
     // the reference on every sample, the next output would wait for the store
-    // to be read again on the filter's critical path.
-    double x1 = memory.x1, x2 = memory.x2, y1 = memory.y1, y2 = memory.y2;
+    // to be read again on the filter's critical path. The stored outputs are
+    // already flushed, so only the new output needs the test.
+    double x1 = memory.x1, x2 = memory.x2, y1 = flushed(memory.y1), y2 = flushed(memory.y2);
     for (int i = 0; i < n; ++i) {
         const double x0 = samples[i];
-        const double y0 =
+        double y0 =
             (((y2 * kPreprocessA2 + y1 * kPreprocessA1) + x0 * kPreprocessB0) + x1 * kPreprocessB1) + x2 * kPreprocessB2;
+        // A branch, not a select: on speech the flush almost never happens,
+        // and a predicted branch keeps the comparison off the recursion's
+        // chain of dependent operations, which a select would lengthen.
+        if (__builtin_expect(y0 < kFlushThreshold && y0 > -kFlushThreshold, 0)) {
+            y0 = 0.0;
+            keep_as_branch(y0);
+        }
         x2 = x1;
         x1 = x0;
         y2 = y1;
         y1 = y0;
-        samples[i] = flushed(y0);
-        y1 = flushed(y1);
-        y2 = flushed(y2);
+        samples[i] = y0;
     }
     memory = pole_zero_memory{x1, x2, y1, y2};
 }
