@@ -8,6 +8,8 @@
 
 #include <array>
 
+#include "codec/dsp/channel_lanes.h"
+
 namespace g729 {
 namespace avx2 {
 
@@ -22,6 +24,13 @@ int interpolation_groups(double* p, int base, const double* left_taps, const dou
 
 // As first_stage_distances (lsp_quantizer.h).
 void first_stage_distances(const std::array<double, 10>& target, double* distance);
+
+// As the lane kernels of channel_lanes.h.
+void synthesis_filter_channels(const synthesis_lane* lanes, int count, int n);
+void synthesis_and_gain_high_pass_channels(const synthesis_lane* lanes, int synthesis_count,
+                                           const gain_high_pass_lane* outputs, int output_count,
+                                           const gain_high_pass_constants& constants, int n);
+void preprocess_channels(const pole_zero_lane* lanes, int count, const pole_zero_constants& constants, int n);
 
 } // namespace avx2
 } // namespace g729
