@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "codec/codec.h"
+#include "codec/bitstream.h"
 #include "codec/decoder/decoder.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/encoder/encoder.h"
 
 struct g729a_encoder {
     g729::encoder_object object;

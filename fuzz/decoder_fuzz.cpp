@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
 #include "fuzz/fuzz_input.h"
 #include "g729a.h"
 

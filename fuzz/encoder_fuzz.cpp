@@ -19,7 +19,8 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/encoder/encoder.h"
 #include "fuzz/fuzz_input.h"
 #include "g729a.h"
 

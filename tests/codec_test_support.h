@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
 
 namespace g729::testing {
 

@@ -4,6 +4,7 @@
 
 #include "codec/dsp/interpolation.h"
 #include "codec/dsp/lsp.h"
+#include "codec/dsp/lsp_codebook.h"
 #include "codec/dsp/tables.h"
 
 namespace g729 {
@@ -58,8 +59,7 @@ int16_t random_word(int16_t& seed) {
     return seed;
 }
 
-void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory,
-                    const comfort_noise_predictor_sets& predictors, lsp_vector& lsp) {
+void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory, lsp_vector& lsp) {
     const int mode = predictor_switch & 1;
     lsf_vector v = lsf_codebook_l1[kSidFirstStageRows[first_stage & 31]];
     const lsf_vector& lower = lsf_codebook_l2l3[kSidLowerRows[second_stage & 15]];
@@ -68,7 +68,7 @@ void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf
     for (int i = kLsfLowerSplit; i < kOrder; ++i) v[i] += upper[i];
     rearrange_lsf(v, kSidGap, lsf_pairs::all);
     lsf_vector w;
-    compose_lsf(v, predictors[mode], kSidPredictorSums[mode], memory, w);
+    compose_lsf(v, comfort_noise_predictors[mode], kSidPredictorSums[mode], memory, w);
     // The codebook vector, not the composed LSFs, joins the history that
     // speech frames predict from.
     push_lsf_memory(v, memory);
@@ -169,7 +169,7 @@ void comfort_noise_frame(comfort_noise_state& state, frame_type previous_frame_t
                          int16_t& noise_seed, lp_filter_pair& filters) {
     state.sid_gain = sid_gain_table[sid.energy_index & 31];
     decode_sid_lsf(sid.predictor_switch, sid.lsf_first_stage, sid.lsf_second_stage, lsf_predictor_memory,
-                   state.comfort_noise_predictors, state.sid_lsp);
+                   state.sid_lsp);
     if (previous_frame_type == frame_type::speech) {
         state.current_noise_gain = state.sid_gain;
         noise_excitation_and_filters(state, excitation, previous_quantized_lsp, noise_seed, filters);

@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "codec/bitstream.h"
-#include "codec/dsp/lsp_codebook.h"
 #include "codec/dsp/types.h"
 
 namespace g729 {
@@ -20,10 +19,8 @@ struct comfort_noise_state {
     double current_noise_gain;
     double sid_gain;
     lsp_vector sid_lsp;
-    comfort_noise_predictor_sets comfort_noise_predictors;
 };
 
-// Leaves comfort_noise_predictors alone: decoder_reset builds them.
 void comfort_noise_reset(comfort_noise_state& state);
 
 // One SID frame: writes the 80 excitation samples at excitation (with
@@ -41,9 +38,9 @@ void comfort_noise_frame(comfort_noise_state& state, frame_type previous_frame_t
 void continue_comfort_noise(comfort_noise_state& state, double* excitation, lsp_vector& previous_quantized_lsp,
                             int16_t& noise_seed, lp_filter_pair& filters);
 
-// The SID LSF vector as LSPs; pushes its codebook vector into memory.
-void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory,
-                    const comfort_noise_predictor_sets& predictors, lsp_vector& lsp);
+// The SID LSF vector as LSPs, predicted with the comfort-noise predictor
+// sets; pushes its codebook vector into memory.
+void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory, lsp_vector& lsp);
 
 constexpr int kNoisePulses = 4;
 

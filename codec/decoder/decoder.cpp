@@ -1,6 +1,5 @@
 #include "codec/decoder/decoder.h"
 
-#include "codec/decoder/concealment.h"
 #include "codec/decoder/postfilter.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
@@ -15,6 +14,8 @@ namespace {
 constexpr int kInitialLag = 60;
 constexpr int kPulses = 4;
 
+} // namespace
+
 void decode_lsp_filters(decoder_state& state, const speech_parameters& params, lp_filter_pair& filters) {
     lsp_vector q;
     decode_lsp(state.lsf_predictor_memory, params.lsp_first, params.lsp_second, q);
@@ -23,9 +24,6 @@ void decode_lsp_filters(decoder_state& state, const speech_parameters& params, l
     state.previous_quantized_lsp = q;
 }
 
-// Builds the excitation of subframe s in the excitation buffer and returns
-// it; t0 is subframe 0's integer lag on entry for s = 1 and the subframe's
-// own on return.
 double* decode_excitation(decoder_state& state, const speech_parameters& params, int s, int& t0) {
     double* excitation = state.excitation_buffer + kExcitationHistory + s * kSubframe;
     const subframe_parameters& coded = params.subframes[s];
@@ -65,28 +63,6 @@ double* decode_excitation(decoder_state& state, const speech_parameters& params,
     return excitation;
 }
 
-void synthesize_speech(decoder_state& state, const speech_parameters& params, double* speech, lp_filter_pair& filters,
-                       pitch_lags& lags) {
-    decode_lsp_filters(state, params, filters);
-    int t0 = 0;
-    for (int s = 0; s < kSubframes; ++s) {
-        const double* excitation = decode_excitation(state, params, s, t0);
-        lags[s] = t0;
-        synthesis_filter(filters[s], excitation, speech + s * kSubframe, kSubframe,
-                         state.synthesis_filter_memory.data(), true);
-    }
-}
-
-void synthesize_noise(decoder_state& state, comfort_noise_state& noise, const sid_parameters& params, double* speech,
-                      lp_filter_pair& filters, pitch_lags& lags) {
-    double* excitation = state.excitation_buffer + kExcitationHistory;
-    comfort_noise_frame(noise, state.previous_frame_type, params, excitation, state.previous_quantized_lsp,
-                        state.lsf_predictor_memory, state.noise_seed, filters);
-    synthesize_comfort_noise(state, filters, speech, lags);
-}
-
-} // namespace
-
 void synthesize_comfort_noise(decoder_state& state, const lp_filter_pair& filters, double* speech, pitch_lags& lags) {
     const double* excitation = state.excitation_buffer + kExcitationHistory;
     for (int s = 0; s < kSubframes; ++s) {
@@ -104,7 +80,13 @@ void shift_excitation_buffer(decoder_state& state) {
     copy_vector(state.excitation_buffer + kFrame, state.excitation_buffer, kExcitationHistory);
 }
 
-void decoder_reset(decoder_state& state, comfort_noise_state& noise) {
+void finish_frame(decoder_state& state, frame_type type) {
+    state.previous_frame_type = type;
+    state.lost_frames = 0;
+    shift_excitation_buffer(state);
+}
+
+void decoder_reset(decoder_state& state) {
     set_zero(state.excitation_buffer, kDecoderExcitationBuffer);
     state.previous_quantized_lsp = initial_lsp_vector;
     state.synthesis_filter_memory.fill(0.0);
@@ -114,8 +96,6 @@ void decoder_reset(decoder_state& state, comfort_noise_state& noise) {
     state.noise_seed = kInitialNoiseSeed;
     reset_lsf_memory(state.lsf_predictor_memory);
     reset_energy_history(state.energy_history);
-    build_comfort_noise_predictors(noise.comfort_noise_predictors);
-    concealment_reset(state);
 }
 
 void decode_pitch_lag(int index, int subframe, int reference_lag, int& t0, int& frac) {
@@ -147,29 +127,25 @@ void decode_fixed_code(int signs, int positions, double* code) {
     for (int k = 0; k < kPulses; ++k) code[pos[k]] = ((signs >> k) & 1) != 0 ? 1.0 : -1.0;
 }
 
-void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
-                      double* speech, lp_filter_pair& filters, pitch_lags& lags) {
-    if (params.type == frame_type::sid) {
-        synthesize_noise(state, noise, params.sid, speech, filters, lags);
-    } else {
-        // Comfort noise after every speech burst starts from the same seed.
-        state.noise_seed = kInitialNoiseSeed;
-        synthesize_speech(state, params.speech, speech, filters, lags);
-    }
-    state.previous_frame_type = params.type;
-    state.lost_frames = 0;
-    shift_excitation_buffer(state);
+void synthesize_sid_frame(decoder_state& state, comfort_noise_state& noise, const sid_parameters& params,
+                          double* speech, lp_filter_pair& filters, pitch_lags& lags) {
+    double* excitation = state.excitation_buffer + kExcitationHistory;
+    comfort_noise_frame(noise, state.previous_frame_type, params, excitation, state.previous_quantized_lsp,
+                        state.lsf_predictor_memory, state.noise_seed, filters);
+    synthesize_comfort_noise(state, filters, speech, lags);
+    finish_frame(state, frame_type::sid);
 }
 
 void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_zero_memory& high_pass,
                              const speech_parameters& params, double* synthesis_buffer) {
-    // The same stages as synthesize_frame, postfilter_frame and
+    // The same stages as the synthesis of the frame, postfilter_frame and
     // postprocess_filter one after the other, each on the same data in the
     // same order, but with independent recursions sharing passes: subframe
     // 0's synthesis with both tilt impulse responses, subframe 1's synthesis
     // with the post-filter's synthesis of subframe 0, and the post-filter's
     // synthesis of subframe 1 with the high-pass of subframe 0.
     double* speech = synthesis_buffer + kSynthesisHistory;
+    // Comfort noise after every speech burst starts from the same seed.
     state.noise_seed = kInitialNoiseSeed;
     lp_filter_pair filters;
     decode_lsp_filters(state, params, filters);
@@ -209,9 +185,7 @@ void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_
     scale = gain_control_increment(post, speech + kSubframe, out + kSubframe, g1);
     gain_control_with_high_pass(post, scale, g1, high_pass, out + kSubframe);
 
-    state.previous_frame_type = frame_type::speech;
-    state.lost_frames = 0;
-    shift_excitation_buffer(state);
+    finish_frame(state, frame_type::speech);
     copy_vector(speech + kFrame - kSynthesisHistory, synthesis_buffer, kSynthesisHistory);
     copy_vector(out, speech, kFrame);
 }

@@ -37,25 +37,39 @@ struct decoder_state {
     int16_t concealment_seed;
 };
 
-// Also builds the comfort-noise predictor sets that noise holds.
-void decoder_reset(decoder_state& state, comfort_noise_state& noise);
+void decoder_reset(decoder_state& state);
 
-// Synthesizes 80 samples into speech and reports the two subframes' LP
-// filters and their integer pitch lags.
-void synthesize_frame(decoder_state& state, comfort_noise_state& noise, const frame_parameters& params,
-                      double* speech, lp_filter_pair& filters, pitch_lags& lags);
+// A SID frame: the comfort-noise excitation of the frame, its synthesis into
+// speech (80 samples), and the end of the frame. Reports the two subframes'
+// LP filters and previous_integer_lag as both pitch lags.
+void synthesize_sid_frame(decoder_state& state, comfort_noise_state& noise, const sid_parameters& params,
+                          double* speech, lp_filter_pair& filters, pitch_lags& lags);
 
 // The whole chain of a speech frame: synthesis, post-filter and output
 // high-pass. synthesis_buffer holds 10 past synthesized samples followed by
-// the frame, which becomes the high-passed output. Every double is what
-// synthesize_frame, postfilter_frame and postprocess_filter one after the
-// other give; the independent recursions only share passes.
+// the frame, which becomes the high-passed output. Every double is what the
+// synthesis of the frame (decode_lsp_filters, then decode_excitation and
+// synthesis_filter per subframe, then finish_frame), postfilter_frame and
+// postprocess_filter one after the other give; the independent recursions
+// only share passes.
 void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_zero_memory& high_pass,
                              const speech_parameters& params, double* synthesis_buffer);
+
+// The steps of a speech frame's synthesis. decode_lsp_filters decodes the
+// LSPs and interpolates the two subframes' filters; decode_excitation builds
+// the excitation of subframe s in the excitation buffer and returns it (t0
+// is subframe 0's integer lag on entry for s = 1, the subframe's own on
+// return).
+void decode_lsp_filters(decoder_state& state, const speech_parameters& params, lp_filter_pair& filters);
+double* decode_excitation(decoder_state& state, const speech_parameters& params, int s, int& t0);
 
 // Runs the comfort-noise excitation of the current frame through the
 // synthesis filter into speech; reports previous_integer_lag as both lags.
 void synthesize_comfort_noise(decoder_state& state, const lp_filter_pair& filters, double* speech, pitch_lags& lags);
+
+// End of a frame that arrived: its type becomes the previous one, the loss
+// count starts again and the excitation history moves on.
+void finish_frame(decoder_state& state, frame_type type);
 
 // End of every frame: the current 80 excitation samples join the past.
 void shift_excitation_buffer(decoder_state& state);

@@ -100,11 +100,4 @@ void decode_lsp(lsf_memory& memory, int first, int second, lsp_vector& q) {
     lsf_to_lsp(w, q);
 }
 
-void build_comfort_noise_predictors(comfort_noise_predictor_sets& sets) {
-    sets[0] = ma_predictor[0];
-    for (int k = 0; k < kPredictorOrder; ++k) {
-        for (int i = 0; i < kOrder; ++i) sets[1][k][i] = 0.6 * ma_predictor[0][k][i] + 0.4 * ma_predictor[1][k][i];
-    }
-}
-
 } // namespace g729

@@ -1,6 +1,6 @@
 // The shared and decoding side of LSP quantization: the switched MA
 // predictor in the LSF domain, the common reconstruction of a quantized
-// vector, LSP decoding, and the comfort-noise predictor sets.
+// vector and LSP decoding.
 #pragma once
 
 #include <array>
@@ -11,9 +11,6 @@ namespace g729 {
 
 // (i+1)pi/11 to six decimals: every row of a predictor memory at reset.
 extern const lsf_vector initial_lsf_vector;
-
-// The two predictor sets used for SID frames, built per decoder instance.
-using comfort_noise_predictor_sets = std::array<lsf_predictor_set, 2>;
 
 // Which adjacent pairs rearrange_lsf treats: (0,1)..(3,4), (4,5)..(8,9), or
 // all nine.
@@ -49,8 +46,5 @@ void reconstruct_lsf(lsf_memory& memory, int l1, int l2, int l3, int mode, lsf_v
 
 // first: mode in bit 7, L1 in bits 0..6; second: L2 in bits 5..9, L3 in 0..4.
 void decode_lsp(lsf_memory& memory, int first, int second, lsp_vector& q);
-
-// Set 0 is MA predictor mode 0; set 1 mixes the two modes 0.6 / 0.4.
-void build_comfort_noise_predictors(comfort_noise_predictor_sets& sets);
 
 } // namespace g729

@@ -50,6 +50,21 @@ inline void keep_as_branch(double& v) {
 
 } // namespace
 
+void encoder_init(encoder_object& encoder) {
+    preprocess_reset(encoder.state.preprocess_memory);
+    encoder_reset(encoder.state);
+}
+
+int encode_frame(encoder_object& encoder, const int16_t* samples, uint8_t* out, int& out_length) {
+    double* input = encoder.state.speech_buffer + kSpeechNewInput;
+    for (int i = 0; i < kFrame; ++i) input[i] = double(samples[i]);
+    preprocess_filter(encoder.state.preprocess_memory, input, kFrame);
+    speech_parameters params;
+    analyse_frame(encoder.state, params);
+    pack_frame(params, out, out_length);
+    return 0;
+}
+
 void first_subframe_pitch_range(int t_op, int& t0_min, int& t0_max) {
     t0_min = t_op - 3;
     t0_max = t_op + 3;

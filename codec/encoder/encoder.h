@@ -2,6 +2,8 @@
 // per-frame analysis-by-synthesis coding.
 #pragma once
 
+#include <cstdint>
+
 #include "codec/bitstream.h"
 #include "codec/dsp/gain_quantizer.h"
 #include "codec/dsp/types.h"
@@ -29,6 +31,14 @@ struct encoder_state {
     energy_memory energy_history;
     pole_zero_memory preprocess_memory;
 };
+
+struct encoder_object {
+    encoder_state state;
+};
+
+void encoder_init(encoder_object& encoder);
+// Codes 80 samples into one 10-byte speech frame; out_length becomes 10.
+int encode_frame(encoder_object& encoder, const int16_t* samples, uint8_t* out, int& out_length);
 
 // Every field to its initial value except preprocess_memory.
 void encoder_reset(encoder_state& state);

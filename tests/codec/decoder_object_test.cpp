@@ -1,6 +1,6 @@
 // decode_frame as the host glue sees it: refused lengths, determinism, a
 // stream that opens with comfort noise, and recovery from overflow.
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
 #include "tests/codec_test_support.h"
 
 #include <gtest/gtest.h>

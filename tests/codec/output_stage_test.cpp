@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "codec/codec.h"
+#include "codec/decoder/output.h"
 
 namespace g729 {
 namespace {

@@ -1,6 +1,7 @@
 // The reference vectors: outputs of an independent implementation of the
 // same codec, reproduced bit for bit.
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/encoder/encoder.h"
 
 #include <gtest/gtest.h>
 

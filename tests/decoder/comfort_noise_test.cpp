@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "codec/dsp/lsp.h"
+#include "codec/dsp/lsp_codebook.h"
 
 namespace g729 {
 namespace {
@@ -79,7 +80,6 @@ struct ComfortNoiseFixture : ::testing::Test {
     lp_filter_pair filters;
 
     void SetUp() override {
-        build_comfort_noise_predictors(state.comfort_noise_predictors);
         comfort_noise_reset(state);
         reset_lsf_memory(memory);
     }

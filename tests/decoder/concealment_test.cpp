@@ -25,7 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/decoder/output.h"
 #include "tests/codec_test_support.h"
 #include "g729a.h"
 

@@ -11,9 +11,12 @@
 
 #include "codec/bitstream.h"
 #include "codec/decoder/postfilter.h"
+#include "tests/decoder/staged_decoder.h"
 
 namespace g729 {
 namespace {
+
+using testing::synthesize_frame;
 
 TEST(DecodePitchLag, IndicesGiveTheListedDelays) {
     struct Case {
@@ -82,7 +85,7 @@ struct DecoderFixture : ::testing::Test {
     pitch_lags lags;
 
     void SetUp() override {
-        decoder_reset(*state, noise);
+        decoder_reset(*state);
         comfort_noise_reset(noise);
     }
     frame_type type = frame_type::speech;
@@ -173,6 +176,8 @@ TEST_F(DecoderFixture, ExcitationHistoryShiftsByOneFrame) {
 namespace g729 {
 namespace {
 
+using testing::synthesize_frame;
+
 std::vector<uint8_t> vector_bytes(const std::string& name) {
     std::ifstream in(std::string(G729A_TEST_DATA) + "/vectors/" + name, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -193,7 +198,7 @@ TEST(DecodeSpeechToOutput, EqualsTheStagesOneAfterTheOther) {
         pole_zero_memory high_pass{};
         double buffer[kSynthesisHistory + kFrame] = {};
         chain() {
-            decoder_reset(*core, noise);
+            decoder_reset(*core);
             comfort_noise_reset(noise);
             postfilter_reset(post);
             postprocess_reset(high_pass);

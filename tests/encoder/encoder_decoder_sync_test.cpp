@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/encoder/encoder.h"
 
 namespace g729 {
 namespace {

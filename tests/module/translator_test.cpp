@@ -6,7 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/encoder/encoder.h"
 #include "tests/module/host_fixture.h"
 
 namespace g729_test {

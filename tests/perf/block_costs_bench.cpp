@@ -21,7 +21,8 @@
 #include <vector>
 
 #include "bench/cpu_clock.h"
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/encoder/encoder.h"
 #include "codec/dsp/correlation.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
@@ -33,6 +34,7 @@
 #include "codec/dsp/lsp_quantizer.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/pitch.h"
+#include "tests/decoder/staged_decoder.h"
 
 namespace g729 {
 namespace {
@@ -426,7 +428,7 @@ struct decoder_replay {
     void prepare(const decoder_frame& r) {
         std::memcpy(d.get(), r.before.get(), sizeof(decoder_object));
         double* buffer = d->synthesis_buffer;
-        synthesize_frame(d->decoder_state, d->comfort_noise_state, r.params, buffer + kSynthesisHistory, filters,
+        testing::synthesize_frame(d->decoder_state, d->comfort_noise_state, r.params, buffer + kSynthesisHistory, filters,
                          lags);
         std::memcpy(synthesized, buffer + kSynthesisHistory, sizeof synthesized);
         postfilter_filters(filters, ap3, ap4);

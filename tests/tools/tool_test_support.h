@@ -23,7 +23,8 @@
 
 #include <sys/resource.h>
 
-#include "codec/codec.h"
+#include "codec/decoder/decoder_object.h"
+#include "codec/encoder/encoder.h"
 
 namespace g729::tool::testing {
 

@@ -1,8 +1,11 @@
-#include "codec/codec.h"
+// The decoder's output stage, the same for every kind of frame: post-filter,
+// output high-pass, rounding to 16 bits, and the restart of signal memories
+// that a hostile stream drove out of range.
+#include "codec/decoder/output.h"
 
 #include <cmath>
 
-#include "codec/decoder/concealment.h"
+#include "codec/decoder/postfilter.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/simd.h"
 
@@ -71,29 +74,6 @@ void reset_signal_memories(decoder_object& decoder) {
 
 } // namespace
 
-void encoder_init(encoder_object& encoder) {
-    preprocess_reset(encoder.state.preprocess_memory);
-    encoder_reset(encoder.state);
-}
-
-int encode_frame(encoder_object& encoder, const int16_t* samples, uint8_t* out, int& out_length) {
-    double* input = encoder.state.speech_buffer + kSpeechNewInput;
-    for (int i = 0; i < kFrame; ++i) input[i] = double(samples[i]);
-    preprocess_filter(encoder.state.preprocess_memory, input, kFrame);
-    speech_parameters params;
-    analyse_frame(encoder.state, params);
-    pack_frame(params, out, out_length);
-    return 0;
-}
-
-void decoder_init(decoder_object& decoder) {
-    decoder_reset(decoder.decoder_state, decoder.comfort_noise_state);
-    postfilter_reset(decoder.postfilter_state);
-    postprocess_reset(decoder.postprocess_memory);
-    for (int i = 0; i < kSynthesisHistory; ++i) decoder.synthesis_buffer[i] = 0.0;
-    comfort_noise_reset(decoder.comfort_noise_state);
-}
-
 int16_t to_pcm_sample(double x) {
     // NaN and infinities have no integer value; converting them is undefined.
     if (!std::isfinite(x)) return 0;
@@ -144,42 +124,6 @@ void round_and_check(decoder_object& decoder, int16_t* out) {
     // would otherwise be heard for seconds after it ends (or for the rest of
     // the call once a value overflows): such memories start afresh.
     if (!signal_memories_sound(decoder)) reset_signal_memories(decoder);
-}
-
-int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int length) {
-    frame_type type;
-    if (length == kSpeechFrameBytes) {
-        type = frame_type::speech;
-    } else if (length == kSidFrameBytes) {
-        type = frame_type::sid;
-    } else {
-        return -1;
-    }
-    frame_parameters params;
-    unpack_frame(params, in, type);
-
-    if (type == frame_type::speech) {
-        // Synthesis and output chain in one, with their independent
-        // recursions side by side: the same bits as the stages in turn.
-        decode_speech_to_output(decoder.decoder_state, decoder.postfilter_state, decoder.postprocess_memory,
-                                params.speech, decoder.synthesis_buffer);
-        round_and_check(decoder, out);
-        return 0;
-    }
-    lp_filter_pair filters;
-    pitch_lags lags;
-    synthesize_frame(decoder.decoder_state, decoder.comfort_noise_state, params,
-                     decoder.synthesis_buffer + kSynthesisHistory, filters, lags);
-    output_frame(decoder, filters, lags, type, out);
-    return 0;
-}
-
-void decode_missing_frame(decoder_object& decoder, int16_t* out) {
-    lp_filter_pair filters;
-    pitch_lags lags;
-    const frame_type type = conceal_frame(decoder.decoder_state, decoder.comfort_noise_state,
-                                          decoder.synthesis_buffer + kSynthesisHistory, filters, lags);
-    output_frame(decoder, filters, lags, type, out);
 }
 
 } // namespace g729

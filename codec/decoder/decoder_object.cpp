@@ -1,0 +1,58 @@
+// The decoder's frame driver: a received frame is unpacked and synthesized
+// (speech in one interleaved chain, SID frames through the comfort-noise
+// generator), a missing one concealed, and every frame leaves through the
+// output stage.
+#include "codec/decoder/decoder_object.h"
+
+#include "codec/bitstream.h"
+#include "codec/decoder/concealment.h"
+#include "codec/decoder/output.h"
+
+namespace g729 {
+
+void decoder_init(decoder_object& decoder) {
+    decoder_reset(decoder.decoder_state);
+    concealment_reset(decoder.decoder_state);
+    postfilter_reset(decoder.postfilter_state);
+    postprocess_reset(decoder.postprocess_memory);
+    for (int i = 0; i < kSynthesisHistory; ++i) decoder.synthesis_buffer[i] = 0.0;
+    comfort_noise_reset(decoder.comfort_noise_state);
+}
+
+int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int length) {
+    frame_type type;
+    if (length == kSpeechFrameBytes) {
+        type = frame_type::speech;
+    } else if (length == kSidFrameBytes) {
+        type = frame_type::sid;
+    } else {
+        return -1;
+    }
+    frame_parameters params;
+    unpack_frame(params, in, type);
+
+    if (type == frame_type::speech) {
+        // Synthesis and output chain in one, with their independent
+        // recursions side by side: the same bits as the stages in turn.
+        decode_speech_to_output(decoder.decoder_state, decoder.postfilter_state, decoder.postprocess_memory,
+                                params.speech, decoder.synthesis_buffer);
+        round_and_check(decoder, out);
+        return 0;
+    }
+    lp_filter_pair filters;
+    pitch_lags lags;
+    synthesize_sid_frame(decoder.decoder_state, decoder.comfort_noise_state, params.sid,
+                         decoder.synthesis_buffer + kSynthesisHistory, filters, lags);
+    output_frame(decoder, filters, lags, type, out);
+    return 0;
+}
+
+void decode_missing_frame(decoder_object& decoder, int16_t* out) {
+    lp_filter_pair filters;
+    pitch_lags lags;
+    const frame_type type = conceal_frame(decoder.decoder_state, decoder.comfort_noise_state,
+                                          decoder.synthesis_buffer + kSynthesisHistory, filters, lags);
+    output_frame(decoder, filters, lags, type, out);
+}
+
+} // namespace g729
