@@ -153,6 +153,35 @@ void BM_ManyChannelFramePair(benchmark::State& state) {
 }
 BENCHMARK(BM_ManyChannelFramePair)->Arg(1)->Arg(4)->Arg(8)->Arg(16);
 
+// The decoders alone, N channels per call, per channel frame.
+void BM_ManyChannelDecode(benchmark::State& state) {
+    static const std::vector<uint8_t> coded = read_vector("speech_male_librivox.g729");
+    const size_t frames = coded.size() / G729A_SPEECH_FRAME_BYTES;
+    const size_t n = size_t(state.range(0));
+    std::vector<g729a_decoder*> decoders;
+    std::vector<size_t> position(n);
+    for (size_t c = 0; c < n; ++c) {
+        decoders.push_back(g729a_decoder_create(nullptr));
+        position[c] = c * 61 % frames;
+    }
+    std::vector<const uint8_t*> bits_in(n);
+    std::vector<size_t> lengths(n, G729A_SPEECH_FRAME_BYTES);
+    std::vector<int16_t> pcm_out(n * G729A_FRAME_SAMPLES);
+    std::vector<int16_t*> pcm_at(n);
+    for (size_t c = 0; c < n; ++c) pcm_at[c] = &pcm_out[c * G729A_FRAME_SAMPLES];
+    for (auto _ : state) {
+        for (size_t c = 0; c < n; ++c) {
+            bits_in[c] = &coded[position[c] * G729A_SPEECH_FRAME_BYTES];
+            if (++position[c] == frames) position[c] = 0;
+        }
+        g729a_decode_many(decoders.data(), bits_in.data(), lengths.data(), pcm_at.data(), n, nullptr);
+        benchmark::DoNotOptimize(pcm_out.data());
+    }
+    add_channel_counters(state, state.iterations() * int64_t(n));
+    for (g729a_decoder* d : decoders) g729a_decoder_destroy(d);
+}
+BENCHMARK(BM_ManyChannelDecode)->Arg(1)->Arg(4)->Arg(8)->Arg(16);
+
 // Many full-duplex channels on one and on both cores: each thread serves 50
 // channels of its own, a frame of each in turn, as a transcoding server
 // does. The rate is wall-clock over all threads, so on an idle machine the

@@ -134,11 +134,34 @@ int g729a_decode_many(g729a_decoder* const* decoders, const uint8_t* const* fram
                       int16_t* const* pcm, size_t count, int* results) {
     if (count > 0 && (decoders == nullptr || frames == nullptr || lengths == nullptr || pcm == nullptr))
         return G729A_EBADARG;
+    // Each channel is checked as g729a_decode checks it; the channels that
+    // pass go to the codec in batches, in array order.
+    constexpr size_t kBatch = 64;
+    g729::decoder_object* batch_decoders[kBatch];
+    const uint8_t* batch_frames[kBatch];
+    int batch_lengths[kBatch];
+    int16_t* batch_out[kBatch];
     int first_error = G729A_OK;
-    for (size_t i = 0; i < count; ++i) {
-        const int result = g729a_decode(decoders[i], frames[i], lengths[i], pcm[i], size_t(g729::kFrame));
-        if (result < 0 && first_error == G729A_OK) first_error = result;
-        if (results != nullptr) results[i] = result;
+    for (size_t start = 0; start < count; start += kBatch) {
+        const size_t end = count - start < kBatch ? count : start + kBatch;
+        int n = 0;
+        for (size_t i = start; i < end; ++i) {
+            int result = int(g729::kFrame);
+            if (decoders[i] == nullptr || pcm[i] == nullptr || (frames[i] == nullptr && lengths[i] > 0)) {
+                result = G729A_EBADARG;
+            } else if (!decodable_length(frames[i], lengths[i])) {
+                result = G729A_EBADFRAME;
+            } else {
+                batch_decoders[n] = &decoders[i]->object;
+                batch_frames[n] = frames[i];
+                batch_lengths[n] = frames[i] == nullptr ? 0 : int(lengths[i]);
+                batch_out[n] = pcm[i];
+                ++n;
+            }
+            if (result < 0 && first_error == G729A_OK) first_error = result;
+            if (results != nullptr) results[i] = result;
+        }
+        g729::decode_frames(batch_decoders, batch_frames, batch_lengths, batch_out, n);
     }
     return first_error;
 }

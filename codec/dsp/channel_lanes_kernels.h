@@ -33,72 +33,104 @@ G729A_LANES_KERNEL lanes4 load4(const double* p) {
 }
 G729A_LANES_KERNEL void store4(double* p, const lanes4& v) { __builtin_memcpy(p, &v, sizeof v); }
 
-// The synthesis lanes of up to S vectors, gathered into interleaved arrays
-// (every input and memory read before any output is written, as
-// synthesis_filter_lanes promises), stepped, and scattered back.
+
+// The lanes' inputs, coefficients and memories are gathered into
+// interleaved arrays first (every input and memory read before any output is
+// written, as synthesis_lane promises), and the outputs scattered from them
+// at the end. The stepping itself keeps the memories in local vectors: in
+// memory, each step would wait for the store of the one before.
 template <int S>
 struct synthesis_block {
-    lanes4 c[S > 0 ? S : 1][kOrder];
-    lanes4 z[S > 0 ? S : 1][kOrder]; // newest first
-    double x[kSubframe][S > 0 ? S : 1][4];
-    const synthesis_lane* lanes;
-    int count;
+    alignas(32) double c[S][kOrder][4];
+    alignas(32) double z[S][kOrder][4]; // newest first
+    alignas(32) double x[kSubframe][S][4];
 };
 
 template <int S>
 G729A_LANES_KERNEL void gather_synthesis(synthesis_block<S>& b, const synthesis_lane* lanes, int count, int n) {
-    b.lanes = lanes;
-    b.count = count;
     for (int g = 0; g < S; ++g) {
         for (int l = 0; l < 4; ++l) {
             const int lane = 4 * g + l;
-            const bool real = lane < count;
-            for (int i = 0; i < kOrder; ++i) {
-                b.c[g][i][l] = real ? (*lanes[lane].a)[size_t(i + 1)] : 0.0;
-                b.z[g][i][l] = real ? lanes[lane].memory_in[kOrder - 1 - i] : 0.0;
+            if (lane < count) {
+                const synthesis_lane& in = lanes[lane];
+                for (int i = 0; i < kOrder; ++i) {
+                    b.c[g][i][l] = (*in.a)[size_t(i + 1)];
+                    b.z[g][i][l] = in.memory_in[kOrder - 1 - i];
+                }
+                for (int k = 0; k < n; ++k) b.x[k][g][l] = in.x[k];
+            } else {
+                for (int i = 0; i < kOrder; ++i) b.c[g][i][l] = b.z[g][i][l] = 0.0;
+                for (int k = 0; k < n; ++k) b.x[k][g][l] = 0.0;
             }
-            for (int k = 0; k < n; ++k) b.x[k][g][l] = real ? lanes[lane].x[k] : 0.0;
         }
     }
 }
 
-// One step of every synthesis vector: sample k in x becomes its output.
+// Every synthesis vector through n samples of b.x, in place.
 template <int S>
-G729A_LANES_KERNEL void step_synthesis(synthesis_block<S>& b, int k) {
+G729A_LANES_KERNEL void step_synthesis(synthesis_block<S>& b, int n) {
+    lanes4 z0[S], z1[S], z2[S], z3[S], z4[S], z5[S], z6[S], z7[S], z8[S], z9[S];
 #pragma GCC unroll 4
     for (int g = 0; g < S; ++g) {
-        lanes4 s = load4(b.x[k][g]);
-        lanes4* z = b.z[g];
-        const lanes4* c = b.c[g];
-        s -= c[0] * z[0];
-        s -= c[1] * z[1];
-        s -= c[2] * z[2];
-        s -= c[3] * z[3];
-        s -= c[4] * z[4];
-        s -= c[5] * z[5];
-        s -= c[6] * z[6];
-        s -= c[7] * z[7];
-        s -= c[8] * z[8];
-        s -= c[9] * z[9];
-        store4(b.x[k][g], s);
-        z[9] = z[8];
-        z[8] = z[7];
-        z[7] = z[6];
-        z[6] = z[5];
-        z[5] = z[4];
-        z[4] = z[3];
-        z[3] = z[2];
-        z[2] = z[1];
-        z[1] = z[0];
-        z[0] = s;
+        z0[g] = load4(b.z[g][0]);
+        z1[g] = load4(b.z[g][1]);
+        z2[g] = load4(b.z[g][2]);
+        z3[g] = load4(b.z[g][3]);
+        z4[g] = load4(b.z[g][4]);
+        z5[g] = load4(b.z[g][5]);
+        z6[g] = load4(b.z[g][6]);
+        z7[g] = load4(b.z[g][7]);
+        z8[g] = load4(b.z[g][8]);
+        z9[g] = load4(b.z[g][9]);
+    }
+    for (int k = 0; k < n; ++k) {
+#pragma GCC unroll 4
+        for (int g = 0; g < S; ++g) {
+            const double(&c)[kOrder][4] = b.c[g];
+            lanes4 s = load4(b.x[k][g]);
+            s -= load4(c[0]) * z0[g];
+            s -= load4(c[1]) * z1[g];
+            s -= load4(c[2]) * z2[g];
+            s -= load4(c[3]) * z3[g];
+            s -= load4(c[4]) * z4[g];
+            s -= load4(c[5]) * z5[g];
+            s -= load4(c[6]) * z6[g];
+            s -= load4(c[7]) * z7[g];
+            s -= load4(c[8]) * z8[g];
+            s -= load4(c[9]) * z9[g];
+            store4(b.x[k][g], s);
+            z9[g] = z8[g];
+            z8[g] = z7[g];
+            z7[g] = z6[g];
+            z6[g] = z5[g];
+            z5[g] = z4[g];
+            z4[g] = z3[g];
+            z3[g] = z2[g];
+            z2[g] = z1[g];
+            z1[g] = z0[g];
+            z0[g] = s;
+        }
+    }
+#pragma GCC unroll 4
+    for (int g = 0; g < S; ++g) {
+        store4(b.z[g][0], z0[g]);
+        store4(b.z[g][1], z1[g]);
+        store4(b.z[g][2], z2[g]);
+        store4(b.z[g][3], z3[g]);
+        store4(b.z[g][4], z4[g]);
+        store4(b.z[g][5], z5[g]);
+        store4(b.z[g][6], z6[g]);
+        store4(b.z[g][7], z7[g]);
+        store4(b.z[g][8], z8[g]);
+        store4(b.z[g][9], z9[g]);
     }
 }
 
 template <int S>
-G729A_LANES_KERNEL void scatter_synthesis(const synthesis_block<S>& b, int n) {
-    for (int lane = 0; lane < b.count; ++lane) {
+G729A_LANES_KERNEL void scatter_synthesis(const synthesis_block<S>& b, const synthesis_lane* lanes, int count, int n) {
+    for (int lane = 0; lane < count; ++lane) {
         const int g = lane / 4, l = lane % 4;
-        const synthesis_lane& out = b.lanes[lane];
+        const synthesis_lane& out = lanes[lane];
         for (int k = 0; k < n; ++k) out.y[k] = b.x[k][g][l];
         if (out.memory_out == nullptr) continue;
         for (int j = 0; j < kOrder; ++j) {
@@ -112,8 +144,8 @@ template <int S>
 G729A_LANES_KERNEL void synthesis_vectors(const synthesis_lane* lanes, int count, int n) {
     synthesis_block<S> b;
     gather_synthesis(b, lanes, count, n);
-    for (int k = 0; k < n; ++k) step_synthesis(b, k);
-    scatter_synthesis(b, n);
+    step_synthesis(b, n);
+    scatter_synthesis(b, lanes, count, n);
 }
 
 G729A_LANES_TARGET void synthesis_channels(const synthesis_lane* lanes, int count, int n) {
@@ -129,45 +161,42 @@ G729A_LANES_TARGET void synthesis_channels(const synthesis_lane* lanes, int coun
     }
 }
 
-// Up to four gain/high-pass lanes in one vector.
+// Up to four gain/high-pass lanes in one vector: what the lanes start from
+// and, once stepped, end with. The samples are an array of their own: stores
+// into it at a varying index would otherwise keep the compiler from holding
+// the recursions' state in registers.
 struct output_block {
-    lanes4 gain, g1, x1, x2, y1, y2;
-    masks4 scale;
-    double y[kSubframe][4];
+    alignas(32) double gain[4], keep[4], g1[4], x1[4], x2[4], y1[4], y2[4];
+    alignas(32) long long scale[4];
+};
+struct output_samples {
+    alignas(32) double y[kSubframe][4];
 };
 
-G729A_LANES_KERNEL void gather_outputs(output_block& b, const gain_high_pass_lane* lanes, int count, int n) {
+G729A_LANES_KERNEL void gather_outputs(output_block& b, output_samples& samples, const gain_high_pass_lane* lanes,
+                                       int count, double keep, int n) {
     for (int l = 0; l < 4; ++l) {
         const bool real = l < count;
         const gain_high_pass_lane* o = real ? &lanes[l] : nullptr;
         b.gain[l] = real ? *o->gain : 0.0;
+        // A lane that does not scale keeps its gain: times 1 plus 0 leaves
+        // it as it is (bar the sign of a zero, which the end restores).
+        b.keep[l] = real && o->scale ? keep : 1.0;
         b.g1[l] = real && o->scale ? o->g1 : 0.0;
         b.scale[l] = real && o->scale ? -1 : 0;
         b.x1[l] = real ? o->high_pass->x1 : 0.0;
         b.x2[l] = real ? o->high_pass->x2 : 0.0;
         b.y1[l] = real ? o->high_pass->y1 : 0.0;
         b.y2[l] = real ? o->high_pass->y2 : 0.0;
-        for (int k = 0; k < n; ++k) b.y[k][l] = real ? o->y[k] : 0.0;
+        for (int k = 0; k < n; ++k) samples.y[k][l] = real ? o->y[k] : 0.0;
     }
 }
 
-G729A_LANES_KERNEL void step_outputs(output_block& b, const gain_high_pass_constants& c, int k) {
-    lanes4 v = load4(b.y[k]);
-    const lanes4 next_gain = b.gain * c.keep + b.g1;
-    b.gain = b.scale ? next_gain : b.gain;
-    v = b.scale ? v * b.gain : v;
-    const lanes4 y0 = c.a1 * b.y1 + c.a2 * b.y2 + c.b0 * v + c.b1 * b.x1 + c.b2 * b.x2;
-    b.x2 = b.x1;
-    b.x1 = v;
-    b.y2 = b.y1;
-    b.y1 = y0;
-    store4(b.y[k], y0);
-}
-
-G729A_LANES_KERNEL void scatter_outputs(const output_block& b, const gain_high_pass_lane* lanes, int count, int n) {
+G729A_LANES_KERNEL void scatter_outputs(const output_block& b, const output_samples& samples,
+                                        const gain_high_pass_lane* lanes, int count, int n) {
     for (int l = 0; l < count; ++l) {
         const gain_high_pass_lane& o = lanes[l];
-        for (int k = 0; k < n; ++k) o.y[k] = b.y[k][l];
+        for (int k = 0; k < n; ++k) o.y[k] = samples.y[k][l];
         *o.gain = b.gain[l];
         *o.high_pass = pole_zero_memory{b.x1[l], b.x2[l], b.y1[l], b.y2[l]};
     }
@@ -178,15 +207,87 @@ G729A_LANES_KERNEL void synthesis_and_outputs(const synthesis_lane* lanes, int s
                                               const gain_high_pass_lane* outputs, int output_count,
                                               const gain_high_pass_constants& constants, int n) {
     synthesis_block<1> s;
-    if (with_synthesis) gather_synthesis(s, lanes, synthesis_count, n);
+    // Without synthesis lanes only the coefficients and memories are set
+    // (to zeros), which the loop then never uses.
+    gather_synthesis(s, lanes, with_synthesis ? synthesis_count : 0, with_synthesis ? n : 0);
     output_block o;
-    gather_outputs(o, outputs, output_count, n);
+    output_samples samples;
+    gather_outputs(o, samples, outputs, output_count, constants.keep, n);
+    const lanes4 keep = load4(o.keep), one = {1.0, 1.0, 1.0, 1.0};
+    const lanes4 a1 = {constants.a1, constants.a1, constants.a1, constants.a1};
+    const lanes4 a2 = {constants.a2, constants.a2, constants.a2, constants.a2};
+    const lanes4 b0 = {constants.b0, constants.b0, constants.b0, constants.b0};
+    const lanes4 b1 = {constants.b1, constants.b1, constants.b1, constants.b1};
+    const lanes4 b2 = {constants.b2, constants.b2, constants.b2, constants.b2};
+    lanes4 gain = load4(o.gain), x1 = load4(o.x1), x2 = load4(o.x2), y1 = load4(o.y1), y2 = load4(o.y2);
+    const lanes4 g1 = load4(o.g1);
+    masks4 scale;
+    __builtin_memcpy(&scale, o.scale, sizeof scale);
+    // The synthesis lanes step in the same loop, so that the chains of
+    // both overlap; their memories are locals as in step_synthesis.
+    lanes4 z0 = load4(s.z[0][0]), z1 = load4(s.z[0][1]), z2 = load4(s.z[0][2]), z3 = load4(s.z[0][3]),
+           z4 = load4(s.z[0][4]), z5 = load4(s.z[0][5]), z6 = load4(s.z[0][6]), z7 = load4(s.z[0][7]),
+           z8 = load4(s.z[0][8]), z9 = load4(s.z[0][9]);
     for (int k = 0; k < n; ++k) {
-        if (with_synthesis) step_synthesis(s, k);
-        step_outputs(o, constants, k);
+        if (with_synthesis) {
+            const double(&c)[kOrder][4] = s.c[0];
+            lanes4 t = load4(s.x[k][0]);
+            t -= load4(c[0]) * z0;
+            t -= load4(c[1]) * z1;
+            t -= load4(c[2]) * z2;
+            t -= load4(c[3]) * z3;
+            t -= load4(c[4]) * z4;
+            t -= load4(c[5]) * z5;
+            t -= load4(c[6]) * z6;
+            t -= load4(c[7]) * z7;
+            t -= load4(c[8]) * z8;
+            t -= load4(c[9]) * z9;
+            store4(s.x[k][0], t);
+            z9 = z8;
+            z8 = z7;
+            z7 = z6;
+            z6 = z5;
+            z5 = z4;
+            z4 = z3;
+            z3 = z2;
+            z2 = z1;
+            z1 = z0;
+            z0 = t;
+        }
+        // The gain's chain is its multiply and add alone; the choice of
+        // factor stays off it.
+        gain = gain * keep + g1;
+        const lanes4 v = load4(samples.y[k]) * (scale ? gain : one);
+        const lanes4 y0 = a1 * y1 + a2 * y2 + b0 * v + b1 * x1 + b2 * x2;
+        x2 = x1;
+        x1 = v;
+        y2 = y1;
+        y1 = y0;
+        store4(samples.y[k], y0);
     }
-    if (with_synthesis) scatter_synthesis(s, n);
-    scatter_outputs(o, outputs, output_count, n);
+    if (with_synthesis) {
+        store4(s.z[0][0], z0);
+        store4(s.z[0][1], z1);
+        store4(s.z[0][2], z2);
+        store4(s.z[0][3], z3);
+        store4(s.z[0][4], z4);
+        store4(s.z[0][5], z5);
+        store4(s.z[0][6], z6);
+        store4(s.z[0][7], z7);
+        store4(s.z[0][8], z8);
+        store4(s.z[0][9], z9);
+        scatter_synthesis(s, lanes, synthesis_count, n);
+    }
+    // Into a record of its own: stored back into the one they were loaded
+    // from, the states would live in it through the loop.
+    output_block end;
+    const lanes4 start_gain = load4(o.gain);
+    store4(end.gain, scale ? gain : start_gain);
+    store4(end.x1, x1);
+    store4(end.x2, x2);
+    store4(end.y1, y1);
+    store4(end.y2, y2);
+    scatter_outputs(end, samples, outputs, output_count, n);
 }
 
 G729A_LANES_TARGET void synthesis_and_gain_high_pass(const synthesis_lane* lanes, int synthesis_count,
