@@ -12,13 +12,11 @@
 #include "codec/decoder/decoder_object.h"
 #include "codec/encoder/encoder.h"
 
-struct g729a_encoder {
-    g729::encoder_object object;
-};
-
-struct g729a_decoder {
-    g729::decoder_object object;
-};
+// The opaque handles are the codec's own records under their public names,
+// with nothing added: a g729a_encoder is an encoder_state, a g729a_decoder
+// a decoder_object.
+struct g729a_encoder : g729::encoder_state {};
+struct g729a_decoder : g729::decoder_object {};
 
 static_assert(sizeof(g729a_encoder) <= G729A_ENCODER_SIZE_MAX, "G729A_ENCODER_SIZE_MAX is too small");
 static_assert(sizeof(g729a_decoder) <= G729A_DECODER_SIZE_MAX, "G729A_DECODER_SIZE_MAX is too small");
@@ -30,8 +28,8 @@ static_assert(G729A_FRAME_SAMPLES == g729::kFrame && G729A_SPEECH_FRAME_BYTES ==
 
 namespace {
 
-void start(g729a_encoder& encoder) { g729::encoder_init(encoder.object); }
-void start(g729a_decoder& decoder) { g729::decoder_init(decoder.object); }
+void start(g729a_encoder& encoder) { g729::encoder_init(encoder); }
+void start(g729a_decoder& decoder) { g729::decoder_init(decoder); }
 
 // Both instances are made, placed and reset the same way.
 template <typename Handle> int init_in(Handle* memory, size_t size) {
@@ -64,9 +62,9 @@ bool decodable_length(const uint8_t* frame, size_t length) {
 
 void decode_one(g729a_decoder* decoder, const uint8_t* frame, size_t length, int16_t* pcm) {
     if (frame == nullptr || length == 0) {
-        g729::decode_missing_frame(decoder->object, pcm);
+        g729::decode_missing_frame(*decoder, pcm);
     } else {
-        g729::decode_frame(decoder->object, pcm, frame, int(length));
+        g729::decode_frame(*decoder, pcm, frame, int(length));
     }
 }
 
@@ -99,7 +97,7 @@ int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uin
     if (encoder == nullptr || pcm == nullptr || frame == nullptr) return G729A_EBADARG;
     if (samples != size_t(g729::kFrame) || capacity < size_t(g729::kSpeechFrameBytes)) return G729A_EBADARG;
     int length = 0;
-    g729::encode_frame(encoder->object, pcm, frame, length);
+    g729::encode_frame(*encoder, pcm, frame, length);
     return length;
 }
 
@@ -152,7 +150,7 @@ int g729a_decode_many(g729a_decoder* const* decoders, const uint8_t* const* fram
             } else if (!decodable_length(frames[i], lengths[i])) {
                 result = G729A_EBADFRAME;
             } else {
-                batch_decoders[n] = &decoders[i]->object;
+                batch_decoders[n] = decoders[i];
                 batch_frames[n] = frames[i];
                 batch_lengths[n] = frames[i] == nullptr ? 0 : int(lengths[i]);
                 batch_out[n] = pcm[i];
@@ -193,7 +191,7 @@ int g729a_decode_payload(g729a_decoder* decoder, const uint8_t* payload, size_t 
             result = G729A_ENOSPACE;
             break;
         }
-        g729::decode_frame(decoder->object, pcm + written, payload + offset, int(size));
+        g729::decode_frame(*decoder, pcm + written, payload + offset, int(size));
         written += size_t(g729::kFrame);
         offset += size;
     }

@@ -31,7 +31,7 @@ using g729_fuzz::finite;
 constexpr size_t kMaxFrames = 100;
 
 bool encoder_is_finite(const g729a_encoder* handle) {
-    const auto& s = reinterpret_cast<const g729::encoder_object*>(handle)->state;
+    const auto& s = *reinterpret_cast<const g729::encoder_state*>(handle);
     return finite(s.speech_buffer) && finite(s.weighted_speech_buffer) && finite(s.excitation_buffer) &&
            finite(s.previous_lsp) && finite(s.previous_quantized_lsp) && finite(s.target_filter_memory) &&
            finite(s.weighting_filter_memory) && finite(s.zero_memory) && finite(s.pitch_sharpening_factor) &&

@@ -4,12 +4,12 @@
 
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
-#include "codec/dsp/gain_quantizer.h"
-#include "codec/dsp/lp_analysis.h"
 #include "codec/dsp/lsp.h"
 #include "codec/dsp/lsp_codebook.h"
-#include "codec/dsp/lsp_quantizer.h"
 #include "codec/encoder/fixed_codebook.h"
+#include "codec/encoder/gain_quantizer.h"
+#include "codec/encoder/lp_analysis.h"
+#include "codec/encoder/lsp_quantizer.h"
 #include "codec/encoder/pitch.h"
 
 namespace g729 {
@@ -50,17 +50,17 @@ inline void keep_as_branch(double& v) {
 
 } // namespace
 
-void encoder_init(encoder_object& encoder) {
-    preprocess_reset(encoder.state.preprocess_memory);
-    encoder_reset(encoder.state);
+void encoder_init(encoder_state& encoder) {
+    preprocess_reset(encoder.preprocess_memory);
+    encoder_reset(encoder);
 }
 
-int encode_frame(encoder_object& encoder, const int16_t* samples, uint8_t* out, int& out_length) {
-    double* input = encoder.state.speech_buffer + kSpeechNewInput;
+int encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, int& out_length) {
+    double* input = encoder.speech_buffer + kSpeechNewInput;
     for (int i = 0; i < kFrame; ++i) input[i] = double(samples[i]);
-    preprocess_filter(encoder.state.preprocess_memory, input, kFrame);
+    preprocess_filter(encoder.preprocess_memory, input, kFrame);
     speech_parameters params;
-    analyse_frame(encoder.state, params);
+    analyse_frame(encoder, params);
     pack_frame(params, out, out_length);
     return 0;
 }

@@ -1,12 +1,12 @@
-// The encoder core: its state, the input pre-processing filter and the
-// per-frame analysis-by-synthesis coding.
+// The encoder: its one state record, its frame driver, the input
+// pre-processing filter and the per-frame analysis-by-synthesis coding.
 #pragma once
 
 #include <cstdint>
 
 #include "codec/bitstream.h"
-#include "codec/dsp/gain_quantizer.h"
 #include "codec/dsp/types.h"
+#include "codec/encoder/gain_quantizer.h"
 
 namespace g729 {
 
@@ -16,6 +16,7 @@ constexpr int kSpeechNewInput = 160;        // where new input enters
 constexpr int kWeightedSpeechBuffer = kPitchMax + kFrame;         // 223
 constexpr int kExcitationBuffer = kExcitationHistory + kFrame;    // 234
 
+// Everything one encoder carries from frame to frame: the encoder object.
 struct encoder_state {
     double speech_buffer[kSpeechBuffer];
     double weighted_speech_buffer[kWeightedSpeechBuffer];
@@ -32,13 +33,9 @@ struct encoder_state {
     pole_zero_memory preprocess_memory;
 };
 
-struct encoder_object {
-    encoder_state state;
-};
-
-void encoder_init(encoder_object& encoder);
+void encoder_init(encoder_state& encoder);
 // Codes 80 samples into one 10-byte speech frame; out_length becomes 10.
-int encode_frame(encoder_object& encoder, const int16_t* samples, uint8_t* out, int& out_length);
+int encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, int& out_length);
 
 // Every field to its initial value except preprocess_memory.
 void encoder_reset(encoder_state& state);

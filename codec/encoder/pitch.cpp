@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "codec/dsp/correlation.h"
 #include "codec/dsp/cpu.h"
 #include "codec/dsp/interpolation.h"
+#include "codec/encoder/correlation.h"
 #include "codec/encoder/x86/avx2.h"
 
 namespace g729 {

@@ -5,8 +5,8 @@
 
 #include <array>
 
-#include "codec/dsp/gain_quantizer.h"
 #include "codec/dsp/types.h"
+#include "codec/encoder/gain_quantizer.h"
 
 namespace g729 {
 

@@ -47,7 +47,7 @@ TEST_P(EncoderVector, EncodingReproducesTheReferenceFrames) {
     const std::vector<uint8_t> want = read_vector(name + ".g729");
     ASSERT_EQ(input.size() / kFrame * kSpeechFrameBytes, want.size());
 
-    auto encoder = std::make_unique<encoder_object>();
+    auto encoder = std::make_unique<encoder_state>();
     encoder_init(*encoder);
     for (size_t f = 0; f * kFrame < input.size(); ++f) {
         uint8_t frame[kSpeechFrameBytes];

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "codec/dsp/correlation.h"
 #include "codec/dsp/cpu.h"
 #include "codec/dsp/interpolation.h"
 #include "codec/dsp/x86/avx2.h"
+#include "codec/encoder/correlation.h"
 #include "codec/encoder/fixed_codebook.h"
 #include "codec/encoder/pitch.h"
 #include "codec/encoder/x86/avx2.h"

@@ -29,7 +29,7 @@ TEST_P(EncoderDecoderSync, DecoderHoldsTheEncodersPredictorMemoriesAfterEveryFra
     const std::vector<int16_t> input = read_samples(std::string(GetParam()) + ".raw");
     ASSERT_GE(input.size(), size_t(3 * 8000)) << "a few seconds of speech";
 
-    auto encoder = std::make_unique<encoder_object>();
+    auto encoder = std::make_unique<encoder_state>();
     auto decoder = std::make_unique<decoder_object>();
     encoder_init(*encoder);
     decoder_init(*decoder);
@@ -39,8 +39,8 @@ TEST_P(EncoderDecoderSync, DecoderHoldsTheEncodersPredictorMemoriesAfterEveryFra
         encode_frame(*encoder, &input[f * kFrame], frame, length);
         int16_t out[kFrame];
         ASSERT_EQ(decode_frame(*decoder, out, frame, length), 0);
-        ASSERT_EQ(encoder->state.lsf_predictor_memory, decoder->decoder_state.lsf_predictor_memory) << "frame " << f;
-        ASSERT_EQ(encoder->state.energy_history, decoder->decoder_state.energy_history) << "frame " << f;
+        ASSERT_EQ(encoder->lsf_predictor_memory, decoder->decoder_state.lsf_predictor_memory) << "frame " << f;
+        ASSERT_EQ(encoder->energy_history, decoder->decoder_state.energy_history) << "frame " << f;
     }
 }
 

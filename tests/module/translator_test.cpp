@@ -17,7 +17,7 @@ using corvane::translation_step;
 
 // What the codec itself makes of the same input, frame by frame.
 std::vector<uint8_t> encode_directly(const std::vector<int16_t>& samples, size_t blocks) {
-    auto encoder = std::make_unique<g729::encoder_object>();
+    auto encoder = std::make_unique<g729::encoder_state>();
     g729::encoder_init(*encoder);
     std::vector<uint8_t> out(blocks * 10);
     for (size_t b = 0; b < blocks; ++b) {

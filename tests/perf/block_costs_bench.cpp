@@ -22,17 +22,17 @@
 
 #include "bench/cpu_clock.h"
 #include "codec/decoder/decoder_object.h"
-#include "codec/encoder/encoder.h"
-#include "codec/dsp/correlation.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
-#include "codec/dsp/gain_quantizer.h"
 #include "codec/dsp/interpolation.h"
-#include "codec/dsp/lp_analysis.h"
 #include "codec/dsp/lsp.h"
 #include "codec/dsp/lsp_codebook.h"
-#include "codec/dsp/lsp_quantizer.h"
+#include "codec/encoder/correlation.h"
+#include "codec/encoder/encoder.h"
 #include "codec/encoder/fixed_codebook.h"
+#include "codec/encoder/gain_quantizer.h"
+#include "codec/encoder/lp_analysis.h"
+#include "codec/encoder/lsp_quantizer.h"
 #include "codec/encoder/pitch.h"
 #include "tests/decoder/staged_decoder.h"
 
@@ -78,7 +78,7 @@ std::vector<encoder_frame> record_encoder() {
     const std::vector<uint8_t> bytes = read_vector("speech_male_librivox.raw");
     const int frames = int(bytes.size() / 2 / kFrame);
     std::vector<encoder_frame> out{size_t(frames)};
-    auto encoder = std::make_unique<encoder_object>();
+    auto encoder = std::make_unique<encoder_state>();
     encoder_init(*encoder);
     for (int f = 0; f < frames; ++f) {
         encoder_frame& r = out[size_t(f)];
@@ -88,8 +88,8 @@ std::vector<encoder_frame> record_encoder() {
             pcm[i] = int16_t(uint16_t(bytes[b] | bytes[b + 1] << 8));
             r.raw[i] = pcm[i];
         }
-        r.preprocess = encoder->state.preprocess_memory;
-        auto st = std::make_unique<encoder_state>(encoder->state);
+        r.preprocess = encoder->preprocess_memory;
+        auto st = std::make_unique<encoder_state>(*encoder);
         double* input = st->speech_buffer + kSpeechNewInput;
         for (int i = 0; i < kFrame; ++i) input[i] = r.raw[i];
         preprocess_filter(st->preprocess_memory, input, kFrame);
@@ -182,7 +182,7 @@ void BM_EncoderFrame(benchmark::State& state) {
     const std::vector<uint8_t> bytes = read_vector("speech_male_librivox.raw");
     std::vector<int16_t> pcm(bytes.size() / 2);
     for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = int16_t(uint16_t(bytes[2 * i] | bytes[2 * i + 1] << 8));
-    auto encoder = std::make_unique<encoder_object>();
+    auto encoder = std::make_unique<encoder_state>();
     encoder_init(*encoder);
     const size_t frames = pcm.size() / kFrame;
     size_t f = 0;

@@ -116,7 +116,7 @@ inline audio_file read_audio(const std::string& path) {
 // encoder, the last partial frame padded with zeros.
 inline std::vector<uint8_t> encode_in_process(std::vector<int16_t> samples) {
     samples.resize((samples.size() + kFrame - 1) / kFrame * kFrame, 0);
-    auto encoder = std::make_unique<encoder_object>();
+    auto encoder = std::make_unique<encoder_state>();
     encoder_init(*encoder);
     std::vector<uint8_t> out;
     for (std::size_t i = 0; i < samples.size(); i += kFrame) {

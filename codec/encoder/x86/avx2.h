@@ -6,12 +6,20 @@
 
 #if defined(__x86_64__)
 
+#include <array>
+
 namespace g729 {
 
 struct pulse_correlations;
 struct held_score;
 
 namespace avx2 {
+
+// As shifted_correlations (correlation.h).
+void shifted_correlations(const double* a, const double* b, int n, int count, double* out);
+
+// As first_stage_distances (lsp_quantizer.h).
+void first_stage_distances(const std::array<double, 10>& target, double* distance);
 
 // As decimated_correlations (pitch.h).
 void decimated_correlations(const double* w, int n, int first, int step, int count, double* r);

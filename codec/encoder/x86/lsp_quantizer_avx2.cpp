@@ -1,4 +1,4 @@
-#include "codec/dsp/x86/avx2.h"
+#include "codec/encoder/x86/avx2.h"
 
 #if defined(__x86_64__)
 

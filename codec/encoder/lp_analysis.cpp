@@ -1,7 +1,7 @@
-#include "codec/dsp/lp_analysis.h"
+#include "codec/encoder/lp_analysis.h"
 
-#include "codec/dsp/correlation.h"
 #include "codec/dsp/tables.h"
+#include "codec/encoder/correlation.h"
 
 namespace g729 {
 namespace {

@@ -1,4 +1,4 @@
-#include "codec/dsp/correlation.h"
+#include "codec/encoder/correlation.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "codec/dsp/lsp_quantizer.h"
+#include "codec/encoder/lsp_quantizer.h"
 
 #include "codec/dsp/cpu.h"
 #include "codec/dsp/lsp.h"
 #include "codec/dsp/lsp_codebook.h"
 #include "codec/dsp/simd.h"
 #include "codec/dsp/tables.h"
-#include "codec/dsp/x86/avx2.h"
+#include "codec/encoder/x86/avx2.h"
 
 namespace g729 {
 namespace {

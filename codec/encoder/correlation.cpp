@@ -1,7 +1,7 @@
-#include "codec/dsp/correlation.h"
+#include "codec/encoder/correlation.h"
 
 #include "codec/dsp/cpu.h"
-#include "codec/dsp/x86/avx2.h"
+#include "codec/encoder/x86/avx2.h"
 
 namespace g729 {
 

@@ -1,4 +1,4 @@
-#include "codec/dsp/lsp_quantizer.h"
+#include "codec/encoder/lsp_quantizer.h"
 
 #include <gtest/gtest.h>
 

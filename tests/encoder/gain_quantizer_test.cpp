@@ -1,4 +1,4 @@
-#include "codec/dsp/gain_quantizer.h"
+#include "codec/encoder/gain_quantizer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "codec/dsp/lp_analysis.h"
+#include "codec/encoder/lp_analysis.h"
 
 #include <gtest/gtest.h>
 
