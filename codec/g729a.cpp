@@ -118,12 +118,30 @@ int g729a_decode(g729a_decoder* decoder, const uint8_t* frame, size_t length, in
 int g729a_encode_many(g729a_encoder* const* encoders, const int16_t* const* pcm, uint8_t* const* frames, size_t count,
                       int* results) {
     if (count > 0 && (encoders == nullptr || pcm == nullptr || frames == nullptr)) return G729A_EBADARG;
+    // Each channel is checked as g729a_encode checks it; the channels that
+    // pass go to the codec in batches, in array order.
+    constexpr size_t kBatch = 64;
+    g729::encoder_state* batch_encoders[kBatch];
+    const int16_t* batch_pcm[kBatch];
+    uint8_t* batch_frames[kBatch];
     int first_error = G729A_OK;
-    for (size_t i = 0; i < count; ++i) {
-        const int result = g729a_encode(encoders[i], pcm[i], size_t(g729::kFrame), frames[i],
-                                        size_t(g729::kSpeechFrameBytes));
-        if (result < 0 && first_error == G729A_OK) first_error = result;
-        if (results != nullptr) results[i] = result;
+    for (size_t start = 0; start < count; start += kBatch) {
+        const size_t end = count - start < kBatch ? count : start + kBatch;
+        int n = 0;
+        for (size_t i = start; i < end; ++i) {
+            int result = g729::kSpeechFrameBytes;
+            if (encoders[i] == nullptr || pcm[i] == nullptr || frames[i] == nullptr) {
+                result = G729A_EBADARG;
+                if (first_error == G729A_OK) first_error = result;
+            } else {
+                batch_encoders[n] = encoders[i];
+                batch_pcm[n] = pcm[i];
+                batch_frames[n] = frames[i];
+                ++n;
+            }
+            if (results != nullptr) results[i] = result;
+        }
+        g729::encode_frames(batch_encoders, batch_pcm, batch_frames, n);
     }
     return first_error;
 }

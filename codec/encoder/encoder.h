@@ -44,6 +44,14 @@ void preprocess_reset(pole_zero_memory& memory);
 void preprocess_filter(pole_zero_memory& memory, double* samples, int n);
 // Codes speech_buffer[120..199] into params and advances every buffer.
 void analyse_frame(encoder_state& state, speech_parameters& params);
+// analyse_frame for up to kEncoderChannels distinct encoders at once, the
+// recursions of all of them side by side in vector lanes: every channel's
+// every double is what its own call gives.
+constexpr int kEncoderChannels = 4;
+void analyse_frames(encoder_state* const* states, speech_parameters* params, int count);
+// encode_frame for each of count encoders (in array order for an encoder
+// named twice): samples[i] into the 10 bytes at out[i].
+void encode_frames(encoder_state* const* encoders, const int16_t* const* samples, uint8_t* const* out, int count);
 // The first subframe's closed-loop range: the open-loop lag +- 3, shifted to
 // stay inside 20..143.
 void first_subframe_pitch_range(int t_op, int& t0_min, int& t0_max);
