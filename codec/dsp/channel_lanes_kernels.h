@@ -37,12 +37,15 @@ G729A_LANES_KERNEL void store4(double* p, const lanes4& v) { __builtin_memcpy(p,
 // The lanes' inputs, coefficients and memories are gathered into
 // interleaved arrays first (every input and memory read before any output is
 // written, as synthesis_lane promises), and the outputs scattered from them
-// at the end. The stepping itself keeps the memories in local vectors: in
-// memory, each step would wait for the store of the one before.
+// at the end. The outputs follow the memory in one history, oldest first, so
+// that a step reads its older outputs back from memory; only the newest,
+// which every step's first product waits for, stays in a register. Kept all
+// in registers, the histories of several vectors would not fit and the
+// compiler's spills would land on the chain.
 template <int S>
 struct synthesis_block {
     alignas(32) double c[S][kOrder][4];
-    alignas(32) double z[S][kOrder][4]; // newest first
+    alignas(32) double history[kOrder + kSubframe][S][4];
     alignas(32) double x[kSubframe][S][4];
 };
 
@@ -55,74 +58,46 @@ G729A_LANES_KERNEL void gather_synthesis(synthesis_block<S>& b, const synthesis_
                 const synthesis_lane& in = lanes[lane];
                 for (int i = 0; i < kOrder; ++i) {
                     b.c[g][i][l] = (*in.a)[size_t(i + 1)];
-                    b.z[g][i][l] = in.memory_in[kOrder - 1 - i];
+                    b.history[i][g][l] = in.memory_in[i];
                 }
                 for (int k = 0; k < n; ++k) b.x[k][g][l] = in.x[k];
             } else {
-                for (int i = 0; i < kOrder; ++i) b.c[g][i][l] = b.z[g][i][l] = 0.0;
+                for (int i = 0; i < kOrder; ++i) b.c[g][i][l] = b.history[i][g][l] = 0.0;
                 for (int k = 0; k < n; ++k) b.x[k][g][l] = 0.0;
             }
         }
     }
 }
 
-// Every synthesis vector through n samples of b.x, in place.
+// Every synthesis vector through n samples of b.x into the history.
 template <int S>
 G729A_LANES_KERNEL void step_synthesis(synthesis_block<S>& b, int n) {
-    lanes4 z0[S], z1[S], z2[S], z3[S], z4[S], z5[S], z6[S], z7[S], z8[S], z9[S];
-#pragma GCC unroll 4
-    for (int g = 0; g < S; ++g) {
-        z0[g] = load4(b.z[g][0]);
-        z1[g] = load4(b.z[g][1]);
-        z2[g] = load4(b.z[g][2]);
-        z3[g] = load4(b.z[g][3]);
-        z4[g] = load4(b.z[g][4]);
-        z5[g] = load4(b.z[g][5]);
-        z6[g] = load4(b.z[g][6]);
-        z7[g] = load4(b.z[g][7]);
-        z8[g] = load4(b.z[g][8]);
-        z9[g] = load4(b.z[g][9]);
-    }
+    lanes4 newest[S];
+#pragma GCC unroll 8
+    for (int g = 0; g < S; ++g) newest[g] = load4(b.history[kOrder - 1][g]);
     for (int k = 0; k < n; ++k) {
-#pragma GCC unroll 4
-        for (int g = 0; g < S; ++g) {
-            const double(&c)[kOrder][4] = b.c[g];
-            lanes4 s = load4(b.x[k][g]);
-            s -= load4(c[0]) * z0[g];
-            s -= load4(c[1]) * z1[g];
-            s -= load4(c[2]) * z2[g];
-            s -= load4(c[3]) * z3[g];
-            s -= load4(c[4]) * z4[g];
-            s -= load4(c[5]) * z5[g];
-            s -= load4(c[6]) * z6[g];
-            s -= load4(c[7]) * z7[g];
-            s -= load4(c[8]) * z8[g];
-            s -= load4(c[9]) * z9[g];
-            store4(b.x[k][g], s);
-            z9[g] = z8[g];
-            z8[g] = z7[g];
-            z7[g] = z6[g];
-            z6[g] = z5[g];
-            z5[g] = z4[g];
-            z4[g] = z3[g];
-            z3[g] = z2[g];
-            z2[g] = z1[g];
-            z1[g] = z0[g];
-            z0[g] = s;
+        // The outputs of steps k - 2 back to k - 10 (or the memory), read
+        // from memory: the empty asm hides where the pointer points, or the
+        // compiler would carry them from step to step itself, as spills
+        // and copies that cost more than the loads.
+        const double(*older)[S][4] = b.history + k;
+        asm("" : "+r"(older));
+        // The vectors' chains advance together, one subtraction of each in
+        // turn: written one chain after the other, the later chains' work
+        // would wait behind the first's in the processor's queues.
+        lanes4 s[S];
+#pragma GCC unroll 8
+        for (int g = 0; g < S; ++g) s[g] = load4(b.x[k][g]) - load4(b.c[g][0]) * newest[g];
+#pragma GCC unroll 9
+        for (int m = 1; m < kOrder; ++m) {
+#pragma GCC unroll 8
+            for (int g = 0; g < S; ++g) s[g] -= load4(b.c[g][m]) * load4(older[kOrder - 1 - m][g]);
         }
-    }
-#pragma GCC unroll 4
-    for (int g = 0; g < S; ++g) {
-        store4(b.z[g][0], z0[g]);
-        store4(b.z[g][1], z1[g]);
-        store4(b.z[g][2], z2[g]);
-        store4(b.z[g][3], z3[g]);
-        store4(b.z[g][4], z4[g]);
-        store4(b.z[g][5], z5[g]);
-        store4(b.z[g][6], z6[g]);
-        store4(b.z[g][7], z7[g]);
-        store4(b.z[g][8], z8[g]);
-        store4(b.z[g][9], z9[g]);
+#pragma GCC unroll 8
+        for (int g = 0; g < S; ++g) {
+            store4(b.history[kOrder + k][g], s[g]);
+            newest[g] = s[g];
+        }
     }
 }
 
@@ -131,10 +106,10 @@ G729A_LANES_KERNEL void scatter_synthesis(const synthesis_block<S>& b, const syn
     for (int lane = 0; lane < count; ++lane) {
         const int g = lane / 4, l = lane % 4;
         const synthesis_lane& out = lanes[lane];
-        for (int k = 0; k < n; ++k) out.y[k] = b.x[k][g][l];
+        for (int k = 0; k < n; ++k) out.y[k] = b.history[kOrder + k][g][l];
         if (out.memory_out == nullptr) continue;
         for (int j = 0; j < kOrder; ++j) {
-            const double v = b.z[g][kOrder - 1 - j][l];
+            const double v = b.history[n + j][g][l];
             out.memory_out[j] = std::fabs(v) < kMemoryFlush ? 0.0 : v;
         }
     }
@@ -224,35 +199,26 @@ G729A_LANES_KERNEL void synthesis_and_outputs(const synthesis_lane* lanes, int s
     masks4 scale;
     __builtin_memcpy(&scale, o.scale, sizeof scale);
     // The synthesis lanes step in the same loop, so that the chains of
-    // both overlap; their memories are locals as in step_synthesis.
-    lanes4 z0 = load4(s.z[0][0]), z1 = load4(s.z[0][1]), z2 = load4(s.z[0][2]), z3 = load4(s.z[0][3]),
-           z4 = load4(s.z[0][4]), z5 = load4(s.z[0][5]), z6 = load4(s.z[0][6]), z7 = load4(s.z[0][7]),
-           z8 = load4(s.z[0][8]), z9 = load4(s.z[0][9]);
+    // both overlap; their history as in step_synthesis.
+    lanes4 newest = load4(s.history[kOrder - 1][0]);
     for (int k = 0; k < n; ++k) {
         if (with_synthesis) {
             const double(&c)[kOrder][4] = s.c[0];
+            const double(*older)[1][4] = s.history + k;
+            asm("" : "+r"(older));
             lanes4 t = load4(s.x[k][0]);
-            t -= load4(c[0]) * z0;
-            t -= load4(c[1]) * z1;
-            t -= load4(c[2]) * z2;
-            t -= load4(c[3]) * z3;
-            t -= load4(c[4]) * z4;
-            t -= load4(c[5]) * z5;
-            t -= load4(c[6]) * z6;
-            t -= load4(c[7]) * z7;
-            t -= load4(c[8]) * z8;
-            t -= load4(c[9]) * z9;
-            store4(s.x[k][0], t);
-            z9 = z8;
-            z8 = z7;
-            z7 = z6;
-            z6 = z5;
-            z5 = z4;
-            z4 = z3;
-            z3 = z2;
-            z2 = z1;
-            z1 = z0;
-            z0 = t;
+            t -= load4(c[0]) * newest;
+            t -= load4(c[1]) * load4(older[8][0]);
+            t -= load4(c[2]) * load4(older[7][0]);
+            t -= load4(c[3]) * load4(older[6][0]);
+            t -= load4(c[4]) * load4(older[5][0]);
+            t -= load4(c[5]) * load4(older[4][0]);
+            t -= load4(c[6]) * load4(older[3][0]);
+            t -= load4(c[7]) * load4(older[2][0]);
+            t -= load4(c[8]) * load4(older[1][0]);
+            t -= load4(c[9]) * load4(older[0][0]);
+            store4(s.history[kOrder + k][0], t);
+            newest = t;
         }
         // The gain's chain is its multiply and add alone; the choice of
         // factor stays off it.
@@ -266,16 +232,6 @@ G729A_LANES_KERNEL void synthesis_and_outputs(const synthesis_lane* lanes, int s
         store4(samples.y[k], y0);
     }
     if (with_synthesis) {
-        store4(s.z[0][0], z0);
-        store4(s.z[0][1], z1);
-        store4(s.z[0][2], z2);
-        store4(s.z[0][3], z3);
-        store4(s.z[0][4], z4);
-        store4(s.z[0][5], z5);
-        store4(s.z[0][6], z6);
-        store4(s.z[0][7], z7);
-        store4(s.z[0][8], z8);
-        store4(s.z[0][9], z9);
         scatter_synthesis(s, lanes, synthesis_count, n);
     }
     // Into a record of its own: stored back into the one they were loaded
