@@ -66,7 +66,7 @@ struct speech_channel {
     const speech_parameters* params;
     double* synthesis_buffer;
 };
-constexpr int kSpeechChannels = 4;
+constexpr int kSpeechChannels = 8;
 void decode_speech_channels(const speech_channel* channels, int count);
 
 // The steps of a speech frame's synthesis. decode_lsp_filters decodes the

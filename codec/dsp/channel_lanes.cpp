@@ -20,35 +20,49 @@
 namespace g729 {
 
 void synthesis_filter_channels(const synthesis_lane* lanes, int count, int n) {
+    // Passes of up to kMaxChannelLanes lanes: more vectors at once would
+    // only queue behind one another.
+    for (int start = 0; start < count; start += kMaxChannelLanes) {
+        const int part = count - start < kMaxChannelLanes ? count - start : kMaxChannelLanes;
 #if defined(__x86_64__)
-    if (active_instruction_set() == instruction_set::avx2) {
-        avx2::synthesis_filter_channels(lanes, count, n);
-        return;
-    }
+        if (active_instruction_set() == instruction_set::avx2) {
+            avx2::synthesis_filter_channels(lanes + start, part, n);
+            continue;
+        }
 #endif
-    portable_lanes::synthesis_channels(lanes, count, n);
+        portable_lanes::synthesis_channels(lanes + start, part, n);
+    }
 }
 
 void synthesis_and_gain_high_pass_channels(const synthesis_lane* lanes, int synthesis_count,
                                            const gain_high_pass_lane* outputs, int output_count,
                                            const gain_high_pass_constants& constants, int n) {
+    // Four of each kind per pass.
+    for (int start = 0; start < synthesis_count || start < output_count; start += 4) {
+        const int s = synthesis_count - start < 4 ? (synthesis_count > start ? synthesis_count - start : 0) : 4;
+        const int o = output_count - start < 4 ? (output_count > start ? output_count - start : 0) : 4;
+        const synthesis_lane* l = s > 0 ? lanes + start : nullptr;
 #if defined(__x86_64__)
-    if (active_instruction_set() == instruction_set::avx2) {
-        avx2::synthesis_and_gain_high_pass_channels(lanes, synthesis_count, outputs, output_count, constants, n);
-        return;
-    }
+        if (active_instruction_set() == instruction_set::avx2) {
+            avx2::synthesis_and_gain_high_pass_channels(l, s, outputs + start, o, constants, n);
+            continue;
+        }
 #endif
-    portable_lanes::synthesis_and_gain_high_pass(lanes, synthesis_count, outputs, output_count, constants, n);
+        portable_lanes::synthesis_and_gain_high_pass(l, s, outputs + start, o, constants, n);
+    }
 }
 
 void preprocess_channels(const pole_zero_lane* lanes, int count, const pole_zero_constants& constants, int n) {
+    for (int start = 0; start < count; start += 4) {
+        const int part = count - start < 4 ? count - start : 4;
 #if defined(__x86_64__)
-    if (active_instruction_set() == instruction_set::avx2) {
-        avx2::preprocess_channels(lanes, count, constants, n);
-        return;
-    }
+        if (active_instruction_set() == instruction_set::avx2) {
+            avx2::preprocess_channels(lanes + start, part, constants, n);
+            continue;
+        }
 #endif
-    portable_lanes::preprocess(lanes, count, constants, n);
+        portable_lanes::preprocess(lanes + start, part, constants, n);
+    }
 }
 
 } // namespace g729

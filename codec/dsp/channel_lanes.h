@@ -11,11 +11,11 @@
 
 namespace g729 {
 
-// Signals in one call: four vectors of four.
+// Signals in one pass: four vectors of four.
 constexpr int kMaxChannelLanes = 16;
 
-// Up to kMaxChannelLanes signals through their own 1/A(z), n <= 40 samples
-// each; every output and memory is bit for bit what separate
+// Any number of signals through their own 1/A(z), in passes of up to
+// kMaxChannelLanes, n <= 40 samples each; every output and memory is bit for bit what separate
 // synthesis_filter calls give (see synthesis_lane for the overlaps allowed
 // within a lane). Lanes' arrays must not overlap one another.
 void synthesis_filter_channels(const synthesis_lane* lanes, int count, int n);
@@ -38,8 +38,8 @@ struct gain_high_pass_constants {
     double a1, a2, b0, b1, b2;
 };
 
-// synthesis_count synthesis lanes and output_count gain/high-pass lanes
-// (each up to four), all n samples long, in one pass.
+// synthesis_count synthesis lanes and output_count gain/high-pass lanes,
+// all n samples long, in passes of up to four of each.
 void synthesis_and_gain_high_pass_channels(const synthesis_lane* lanes, int synthesis_count,
                                            const gain_high_pass_lane* outputs, int output_count,
                                            const gain_high_pass_constants& constants, int n);
@@ -56,6 +56,7 @@ struct pole_zero_constants {
     double a1, a2, b0, b1, b2;
     double flush;
 };
+// Any number of lanes, in passes of four.
 void preprocess_channels(const pole_zero_lane* lanes, int count, const pole_zero_constants& constants, int n);
 
 } // namespace g729

@@ -47,7 +47,7 @@ void analyse_frame(encoder_state& state, speech_parameters& params);
 // analyse_frame for up to kEncoderChannels distinct encoders at once, the
 // recursions of all of them side by side in vector lanes: every channel's
 // every double is what its own call gives.
-constexpr int kEncoderChannels = 4;
+constexpr int kEncoderChannels = 8;
 void analyse_frames(encoder_state* const* states, speech_parameters* params, int count);
 // encode_frame for each of count encoders (in array order for an encoder
 // named twice): samples[i] into the 10 bytes at out[i].
