@@ -243,6 +243,35 @@ TEST(ManyChannelEncoding, EveryChannelCodesAsItsOwnEncoder) {
     }
 }
 
+// An encoder named twice codes both frames in array order, and a channel
+// without an output buffer is refused without disturbing the others.
+TEST(ManyChannelEncoding, AnEncoderNamedTwiceCodesInOrderAndARefusedChannelCodesNothing) {
+    const std::vector<int16_t> pcm = as_samples(read_vector("speech_male_librivox.raw"));
+    encoder_set many(2), alone(2);
+    for (size_t f = 0; f + 2 < 60; f += 2) {
+        uint8_t bits[4][G729A_SPEECH_FRAME_BYTES];
+        g729a_encoder* encoders[4] = {many.e[0], many.e[1], many.e[0], many.e[1]};
+        const int16_t* in[4] = {&pcm[f * kSamples], &pcm[f * kSamples], &pcm[(f + 1) * kSamples],
+                                &pcm[(f + 1) * kSamples]};
+        uint8_t* out[4] = {bits[0], bits[1], bits[2], nullptr};
+        int results[4] = {};
+        ASSERT_EQ(g729a_encode_many(encoders, in, out, 4, results), G729A_EBADARG);
+        EXPECT_EQ(results[0], G729A_SPEECH_FRAME_BYTES);
+        EXPECT_EQ(results[1], G729A_SPEECH_FRAME_BYTES);
+        EXPECT_EQ(results[2], G729A_SPEECH_FRAME_BYTES);
+        EXPECT_EQ(results[3], G729A_EBADARG);
+        // Encoder 0 took frames f and f + 1; encoder 1 only frame f, so its
+        // twin skips frame f + 1 as well.
+        uint8_t want[G729A_SPEECH_FRAME_BYTES];
+        ASSERT_EQ(g729a_encode(alone.e[0], in[0], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
+        ASSERT_EQ(std::memcmp(bits[0], want, sizeof want), 0) << "frame " << f;
+        ASSERT_EQ(g729a_encode(alone.e[0], in[2], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
+        ASSERT_EQ(std::memcmp(bits[2], want, sizeof want), 0) << "frame " << f + 1;
+        ASSERT_EQ(g729a_encode(alone.e[1], in[1], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
+        ASSERT_EQ(std::memcmp(bits[1], want, sizeof want), 0) << "frame " << f << ", second encoder";
+    }
+}
+
 // A refused channel is left as it was and its output unwritten, while the
 // channels beside it decode; the call reports the first refusal.
 TEST(ManyChannelDecoding, ARefusedChannelIsUntouchedAndTheOthersGoAhead) {
