@@ -53,21 +53,29 @@ constexpr int kLinksPerIteration = 8;
 
 // Eight dependent links per pass; the loop's own counter and branch run
 // beside the chain on other ports, so a pass takes eight link latencies.
-inline uint64_t add_chain(uint64_t x, uint64_t y) {
-    for (int64_t i = 0; i < kIterations; ++i) {
+#define G729A_EIGHT_TIMES(link) link "\n\t" link "\n\t" link "\n\t" link "\n\t" link "\n\t" link "\n\t" link "\n\t" link
 #if defined(__x86_64__)
-        asm volatile("add %1, %0\n\tadd %1, %0\n\tadd %1, %0\n\tadd %1, %0\n\t"
-                     "add %1, %0\n\tadd %1, %0\n\tadd %1, %0\n\tadd %1, %0"
-                     : "+r"(x)
-                     : "r"(y));
+#define G729A_ADD_LINK "add %1, %0"
+#define G729A_MULTIPLY_LINK "imul %1, %0"
 #elif defined(__aarch64__)
-        asm volatile("add %0, %0, %1\n\tadd %0, %0, %1\n\tadd %0, %0, %1\n\tadd %0, %0, %1\n\t"
-                     "add %0, %0, %1\n\tadd %0, %0, %1\n\tadd %0, %0, %1\n\tadd %0, %0, %1"
-                     : "+r"(x)
-                     : "r"(y));
+#define G729A_ADD_LINK "add %0, %0, %1"
+#define G729A_MULTIPLY_LINK "mul %0, %0, %1"
+#endif
+
+enum class link { add, multiply };
+
+template <link kind>
+uint64_t chain(uint64_t x, uint64_t y) {
+    for (int64_t i = 0; i < kIterations; ++i) {
+#if defined(G729A_ADD_LINK)
+        if (kind == link::add) {
+            asm volatile(G729A_EIGHT_TIMES(G729A_ADD_LINK) : "+r"(x) : "r"(y));
+        } else {
+            asm volatile(G729A_EIGHT_TIMES(G729A_MULTIPLY_LINK) : "+r"(x) : "r"(y));
+        }
 #else
         for (int k = 0; k < kLinksPerIteration; ++k) {
-            x += y;
+            x = kind == link::add ? x + y : x * y;
             asm volatile("" : "+r"(x));
         }
 #endif
@@ -75,27 +83,9 @@ inline uint64_t add_chain(uint64_t x, uint64_t y) {
     return x;
 }
 
-inline uint64_t multiply_chain(uint64_t x, uint64_t y) {
-    for (int64_t i = 0; i < kIterations; ++i) {
-#if defined(__x86_64__)
-        asm volatile("imul %1, %0\n\timul %1, %0\n\timul %1, %0\n\timul %1, %0\n\t"
-                     "imul %1, %0\n\timul %1, %0\n\timul %1, %0\n\timul %1, %0"
-                     : "+r"(x)
-                     : "r"(y));
-#elif defined(__aarch64__)
-        asm volatile("mul %0, %0, %1\n\tmul %0, %0, %1\n\tmul %0, %0, %1\n\tmul %0, %0, %1\n\t"
-                     "mul %0, %0, %1\n\tmul %0, %0, %1\n\tmul %0, %0, %1\n\tmul %0, %0, %1"
-                     : "+r"(x)
-                     : "r"(y));
-#else
-        for (int k = 0; k < kLinksPerIteration; ++k) {
-            x *= y;
-            asm volatile("" : "+r"(x));
-        }
-#endif
-    }
-    return x;
-}
+#undef G729A_EIGHT_TIMES
+#undef G729A_ADD_LINK
+#undef G729A_MULTIPLY_LINK
 
 // Seconds of one run of chain, kept from being optimised away.
 template <class Chain>
@@ -114,8 +104,8 @@ inline clock_probe measure_clock() {
     double add_best = 1e30, multiply_best = 1e30;
     uint64_t sink = 1;
     for (int run = 0; run < 15; ++run) {
-        const double add = detail::run_seconds(detail::add_chain, sink);
-        const double multiply = detail::run_seconds(detail::multiply_chain, sink);
+        const double add = detail::run_seconds(detail::chain<detail::link::add>, sink);
+        const double multiply = detail::run_seconds(detail::chain<detail::link::multiply>, sink);
         if (add > 0.0 && add < add_best) add_best = add;
         if (multiply > 0.0 && multiply < multiply_best) multiply_best = multiply;
     }

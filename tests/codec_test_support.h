@@ -22,6 +22,27 @@ inline std::vector<uint8_t> read_vector(const std::string& name) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// 16-bit little-endian samples of a vector file.
+inline std::vector<int16_t> as_samples(const std::vector<uint8_t>& bytes) {
+    std::vector<int16_t> s(bytes.size() / 2);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+    return s;
+}
+
+// Reports the first differing sample with its frame, rather than thousands
+// of lines.
+inline void expect_same_samples(const std::vector<int16_t>& got, const std::vector<int16_t>& want,
+                                const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (got[i] != want[i]) {
+            ADD_FAILURE() << what << ": first difference at sample " << i << " (frame " << i / kFrame << "): got "
+                          << got[i] << ", want " << want[i];
+            return;
+        }
+    }
+}
+
 // A decoder object on the heap, initialised.
 inline std::unique_ptr<decoder_object> new_decoder() {
     auto decoder = std::make_unique<decoder_object>();

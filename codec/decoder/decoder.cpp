@@ -236,8 +236,8 @@ void decode_speech_channels(const speech_channel* channels, int count) {
     if (count == 1) {
         speech_work& w = work[0];
         postfilter_state& post = *channels[0].post;
-        synthesis_with_gain_and_high_pass(w.ap4[1], w.p, w.out + kSubframe, post.postfilter_synthesis_memory.data(), post,
-                                          w.scale, w.g1, *channels[0].high_pass, work[0].out);
+        synthesis_with_gain_and_high_pass(w.ap4[1], w.p, w.out + kSubframe, post.postfilter_synthesis_memory.data(),
+                                          post, w.scale, w.g1, *channels[0].high_pass, w.out);
     } else {
         synthesis_and_gain_high_pass_channels(lanes, count, outputs, count, output_gain_high_pass, kSubframe);
     }

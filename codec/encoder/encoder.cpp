@@ -106,8 +106,8 @@ void preprocess_filter(pole_zero_memory& memory, double* samples, int n) {
     double x1 = memory.x1, x2 = memory.x2, y1 = flushed(memory.y1), y2 = flushed(memory.y2);
     for (int i = 0; i < n; ++i) {
         const double x0 = samples[i];
-        double y0 =
-            (((y2 * kPreprocessA2 + y1 * kPreprocessA1) + x0 * kPreprocessB0) + x1 * kPreprocessB1) + x2 * kPreprocessB2;
+        double y0 = (((y2 * kPreprocessA2 + y1 * kPreprocessA1) + x0 * kPreprocessB0) + x1 * kPreprocessB1) +
+                    x2 * kPreprocessB2;
         // A branch, not a select: on speech the flush almost never happens,
         // and a predicted branch keeps the comparison off the recursion's
         // chain of dependent operations, which a select would lengthen.

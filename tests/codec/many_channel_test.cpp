@@ -15,35 +15,28 @@
 namespace g729 {
 namespace {
 
+using testing::as_samples;
+using testing::expect_same_samples;
 using testing::read_vector;
 
 constexpr size_t kSamples = G729A_FRAME_SAMPLES;
 
-std::vector<int16_t> as_samples(const std::vector<uint8_t>& bytes) {
-    std::vector<int16_t> s(bytes.size() / 2);
-    for (size_t i = 0; i < s.size(); ++i) s[i] = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    return s;
-}
 
 // Decoders or encoders on the heap, released with the set.
-struct decoder_set {
-    std::vector<g729a_decoder*> d;
-    explicit decoder_set(size_t n) {
-        for (size_t i = 0; i < n; ++i) d.push_back(g729a_decoder_create(nullptr));
+template <typename Handle, Handle* (*create)(int*), void (*destroy)(Handle*)>
+struct instance_set {
+    std::vector<Handle*> handles;
+    explicit instance_set(size_t n) {
+        for (size_t i = 0; i < n; ++i) handles.push_back(create(nullptr));
     }
-    ~decoder_set() {
-        for (g729a_decoder* x : d) g729a_decoder_destroy(x);
+    ~instance_set() {
+        for (Handle* h : handles) destroy(h);
     }
+    instance_set(const instance_set&) = delete;
+    instance_set& operator=(const instance_set&) = delete;
 };
-struct encoder_set {
-    std::vector<g729a_encoder*> e;
-    explicit encoder_set(size_t n) {
-        for (size_t i = 0; i < n; ++i) e.push_back(g729a_encoder_create(nullptr));
-    }
-    ~encoder_set() {
-        for (g729a_encoder* x : e) g729a_encoder_destroy(x);
-    }
-};
+using decoder_set = instance_set<g729a_decoder, g729a_decoder_create, g729a_decoder_destroy>;
+using encoder_set = instance_set<g729a_encoder, g729a_encoder_create, g729a_encoder_destroy>;
 
 // One frame of a channel's stream: its bytes, possibly none (a frame that
 // did not arrive).
@@ -95,7 +88,7 @@ std::vector<std::vector<int16_t>> decode_side_by_side(const std::vector<stream>&
             if (f >= streams[c].size()) continue;
             const std::vector<uint8_t>& b = streams[c][f].bytes;
             out[c].resize(out[c].size() + kSamples);
-            decoders.push_back(set.d[c]);
+            decoders.push_back(set.handles[c]);
             frames.push_back(b.empty() ? nullptr : b.data());
             lengths.push_back(b.size());
             channel.push_back(c);
@@ -117,22 +110,12 @@ std::vector<int16_t> decode_alone(const stream& s) {
     std::vector<int16_t> out(s.size() * kSamples);
     for (size_t f = 0; f < s.size(); ++f) {
         const std::vector<uint8_t>& b = s[f].bytes;
-        EXPECT_EQ(g729a_decode(set.d[0], b.empty() ? nullptr : b.data(), b.size(), &out[f * kSamples], kSamples),
+        EXPECT_EQ(g729a_decode(set.handles[0], b.empty() ? nullptr : b.data(), b.size(), &out[f * kSamples], kSamples),
                   int(kSamples));
     }
     return out;
 }
 
-void expect_same_samples(const std::vector<int16_t>& got, const std::vector<int16_t>& want, const std::string& what) {
-    ASSERT_EQ(got.size(), want.size()) << what;
-    for (size_t i = 0; i < got.size(); ++i) {
-        if (got[i] != want[i]) {
-            ADD_FAILURE() << what << ": first difference at sample " << i << " (frame " << i / kSamples << "): got "
-                          << got[i] << ", want " << want[i];
-            return;
-        }
-    }
-}
 
 const char* const kDecoderVectors[] = {
     "speech_male_librivox.g729", "random_frames.pay",     "speech_sid_mix.pay",     "parity_errors.pay",
@@ -231,10 +214,10 @@ TEST(ManyChannelEncoding, EveryChannelCodesAsItsOwnEncoder) {
                 out[c] = bits[c].data();
             }
             std::vector<int> results(n, 0);
-            ASSERT_EQ(g729a_encode_many(many.e.data(), in.data(), out.data(), n, results.data()), G729A_OK);
+            ASSERT_EQ(g729a_encode_many(many.handles.data(), in.data(), out.data(), n, results.data()), G729A_OK);
             for (size_t c = 0; c < n; ++c) {
                 uint8_t want[G729A_SPEECH_FRAME_BYTES];
-                ASSERT_EQ(g729a_encode(alone.e[c], in[c], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
+                ASSERT_EQ(g729a_encode(alone.handles[c], in[c], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
                 ASSERT_EQ(results[c], G729A_SPEECH_FRAME_BYTES);
                 ASSERT_EQ(std::memcmp(bits[c].data(), want, sizeof want), 0)
                     << "channel " << c << " of " << n << ", frame " << f;
@@ -250,7 +233,7 @@ TEST(ManyChannelEncoding, AnEncoderNamedTwiceCodesInOrderAndARefusedChannelCodes
     encoder_set many(2), alone(2);
     for (size_t f = 0; f + 2 < 60; f += 2) {
         uint8_t bits[4][G729A_SPEECH_FRAME_BYTES];
-        g729a_encoder* encoders[4] = {many.e[0], many.e[1], many.e[0], many.e[1]};
+        g729a_encoder* encoders[4] = {many.handles[0], many.handles[1], many.handles[0], many.handles[1]};
         const int16_t* in[4] = {&pcm[f * kSamples], &pcm[f * kSamples], &pcm[(f + 1) * kSamples],
                                 &pcm[(f + 1) * kSamples]};
         uint8_t* out[4] = {bits[0], bits[1], bits[2], nullptr};
@@ -263,11 +246,11 @@ TEST(ManyChannelEncoding, AnEncoderNamedTwiceCodesInOrderAndARefusedChannelCodes
         // Encoder 0 took frames f and f + 1; encoder 1 only frame f, so its
         // twin skips frame f + 1 as well.
         uint8_t want[G729A_SPEECH_FRAME_BYTES];
-        ASSERT_EQ(g729a_encode(alone.e[0], in[0], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
+        ASSERT_EQ(g729a_encode(alone.handles[0], in[0], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
         ASSERT_EQ(std::memcmp(bits[0], want, sizeof want), 0) << "frame " << f;
-        ASSERT_EQ(g729a_encode(alone.e[0], in[2], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
+        ASSERT_EQ(g729a_encode(alone.handles[0], in[2], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
         ASSERT_EQ(std::memcmp(bits[2], want, sizeof want), 0) << "frame " << f + 1;
-        ASSERT_EQ(g729a_encode(alone.e[1], in[1], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
+        ASSERT_EQ(g729a_encode(alone.handles[1], in[1], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
         ASSERT_EQ(std::memcmp(bits[1], want, sizeof want), 0) << "frame " << f << ", second encoder";
     }
 }
@@ -280,7 +263,7 @@ TEST(ManyChannelDecoding, ARefusedChannelIsUntouchedAndTheOthersGoAhead) {
     const uint8_t* frame = speech.frames[0].bytes.data();
     int16_t out[4][kSamples];
     std::memset(out, 0x55, sizeof out);
-    g729a_decoder* decoders[4] = {many.d[0], many.d[1], many.d[2], many.d[3]};
+    g729a_decoder* decoders[4] = {many.handles[0], many.handles[1], many.handles[2], many.handles[3]};
     const uint8_t* frames[4] = {frame, frame, nullptr, frame};
     const size_t lengths[4] = {10, 7, 3, 10};
     int16_t* pcm[4] = {out[0], out[1], out[2], out[3]};
@@ -297,13 +280,13 @@ TEST(ManyChannelDecoding, ARefusedChannelIsUntouchedAndTheOthersGoAhead) {
     // The refused decoders go on as fresh ones, the others as after frame 0.
     for (int c : {0, 3}) {
         int16_t scratch[kSamples];
-        ASSERT_EQ(g729a_decode(alone.d[size_t(c)], frame, 10, scratch, kSamples), int(kSamples));
+        ASSERT_EQ(g729a_decode(alone.handles[size_t(c)], frame, 10, scratch, kSamples), int(kSamples));
     }
     for (size_t f = 1; f < 50; ++f) {
         for (size_t c = 0; c < 4; ++c) {
             int16_t want[kSamples], got[kSamples];
-            ASSERT_EQ(g729a_decode(alone.d[c], speech.frames[f].bytes.data(), 10, want, kSamples), int(kSamples));
-            ASSERT_EQ(g729a_decode(many.d[c], speech.frames[f].bytes.data(), 10, got, kSamples), int(kSamples));
+            ASSERT_EQ(g729a_decode(alone.handles[c], speech.frames[f].bytes.data(), 10, want, kSamples), int(kSamples));
+            ASSERT_EQ(g729a_decode(many.handles[c], speech.frames[f].bytes.data(), 10, got, kSamples), int(kSamples));
             ASSERT_EQ(std::memcmp(got, want, sizeof got), 0) << "channel " << c << " frame " << f;
         }
     }
@@ -321,12 +304,12 @@ TEST(ManyChannelCalls, MissingArraysAreRefusedAndAnEmptyCallDoesNothing) {
     uint8_t* out[1] = {bits};
     int results[1] = {12345};
     EXPECT_EQ(g729a_decode_many(nullptr, frames, lengths, pcm, 1, results), G729A_EBADARG);
-    EXPECT_EQ(g729a_decode_many(d.d.data(), nullptr, lengths, pcm, 1, results), G729A_EBADARG);
-    EXPECT_EQ(g729a_decode_many(d.d.data(), frames, nullptr, pcm, 1, results), G729A_EBADARG);
-    EXPECT_EQ(g729a_decode_many(d.d.data(), frames, lengths, nullptr, 1, results), G729A_EBADARG);
+    EXPECT_EQ(g729a_decode_many(d.handles.data(), nullptr, lengths, pcm, 1, results), G729A_EBADARG);
+    EXPECT_EQ(g729a_decode_many(d.handles.data(), frames, nullptr, pcm, 1, results), G729A_EBADARG);
+    EXPECT_EQ(g729a_decode_many(d.handles.data(), frames, lengths, nullptr, 1, results), G729A_EBADARG);
     EXPECT_EQ(g729a_encode_many(nullptr, in, out, 1, results), G729A_EBADARG);
-    EXPECT_EQ(g729a_encode_many(e.e.data(), nullptr, out, 1, results), G729A_EBADARG);
-    EXPECT_EQ(g729a_encode_many(e.e.data(), in, nullptr, 1, results), G729A_EBADARG);
+    EXPECT_EQ(g729a_encode_many(e.handles.data(), nullptr, out, 1, results), G729A_EBADARG);
+    EXPECT_EQ(g729a_encode_many(e.handles.data(), in, nullptr, 1, results), G729A_EBADARG);
     EXPECT_EQ(results[0], 12345);
     EXPECT_EQ(g729a_decode_many(nullptr, nullptr, nullptr, nullptr, 0, nullptr), G729A_OK);
     EXPECT_EQ(g729a_encode_many(nullptr, nullptr, nullptr, 0, nullptr), G729A_OK);
@@ -343,17 +326,17 @@ TEST(ManyChannelDecoding, ADecoderNamedTwiceDecodesBothFramesInOrder) {
     std::vector<int16_t> got;
     stream s;
     for (size_t next = 0; next + 3 <= 60; next += 3) {
-        // many.d[0] takes three frames in lanes 0, 2 and 3 of one call, then
+        // many.handles[0] takes three frames in lanes 0, 2 and 3 of one call, then
         // a lost frame in a call of its own.
         int16_t out[4][kSamples];
-        g729a_decoder* decoders[4] = {many.d[0], many.d[1], many.d[0], many.d[0]};
+        g729a_decoder* decoders[4] = {many.handles[0], many.handles[1], many.handles[0], many.handles[0]};
         const uint8_t* frames[4] = {speech.frames[next].bytes.data(), speech.frames[next].bytes.data(),
                                     speech.frames[next + 1].bytes.data(), speech.frames[next + 2].bytes.data()};
         const size_t lengths[4] = {10, 10, 10, 10};
         int16_t* pcm[4] = {out[0], out[1], out[2], out[3]};
         ASSERT_EQ(g729a_decode_many(decoders, frames, lengths, pcm, 4, nullptr), G729A_OK);
         for (int lane : {0, 2, 3}) got.insert(got.end(), out[lane], out[lane] + kSamples);
-        ASSERT_EQ(g729a_decode(many.d[0], nullptr, 0, out[0], kSamples), int(kSamples));
+        ASSERT_EQ(g729a_decode(many.handles[0], nullptr, 0, out[0], kSamples), int(kSamples));
         got.insert(got.end(), out[0], out[0] + kSamples);
         for (size_t k = 0; k < 3; ++k) s.push_back(speech.frames[next + k]);
         s.push_back(coded_frame{});

@@ -178,7 +178,8 @@ TEST(ManyChannelLanes, PreprocessingLanesMatchTheOneChannelFilterFlushIncluded) 
                 preprocess_filter(want_memory[size_t(l)], want[size_t(l)].data() + 80 * block, 80);
         }
         for (int l = 0; l < count; ++l) {
-            EXPECT_TRUE(same_bits(x[size_t(l)].data(), want[size_t(l)].data(), 80 * kBlocks)) << "lane " << l << " of " << count;
+            EXPECT_TRUE(same_bits(x[size_t(l)].data(), want[size_t(l)].data(), 80 * kBlocks))
+                << "lane " << l << " of " << count;
             EXPECT_EQ(std::memcmp(&memory[size_t(l)], &want_memory[size_t(l)], sizeof(pole_zero_memory)), 0)
                 << "memory of lane " << l << " of " << count;
         }
