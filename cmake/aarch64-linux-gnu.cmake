@@ -5,7 +5,8 @@
 #
 # The cross compiler contracts a*b+c into fused multiply-adds by default;
 # the project's -ffp-contract=off (CMakeLists.txt) turns that off, and
-# `make cross-test` checks the object code for any that slipped through.
+# a test of the cross build checks the object code for any that slipped
+# through (tests/portability).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 

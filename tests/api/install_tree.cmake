@@ -1,7 +1,7 @@
 # Installs the build into PREFIX (emptied first) and compares what arrived
-# with the tree the README lists under "### What gets installed": nothing
-# missing, nothing unlisted.
-#   cmake -DBUILD_DIR=... -DPREFIX=... -DREADME=... -DWITH_TOOL=ON|OFF -DWITH_MAN=ON|OFF -P install_tree.cmake
+# with the tree LIST (docs/library.md) shows under "## What gets installed":
+# nothing missing, nothing unlisted.
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DLIST=... -DWITH_TOOL=ON|OFF -DWITH_MAN=ON|OFF -P install_tree.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
   RESULT_VARIABLE result OUTPUT_QUIET)
@@ -9,13 +9,13 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install ${BUILD_DIR} --prefix ${PREFIX} failed: ${result}")
 endif()
 
-# The README's list: the first fenced block after the heading, first word of
-# each line.
-file(STRINGS "${README}" lines)
+# The documented list: the first fenced block after the heading, first word
+# of each line.
+file(STRINGS "${LIST}" lines)
 set(state heading)
 set(listed "")
 foreach(line IN LISTS lines)
-  if(state STREQUAL heading AND line MATCHES "^### What gets installed")
+  if(state STREQUAL heading AND line MATCHES "^#+ What gets installed")
     set(state block)
   elseif(state STREQUAL block AND line MATCHES "^```")
     set(state list)
@@ -30,7 +30,7 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 if(NOT listed)
-  message(FATAL_ERROR "${README}: no install tree under \"### What gets installed\"")
+  message(FATAL_ERROR "${LIST}: no install tree under \"What gets installed\"")
 endif()
 
 # The per-configuration export file is named after the build type.
@@ -60,8 +60,8 @@ list(REMOVE_ITEM unlisted ${expected})
 if(missing OR unlisted)
   list(JOIN missing "\n  " missing)
   list(JOIN unlisted "\n  " unlisted)
-  message(FATAL_ERROR "the install tree differs from the README's\nlisted, not installed:\n  ${missing}\n"
+  message(FATAL_ERROR "the install tree differs from the one ${LIST} lists\nlisted, not installed:\n  ${missing}\n"
                       "installed, not listed:\n  ${unlisted}")
 endif()
 list(LENGTH found count)
-message(STATUS "${PREFIX}: ${count} files, as the README lists")
+message(STATUS "${PREFIX}: ${count} files, as ${LIST} lists")

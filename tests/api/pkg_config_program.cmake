@@ -1,10 +1,9 @@
-# Builds a C program against an installed prefix the way the README says
+# Builds a C program against an installed prefix the way docs/library.md says
 # (cc prog.c $(pkg-config --cflags --libs g729a)), runs it, and compares
 # what it writes with a reference file.
 #   -DPREFIX=       the installed tree
 #   -DCC= -DCFLAGS= compiler and extra flags (a ;-list)
-#   -DSOURCE=       the program, or
-#   -DREADME=       take the first ```c block under "## Using the library"
+#   -DSOURCE=       the program
 #   -DOUTPUT=       the executable to build
 #   -DSTATIC=ON     link libg729a.a (with pkg-config --static) instead of the .so
 #   -DARGS= -DINPUT= -DEXPECT=   arguments, standard input, expected standard output
@@ -12,23 +11,6 @@
 set(ENV{PKG_CONFIG_PATH} "${PREFIX}/lib/pkgconfig")
 unset(ENV{PKG_CONFIG_LIBDIR})
 unset(ENV{PKG_CONFIG_SYSROOT_DIR})
-
-if(README)
-  file(READ "${README}" text)
-  string(FIND "${text}" "\n## Using the library" at)
-  if(at LESS 0)
-    message(FATAL_ERROR "${README}: no \"## Using the library\" section")
-  endif()
-  string(SUBSTRING "${text}" ${at} -1 text)
-  string(REGEX MATCH "\n```c\n(.*)" block "${text}")
-  string(FIND "${CMAKE_MATCH_1}" "\n```" end)
-  if(NOT block OR end LESS 0)
-    message(FATAL_ERROR "${README}: no ```c block in \"## Using the library\"")
-  endif()
-  string(SUBSTRING "${CMAKE_MATCH_1}" 0 ${end} code)
-  set(SOURCE "${OUTPUT}.c")
-  file(WRITE "${SOURCE}" "${code}\n")
-endif()
 
 function(pkg_config out)
   execute_process(COMMAND pkg-config ${ARGN} g729a RESULT_VARIABLE result OUTPUT_VARIABLE text
@@ -47,6 +29,13 @@ file(REAL_PATH "${libdir}" libdir)
 file(REAL_PATH "${PREFIX}" prefix)
 if(NOT includedir STREQUAL "${prefix}/include" OR NOT libdir STREQUAL "${prefix}/lib")
   message(FATAL_ERROR "g729a.pc points to ${includedir} and ${libdir}, not into ${prefix}")
+endif()
+
+# Its version is the installed header's, where the version is defined.
+pkg_config(modversion --modversion)
+file(STRINGS "${includedir}/g729a.h" header_version REGEX "#define G729A_VERSION_STRING ")
+if(NOT header_version MATCHES "\"${modversion}\"")
+  message(FATAL_ERROR "g729a.pc says version ${modversion}, g729a.h says ${header_version}")
 endif()
 
 if(STATIC)
