@@ -230,12 +230,14 @@ G729A_API int g729a_payload_frame_length(size_t remaining);
  * written to its output) and the others go ahead. The arrays are read in
  * order: an instance named twice is advanced twice, first for the earlier
  * entry. No channel's output may overlap another channel's input or output.
+ * The calls work on the stack (about 40 KB more than the single calls) and
+ * allocate nothing.
  *
  * `results`, when not NULL, has room for `count` ints and receives each
  * channel's result as the single call would return it: 10 (encode) or 80
  * (decode) for a channel done, a negative G729A_E* code for one refused.
- * Returns G729A_OK when every channel was done, G729A_EBADARG when an array
- * (decoders, frames, lengths, pcm) is NULL and count is not 0 (nothing is
+ * Returns G729A_OK when every channel was done, G729A_EBADARG when one of
+ * the arrays (other than results) is NULL and count is not 0 (nothing is
  * done then, and results is not written), and otherwise the code of the
  * first refused channel. */
 
