@@ -1,7 +1,8 @@
-// The public C face of the codec: opaque handles around the encoder and
-// decoder objects, argument checks, the payload walk and frame inspection.
-// Nothing here computes a sample; every call ends in encode_frame or
-// decode_frame.
+// The public C face of the codec: opaque handles that are the encoder and
+// decoder objects, argument checks, the payload walk, the decoder's frame
+// kind, frame inspection and the library's version line. Nothing here
+// computes a sample; every call ends in encode_frame, decode_frame or
+// decode_missing_frame.
 #include "g729a.h"
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "codec/bitstream.h"
 #include "codec/decoder/decoder.h"
 #include "codec/decoder/decoder_object.h"
+#include "codec/dsp/cpu.h"
 #include "codec/encoder/encoder.h"
 
 // The opaque handles are the codec's own records under their public names,
@@ -25,6 +27,11 @@ static_assert(alignof(g729a_decoder) <= alignof(g729a_decoder_memory), "decoder 
 static_assert(G729A_FRAME_SAMPLES == g729::kFrame && G729A_SPEECH_FRAME_BYTES == g729::kSpeechFrameBytes &&
                   G729A_SID_FRAME_BYTES == g729::kSidFrameBytes,
               "public sizes");
+static_assert(G729A_FRAME_NONE == int(g729::frame_kind::none) && G729A_FRAME_SPEECH == int(g729::frame_kind::speech) &&
+                  G729A_FRAME_SID == int(g729::frame_kind::sid) &&
+                  G729A_FRAME_COMFORT_NOISE == int(g729::frame_kind::comfort_noise) &&
+                  G729A_FRAME_CONCEALED == int(g729::frame_kind::concealed),
+              "public frame kinds");
 
 namespace {
 
@@ -74,7 +81,13 @@ extern "C" {
 
 const char* g729a_version(void) { return G729A_VERSION_STRING; }
 
-const char* g729a_version_line(void) { return "Vornade G.729A Module Version 21.0_3.1.10 (optimized for x86_64\n"; }
+const char* g729a_version_line(void) {
+    switch (g729::active_instruction_set()) {
+    case g729::instruction_set::avx2: return "libg729a " G729A_VERSION_STRING " (avx2 kernels)\n";
+    case g729::instruction_set::portable: break;
+    }
+    return "libg729a " G729A_VERSION_STRING " (portable kernels)\n";
+}
 
 const char* g729a_strerror(int error) {
     switch (error) {
@@ -95,7 +108,8 @@ int g729a_encoder_reset(g729a_encoder* encoder) { return reset(encoder); }
 
 int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uint8_t* frame, size_t capacity) {
     if (encoder == nullptr || pcm == nullptr || frame == nullptr) return G729A_EBADARG;
-    if (samples != size_t(g729::kFrame) || capacity < size_t(g729::kSpeechFrameBytes)) return G729A_EBADARG;
+    if (samples != size_t(g729::kFrame)) return G729A_EBADARG;
+    if (capacity < size_t(g729::kSpeechFrameBytes)) return G729A_ENOSPACE;
     int length = 0;
     g729::encode_frame(*encoder, pcm, frame, length);
     return length;
@@ -108,8 +122,9 @@ void g729a_decoder_destroy(g729a_decoder* decoder) { std::free(decoder); }
 int g729a_decoder_reset(g729a_decoder* decoder) { return reset(decoder); }
 
 int g729a_decode(g729a_decoder* decoder, const uint8_t* frame, size_t length, int16_t* pcm, size_t capacity) {
-    if (decoder == nullptr || pcm == nullptr || capacity < size_t(g729::kFrame)) return G729A_EBADARG;
+    if (decoder == nullptr || pcm == nullptr) return G729A_EBADARG;
     if (frame == nullptr && length > 0) return G729A_EBADARG;
+    if (capacity < size_t(g729::kFrame)) return G729A_ENOSPACE;
     if (!decodable_length(frame, length)) return G729A_EBADFRAME;
     decode_one(decoder, frame, length, pcm);
     return g729::kFrame;
@@ -180,6 +195,11 @@ int g729a_decode_many(g729a_decoder* const* decoders, const uint8_t* const* fram
         g729::decode_frames(batch_decoders, batch_frames, batch_lengths, batch_out, n);
     }
     return first_error;
+}
+
+int g729a_decoder_frame_kind(const g729a_decoder* decoder) {
+    if (decoder == nullptr) return G729A_EBADARG;
+    return int(decoder->last_frame_kind);
 }
 
 int g729a_payload_frame_length(size_t remaining) {

@@ -16,7 +16,8 @@
 // pre-filled with different patterns. Every call must return exactly what
 // the payload rules say, the samples it reports must be equal in both (so
 // each was written, and decoding is deterministic), nothing past them may
-// change, and the decoder's state must stay finite.
+// change, the decoder's state must stay finite, and the frame kind each
+// decoder reports must be what the calls so far make it.
 #include <cstdint>
 #include <cstring>
 
@@ -74,6 +75,10 @@ struct pair_of_decoders {
     g729a_decoder* b = nullptr;
     int16_t out_a[kRoom];
     int16_t out_b[kRoom];
+    // The frame kind both must report, and whether the last frame that
+    // arrived was a SID frame (a missing frame then carries comfort noise on).
+    int kind = G729A_FRAME_NONE;
+    bool after_sid = false;
 
     pair_of_decoders() {
         a = reinterpret_cast<g729a_decoder*>(&memory);
@@ -97,6 +102,14 @@ struct pair_of_decoders {
         for (size_t i = written; i < kRoom; ++i) FUZZ_CHECK(out_a[i] == kPatternA && out_b[i] == kPatternB);
         FUZZ_CHECK(state_is_finite(a));
         FUZZ_CHECK(state_is_finite(b));
+        check_kind();
+    }
+    void check_kind() const {
+        FUZZ_CHECK(g729a_decoder_frame_kind(a) == kind && g729a_decoder_frame_kind(b) == kind);
+    }
+    void arrived(bool sid) {
+        kind = sid ? G729A_FRAME_SID : G729A_FRAME_SPEECH;
+        after_sid = sid;
     }
 
     void payload(const uint8_t* bytes, size_t length, size_t capacity) {
@@ -107,6 +120,9 @@ struct pair_of_decoders {
         const payload_outcome want = expected_payload(length, capacity);
         FUZZ_CHECK(ra == want.result && rb == want.result);
         FUZZ_CHECK(consumed_a == want.consumed && consumed_b == want.consumed);
+        // The kind is the last decoded frame's; a payload whose first frame
+        // was refused leaves it alone.
+        if (want.consumed > 0) arrived(want.consumed % 10 == 2);
         check_output(want.written);
     }
 
@@ -121,6 +137,11 @@ struct pair_of_decoders {
                          : length == 2 || length == 10       ? 80
                                                              : G729A_EBADFRAME;
         FUZZ_CHECK(ra == want && rb == ra);
+        if (want == 80 && length == 0) {
+            kind = after_sid ? G729A_FRAME_COMFORT_NOISE : G729A_FRAME_CONCEALED;
+        } else if (want == 80) {
+            arrived(length == 2);
+        }
         check_output(want == 80 ? 80 : 0);
     }
 };
@@ -160,6 +181,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             switch (n % 4) {
             case 0:
                 FUZZ_CHECK(g729a_decoder_reset(d.a) == G729A_OK && g729a_decoder_reset(d.b) == G729A_OK);
+                d.kind = G729A_FRAME_NONE;
+                d.after_sid = false;
+                d.check_kind();
                 break;
             case 1: {
                 // Too little room: refused, nothing written, state untouched
@@ -167,8 +191,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 d.fill();
                 const size_t room = n / 4 % 80;
                 const uint8_t frame[10] = {};
-                FUZZ_CHECK(g729a_decode(d.a, frame, 10, d.out_a, room) == G729A_EBADARG);
-                FUZZ_CHECK(g729a_decode(d.b, nullptr, 0, d.out_b, room) == G729A_EBADARG);
+                FUZZ_CHECK(g729a_decode(d.a, frame, 10, d.out_a, room) == G729A_ENOSPACE);
+                FUZZ_CHECK(g729a_decode(d.b, nullptr, 0, d.out_b, room) == G729A_ENOSPACE);
                 d.check_output(0);
                 break;
             }

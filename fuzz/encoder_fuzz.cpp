@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memset(frame_b, 0x11, sizeof frame_b);
         if (mode & 0x80) {
             FUZZ_CHECK(g729a_encode(a, block, 79, frame_a, 10) == G729A_EBADARG);
-            FUZZ_CHECK(g729a_encode(a, block, 80, frame_a, 9) == G729A_EBADARG);
+            FUZZ_CHECK(g729a_encode(a, block, 80, frame_a, 9) == G729A_ENOSPACE);
             FUZZ_CHECK(frame_a[0] == 0xEE && frame_a[9] == 0xEE);
         }
         FUZZ_CHECK(g729a_encode(a, block, 80, frame_a, sizeof frame_a) == 10);

@@ -1,9 +1,12 @@
 // The host console: its own commands and the dispatch of typed lines to the
 // longest matching registered command.
+#include <dirent.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -23,6 +26,10 @@ char* const kShowUsage = reinterpret_cast<char*>(1);
 char* const kFailure = reinterpret_cast<char*>(2);
 
 bool exit_flag = false;
+
+// Set from the SIGINT handler: lock-free, so safe there.
+std::atomic<bool> cancel_flag{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the cancel flag is set from a signal handler");
 
 char* answer(cvn_cli_args* a, bool ok, const std::string& error) {
     if (ok) return nullptr;
@@ -57,6 +64,10 @@ char* handle_help(cvn_cli_entry* e, int cmd, cvn_cli_args* a) {
         entries = starting;
     }
     for (cvn_cli_entry* x : entries) cvn_cli(a->fd, "%25.25s  %s\n", x->command, x->summary ? x->summary : "");
+    if (a->argc == 1) {
+        cvn_cli(a->fd, "Tab completes commands, file names and module names; Ctrl-C drops the line, or\n"
+                       "cancels a running file convert. 'help help' tells more, 'help WORDS' about a command.\n");
+    }
     (void)e;
     return nullptr;
 }
@@ -170,13 +181,13 @@ char* handle_exit(cvn_cli_entry*, int cmd, cvn_cli_args*) {
 }
 
 cvn_cli_entry host_commands[] = {
-    {"help", "Display help list, or specific help on a command", "Usage: help [WORDS]\n       Lists the commands, or shows the usage of one.\n", handle_help, nullptr, 0},
+    {"help", "Display help list, or specific help on a command", "Usage: help [WORDS]\n       Lists the commands, or shows the usage of one.\n       Words are split at blanks; quotes ('...' or \"...\") or a backslash keep\n       a blank in a word. Tab completes command words, file names after\n       file convert and file compare, and module names after module load,\n       unload and reload. Ctrl-C drops the line being typed, or cancels a\n       running file convert.\n", handle_help, nullptr, 0},
     {"module show", "List loaded modules", "Usage: module show\n", handle_module, nullptr, 0},
     {"module load", "Load a module", "Usage: module load NAME\n       Loads a module by name (NAME or NAME.so, from the current directory or\n       the module directory), or from a path with a slash as given.\n", handle_module, nullptr, 0},
     {"module unload", "Unload a module", "Usage: module unload NAME\n", handle_module, nullptr, 0},
     {"module reload", "Reload a module's configuration", "Usage: module reload NAME\n", handle_module, nullptr, 0},
     {"core show translation", "Display translation cost table", "Usage: core show translation\n       Lists the registered translators with their measured cost.\n", handle_show_translation, nullptr, 0},
-    {"file convert", "Convert an audio file through the translators", "Usage: file convert IN OUT\n       Converts between .raw/.sln (16-bit 8 kHz slin), .wav (8 kHz mono 16-bit)\n       and .g729 (payloads back to back) in 20 ms host frames.\n", handle_file_convert, nullptr, 0},
+    {"file convert", "Convert an audio file through the translators", "Usage: file convert IN OUT\n       Converts between .raw/.sln (16-bit 8 kHz slin), .wav (8 kHz mono 16-bit)\n       and .g729 (payloads back to back) in 20 ms host frames.\n       Ctrl-C cancels it; OUT is then left as it was.\n", handle_file_convert, nullptr, 0},
     {"file compare", "Compare two audio files", "Usage: file compare REFERENCE TEST\n       Finds the delay of TEST behind REFERENCE (0 to 160 samples) and prints\n       levels, SNR and segmental SNR of the aligned signals.\n", handle_file_compare, nullptr, 0},
     {"exit", "Leave the console", "Usage: exit\n", handle_exit, nullptr, 0},
     {"quit", "Leave the console", "Usage: quit\n", handle_exit, nullptr, 0},
@@ -196,7 +207,9 @@ void register_host_commands() {
 
 bool exit_requested() { return exit_flag; }
 
-std::vector<std::string> split_words(const std::string& line) {
+std::vector<std::string> split_words(const std::string& line) { return split_line(line).words; }
+
+split_result split_line(const std::string& line) {
     std::vector<std::string> words;
     std::string word;
     bool in_word = false;
@@ -223,19 +236,124 @@ std::vector<std::string> split_words(const std::string& line) {
         }
     }
     if (in_word) words.push_back(word);
-    return words;
+    return split_result{words, in_word, quote};
 }
+
+namespace {
+
+bool starts_with(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+
+bool ends_with(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The names in the folder `partial` points into that continue it, with
+// that folder in front as typed ("data/sp" gives "data/speech.raw") and a
+// slash after each folder. Hidden names only when asked for with a dot.
+// `keep` chooses among the files; folders are always offered.
+std::vector<std::string> complete_path(const std::string& partial, bool (*keep)(const std::string& name)) {
+    const size_t slash = partial.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : partial.substr(0, slash + 1);
+    const std::string start = slash == std::string::npos ? partial : partial.substr(slash + 1);
+    std::vector<std::string> out;
+    DIR* d = opendir(folder.empty() ? "." : folder.c_str());
+    if (d == nullptr) return out;
+    while (const dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == ".." || !starts_with(name, start)) continue;
+        if (name[0] == '.' && (start.empty() || start[0] != '.')) continue;
+        struct stat st;
+        const bool folder_entry = stat((folder + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (folder_entry) out.push_back(folder + name + "/");
+        else if (keep(name)) out.push_back(folder + name);
+    }
+    closedir(d);
+    return out;
+}
+
+bool any_file(const std::string&) { return true; }
+
+// A module's shared object: NAME.so, and not a library's libNAME.so.
+bool module_file(const std::string& name) { return ends_with(name, ".so") && !starts_with(name, "lib"); }
+
+// Module names for module load: NAME for each NAME.so in the module
+// directories, or paths when a slash is typed.
+std::vector<std::string> complete_module_file(const std::string& partial) {
+    if (partial.find('/') != std::string::npos) return complete_path(partial, module_file);
+    std::vector<std::string> out;
+    for (const std::string& dir : module_directories()) {
+        DIR* d = opendir(dir.c_str());
+        if (d == nullptr) continue;
+        while (const dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (module_file(name) && starts_with(name, partial)) out.push_back(name.substr(0, name.size() - 3));
+        }
+        closedir(d);
+    }
+    return out;
+}
+
+std::vector<std::string> complete_loaded_module(const std::string& partial) {
+    std::vector<std::string> out;
+    for (const cvn_module_info* m : loaded_modules())
+        if (starts_with(m->name, partial)) out.push_back(m->name);
+    return out;
+}
+
+// The host's commands that take names after their words, and how many.
+struct argument_completion {
+    const char* command;
+    size_t arguments;
+    std::vector<std::string> (*complete)(const std::string& partial);
+};
+
+std::vector<std::string> complete_file(const std::string& partial) { return complete_path(partial, any_file); }
+
+const argument_completion kArgumentCompletions[] = {
+    {"file convert", 2, complete_file},
+    {"file compare", 2, complete_file},
+    {"module load", 1, complete_module_file},
+    {"module unload", 1, complete_loaded_module},
+    {"module reload", 1, complete_loaded_module},
+};
+
+// What a word becomes on the line: blanks, quotes and backslashes escaped,
+// or inside an open quote only what that quote needs.
+std::string escape_word(const std::string& text, char open_quote) {
+    std::string out;
+    for (const char c : text) {
+        if (open_quote == '\'') {
+            out += c;
+            continue;
+        }
+        const bool special = open_quote == '"' ? (c == '"' || c == '\\')
+                                               : (c == ' ' || c == '\t' || c == '"' || c == '\'' || c == '\\');
+        if (special) out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
 
 std::vector<std::string> complete_command(const std::string& line) {
     register_host_commands();
-    std::vector<std::string> words = split_words(line);
+    const split_result split = split_line(line);
+    std::vector<std::string> words = split.words;
     std::string partial;
-    if (!line.empty() && line.back() != ' ' && line.back() != '\t' && !words.empty()) {
+    if (split.open_word) {
         partial = words.back();
         words.pop_back();
     }
     if (!words.empty() && words.front() == "help") words.erase(words.begin());
     std::vector<std::string> out;
+    // After a command's words come its arguments.
+    for (const argument_completion& a : kArgumentCompletions) {
+        const std::vector<std::string> cw = split_words(a.command);
+        if (words.size() >= cw.size() && words.size() < cw.size() + a.arguments &&
+            std::equal(cw.begin(), cw.end(), words.begin()) && split.words.front() != "help")
+            out = a.complete(partial);
+    }
     for (cvn_cli_entry* e : console_entries()) {
         const std::vector<std::string> cw = split_words(e->command);
         if (cw.size() <= words.size() || !std::equal(words.begin(), words.end(), cw.begin())) continue;
@@ -247,9 +365,42 @@ std::vector<std::string> complete_command(const std::string& line) {
     return out;
 }
 
+completion complete_line(const std::string& line) {
+    completion c;
+    c.choices = complete_command(line);
+    if (c.choices.empty()) return c;
+    const split_result split = split_line(line);
+    const std::string partial = split.open_word ? split.words.back() : "";
+    // As far as every choice agrees.
+    std::string common = c.choices[0];
+    for (const std::string& choice : c.choices) {
+        size_t n = 0;
+        while (n < common.size() && n < choice.size() && common[n] == choice[n]) ++n;
+        common.resize(n);
+    }
+    if (common.size() > partial.size()) c.insert = escape_word(common.substr(partial.size()), split.open_quote);
+    // A finished word gets its closing quote and a blank; a folder stays
+    // open for the name inside it.
+    if (c.choices.size() == 1 && !ends_with(common, "/")) {
+        if (split.open_quote != 0) c.insert += split.open_quote;
+        c.insert += ' ';
+    }
+    return c;
+}
+
+void request_cancel() { cancel_flag.store(true); }
+bool cancel_requested() { return cancel_flag.load(); }
+
 int execute(int fd, const std::string& line) {
     register_host_commands();
-    const std::vector<std::string> words = split_words(line);
+    cancel_flag.store(false);
+    const split_result split = split_line(line);
+    const std::vector<std::string>& words = split.words;
+    if (split.open_quote != 0) {
+        cvn_cli(fd, "Unterminated %c quote: close it, or put a backslash before it to keep it in the word\n",
+                split.open_quote);
+        return 1;
+    }
     if (words.empty()) return 0;
     cvn_cli_entry* best = nullptr;
     size_t best_words = 0;

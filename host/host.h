@@ -89,9 +89,37 @@ bool exit_requested();
 // word ("file convert 'my file.raw' out.g729"), a backslash escapes the
 // next character.
 std::vector<std::string> split_words(const std::string& line);
-// Tab completion: the command words that can stand where the last word of
-// line (the text before the cursor) is being typed, sorted. For "core sh"
-// that is {"show"}; after "help " the command words themselves.
+// The same, with how the line ends: inside a word (the last one is being
+// typed) and inside a quote (the quote character, or 0). execute() refuses a
+// line that ends inside a quote.
+struct split_result {
+    std::vector<std::string> words;
+    bool open_word = false;
+    char open_quote = 0;
+};
+split_result split_line(const std::string& line);
+// Tab completion: the words that can stand where the last word of line (the
+// text before the cursor) is being typed, sorted. For "core sh" that is
+// {"show"}; after "help " the command words themselves; after "file
+// convert " the names in the current folder (folders with a slash); after
+// "module load " the modules in the module directories, after "module
+// unload " the loaded ones.
 std::vector<std::string> complete_command(const std::string& line);
+// What Tab does at the end of line: insert the rest of the word being typed
+// as far as every choice agrees, escaped for the console (with a blank, and
+// the closing quote, once the word is complete); when that is nothing, the
+// editor lists `choices`.
+struct completion {
+    std::vector<std::string> choices;
+    std::string insert;
+};
+completion complete_line(const std::string& line);
+
+// Ctrl-C at the interactive console while a command runs: the SIGINT
+// handler requests a cancel, and long commands (file convert) look between
+// frames and stop, leaving their output as it was. execute() starts each
+// command with no cancel pending.
+void request_cancel();
+bool cancel_requested();
 
 } // namespace corvane

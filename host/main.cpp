@@ -1,7 +1,8 @@
 // corvane: the minimal host. Loads the modules named with -m, then runs the
 // console commands given with -x, or reads commands from standard input: on
-// a terminal with line editing, history and Tab completion of command words,
-// otherwise one command per line.
+// a terminal with line editing, history, Tab completion of command words,
+// file and module names, and Ctrl-C to cancel a long command; otherwise one
+// command per line.
 #ifdef CORVANE_WITH_LIBEDIT
 #include <histedit.h>
 #endif
@@ -32,33 +33,19 @@ void usage(std::FILE* to) {
 #ifdef CORVANE_WITH_LIBEDIT
 const char* prompt(EditLine*) { return "corvane> "; }
 
-// Tab: completes the command word under the cursor, or lists the choices.
+// Tab: completes the word under the cursor (a command word, a file or a
+// module name), or lists the choices.
 unsigned char complete_word(EditLine* el, int) {
     const LineInfo* li = el_line(el);
     const std::string before(li->buffer, size_t(li->cursor - li->buffer));
-    const std::vector<std::string> choices = corvane::complete_command(before);
-    if (choices.empty()) return CC_REFRESH_BEEP;
-    size_t typed = 0;
-    while (typed < before.size() && before[before.size() - 1 - typed] != ' ' && before[before.size() - 1 - typed] != '\t')
-        ++typed;
-    if (choices.size() == 1) {
-        const std::string rest = choices[0].substr(typed) + " ";
-        el_insertstr(el, rest.c_str());
-        return CC_REFRESH;
-    }
-    // Several: extend to what they have in common, or show them all.
-    std::string common = choices[0];
-    for (const std::string& c : choices) {
-        size_t n = 0;
-        while (n < common.size() && n < c.size() && common[n] == c[n]) ++n;
-        common.resize(n);
-    }
-    if (common.size() > typed) {
-        el_insertstr(el, common.substr(typed).c_str());
+    const corvane::completion c = corvane::complete_line(before);
+    if (c.choices.empty()) return CC_REFRESH_BEEP;
+    if (!c.insert.empty()) {
+        el_insertstr(el, c.insert.c_str());
         return CC_REFRESH;
     }
     std::string list = "\n";
-    for (const std::string& c : choices) list += c + "  ";
+    for (const std::string& choice : c.choices) list += choice + "  ";
     list += "\n";
     std::fputs(list.c_str(), stdout);
     std::fflush(stdout);
@@ -78,11 +65,18 @@ unsigned char drop_line(EditLine* el, int) {
     return CC_REDISPLAY;
 }
 
-// The interactive console: Ctrl-C drops the line being typed (and is
-// ignored while a command runs), Ctrl-D on an empty line, "exit" or "quit"
+void cancel_command(int) { corvane::request_cancel(); }
+
+// The interactive console: Ctrl-C drops the line being typed, or cancels a
+// long command while it runs; Ctrl-D on an empty line, "exit" or "quit"
 // leave.
 int interactive_console() {
-    signal(SIGINT, SIG_IGN);
+    // While a command runs the terminal sends Ctrl-C as SIGINT.
+    struct sigaction action {};
+    action.sa_handler = cancel_command;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
 
     EditLine* el = el_init("corvane", stdin, stdout, stderr);
     History* hist = history_init();
@@ -94,7 +88,7 @@ int interactive_console() {
     el_set(el, EL_HIST, history, hist);
     // The wide form keeps the two names as given; the narrow one copies
     // them and never frees the copies.
-    el_wset(el, EL_ADDFN, L"corvane-complete", L"Complete a command word", complete_word);
+    el_wset(el, EL_ADDFN, L"corvane-complete", L"Complete a command word, file or module name", complete_word);
     el_set(el, EL_BIND, "^I", "corvane-complete", nullptr);
     el_wset(el, EL_ADDFN, L"corvane-drop-line", L"Drop the line", drop_line);
     el_set(el, EL_SETTY, "-d", "-isig", nullptr);
@@ -124,6 +118,36 @@ int interactive_console() {
 }
 #endif
 
+// Without the interactive console SIGINT and SIGTERM still stop the host,
+// but at a frame boundary: a conversion under way is cancelled, so that its
+// partial file goes and OUT stays as it was, and then the host dies of the
+// signal. A signal ignored at start (nohup) stays ignored.
+volatile sig_atomic_t stop_signal = 0;
+
+void stop_at_frame_boundary(int sig) {
+    stop_signal = sig;
+    corvane::request_cancel();
+}
+
+void stop_cleanly_on_signals() {
+    for (int sig : {SIGINT, SIGTERM}) {
+        struct sigaction old {};
+        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = stop_at_frame_boundary;
+        sigemptyset(&action.sa_mask);
+        // No SA_RESTART: a read of the next command line returns at once.
+        sigaction(sig, &action, nullptr);
+    }
+}
+
+void die_if_stopped() {
+    if (stop_signal == 0) return;
+    std::fflush(stdout);
+    signal(stop_signal, SIG_DFL);
+    raise(stop_signal);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -151,10 +175,13 @@ int main(int argc, char** argv) {
         }
     }
     if (!commands.empty()) {
+        stop_cleanly_on_signals();
         for (const std::string& c : commands) {
+            die_if_stopped();
             std::printf("corvane> %s\n", c.c_str());
             std::fflush(stdout);
             failures += corvane::execute(STDOUT_FILENO, c);
+            die_if_stopped();
             if (corvane::exit_requested()) break;
         }
         return failures == 0 ? 0 : 1;
@@ -165,6 +192,7 @@ int main(int argc, char** argv) {
 #ifdef CORVANE_WITH_LIBEDIT
     if (typed && isatty(STDOUT_FILENO)) return interactive_console();
 #endif
+    stop_cleanly_on_signals();
     std::string line;
     for (;;) {
         if (typed) {
@@ -173,8 +201,11 @@ int main(int argc, char** argv) {
         }
         if (!std::getline(std::cin, line)) break;
         if (line == "quit" || line == "exit") break;
+        die_if_stopped();
         failures += corvane::execute(STDOUT_FILENO, line);
+        die_if_stopped();
         if (corvane::exit_requested()) break;
     }
+    die_if_stopped();
     return failures == 0 ? 0 : 1;
 }

@@ -318,10 +318,17 @@ bool convert_file(const std::string& in_path, const std::string& out_path, conve
 
     int16_t samples[kHostFrameSamples];
     uint8_t bytes[kHostFrameBytes];
+    // Ctrl-C at the console: the writer's partial file goes, OUT stays.
+    auto cancelled = [&] {
+        if (!cancel_requested()) return false;
+        error = "Cancelled; " + out_path + " is left as it was";
+        return true;
+    };
     if (t == nullptr) {
         // Same format on both sides: copied frame by frame.
         report.translator = "(none)";
         for (;;) {
+            if (cancelled()) return false;
             const long n = from_slin ? reader.read(samples, kHostFrameSamples, error)
                                      : reader.read(bytes, kHostFrameBytes, error);
             if (n < 0) return false;
@@ -337,6 +344,7 @@ bool convert_file(const std::string& in_path, const std::string& out_path, conve
     translation_step step(t);
     long samples_out = 0, bytes_out = 0, bytes_in = 0;
     for (;;) {
+        if (cancelled()) return false;
         const long n = from_slin ? reader.read(samples, kHostFrameSamples, error)
                                  : reader.read(bytes, kHostFrameBytes, error);
         if (n < 0) return false;

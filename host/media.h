@@ -94,7 +94,8 @@ struct conversion_report {
 // through the registered translator, reading and writing 20 ms host frames
 // (160 samples or 20 bytes) as they go: memory stays the same whatever the
 // length of the file. On failure no output file is left behind. Frames the
-// translator refuses are counted in the report, not failures here.
+// translator refuses are counted in the report, not failures here. A cancel
+// requested meanwhile (Ctrl-C at the console) stops it as a failure.
 bool convert_file(const std::string& in_path, const std::string& out_path, conversion_report& report,
                   std::string& error);
 

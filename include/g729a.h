@@ -41,15 +41,46 @@
  * ended by one SID frame; g729a_decode_payload() walks it. A packet that was
  * lost is decoded with g729a_decode(dec, NULL, 0, out, 80).
  *
+ * After each call the decoder can say what it produced: decoded speech,
+ * comfort noise from a SID frame, comfort noise carried on through a gap, or
+ * speech concealed for a lost frame (g729a_decoder_frame_kind()).
+ *
  * Rules that hold throughout
  * --------------------------
  * - Instances are independent: any number of them may run in any threads,
- *   each used by one thread at a time. The library has no global mutable
- *   state and allocates memory only in the *_create() functions.
+ *   each used by one thread at a time. Every instance keeps all its state in
+ *   its own memory, and the library allocates memory only in the *_create()
+ *   functions.
+ * - The library's one piece of global mutable state is its choice of
+ *   kernels: on first use it picks, once for the whole process, the widest
+ *   instruction set of this processor it has kernels for (AVX2 on x86-64,
+ *   else the portable kernels); every choice gives the same bits. The
+ *   environment variable G729A_INSTRUCTION_SET=portable, set before the
+ *   first call, forces the portable kernels. The choice is made safely from
+ *   any thread and never changes afterwards; nothing else is shared between
+ *   instances.
  * - A call that fails returns a negative G729A_E* code, writes nothing and
  *   leaves the instance exactly as it was (the payload walk is the one
  *   exception, and says so).
  * - Samples are native-endian int16_t; frames are bytes as they travel in RTP.
+ *
+ * What may change between versions
+ * --------------------------------
+ * Within major version 1 (soname libg729a.so.1) a program built against an
+ * older header keeps working with a newer library:
+ * - no function disappears or changes its arguments or meaning;
+ * - the encoder's frames and the samples decoded from frames that arrived
+ *   stay bit for bit as they are; the samples that fill a frame that did not
+ *   arrive (concealment, comfort noise carried on) may improve;
+ * - g729a_encoder_size() and g729a_decoder_size() may grow, but never beyond
+ *   G729A_ENCODER_SIZE_MAX and G729A_DECODER_SIZE_MAX, which hold for every
+ *   1.x release: memory sized with them (or with the g729a_*_memory unions)
+ *   stays large enough;
+ * - functions, error codes and frame kinds may be added; a caller should
+ *   treat an unknown negative code as a failure (g729a_strerror() names it
+ *   "unknown error") and an unknown frame kind as decoded output;
+ * - the texts of g729a_strerror() and g729a_version_line() may change;
+ * - the layout of g729a_frame_info stays as it is.
  */
 #ifndef G729A_H
 #define G729A_H
@@ -81,12 +112,13 @@ extern "C" {
 #define G729A_FRAME_SAMPLES 80      /* samples in one 10 ms frame */
 #define G729A_SPEECH_FRAME_BYTES 10 /* one speech frame */
 #define G729A_SID_FRAME_BYTES 2     /* one silence-description frame */
+#define G729A_ENCODER_DELAY 40      /* samples of encoder look-ahead: decoded output lags the input by this */
 
 /* Error codes: every failing call returns one of these (all negative). */
 #define G729A_OK 0
-#define G729A_EBADARG (-1)   /* NULL handle or buffer, a sample count that is not 80, a buffer too small */
+#define G729A_EBADARG (-1)   /* NULL handle or buffer, a sample count that is not 80, instance memory too small */
 #define G729A_EBADFRAME (-2) /* a length that is not a frame, or a payload that cannot be split into frames */
-#define G729A_ENOSPACE (-3)  /* the payload holds more frames than the output buffer has room for */
+#define G729A_ENOSPACE (-3)  /* the output buffer has too little room for what the call would write */
 #define G729A_ENOMEM (-4)    /* an allocation in a *_create() function failed */
 
 /* Compile-time upper bounds of g729a_encoder_size() and g729a_decoder_size(),
@@ -117,9 +149,10 @@ union g729a_decoder_memory {
 /* The library's version, "MAJOR.MINOR.PATCH". Never NULL. */
 G729A_API const char *g729a_version(void);
 
-/* The one-line description of this build that the codec's programs print
- * (the module's "g729 show version", the g729a tool's --version), ending in
- * a newline. Never NULL. */
+/* A one-line description of the library linked: its version and the kernels
+ * it chose for this processor, ending in a newline, such as
+ * "libg729a 1.0.0 (avx2 kernels)\n". Making the line makes the kernel choice
+ * if no call has made it yet. Never NULL. */
 G729A_API const char *g729a_version_line(void);
 
 /* A short English description of an error code ("bad argument", ...); an
@@ -151,9 +184,11 @@ G729A_API int g729a_encoder_reset(g729a_encoder *encoder);
 
 /* Codes one frame: `samples` must be G729A_FRAME_SAMPLES, `capacity` at least
  * G729A_SPEECH_FRAME_BYTES. Writes one 10-byte speech frame to `frame` and
- * returns 10. The encoder delays its input by 5 ms (40 samples) of look-ahead.
- * Errors: G729A_EBADARG (NULL pointer, another sample count, too little room);
- * the encoder is then left untouched. */
+ * returns 10. The encoder delays its input by G729A_ENCODER_DELAY samples
+ * (5 ms) of look-ahead.
+ * Errors: G729A_EBADARG (NULL pointer, another sample count), G729A_ENOSPACE
+ * (capacity below 10); the encoder is then left untouched and nothing is
+ * written. */
 G729A_API int g729a_encode(g729a_encoder *encoder, const int16_t *pcm, size_t samples, uint8_t *frame,
                            size_t capacity);
 
@@ -186,8 +221,8 @@ G729A_API int g729a_decoder_reset(g729a_decoder *decoder);
  *   decoders fed the same calls give the same samples.
  * `capacity` is the room in `pcm`, in samples (at least 80).
  * Errors: G729A_EBADARG (NULL decoder or pcm, NULL frame with a positive
- * length, too little room),
- * G729A_EBADFRAME (any other length); the decoder is then left untouched. */
+ * length), G729A_ENOSPACE (capacity below 80), G729A_EBADFRAME (any other
+ * length); the decoder is then left untouched and nothing is written. */
 G729A_API int g729a_decode(g729a_decoder *decoder, const uint8_t *frame, size_t length, int16_t *pcm,
                            size_t capacity);
 
@@ -213,6 +248,20 @@ G729A_API int g729a_decode_payload(g729a_decoder *decoder, const uint8_t *payloa
  * g729a_decode_payload() walks a payload with it; so can a reader that only
  * needs to split one into frames. */
 G729A_API int g729a_payload_frame_length(size_t remaining);
+
+/* What the decoder produced for the last frame it decoded: */
+#define G729A_FRAME_NONE 0          /* nothing since init or reset */
+#define G729A_FRAME_SPEECH 1        /* a speech frame, decoded */
+#define G729A_FRAME_SID 2           /* a SID frame, decoded into comfort noise */
+#define G729A_FRAME_COMFORT_NOISE 3 /* no frame arrived, and the comfort noise went on */
+#define G729A_FRAME_CONCEALED 4     /* no frame arrived, and speech was concealed */
+
+/* One of the G729A_FRAME_* kinds above, for the last frame decoded by
+ * g729a_decode() or g729a_decode_payload() (the last frame of the payload,
+ * or of its part decoded before a fault); a call that decodes nothing leaves
+ * it as it was. G729A_EBADARG for a NULL decoder. Costs nothing: call it
+ * after every frame to count concealed frames, say. */
+G729A_API int g729a_decoder_frame_kind(const g729a_decoder *decoder);
 
 /* ---- Many channels at once ---------------------------------------------- */
 
@@ -258,9 +307,6 @@ G729A_API int g729a_decode_many(g729a_decoder *const *decoders, const uint8_t *c
                                 int16_t *const *pcm, size_t count, int *results);
 
 /* ---- Frame inspection --------------------------------------------------- */
-
-#define G729A_FRAME_SPEECH 1
-#define G729A_FRAME_SID 2
 
 /* The coded parameters of one frame, as the bits carry them. */
 typedef struct g729a_frame_info {

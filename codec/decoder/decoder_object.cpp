@@ -17,6 +17,7 @@ void decoder_init(decoder_object& decoder) {
     postprocess_reset(decoder.postprocess_memory);
     for (int i = 0; i < kSynthesisHistory; ++i) decoder.synthesis_buffer[i] = 0.0;
     comfort_noise_reset(decoder.comfort_noise_state);
+    decoder.last_frame_kind = frame_kind::none;
 }
 
 int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int length) {
@@ -30,6 +31,7 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
     }
     frame_parameters params;
     unpack_frame(params, in, type);
+    decoder.last_frame_kind = type == frame_type::speech ? frame_kind::speech : frame_kind::sid;
 
     if (type == frame_type::speech) {
         // Synthesis and output chain in one, with their independent
@@ -52,6 +54,9 @@ void decode_missing_frame(decoder_object& decoder, int16_t* out) {
     pitch_lags lags;
     const frame_type type = conceal_frame(decoder.decoder_state, decoder.comfort_noise_state,
                                           decoder.synthesis_buffer + kSynthesisHistory, filters, lags);
+    // conceal_frame goes on as the last frame that arrived was: comfort
+    // noise after a SID frame, concealed speech otherwise.
+    decoder.last_frame_kind = type == frame_type::sid ? frame_kind::comfort_noise : frame_kind::concealed;
     output_frame(decoder, filters, lags, type, out);
 }
 
@@ -79,7 +84,10 @@ struct speech_group {
                                          &params[c].speech, d.synthesis_buffer};
         }
         decode_speech_channels(channels, count);
-        for (int c = 0; c < count; ++c) round_and_check(*decoder[c], out[c]);
+        for (int c = 0; c < count; ++c) {
+            decoder[c]->last_frame_kind = frame_kind::speech;
+            round_and_check(*decoder[c], out[c]);
+        }
         count = 0;
     }
 };

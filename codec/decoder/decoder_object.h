@@ -12,6 +12,16 @@
 
 namespace g729 {
 
+// What the decoder produced for the last frame, numbered as the public
+// header numbers the G729A_FRAME_* kinds.
+enum class frame_kind {
+    none = 0,          // nothing since init
+    speech = 1,        // a speech frame arrived and was decoded
+    sid = 2,           // a SID frame arrived and became comfort noise
+    comfort_noise = 3, // no frame arrived, and the comfort noise went on
+    concealed = 4,     // no frame arrived, and speech was concealed
+};
+
 struct decoder_object {
     g729::decoder_state decoder_state;
     g729::comfort_noise_state comfort_noise_state;
@@ -19,6 +29,7 @@ struct decoder_object {
     g729::postfilter_state postfilter_state;
     // 10 past synthesized samples followed by the current frame.
     double synthesis_buffer[kSynthesisHistory + kFrame];
+    frame_kind last_frame_kind;
 };
 
 void decoder_init(decoder_object& decoder);

@@ -186,7 +186,14 @@ static void test_version(void) {
     snprintf(expected, sizeof expected, "%d.%d.%d", G729A_VERSION_MAJOR, G729A_VERSION_MINOR, G729A_VERSION_PATCH);
     CHECK(strcmp(G729A_VERSION_STRING, expected) == 0);
     CHECK(g729a_version() != NULL && strcmp(g729a_version(), G729A_VERSION_STRING) == 0);
-    CHECK(line != NULL && strlen(line) > 1 && line[strlen(line) - 1] == '\n');
+    /* The library's own line: its version and the kernels it chose, and
+     * nothing of the module's words. */
+    snprintf(expected, sizeof expected, "libg729a %s (", g729a_version());
+    if (!CHECK(line != NULL && strlen(line) > 1 && line[strlen(line) - 1] == '\n')) return;
+    CHECK(strncmp(line, expected, strlen(expected)) == 0);
+    CHECK(strstr(line, "kernels)\n") != NULL);
+    CHECK(strstr(line, "Module") == NULL);
+    CHECK(g729a_version_line() == line || strcmp(g729a_version_line(), line) == 0);
 }
 
 static void test_strerror(void) {
@@ -323,7 +330,7 @@ static void test_encode_arguments(void) {
             CHECK_INT(g729a_encode(enc, pcm + f * FRAME, bad_samples[i], frame, SPEECH), G729A_EBADARG);
         }
         for (i = 0; i < COUNT(bad_capacity); ++i) {
-            CHECK_INT(g729a_encode(enc, pcm + f * FRAME, FRAME, frame, bad_capacity[i]), G729A_EBADARG);
+            CHECK_INT(g729a_encode(enc, pcm + f * FRAME, FRAME, frame, bad_capacity[i]), G729A_ENOSPACE);
         }
         CHECK(untouched(frame, sizeof frame, 0xEE));
 
@@ -355,8 +362,9 @@ static void test_decode_arguments(void) {
         memset(pcm, 0x5A, sizeof pcm);
         CHECK_INT(g729a_decode(NULL, frame, SPEECH, pcm, FRAME), G729A_EBADARG);
         CHECK_INT(g729a_decode(dec, frame, SPEECH, NULL, FRAME), G729A_EBADARG);
-        CHECK_INT(g729a_decode(dec, frame, SPEECH, pcm, FRAME - 1), G729A_EBADARG);
-        CHECK_INT(g729a_decode(dec, frame, SPEECH, pcm, 0), G729A_EBADARG);
+        CHECK_INT(g729a_decode(dec, frame, SPEECH, pcm, FRAME - 1), G729A_ENOSPACE);
+        CHECK_INT(g729a_decode(dec, frame, SPEECH, pcm, 0), G729A_ENOSPACE);
+        CHECK_INT(g729a_decode(dec, NULL, 0, pcm, FRAME - 1), G729A_ENOSPACE);
         CHECK_INT(g729a_decode(dec, NULL, SPEECH, pcm, FRAME), G729A_EBADARG);
         CHECK_INT(g729a_decode(dec, NULL, SID, pcm, FRAME), G729A_EBADARG);
         for (i = 0; i < COUNT(bad_lengths); ++i) {
@@ -412,6 +420,84 @@ static void test_lost_frames(void) {
     check_samples(pa, pb, FRAME, "after a lost frame");
     g729a_decoder_destroy(a);
     g729a_decoder_destroy(b);
+    release(&coded);
+}
+
+/* ---- what the decoder produced ------------------------------------------ */
+
+/* g729a_decoder_frame_kind() along one stream: nothing on a fresh decoder, the
+ * kind of each frame decoded, comfort noise or concealment for a frame that
+ * did not arrive depending on what arrived last, and no change from a call
+ * that is refused. */
+static void test_frame_kind(void) {
+    enum { SINGLE, PAYLOAD, RESET };
+    static const uint8_t sid[SID] = {0x5A, 0x3C};
+    blob coded = read_vector("speech_male_librivox.g729");
+    uint8_t payload[3 * SPEECH + SID];
+    const uint8_t *speech = coded.bytes;
+    struct {
+        int call;
+        const uint8_t *bytes;
+        size_t length, capacity;
+        int result, kind;
+    } steps[] = {
+        {SINGLE, NULL, 0, FRAME, FRAME, G729A_FRAME_CONCEALED}, /* lost before anything arrived */
+        {SINGLE, NULL, 0, FRAME, FRAME, G729A_FRAME_CONCEALED},
+        {SINGLE, NULL, SPEECH, FRAME, FRAME, G729A_FRAME_SPEECH},
+        {SINGLE, NULL, 0, FRAME, FRAME, G729A_FRAME_CONCEALED},
+        {SINGLE, sid, SID, FRAME, FRAME, G729A_FRAME_SID},
+        {SINGLE, NULL, 0, FRAME, FRAME, G729A_FRAME_COMFORT_NOISE},
+        {SINGLE, NULL, 0, FRAME, FRAME, G729A_FRAME_COMFORT_NOISE},
+        /* Refused calls leave the kind of the last frame decoded. */
+        {SINGLE, NULL, SPEECH, FRAME - 1, G729A_ENOSPACE, G729A_FRAME_COMFORT_NOISE},
+        {SINGLE, NULL, 7, FRAME, G729A_EBADFRAME, G729A_FRAME_COMFORT_NOISE},
+        {SINGLE, sid, SID, FRAME, FRAME, G729A_FRAME_SID},
+        {SINGLE, NULL, SPEECH, FRAME - 1, G729A_ENOSPACE, G729A_FRAME_SID},
+        {SINGLE, NULL, 0, 0, G729A_ENOSPACE, G729A_FRAME_SID},
+        {SINGLE, NULL, 3, FRAME, G729A_EBADFRAME, G729A_FRAME_SID},
+        {PAYLOAD, NULL, 5, 4 * FRAME, G729A_EBADFRAME, G729A_FRAME_SID},
+        {PAYLOAD, NULL, SPEECH, FRAME - 1, G729A_ENOSPACE, G729A_FRAME_SID},
+        {PAYLOAD, NULL, 0, 4 * FRAME, 0, G729A_FRAME_SID},
+        /* A payload tells its last frame, also when a fault stops it. */
+        {PAYLOAD, NULL, 2 * SPEECH + SID, 4 * FRAME, 3 * FRAME, G729A_FRAME_SID},
+        {PAYLOAD, NULL, 2 * SPEECH, 4 * FRAME, 2 * FRAME, G729A_FRAME_SPEECH},
+        {PAYLOAD, NULL, SID, 4 * FRAME, FRAME, G729A_FRAME_SID},
+        {PAYLOAD, NULL, 2 * SPEECH + 5, 4 * FRAME, G729A_EBADFRAME, G729A_FRAME_SPEECH},
+        {PAYLOAD, NULL, 2 * SPEECH + SID, 2 * FRAME, G729A_ENOSPACE, G729A_FRAME_SPEECH},
+        {RESET, NULL, 0, 0, G729A_OK, G729A_FRAME_NONE},
+        {SINGLE, sid, SID, FRAME, FRAME, G729A_FRAME_SID}, /* comfort noise from the first frame on */
+        {SINGLE, NULL, 0, FRAME, FRAME, G729A_FRAME_COMFORT_NOISE},
+        {RESET, NULL, 0, 0, G729A_OK, G729A_FRAME_NONE},
+        {SINGLE, NULL, 9, FRAME, G729A_EBADFRAME, G729A_FRAME_NONE},
+        {SINGLE, NULL, SPEECH, FRAME, FRAME, G729A_FRAME_SPEECH},
+    };
+    g729a_decoder *dec = g729a_decoder_create(NULL);
+    int16_t pcm[4 * FRAME];
+    size_t i, consumed;
+    if (!CHECK(coded.size >= 3 * SPEECH)) return;
+    memset(payload, 0, sizeof payload);
+    memcpy(payload, speech, 2 * SPEECH);
+    memcpy(payload + 2 * SPEECH, sid, SID);
+    CHECK_INT(g729a_decoder_frame_kind(NULL), G729A_EBADARG);
+    CHECK_INT(g729a_decoder_frame_kind(dec), G729A_FRAME_NONE);
+    for (i = 0; i < COUNT(steps); ++i) {
+        /* Speech frames come from the vector in turn (or the payload built
+         * from it); a length that is not a frame points at speech too. */
+        const uint8_t *bytes = steps[i].bytes != NULL ? steps[i].bytes : steps[i].length == 0 ? NULL : speech;
+        int result;
+        if (steps[i].call == RESET) {
+            result = g729a_decoder_reset(dec);
+        } else if (steps[i].call == PAYLOAD) {
+            result = g729a_decode_payload(dec, steps[i].length == SID ? sid : payload, steps[i].length, pcm,
+                                          steps[i].capacity, &consumed);
+        } else {
+            result = g729a_decode(dec, bytes, steps[i].length, pcm, steps[i].capacity);
+        }
+        if (!CHECK_INT(result, steps[i].result) || !CHECK_INT(g729a_decoder_frame_kind(dec), steps[i].kind)) {
+            fprintf(stderr, "  at step %lu\n", (unsigned long)i);
+        }
+    }
+    g729a_decoder_destroy(dec);
     release(&coded);
 }
 
@@ -884,6 +970,7 @@ int main(int argc, char **argv) {
         {"encode arguments", test_encode_arguments},
         {"decode arguments", test_decode_arguments},
         {"lost frames", test_lost_frames},
+        {"frame kind", test_frame_kind},
         {"payload frame length", test_payload_frame_length},
         {"payload walk", test_payload_walk},
         {"frame inspect", test_frame_inspect},

@@ -74,10 +74,14 @@ decoder_vector load_decoder_vector(const std::string& name) {
 
 // Decodes the channels' streams side by side with g729a_decode_many, all
 // channels starting together; a channel whose stream has ended is left out
-// of the calls from then on, so the count shrinks as the streams end.
-std::vector<std::vector<int16_t>> decode_side_by_side(const std::vector<stream>& streams) {
+// of the calls from then on, so the count shrinks as the streams end. kinds,
+// when given, receives each channel's g729a_decoder_frame_kind after every
+// frame.
+std::vector<std::vector<int16_t>> decode_side_by_side(const std::vector<stream>& streams,
+                                                      std::vector<std::vector<int>>* kinds = nullptr) {
     decoder_set set(streams.size());
     std::vector<std::vector<int16_t>> out(streams.size());
+    if (kinds != nullptr) kinds->assign(streams.size(), {});
     for (size_t f = 0;; ++f) {
         std::vector<g729a_decoder*> decoders;
         std::vector<const uint8_t*> frames;
@@ -100,19 +104,24 @@ std::vector<std::vector<int16_t>> decode_side_by_side(const std::vector<stream>&
                                     results.data()),
                   G729A_OK);
         for (int r : results) EXPECT_EQ(r, int(kSamples));
+        if (kinds != nullptr) {
+            for (size_t c : channel) (*kinds)[c].push_back(g729a_decoder_frame_kind(set.handles[c]));
+        }
     }
     return out;
 }
 
 // The same stream through one decoder of its own, frame by frame.
-std::vector<int16_t> decode_alone(const stream& s) {
+std::vector<int16_t> decode_alone(const stream& s, std::vector<int>* kinds = nullptr) {
     decoder_set set(1);
     std::vector<int16_t> out(s.size() * kSamples);
     for (size_t f = 0; f < s.size(); ++f) {
+        if (kinds != nullptr && f > 0) kinds->push_back(g729a_decoder_frame_kind(set.handles[0]));
         const std::vector<uint8_t>& b = s[f].bytes;
         EXPECT_EQ(g729a_decode(set.handles[0], b.empty() ? nullptr : b.data(), b.size(), &out[f * kSamples], kSamples),
                   int(kSamples));
     }
+    if (kinds != nullptr && !s.empty()) kinds->push_back(g729a_decoder_frame_kind(set.handles[0]));
     return out;
 }
 
@@ -165,15 +174,21 @@ stream random_stream(std::mt19937& random, size_t frames) {
     return s;
 }
 
+// Each channel's frame kind (g729a_decoder_frame_kind) follows its stream
+// as well.
 TEST(ManyChannelDecoding, EveryChannelOfRandomStreamsMatchesItsOwnDecoder) {
     std::mt19937 random(20);
     for (size_t n : {size_t(2), size_t(4), size_t(7), size_t(8), size_t(16)}) {
         std::vector<stream> streams;
         for (size_t c = 0; c < n; ++c) streams.push_back(random_stream(random, 150 + 13 * c));
-        const std::vector<std::vector<int16_t>> out = decode_side_by_side(streams);
-        for (size_t c = 0; c < n; ++c)
-            expect_same_samples(out[c], decode_alone(streams[c]),
-                                "random stream in channel " + std::to_string(c) + " of " + std::to_string(n));
+        std::vector<std::vector<int>> kinds;
+        const std::vector<std::vector<int16_t>> out = decode_side_by_side(streams, &kinds);
+        for (size_t c = 0; c < n; ++c) {
+            const std::string what = "random stream in channel " + std::to_string(c) + " of " + std::to_string(n);
+            std::vector<int> want_kinds;
+            expect_same_samples(out[c], decode_alone(streams[c], &want_kinds), what);
+            EXPECT_EQ(kinds[c], want_kinds) << what;
+        }
     }
 }
 

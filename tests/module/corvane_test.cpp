@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -185,6 +186,7 @@ TEST_F(Corvane, HelpListsExitAndCommandsByTheirFirstWords) {
     EXPECT_EQ(all.status, 0);
     EXPECT_NE(all.output.find("exit  Leave the console"), std::string::npos) << all.output;
     EXPECT_NE(all.output.find("quit  Leave the console"), std::string::npos) << all.output;
+    EXPECT_NE(all.output.find("Ctrl-C drops the line, or\ncancels a running file convert"), std::string::npos) << all.output;
     const run_result file = run_corvane("-x 'help file'");
     EXPECT_EQ(file.status, 0);
     EXPECT_EQ(file.output, "corvane> help file\n"
@@ -306,20 +308,62 @@ TEST_F(Corvane, ConvertingAnHourTakesNoMoreMemoryThanFiveSeconds) {
     EXPECT_EQ(read_file(dir + "/hour.wav").size(), 44u + size_t(3600) * 8000 * 2);
 }
 
-// The interactive console on a pseudo-terminal: Tab completes command
-// words, Ctrl-C drops the line being typed and the console carries on,
-// exit leaves.
-TEST_F(Corvane, InteractiveConsoleCompletesClearsOnCtrlCAndExits) {
-#ifndef CORVANE_WITH_LIBEDIT
-    GTEST_SKIP() << "built without libedit: the console reads plain lines";
-#endif
-    const std::vector<std::string> command = corvane_command();
-    int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("HOME", dir.c_str(), 1); // no ~/.editrc of the user's
+// An hour of silence, which takes the encoder seconds; sparse, so it costs
+// no disk.
+void write_silent_hour(const std::string& path) {
+    std::ofstream hour(path, std::ios::binary);
+    hour.seekp(std::streamoff(3600) * 8000 * 2 - 1);
+    hour.put('\0');
+}
+
+// Waits up to 10 s for a conversion to be under way: its partial file exists.
+bool conversion_started(const std::string& out) {
+    const std::string part = out + ".part";
+    for (int i = 0; i < 1000 && access(part.c_str(), F_OK) != 0; ++i) usleep(10000);
+    return access(part.c_str(), F_OK) == 0;
+}
+
+// Stopped with SIGINT or SIGTERM in the middle of a conversion given with -x,
+// the host still dies of the signal, but only after the conversion has
+// stopped at a frame and removed its partial file.
+TEST_F(Corvane, ASignalDuringAConversionLeavesOutAsItWasAndNoPartialFile) {
+    write_silent_hour(dir + "/hour.raw");
+    for (const int sig : {SIGINT, SIGTERM}) {
+        const std::string out = dir + "/out.g729";
+        std::ofstream(out) << "old";
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            freopen("/dev/null", "w", stdout);
+            std::vector<std::string> words = corvane_command();
+            words.insert(words.end(), {"-m", G729A_MODULE_PATH, "-x", "file convert " + dir + "/hour.raw " + out, "-x", "module show"});
+            std::vector<char*> argv;
+            for (std::string& w : words) argv.push_back(w.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        ASSERT_TRUE(conversion_started(out)) << strsignal(sig);
+        kill(pid, sig);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << strsignal(sig) << ": status " << status;
+        EXPECT_EQ(std::string(read_file(out).data(), read_file(out).size()), "old") << strsignal(sig);
+        EXPECT_NE(access((out + ".part").c_str(), F_OK), 0) << strsignal(sig) << ": no partial file is left";
+    }
+}
+
+// The interactive console on a pseudo-terminal, typed at as an operator
+// types, with the module loaded and `home` as home and current folder.
+class console_session {
+public:
+    explicit console_session(const std::string& home) {
+        const std::vector<std::string> command = corvane_command();
+        pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+        if (pid_ != 0) return;
+        setenv("HOME", home.c_str(), 1); // no ~/.editrc of the user's
         setenv("TERM", "dumb", 1);
+        if (chdir(home.c_str()) != 0) _exit(126);
         std::vector<char*> argv;
         for (const std::string& w : command) argv.push_back(const_cast<char*>(w.c_str()));
         argv.push_back(const_cast<char*>("-m"));
@@ -328,49 +372,110 @@ TEST_F(Corvane, InteractiveConsoleCompletesClearsOnCtrlCAndExits) {
         execv(argv[0], argv.data());
         _exit(127);
     }
-    std::string screen;
+    ~console_session() {
+        if (pid_ > 0 && !exited_) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
+        if (master_ >= 0) close(master_);
+    }
+    bool started() const { return pid_ > 0; }
+
     // Reads what the console shows until `wanted` appears (or 10 s pass).
-    auto wait_for = [&](const std::string& wanted) {
+    bool wait_for(const std::string& wanted) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (screen.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < end) {
-            pollfd p{master, POLLIN, 0};
+            pollfd p{master_, POLLIN, 0};
             if (poll(&p, 1, 100) <= 0) continue;
             char buf[4096];
-            const ssize_t n = read(master, buf, sizeof buf);
+            const ssize_t n = read(master_, buf, sizeof buf);
             if (n <= 0) break;
             screen.append(buf, size_t(n));
         }
         return screen.find(wanted) != std::string::npos;
-    };
-    auto type = [&](const std::string& keys) { ASSERT_EQ(write(master, keys.data(), keys.size()), ssize_t(keys.size())); };
-
-    ASSERT_TRUE(wait_for("corvane> ")) << screen;
-    type("core sh\t");
-    EXPECT_TRUE(wait_for("ow ")) << screen; // "sh" completed to "show "
-    type("tr\t\r");
-    EXPECT_TRUE(wait_for("Channels/core")) << screen; // ran "core show translation"
-    screen.clear();
-    type("module unlo");
-    ASSERT_TRUE(wait_for("unlo"));
-    type("\x03");
-    EXPECT_TRUE(wait_for("corvane> ")) << screen;
-    type("module show\r");
-    EXPECT_TRUE(wait_for("1 modules loaded")) << screen; // the console survived, the module is still there
-    EXPECT_EQ(screen.find("No such command"), std::string::npos) << screen;
-    type("exit\r");
-    int status = -1;
-    for (int i = 0; i < 100 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
-        pollfd p{master, POLLIN, 0};
-        char buf[4096];
-        if (poll(&p, 1, 100) <= 0) continue;
-        const ssize_t n = read(master, buf, sizeof buf);
-        if (n > 0) screen.append(buf, size_t(n));
-        else usleep(100000);
     }
-    if (!WIFEXITED(status)) kill(pid, SIGKILL), waitpid(pid, &status, 0);
-    close(master);
-    EXPECT_TRUE(WIFEXITED(status)) << screen;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
+    void type(const std::string& keys) { ASSERT_EQ(write(master_, keys.data(), keys.size()), ssize_t(keys.size())); }
+
+    // Waits up to 10 s for the console to leave; its exit status, or -1.
+    int exit_status() {
+        int status = -1;
+        for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) {
+            pollfd p{master_, POLLIN, 0};
+            char buf[4096];
+            if (poll(&p, 1, 100) <= 0) continue;
+            const ssize_t n = read(master_, buf, sizeof buf);
+            if (n > 0) screen.append(buf, size_t(n));
+            else usleep(100000);
+        }
+        exited_ = WIFEXITED(status);
+        return exited_ ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string screen;
+
+private:
+    pid_t pid_ = -1;
+    int master_ = -1;
+    bool exited_ = false;
+};
+
+// Tab completes command words, Ctrl-C drops the line being typed and the
+// console carries on, exit leaves.
+TEST_F(Corvane, InteractiveConsoleCompletesClearsOnCtrlCAndExits) {
+#ifndef CORVANE_WITH_LIBEDIT
+    GTEST_SKIP() << "built without libedit: the console reads plain lines";
+#endif
+    console_session console(dir);
+    ASSERT_TRUE(console.started());
+    ASSERT_TRUE(console.wait_for("corvane> ")) << console.screen;
+    console.type("core sh\t");
+    EXPECT_TRUE(console.wait_for("ow ")) << console.screen; // "sh" completed to "show "
+    console.type("tr\t\r");
+    EXPECT_TRUE(console.wait_for("Channels/core")) << console.screen; // ran "core show translation"
+    console.screen.clear();
+    console.type("module unlo");
+    ASSERT_TRUE(console.wait_for("unlo"));
+    console.type("\x03");
+    EXPECT_TRUE(console.wait_for("corvane> ")) << console.screen;
+    console.type("module show\r");
+    EXPECT_TRUE(console.wait_for("1 modules loaded")) << console.screen; // the console survived, the module is still there
+    EXPECT_EQ(console.screen.find("No such command"), std::string::npos) << console.screen;
+    console.type("exit\r");
+    EXPECT_EQ(console.exit_status(), 0) << console.screen;
+}
+
+// Tab completes the file names file convert takes; an unterminated quote is
+// named; Ctrl-C while a long conversion runs cancels it, leaves OUT as it
+// was, and the console carries on.
+TEST_F(Corvane, InteractiveConsoleCompletesFileNamesAndCtrlCCancelsALongConversion) {
+#ifndef CORVANE_WITH_LIBEDIT
+    GTEST_SKIP() << "built without libedit: the console reads plain lines";
+#endif
+    write_silent_hour(dir + "/an hour.raw");
+    std::ofstream(dir + "/out.g729") << "old";
+    console_session console(dir);
+    ASSERT_TRUE(console.started());
+    ASSERT_TRUE(console.wait_for("corvane> ")) << console.screen;
+
+    console.type("file convert an\t");
+    EXPECT_TRUE(console.wait_for("an\\ hour.raw ")) << console.screen; // completed and escaped
+    console.type("ou\t");
+    EXPECT_TRUE(console.wait_for("out.g729 ")) << console.screen;
+    console.type("\r");
+    // Once it is under way the line has been read, and the terminal turns
+    // Ctrl-C into SIGINT again.
+    ASSERT_TRUE(conversion_started(dir + "/out.g729")) << console.screen;
+    console.type("\x03");
+    EXPECT_TRUE(console.wait_for("Cancelled; out.g729 is left as it was")) << console.screen;
+    EXPECT_EQ(console.screen.find("Converted"), std::string::npos) << console.screen;
+    EXPECT_EQ(std::string(read_file(dir + "/out.g729").data(), 3), "old");
+    EXPECT_NE(access((dir + "/out.g729.part").c_str(), F_OK), 0) << "no partial file is left";
+
+    console.screen.clear();
+    console.type("file convert 'an hour.raw out.g729\r");
+    EXPECT_TRUE(console.wait_for("Unterminated ' quote")) << console.screen;
+    EXPECT_EQ(console.screen.find("Usage"), std::string::npos) << console.screen;
+    console.type("module show\r");
+    EXPECT_TRUE(console.wait_for("1 modules loaded")) << console.screen;
+    console.type("exit\r");
+    EXPECT_EQ(console.exit_status(), 1) << "a command failed: " << console.screen;
 }
 
 } // namespace

@@ -203,9 +203,9 @@ TEST_F(G729aFormats, DecodeWritesEveryFormatAtAnyRate) {
     const std::size_t n = expected.size();
 
     for (const std::string out : {"out.ulaw", "out.alaw", "out.pcmu", "out.pcma", "out.flac", "out.gsm", "out.sln16", "out16.wav",
-                                  "float.wav", "out16.raw"}) {
+                                  "float.wav"}) {
         std::vector<std::string> args{"decode", "-q", path("in.g729"), path(out)};
-        if (out == "out16.wav" || out == "out16.raw") args.insert(args.begin() + 2, {"--rate", "16000"});
+        if (out == "out16.wav") args.insert(args.begin() + 2, {"--rate", "16000"});
         if (out == "float.wav") args.insert(args.begin() + 2, "--float");
         const run_result r = run(args);
         ASSERT_EQ(r.status, 0) << out << ": " << r.err;
@@ -226,7 +226,6 @@ TEST_F(G729aFormats, DecodeWritesEveryFormatAtAnyRate) {
     // 16 kHz: .sln16 is the same samples as --rate 16000 in any container.
     const std::vector<int16_t> sln16 = testing::raw_samples(read_file(path("out.sln16")));
     EXPECT_EQ(sln16.size(), 2 * n);
-    EXPECT_EQ(testing::raw_samples(read_file(path("out16.raw"))), sln16);
     const testing::audio_file wav16 = testing::read_audio(path("out16.wav"));
     EXPECT_EQ(wav16.info.samplerate, 16000);
     EXPECT_EQ(wav16.samples, sln16);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "tools/cli/output_file.h"
+#include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
@@ -264,11 +265,6 @@ rtp_parse parse_rtp(const uint8_t* p, std::size_t size, rtp_header& h) {
 }
 
 namespace {
-
-std::string lower(std::string s) {
-    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::vector<std::string> words(const std::string& line) {
     std::vector<std::string> out;

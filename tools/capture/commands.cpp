@@ -26,6 +26,7 @@
 #include "tools/cli/progress.h"
 #include "tools/capture/rtp_stream.h"
 #include "tools/formats/sndfile_descriptor.h"
+#include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
@@ -34,18 +35,6 @@ namespace {
 
 constexpr int kG729PayloadType = 18;
 constexpr int kFrameSamples = G729A_FRAME_SAMPLES;
-
-std::string lower(std::string s) {
-    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string extension(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return lower(path.substr(dot + 1));
-}
 
 std::string hex_ssrc(uint32_t ssrc) {
     char text[16];
@@ -705,7 +694,7 @@ int capture_decode(const std::string& path, const std::string* out, const comman
 } // namespace
 
 bool is_capture_file(const std::string& path) {
-    const std::string e = extension(path);
+    const std::string e = extension_of(path);
     if (e == "pcap" || e == "pcapng" || e == "cap") return true;
     // A capture saved under another name (tcpdump -w call) is known by its
     // first four bytes: pcap in either byte order, with micro- or

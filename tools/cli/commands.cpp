@@ -27,6 +27,10 @@ namespace {
 constexpr double kSecondsPerFrame = double(kFrame) / kCodecRate;
 
 std::mutex stdout_lines; // a batch's per-file results on standard output
+// Whether info has printed a text block yet: the next stands apart from it
+// by a blank line. Its JSON is one object a line; dump's lines describe
+// themselves.
+bool info_block_printed = false;
 
 std::string where(const stream_fault& fault, file_format format) {
     if (format == file_format::g729)
@@ -284,6 +288,8 @@ file_result info_file(const file_job& job, const command_options& options, repor
         text += format_text("bit rate:             %.0f bit/s\n", bit_rate);
         text += "malformed:            " + (fault ? where(*fault, format) : std::string("no")) + "\n";
         if (misaligned) text += "warning:              " + misaligned_text(counts) + "\n";
+        if (info_block_printed) text = "\n" + text;
+        info_block_printed = true;
     }
     print_block(text);
     if (fault) throw tool_error(input_name(job.in), describe(*fault, format));
@@ -405,6 +411,31 @@ int run_single(const std::string& command, file_command work, const file_job& jo
     const file_result r = work(job, options, report);
     report.summary(r.frames, r.audio_seconds, timed(command));
     return 0;
+}
+
+void separate_blocks(const std::string& command, const command_options& options) {
+    if (command != "info" || options.json) return;
+    if (info_block_printed) print_block("\n");
+    info_block_printed = true;
+}
+
+int run_one_of_several(const std::string& command, file_command work, const file_job& job, const command_options& options) {
+    reporter report(options.quiet || (command == "info" && options.json) || command == "dump", command, false);
+    std::string problem = job.problem;
+    if (problem.empty()) {
+        try {
+            const file_result r = work(job, options, report);
+            report.line(command + ": " + input_name(job.in) + ": " + plural(r.frames, "frame", "frames") +
+                        format_text(", %.2f s of audio", r.audio_seconds));
+            return 0;
+        } catch (const tool_error& e) {
+            problem = e.file + ": " + e.what();
+        } catch (const std::bad_alloc&) {
+            problem = input_name(job.in) + ": out of memory";
+        }
+    }
+    report.failure(problem);
+    return 1;
 }
 
 int run_batch(const std::string& command, file_command work, const std::vector<file_job>& jobs, const command_options& options) {

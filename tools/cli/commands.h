@@ -23,6 +23,9 @@ struct command_options {
     unsigned jobs = 0;  // files worked on at once in a batch; 0: one per core
     bool batch = false; // set by run_batch: one of several files
     bool formats_given = false; // any -t / --format on the command line
+    // -y, --force: roundtrip and convert may replace an existing OUT (which
+    // is of the kind they read, so most likely a second input).
+    bool force = false;
     // decode: frames a .bit file marks bad are decoded as received
     // (--bad-frames=decode) instead of being concealed.
     bool decode_bad_frames = false;
@@ -99,6 +102,13 @@ std::string describe(const stream_fault& fault, file_format format);
 
 // One file: notices, the command's summary line; returns the exit status.
 int run_single(const std::string& command, file_command work, const file_job& job, const command_options& options);
+// One of several files that info or dump read in turn: its text (info's
+// apart from the one before by a blank line), a line naming it on standard
+// error; a failure is named there too and gives 1 instead of 0.
+int run_one_of_several(const std::string& command, file_command work, const file_job& job, const command_options& options);
+// The blank line before a block of info's text printed elsewhere (a packet
+// capture's), when one came before it.
+void separate_blocks(const std::string& command, const command_options& options);
 // Several files on options.jobs workers: a line per file as it finishes,
 // every failure named, one summary; exit status 1 when any file failed.
 int run_batch(const std::string& command, file_command work, const std::vector<file_job>& jobs,

@@ -5,10 +5,11 @@
 #pragma once
 
 #include "audio/comparison.h"
+#include "g729a.h"
 
 namespace g729::tool {
 
-constexpr int kCodecDelay = 40; // samples of encoder look-ahead at 8 kHz
+constexpr int kCodecDelay = G729A_ENCODER_DELAY;
 
 using audio::comparison_result;
 using audio::kSegment;

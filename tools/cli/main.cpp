@@ -1,4 +1,5 @@
 // g729a: encode, decode, round-trip and inspect G.729A files from the shell.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -6,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -13,6 +15,7 @@
 #include "g729a.h"
 #include "tools/capture/commands.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
@@ -27,9 +30,9 @@ constexpr const char* kGeneralHelp =
     "  decode IN OUT     decode IN .g729 or .bit into OUT audio (.wav, .raw, .ulaw, .flac, ...),\n"
     "                    or the G.729 RTP streams of a packet capture (.pcap, .pcapng)\n"
     "  roundtrip IN OUT  encode and decode IN, write OUT, compare the two\n"
-    "  info IN           count the frames of a .g729 or .bit file and check it, or list\n"
+    "  info IN...        count the frames of .g729 or .bit files and check them, or list\n"
     "                    the RTP streams of a packet capture\n"
-    "  dump IN           one line per frame: type, coded parameters, decoded energy\n"
+    "  dump IN...        one line per frame: type, coded parameters, decoded energy\n"
     "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding\n"
     "  encode|decode|roundtrip|convert IN... -d DIR | --to FMT   many files at once\n"
     "\n"
@@ -38,11 +41,15 @@ constexpr const char* kGeneralHelp =
     "  -t, --format FMT  the format of the file named next (overrides its extension;\n"
     "                    needed for '-'): g729, bit, raw/sln, sln16, ulaw, alaw, gsm,\n"
     "                    wav, or a libsndfile extension (flac, aiff, ogg, mp3, ...)\n"
-    "  -d, --directory DIR  write each output into DIR, named after its input\n"
+    "  -d, --directory DIR  write each output into DIR (made if need be), named after\n"
+    "                    its input\n"
     "  --to FMT          the output format of a batch (default: g729 for encode, wav\n"
     "                    for decode and roundtrip, the other coded format for convert)\n"
     "  -j, --jobs N      files worked on at once in a batch (default: one per core)\n"
-    "  -r, --rate HZ     decode/roundtrip: write audio at HZ (resampled from 8000)\n"
+    "  -y, --force       roundtrip/convert: replace an existing OUT (it is of the kind\n"
+    "                    IN is, so most likely a second input matched by a glob)\n"
+    "  -r, --rate HZ     decode/roundtrip: write audio at HZ (resampled from 8000;\n"
+    "                    headerless formats have their one rate: .raw 8000, .sln16 16000)\n"
     "  --float           decode/roundtrip: 32-bit float samples (.wav, .flac is 16-bit)\n"
     "  --json            info: one JSON object\n"
     "  --strict          decode: input cut short is an error, not a warning\n"
@@ -80,7 +87,7 @@ const command_entry kCommands[] = {
      "OUT: .g729 (10-byte frames back to back) or .bit (serial bitstream, 16-bit word\n"
      "     per bit, as in the standard's test vectors).\n"
      "'-' reads standard input (libsndfile finds the format from its header, or give\n"
-     "-t) or writes standard output (-t g729|bit).\n"},
+     "-t) or writes .g729 to standard output (-t bit for .bit).\n"},
     {"decode", decode_file, true, true, false,
      "Usage: g729a decode [OPTIONS] [--strict] [--bad-frames=decode] IN OUT\n"
      "       g729a decode [OPTIONS] IN... (-d DIR | --to FMT)\n"
@@ -95,7 +102,9 @@ const command_entry kCommands[] = {
      "     --bad-frames=decode decodes them as received. Every frame is 10 ms.\n"
      "OUT: .wav, .raw/.sln, .sln16, .ulaw, .alaw, .gsm or any format libsndfile writes\n"
      "     (.flac, .aiff, .au, .ogg, .mp3, ...).\n"
-     "  -r, --rate HZ  resample the output to HZ (1000 to 768000; .sln16 is 16000)\n"
+     "  -r, --rate HZ  resample the output to HZ (1000 to 768000) in a format with a\n"
+     "                 header; headerless formats have their one rate (.raw 8000,\n"
+     "                 .sln16 16000)\n"
      "  --float        32-bit float samples, where the format has them\n"
      "Memory stays the same however long the stream.\n"
      "\n"
@@ -109,22 +118,26 @@ const command_entry kCommands[] = {
      "--mix FILE: both directions of the call as one stereo .wav, aligned on capture\n"
      "     time (left: the direction that starts first); OUT may then be left out.\n"},
     {"roundtrip", roundtrip_file, true, false, false,
-     "Usage: g729a roundtrip [OPTIONS] IN OUT\n"
+     "Usage: g729a roundtrip [OPTIONS] [-y] IN OUT\n"
      "\n"
      "Encodes and decodes IN (as encode reads it), writes the decoded audio to OUT\n"
      "(as decode writes it) and prints how it compares with the input: overall SNR,\n"
      "segmental SNR (10 ms segments, silent ones skipped, each bounded to -10..35 dB)\n"
      "and the output level relative to the input. The output is compared 40 samples\n"
      "(5 ms, the encoder's look-ahead) later than the input.\n"
-     "The figures go to standard output, or to standard error when OUT is '-'.\n"},
+     "The figures go to standard output, or to standard error when OUT is '-'.\n"
+     "An existing OUT is audio, as IN is, and likely a second input matched by a glob:\n"
+     "it is replaced only with -y (--force).\n"},
     {"info", info_file, false, true, false,
-     "Usage: g729a info [-q] [--json] [-t g729|bit] IN\n"
+     "Usage: g729a info [-q] [--json] [-t g729|bit] IN...\n"
      "       g729a info [-q] [--json] [--pt N] CAPTURE\n"
      "\n"
      "Describes IN (.g729 or .bit): frames, speech frames, SID frames, untransmitted\n"
      "frames, frames marked bad, frames whose first pitch index fails its parity check,\n"
      "duration, bit rate, and where the file is malformed if it is (exit status 1\n"
      "then). Frames are numbered from 0. --json prints the same as one JSON object.\n"
+     "Several files are described in turn (JSON: one object a line); any that fails\n"
+     "is named and makes the exit status 1.\n"
      "A .g729 whose frames fail the parity check too often is flagged as probably\n"
      "misaligned.\n"
      "\n"
@@ -132,19 +145,21 @@ const command_entry kCommands[] = {
      "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
      "and duration, and the packets skipped; --json gives the same as JSON.\n"},
     {"dump", dump_file, false, true, false,
-     "Usage: g729a dump [-t g729|bit] IN\n"
+     "Usage: g729a dump [-t g729|bit] IN...\n"
      "\n"
      "Prints one line per frame of IN (.g729 or .bit): index, start time, type, the\n"
      "coded parameters (LSP indices, pitch lags with their thirds, the parity check,\n"
      "gain indices; for SID frames the LSF and energy indices) and the energy of the\n"
-     "decoded frame in dBFS. A malformed file is dumped up to the fault (exit 1).\n"},
+     "decoded frame in dBFS. A malformed file is dumped up to the fault (exit 1).\n"
+     "Several files are dumped in turn, each after its own header lines.\n"},
     {"convert", convert_file, true, true, true,
-     "Usage: g729a convert [OPTIONS] IN OUT\n"
+     "Usage: g729a convert [OPTIONS] [-y] IN OUT\n"
      "\n"
      "Rewrites a coded stream between .g729 and .bit without decoding it. .g729 to\n"
      ".bit and back gives the same bytes. .g729 cannot mark untransmitted or bad\n"
      "frames (they are left out or unmarked, with a notice), and holds a SID frame\n"
-     "only at its end.\n"},
+     "only at its end. An existing OUT is coded, as IN is, and likely a second input\n"
+     "matched by a glob: it is replaced only with -y (--force).\n"},
 };
 
 const command_entry* find_command(const std::string& name) {
@@ -228,6 +243,8 @@ parsed parse(const std::vector<std::string>& args) {
             p.options.audio.floating = true;
         } else if (a == "--strict") {
             p.options.strict = true;
+        } else if (a == "-y" || a == "--force") {
+            p.options.force = true;
         } else if (take_valued_option(args, i, p.options)) {
             // --bad-frames, --pt, --stream, --mix
         } else if (auto v = value("--format", "-t")) {
@@ -268,6 +285,8 @@ format_id resolve(const positional& op, side s, bool coded, const std::string& c
     }
     if (op.text == "-") {
         if (input && !coded) return format_id(file_format::sndfile);
+        // encode writes frames back to back unless told to write .bit.
+        if (!input && coded && command == "encode") return format_id(file_format::g729);
         throw usage_error(std::string("'-' as ") + which + " of " + command + " needs --format " + wanted);
     }
     const format_id f = format_id_from_extension(op.text);
@@ -287,23 +306,30 @@ bool is_directory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The file a path names, by device and inode; nullopt when there is none.
+std::optional<std::pair<dev_t, ino_t>> file_identity(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return std::make_pair(st.st_dev, st.st_ino);
+}
+
 bool same_file(const std::string& a, const std::string& b) {
     if (a == b) return true;
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    const auto ia = file_identity(a);
+    return ia && ia == file_identity(b);
 }
 
-std::string stem_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    const std::size_t dot = base.find_last_of('.');
-    if (dot != std::string::npos && dot > 0) base.erase(dot);
-    return base;
-}
-
-std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+// Replacing an existing OUT of the kind IN is (audio for roundtrip, coded for
+// convert) takes --force: such a file is more often a second input matched
+// by a glob (convert *.g729) than an output to throw away. encode and decode
+// replace their OUT freely: it is of the other kind, so it cannot be an
+// input they were meant to read. Empty when the job may go ahead.
+std::string replacement_problem(const file_job& job, const command_options& options) {
+    if (options.force || job.out.is_std() || is_coded(job.in_format.kind) != is_coded(job.out_format.kind)) return "";
+    struct stat st;
+    if (stat(job.out.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return "";
+    return std::string("exists and holds ") + (is_coded(job.out_format.kind) ? "a coded stream" : "audio") +
+           ", as IN does; not replaced without --force (-y)";
 }
 
 format_id default_target(const command_entry& c, const format_id& in) {
@@ -312,10 +338,66 @@ format_id default_target(const command_entry& c, const format_id& in) {
     return format_id(file_format::wav);
 }
 
+// info and dump: each file in turn, in the order given. One -t before the
+// first file names them all. A packet capture among several is described by
+// the capture commands in its turn.
+int read_files(const command_entry& command, std::vector<positional>& files, const parsed& p) {
+    const std::string name = command.name;
+    if (files.size() == 1 && is_capture_file(files[0].text)) {
+        const int status = run_capture_command(name, {files[0].text}, p.options);
+        finish_standard_output();
+        return status;
+    }
+    if (p.options.strict) throw usage_error("--strict is for decode");
+    if (p.formats_unused > 0) throw usage_error("--format given after the last file; it names the format of the file after it");
+    if (p.options.json && name != "info") throw usage_error("--json is for info");
+    if (p.rate_given || p.options.audio.floating) throw usage_error("--rate and --float are for decode and roundtrip");
+    std::vector<bool> capture(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) capture[i] = !files[i].format && is_capture_file(files[i].text);
+    if (std::find(capture.begin(), capture.end(), true) == capture.end()) check_no_capture_options(p.options);
+    const bool shared_format = p.formats_given == 1 && files[0].format.has_value();
+    if (files.size() == 1) {
+        file_job job;
+        job.in = operand{files[0].text};
+        job.in_format = resolve(files[0], side::in, true, name);
+        const int status = run_single(name, command.work, job, p.options);
+        finish_standard_output();
+        return status;
+    }
+    int status = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        positional& f = files[i];
+        if (capture[i]) {
+            separate_blocks(name, p.options);
+            try {
+                status |= run_capture_command(name, {f.text}, p.options);
+            } catch (const tool_error& e) {
+                std::fprintf(stderr, "g729a: %s: %s\n", e.file.c_str(), e.what());
+                status = 1;
+            }
+            continue;
+        }
+        if (shared_format) f.format = p.last_format;
+        file_job job;
+        job.in = operand{f.text};
+        try {
+            job.in_format = resolve(f, side::in, true, name);
+        } catch (const tool_error& e) {
+            job.problem = e.file + ": " + e.what();
+        }
+        status |= run_one_of_several(name, command.work, job, p.options);
+    }
+    finish_standard_output();
+    return status;
+}
+
 int run(const std::vector<std::string>& args) {
     parsed p = parse(args);
 
     if (p.version && p.operands.empty() && !p.help) {
+        // The tool's own version (the library it was built with), then the
+        // line of the library it runs with, which may be newer.
+        std::fputs("g729a " G729A_VERSION_STRING "\n", stdout);
         std::fputs(g729a_version_line(), stdout);
         finish_standard_output();
         return 0;
@@ -344,12 +426,18 @@ int run(const std::vector<std::string>& args) {
     const std::string name = command->name;
     std::vector<positional> files(p.operands.begin() + 1, p.operands.end());
     // A packet capture goes its own way: streams found, rebuilt and decoded.
-    if (!files.empty() && is_capture_file(files[0].text)) {
+    if (command->writes && !files.empty() && is_capture_file(files[0].text)) {
         std::vector<std::string> operands;
         for (const positional& f : files) operands.push_back(f.text);
         const int status = run_capture_command(name, operands, p.options);
         finish_standard_output();
         return status;
+    }
+    if (!command->writes) {
+        if (!p.directory.empty() || p.target) throw usage_error(name + " writes no files: -d and --to do not apply");
+        if (files.empty()) throw usage_error(name + " needs at least one file, IN");
+        if (p.options.force) throw usage_error("--force is for the commands that write files");
+        return read_files(*command, files, p);
     }
     check_no_capture_options(p.options);
     if (p.options.strict && name != "decode") throw usage_error("--strict is for decode");
@@ -357,17 +445,6 @@ int run(const std::vector<std::string>& args) {
     if (p.options.json && name != "info") throw usage_error("--json is for info");
     const bool audio_out = command->writes && !command->coded_out;
     if ((p.rate_given || p.options.audio.floating) && !audio_out) throw usage_error("--rate and --float are for decode and roundtrip");
-
-    if (!command->writes) {
-        if (!p.directory.empty() || p.target) throw usage_error(name + " writes no files: -d and --to do not apply");
-        if (files.size() != 1) throw usage_error(name + " takes one file, IN; got " + std::to_string(files.size()));
-        file_job job;
-        job.in = operand{files[0].text};
-        job.in_format = resolve(files[0], side::in, true, name);
-        const int status = run_single(name, command->work, job, p.options);
-        finish_standard_output();
-        return status;
-    }
 
     // IN OUT, or IN... with the outputs named after the inputs: into -d DIR,
     // in --to FMT, or into OUT when OUT is a directory.
@@ -396,6 +473,9 @@ int run(const std::vector<std::string>& args) {
         }
         if (!job.in.is_std() && !job.out.is_std() && same_file(job.in.path, job.out.path))
             throw usage_error("IN and OUT are the same file");
+        if (audio_out) output_rate(job.out_format, p.options.audio);
+        const std::string problem = replacement_problem(job, p.options);
+        if (!problem.empty()) throw tool_error(job.out.path, problem + " (for several inputs give -d DIR or --to FMT)");
         const int status = run_single(name, command->work, job, p.options);
         finish_standard_output();
         return status;
@@ -404,13 +484,18 @@ int run(const std::vector<std::string>& args) {
     if (files.empty()) throw usage_error(name + " needs at least one input file");
     if (p.target && is_coded(p.target->kind) != command->coded_out)
         throw usage_error("--to " + format_name(*p.target) + " does not fit the output of " + name);
-    if (!p.directory.empty() && !is_directory(p.directory)) throw tool_error(p.directory, "not a directory");
     // One -t before the inputs of a batch names them all.
     const bool shared_format = p.formats_given == 1 && files[0].format.has_value();
+    // No output of a batch replaces one of its inputs, --force or not: a
+    // worker may not have read it yet.
+    std::set<std::pair<dev_t, ino_t>> inputs;
+    for (const positional& f : files) {
+        if (f.text == "-") throw usage_error("'-' cannot be part of a batch");
+        if (const auto id = file_identity(f.text)) inputs.insert(*id);
+    }
     std::vector<file_job> jobs;
     std::set<std::string> outputs;
     for (positional& f : files) {
-        if (f.text == "-") throw usage_error("'-' cannot be part of a batch");
         if (shared_format) f.format = p.last_format;
         file_job job;
         job.in = operand{f.text};
@@ -427,9 +512,15 @@ int run(const std::vector<std::string>& args) {
         job.out_format = target;
         if (same_file(job.in.path, job.out.path))
             throw usage_error(f.text + ": its output would be the file itself; give -d DIR or another --to");
+        if (const auto id = file_identity(job.out.path); id && inputs.count(*id))
+            throw usage_error(f.text + ": its output " + job.out.path + " is another input of this run");
         if (!outputs.insert(job.out.path).second) throw usage_error("two inputs would both be written to " + job.out.path);
+        if (audio_out) output_rate(job.out_format, p.options.audio);
+        const std::string problem = replacement_problem(job, p.options);
+        if (!problem.empty()) job.problem = job.out.path + ": " + problem;
         jobs.push_back(job);
     }
+    if (!p.directory.empty()) make_output_directory(p.directory);
     const int status = run_batch(name, command->work, jobs, p.options);
     finish_standard_output();
     return status;

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
@@ -54,13 +55,6 @@ void unlink_pending_and_die(int sig) {
 }
 
 std::string errno_text() { return std::strerror(errno); }
-
-std::string directory_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 } // namespace
 
@@ -117,6 +111,20 @@ std::string resolve_links(const std::string& path) {
         p = target[0] == '/' ? std::string(target) : directory_of(p) + "/" + target;
     }
     return p; // a loop: creating the temporary file beside it reports it
+}
+
+void make_output_directory(const std::string& dir) {
+    // Every prefix that ends before a slash, then the whole path.
+    for (std::size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
+        const std::string part = end == std::string::npos ? dir : dir.substr(0, end);
+        const int made = mkdir(part.c_str(), 0777) == 0 ? 0 : errno;
+        struct stat st;
+        const bool exists = stat(part.c_str(), &st) == 0;
+        if (exists && !S_ISDIR(st.st_mode)) throw tool_error(dir, part == dir ? "not a directory" : part + " is not a directory");
+        if (!exists) throw tool_error(dir, "cannot create directory" + (part == dir ? "" : " " + part) + ": " + std::strerror(made));
+        if (end == std::string::npos) break;
+    }
+    if (access(dir.c_str(), W_OK | X_OK) != 0) throw tool_error(dir, "cannot write into this directory: " + errno_text());
 }
 
 output_file::output_file(const operand& out) : name_(output_name(out)) {

@@ -29,6 +29,12 @@ std::FILE* open_input(const operand& in);
 // (which need not exist yet); the path itself when it is no link.
 std::string resolve_links(const std::string& path);
 
+// Makes the directory `dir` with any missing parents, as mkdir -p does, and
+// checks that files can be created in it. Throws tool_error naming `dir` and
+// what stands in the way: a part that is no directory, or the reason the
+// system gives.
+void make_output_directory(const std::string& dir);
+
 class output_file {
 public:
     // A named OUT is written beside the file it finally names (through any

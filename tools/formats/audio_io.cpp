@@ -15,6 +15,7 @@
 
 #include "tools/cli/progress.h"
 #include "tools/formats/sndfile_descriptor.h"
+#include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
@@ -29,18 +30,6 @@ constexpr std::size_t kResampledChunk = 16384;
 // libsndfile hands out samples normalised to [-1, 1); this brings them back
 // to the 16-bit scale, exactly for 16-bit input.
 constexpr double kSampleScale = 32768.0;
-
-std::string lower(std::string s) {
-    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string extension_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    const std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    return lower(path.substr(dot + 1));
-}
 
 // Extensions libsndfile reads, as it lists them, plus the usual aliases.
 const std::set<std::string>& sndfile_extensions() {
@@ -174,7 +163,9 @@ const alias* find_alias(const std::string& name) {
 
 int major_of(const std::string& container) {
     if (container == "mp3") return SF_FORMAT_MPEG;
-    if (container == "opus" || container == "oga") return SF_FORMAT_OGG;
+    // libsndfile lists Ogg under .oga; .ogg is the name people use for the
+    // same container.
+    if (container == "opus" || container == "oga" || container == "ogg") return SF_FORMAT_OGG;
     int count = 0;
     sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
     for (int i = 0; i < count; ++i) {
@@ -210,8 +201,13 @@ int writable_format(const format_id& format, int rate, bool floating) {
     info.format = major | preferred;
     if (sf_format_check(&info)) return info.format;
     if (floating) return 0;
-    if (format.container == "opus" || format.container == "mp3") {
-        info.format = major | (format.container == "mp3" ? SF_FORMAT_MPEG_LAYER_III : SF_FORMAT_OPUS);
+    // Containers of one codec each: Ogg carries Vorbis unless named .opus.
+    const int codec = format.container == "mp3"                                ? SF_FORMAT_MPEG_LAYER_III
+                      : format.container == "opus"                             ? SF_FORMAT_OPUS
+                      : format.container == "ogg" || format.container == "oga" ? SF_FORMAT_VORBIS
+                                                                               : 0;
+    if (codec != 0) {
+        info.format = major | codec;
         return sf_format_check(&info) ? info.format : 0;
     }
     int count = 0;
@@ -283,6 +279,32 @@ bool is_audio(file_format format) {
 bool is_coded(file_format format) { return format == file_format::g729 || format == file_format::bit; }
 
 int headerless_rate(file_format format) { return format == file_format::sln16 ? 16000 : kCodecRate; }
+
+bool is_headerless(file_format format) {
+    return format == file_format::raw || format == file_format::sln16 || format == file_format::ulaw ||
+           format == file_format::alaw || format == file_format::gsm;
+}
+
+int output_rate(const format_id& format, const sink_options& options) {
+    if (is_headerless(format.kind)) {
+        // Nothing in the file would say that it holds another rate: whoever
+        // reads it back would play it at the wrong speed.
+        const int fixed = headerless_rate(format.kind);
+        if (options.rate > 0 && options.rate != fixed) {
+            const std::string fits = options.rate == kCodecRate ? ".raw holds 8000 Hz; "
+                                     : options.rate == 16000    ? ".sln16 holds 16000 Hz; "
+                                                                : "";
+            throw usage_error("--rate " + std::to_string(options.rate) + " does not fit ." + format_extension(format) + ", which holds " +
+                              std::to_string(fixed) + " Hz only (" + fits + "a format with a header, such as .wav or .flac, holds any rate)");
+        }
+        return fixed;
+    }
+    const int rate = options.rate > 0 ? options.rate : kCodecRate;
+    if (rate < kMinSampleRate || rate > kMaxSampleRate)
+        throw usage_error("--rate " + std::to_string(rate) + " is outside " + std::to_string(kMinSampleRate) + " to " +
+                          std::to_string(kMaxSampleRate) + " Hz");
+    return rate;
+}
 
 // --- audio_source ----------------------------------------------------------
 
@@ -501,21 +523,7 @@ struct audio_sink::state {
 audio_sink::audio_sink(output_file& out, const format_id& format, const sink_options& options)
     : s_(std::make_unique<state>()), out_(out) {
     state& s = *s_;
-    const bool headerless = format.kind == file_format::raw || format.kind == file_format::sln16 ||
-                            format.kind == file_format::ulaw || format.kind == file_format::alaw ||
-                            format.kind == file_format::gsm;
-    // Headerless formats other than .raw have their one rate.
-    s.rate = options.rate > 0 ? options.rate : kCodecRate;
-    if (headerless && format.kind != file_format::raw) {
-        const int fixed = headerless_rate(format.kind);
-        if (options.rate > 0 && options.rate != fixed)
-            throw usage_error(std::string("--rate ") + std::to_string(options.rate) + " does not fit ." + format_name(format.kind) +
-                              ", which holds " + std::to_string(fixed) + " Hz only");
-        s.rate = fixed;
-    }
-    if (s.rate < kMinSampleRate || s.rate > kMaxSampleRate)
-        throw usage_error("--rate " + std::to_string(s.rate) + " is outside " + std::to_string(kMinSampleRate) + " to " +
-                          std::to_string(kMaxSampleRate) + " Hz");
+    s.rate = output_rate(format, options);
     s.floating = options.floating;
     if (s.rate != kCodecRate) {
         soxr_error_t error = nullptr;

@@ -58,6 +58,7 @@ bool is_audio(file_format format);
 bool is_coded(file_format format);
 // Headerless formats: how many samples per second they hold.
 int headerless_rate(file_format format);
+bool is_headerless(file_format format);
 
 class audio_source {
 public:
@@ -96,6 +97,11 @@ struct sink_options {
     int rate = 0;
     bool floating = false; // 32-bit float samples where the format has them
 };
+
+// The rate audio_sink writes `format` at with these options; usage_error
+// when the format cannot hold options.rate (each headerless format holds its
+// one rate) or the rate is out of range.
+int output_rate(const format_id& format, const sink_options& options);
 
 class audio_sink {
 public:
