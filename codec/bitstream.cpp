@@ -36,6 +36,14 @@ void pack_frame(const speech_parameters& params, uint8_t* out, int& out_length) 
     out_length = kSpeechFrameBytes;
 }
 
+void pack_sid_frame(const sid_parameters& params, uint8_t* out, int& out_length) {
+    const uint32_t s = (uint32_t(params.predictor_switch & 1) << 15) | (uint32_t(params.lsf_first_stage & 0x1F) << 10) |
+                       (uint32_t(params.lsf_second_stage & 0xF) << 6) | (uint32_t(params.energy_index & 0x1F) << 1);
+    out[0] = uint8_t(s >> 8);
+    out[1] = uint8_t(s & 0xFF);
+    out_length = kSidFrameBytes;
+}
+
 void unpack_frame(frame_parameters& params, const uint8_t* in, frame_type type) {
     params = frame_parameters{};
     params.type = type;

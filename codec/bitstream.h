@@ -47,6 +47,9 @@ struct frame_parameters {
 // Packs a speech frame into 10 bytes; every field is masked to its width.
 void pack_frame(const speech_parameters& params, uint8_t* out, int& out_length);
 
+// Packs a SID frame into 2 bytes; the last bit, which carries nothing, is 0.
+void pack_sid_frame(const sid_parameters& params, uint8_t* out, int& out_length);
+
 // Unpacks 10 bytes (a speech frame) or 2 bytes (a SID frame); the record of
 // the other type is zeroed. A speech frame's P0 is also checked against P1.
 void unpack_frame(frame_parameters& params, const uint8_t* in, frame_type type);

@@ -104,7 +104,24 @@ size_t g729a_encoder_size(void) { return sizeof(g729a_encoder); }
 int g729a_encoder_init(g729a_encoder* encoder, size_t size) { return init_in(encoder, size); }
 g729a_encoder* g729a_encoder_create(int* error) { return create<g729a_encoder>(error); }
 void g729a_encoder_destroy(g729a_encoder* encoder) { std::free(encoder); }
-int g729a_encoder_reset(g729a_encoder* encoder) { return reset(encoder); }
+// The silence-suppression setting is the caller's choice, not coding state:
+// a reset keeps it.
+int g729a_encoder_reset(g729a_encoder* encoder) {
+    if (encoder == nullptr) return G729A_EBADARG;
+    const bool dtx = encoder->dtx_enabled;
+    g729::encoder_init(*encoder);
+    encoder->dtx_enabled = dtx;
+    return G729A_OK;
+}
+
+int g729a_encoder_set_dtx(g729a_encoder* encoder, int enable) {
+    if (encoder == nullptr) return G729A_EBADARG;
+    // The detector starts afresh when suppression is turned on: what it
+    // learnt of the noise before may be stale.
+    if (enable != 0 && !encoder->dtx_enabled) g729::dtx_restart_detection(encoder->dtx);
+    encoder->dtx_enabled = enable != 0;
+    return G729A_OK;
+}
 
 int g729a_encode(g729a_encoder* encoder, const int16_t* pcm, size_t samples, uint8_t* frame, size_t capacity) {
     if (encoder == nullptr || pcm == nullptr || frame == nullptr) return G729A_EBADARG;
@@ -139,24 +156,28 @@ int g729a_encode_many(g729a_encoder* const* encoders, const int16_t* const* pcm,
     g729::encoder_state* batch_encoders[kBatch];
     const int16_t* batch_pcm[kBatch];
     uint8_t* batch_frames[kBatch];
+    int batch_lengths[kBatch];
+    size_t batch_channel[kBatch];
     int first_error = G729A_OK;
     for (size_t start = 0; start < count; start += kBatch) {
         const size_t end = count - start < kBatch ? count : start + kBatch;
         int n = 0;
         for (size_t i = start; i < end; ++i) {
-            int result = g729::kSpeechFrameBytes;
             if (encoders[i] == nullptr || pcm[i] == nullptr || frames[i] == nullptr) {
-                result = G729A_EBADARG;
-                if (first_error == G729A_OK) first_error = result;
+                if (first_error == G729A_OK) first_error = G729A_EBADARG;
+                if (results != nullptr) results[i] = G729A_EBADARG;
             } else {
                 batch_encoders[n] = encoders[i];
                 batch_pcm[n] = pcm[i];
                 batch_frames[n] = frames[i];
+                batch_channel[n] = i;
                 ++n;
             }
-            if (results != nullptr) results[i] = result;
         }
-        g729::encode_frames(batch_encoders, batch_pcm, batch_frames, n);
+        g729::encode_frames(batch_encoders, batch_pcm, batch_frames, batch_lengths, n);
+        if (results != nullptr) {
+            for (int k = 0; k < n; ++k) results[batch_channel[k]] = batch_lengths[k];
+        }
     }
     return first_error;
 }

@@ -9,6 +9,9 @@
 //   mode % 4 == 3  one byte per sample, as the top byte of the sample.
 // With mode & 0x80 every frame is also offered once with a wrong sample
 // count and once with too little room, which must be refused untouched.
+// With mode & 0x40 both encoders suppress silence: frames are then 10, 2 or
+// 0 bytes, a gap never follows speech directly, and a gap is decoded as an
+// untransmitted frame.
 //
 // Two encoders (caller memory and g729a_encoder_create()) must code every
 // frame alike; each frame must carry a correct pitch parity bit and lags in
@@ -37,7 +40,8 @@ bool encoder_is_finite(const g729a_encoder* handle) {
            finite(s.weighting_filter_memory) && finite(s.zero_memory) && finite(s.pitch_sharpening_factor) &&
            finite(s.lsf_predictor_memory) && finite(s.taming_errors) && finite(s.energy_history) &&
            finite(s.preprocess_memory.x1) && finite(s.preprocess_memory.x2) && finite(s.preprocess_memory.y1) &&
-           finite(s.preprocess_memory.y2);
+           finite(s.preprocess_memory.y2) && finite(s.dtx.noise_statistics) && finite(s.dtx.current_noise_gain) &&
+           finite(s.dtx.sid_lsp) && finite(s.dtx.vad.noise_lsf) && finite(s.dtx.vad.noise_fluctuation_db);
 }
 
 bool decoder_is_finite(const g729a_decoder* handle) {
@@ -87,6 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(b != nullptr);
     g729a_decoder* decoder = g729a_decoder_create(nullptr);
     FUZZ_CHECK(decoder != nullptr);
+    const bool dtx = (mode & 0x40) != 0;
+    FUZZ_CHECK(g729a_encoder_set_dtx(a, dtx) == G729A_OK && g729a_encoder_set_dtx(b, dtx) == G729A_OK);
+    int previous_length = 10;
 
     for (size_t start = 0; start < pcm.size(); start += 80) {
         const int16_t* block = pcm.data() + start;
@@ -98,22 +105,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(g729a_encode(a, block, 80, frame_a, 9) == G729A_ENOSPACE);
             FUZZ_CHECK(frame_a[0] == 0xEE && frame_a[9] == 0xEE);
         }
-        FUZZ_CHECK(g729a_encode(a, block, 80, frame_a, sizeof frame_a) == 10);
-        FUZZ_CHECK(g729a_encode(b, block, 80, frame_b, sizeof frame_b) == 10);
-        FUZZ_CHECK(std::memcmp(frame_a, frame_b, 10) == 0);
+        const int length = g729a_encode(a, block, 80, frame_a, sizeof frame_a);
+        FUZZ_CHECK(length == 10 || (dtx && (length == 2 || length == 0)));
+        FUZZ_CHECK(!(length == 0 && previous_length == 10));
+        previous_length = length;
+        FUZZ_CHECK(g729a_encode(b, block, 80, frame_b, sizeof frame_b) == length);
+        FUZZ_CHECK(std::memcmp(frame_a, frame_b, size_t(length)) == 0);
         FUZZ_CHECK(frame_a[10] == 0xEE && frame_b[10] == 0x11);
         FUZZ_CHECK(encoder_is_finite(a));
 
-        g729a_frame_info info;
-        FUZZ_CHECK(g729a_frame_inspect(frame_a, 10, &info) == G729A_OK);
-        FUZZ_CHECK(info.type == G729A_FRAME_SPEECH && info.parity_error == 0);
-        for (int s = 0; s < 2; ++s) {
-            FUZZ_CHECK(info.pitch_lag[s] >= 19 && info.pitch_lag[s] <= 143);
-            FUZZ_CHECK(info.pitch_fraction[s] >= -1 && info.pitch_fraction[s] <= 1);
-        }
-
         int16_t out[80];
-        FUZZ_CHECK(g729a_decode(decoder, frame_a, 10, out, 80) == 80);
+        if (length == 0) {
+            FUZZ_CHECK(g729a_decode(decoder, nullptr, 0, out, 80) == 80);
+            FUZZ_CHECK(decoder_is_finite(decoder));
+            continue;
+        }
+        g729a_frame_info info;
+        FUZZ_CHECK(g729a_frame_inspect(frame_a, size_t(length), &info) == G729A_OK);
+        if (length == 10) {
+            FUZZ_CHECK(info.type == G729A_FRAME_SPEECH && info.parity_error == 0);
+            for (int s = 0; s < 2; ++s) {
+                FUZZ_CHECK(info.pitch_lag[s] >= 19 && info.pitch_lag[s] <= 143);
+                FUZZ_CHECK(info.pitch_fraction[s] >= -1 && info.pitch_fraction[s] <= 1);
+            }
+        } else {
+            FUZZ_CHECK(info.type == G729A_FRAME_SID && (frame_a[1] & 1) == 0);
+        }
+        FUZZ_CHECK(g729a_decode(decoder, frame_a, size_t(length), out, 80) == 80);
         FUZZ_CHECK(decoder_is_finite(decoder));
     }
     g729a_decoder_destroy(decoder);

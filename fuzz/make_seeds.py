@@ -89,6 +89,9 @@ def encoder_seeds():
                  [0 << 3 | 1, 0 << 3 | 0] * 200 + [(31 << 3) | 2] * 4 + [(7 << 3) | 3, (7 << 3) | 4] * 40)
     write("encoder_fuzz", "extremes", bytes([1]) + runs)
     write("encoder_fuzz", "top-bytes", bytes([3]) + vector("tone_1kHz.raw")[1:2 * 800:2])
+    # Silence suppression: speech, digital silence, speech, as they come.
+    speech = vector("speech_male_librivox.raw")
+    write("encoder_fuzz", "dtx", bytes([0x40]) + speech[:2 * 1600] + bytes(2 * 2400) + speech[2 * 1600:2 * 2400])
 
 
 # --- module_fuzz: operation records ---------------------------------------

@@ -5,7 +5,9 @@
  * 10-byte frame (8 kbit/s) and back. The decoder also accepts the 2-byte
  * silence-description (SID) frames that a G.729 Annex B sender transmits
  * during silence, and answers each with 80 samples of comfort noise. The
- * encoder codes every frame as speech: it never sends SID frames.
+ * encoder codes every frame as speech unless silence suppression is turned
+ * on (g729a_encoder_set_dtx()): then it sends SID frames and gaps in
+ * silence.
  *
  * Every computation is specified to the last bit, so any two builds of this
  * library -- and any other implementation of the same arithmetic -- give
@@ -179,16 +181,30 @@ G729A_API g729a_encoder *g729a_encoder_create(int *error);
 G729A_API void g729a_encoder_destroy(g729a_encoder *encoder);
 
 /* Returns the encoder to its state just after init: the next frames code
- * exactly as a fresh encoder's would. G729A_OK, or G729A_EBADARG for NULL. */
+ * exactly as a fresh encoder's would. The silence-suppression setting is
+ * kept (it is the caller's configuration, not coding state).
+ * G729A_OK, or G729A_EBADARG for NULL. */
 G729A_API int g729a_encoder_reset(g729a_encoder *encoder);
+
+/* Silence suppression (discontinuous transmission), off by default: with
+ * `enable` non-zero the encoder detects speech frame by frame, and in the
+ * pauses describes the background noise in 2-byte SID frames, sent when the
+ * noise changes (and always first after speech), or sends nothing at all.
+ * With 0 every frame is coded as speech again. The setting survives
+ * g729a_encoder_reset(). G729A_OK, or G729A_EBADARG for NULL. */
+G729A_API int g729a_encoder_set_dtx(g729a_encoder *encoder, int enable);
 
 /* Codes one frame: `samples` must be G729A_FRAME_SAMPLES, `capacity` at least
  * G729A_SPEECH_FRAME_BYTES. Writes one 10-byte speech frame to `frame` and
- * returns 10. The encoder delays its input by G729A_ENCODER_DELAY samples
- * (5 ms) of look-ahead.
+ * returns 10. With silence suppression on it returns 10 (a speech frame),
+ * 2 (a SID frame) or 0: nothing is to be transmitted for this frame, and the
+ * receiver treats the gap as an untransmitted frame, decoding it with
+ * g729a_decode(dec, NULL, 0, ...) (the comfort noise goes on). The encoder
+ * delays its input by G729A_ENCODER_DELAY samples (5 ms) of look-ahead.
  * Errors: G729A_EBADARG (NULL pointer, another sample count), G729A_ENOSPACE
- * (capacity below 10); the encoder is then left untouched and nothing is
- * written. */
+ * (capacity below 10, also with silence suppression on, since the caller
+ * cannot know beforehand which frame comes); the encoder is then left
+ * untouched and nothing is written. */
 G729A_API int g729a_encode(g729a_encoder *encoder, const int16_t *pcm, size_t samples, uint8_t *frame,
                            size_t capacity);
 
@@ -283,17 +299,20 @@ G729A_API int g729a_decoder_frame_kind(const g729a_decoder *decoder);
  * to 35 KB) and allocate nothing.
  *
  * `results`, when not NULL, has room for `count` ints and receives each
- * channel's result as the single call would return it: 10 (encode) or 80
- * (decode) for a channel done, a negative G729A_E* code for one refused.
+ * channel's result as the single call would return it: the bytes written
+ * (encode: 10, or 2 or 0 with silence suppression on) or 80 (decode) for a
+ * channel done, a negative G729A_E* code for one refused.
  * Returns G729A_OK when every channel was done, G729A_EBADARG when one of
  * the arrays (other than results) is NULL and count is not 0 (nothing is
  * done then, and results is not written), and otherwise the code of the
  * first refused channel. */
 
 /* Codes one frame of `count` channels: encoders[i] codes the
- * G729A_FRAME_SAMPLES samples at pcm[i] into the G729A_SPEECH_FRAME_BYTES
- * bytes at frames[i]. A channel with a NULL encoder, pcm or frame pointer is
- * refused with G729A_EBADARG. */
+ * G729A_FRAME_SAMPLES samples at pcm[i] into frames[i], which has room for
+ * G729A_SPEECH_FRAME_BYTES bytes, as g729a_encode() does (an encoder with
+ * silence suppression on may write a SID frame or nothing; such encoders
+ * are coded one by one). A channel with a NULL encoder, pcm or frame
+ * pointer is refused with G729A_EBADARG. */
 G729A_API int g729a_encode_many(g729a_encoder *const *encoders, const int16_t *const *pcm, uint8_t *const *frames,
                                 size_t count, int *results);
 

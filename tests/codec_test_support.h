@@ -22,12 +22,15 @@ inline std::vector<uint8_t> read_vector(const std::string& name) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// 16-bit little-endian samples of a vector file.
+// 16-bit little-endian samples of a vector file's bytes.
 inline std::vector<int16_t> as_samples(const std::vector<uint8_t>& bytes) {
     std::vector<int16_t> s(bytes.size() / 2);
     for (size_t i = 0; i < s.size(); ++i) s[i] = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
     return s;
 }
+
+// The 16-bit little-endian samples of a file in the reference vectors.
+inline std::vector<int16_t> read_samples(const std::string& name) { return as_samples(read_vector(name)); }
 
 // Reports the first differing sample with its frame, rather than thousands
 // of lines.

@@ -6,14 +6,12 @@
 #include <cstdint>
 
 #include "codec/bitstream.h"
+#include "codec/dsp/lsp_codebook.h"
+#include "codec/dsp/random_excitation.h"
+#include "codec/dsp/sid_lsf.h"
 #include "codec/dsp/types.h"
 
 namespace g729 {
-
-constexpr int16_t kInitialNoiseSeed = 11111;
-constexpr int kSidGainLevels = 32;
-
-extern const std::array<double, kSidGainLevels> sid_gain_table;
 
 struct comfort_noise_state {
     double current_noise_gain;
@@ -37,29 +35,5 @@ void comfort_noise_frame(comfort_noise_state& state, frame_type previous_frame_t
 // or speech frame decodes as it would right after the last SID frame.
 void continue_comfort_noise(comfort_noise_state& state, double* excitation, lsp_vector& previous_quantized_lsp,
                             int16_t& noise_seed, lp_filter_pair& filters);
-
-// The SID LSF vector as LSPs, predicted with the comfort-noise predictor
-// sets; pushes its codebook vector into memory.
-void decode_sid_lsf(int predictor_switch, int first_stage, int second_stage, lsf_memory& memory, lsp_vector& lsp);
-
-constexpr int kNoisePulses = 4;
-
-// The random choices of one comfort-noise subframe, drawn from three words.
-struct noise_subframe_parameters {
-    int t0;
-    int frac;
-    int positions[kNoisePulses]; // one pulse per track
-    double signs[kNoisePulses];
-    double adaptive_gain; // 0 <= gain < 0.5
-};
-
-noise_subframe_parameters draw_noise_parameters(int16_t& seed);
-
-// Fills 80 excitation samples with noise of gain G per sample (RMS), one
-// subframe at a time.
-void random_excitation(double* excitation, int16_t& seed, double gain);
-
-// The next value of the 16-bit linear congruential generator.
-int16_t random_word(int16_t& seed);
 
 } // namespace g729

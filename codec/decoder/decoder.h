@@ -11,9 +11,6 @@
 namespace g729 {
 
 constexpr int kDecoderExcitationBuffer = kExcitationHistory + kFrame; // 234
-// The sharpening factor follows the last pitch gain within these bounds.
-constexpr double kSharpeningMin = 0.2;
-constexpr double kSharpeningMax = 0.7945;
 
 struct decoder_state {
     // 154 past excitation samples followed by the current frame.

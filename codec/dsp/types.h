@@ -30,6 +30,11 @@ using filter_memory = std::array<double, kOrder>;
 // The integer pitch lag of each subframe.
 using pitch_lags = std::array<int, kSubframes>;
 
+// The bounds of the pitch sharpening factor both ends keep: the previous
+// subframe's pitch gain limited to [0.2, 0.7945].
+constexpr double kSharpeningMin = 0.2;
+constexpr double kSharpeningMax = 0.7945;
+
 constexpr int kPredictorOrder = 4; // past frames of the LSF and gain predictors
 // Past quantizer outputs of the switched MA predictor, newest row first.
 using lsf_memory = std::array<lsf_vector, kPredictorOrder>;

@@ -4,6 +4,7 @@
 
 #include "codec/dsp/channel_lanes.h"
 #include "codec/dsp/filters.h"
+#include "codec/dsp/random_excitation.h"
 #include "codec/dsp/gain.h"
 #include "codec/dsp/lsp.h"
 #include "codec/dsp/lsp_codebook.h"
@@ -28,11 +29,7 @@ constexpr double kPreprocessA2 = -0.9114024;
 // never lingers as ever smaller values.
 constexpr double kFlushThreshold = 2e-5;
 
-constexpr double kWeightingGamma = 0.75;
-constexpr double kWeightingTilt = 0.7;
 constexpr double kTamedPitchGain = 0.95;
-constexpr double kSharpeningMax = 0.7945;
-constexpr double kSharpeningMin = 0.2;
 constexpr double kInitialTamingError = 1.0;
 
 const pole_zero_constants preprocess_constants = {kPreprocessA1, kPreprocessA2, kPreprocessB0,
@@ -52,20 +49,39 @@ inline void keep_as_branch(double& v) {
 #endif
 }
 
+// After every speech frame sent: a decoder restarts its comfort noise, and
+// so does the encoder's picture of it, should suppression be turned on.
+void note_speech_frame_sent(encoder_state& encoder) {
+    encoder.dtx.after_speech = true;
+    encoder.dtx.noise_seed = kInitialNoiseSeed;
+}
+
 } // namespace
 
 void encoder_init(encoder_state& encoder) {
     preprocess_reset(encoder.preprocess_memory);
     encoder_reset(encoder);
+    encoder.dtx_enabled = false;
+    dtx_reset(encoder.dtx);
 }
 
 int encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, int& out_length) {
     double* input = encoder.speech_buffer + kSpeechNewInput;
     for (int i = 0; i < kFrame; ++i) input[i] = double(samples[i]);
     preprocess_filter(encoder.preprocess_memory, input, kFrame);
+    if (encoder.dtx_enabled) {
+        frame_parameters params;
+        switch (encode_frame_dtx(encoder, encoder.dtx, params)) {
+        case dtx_frame::speech: pack_frame(params.speech, out, out_length); break;
+        case dtx_frame::sid: pack_sid_frame(params.sid, out, out_length); break;
+        case dtx_frame::untransmitted: out_length = 0; break;
+        }
+        return 0;
+    }
     speech_parameters params;
     analyse_frame(encoder, params);
     pack_frame(params, out, out_length);
+    note_speech_frame_sent(encoder);
     return 0;
 }
 
@@ -136,9 +152,26 @@ void code_vector_correlations(const double* xn, const double* y1, const double* 
     correlations[4] = 2.0 * py;
 }
 
+void frame_lsp(const encoder_state& state, lsp_vector& lsp_new) {
+    // Only r[0..10] feed the recursion; lags 11 and 12 would be computed for
+    // nothing, and leaving them out changes no other lag.
+    autocorrelation_vector r;
+    windowed_autocorrelation(state.speech_buffer, kOrder, r);
+    apply_lag_window(kOrder, r);
+    lp_coefficients a;
+    levinson_durbin(r, a);
+    lp_to_lsp(a, state.previous_lsp, lsp_new);
+}
+
 void analyse_frame(encoder_state& state, speech_parameters& params) {
+    lsp_vector lsp_new;
+    frame_lsp(state, lsp_new);
+    analyse_frame(state, lsp_new, params);
+}
+
+void analyse_frame(encoder_state& state, const lsp_vector& lsp_new, speech_parameters& params) {
     encoder_state* const states[1] = {&state};
-    analyse_frames(states, &params, 1);
+    analyse_frames(states, &lsp_new, &params, 1);
 }
 
 namespace {
@@ -167,25 +200,16 @@ void run_lanes(const synthesis_lane* lanes, int lane_count, int channels) {
     }
 }
 
-// Everything of a frame before its recursions: LP analysis, the LSPs and
-// their quantization, the subframes' filters and the residual. Sets the
-// pass that follows: the first half of the weighted speech, both impulse
-// responses and the first target, four lanes from lanes.
-void analyse_spectrum(encoder_state& state, speech_parameters& params, frame_work& w, synthesis_lane* lanes) {
+// Everything of a frame before its recursions, once frame_lsp has given
+// lsp_new: the LSPs' quantization, the subframes' filters and the residual.
+// Sets the pass that follows: the first half of the weighted speech, both
+// impulse responses and the first target, four lanes from lanes.
+void analyse_spectrum(encoder_state& state, const lsp_vector& lsp_new, speech_parameters& params, frame_work& w,
+                      synthesis_lane* lanes) {
     w.speech = state.speech_buffer + kSpeechFrameStart;
     w.wsp = state.weighted_speech_buffer + kPitchMax;
     w.exc = state.excitation_buffer + kExcitationHistory;
 
-    // Only r[0..10] feed the recursion; lags 11 and 12 would be computed for
-    // nothing, and leaving them out changes no other lag.
-    autocorrelation_vector r;
-    windowed_autocorrelation(state.speech_buffer, kOrder, r);
-    apply_lag_window(kOrder, r);
-    lp_coefficients a;
-    levinson_durbin(r, a);
-
-    lsp_vector lsp_new;
-    lp_to_lsp(a, state.previous_lsp, lsp_new);
     lsp_vector lsp_new_q;
     quantize_lsp(state.lsf_predictor_memory, lsp_new, lsp_new_q, params.lsp_first, params.lsp_second);
 
@@ -280,7 +304,7 @@ void code_subframe(encoder_state& state, speech_parameters& params, frame_work& 
 
 } // namespace
 
-void analyse_frames(encoder_state* const* states, speech_parameters* params, int count) {
+void analyse_frames(encoder_state* const* states, const lsp_vector* lsp_new, speech_parameters* params, int count) {
     // The stages of one frame in turn, each for every channel, and between
     // them the passes of recursions that wait for nothing else: every
     // channel's recursions of a pass side by side in vector lanes.
@@ -288,7 +312,7 @@ void analyse_frames(encoder_state* const* states, speech_parameters* params, int
     frame_work work[kEncoderChannels];
     synthesis_lane lanes[4 * kEncoderChannels] = {};
 
-    for (int c = 0; c < count; ++c) analyse_spectrum(*states[c], params[c], work[c], lanes + 4 * c);
+    for (int c = 0; c < count; ++c) analyse_spectrum(*states[c], lsp_new[c], params[c], work[c], lanes + 4 * c);
     run_lanes(lanes, 4 * count, count);
 
     // The second half of the weighted speech.
@@ -321,25 +345,24 @@ void analyse_frames(encoder_state* const* states, speech_parameters* params, int
     for (int c = 0; c < count; ++c) {
         encoder_state& state = *states[c];
         code_subframe(state, params[c], work[c], 1);
-        // The histories slide down by a frame. std::copy moves the
-        // overlapping ranges front to back as a block move, which the
-        // element loop (whose source and destination the compiler cannot
-        // tell apart) is not.
-        std::copy(state.speech_buffer + kFrame, state.speech_buffer + kSpeechBuffer, state.speech_buffer);
-        std::copy(state.weighted_speech_buffer + kFrame, state.weighted_speech_buffer + kFrame + kPitchMax,
-                  state.weighted_speech_buffer);
-        std::copy(state.excitation_buffer + kFrame, state.excitation_buffer + kFrame + kExcitationHistory,
-                  state.excitation_buffer);
+        shift_encoder_buffers(state);
     }
 }
 
-void encode_frames(encoder_state* const* encoders, const int16_t* const* samples, uint8_t* const* out, int count) {
+void encode_frames(encoder_state* const* encoders, const int16_t* const* samples, uint8_t* const* out, int* lengths,
+                   int count) {
     // Groups of distinct encoders, in array order: an encoder named twice
     // starts a new group, so that it codes its frames one after the other.
+    // An encoder with silence suppression on codes its frame alone.
     int start = 0;
     while (start < count) {
+        if (encoders[start]->dtx_enabled) {
+            encode_frame(*encoders[start], samples[start], out[start], lengths[start]);
+            ++start;
+            continue;
+        }
         int end = start + 1;
-        while (end < count && end - start < kEncoderChannels) {
+        while (end < count && end - start < kEncoderChannels && !encoders[end]->dtx_enabled) {
             bool repeated = false;
             for (int i = start; i < end; ++i) repeated = repeated || encoders[i] == encoders[end];
             if (repeated) break;
@@ -358,14 +381,28 @@ void encode_frames(encoder_state* const* encoders, const int16_t* const* samples
         } else {
             preprocess_channels(lanes, n, preprocess_constants, kFrame);
         }
+        lsp_vector lsp_new[kEncoderChannels];
+        for (int c = 0; c < n; ++c) frame_lsp(*encoders[start + c], lsp_new[c]);
         speech_parameters params[kEncoderChannels];
-        analyse_frames(encoders + start, params, n);
+        analyse_frames(encoders + start, lsp_new, params, n);
         for (int c = 0; c < n; ++c) {
-            int length = 0;
-            pack_frame(params[c], out[start + c], length);
+            pack_frame(params[c], out[start + c], lengths[start + c]);
+            note_speech_frame_sent(*encoders[start + c]);
         }
         start = end;
     }
+}
+
+
+void shift_encoder_buffers(encoder_state& state) {
+    // std::copy moves the overlapping ranges front to back as a block move,
+    // which the element loop (whose source and destination the compiler
+    // cannot tell apart) is not.
+    std::copy(state.speech_buffer + kFrame, state.speech_buffer + kSpeechBuffer, state.speech_buffer);
+    std::copy(state.weighted_speech_buffer + kFrame, state.weighted_speech_buffer + kFrame + kPitchMax,
+              state.weighted_speech_buffer);
+    std::copy(state.excitation_buffer + kFrame, state.excitation_buffer + kFrame + kExcitationHistory,
+              state.excitation_buffer);
 }
 
 } // namespace g729

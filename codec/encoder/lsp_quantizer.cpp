@@ -15,23 +15,6 @@ namespace {
 constexpr double kLowEdge = 0.12566370616;
 constexpr double kHighEdge = 2.89026524168;
 
-// Close LSFs mark a formant peak; errors there are weighted up.
-void lsf_weights(const lsf_vector& w, lsf_vector& weight) {
-    for (int i = 0; i < kOrder; ++i) {
-        double d;
-        if (i == 0) {
-            d = (w[1] - kLowEdge) - 1.0;
-        } else if (i == kOrder - 1) {
-            d = (kHighEdge - w[kOrder - 2]) - 1.0;
-        } else {
-            d = (w[i + 1] - w[i - 1]) - 1.0;
-        }
-        weight[i] = d > 0.0 ? 1.0 : 10.0 * (d * d) + 1.0;
-    }
-    weight[4] *= 1.2;
-    weight[5] *= 1.2;
-}
-
 // Rows of a codebook are measured eight at a time, one row per vector
 // lane, from the codebooks stored component by component: each row's
 // distance keeps its own accumulator from 0 and adds its components in
@@ -90,6 +73,23 @@ void second_stage_distances(const lsf_vector& target, const lsf_vector& first_st
 }
 
 } // namespace
+
+// Close LSFs mark a formant peak; errors there are weighted up.
+void lsf_weights(const lsf_vector& w, lsf_vector& weight) {
+    for (int i = 0; i < kOrder; ++i) {
+        double d;
+        if (i == 0) {
+            d = (w[1] - kLowEdge) - 1.0;
+        } else if (i == kOrder - 1) {
+            d = (kHighEdge - w[kOrder - 2]) - 1.0;
+        } else {
+            d = (w[i + 1] - w[i - 1]) - 1.0;
+        }
+        weight[i] = d > 0.0 ? 1.0 : 10.0 * (d * d) + 1.0;
+    }
+    weight[4] *= 1.2;
+    weight[5] *= 1.2;
+}
 
 // Unweighted distance of every first-stage vector to target: the first stage
 // keeps a single candidate, chosen without weights.

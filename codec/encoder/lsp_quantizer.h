@@ -11,6 +11,9 @@ namespace g729 {
 // exactly as the decoder rebuilds it.
 void quantize_lsp(lsf_memory& memory, const lsp_vector& lsp, lsp_vector& quantized, int& first, int& second);
 
+// The weight of each LSF in the quantization error.
+void lsf_weights(const lsf_vector& w, lsf_vector& weight);
+
 // distance[r] = sum over i of (target[i] - L1 row r [i])^2 for all 128
 // first-stage rows, each sum from 0 in increasing i. Runs the widest variant
 // this processor has (see cpu.h).

@@ -219,6 +219,12 @@ TEST(ManyChannelEncoding, EveryChannelCodesAsItsOwnEncoder) {
     for (size_t n : {size_t(1), size_t(3), size_t(4), size_t(8), size_t(16)}) {
         const size_t frames = 200;
         encoder_set many(n), alone(n);
+        // Every third channel suppresses silence: it sends SID frames or
+        // nothing in the silent input, and is coded beside the others.
+        for (size_t c = 2; c < n; c += 3) {
+            ASSERT_EQ(g729a_encoder_set_dtx(many.handles[c], 1), G729A_OK);
+            ASSERT_EQ(g729a_encoder_set_dtx(alone.handles[c], 1), G729A_OK);
+        }
         for (size_t f = 0; f < frames; ++f) {
             std::vector<const int16_t*> in(n);
             std::vector<std::vector<uint8_t>> bits(n, std::vector<uint8_t>(G729A_SPEECH_FRAME_BYTES));
@@ -232,9 +238,10 @@ TEST(ManyChannelEncoding, EveryChannelCodesAsItsOwnEncoder) {
             ASSERT_EQ(g729a_encode_many(many.handles.data(), in.data(), out.data(), n, results.data()), G729A_OK);
             for (size_t c = 0; c < n; ++c) {
                 uint8_t want[G729A_SPEECH_FRAME_BYTES];
-                ASSERT_EQ(g729a_encode(alone.handles[c], in[c], kSamples, want, sizeof want), G729A_SPEECH_FRAME_BYTES);
-                ASSERT_EQ(results[c], G729A_SPEECH_FRAME_BYTES);
-                ASSERT_EQ(std::memcmp(bits[c].data(), want, sizeof want), 0)
+                const int length = g729a_encode(alone.handles[c], in[c], kSamples, want, sizeof want);
+                ASSERT_GE(length, 0);
+                ASSERT_EQ(results[c], length) << "channel " << c << " of " << n << ", frame " << f;
+                ASSERT_EQ(std::memcmp(bits[c].data(), want, size_t(length)), 0)
                     << "channel " << c << " of " << n << ", frame " << f;
             }
         }

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/frame_measures.h"
 #include "codec/decoder/decoder_object.h"
 #include "codec/decoder/output.h"
 #include "tests/codec_test_support.h"
@@ -63,13 +64,8 @@ std::vector<int16_t> decode_with_losses(const std::vector<uint8_t>& bytes, const
     return out;
 }
 
-double mean_square(const int16_t* x, int n) {
-    double e = 0.0;
-    for (int i = 0; i < n; ++i) e += double(x[i]) * x[i];
-    return e / n;
-}
-
-double level_db(double mean_square) { return mean_square < 1.0 ? 0.0 : 10.0 * std::log10(mean_square); }
+using audio::level_db;
+using audio::mean_square;
 
 double frame_level(const std::vector<int16_t>& x, size_t f) { return level_db(mean_square(&x[f * kFrame], kFrame)); }
 
@@ -116,53 +112,19 @@ std::vector<bool> random_losses(size_t frames, int percent, uint32_t seed) {
 
 constexpr double kActiveMeanSquare = 32768.0 * 32768.0 * 1e-5; // -50 dBFS
 
+// The frames of the loss-free decode above -50 dBFS.
+std::vector<bool> active_frames(const std::vector<int16_t>& reference) {
+    std::vector<bool> active(reference.size() / kFrame);
+    for (size_t f = 0; f < active.size(); ++f) active[f] = mean_square(&reference[f * kFrame], kFrame) >= kActiveMeanSquare;
+    return active;
+}
+
 double level_envelope_distance(const std::vector<int16_t>& reference, const std::vector<int16_t>& test) {
-    double total = 0.0;
-    int counted = 0;
-    for (size_t f = 0; f < reference.size() / kFrame; ++f) {
-        if (mean_square(&reference[f * kFrame], kFrame) < kActiveMeanSquare) continue;
-        total += std::fabs(frame_level(reference, f) - frame_level(test, f));
-        ++counted;
-    }
-    return total / counted;
+    return audio::level_envelope_distance(reference, test, active_frames(reference));
 }
 
 double log_spectral_distance(const std::vector<int16_t>& reference, const std::vector<int16_t>& test) {
-    constexpr int kBins = kFrame / 2;
-    const double pi = std::acos(-1.0);
-    double window_energy = 0.0;
-    std::vector<double> cosines((kBins + 1) * kFrame), sines((kBins + 1) * kFrame);
-    for (int n = 0; n < kFrame; ++n) {
-        const double w = 0.5 - 0.5 * std::cos(2.0 * pi * (n + 0.5) / kFrame);
-        window_energy += w * w;
-        for (int k = 1; k <= kBins; ++k) {
-            cosines[k * kFrame + n] = w * std::cos(2.0 * pi * k * n / kFrame);
-            sines[k * kFrame + n] = w * std::sin(2.0 * pi * k * n / kFrame);
-        }
-    }
-    auto power_db = [&](const int16_t* x, int k) {
-        double re = 0.0, im = 0.0;
-        for (int n = 0; n < kFrame; ++n) {
-            re += cosines[k * kFrame + n] * x[n];
-            im -= sines[k * kFrame + n] * x[n];
-        }
-        return level_db((re * re + im * im) / window_energy);
-    };
-    double total = 0.0;
-    int counted = 0;
-    for (size_t f = 0; f < reference.size() / kFrame; ++f) {
-        const int16_t* r = &reference[f * kFrame];
-        const int16_t* t = &test[f * kFrame];
-        if (mean_square(r, kFrame) < kActiveMeanSquare) continue;
-        double sum = 0.0;
-        for (int k = 1; k <= kBins; ++k) {
-            const double d = power_db(r, k) - power_db(t, k);
-            sum += d * d;
-        }
-        total += std::sqrt(sum / kBins);
-        ++counted;
-    }
-    return total / counted;
+    return audio::log_spectral_distance(reference, test, active_frames(reference));
 }
 
 // One lost frame in the middle of voiced speech, at every such place of

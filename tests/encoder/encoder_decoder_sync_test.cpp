@@ -11,17 +11,12 @@
 
 #include "codec/decoder/decoder_object.h"
 #include "codec/encoder/encoder.h"
+#include "tests/codec_test_support.h"
 
 namespace g729 {
 namespace {
 
-std::vector<int16_t> read_samples(const std::string& name) {
-    std::ifstream in(std::string(G729A_TEST_DATA) + "/vectors/" + name, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<int16_t> samples(bytes.size() / 2);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    return samples;
-}
+using testing::read_samples;
 
 class EncoderDecoderSync : public ::testing::TestWithParam<const char*> {};
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "g729a.h"
 #include "tool_test_support.h"
 #include "tools/capture/capture_file.h"
 
@@ -473,6 +474,34 @@ TEST_F(CaptureTest, SilenceSuppressionIsDecodedOnTime) {
     const run_result bare = run({"info", "--json", path("dtx")});
     ASSERT_EQ(bare.status, 0) << bare.err;
     EXPECT_TRUE(contains(bare.out, "\"dtx_frames\": 199")) << bare.out;
+}
+
+TEST_F(CaptureTest, OurEncodersSuppressedStreamDecodesOnTimeFromACapture) {
+    // Speech with pauses of digital silence, coded with silence suppression:
+    // speech frames, a SID frame after each spurt, gaps.
+    std::vector<int16_t> input = testing::speech_samples(2 * 8000);
+    for (int part = 0; part < 2; ++part) {
+        input.insert(input.end(), 8000, int16_t(0));
+        const std::vector<int16_t> again = testing::speech_samples(8000);
+        input.insert(input.end(), again.begin(), again.end());
+    }
+    g729a_encoder* enc = g729a_encoder_create(nullptr);
+    g729a_encoder_set_dtx(enc, 1);
+    std::vector<std::vector<uint8_t>> frames;
+    std::size_t gaps = 0;
+    for (std::size_t f = 0; f + kFrame <= input.size(); f += kFrame) {
+        uint8_t frame[kSpeechFrameBytes];
+        const int n = g729a_encode(enc, &input[f], kFrame, frame, sizeof frame);
+        frames.emplace_back(frame, frame + n);
+        gaps += n == 0;
+    }
+    g729a_encoder_destroy(enc);
+    ASSERT_GT(gaps, 100u);
+    write_pcap(path("dtx.pcap"), DLT_EN10MB, on_link(link::ethernet, send(frames, 2, kA, kB, 0x5eed, kStart, 7)));
+
+    const run_result d = run({"decode", path("dtx.pcap"), path("dtx.wav")});
+    ASSERT_EQ(d.status, 0) << d.err;
+    EXPECT_EQ(wav_samples("dtx.wav"), testing::decode_in_process(frames)) << "every gap in its place";
 }
 
 TEST_F(CaptureTest, BothDirectionsMixIntoOneStereoFileAlignedOnCaptureTime) {

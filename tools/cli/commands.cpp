@@ -115,11 +115,18 @@ double coded_input::fraction_done() const {
 
 // --- the commands ------------------------------------------------------------
 
-file_result encode_file(const file_job& job, const command_options&, reporter& report) {
+file_result encode_file(const file_job& job, const command_options& options, reporter& report) {
+    // .g729 has no framing of its own: it cannot mark a frame as not sent,
+    // and a SID frame anywhere but at the end would be misread. Refused
+    // before anything is read or written.
+    if (options.dtx && job.out_format.kind != file_format::bit)
+        throw tool_error(output_name(job.out), "--dtx needs the .bit format: .g729 cannot hold SID frames between "
+                                               "speech frames nor frames that are not sent");
     audio_source source(job.in, job.in_format);
     if (!source.conversion().empty()) report.notice(input_name(job.in), source.conversion());
     output_file target(job.out);
     const encoder_handle encoder = make_encoder();
+    if (options.dtx) g729a_encoder_set_dtx(encoder.get(), 1);
 
     file_result result;
     int16_t block[kFrame];
@@ -130,10 +137,10 @@ file_result encode_file(const file_job& job, const command_options&, reporter& r
         // The last, partial frame is completed with silence.
         std::fill(block + n, block + kFrame, int16_t(0));
         uint8_t frame[kSpeechFrameBytes];
-        g729a_encode(encoder.get(), block, kFrame, frame, sizeof frame);
+        const int length = g729a_encode(encoder.get(), block, kFrame, frame, sizeof frame);
         if (job.out_format.kind == file_format::bit) {
             serial.clear();
-            append_bit_frame(serial, speech_frame(frame));
+            append_bit_frame(serial, encoded_frame(frame, length));
             target.write(serial.data(), serial.size());
         } else {
             target.write(frame, kSpeechFrameBytes);
@@ -262,6 +269,11 @@ file_result info_file(const file_job& job, const command_options& options, repor
         text += ", \"frames\": " + std::to_string(counts.frames);
         text += ", \"frame_types\": {\"speech\": " + std::to_string(counts.speech) + ", \"sid\": " + std::to_string(counts.sid) +
                 ", \"untransmitted\": " + std::to_string(counts.untransmitted) + "}";
+        auto fraction = [&](std::size_t n) {
+            return format_text("%.4f", counts.frames > 0 ? double(n) / double(counts.frames) : 0.0);
+        };
+        text += ", \"frame_shares\": {\"speech\": " + fraction(counts.speech) + ", \"sid\": " + fraction(counts.sid) +
+                ", \"untransmitted\": " + fraction(counts.untransmitted) + "}";
         text += ", \"speech_frames\": " + std::to_string(counts.speech) + ", \"sid_frames\": " + std::to_string(counts.sid) +
                 ", \"untransmitted_frames\": " + std::to_string(counts.untransmitted);
         text += ", \"bad_frames\": " + std::to_string(counts.bad) + ", \"pitch_parity_errors\": " + std::to_string(counts.parity_errors);
@@ -278,9 +290,13 @@ file_result info_file(const file_job& job, const command_options& options, repor
         text = "file:                 " + input_name(job.in) + "\n";
         text += "format:               " + format_text_name + "\n";
         text += "frames:               " + std::to_string(counts.frames) + "\n";
-        text += "speech frames:        " + std::to_string(counts.speech) + "\n";
-        text += "SID frames:           " + std::to_string(counts.sid) + "\n";
-        text += "untransmitted frames: " + std::to_string(counts.untransmitted) + "\n";
+        // With silence suppression the shares say how much was not sent.
+        auto share = [&](std::size_t n) {
+            return counts.frames > 0 ? format_text(" (%.1f%%)", 100.0 * double(n) / double(counts.frames)) : std::string();
+        };
+        text += "speech frames:        " + std::to_string(counts.speech) + share(counts.speech) + "\n";
+        text += "SID frames:           " + std::to_string(counts.sid) + share(counts.sid) + "\n";
+        text += "untransmitted frames: " + std::to_string(counts.untransmitted) + share(counts.untransmitted) + "\n";
         text += "bad frames:           " + std::to_string(counts.bad) + "\n";
         text += "pitch parity errors:  " + std::to_string(counts.parity_errors) +
                 (counts.speech > 0 ? format_text(" (%.2f%% of speech frames)", 100.0 * parity_rate) : std::string()) + "\n";

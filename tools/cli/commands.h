@@ -32,6 +32,9 @@ struct command_options {
     // decode: input cut short (a .g729 whose last frame is incomplete, a
     // capture whose last packet is) is an error instead of a warning.
     bool strict = false;
+    // encode: silence suppression (--dtx): SID frames and untransmitted
+    // frames in the pauses; needs the .bit format.
+    bool dtx = false;
     // Packet captures: payload types taken as G.729 besides 18 (--pt), the
     // one stream to decode (--stream SSRC) and the stereo file of both
     // directions (--mix FILE).

@@ -53,6 +53,8 @@ constexpr const char* kGeneralHelp =
     "  --float           decode/roundtrip: 32-bit float samples (.wav, .flac is 16-bit)\n"
     "  --json            info: one JSON object\n"
     "  --strict          decode: input cut short is an error, not a warning\n"
+    "  --dtx             encode: silence suppression (SID and untransmitted frames;\n"
+    "                    .bit output only)\n"
     "  --bad-frames=decode  decode: .bit frames marked bad are decoded as received,\n"
     "                    not concealed\n"
     "  --pt N, --stream SSRC, --mix FILE\n"
@@ -86,6 +88,10 @@ const command_entry kCommands[] = {
      "     notice. A last partial frame is padded with silence.\n"
      "OUT: .g729 (10-byte frames back to back) or .bit (serial bitstream, 16-bit word\n"
      "     per bit, as in the standard's test vectors).\n"
+     "  --dtx  silence suppression: in pauses the background noise is described in\n"
+     "         SID frames, sent when it changes, and other frames are not sent.\n"
+     "         Only .bit can hold that (it marks each frame speech, SID or not\n"
+     "         transmitted); --dtx with a .g729 output is refused.\n"
      "'-' reads standard input (libsndfile finds the format from its header, or give\n"
      "-t) or writes .g729 to standard output (-t bit for .bit).\n"},
     {"decode", decode_file, true, true, false,
@@ -243,6 +249,8 @@ parsed parse(const std::vector<std::string>& args) {
             p.options.audio.floating = true;
         } else if (a == "--strict") {
             p.options.strict = true;
+        } else if (a == "--dtx") {
+            p.options.dtx = true;
         } else if (a == "-y" || a == "--force") {
             p.options.force = true;
         } else if (take_valued_option(args, i, p.options)) {
@@ -441,6 +449,7 @@ int run(const std::vector<std::string>& args) {
     }
     check_no_capture_options(p.options);
     if (p.options.strict && name != "decode") throw usage_error("--strict is for decode");
+    if (p.options.dtx && name != "encode") throw usage_error("--dtx is for encode");
     if (p.formats_unused > 0) throw usage_error("--format given after the last file; it names the format of the file after it");
     if (p.options.json && name != "info") throw usage_error("--json is for info");
     const bool audio_out = command->writes && !command->coded_out;

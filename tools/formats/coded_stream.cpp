@@ -35,6 +35,21 @@ coded_frame speech_frame(const uint8_t* bytes) {
     return frame;
 }
 
+coded_frame encoded_frame(const uint8_t* bytes, int length) {
+    if (length == kSpeechFrameBytes) return speech_frame(bytes);
+    coded_frame frame;
+    if (length == kSidFrameBytes) {
+        // The SID frame's last bit carries nothing: its 15 bits go out.
+        frame.kind = frame_kind::sid;
+        frame.bits = kSidBitsShort;
+        std::memcpy(frame.bytes.data(), bytes, kSidFrameBytes);
+    } else {
+        frame.kind = frame_kind::untransmitted;
+        frame.bits = 0;
+    }
+    return frame;
+}
+
 coded_reader::coded_reader(byte_source source, bool bit_format)
     : source_(std::move(source)), bit_(bit_format) {
     buffer_.reserve(kBufferBytes);

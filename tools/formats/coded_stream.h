@@ -105,6 +105,9 @@ std::optional<std::size_t> first_unstorable_in_g729(const std::vector<coded_fram
 void append_g729_frame(std::vector<uint8_t>& out, const coded_frame& frame);
 
 coded_frame speech_frame(const uint8_t* bytes);
+// What g729a_encode returned: 10 bytes speech, 2 a SID frame (all 16 bits
+// as the encoder wrote them), 0 a frame not sent.
+coded_frame encoded_frame(const uint8_t* bytes, int length);
 
 struct stream_counts {
     std::size_t frames = 0;

@@ -1,0 +1,160 @@
+#include "codec/encoder/dtx.h"
+
+#include <cmath>
+
+#include "codec/dsp/filters.h"
+#include "codec/dsp/lsp.h"
+#include "codec/dsp/lsp_codebook.h"
+#include "codec/dsp/random_excitation.h"
+#include "codec/dsp/sid_lsf.h"
+#include "codec/encoder/encoder.h"
+
+namespace g729 {
+namespace {
+
+// The noise statistics follow the frames taken as noise with this weight
+// (about the last eight frames count).
+constexpr double kNoiseStatisticsStep = 0.125;
+// A new SID frame goes out when the noise, seen through the filter the
+// decoder uses now, leaves this much more residual than through its own
+// filter (the spectrum changed), or when its level moved this far from the
+// level sent; never sooner than this many frames after the last one, so
+// that the statistics settle.
+constexpr double kSpectralChange = 1.5;
+constexpr double kLevelChangeDb = 1.5;
+constexpr int kMinimumSidInterval = 3;
+
+void update_noise_statistics(dtx_state& dtx, const noise_autocorrelation& r) {
+    if (!dtx.noise_statistics_known) {
+        dtx.noise_statistics = r;
+        dtx.noise_statistics_known = true;
+        return;
+    }
+    for (int k = 0; k <= kOrder; ++k) dtx.noise_statistics[k] += kNoiseStatisticsStep * (r[k] - dtx.noise_statistics[k]);
+}
+
+bool noise_changed(const dtx_state& dtx) {
+    if (dtx.frames_since_sid < kMinimumSidInterval) return false;
+    lp_coefficients own, sent;
+    noise_filter(dtx.noise_statistics, own);
+    lsp_to_lp(dtx.sid_lsp, sent);
+    const double own_energy = residual_energy(own, dtx.noise_statistics);
+    const double sent_energy = residual_energy(sent, dtx.noise_statistics);
+    if (sent_energy > kSpectralChange * own_energy) return true;
+    // Within the lowest level a change is no change: digital silence fading
+    // out would otherwise send a SID frame every few frames.
+    const double gain = excitation_gain(sent, dtx.noise_statistics);
+    if (quantize_sid_gain(gain) == quantize_sid_gain(dtx.sid_gain)) return false;
+    return std::fabs(20.0 * std::log10((gain + 1e-9) / dtx.sid_gain)) > kLevelChangeDb;
+}
+
+// Quantizes the noise into params.sid and moves the LSF predictor memory
+// and the SID LSPs exactly as a decoder receiving the frame does.
+void describe_noise(encoder_state& state, dtx_state& dtx, sid_parameters& sid) {
+    lp_coefficients a;
+    noise_filter(dtx.noise_statistics, a);
+    lsp_vector lsp;
+    lp_to_lsp(a, dtx.sid_lsp, lsp);
+    lsf_vector target;
+    lsp_to_lsf(lsp, target);
+    quantize_sid_lsf(state.lsf_predictor_memory, target, sid);
+    decode_sid_lsf(sid.predictor_switch, sid.lsf_first_stage, sid.lsf_second_stage, state.lsf_predictor_memory,
+                   dtx.sid_lsp);
+    lp_coefficients quantized;
+    lsp_to_lp(dtx.sid_lsp, quantized);
+    sid.energy_index = quantize_sid_gain(excitation_gain(quantized, dtx.noise_statistics));
+    dtx.sid_gain = sid_gain_table[sid.energy_index];
+}
+
+// A frame the decoder fills with comfort noise: the encoder makes the same
+// excitation and takes the same filters, and keeps its weighting and target
+// memories on the real input, so the next speech frame codes from where the
+// decoder is.
+void follow_comfort_noise(encoder_state& state, dtx_state& dtx) {
+    double* speech = state.speech_buffer + kSpeechFrameStart;
+    double* wsp = state.weighted_speech_buffer + kPitchMax;
+    double* exc = state.excitation_buffer + kExcitationHistory;
+    random_excitation(exc, dtx.noise_seed, dtx.current_noise_gain);
+    lp_filter_pair aq;
+    interpolate_lp_filters(state.previous_quantized_lsp, dtx.sid_lsp, aq);
+    state.previous_quantized_lsp = dtx.sid_lsp;
+    for (int s = 0; s < kSubframes; ++s) {
+        const int i = kSubframe * s;
+        lp_coefficients ap;
+        bandwidth_expand(aq[s], ap, kWeightingGamma);
+        lp_coefficients weighting;
+        weighting[0] = 1.0;
+        for (int k = 1; k <= kOrder; ++k) weighting[k] = ap[k] - kWeightingTilt * ap[k - 1];
+        double residual[kSubframe];
+        residual_filter(aq[s], speech + i, residual, kSubframe);
+        synthesis_filter(weighting, residual, wsp + i, kSubframe, state.weighting_filter_memory.data(), true);
+        // The weighted error between the input and what the decoder plays.
+        double error[kSubframe], weighted_error[kSubframe];
+        for (int k = 0; k < kSubframe; ++k) error[k] = residual[k] - exc[i + k];
+        synthesis_filter(ap, error, weighted_error, kSubframe, state.target_filter_memory.data(), true);
+    }
+    state.pitch_sharpening_factor = kSharpeningMin;
+    shift_encoder_buffers(state);
+}
+
+} // namespace
+
+void dtx_restart_detection(dtx_state& dtx) {
+    vad_reset(dtx.vad);
+    dtx.noise_statistics.fill(0.0);
+    dtx.noise_statistics_known = false;
+}
+
+void dtx_reset(dtx_state& dtx) {
+    dtx_restart_detection(dtx);
+    dtx.after_speech = true;
+    dtx.current_noise_gain = 0.0;
+    dtx.sid_gain = sid_gain_table[0];
+    lsf_to_lsp(initial_lsf_vector, dtx.sid_lsp);
+    dtx.noise_seed = kInitialNoiseSeed;
+    dtx.frames_since_sid = 0;
+}
+
+dtx_frame encode_frame_dtx(encoder_state& state, dtx_state& dtx, frame_parameters& params) {
+    // The speech coding's own LP analysis, done once for both.
+    lsp_vector lsp_new;
+    frame_lsp(state, lsp_new);
+    vad_features features;
+    lsp_to_lsf(lsp_new, features.lsf);
+    vad_frame_features(state.speech_buffer + kSpeechFrameStart, features.lsf, features);
+
+    bool raw_speech = false;
+    const bool speech = vad_decide(dtx.vad, features, raw_speech);
+    if (!raw_speech) {
+        noise_autocorrelation frame;
+        frame_autocorrelation(state.speech_buffer + kSpeechFrameStart, frame);
+        update_noise_statistics(dtx, frame);
+    }
+
+    if (speech) {
+        params.type = frame_type::speech;
+        analyse_frame(state, lsp_new, params.speech);
+        dtx.after_speech = true;
+        dtx.noise_seed = kInitialNoiseSeed;
+        return dtx_frame::speech;
+    }
+
+    dtx_frame sent = dtx_frame::untransmitted;
+    if (dtx.after_speech || noise_changed(dtx)) {
+        params.type = frame_type::sid;
+        describe_noise(state, dtx, params.sid);
+        sent = dtx_frame::sid;
+    }
+    if (dtx.after_speech) {
+        dtx.current_noise_gain = dtx.sid_gain;
+    } else {
+        dtx.current_noise_gain = next_noise_gain(dtx.current_noise_gain, dtx.sid_gain);
+    }
+    dtx.frames_since_sid = sent == dtx_frame::sid ? 1 : dtx.frames_since_sid + 1;
+    dtx.after_speech = false;
+    state.previous_lsp = lsp_new;
+    follow_comfort_noise(state, dtx);
+    return sent;
+}
+
+} // namespace g729

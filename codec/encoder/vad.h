@@ -1,0 +1,54 @@
+// The voice-activity detector of the sending side's silence suppression:
+// it compares each frame's energy, low-band energy, zero crossings and LP
+// spectrum with a running picture of the background noise, and holds speech
+// on for a while after a talk spurt so that word ends are not cut.
+#pragma once
+
+#include <array>
+
+#include "codec/dsp/types.h"
+
+namespace g729 {
+
+// What the detector looks at in one frame (the frame being coded together
+// with its look-ahead, so onsets are seen 5 ms early).
+struct vad_features {
+    double energy_db;      // 10 log10(1 + mean square)
+    double low_band_db;    // the same below about 1 kHz
+    double zero_crossings; // sign changes per sample, 0..1
+    lsf_vector lsf;        // the frame's LP spectrum
+};
+
+constexpr int kNoiseFloorWindows = 8;
+
+struct vad_state {
+    // Minimum statistics: the lowest energies of the last windows of frames
+    // (the oldest first), and of the window being filled.
+    std::array<double, kNoiseFloorWindows> energy_minima;
+    std::array<double, kNoiseFloorWindows> low_band_minima;
+    double window_energy_minimum;
+    double window_low_band_minimum;
+    int window_frames;
+    // The mean spectrum and zero-crossing rate of frames taken as noise.
+    lsf_vector noise_lsf;
+    double noise_zero_crossings;
+    // How much the energy of noise frames strays from the floor, on average.
+    double noise_fluctuation_db;
+    bool noise_spectrum_known;
+    int hangover;    // frames speech is still held on
+    int speech_run;  // frames in the current talk spurt
+};
+
+void vad_reset(vad_state& state);
+
+// Features of the 120 samples at x: the frame being coded and its
+// look-ahead; x[-1] is read (the sample before) for the zero crossings and
+// x[-3..-1] for the low band.
+void vad_frame_features(const double* x, const lsf_vector& lsf, vad_features& features);
+
+// True when the frame is to be sent as speech. raw_speech tells whether the
+// frame itself looked like speech (false during the hangover): only such
+// frames should describe the background noise.
+bool vad_decide(vad_state& state, const vad_features& features, bool& raw_speech);
+
+} // namespace g729
