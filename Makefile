@@ -17,6 +17,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SAMPLE := data/speech_male_librivox.raw
+# The trunk capture of the capture memory benchmark, in MB.
+CAPTURE_MB ?= 1024
 OUT := out
 
 # The Debian packages are listed once, in packages/ (one file per purpose);
@@ -63,7 +65,7 @@ CROSS_CMAKE := -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$(CROSS_TOOLCHA
 # stops the run; its input belongs in fuzz/corpus/TARGET/ once fixed.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS := decoder_fuzz encoder_fuzz module_fuzz tool_readers_fuzz
+FUZZ_TARGETS := decoder_fuzz encoder_fuzz module_fuzz tool_readers_fuzz capture_commands_fuzz
 FUZZ_CMAKE := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	-DG729A_FUZZ=ON -DG729A_BUILD_TESTS=OFF -DG729A_BUILD_BENCH=OFF
 FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
@@ -145,6 +147,7 @@ fuzz: fuzz-deps
 bench: build
 	$(BUILD)/bench/g729a_bench
 	$(BUILD)/tests/g729a_block_bench
+	python3 bench/capture_memory.py $(BUILD)/tools/g729a $(CAPTURE_MB)
 
 install: build
 	cmake --install $(BUILD)

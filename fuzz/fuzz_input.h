@@ -54,6 +54,16 @@ private:
     size_t position_ = 0;
 };
 
+// Inputs that open with a selector byte: takes it off the front; false for
+// an empty input.
+inline bool take_selector(const uint8_t*& data, size_t& size, uint8_t& selector) {
+    if (size == 0) return false;
+    selector = data[0];
+    ++data;
+    --size;
+    return true;
+}
+
 inline bool finite(double x) { return std::isfinite(x); }
 template <typename T, size_t N> bool finite(const std::array<T, N>& a) {
     for (const T& x : a)

@@ -195,8 +195,23 @@ def pcap(packets):
     return out
 
 
-def rtp(seq, ts, payload, pt=18):
-    return struct.pack(">BBHII", 0x80, pt, seq, ts, 0x1234ABCD) + payload
+def pcapng(packets, times=None):
+    """A section header, one Ethernet interface with microsecond times, and
+    an enhanced packet block per packet (times in microseconds, 64-bit)."""
+    def block(kind, body):
+        return struct.pack("<II", kind, 12 + len(body)) + body + struct.pack("<I", 12 + len(body))
+    out = block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1))
+    out += block(1, struct.pack("<HHI", 1, 0, 65535))
+    for i, p in enumerate(packets):
+        t = times[i] if times else (1700000000 * 1000000 + i * 20000)
+        body = struct.pack("<IIIII", 0, t >> 32, t & 0xFFFFFFFF, len(p), len(p)) + p
+        body += b"\0" * (-len(body) % 4)
+        out += block(6, body)
+    return out
+
+
+def rtp(seq, ts, payload, pt=18, ssrc=0x1234ABCD):
+    return struct.pack(">BBHII", 0x80, pt, seq, ts, ssrc) + payload
 
 
 def capture_seeds():
@@ -213,7 +228,35 @@ def capture_seeds():
         packets.append(udp_packet(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
     packets.append(udp_packet(a, b, 4000, 4002, rtp(1020, 160 * 40, speech[400:410] + b"\x12\x34")))  # after silence, SID at end
     write("tool_readers_fuzz", "pcap-sip-rtp", bytes([4]) + pcap(packets))
+    write("tool_readers_fuzz", "pcapng-sip-rtp", bytes([4]) + pcapng(packets))
     write("tool_readers_fuzz", "packet-rtp", bytes([5, 0]) + packets[3])
+
+    # capture_commands_fuzz: both directions of a call, with the answer on a
+    # dynamic payload type its SDP maps, a late packet, a remainder byte and
+    # a long silence; as pcap and as pcapng, under every command.
+    answer = (b"SIP/2.0 200 OK\r\nContent-Type: application/sdp\r\n\r\n"
+              b"v=0\r\no=- 1 1 IN IP4 10.0.0.2\r\ns=-\r\nc=IN IP4 10.0.0.2\r\nt=0 0\r\n"
+              b"m=audio 4002 RTP/AVP 97\r\na=rtpmap:97 G729/8000\r\n")
+    call = [udp_packet(a, b, 5060, 5060, sdp), udp_packet(b, a, 5060, 5060, answer)]
+    for n in range(24):
+        call.append(udp_packet(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
+        back = speech[200 + 20 * n:220 + 20 * n] + (b"\x5a" if n == 7 else b"")
+        call.append(udp_packet(b, a, 4002, 4000, rtp(7000 + n, 160 * n, back, pt=97, ssrc=0x0BADCAFE)))
+    call.insert(10, call.pop(30))  # a packet 10 places late
+    call.append(udp_packet(a, b, 4000, 4002, rtp(1024, 160 * 300, speech[480:500])))  # after 5 s of silence
+    times = [1700000000 * 1000000 + i * 10000 for i in range(len(call))]
+    times[-1] += 5000000
+    for selector, name in [(0, "info"), (1, "info-json"), (2, "decode-folder"), (3, "decode-earlier"),
+                           (4, "decode-stream"), (5, "mix"), (6, "mix-folder"), (7, "one-wav"),
+                           (2 | 8 | 16, "decode-rate-float"), (5 | 32 | 64, "mix-default-limits-max-gap"),
+                           (2 | 128, "decode-max-files")]:
+        write("capture_commands_fuzz", "pcap-" + name, bytes([selector]) + pcap(call))
+        write("capture_commands_fuzz", "pcapng-" + name, bytes([selector]) + pcapng(call, times))
+    # Centuries apart, and past 2262.
+    far = list(times)
+    for i in range(3, len(far), 2):
+        far[i] += 300 * 366 * 86400 * 1000000
+    write("capture_commands_fuzz", "pcapng-centuries-apart", bytes([5 | 32]) + pcapng(call, far))
 
 
 if __name__ == "__main__":

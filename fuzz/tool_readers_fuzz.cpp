@@ -202,10 +202,8 @@ void check_one_packet(const uint8_t* data, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
-    const uint8_t selector = data[0];
-    ++data;
-    --size;
+    uint8_t selector = 0;
+    if (!g729_fuzz::take_selector(data, size, selector)) return 0;
     switch (selector % 6) {
     case 0: check_g729(data, size); break;
     case 1: check_bit(data, size); break;

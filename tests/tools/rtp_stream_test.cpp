@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,105 @@ TEST(RtpStream, TimestampsThatContradictTheCaptureClockAreNotBelieved) {
     const rebuilt_stream r = rebuild_stream(packets);
     EXPECT_EQ(r.stats.dtx_frames, 30000u);
     EXPECT_EQ(r.stats.frames, 30004u);
+}
+
+TEST(RtpStream, AJumpIsARestartOnlyWhenThePacketsAfterItContinueFromIt) {
+    struct Case {
+        const char* name;
+        std::vector<rtp_packet> packets;
+        std::size_t frames, reordered, duplicates, stale, restarts, lost;
+    };
+    // 300 packets of two frames; arrival order rearranged per case.
+    const std::vector<rtp_packet> sent = call(65000, 300);
+    auto moved = [&](std::size_t from, std::size_t after) {
+        std::vector<rtp_packet> p = sent;
+        rtp_packet late = p[from];
+        late.arrival_ns = p[after].arrival_ns + kMs;
+        p.erase(p.begin() + std::ptrdiff_t(from));
+        p.insert(p.begin() + std::ptrdiff_t(after), late);
+        return p;
+    };
+    // Five packets held up together for 3 s, then the live run goes on.
+    std::vector<rtp_packet> burst = sent;
+    std::vector<rtp_packet> held(burst.begin() + 10, burst.begin() + 15);
+    burst.erase(burst.begin() + 10, burst.begin() + 15);
+    for (rtp_packet& p : held) p.arrival_ns += 3000 * kMs;
+    burst.insert(burst.begin() + 200, held.begin(), held.end());
+    // A copy from long ago, and a number from nowhere.
+    std::vector<rtp_packet> stale = sent;
+    stale.insert(stale.begin() + 250, sent[5]);
+    rtp_packet stray = sent[40];
+    stray.sequence = uint16_t(stray.sequence + 20000);
+    stale.insert(stale.begin() + 41, stray);
+    // A real restart: the numbers jump and go on from there; an old
+    // packet that turns up afterwards is stale.
+    std::vector<rtp_packet> restart = sent;
+    for (std::size_t i = 140; i < restart.size(); ++i) restart[i].sequence = uint16_t(restart[i].sequence + 30000);
+    std::vector<rtp_packet> restart_then_old = restart;
+    rtp_packet old = sent[130];
+    old.arrival_ns = restart[290].arrival_ns + kMs;
+    restart_then_old.insert(restart_then_old.begin() + 291, old);
+    const Case cases[] = {
+        {"one packet 150 late", moved(20, 170), 600, 1, 0, 0, 0, 0},
+        {"a held-up burst", burst, 600, 5, 0, 0, 0, 0},
+        {"a stale copy and a stray number", stale, 600, 0, 1, 1, 0, 0},
+        {"a restart", restart, 600, 0, 0, 0, 1, 0},
+        {"a restart, then an old packet", restart_then_old, 600, 0, 0, 1, 1, 0},
+    };
+    for (const Case& c : cases) {
+        const rebuilt_stream r = rebuild_stream(c.packets);
+        EXPECT_EQ(r.stats.frames, c.frames) << c.name;
+        EXPECT_EQ(r.stats.reordered, c.reordered) << c.name;
+        EXPECT_EQ(r.stats.duplicates, c.duplicates) << c.name;
+        EXPECT_EQ(r.stats.stale, c.stale) << c.name;
+        EXPECT_EQ(r.stats.restarts, c.restarts) << c.name;
+        EXPECT_EQ(r.stats.lost_packets, c.lost) << c.name;
+        if (c.restarts == 0) {
+            // Every frame in its place.
+            std::string want;
+            for (int f = 0; f < 600; ++f) want += (want.empty() ? "" : " ") + std::to_string(uint8_t(f));
+            EXPECT_EQ(shape(r), want) << c.name;
+        }
+    }
+}
+
+TEST(RtpStream, GapsStopAtTheLimitAndAtWhatTheCaptureClockShows) {
+    // Two packets: the timestamps claim 100 s between them.
+    std::vector<rtp_packet> packets = call(1, 2);
+    packets[1].timestamp += 80 * 10000;
+    packets[1].number = 2;
+    struct Case {
+        const char* name;
+        int64_t clock_s;            // capture time between the packets
+        std::size_t max_gap;        // frames
+        std::size_t gap;            // frames filled
+        bool by_limit;
+    };
+    const Case cases[] = {
+        {"clock agrees, under the limit", 100, kMaxGapFrames, 10000, false},
+        {"clock agrees, over the limit", 100, 3000, 3000, true},
+        {"clock shows 30 s: not believed, the clock decides", 30, kMaxGapFrames, 2998, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<rtp_packet> p = packets;
+        p[1].arrival_ns = p[0].arrival_ns + c.clock_s * 1000 * kMs;
+        const rebuilt_stream r = rebuild_stream(p, c.max_gap);
+        EXPECT_EQ(r.stats.dtx_frames, c.gap) << c.name;
+        EXPECT_EQ(r.stats.frames, 4 + c.gap) << c.name;
+        if (c.gap < 10000 && c.by_limit) {
+            ASSERT_EQ(r.shortened.size(), 1u) << c.name;
+            EXPECT_EQ(r.shortened[0].packet, 2u);
+            EXPECT_EQ(r.shortened[0].claimed, 10000u);
+            EXPECT_EQ(r.shortened[0].kept, c.gap);
+            EXPECT_TRUE(r.shortened[0].by_limit);
+        }
+    }
+    // Arrival times at the ends of the range do not overflow.
+    std::vector<rtp_packet> extremes = call(1, 3);
+    extremes[0].arrival_ns = std::numeric_limits<int64_t>::min();
+    extremes[2].arrival_ns = std::numeric_limits<int64_t>::max();
+    const rebuilt_stream r = rebuild_stream(extremes);
+    EXPECT_LE(r.stats.frames, 6u + kMaxGapFrames);
 }
 
 TEST(RtpStream, NothingInNothingOut) {

@@ -378,8 +378,9 @@ std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
     return found;
 }
 
-capture_reader::capture_reader(const std::string& path) : path_(path) {
-    std::FILE* file = open_input(operand{path});
+capture_reader::capture_reader(const std::string& file_path, const std::string& name) : path_(name.empty() ? file_path : name) {
+    const std::string& path = path_;
+    std::FILE* file = open_input(operand{file_path});
     uint8_t magic[4] = {};
     const std::size_t got = std::fread(magic, 1, sizeof magic, file);
     pcapng_ = got == 4 && magic[0] == 0x0A && magic[1] == 0x0D && magic[2] == 0x0D && magic[3] == 0x0A;
@@ -408,7 +409,14 @@ bool capture_reader::next(captured_packet& packet) {
     const u_char* data = nullptr;
     const int rc = pcap_next_ex(static_cast<pcap_t*>(pcap_), &header, &data);
     if (rc == 1) {
-        packet.time_ns = int64_t(header->ts.tv_sec) * 1000000000 + int64_t(header->ts.tv_usec);
+        ++number_;
+        packet.number = number_;
+        // Nanoseconds since 1970 hold from 1677 to 2262; a file may claim
+        // any second at all (pcapng has 64-bit timestamps).
+        int64_t ns = 0;
+        packet.time_known = !__builtin_mul_overflow(int64_t(header->ts.tv_sec), int64_t(1000000000), &ns) &&
+                            !__builtin_add_overflow(ns, int64_t(header->ts.tv_usec), &ns);
+        packet.time_ns = packet.time_known ? ns : 0;
         packet.data = data;
         packet.captured = header->caplen;
         packet.length = header->len;

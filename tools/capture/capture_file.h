@@ -88,7 +88,9 @@ std::vector<sdp_g729> read_sdp(const char* text, std::size_t size);
 
 // One packet from the capture file, with its capture time.
 struct captured_packet {
-    int64_t time_ns = 0; // since the epoch
+    uint64_t number = 0;     // from 1, in the file's order
+    bool time_known = true;  // false: a time nanoseconds since 1970 cannot hold (before 1677, after 2262)
+    int64_t time_ns = 0;     // since the epoch
     const uint8_t* data = nullptr;
     std::size_t captured = 0; // bytes present
     std::size_t length = 0;   // bytes on the wire
@@ -97,9 +99,9 @@ struct captured_packet {
 // A .pcap or .pcapng file opened with libpcap.
 class capture_reader {
 public:
-    // Throws tool_error naming `path` when it cannot be opened or is not a
-    // capture.
-    explicit capture_reader(const std::string& path);
+    // Throws tool_error naming the file (`name`, or `path` when empty) when
+    // it cannot be opened or is not a capture.
+    explicit capture_reader(const std::string& path, const std::string& name = "");
     ~capture_reader();
     capture_reader(const capture_reader&) = delete;
     capture_reader& operator=(const capture_reader&) = delete;
@@ -118,6 +120,7 @@ private:
     std::string problem_;
     int link_type_ = 0;
     bool pcapng_ = false;
+    uint64_t number_ = 0;
 };
 
 } // namespace g729::tool

@@ -1,6 +1,8 @@
 #include "tools/capture/commands.h"
 
 #include <sndfile.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,22 +44,16 @@ std::string hex_ssrc(uint32_t ssrc) {
     return text;
 }
 
-bool parse_ssrc(const std::string& text, uint32_t& ssrc) {
-    std::string digits = lower(text);
-    if (digits.rfind("0x", 0) == 0) digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 8) return false;
-    uint32_t value = 0;
-    for (char c : digits) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        value = value * 16 + uint32_t(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : c - 'a' + 10);
-    }
-    ssrc = value;
-    return true;
-}
-
 std::string capture_time(int64_t ns) {
-    const std::time_t seconds = std::time_t(ns >= 0 ? ns / 1000000000 : (ns - 999999999) / 1000000000);
-    const long micros = long((ns - int64_t(seconds) * 1000000000) / 1000);
+    // Rounded down, also before 1970, without going past the ends of the range.
+    int64_t whole = ns / 1000000000;
+    int64_t rest = ns % 1000000000;
+    if (rest < 0) {
+        --whole;
+        rest += 1000000000;
+    }
+    const std::time_t seconds = std::time_t(whole);
+    const long micros = long(rest / 1000);
     std::tm tm{};
     gmtime_r(&seconds, &tm);
     char text[64];
@@ -79,8 +75,21 @@ struct stream_key {
 
 struct collected_stream {
     std::vector<rtp_packet> packets;
-    std::vector<int> payload_types; // one per packet
+    std::map<int, std::size_t> audio_types; // G.729 packets by payload type
 };
+
+// An RTP stream of no G.729: counted, never kept.
+struct other_stream {
+    stream_key key;
+    int payload_type = 0;
+    std::size_t packets = 0;
+};
+
+// Streams of other codecs listed by info, and addresses SDP describes;
+// beyond this many (a crafted capture can make one per packet) streams are
+// only counted as other traffic and SDP is not read, so that memory follows
+// the G.729 kept and not the capture.
+constexpr std::size_t kMaxOtherStreams = 10000;
 
 // Packets the tool cannot use, by reason.
 struct skipped_counts {
@@ -89,7 +98,9 @@ struct skipped_counts {
     std::size_t wrong_version = 0;
     std::size_t other_payload = 0;
     std::size_t unusable = 0;
-    std::size_t total() const { return truncated + fragments + wrong_version + other_payload + unusable; }
+    std::size_t bad_time = 0;
+    uint64_t first_bad_time = 0; // the capture's packet number
+    std::size_t total() const { return truncated + fragments + wrong_version + other_payload + unusable + bad_time; }
 };
 
 struct g729_stream {
@@ -97,12 +108,6 @@ struct g729_stream {
     int payload_type = kG729PayloadType;
     const char* payload_source = "static";
     rebuilt_stream rebuilt;
-};
-
-struct other_stream {
-    stream_key key;
-    int payload_type = 0;
-    std::size_t packets = 0;
 };
 
 struct capture_contents {
@@ -121,27 +126,60 @@ bool looks_like_sdp(const uint8_t* data, std::size_t size) {
     return size > 0 && std::search(data, data + size, kMedia, kMedia + sizeof kMedia - 1) != data + size;
 }
 
-capture_contents read_capture(const std::string& path, const command_options& options) {
-    capture_reader reader(path);
-    capture_contents c;
+using sdp_map = std::map<endpoint, std::set<int>>;
+
+// Where a capture is read from, and how messages name it (standard input
+// is read from a copy).
+struct capture_source {
+    std::string open;
+    std::string name;
+};
+
+// The first pass: the payload types that SDP anywhere in the capture maps
+// to G.729, by the address and port that receives them. Reading them all
+// first lets the second pass keep only G.729 packets, whatever the order of
+// signalling and media in the file.
+sdp_map read_sdp_mappings(const capture_source& in, capture_contents& c) {
+    const std::string& path = in.name;
+    capture_reader reader(in.open, in.name);
     c.format = reader.format();
     c.link = link_type_name(reader.link_type());
     if (!known_link_type(reader.link_type()))
         throw tool_error(path, "link type " + c.link +
                                    ": the capture is read from Ethernet, Linux cooked capture, raw IP or loopback");
+    sdp_map mappings;
+    captured_packet packet;
+    while (reader.next(packet)) {
+        const ip_payload ip = unwrap_packet(reader.link_type(), packet.data, packet.captured);
+        if ((ip.kind != packet_class::udp && ip.kind != packet_class::tcp) || !looks_like_sdp(ip.data, ip.size)) continue;
+        for (const sdp_g729& s : read_sdp(reinterpret_cast<const char*>(ip.data), ip.size))
+            if (mappings.size() < kMaxOtherStreams || mappings.count(s.receiver))
+                mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
+    }
+    return mappings;
+}
 
-    std::map<stream_key, collected_stream> found;
-    std::map<std::pair<endpoint, endpoint>, std::size_t> other_versions;
-    std::map<endpoint, std::set<int>> sdp_by_receiver;
-    std::set<int> sdp_any;
-    auto read_sdp_in = [&](const uint8_t* data, std::size_t size) {
-        if (!looks_like_sdp(data, size)) return;
-        for (const sdp_g729& s : read_sdp(reinterpret_cast<const char*>(data), size)) {
-            sdp_by_receiver[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
-            sdp_any.insert(s.payload_types.begin(), s.payload_types.end());
-        }
+capture_contents read_capture(const capture_source& in, const command_options& options) {
+    capture_contents c;
+    const sdp_map sdp = read_sdp_mappings(in, c);
+    capture_reader reader(in.open, in.name);
+
+    // Which payload types are G.729 on a flow: 18, those given with --pt,
+    // and those the SDP of either end maps to G729. An SDP binds its types
+    // to the address and port it describes and nowhere else.
+    const std::set<int> always = [&] {
+        std::set<int> t{kG729PayloadType};
+        t.insert(options.payload_types.begin(), options.payload_types.end());
+        return t;
+    }();
+    auto by_sdp = [&](const endpoint& e, int pt) {
+        const auto it = sdp.find(e);
+        return it != sdp.end() && it->second.count(pt) > 0;
     };
 
+    std::map<stream_key, collected_stream> found;
+    std::map<stream_key, other_stream> other_found;
+    std::map<std::pair<endpoint, endpoint>, std::size_t> other_versions;
     captured_packet packet;
     while (reader.next(packet)) {
         ++c.packets;
@@ -149,82 +187,90 @@ capture_contents read_capture(const std::string& path, const command_options& op
         switch (ip.kind) {
         case packet_class::truncated: ++c.skipped.truncated; continue;
         case packet_class::fragment: ++c.skipped.fragments; continue;
-        case packet_class::tcp:
-            read_sdp_in(ip.data, ip.size);
-            ++c.other_traffic;
-            continue;
         case packet_class::udp: break;
         default: ++c.other_traffic; continue;
         }
         rtp_header h;
         switch (parse_rtp(ip.data, ip.size, h)) {
-        case rtp_parse::ok: {
-            collected_stream& s = found[stream_key{ip.source, ip.destination, h.ssrc}];
-            rtp_packet p;
-            p.arrival_ns = packet.time_ns;
-            p.sequence = h.sequence;
-            p.timestamp = h.timestamp;
-            p.payload.assign(h.payload, h.payload + h.payload_size);
-            s.packets.push_back(std::move(p));
-            s.payload_types.push_back(h.payload_type);
-            break;
-        }
-        case rtp_parse::truncated: ++c.skipped.truncated; break;
+        case rtp_parse::ok: break;
+        case rtp_parse::truncated: ++c.skipped.truncated; continue;
         case rtp_parse::wrong_version:
             // SIP, among others, reads as a version other than 2.
-            read_sdp_in(ip.data, ip.size);
-            ++other_versions[{ip.source, ip.destination}];
-            break;
-        default:
-            read_sdp_in(ip.data, ip.size);
-            ++c.other_traffic;
-            break;
+            if (other_versions.size() < kMaxOtherStreams || other_versions.count({ip.source, ip.destination}))
+                ++other_versions[{ip.source, ip.destination}];
+            else
+                ++c.other_traffic;
+            continue;
+        default: ++c.other_traffic; continue;
         }
+        const stream_key key{ip.source, ip.destination, h.ssrc};
+        const bool audio = always.count(h.payload_type) > 0 || by_sdp(ip.destination, h.payload_type) ||
+                           by_sdp(ip.source, h.payload_type);
+        auto it = found.find(key);
+        if (it == found.end() && !audio) {
+            const auto o = other_found.find(key);
+            if (o != other_found.end())
+                ++o->second.packets;
+            else if (other_found.size() < kMaxOtherStreams)
+                other_found[key] = other_stream{key, h.payload_type, 1};
+            else
+                ++c.other_traffic;
+            continue;
+        }
+        if (!packet.time_known) {
+            if (c.skipped.bad_time++ == 0) c.skipped.first_bad_time = packet.number;
+            continue;
+        }
+        if (it == found.end()) {
+            it = found.emplace(key, collected_stream{}).first;
+            // Packets of another type before the first G.729 one.
+            const auto o = other_found.find(key);
+            if (o != other_found.end()) {
+                c.skipped.other_payload += o->second.packets;
+                other_found.erase(o);
+            }
+        }
+        rtp_packet p;
+        p.arrival_ns = packet.time_ns;
+        p.number = packet.number;
+        p.sequence = h.sequence;
+        p.timestamp = h.timestamp;
+        p.audio = audio;
+        // Another type (telephone events, say) keeps its place in the
+        // sequence but not its bytes.
+        if (audio) {
+            p.payload.assign(h.payload, h.payload + h.payload_size);
+            ++it->second.audio_types[h.payload_type];
+        }
+        it->second.packets.push_back(std::move(p));
     }
     c.problem = reader.problem();
 
-    // Which payload types are G.729 for a stream: 18, those given with
-    // --pt, and those the SDP of either end maps to G729 (any SDP's, when
-    // neither end's is in the capture).
+    const std::size_t max_gap_frames = std::size_t(options.max_gap_seconds) * 100;
     std::set<std::pair<endpoint, endpoint>> g729_flows;
     for (auto& [key, s] : found) {
-        std::set<int> g729{kG729PayloadType};
-        g729.insert(options.payload_types.begin(), options.payload_types.end());
-        std::set<int> from_sdp;
-        for (const endpoint* e : {&key.destination, &key.source}) {
-            const auto it = sdp_by_receiver.find(*e);
-            if (it != sdp_by_receiver.end()) from_sdp.insert(it->second.begin(), it->second.end());
-        }
-        if (from_sdp.empty()) from_sdp = sdp_any;
-        g729.insert(from_sdp.begin(), from_sdp.end());
-
-        std::map<int, std::size_t> audio_types;
-        for (std::size_t i = 0; i < s.packets.size(); ++i) {
-            s.packets[i].audio = g729.count(s.payload_types[i]) > 0;
-            if (s.packets[i].audio) ++audio_types[s.payload_types[i]];
-        }
-        if (audio_types.empty()) {
-            // A lone packet that happens to look like RTP is not a stream.
-            if (s.packets.size() < 2) {
-                c.other_traffic += s.packets.size();
-            } else {
-                c.skipped.other_payload += s.packets.size();
-                c.others.push_back({key, s.payload_types.front(), s.packets.size()});
-            }
-            continue;
-        }
         g729_stream g;
         g.key = key;
-        g.payload_type = std::max_element(audio_types.begin(), audio_types.end(), [](const auto& a, const auto& b) {
+        g.payload_type = std::max_element(s.audio_types.begin(), s.audio_types.end(), [](const auto& a, const auto& b) {
                              return a.second < b.second;
                          })->first;
         if (g.payload_type != kG729PayloadType)
-            g.payload_source = from_sdp.count(g.payload_type) ? "SDP" : "--pt";
-        g.rebuilt = rebuild_stream(s.packets);
+            g.payload_source = always.count(g.payload_type) ? "--pt" : "SDP";
+        g.rebuilt = rebuild_stream(s.packets, max_gap_frames);
+        std::vector<rtp_packet>().swap(s.packets); // the timeline holds the frames now
         c.skipped.other_payload += g.rebuilt.stats.other_payload;
         c.skipped.unusable += g.rebuilt.stats.unusable;
         g729_flows.insert({key.source, key.destination});
         c.streams.push_back(std::move(g));
+    }
+    for (const auto& [key, o] : other_found) {
+        // A lone packet that happens to look like RTP is not a stream.
+        if (o.packets < 2) {
+            c.other_traffic += o.packets;
+        } else {
+            c.skipped.other_payload += o.packets;
+            c.others.push_back(o);
+        }
     }
     // A packet of another RTP version on a G.729 stream's ports is a broken
     // packet of that stream; elsewhere it is just other traffic.
@@ -250,7 +296,9 @@ std::string skipped_text(const skipped_counts& s) {
     add(s.fragments, "IP fragments");
     add(s.wrong_version, "not RTP version 2");
     add(s.other_payload, "other payload types");
-    add(s.unusable, "G.729 payloads that are not whole frames");
+    add(s.unusable, "G.729 payloads without a whole frame");
+    if (s.bad_time > 0)
+        add(s.bad_time, ("G.729 packets with a capture time out of range (first: packet " + std::to_string(s.first_bad_time) + ")").c_str());
     return text;
 }
 
@@ -273,6 +321,30 @@ std::string cut_short_text(const capture_contents& c) {
 
 void check_readable(const std::string& path, const capture_contents& c) {
     if (c.packets == 0 && !c.problem.empty()) throw tool_error(path, "no packet can be read: " + c.problem);
+}
+
+// Frames that the shortened gaps of a stream left out.
+std::size_t left_out_frames(const rebuilt_stream& r) {
+    std::size_t n = 0;
+    for (const shortened_gap& g : r.shortened) n += g.claimed - g.kept;
+    return n;
+}
+
+std::string seconds_text(std::size_t frames) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.2f s", double(frames) / 100.0);
+    return text;
+}
+
+std::string shortened_text(const rebuilt_stream& r) {
+    return plural(r.shortened.size(), "gap", "gaps") + ", " + seconds_text(left_out_frames(r)) + " left out";
+}
+
+std::string gap_text(const shortened_gap& g, std::size_t max_gap_seconds) {
+    return "the gap before packet " + std::to_string(g.packet) + " (sequence " + std::to_string(g.sequence) + ") shortened from " +
+           seconds_text(g.claimed) + " to " + seconds_text(g.kept) +
+           (g.by_limit ? " (the limit is " + std::to_string(max_gap_seconds) + " s; --max-gap SECONDS raises it)"
+                       : " (as much as the capture clock shows)");
 }
 
 // --- info ---------------------------------------------------------------
@@ -314,10 +386,17 @@ void print_info_text(const std::string& path, const capture_contents& c) {
                     plural(st.lost_frames, "frame", "frames").c_str());
         std::printf("  duplicated:    %zu\n", st.duplicates);
         std::printf("  reordered:     %zu\n", st.reordered);
+        std::printf("  stale:         %zu (dropped: far from the sequence, not a restart)\n", st.stale);
+        std::printf("  restarts:      %zu\n", st.restarts);
         std::printf("  DTX gaps:      %zu (%s)\n", st.dtx_gaps, plural(st.dtx_frames, "frame", "frames").c_str());
         if (st.unusable + st.other_payload > 0)
-            std::printf("  unused:        %zu not whole frames, %zu other payload types (%s)\n", st.unusable, st.other_payload,
+            std::printf("  unused:        %zu without a whole frame, %zu other payload types (%s)\n", st.unusable, st.other_payload,
                         plural(st.skipped_frames, "frame", "frames").c_str());
+        if (st.remainders > 0)
+            std::printf("  remainders:    %s with bytes after the whole frames (first: packet %llu; those bytes left out)\n",
+                        plural(st.remainders, "packet", "packets").c_str(), static_cast<unsigned long long>(st.first_remainder_packet));
+        if (!s.rebuilt.shortened.empty())
+            std::printf("  shortened:     %s\n", shortened_text(s.rebuilt).c_str());
         std::printf("  first packet:  %s\n", capture_time(st.first_arrival_ns).c_str());
         std::printf("  last packet:   %s\n", capture_time(st.last_arrival_ns).c_str());
         std::printf("  duration:      %.2f s\n", duration_s(st));
@@ -340,7 +419,8 @@ void print_info_json(const std::string& path, const capture_contents& c) {
          ", \"ip_fragments\": " + std::to_string(c.skipped.fragments) +
          ", \"wrong_version\": " + std::to_string(c.skipped.wrong_version) +
          ", \"other_payload_types\": " + std::to_string(c.skipped.other_payload) +
-         ", \"unusable_payloads\": " + std::to_string(c.skipped.unusable) + "},\n";
+         ", \"unusable_payloads\": " + std::to_string(c.skipped.unusable) +
+         ", \"time_out_of_range\": " + std::to_string(c.skipped.bad_time) + "},\n";
     j += "  \"other_traffic\": " + std::to_string(c.other_traffic) + ",\n";
     j += "  \"malformed\": " + (c.problem.empty() ? std::string("null") : json_string(cut_short_text(c))) + ",\n";
     j += "  \"streams\": [";
@@ -362,6 +442,11 @@ void print_info_json(const std::string& path, const capture_contents& c) {
         j += ", \"lost_frames\": " + std::to_string(st.lost_frames);
         j += ", \"duplicated\": " + std::to_string(st.duplicates);
         j += ", \"reordered\": " + std::to_string(st.reordered);
+        j += ", \"stale\": " + std::to_string(st.stale);
+        j += ", \"restarts\": " + std::to_string(st.restarts);
+        j += ", \"remainder_packets\": " + std::to_string(st.remainders);
+        j += ", \"shortened_gaps\": " + std::to_string(s.rebuilt.shortened.size());
+        j += ", \"frames_left_out\": " + std::to_string(left_out_frames(s.rebuilt));
         j += ", \"dtx_gaps\": " + std::to_string(st.dtx_gaps);
         j += ", \"dtx_frames\": " + std::to_string(st.dtx_frames);
         j += ", \"unusable_packets\": " + std::to_string(st.unusable);
@@ -385,9 +470,10 @@ void print_info_json(const std::string& path, const capture_contents& c) {
     std::fputs(j.c_str(), stdout);
 }
 
-int capture_info(const std::string& path, const command_options& options) {
+int capture_info(const capture_source& in, const command_options& options) {
+    const std::string& path = in.name;
     reporter report(options.quiet, "info");
-    const capture_contents c = read_capture(path, options);
+    const capture_contents c = read_capture(in, options);
     check_readable(path, c);
     if (options.json)
         print_info_json(path, c);
@@ -485,61 +571,9 @@ std::string stream_summary(const g729_stream& s) {
     add(st.dtx_gaps, plural(st.dtx_gaps, "DTX gap", "DTX gaps"));
     add(st.duplicates, plural(st.duplicates, "duplicate", "duplicates"));
     add(st.reordered, std::to_string(st.reordered) + " reordered");
+    add(st.stale, std::to_string(st.stale) + " stale");
+    add(st.restarts, plural(st.restarts, "restart", "restarts"));
     return details.empty() ? text : text + " (" + details + ")";
-}
-
-// Files written so far; removed again if a later one fails, so that a
-// failed decode leaves nothing behind.
-class written_files {
-public:
-    ~written_files() {
-        if (done_) return;
-        for (const std::string& p : paths_) std::remove(p.c_str());
-        if (!directory_.empty()) rmdir(directory_.c_str());
-    }
-    void add(const std::string& p) { paths_.push_back(p); }
-    void made_directory(const std::string& d) { directory_ = d; }
-    void done() { done_ = true; }
-
-private:
-    std::vector<std::string> paths_;
-    std::string directory_;
-    bool done_ = false;
-};
-
-void write_mono(const std::string& path, file_format format, const g729_stream& stream) {
-    output_file target(operand{path});
-    audio_sink sink(target, format);
-    timeline_player player(stream.rebuilt.timeline);
-    int16_t block[kFrameSamples];
-    while (player.next(block)) sink.write(block, kFrameSamples);
-    sink.finish();
-    target.commit();
-}
-
-void write_stereo_wav(const std::string& path, delayed_channel& left, delayed_channel& right, std::size_t length) {
-    output_file target(operand{path});
-    SF_INFO info{};
-    info.samplerate = G729A_SAMPLE_RATE;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* snd = open_sndfile_descriptor(fileno(target.stream()), SFM_WRITE, &info, path);
-    if (!snd) throw tool_error(path, std::string("cannot write audio: ") + sf_strerror(nullptr));
-    constexpr std::size_t kChunk = 4096;
-    int16_t interleaved[2 * kChunk];
-    bool ok = true;
-    for (std::size_t done = 0; done < length && ok;) {
-        const std::size_t n = std::min(kChunk, length - done);
-        for (std::size_t i = 0; i < n; ++i) {
-            interleaved[2 * i] = left.next();
-            interleaved[2 * i + 1] = right.next();
-        }
-        ok = sf_writef_short(snd, interleaved, sf_count_t(n)) == sf_count_t(n);
-        done += n;
-    }
-    const std::string problem = sf_strerror(snd);
-    if (sf_close(snd) != 0 || !ok) throw tool_error(path, "cannot write audio: " + problem);
-    target.commit();
 }
 
 bool reverse_of(const g729_stream& a, const g729_stream& b) {
@@ -584,15 +618,108 @@ std::vector<const g729_stream*> mix_pair(const std::string& path, const std::vec
                                ": choose one with --stream SSRC (" + stream_list(chosen) + ")");
 }
 
+// One file a capture decode writes: a stream, or the two directions of
+// --mix side by side.
 struct planned_file {
     std::string path;
+    bool generated = false; // a name made up inside the output folder
     file_format format = file_format::wav;
-    const g729_stream* stream = nullptr;
+    const g729_stream* stream = nullptr; // null: the --mix file
+    std::size_t frames = 0;              // 10 ms frames of audio it holds
 };
 
-int capture_decode(const std::string& path, const std::string* out, const command_options& options) {
+// A folder the run makes: filled under a temporary name beside its final
+// one and renamed into place at the end, so that it never exists half
+// written. Removed, with the files the run put in it, unless kept.
+class new_folder {
+public:
+    explicit new_folder(const std::string& final_path) : final_(final_path) {
+        std::string templ = final_path + ".tmp-XXXXXX";
+        std::vector<char> buffer(templ.begin(), templ.end());
+        buffer.push_back('\0');
+        // Made and known to the signal handler at once.
+        const signals_held held;
+        if (!mkdtemp(buffer.data())) throw tool_error(final_path, std::string("cannot create directory: ") + std::strerror(errno));
+        path_ = buffer.data();
+        register_temporary_directory(path_);
+        // mkdtemp makes it private; give it the mode a plain mkdir would.
+        const mode_t mask = umask(0);
+        umask(mask);
+        chmod(path_.c_str(), 0777 & ~mask);
+    }
+    ~new_folder() {
+        if (kept_) return;
+        for (const std::string& name : made_) unlink((path_ + "/" + name).c_str());
+        rmdir(path_.c_str());
+        release_temporary_directory();
+    }
+    new_folder(const new_folder&) = delete;
+    new_folder& operator=(const new_folder&) = delete;
+
+    const std::string& path() const { return path_; }
+    void made(const std::string& name) { made_.push_back(name); }
+    // Under its final name, unless something took that name meanwhile.
+    void keep() {
+        if (renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, final_.c_str(), RENAME_NOREPLACE) != 0)
+            throw tool_error(final_, std::string("cannot create directory: ") + std::strerror(errno));
+        kept_ = true;
+        release_temporary_directory();
+    }
+
+private:
+    std::string final_;
+    std::string path_;
+    std::vector<std::string> made_;
+    bool kept_ = false;
+};
+
+void write_mono(output_file& target, file_format format, const g729_stream& stream, const sink_options& options) {
+    audio_sink sink(target, format_id(format), options);
+    timeline_player player(stream.rebuilt.timeline);
+    int16_t block[kFrameSamples];
+    while (player.next(block)) sink.write(block, kFrameSamples);
+    sink.finish();
+}
+
+void write_stereo(output_file& target, delayed_channel& left, delayed_channel& right, std::size_t length, sink_options options) {
+    options.channels = 2;
+    audio_sink sink(target, format_id(file_format::wav), options);
+    constexpr std::size_t kChunk = 4096;
+    int16_t interleaved[2 * kChunk];
+    for (std::size_t done = 0; done < length;) {
+        const std::size_t n = std::min(kChunk, length - done);
+        for (std::size_t i = 0; i < n; ++i) {
+            interleaved[2 * i] = left.next();
+            interleaved[2 * i + 1] = right.next();
+        }
+        sink.write(interleaved, n);
+        done += n;
+    }
+    sink.finish();
+}
+
+std::string hours_text(std::size_t frames) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f s (%.2f h)", double(frames) / 100.0, double(frames) / 360000.0);
+    return text;
+}
+
+// The audio a decode may write when --max-audio does not say: ten minutes,
+// and twenty times the audio that the chosen streams' packets carry. A real
+// call is mostly received frames (speech, and comfort noise between), so
+// even two outputs of every stream (files and --mix) with long silences
+// stay far below; a capture of a few packets spread over hours does not.
+std::size_t audio_limit_frames(const command_options& options, const std::vector<const g729_stream*>& chosen) {
+    if (options.max_audio_seconds > 0) return std::size_t(options.max_audio_seconds) * 100;
+    std::size_t received = 0;
+    for (const g729_stream* s : chosen) received += s->rebuilt.stats.speech_frames + s->rebuilt.stats.sid_frames;
+    return 600 * 100 + 20 * received;
+}
+
+int capture_decode(const capture_source& in, const std::string* out, const command_options& options) {
+    const std::string& path = in.name;
     reporter report(options.quiet, "decode");
-    const capture_contents c = read_capture(path, options);
+    const capture_contents c = read_capture(in, options);
     check_readable(path, c);
     if (c.streams.empty()) throw tool_error(path, no_g729_text(c));
     if (!c.problem.empty()) {
@@ -629,64 +756,119 @@ int capture_decode(const std::string& path, const std::string* out, const comman
                 throw tool_error(path, "holds " + plural(chosen.size(), "G.729 stream", "G.729 streams") +
                                            ": give a directory as OUT, or choose one with --stream SSRC (" + stream_list(chosen) +
                                            ")");
-            plan.push_back({*out, format, chosen[0]});
+            plan.push_back({*out, false, format, chosen[0], chosen[0]->rebuilt.stats.frames});
         } else {
             make_directory = !is_directory;
-            for (const g729_stream* s : chosen) plan.push_back({*out + "/" + stream_file_name(*s), file_format::wav, s});
+            for (const g729_stream* s : chosen)
+                plan.push_back({stream_file_name(*s), true, file_format::wav, s, s->rebuilt.stats.frames});
         }
     }
     std::vector<const g729_stream*> mixed;
+    std::vector<std::size_t> offsets;
     if (!options.mix.empty()) {
         if (format_from_extension(options.mix) != file_format::wav)
             throw tool_error(options.mix, "--mix writes a stereo .wav file");
+        if (out && !make_directory && plan.size() == 1 && !plan[0].generated && plan[0].path == options.mix)
+            throw usage_error("OUT and --mix name the same file");
         mixed = mix_pair(path, chosen, c.streams, !options.stream.empty());
         std::sort(mixed.begin(), mixed.end(), [](const g729_stream* a, const g729_stream* b) {
             return a->rebuilt.stats.start_ns < b->rebuilt.stats.start_ns;
         });
+        // Each direction starts where its first audio fell on the capture
+        // clock; the later one is preceded by silence, never longer than
+        // the longest gap the streams themselves may have.
+        std::size_t mix_length = 0;
+        for (const g729_stream* s : mixed) {
+            const int64_t delay_ns = saturating_sub(s->rebuilt.stats.start_ns, mixed[0]->rebuilt.stats.start_ns);
+            if (delay_ns / 1000000000 > int64_t(options.max_gap_seconds))
+                throw tool_error(path, "the two directions for --mix start " + std::to_string(delay_ns / 1000000000) +
+                                           " s apart, more than the limit of " + std::to_string(options.max_gap_seconds) +
+                                           " s (--max-gap SECONDS raises it): not one call");
+            offsets.push_back(std::size_t((delay_ns + 62500) / 125000)); // 125 us a sample
+            mix_length = std::max(mix_length, offsets.back() + s->rebuilt.stats.frames * kFrameSamples);
+        }
+        plan.push_back({options.mix, false, file_format::wav, nullptr, (mix_length + kFrameSamples - 1) / kFrameSamples});
     }
 
-    // Each direction of the mix starts where its first audio fell on the
-    // capture clock; the later one is preceded by silence.
-    std::vector<std::size_t> offsets;
-    std::size_t mix_length = 0;
-    for (const g729_stream* s : mixed) {
-        const int64_t delay_ns = s->rebuilt.stats.start_ns - mixed[0]->rebuilt.stats.start_ns;
-        if (delay_ns > int64_t(kMaxGapFrames) * 10 * 1000 * 1000)
-            throw tool_error(path, "the two directions for --mix start over an hour apart: not one call");
-        offsets.push_back(std::size_t((delay_ns * G729A_SAMPLE_RATE + 500000000) / 1000000000));
-        mix_length = std::max(mix_length, offsets.back() + s->rebuilt.stats.frames * kFrameSamples);
+    // The limits that keep a crafted capture from filling the disk: refused
+    // before anything is written.
+    if (plan.size() > options.max_files)
+        throw tool_error(path, "would write " + std::to_string(plan.size()) + " files, more than the limit of " +
+                                   std::to_string(options.max_files) +
+                                   " (--max-files N raises it; --stream SSRC decodes one stream)");
+    std::size_t total = 0;
+    for (const planned_file& f : plan) total += f.frames;
+    const std::size_t limit = audio_limit_frames(options, chosen);
+    if (total > limit)
+        throw tool_error(path, "would write " + hours_text(total) + " of audio, more than the limit of " + hours_text(limit) +
+                                   (options.max_audio_seconds > 0 ? "" : " (ten minutes and twenty times the audio its packets carry)") +
+                                   "; --max-audio SECONDS raises it");
+
+    for (const g729_stream* s : chosen) {
+        const rebuilt_stream& r = s->rebuilt;
+        constexpr std::size_t kShown = 3;
+        for (std::size_t i = 0; i < r.shortened.size() && i < kShown; ++i)
+            report.notice(path, hex_ssrc(s->key.ssrc) + ": " + gap_text(r.shortened[i], options.max_gap_seconds));
+        if (r.shortened.size() > kShown)
+            report.notice(path, hex_ssrc(s->key.ssrc) + ": " + std::to_string(r.shortened.size() - kShown) +
+                                    " more gaps shortened (" + shortened_text(r) + " in all)");
+        if (r.stats.remainders > 0)
+            report.warning(path, hex_ssrc(s->key.ssrc) + ": " + plural(r.stats.remainders, "packet carries", "packets carry") +
+                                     " bytes after its whole frames (first: packet " + std::to_string(r.stats.first_remainder_packet) +
+                                     "); the whole frames are decoded, the rest left out");
     }
 
-    // Every file goes to a temporary name first; one that fails removes
-    // those already written too.
-    written_files written;
+    // All or nothing: every file is written and synced under a temporary
+    // name first; only then are they renamed into place, with the signals
+    // that could cut the renames short held. A failure before that point,
+    // or an interruption, leaves the folder as it was: the temporary files
+    // go, earlier files of the same names stay.
+    std::unique_ptr<new_folder> folder;
+    if (make_directory) folder = std::make_unique<new_folder>(*out);
+    std::vector<std::unique_ptr<output_file>> targets;
     std::size_t frames = 0;
-    if (make_directory) {
-        if (mkdir(out->c_str(), 0777) != 0) throw tool_error(*out, std::string("cannot create directory: ") + std::strerror(errno));
-        written.made_directory(*out);
+    for (const planned_file& f : plan) {
+        if (f.generated) {
+            const std::string dir = folder ? folder->path() : *out;
+            targets.push_back(std::make_unique<output_file>(dir + "/" + f.path, output_file::generated{}));
+        } else {
+            targets.push_back(std::make_unique<output_file>(operand{f.path}));
+        }
+        output_file& target = *targets.back();
+        if (f.stream) {
+            write_mono(target, f.format, *f.stream, options.audio);
+            frames += f.frames;
+        } else {
+            const std::vector<timeline_entry> nothing;
+            delayed_channel left(mixed[0]->rebuilt.timeline, offsets[0]);
+            delayed_channel right(mixed.size() > 1 ? mixed[1]->rebuilt.timeline : nothing, mixed.size() > 1 ? offsets[1] : 0);
+            write_stereo(target, left, right, f.frames * kFrameSamples, options.audio);
+            if (plan.size() == 1)
+                for (const g729_stream* s : mixed) frames += s->rebuilt.stats.frames;
+        }
+        target.finish();
+    }
+    {
+        const signals_held held;
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            targets[i]->commit();
+            if (folder && plan[i].generated) folder->made(plan[i].path);
+        }
+        if (folder) folder->keep();
     }
     for (const planned_file& f : plan) {
-        write_mono(f.path, f.format, *f.stream);
-        written.add(f.path);
-        frames += f.stream->rebuilt.stats.frames;
-        report.notice(f.path, stream_summary(*f.stream));
-    }
-    if (!mixed.empty()) {
-        const std::vector<timeline_entry> nothing;
-        delayed_channel left(mixed[0]->rebuilt.timeline, offsets[0]);
-        delayed_channel right(mixed.size() > 1 ? mixed[1]->rebuilt.timeline : nothing, mixed.size() > 1 ? offsets[1] : 0);
-        write_stereo_wav(options.mix, left, right, mix_length);
-        written.add(options.mix);
-        if (plan.empty())
-            for (const g729_stream* s : mixed) frames += s->rebuilt.stats.frames;
-        report.notice(options.mix, "left: " + stream_label(*mixed[0]) +
-                                       (mixed.size() > 1 ? "; right: " + stream_label(*mixed[1]) +
-                                                               ", " + std::to_string(offsets[1]) + " samples later"
-                                                         : "; right: silent (no stream in the other direction)"));
+        const std::string shown = f.generated ? *out + "/" + f.path : f.path;
+        if (f.stream) {
+            report.notice(shown, stream_summary(*f.stream));
+        } else {
+            report.notice(shown, "left: " + stream_label(*mixed[0]) +
+                                     (mixed.size() > 1 ? "; right: " + stream_label(*mixed[1]) + ", " +
+                                                             std::to_string(offsets[1]) + " samples later"
+                                                       : "; right: silent (no stream in the other direction)"));
+        }
     }
     if (c.skipped.total() > 0)
         report.notice(path, plural(c.skipped.total(), "packet", "packets") + " skipped: " + skipped_text(c.skipped));
-    written.done();
     report.summary(frames);
     return 0;
 }
@@ -709,64 +891,81 @@ bool is_capture_file(const std::string& path) {
     return got && (m == 0xA1B2C3D4 || m == 0xD4C3B2A1 || m == 0xA1B23C4D || m == 0x4D3CB2A1 || m == 0x0A0D0D0A);
 }
 
-bool take_valued_option(const std::vector<std::string>& args, std::size_t& i, command_options& options) {
-    const std::string& a = args[i];
-    for (const std::string name : {"--bad-frames", "--pt", "--stream", "--mix"}) {
-        std::string value;
-        if (a == name) {
-            if (i + 1 == args.size()) throw usage_error(name + " needs a value");
-            value = args[++i];
-        } else if (a.rfind(name + "=", 0) == 0) {
-            value = a.substr(name.size() + 1);
-        } else {
-            continue;
-        }
-        if (name == "--bad-frames") {
-            if (value != "decode" && value != "conceal") throw usage_error("--bad-frames takes decode or conceal, not '" + value + "'");
-            options.decode_bad_frames = value == "decode";
-        } else if (name == "--pt") {
-            char* end = nullptr;
-            const long pt = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || pt < 0 || pt > 127)
-                throw usage_error("--pt takes an RTP payload type, 0 to 127, not '" + value + "'");
-            options.payload_types.push_back(int(pt));
-        } else if (name == "--stream") {
-            uint32_t ssrc;
-            if (!parse_ssrc(value, ssrc)) throw usage_error("--stream takes an SSRC in hexadecimal, as info shows it, not '" + value + "'");
-            options.stream = value;
-        } else {
-            if (value.empty()) throw usage_error("--mix needs a file name");
-            options.mix = value;
-        }
-        return true;
+bool parse_ssrc(const std::string& text, uint32_t& ssrc) {
+    std::string digits = lower(text);
+    if (digits.rfind("0x", 0) == 0) digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 8) return false;
+    uint32_t value = 0;
+    for (char c : digits) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        value = value * 16 + uint32_t(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : c - 'a' + 10);
     }
-    return false;
+    ssrc = value;
+    return true;
 }
 
-void check_no_capture_options(const command_options& options) {
-    if (!options.payload_types.empty() || !options.stream.empty() || !options.mix.empty())
-        throw usage_error("--pt, --stream and --mix apply to packet captures (.pcap, .pcapng) only");
+namespace {
+
+// Standard input copied to an unnamed temporary file, which a capture
+// needs: it is read twice. The copy goes when the process does, however it
+// ends.
+class spooled_input {
+public:
+    spooled_input() {
+        const char* dir = std::getenv("TMPDIR");
+        fd_ = open(dir && *dir ? dir : "/tmp", O_TMPFILE | O_RDWR, 0600);
+        if (fd_ < 0) throw tool_error("standard input", std::string("cannot keep a copy to read: ") + std::strerror(errno));
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throw tool_error("standard input", std::string("cannot read: ") + std::strerror(errno));
+            }
+            for (ssize_t done = 0; done < n;) {
+                const ssize_t w = write(fd_, buffer + done, std::size_t(n - done));
+                if (w < 0) throw tool_error("standard input", std::string("cannot keep a copy to read: ") + std::strerror(errno));
+                done += w;
+            }
+        }
+    }
+    ~spooled_input() { close(fd_); }
+    spooled_input(const spooled_input&) = delete;
+    spooled_input& operator=(const spooled_input&) = delete;
+    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+private:
+    int fd_ = -1;
+};
+
+// The capture an operand names; '-' is copied from standard input first and
+// must be a capture (a .g729 or .bit stream there needs -t).
+template <typename Work> int with_capture(const std::string& operand, const std::string& command, Work work) {
+    if (operand != "-") return work(capture_source{operand, operand});
+    const spooled_input copy;
+    if (!is_capture_file(copy.path()))
+        throw usage_error("'-' as IN of " + command + " is a packet capture or needs --format g729 or bit");
+    return work(capture_source{copy.path(), "standard input"});
 }
 
-int run_capture_command(const std::string& command, const std::vector<std::string>& operands, const command_options& options) {
-    if (options.formats_given) throw usage_error("--format does not apply to a packet capture, which is known by its header");
-    if (command == "info") {
-        if (operands.size() != 1) throw usage_error("info takes one file, IN; got " + std::to_string(operands.size()));
-        if (!options.mix.empty() || !options.stream.empty()) throw usage_error("--mix and --stream apply to decode");
-        return capture_info(operands[0], options);
-    }
-    if (command == "decode") {
-        if (options.json) throw usage_error("--json applies to info");
-        if (operands.size() == 1 && options.mix.empty())
-            throw usage_error("decode of a capture takes IN and OUT (a directory or an audio file), or IN and --mix FILE");
-        if (operands.size() != 1 && operands.size() != 2)
-            throw usage_error("decode takes two files, IN and OUT; got " + std::to_string(operands.size()));
-        const std::string* out = operands.size() == 2 ? &operands[1] : nullptr;
-        if (out && *out == "-") throw usage_error("decode of a capture writes files: OUT is a directory or an audio file, not '-'");
-        if ((out && *out == operands[0]) || options.mix == operands[0]) throw usage_error("IN and OUT are the same file");
-        return capture_decode(operands[0], out, options);
-    }
-    throw usage_error(command + " does not read packet captures; decode and info do");
+} // namespace
+
+int info_capture(const std::vector<std::string>& operands, const command_options& options) {
+    if (operands.size() != 1) throw usage_error("info takes one file, IN; got " + std::to_string(operands.size()));
+    if (!options.mix.empty() || !options.stream.empty()) throw usage_error("--mix and --stream apply to decode");
+    return with_capture(operands[0], "info", [&](const capture_source& in) { return capture_info(in, options); });
+}
+
+int decode_capture(const std::vector<std::string>& operands, const command_options& options) {
+    if (operands.size() == 1 && options.mix.empty())
+        throw usage_error("decode of a capture takes IN and OUT (a directory or an audio file), or IN and --mix FILE");
+    if (operands.size() != 1 && operands.size() != 2)
+        throw usage_error("decode takes two files, IN and OUT; got " + std::to_string(operands.size()));
+    const std::string* out = operands.size() == 2 ? &operands[1] : nullptr;
+    if (out && *out == "-") throw usage_error("decode of a capture writes files: OUT is a directory or an audio file, not '-'");
+    if ((out && *out == operands[0]) || options.mix == operands[0]) throw usage_error("IN and OUT are the same file");
+    return with_capture(operands[0], "decode", [&](const capture_source& in) { return capture_decode(in, out, options); });
 }
 
 } // namespace g729::tool

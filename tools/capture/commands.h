@@ -1,8 +1,9 @@
 // info and decode of packet captures (.pcap, .pcapng): the G.729 RTP
-// streams found, and their audio on the call's timeline.
+// streams found, and their audio on the call's timeline. The command table
+// in main.cpp reaches them through info_capture and decode_capture.
 #pragma once
 
-#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,20 +11,15 @@
 
 namespace g729::tool {
 
-// .pcap, .pcapng or .cap, by extension.
+// .pcap, .pcapng or .cap by extension, or a capture by its first bytes.
 bool is_capture_file(const std::string& path);
 
-// Takes --bad-frames, --pt, --stream or --mix (as "--opt VALUE" or
-// "--opt=VALUE") at args[i] into `options`, moving i past a separate
-// value; false when args[i] is none of them. Throws usage_error for a
-// missing or bad value.
-bool take_valued_option(const std::vector<std::string>& args, std::size_t& i, command_options& options);
+// An SSRC as info shows it: hexadecimal, with or without 0x.
+bool parse_ssrc(const std::string& text, uint32_t& ssrc);
 
-// usage_error when an option that only a capture takes was given.
-void check_no_capture_options(const command_options& options);
-
-// `command` (info or decode) with `operands`, the first being a capture.
-int run_capture_command(const std::string& command, const std::vector<std::string>& operands,
-                        const command_options& options);
+// The commands on a capture: `operands` are the files after the command,
+// the first being the capture. Throw usage_error or tool_error.
+int info_capture(const std::vector<std::string>& operands, const command_options& options);
+int decode_capture(const std::vector<std::string>& operands, const command_options& options);
 
 } // namespace g729::tool

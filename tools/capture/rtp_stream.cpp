@@ -16,50 +16,170 @@ constexpr int64_t kFrameNs = 10 * 1000 * 1000; // 10 ms
 // How far the timestamps may claim more time than the capture clock saw
 // before they are not believed (jitter and a burst can delay a packet).
 constexpr int64_t kTimestampSlackFrames = 200;
-// How far a sequence number may jump ahead (a loss) or lag behind (a late
-// packet) before it is taken for a sender that restarted its numbering.
+// The window of sequence numbers that continue a run: up to 3000 ahead (a
+// loss of a minute of 20 ms packets) or 100 behind (reordering). Anything
+// else is a stale packet or a restart.
 constexpr int kMaxDropout = 3000;
 constexpr int kMaxMisorder = 100;
+// A new run that goes on for this many packets (a second of 20 ms packets)
+// without the old one coming back is a restart; a late burst is never that
+// long without a packet of the live run in between.
+constexpr std::size_t kRestartPackets = 50;
 
 struct ordered_packet {
     int64_t sequence = 0; // extended
     const rtp_packet* packet = nullptr;
 };
 
-// The frames of a payload as the library's walk splits it: 10-byte frames,
-// optionally a final 2-byte SID frame. False when the walk refuses it.
-bool split_payload(const std::vector<uint8_t>& payload, std::vector<timeline_entry>& frames) {
+int sequence_delta(uint16_t sequence, uint16_t reference) { return int16_t(uint16_t(sequence - reference)); }
+bool continues(int delta) { return delta >= -kMaxMisorder && delta < kMaxDropout; }
+
+// Puts packets in sequence order as they arrive: duplicates dropped, late
+// packets placed in their slot, restarts told from stale packets.
+class sequencer {
+public:
+    sequencer(const std::vector<rtp_packet>& packets, stream_stats& stats) : packets_(packets), st_(stats) {}
+
+    void add(std::size_t i) {
+        const rtp_packet& p = packets_[i];
+        if (!started_) {
+            started_ = true;
+            max_sequence_ = p.sequence;
+            max_extended_ = p.sequence;
+            accept(i, max_extended_);
+            return;
+        }
+        const int d = sequence_delta(p.sequence, max_sequence_);
+        if (candidate_.empty()) {
+            if (continues(d))
+                accept(i, max_extended_ + d);
+            else
+                start_candidate(i);
+            return;
+        }
+        if (continues(d)) {
+            // The old run goes on: what jumped away was stale.
+            drop_candidate();
+            accept(i, max_extended_ + d);
+            return;
+        }
+        const int dc = sequence_delta(p.sequence, candidate_max_);
+        if (continues(dc)) {
+            candidate_.push_back(i);
+            if (dc > 0) candidate_max_ = p.sequence;
+            if (candidate_.size() >= kRestartPackets) restart();
+            return;
+        }
+        drop_candidate();
+        start_candidate(i);
+    }
+
+    std::vector<ordered_packet> finish() {
+        if (candidate_.size() >= 2)
+            restart();
+        else
+            drop_candidate();
+        std::stable_sort(ordered_.begin(), ordered_.end(),
+                         [](const ordered_packet& a, const ordered_packet& b) { return a.sequence < b.sequence; });
+        return std::move(ordered_);
+    }
+
+private:
+    void accept(std::size_t i, int64_t extended) {
+        if (!seen_.insert(extended).second) {
+            ++st_.duplicates;
+            return;
+        }
+        if (extended < max_extended_) ++st_.reordered;
+        if (extended > max_extended_) {
+            max_extended_ = extended;
+            max_sequence_ = packets_[i].sequence;
+        }
+        ordered_.push_back({extended, &packets_[i]});
+    }
+
+    void start_candidate(std::size_t i) {
+        candidate_.assign(1, i);
+        candidate_max_ = packets_[i].sequence;
+    }
+
+    // Not a restart: each packet of the jump is a late one that still has
+    // its place, a duplicate, or stale.
+    void drop_candidate() {
+        for (std::size_t i : candidate_) {
+            const int d = sequence_delta(packets_[i].sequence, max_sequence_);
+            if (d < 0 && d > -kMaxDropout) {
+                accept(i, max_extended_ + d);
+            } else {
+                ++st_.stale;
+            }
+        }
+        candidate_.clear();
+    }
+
+    // The new run follows on from the old one (the timestamps place it), so
+    // it never sorts in front of it.
+    void restart() {
+        const uint16_t first = packets_[candidate_.front()].sequence;
+        int lowest = 0;
+        for (std::size_t i : candidate_) lowest = std::min(lowest, sequence_delta(packets_[i].sequence, first));
+        const int64_t base = max_extended_ + 1 - lowest;
+        ++st_.restarts;
+        const std::vector<std::size_t> run = std::move(candidate_);
+        candidate_.clear();
+        for (std::size_t i : run) accept(i, base + sequence_delta(packets_[i].sequence, first));
+    }
+
+    const std::vector<rtp_packet>& packets_;
+    stream_stats& st_;
+    std::vector<ordered_packet> ordered_;
+    std::set<int64_t> seen_;
+    bool started_ = false;
+    uint16_t max_sequence_ = 0;
+    int64_t max_extended_ = 0;
+    std::vector<std::size_t> candidate_; // the packets of a jump, not yet believed
+    uint16_t candidate_max_ = 0;
+};
+
+// The frames of a payload as the module walks it: 10-byte frames,
+// optionally a final 2-byte SID frame; bytes after the whole frames are a
+// remainder, left out. An empty payload carries no frame.
+std::size_t split_payload(const std::vector<uint8_t>& payload, std::vector<timeline_entry>& frames) {
     frames.clear();
     std::size_t offset = 0;
     while (offset < payload.size()) {
         const int length = g729a_payload_frame_length(payload.size() - offset);
-        if (length <= 0) return false;
+        if (length <= 0) break;
         timeline_entry e;
         e.kind = length == G729A_SID_FRAME_BYTES ? slot_kind::sid : slot_kind::speech;
         std::memcpy(e.bytes.data(), payload.data() + offset, std::size_t(length));
         frames.push_back(e);
         offset += std::size_t(length);
     }
-    return true;
+    return payload.size() - offset;
 }
 
-int64_t rounded_frames(int64_t ns) { return ns >= 0 ? (ns + kFrameNs / 2) / kFrameNs : -((-ns + kFrameNs / 2) / kFrameNs); }
+int64_t rounded_frames(int64_t ns) {
+    // Saturated differences stay far from the ends: adding half a frame
+    // cannot overflow.
+    return ns >= 0 ? (ns / 2 + kFrameNs / 4) / (kFrameNs / 2) : -((-(ns / 2) + kFrameNs / 4) / (kFrameNs / 2));
+}
 
-// Frames missing between the end of one packet and the start of the next:
-// what the timestamps say, unless they contradict the capture clock (a
-// sender that restarted its clock, say); then what the capture clock says,
-// and at least as many frames as the lost packets would have held.
-std::size_t missing_frames(const rtp_packet& previous, std::size_t previous_frames, const rtp_packet& next,
-                           std::size_t lost_packets) {
+// Frames missing between the end of one packet and the start of the next
+// as the packets claim them: what the timestamps say, unless they
+// contradict the capture clock (a sender that restarted its clock, say);
+// then what the capture clock says, and at least as many frames as the
+// lost packets would have held.
+int64_t claimed_frames(const rtp_packet& previous, std::size_t previous_frames, const rtp_packet& next, std::size_t lost_packets) {
     const uint32_t expected = previous.timestamp + uint32_t(previous_frames * kTicksPerFrame);
     const int64_t ticks = int32_t(next.timestamp - expected);
     const int64_t by_timestamp = ticks > 0 ? (ticks + kTicksPerFrame / 2) / kTicksPerFrame : 0;
     const int64_t by_clock =
-        std::max<int64_t>(0, rounded_frames(next.arrival_ns - previous.arrival_ns) - int64_t(previous_frames));
-    int64_t frames = by_timestamp;
-    if (ticks < 0 || by_timestamp > by_clock + kTimestampSlackFrames)
-        frames = std::max<int64_t>(by_clock, int64_t(lost_packets * previous_frames));
-    return std::size_t(std::min<int64_t>(frames, int64_t(kMaxGapFrames)));
+        std::max<int64_t>(0, rounded_frames(saturating_sub(next.arrival_ns, previous.arrival_ns)) - int64_t(previous_frames));
+    if (ticks >= 0 && by_timestamp <= by_clock + kTimestampSlackFrames) return by_timestamp;
+    // Lost packets of at most a few hundred frames each, at most 3000 of
+    // them: the product stays small.
+    return std::max<int64_t>(by_clock, int64_t(lost_packets) * int64_t(std::max<std::size_t>(previous_frames, 1)));
 }
 
 void add_missing(rebuilt_stream& out, slot_kind kind, std::size_t frames) {
@@ -73,51 +193,42 @@ void add_missing(rebuilt_stream& out, slot_kind kind, std::size_t frames) {
 
 } // namespace
 
-rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets) {
+int64_t saturating_sub(int64_t a, int64_t b) {
+    int64_t r = 0;
+    if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+    return r;
+}
+
+int64_t saturating_add(int64_t a, int64_t b) {
+    int64_t r = 0;
+    if (__builtin_add_overflow(a, b, &r)) return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+    return r;
+}
+
+rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_t max_gap_frames) {
     rebuilt_stream out;
     stream_stats& st = out.stats;
     st.packets = packets.size();
     if (packets.empty()) return out;
 
-    // Extend each sequence number to the one nearest the highest seen so
-    // far, which carries it across 65535 -> 0 and back for a late packet.
-    std::vector<ordered_packet> ordered;
-    std::set<int64_t> seen;
-    int64_t highest = 0;
-    uint16_t highest_as_sent = 0; // its number in the packet
     st.first_arrival_ns = std::numeric_limits<int64_t>::max();
     st.last_arrival_ns = std::numeric_limits<int64_t>::min();
+    sequencer order(packets, st);
     for (std::size_t i = 0; i < packets.size(); ++i) {
-        const rtp_packet& p = packets[i];
-        st.first_arrival_ns = std::min(st.first_arrival_ns, p.arrival_ns);
-        st.last_arrival_ns = std::max(st.last_arrival_ns, p.arrival_ns);
-        int64_t sequence = p.sequence;
-        if (i > 0) {
-            const int delta = int16_t(uint16_t(p.sequence - highest_as_sent));
-            // Far ahead, or far behind what has come: the sender restarted
-            // its sequence numbers. The new run follows on from the old one
-            // (the timestamps still place it), so it cannot sort in front.
-            sequence = delta > kMaxDropout || delta < -kMaxMisorder ? highest + 1 : highest + delta;
-        }
-        if (!seen.insert(sequence).second) {
-            ++st.duplicates;
-            continue;
-        }
-        if (i > 0 && sequence < highest) ++st.reordered;
-        if (i == 0 || sequence > highest) {
-            highest = sequence;
-            highest_as_sent = p.sequence;
-        }
-        ordered.push_back({sequence, &p});
+        st.first_arrival_ns = std::min(st.first_arrival_ns, packets[i].arrival_ns);
+        st.last_arrival_ns = std::max(st.last_arrival_ns, packets[i].arrival_ns);
+        order.add(i);
     }
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const ordered_packet& a, const ordered_packet& b) { return a.sequence < b.sequence; });
+    const std::vector<ordered_packet> ordered = order.finish();
 
     // Walk in sequence order; every gap between two usable packets becomes
-    // missing frames, named after what was in it.
+    // missing frames, named after what was in it. No gap runs past what the
+    // capture clock has seen since the first packet (with the same slack
+    // as above), so the timeline never outgrows the capture.
     const ordered_packet* previous = nullptr;
     std::size_t previous_frames = 0;
     std::size_t unused_between = 0; // unusable or other-type packets since `previous`
+    int64_t first_arrival = 0;       // of the first usable packet in sequence order
     std::vector<timeline_entry> frames;
     int64_t earliest_arrival = std::numeric_limits<int64_t>::max();
     for (const ordered_packet& o : ordered) {
@@ -127,14 +238,22 @@ rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets) {
             ++unused_between;
             continue;
         }
-        if (!split_payload(p.payload, frames)) {
+        const std::size_t remainder = split_payload(p.payload, frames);
+        if (frames.empty() && remainder > 0) {
             ++st.unusable;
             ++unused_between;
             continue;
         }
+        if (remainder > 0 && st.remainders++ == 0) st.first_remainder_packet = p.number;
         if (previous) {
             const std::size_t lost = std::size_t(o.sequence - previous->sequence - 1) - unused_between;
-            const std::size_t gap = missing_frames(*previous->packet, previous_frames, p, lost);
+            const int64_t claimed = claimed_frames(*previous->packet, previous_frames, p, lost);
+            const int64_t seen = rounded_frames(saturating_sub(p.arrival_ns, first_arrival)) + kTimestampSlackFrames;
+            const int64_t allowed = std::max<int64_t>(0, seen - int64_t(st.frames));
+            const int64_t limit = int64_t(std::min<std::size_t>(max_gap_frames, std::size_t(std::numeric_limits<int64_t>::max())));
+            const std::size_t gap = std::size_t(std::min({claimed, allowed, limit}));
+            if (int64_t(gap) < claimed)
+                out.shortened.push_back({p.number, p.sequence, std::size_t(claimed), gap, limit < std::min(claimed, allowed)});
             st.lost_packets += lost;
             if (lost > 0) {
                 st.lost_frames += gap;
@@ -147,12 +266,17 @@ rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets) {
                 st.dtx_frames += gap;
                 add_missing(out, slot_kind::dtx, gap);
             }
+        } else {
+            first_arrival = p.arrival_ns;
         }
         // Where the audio starts on the capture clock: the packet that came
         // in first, moved back by the frames before it.
         if (p.arrival_ns < earliest_arrival) {
             earliest_arrival = p.arrival_ns;
-            st.start_ns = p.arrival_ns - int64_t(st.frames) * kFrameNs;
+            const int64_t before = st.frames > std::size_t(std::numeric_limits<int64_t>::max() / kFrameNs)
+                                       ? std::numeric_limits<int64_t>::max()
+                                       : int64_t(st.frames) * kFrameNs;
+            st.start_ns = saturating_sub(p.arrival_ns, before);
         }
         for (const timeline_entry& f : frames) {
             if (f.kind == slot_kind::sid)

@@ -1,11 +1,16 @@
 // One RTP stream of G.729, rebuilt from its packets as they were captured:
 // put back in sequence order (16-bit sequence numbers extended across
-// wraps; a jump of over 3000 ahead or 100 behind is a sender that restarted
-// its numbering, and the new run follows the old), duplicates dropped, and
-// every 10 ms of the call accounted for, so
+// wraps), duplicates dropped, and every 10 ms of the call accounted for, so
 // that decoding it keeps the call's timeline. Frames that never arrived
 // (lost packets, the silences of discontinuous transmission) become runs of
-// missing frames, as many as the RTP timestamps say (80 per frame).
+// missing frames, as many as the RTP timestamps say (80 per frame), but
+// never more than the capture clock supports nor more than a limit.
+//
+// A sequence number far from the run so far is either a stale packet (a
+// late copy, a duplicate from long ago) or a sender that restarted its
+// numbering. As in RFC 3550 (appendix A.1), the jump is believed only when
+// the packets after it continue from it; here the whole capture is at hand,
+// so the new run must go on for a while without the old one coming back.
 #pragma once
 
 #include <array>
@@ -17,6 +22,7 @@ namespace g729::tool {
 
 struct rtp_packet {
     int64_t arrival_ns = 0; // capture time
+    uint64_t number = 0;    // its place in the capture file, from 1 (for messages)
     uint16_t sequence = 0;
     uint32_t timestamp = 0;
     // false for another payload type sent in the same stream (telephone
@@ -40,11 +46,23 @@ struct timeline_entry {
     bool missing() const { return kind != slot_kind::speech && kind != slot_kind::sid; }
 };
 
+// A gap filled with less than the timestamps asked for.
+struct shortened_gap {
+    uint64_t packet = 0;         // the capture's packet after the gap
+    uint16_t sequence = 0;       // its sequence number
+    std::size_t claimed = 0;     // frames the timestamps (or lost packets) asked for
+    std::size_t kept = 0;        // frames filled
+    bool by_limit = false;       // cut to the gap limit (else to what the capture clock shows)
+};
+
 struct stream_stats {
     std::size_t packets = 0;       // as captured, duplicates included
     std::size_t duplicates = 0;    // a sequence number seen before
     std::size_t reordered = 0;     // arrived after a packet with a later sequence number
-    std::size_t unusable = 0;      // G.729 packets whose payload is not whole frames
+    std::size_t stale = 0;         // far from the sequence and not a restart: dropped
+    std::size_t restarts = 0;      // the sender restarted its sequence numbers
+    std::size_t unusable = 0;      // G.729 packets without one whole frame
+    std::size_t remainders = 0;    // G.729 packets with bytes after their whole frames
     std::size_t other_payload = 0; // packets of another payload type in the stream
     std::size_t speech_frames = 0;
     std::size_t sid_frames = 0;
@@ -59,18 +77,24 @@ struct stream_stats {
     // Capture time of the timeline's first sample: the arrival time of the
     // earliest-arriving packet, less its place in the timeline.
     int64_t start_ns = 0;
+    uint64_t first_remainder_packet = 0; // the capture's first packet with a remainder
 };
 
 struct rebuilt_stream {
     std::vector<timeline_entry> timeline;
     stream_stats stats;
+    std::vector<shortened_gap> shortened;
 };
 
-// The longest run of missing frames one gap can make (an hour): a
-// timestamp that jumps further is not believed.
+// The longest run of missing frames one gap makes by default (an hour).
 constexpr std::size_t kMaxGapFrames = 360000;
 
-// `packets` in the order they were captured.
-rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets);
+// `packets` in the order they were captured; no gap longer than
+// `max_gap_frames`.
+rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_t max_gap_frames = kMaxGapFrames);
+
+// a - b, and a + b, held at the ends of the range instead of overflowing.
+int64_t saturating_sub(int64_t a, int64_t b);
+int64_t saturating_add(int64_t a, int64_t b);
 
 } // namespace g729::tool

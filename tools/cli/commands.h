@@ -41,6 +41,13 @@ struct command_options {
     std::vector<int> payload_types;
     std::string stream;
     std::string mix;
+    // Packet captures: the longest gap filled with missing frames
+    // (--max-gap), the audio (--max-audio; 0: ten minutes and twenty times
+    // the audio the packets carry) and the files one decode may write
+    // (--max-files).
+    std::size_t max_gap_seconds = 3600;
+    std::size_t max_audio_seconds = 0;
+    std::size_t max_files = 1000;
 };
 
 // One input and, for the commands that write, its output, each with the

@@ -57,7 +57,7 @@ constexpr const char* kGeneralHelp =
     "                    .bit output only)\n"
     "  --bad-frames=decode  decode: .bit frames marked bad are decoded as received,\n"
     "                    not concealed\n"
-    "  --pt N, --stream SSRC, --mix FILE\n"
+    "  --pt N, --stream SSRC, --mix FILE, --max-gap S, --max-audio S, --max-files N\n"
     "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
     "  -h, --help        this text; 'g729a COMMAND --help' details a command\n"
     "  --version         the module's version line\n"
@@ -65,9 +65,13 @@ constexpr const char* kGeneralHelp =
     "Exit status: 0 done, 1 a file could not be read, written or understood (in a\n"
     "batch: any file), 2 bad usage. See man g729a.\n";
 
+// A command on a packet capture: the files after the command word.
+using capture_command = int (*)(const std::vector<std::string>& operands, const command_options& options);
+
 struct command_entry {
     const char* name;
     file_command work;
+    capture_command capture; // null: the command does not read captures
     bool writes; // takes OUT (or a batch)
     bool coded_in;
     bool coded_out;
@@ -75,7 +79,7 @@ struct command_entry {
 };
 
 const command_entry kCommands[] = {
-    {"encode", encode_file, true, false, true,
+    {"encode", encode_file, nullptr, true, false, true,
      "Usage: g729a encode [OPTIONS] IN OUT\n"
      "       g729a encode [OPTIONS] IN... (-d DIR | --to g729|bit)\n"
      "\n"
@@ -94,10 +98,11 @@ const command_entry kCommands[] = {
      "         transmitted); --dtx with a .g729 output is refused.\n"
      "'-' reads standard input (libsndfile finds the format from its header, or give\n"
      "-t) or writes .g729 to standard output (-t bit for .bit).\n"},
-    {"decode", decode_file, true, true, false,
+    {"decode", decode_file, decode_capture, true, true, false,
      "Usage: g729a decode [OPTIONS] [--strict] [--bad-frames=decode] IN OUT\n"
      "       g729a decode [OPTIONS] IN... (-d DIR | --to FMT)\n"
-     "       g729a decode [-q] [--strict] [--pt N] [--stream SSRC] [--mix FILE] CAPTURE [OUT]\n"
+     "       g729a decode [-q] [--strict] [-r HZ] [--float] [--pt N] [--stream SSRC] [--mix FILE]\n"
+     "                    [--max-gap S] [--max-audio S] [--max-files N] CAPTURE [OUT]\n"
      "\n"
      "Decodes IN into mono audio, 8 kHz unless --rate says otherwise.\n"
      "IN:  .g729, read as one payload: 10-byte speech frames, and one 2-byte SID frame\n"
@@ -122,8 +127,15 @@ const command_entry kCommands[] = {
      "     SRC_PORT-DST_PORT_SSRC.wav; or a .wav/.raw/.sln file for the one stream\n"
      "     chosen with --stream SSRC (hexadecimal, as info shows it) or the only one.\n"
      "--mix FILE: both directions of the call as one stereo .wav, aligned on capture\n"
-     "     time (left: the direction that starts first); OUT may then be left out.\n"},
-    {"roundtrip", roundtrip_file, true, false, false,
+     "     time (left: the direction that starts first); OUT may then be left out.\n"
+     "Limits, against captures made to fill a disk: --max-gap S, the longest gap\n"
+     "     filled (default 3600 s; longer ones are shortened, with a notice);\n"
+     "     --max-audio S, the audio a run writes (default 600 s plus twenty times what\n"
+     "     the packets carry); --max-files N (default 1000). Nothing is written when a\n"
+     "     limit refuses the run, and a failed or interrupted run leaves OUT as it was.\n"
+     "CAPTURE may be '-', a capture on standard input. Several captures with -d DIR\n"
+     "     are decoded each into a folder of its own in DIR, named after it.\n"},
+    {"roundtrip", roundtrip_file, nullptr, true, false, false,
      "Usage: g729a roundtrip [OPTIONS] [-y] IN OUT\n"
      "\n"
      "Encodes and decodes IN (as encode reads it), writes the decoded audio to OUT\n"
@@ -134,7 +146,7 @@ const command_entry kCommands[] = {
      "The figures go to standard output, or to standard error when OUT is '-'.\n"
      "An existing OUT is audio, as IN is, and likely a second input matched by a glob:\n"
      "it is replaced only with -y (--force).\n"},
-    {"info", info_file, false, true, false,
+    {"info", info_file, info_capture, false, true, false,
      "Usage: g729a info [-q] [--json] [-t g729|bit] IN...\n"
      "       g729a info [-q] [--json] [--pt N] CAPTURE\n"
      "\n"
@@ -150,7 +162,7 @@ const command_entry kCommands[] = {
      "CAPTURE (.pcap, .pcapng): the RTP streams found, with SSRC, addresses, payload\n"
      "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
      "and duration, and the packets skipped; --json gives the same as JSON.\n"},
-    {"dump", dump_file, false, true, false,
+    {"dump", dump_file, nullptr, false, true, false,
      "Usage: g729a dump [-t g729|bit] IN...\n"
      "\n"
      "Prints one line per frame of IN (.g729 or .bit): index, start time, type, the\n"
@@ -158,7 +170,7 @@ const command_entry kCommands[] = {
      "gain indices; for SID frames the LSF and energy indices) and the energy of the\n"
      "decoded frame in dBFS. A malformed file is dumped up to the fault (exit 1).\n"
      "Several files are dumped in turn, each after its own header lines.\n"},
-    {"convert", convert_file, true, true, true,
+    {"convert", convert_file, nullptr, true, true, true,
      "Usage: g729a convert [OPTIONS] [-y] IN OUT\n"
      "\n"
      "Rewrites a coded stream between .g729 and .bit without decoding it. .g729 to\n"
@@ -191,7 +203,19 @@ struct parsed {
     std::size_t formats_given = 0;
     std::size_t formats_unused = 0;
     std::optional<format_id> last_format;
+    bool bad_frames_given = false;
+    bool capture_limits_given = false;
 };
+
+// The longest --max-gap or --max-audio: a year, far beyond any call, and
+// small enough that sample counts of it cannot overflow.
+constexpr long kMaxCaptureSeconds = 366L * 24 * 3600;
+
+// usage_error when an option that only a capture takes was given.
+void check_no_capture_options(const parsed& p) {
+    if (!p.options.payload_types.empty() || !p.options.stream.empty() || !p.options.mix.empty() || p.capture_limits_given)
+        throw usage_error("--pt, --stream, --mix, --max-gap, --max-audio and --max-files apply to packet captures (.pcap, .pcapng) only");
+}
 
 unsigned number(const std::string& option, const std::string& value, long low, long high) {
     char* end = nullptr;
@@ -253,8 +277,28 @@ parsed parse(const std::vector<std::string>& args) {
             p.options.dtx = true;
         } else if (a == "-y" || a == "--force") {
             p.options.force = true;
-        } else if (take_valued_option(args, i, p.options)) {
-            // --bad-frames, --pt, --stream, --mix
+        } else if (auto v = value("--bad-frames", nullptr)) {
+            if (*v != "decode" && *v != "conceal") throw usage_error("--bad-frames takes decode or conceal, not '" + *v + "'");
+            p.options.decode_bad_frames = *v == "decode";
+            p.bad_frames_given = true;
+        } else if (auto v = value("--pt", nullptr)) {
+            p.options.payload_types.push_back(int(number("--pt", *v, 0, 127)));
+        } else if (auto v = value("--stream", nullptr)) {
+            uint32_t ssrc = 0;
+            if (!parse_ssrc(*v, ssrc)) throw usage_error("--stream takes an SSRC in hexadecimal, as info shows it, not '" + *v + "'");
+            p.options.stream = *v;
+        } else if (auto v = value("--mix", nullptr)) {
+            if (v->empty()) throw usage_error("--mix needs a file name");
+            p.options.mix = *v;
+        } else if (auto v = value("--max-gap", nullptr)) {
+            p.options.max_gap_seconds = number("--max-gap", *v, 1, kMaxCaptureSeconds);
+            p.capture_limits_given = true;
+        } else if (auto v = value("--max-audio", nullptr)) {
+            p.options.max_audio_seconds = number("--max-audio", *v, 1, kMaxCaptureSeconds);
+            p.capture_limits_given = true;
+        } else if (auto v = value("--max-files", nullptr)) {
+            p.options.max_files = number("--max-files", *v, 1, 1000000);
+            p.capture_limits_given = true;
         } else if (auto v = value("--format", "-t")) {
             const format_id f = format_value("--format", *v);
             queued.push_back(f);
@@ -351,18 +395,24 @@ format_id default_target(const command_entry& c, const format_id& in) {
 // the capture commands in its turn.
 int read_files(const command_entry& command, std::vector<positional>& files, const parsed& p) {
     const std::string name = command.name;
-    if (files.size() == 1 && is_capture_file(files[0].text)) {
-        const int status = run_capture_command(name, {files[0].text}, p.options);
-        finish_standard_output();
-        return status;
-    }
     if (p.options.strict) throw usage_error("--strict is for decode");
     if (p.formats_unused > 0) throw usage_error("--format given after the last file; it names the format of the file after it");
     if (p.options.json && name != "info") throw usage_error("--json is for info");
     if (p.rate_given || p.options.audio.floating) throw usage_error("--rate and --float are for decode and roundtrip");
+    if (p.bad_frames_given) throw usage_error("--bad-frames is for decode");
+    // Captures go to the command's capture side; '-' without -t may be one.
     std::vector<bool> capture(files.size());
-    for (std::size_t i = 0; i < files.size(); ++i) capture[i] = !files[i].format && is_capture_file(files[i].text);
-    if (std::find(capture.begin(), capture.end(), true) == capture.end()) check_no_capture_options(p.options);
+    for (std::size_t i = 0; i < files.size(); ++i)
+        capture[i] = !files[i].format && (is_capture_file(files[i].text) || (files[i].text == "-" && files.size() == 1));
+    if (std::find(capture.begin(), capture.end(), true) == capture.end())
+        check_no_capture_options(p);
+    else if (!command.capture)
+        throw usage_error(name + " does not read packet captures; decode and info do");
+    if (files.size() == 1 && capture[0]) {
+        const int status = command.capture({files[0].text}, p.options);
+        finish_standard_output();
+        return status;
+    }
     const bool shared_format = p.formats_given == 1 && files[0].format.has_value();
     if (files.size() == 1) {
         file_job job;
@@ -378,7 +428,7 @@ int read_files(const command_entry& command, std::vector<positional>& files, con
         if (capture[i]) {
             separate_blocks(name, p.options);
             try {
-                status |= run_capture_command(name, {f.text}, p.options);
+                status |= command.capture({f.text}, p.options);
             } catch (const tool_error& e) {
                 std::fprintf(stderr, "g729a: %s: %s\n", e.file.c_str(), e.what());
                 status = 1;
@@ -433,27 +483,62 @@ int run(const std::vector<std::string>& args) {
     if (p.version) throw usage_error("--version takes no command");
     const std::string name = command->name;
     std::vector<positional> files(p.operands.begin() + 1, p.operands.end());
-    // A packet capture goes its own way: streams found, rebuilt and decoded.
-    if (command->writes && !files.empty() && is_capture_file(files[0].text)) {
-        std::vector<std::string> operands;
-        for (const positional& f : files) operands.push_back(f.text);
-        const int status = run_capture_command(name, operands, p.options);
-        finish_standard_output();
-        return status;
-    }
     if (!command->writes) {
         if (!p.directory.empty() || p.target) throw usage_error(name + " writes no files: -d and --to do not apply");
         if (files.empty()) throw usage_error(name + " needs at least one file, IN");
         if (p.options.force) throw usage_error("--force is for the commands that write files");
         return read_files(*command, files, p);
     }
-    check_no_capture_options(p.options);
     if (p.options.strict && name != "decode") throw usage_error("--strict is for decode");
     if (p.options.dtx && name != "encode") throw usage_error("--dtx is for encode");
     if (p.formats_unused > 0) throw usage_error("--format given after the last file; it names the format of the file after it");
     if (p.options.json && name != "info") throw usage_error("--json is for info");
     const bool audio_out = command->writes && !command->coded_out;
     if ((p.rate_given || p.options.audio.floating) && !audio_out) throw usage_error("--rate and --float are for decode and roundtrip");
+    if (p.bad_frames_given && name != "decode") throw usage_error("--bad-frames is for decode");
+
+    // A packet capture: its streams found, rebuilt and decoded by the
+    // command's capture side. '-' without -t, where a capture may come, is
+    // read as one.
+    const bool capture = files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format &&
+                         (is_capture_file(files[0].text) || (files[0].text == "-" && command->capture));
+    if (capture) {
+        if (!command->capture) throw usage_error(name + " does not read packet captures; decode and info do");
+        if (p.formats_given > 0) throw usage_error("--format does not apply to a packet capture, which is known by its header");
+        if (p.bad_frames_given) throw usage_error("--bad-frames applies to .bit files; a capture has no frames marked bad");
+        if (p.options.force) throw usage_error("--force is for roundtrip and convert; a capture decode replaces its own earlier files");
+        std::vector<std::string> operands;
+        for (const positional& f : files) operands.push_back(f.text);
+        const int status = command->capture(operands, p.options);
+        finish_standard_output();
+        return status;
+    }
+    // Several captures with -d DIR: each into a folder of its own there,
+    // named after it, one after the other, each all or nothing.
+    const auto is_named_capture = [](const positional& f) { return !f.format && f.text != "-" && is_capture_file(f.text); };
+    if (command->capture && !p.directory.empty() && !p.target && !files.empty() &&
+        std::all_of(files.begin(), files.end(), is_named_capture)) {
+        if (!p.options.mix.empty()) throw usage_error("--mix takes one capture, not a batch");
+        if (p.formats_given > 0) throw usage_error("--format does not apply to a packet capture, which is known by its header");
+        if (p.bad_frames_given) throw usage_error("--bad-frames applies to .bit files; a capture has no frames marked bad");
+        std::set<std::string> outputs;
+        for (const positional& f : files)
+            if (!outputs.insert(stem_of(f.text)).second)
+                throw usage_error("two captures would both be decoded into " + p.directory + "/" + stem_of(f.text));
+        make_output_directory(p.directory);
+        int status = 0;
+        for (const positional& f : files) {
+            try {
+                command->capture({f.text, p.directory + (p.directory.back() == '/' ? "" : "/") + stem_of(f.text)}, p.options);
+            } catch (const tool_error& e) {
+                std::fprintf(stderr, "g729a: %s: %s\n", e.file.c_str(), e.what());
+                status = 1;
+            }
+        }
+        finish_standard_output();
+        return status;
+    }
+    check_no_capture_options(p);
 
     // IN OUT, or IN... with the outputs named after the inputs: into -d DIR,
     // in --to FMT, or into OUT when OUT is a directory.
@@ -508,6 +593,12 @@ int run(const std::vector<std::string>& args) {
         if (shared_format) f.format = p.last_format;
         file_job job;
         job.in = operand{f.text};
+        if (!f.format && is_capture_file(f.text)) {
+            job.problem = f.text + ": a packet capture holds streams, not one file's frames: decode it on its own (g729a decode " +
+                          f.text + " DIR)";
+            jobs.push_back(job);
+            continue;
+        }
         try {
             job.in_format = resolve(f, side::in, command->coded_in, name);
         } catch (const tool_error& e) {

@@ -26,6 +26,8 @@ struct temp_slot {
     char path[PATH_MAX];
 };
 temp_slot temp_slots[kTempSlots];
+std::atomic<bool> temp_directory_armed{false};
+char temp_directory[PATH_MAX];
 
 int take_slot(const std::string& path) {
     if (path.size() >= PATH_MAX) return -1;
@@ -50,6 +52,7 @@ void release_slot(int& slot) {
 void unlink_pending_and_die(int sig) {
     for (temp_slot& s : temp_slots)
         if (s.armed.load()) unlink(s.path);
+    if (temp_directory_armed.load()) rmdir(temp_directory);
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
@@ -70,6 +73,30 @@ void remove_temporary_files_on_signals() {
         sigaction(sig, &action, nullptr);
     }
 }
+
+void register_temporary_directory(const std::string& path) {
+    if (path.size() >= PATH_MAX) return;
+    std::memcpy(temp_directory, path.c_str(), path.size() + 1);
+    temp_directory_armed.store(true);
+}
+
+void release_temporary_directory() { temp_directory_armed.store(false); }
+
+namespace {
+sigset_t held_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&set, sig);
+    return set;
+}
+} // namespace
+
+signals_held::signals_held() {
+    const sigset_t set = held_signals();
+    sigprocmask(SIG_BLOCK, &set, &previous_);
+}
+
+signals_held::~signals_held() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
 std::string input_name(const operand& op) { return op.is_std() ? "standard input" : op.path; }
 std::string output_name(const operand& op) { return op.is_std() ? "standard output" : op.path; }
@@ -139,15 +166,33 @@ output_file::output_file(const operand& out) : name_(output_name(out)) {
     // Replacing a file is writing it: refuse where writing in place would be
     // refused (access() answers for the real user, as the shell's > would).
     if (exists && access(path_.c_str(), W_OK) != 0) throw tool_error(name_, "cannot write: " + errno_text());
+    open_temporary(exists, existing);
+}
 
+output_file::output_file(const std::string& path, generated) : path_(path), name_(path) {
+    struct stat existing;
+    const bool exists = lstat(path_.c_str(), &existing) == 0;
+    if (exists && S_ISLNK(existing.st_mode))
+        throw tool_error(name_, "is a symbolic link: a name the tool makes up is never followed (remove the link)");
+    if (exists && !S_ISREG(existing.st_mode)) throw tool_error(name_, "cannot create: something other than a file has this name");
+    if (exists && access(path_.c_str(), W_OK) != 0) throw tool_error(name_, "cannot write: " + errno_text());
+    open_temporary(exists, existing);
+}
+
+void output_file::open_temporary(bool exists, const struct stat& existing) {
     // Beside the target, so that the final rename stays on one file system.
     std::string templ = path_ + ".tmp-XXXXXX";
     std::vector<char> buffer(templ.begin(), templ.end());
     buffer.push_back('\0');
-    const int fd = mkstemp(buffer.data());
+    int fd = -1;
+    {
+        // Made and known to the signal handler at once.
+        const signals_held held;
+        fd = mkstemp(buffer.data());
+        if (fd >= 0) slot_ = take_slot(buffer.data());
+    }
     if (fd < 0) throw tool_error(name_, "cannot create: " + errno_text());
     temp_path_ = buffer.data();
-    slot_ = take_slot(temp_path_);
     if (exists && S_ISREG(existing.st_mode)) {
         // The file keeps its owner where we may give it (root may), at least
         // its group where we belong to it, and its mode.
@@ -184,6 +229,15 @@ void output_file::commit() {
         committed_ = true;
         return;
     }
+    finish();
+    if (std::rename(temp_path_.c_str(), path_.c_str()) != 0) throw tool_error(name_, "cannot create: " + errno_text());
+    committed_ = true;
+    release_slot(slot_);
+}
+
+void output_file::finish() {
+    if (finished_ || stream_ == stdout) return;
+    finished_ = true;
     std::FILE* f = stream_;
     stream_ = nullptr;
     const bool flushed = std::fflush(f) == 0 && !std::ferror(f);
@@ -193,9 +247,6 @@ void output_file::commit() {
     const int sync_errno = errno;
     if (std::fclose(f) != 0 || !flushed || !synced)
         throw tool_error(name_, std::string("cannot write: ") + std::strerror(!flushed ? flush_errno : !synced ? sync_errno : errno));
-    if (std::rename(temp_path_.c_str(), path_.c_str()) != 0) throw tool_error(name_, "cannot create: " + errno_text());
-    committed_ = true;
-    release_slot(slot_);
 }
 
 void finish_standard_output() {

@@ -3,10 +3,13 @@
 // output.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace g729::tool {
 
@@ -41,6 +44,11 @@ public:
     // symbolic links), and on commit replaces that file, keeping its mode and,
     // where permitted, its owner and group; the link itself stays a link.
     explicit output_file(const operand& out);
+    // A name the tool made up inside a folder: links are never followed.
+    // A link, a directory or anything but a regular file at that name is
+    // refused (tool_error); a regular file is replaced on commit.
+    struct generated {};
+    output_file(const std::string& path, generated);
     ~output_file(); // removes the temporary file unless committed
     output_file(const output_file&) = delete;
     output_file& operator=(const output_file&) = delete;
@@ -48,6 +56,10 @@ public:
     std::FILE* stream() { return stream_; }
     bool is_std() const { return stream_ == stdout || temp_path_.empty(); }
     void write(const void* data, std::size_t size);
+    // Flushes the file to the disk and closes it: after this only the rename
+    // of commit() is left, so several files can be completed first and then
+    // put in place together.
+    void finish();
     // Flushes and, for a file, renames the temporary file into place.
     void commit();
     const std::string& name() const { return name_; }
@@ -59,12 +71,34 @@ private:
     std::FILE* stream_ = nullptr;
     int slot_ = -1; // in the signal handler's table of temporary files
     bool committed_ = false;
+    bool finished_ = false;
+
+    void open_temporary(bool exists, const struct stat& existing);
 };
 
 // On SIGINT, SIGTERM, SIGHUP or SIGPIPE the pending temporary files are
 // removed before the process dies of the signal. A signal the process was
 // started with ignored (nohup, trap '' HUP) stays ignored.
 void remove_temporary_files_on_signals();
+
+// A directory being filled before it is renamed into place: removed (once
+// empty) by the same signal handler, after the temporary files in it.
+void register_temporary_directory(const std::string& path);
+void release_temporary_directory();
+
+// Holds SIGINT, SIGTERM, SIGHUP and SIGPIPE for as long as it lives, so that
+// a run of renames is done entirely or (killed before) not at all; a signal
+// that came meanwhile is delivered when it ends.
+class signals_held {
+public:
+    signals_held();
+    ~signals_held();
+    signals_held(const signals_held&) = delete;
+    signals_held& operator=(const signals_held&) = delete;
+
+private:
+    sigset_t previous_;
+};
 
 // Flushes and closes standard output; throws tool_error when anything written
 // there was lost (a full disk, a closed pipe, /dev/full).

@@ -503,6 +503,7 @@ struct audio_sink::state {
     bool own_pcm = false; // headerless 16-bit, written here
     bool floating = false;
     int rate = kCodecRate;
+    int channels = 1;
     SNDFILE* snd = nullptr;
     memory_file memory;
     passthrough_file passthrough;
@@ -525,13 +526,14 @@ audio_sink::audio_sink(output_file& out, const format_id& format, const sink_opt
     state& s = *s_;
     s.rate = output_rate(format, options);
     s.floating = options.floating;
+    s.channels = options.channels;
     if (s.rate != kCodecRate) {
         soxr_error_t error = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        s.resampler = soxr_create(double(kCodecRate), double(s.rate), 1, &error, &io, &quality, nullptr);
+        s.resampler = soxr_create(double(kCodecRate), double(s.rate), unsigned(s.channels), &error, &io, &quality, nullptr);
         if (!s.resampler) throw tool_error(out.name(), std::string("cannot resample: ") + soxr_strerror(error));
-        s.resampled.resize(kResampledChunk);
+        s.resampled.resize(kResampledChunk * std::size_t(s.channels));
     }
     if (format.kind == file_format::raw || format.kind == file_format::sln16) {
         if (s.floating) throw usage_error("--float needs a format with float samples (.wav, for one); ." + format_name(format) + " holds 16-bit samples");
@@ -540,7 +542,7 @@ audio_sink::audio_sink(output_file& out, const format_id& format, const sink_opt
     }
     SF_INFO info{};
     info.samplerate = s.rate;
-    info.channels = 1;
+    info.channels = s.channels;
     info.format = writable_format(format, s.rate, s.floating);
     if (info.format == 0) {
         if (s.floating) throw usage_error("--float: ." + format_extension(format) + " has no float samples");
@@ -570,12 +572,13 @@ audio_sink::audio_sink(output_file& out, const format_id& format, const sink_opt
 
 audio_sink::~audio_sink() = default;
 
-void audio_sink::put(const double* samples, std::size_t n) {
+void audio_sink::put(const double* samples, std::size_t frames) {
     state& s = *s_;
+    const std::size_t n = frames * std::size_t(s.channels);
     if (s.floating) {
         s.floats.resize(n);
         for (std::size_t i = 0; i < n; ++i) s.floats[i] = float(samples[i] / kSampleScale);
-        if (sf_writef_float(s.snd, s.floats.data(), sf_count_t(n)) != sf_count_t(n))
+        if (sf_writef_float(s.snd, s.floats.data(), sf_count_t(frames)) != sf_count_t(frames))
             throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(s.snd));
         return;
     }
@@ -590,14 +593,14 @@ void audio_sink::put(const double* samples, std::size_t n) {
         out_.write(s.bytes.data(), s.bytes.size());
         return;
     }
-    if (sf_writef_short(s.snd, s.shorts.data(), sf_count_t(n)) != sf_count_t(n))
+    if (sf_writef_short(s.snd, s.shorts.data(), sf_count_t(frames)) != sf_count_t(frames))
         throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(s.snd));
 }
 
 void audio_sink::write(const int16_t* samples, std::size_t n) {
     state& s = *s_;
-    s.input.resize(n);
-    for (std::size_t i = 0; i < n; ++i) s.input[i] = samples[i];
+    s.input.resize(n * std::size_t(s.channels));
+    for (std::size_t i = 0; i < s.input.size(); ++i) s.input[i] = samples[i];
     if (!s.resampler) {
         put(s.input.data(), n);
         return;
@@ -606,8 +609,8 @@ void audio_sink::write(const int16_t* samples, std::size_t n) {
     do {
         std::size_t done_in = 0;
         std::size_t done_out = 0;
-        const soxr_error_t error = soxr_process(s.resampler, s.input.data() + consumed, n - consumed, &done_in,
-                                                s.resampled.data(), s.resampled.size(), &done_out);
+        const soxr_error_t error = soxr_process(s.resampler, s.input.data() + consumed * std::size_t(s.channels), n - consumed,
+                                                &done_in, s.resampled.data(), kResampledChunk, &done_out);
         if (error) throw tool_error(out_.name(), std::string("cannot resample: ") + error);
         consumed += done_in;
         put(s.resampled.data(), done_out);
@@ -620,7 +623,7 @@ void audio_sink::finish() {
         for (;;) {
             std::size_t done_out = 0;
             const soxr_error_t error =
-                soxr_process(s.resampler, nullptr, 0, nullptr, s.resampled.data(), s.resampled.size(), &done_out);
+                soxr_process(s.resampler, nullptr, 0, nullptr, s.resampled.data(), kResampledChunk, &done_out);
             if (error) throw tool_error(out_.name(), std::string("cannot resample: ") + error);
             if (done_out == 0) break;
             put(s.resampled.data(), done_out);

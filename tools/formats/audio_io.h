@@ -96,6 +96,7 @@ struct sink_options {
     // own rate, 8 kHz for any that has none.
     int rate = 0;
     bool floating = false; // 32-bit float samples where the format has them
+    int channels = 1;      // interleaved channels written (2 for a capture's --mix)
 };
 
 // The rate audio_sink writes `format` at with these options; usage_error
@@ -105,7 +106,8 @@ int output_rate(const format_id& format, const sink_options& options);
 
 class audio_sink {
 public:
-    // Writes 8 kHz mono samples to `out` in `format`, resampled to
+    // Writes 8 kHz samples (options.channels interleaved, mono by default)
+    // to `out` in `format`, resampled to
     // options.rate. Nothing reaches standard output before finish() for a
     // format with a header (it needs the final length). Throws tool_error
     // (or usage_error for a rate the format cannot hold).
@@ -114,6 +116,7 @@ public:
     audio_sink(const audio_sink&) = delete;
     audio_sink& operator=(const audio_sink&) = delete;
 
+    // n frames of options.channels samples each.
     void write(const int16_t* samples, std::size_t n);
     void finish();
     // Samples the resampler pushed beyond the 16-bit range.
