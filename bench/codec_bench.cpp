@@ -108,6 +108,80 @@ void BM_FullDuplexFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_FullDuplexFrame);
 
+// Full-duplex channels advanced together by the many-channel calls: N
+// encoders and N decoders, one frame each per iteration, each channel at
+// its own place in the speech. The figures are per channel-frame (one
+// encode and one decode), to hold against BM_FullDuplexFrame.
+void BM_ManyChannelFramePair(benchmark::State& state) {
+    static const std::vector<int16_t> pcm = speech();
+    static const std::vector<uint8_t> coded = read_vector("speech_male_librivox.g729");
+    const size_t frames = std::min(pcm.size() / G729A_FRAME_SAMPLES, coded.size() / G729A_SPEECH_FRAME_BYTES);
+    const size_t n = size_t(state.range(0));
+    std::vector<std::unique_ptr<full_duplex_channel>> channels;
+    std::vector<g729a_encoder*> encoders;
+    std::vector<g729a_decoder*> decoders;
+    std::vector<size_t> position(n);
+    for (size_t c = 0; c < n; ++c) {
+        channels.push_back(std::make_unique<full_duplex_channel>());
+        encoders.push_back(channels.back()->encoder);
+        decoders.push_back(channels.back()->decoder);
+        position[c] = c * 61 % frames;
+    }
+    std::vector<const int16_t*> in(n);
+    std::vector<const uint8_t*> bits_in(n);
+    std::vector<size_t> lengths(n, G729A_SPEECH_FRAME_BYTES);
+    std::vector<uint8_t> bits_out(n * G729A_SPEECH_FRAME_BYTES);
+    std::vector<int16_t> pcm_out(n * G729A_FRAME_SAMPLES);
+    std::vector<uint8_t*> bits_at(n);
+    std::vector<int16_t*> pcm_at(n);
+    for (size_t c = 0; c < n; ++c) {
+        bits_at[c] = &bits_out[c * G729A_SPEECH_FRAME_BYTES];
+        pcm_at[c] = &pcm_out[c * G729A_FRAME_SAMPLES];
+    }
+    for (auto _ : state) {
+        for (size_t c = 0; c < n; ++c) {
+            in[c] = &pcm[position[c] * G729A_FRAME_SAMPLES];
+            bits_in[c] = &coded[position[c] * G729A_SPEECH_FRAME_BYTES];
+            if (++position[c] == frames) position[c] = 0;
+        }
+        g729a_encode_many(encoders.data(), in.data(), bits_at.data(), n, nullptr);
+        g729a_decode_many(decoders.data(), bits_in.data(), lengths.data(), pcm_at.data(), n, nullptr);
+        benchmark::DoNotOptimize(bits_out.data());
+        benchmark::DoNotOptimize(pcm_out.data());
+    }
+    add_channel_counters(state, state.iterations() * int64_t(n));
+}
+BENCHMARK(BM_ManyChannelFramePair)->Arg(1)->Arg(4)->Arg(8)->Arg(16);
+
+// The decoders alone, N channels per call, per channel frame.
+void BM_ManyChannelDecode(benchmark::State& state) {
+    static const std::vector<uint8_t> coded = read_vector("speech_male_librivox.g729");
+    const size_t frames = coded.size() / G729A_SPEECH_FRAME_BYTES;
+    const size_t n = size_t(state.range(0));
+    std::vector<g729a_decoder*> decoders;
+    std::vector<size_t> position(n);
+    for (size_t c = 0; c < n; ++c) {
+        decoders.push_back(g729a_decoder_create(nullptr));
+        position[c] = c * 61 % frames;
+    }
+    std::vector<const uint8_t*> bits_in(n);
+    std::vector<size_t> lengths(n, G729A_SPEECH_FRAME_BYTES);
+    std::vector<int16_t> pcm_out(n * G729A_FRAME_SAMPLES);
+    std::vector<int16_t*> pcm_at(n);
+    for (size_t c = 0; c < n; ++c) pcm_at[c] = &pcm_out[c * G729A_FRAME_SAMPLES];
+    for (auto _ : state) {
+        for (size_t c = 0; c < n; ++c) {
+            bits_in[c] = &coded[position[c] * G729A_SPEECH_FRAME_BYTES];
+            if (++position[c] == frames) position[c] = 0;
+        }
+        g729a_decode_many(decoders.data(), bits_in.data(), lengths.data(), pcm_at.data(), n, nullptr);
+        benchmark::DoNotOptimize(pcm_out.data());
+    }
+    add_channel_counters(state, state.iterations() * int64_t(n));
+    for (g729a_decoder* d : decoders) g729a_decoder_destroy(d);
+}
+BENCHMARK(BM_ManyChannelDecode)->Arg(1)->Arg(4)->Arg(8)->Arg(16);
+
 // Many full-duplex channels on one and on both cores: each thread serves 50
 // channels of its own, a frame of each in turn, as a transcoding server
 // does. The rate is wall-clock over all threads, so on an idle machine the
@@ -189,7 +263,8 @@ BENCHMARK(BM_HostPathG729ToSlin);
 // per 10 ms frame and the channels one core carries.
 class ChannelReporter : public benchmark::ConsoleReporter {
 public:
-    ChannelReporter(OutputOptions options, double clock_hz) : ConsoleReporter(options), clock_hz_(clock_hz) {}
+    ChannelReporter(OutputOptions options, const g729_bench::clock_probe& clock)
+        : ConsoleReporter(options), clock_(clock) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -205,10 +280,10 @@ public:
     void Finalize() override {
         ConsoleReporter::Finalize();
         if (summary_.empty()) return;
-        const double clock_after = g729_bench::measured_clock_hz();
-        std::printf("\nclock measured in this run: %.2f GHz before, %.2f GHz after\n", clock_hz_ / 1e9,
-                    clock_after / 1e9);
-        const double hz = 0.5 * (clock_hz_ + clock_after);
+        const g729_bench::clock_probe clock_after = g729_bench::measure_clock();
+        g729_bench::print_clock(clock_, clock_after);
+        const g729_bench::clock_probe clock = g729_bench::combine(clock_, clock_after);
+        const double hz = clock.hz();
         std::printf("%-40s %10s %14s %15s\n", "per 10 ms frame", "us/frame", "cycles/frame", "channels");
         for (const Line& line : summary_) {
             if (line.name.find("/threads:") != std::string::npos) {
@@ -217,9 +292,12 @@ public:
                 std::printf("%-40s %10.2f %14s %15.0f on %d thread%s, %.2f us CPU per frame each\n",
                             line.name.c_str(), line.microseconds, "-", line.channels, line.threads,
                             line.threads == 1 ? "" : "s", line.cpu_microseconds);
-            } else {
+            } else if (clock.agree()) {
                 std::printf("%-40s %10.2f %14.0f %15.0f per core\n", line.name.c_str(), line.microseconds,
                             line.microseconds * 1e-6 * hz, line.channels);
+            } else {
+                std::printf("%-40s %10.2f %14s %15.0f per core\n", line.name.c_str(), line.microseconds, "-",
+                            line.channels);
             }
         }
     }
@@ -232,7 +310,7 @@ private:
         int threads;
         double cpu_microseconds;
     };
-    double clock_hz_;
+    g729_bench::clock_probe clock_;
     std::vector<Line> summary_;
 };
 
@@ -244,7 +322,7 @@ int main(int argc, char** argv) {
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     ChannelReporter reporter(terminal ? benchmark::ConsoleReporter::OO_ColorTabular
                                       : benchmark::ConsoleReporter::OO_Tabular,
-                             g729_bench::measured_clock_hz());
+                             g729_bench::measure_clock());
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -147,6 +147,77 @@ int g729a_decode(g729a_decoder* decoder, const uint8_t* frame, size_t length, in
     return g729::kFrame;
 }
 
+int g729a_encode_many(g729a_encoder* const* encoders, const int16_t* const* pcm, uint8_t* const* frames, size_t count,
+                      int* results) {
+    if (count > 0 && (encoders == nullptr || pcm == nullptr || frames == nullptr)) return G729A_EBADARG;
+    // Each channel is checked as g729a_encode checks it; the channels that
+    // pass go to the codec in batches, in array order.
+    constexpr size_t kBatch = 64;
+    g729::encoder_state* batch_encoders[kBatch];
+    const int16_t* batch_pcm[kBatch];
+    uint8_t* batch_frames[kBatch];
+    int batch_lengths[kBatch];
+    size_t batch_channel[kBatch];
+    int first_error = G729A_OK;
+    for (size_t start = 0; start < count; start += kBatch) {
+        const size_t end = count - start < kBatch ? count : start + kBatch;
+        int n = 0;
+        for (size_t i = start; i < end; ++i) {
+            if (encoders[i] == nullptr || pcm[i] == nullptr || frames[i] == nullptr) {
+                if (first_error == G729A_OK) first_error = G729A_EBADARG;
+                if (results != nullptr) results[i] = G729A_EBADARG;
+            } else {
+                batch_encoders[n] = encoders[i];
+                batch_pcm[n] = pcm[i];
+                batch_frames[n] = frames[i];
+                batch_channel[n] = i;
+                ++n;
+            }
+        }
+        g729::encode_frames(batch_encoders, batch_pcm, batch_frames, batch_lengths, n);
+        if (results != nullptr) {
+            for (int k = 0; k < n; ++k) results[batch_channel[k]] = batch_lengths[k];
+        }
+    }
+    return first_error;
+}
+
+int g729a_decode_many(g729a_decoder* const* decoders, const uint8_t* const* frames, const size_t* lengths,
+                      int16_t* const* pcm, size_t count, int* results) {
+    if (count > 0 && (decoders == nullptr || frames == nullptr || lengths == nullptr || pcm == nullptr))
+        return G729A_EBADARG;
+    // Each channel is checked as g729a_decode checks it; the channels that
+    // pass go to the codec in batches, in array order.
+    constexpr size_t kBatch = 64;
+    g729::decoder_object* batch_decoders[kBatch];
+    const uint8_t* batch_frames[kBatch];
+    int batch_lengths[kBatch];
+    int16_t* batch_out[kBatch];
+    int first_error = G729A_OK;
+    for (size_t start = 0; start < count; start += kBatch) {
+        const size_t end = count - start < kBatch ? count : start + kBatch;
+        int n = 0;
+        for (size_t i = start; i < end; ++i) {
+            int result = int(g729::kFrame);
+            if (decoders[i] == nullptr || pcm[i] == nullptr || (frames[i] == nullptr && lengths[i] > 0)) {
+                result = G729A_EBADARG;
+            } else if (!decodable_length(frames[i], lengths[i])) {
+                result = G729A_EBADFRAME;
+            } else {
+                batch_decoders[n] = decoders[i];
+                batch_frames[n] = frames[i];
+                batch_lengths[n] = frames[i] == nullptr ? 0 : int(lengths[i]);
+                batch_out[n] = pcm[i];
+                ++n;
+            }
+            if (result < 0 && first_error == G729A_OK) first_error = result;
+            if (results != nullptr) results[i] = result;
+        }
+        g729::decode_frames(batch_decoders, batch_frames, batch_lengths, batch_out, n);
+    }
+    return first_error;
+}
+
 int g729a_decoder_frame_kind(const g729a_decoder* decoder) {
     if (decoder == nullptr) return G729A_EBADARG;
     return int(decoder->last_frame_kind);

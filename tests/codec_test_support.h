@@ -22,12 +22,28 @@ inline std::vector<uint8_t> read_vector(const std::string& name) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// 16-bit little-endian samples of a vector file's bytes.
+inline std::vector<int16_t> as_samples(const std::vector<uint8_t>& bytes) {
+    std::vector<int16_t> s(bytes.size() / 2);
+    for (size_t i = 0; i < s.size(); ++i) s[i] = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+    return s;
+}
+
 // The 16-bit little-endian samples of a file in the reference vectors.
-inline std::vector<int16_t> read_samples(const std::string& name) {
-    const std::vector<uint8_t> bytes = read_vector(name);
-    std::vector<int16_t> samples(bytes.size() / 2);
-    for (size_t i = 0; i < samples.size(); ++i) samples[i] = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    return samples;
+inline std::vector<int16_t> read_samples(const std::string& name) { return as_samples(read_vector(name)); }
+
+// Reports the first differing sample with its frame, rather than thousands
+// of lines.
+inline void expect_same_samples(const std::vector<int16_t>& got, const std::vector<int16_t>& want,
+                                const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (size_t i = 0; i < got.size(); ++i) {
+        if (got[i] != want[i]) {
+            ADD_FAILURE() << what << ": first difference at sample " << i << " (frame " << i / kFrame << "): got "
+                          << got[i] << ", want " << want[i];
+            return;
+        }
+    }
 }
 
 // A decoder object on the heap, initialised.

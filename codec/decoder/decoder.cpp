@@ -1,6 +1,7 @@
 #include "codec/decoder/decoder.h"
 
 #include "codec/decoder/postfilter.h"
+#include "codec/dsp/channel_lanes.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/gain.h"
 #include "codec/dsp/interpolation.h"
@@ -137,56 +138,130 @@ void synthesize_sid_frame(decoder_state& state, comfort_noise_state& noise, cons
 
 void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_zero_memory& high_pass,
                              const speech_parameters& params, double* synthesis_buffer) {
+    const speech_channel channel = {&state, &post, &high_pass, &params, synthesis_buffer};
+    decode_speech_channels(&channel, 1);
+}
+
+namespace {
+
+// What one channel's frame carries from one stage of decode_speech_channels
+// to the next.
+struct speech_work {
+    double* speech;
+    lp_filter_pair filters, ap3, ap4;
+    pitch_lags lags;
+    int t0;
+    const double* excitation;
+    double h[kSubframes][kSubframe];
+    double tilt[kSubframes];
+    double p[kSubframe];
+    double out[kFrame];
+    double g1;
+    bool scale;
+};
+
+// The recursions of one pass: one channel's few fit the vectors of
+// synthesis_filter_lanes, which keeps them in registers throughout; several
+// channels' take the gathering lane kernels.
+void run_synthesis_lanes(const synthesis_lane* lanes, int lane_count, int channels) {
+    if (channels == 1) {
+        synthesis_filter_lanes(lanes, lane_count, kSubframe);
+    } else {
+        synthesis_filter_channels(lanes, lane_count, kSubframe);
+    }
+}
+
+} // namespace
+
+void decode_speech_channels(const speech_channel* channels, int count) {
     // The same stages as the synthesis of the frame, postfilter_frame and
     // postprocess_filter one after the other, each on the same data in the
     // same order, but with independent recursions sharing passes: subframe
     // 0's synthesis with both tilt impulse responses, subframe 1's synthesis
     // with the post-filter's synthesis of subframe 0, and the post-filter's
-    // synthesis of subframe 1 with the high-pass of subframe 0.
-    double* speech = synthesis_buffer + kSynthesisHistory;
-    // Comfort noise after every speech burst starts from the same seed.
-    state.noise_seed = kInitialNoiseSeed;
-    lp_filter_pair filters;
-    decode_lsp_filters(state, params, filters);
-    lp_filter_pair ap3, ap4;
-    postfilter_filters(filters, ap3, ap4);
-    double* synthesis_memory = state.synthesis_filter_memory.data();
-    double* post_memory = post.postfilter_synthesis_memory.data();
+    // synthesis of subframe 1 with the gain and high-pass of subframe 0.
+    // Each pass takes those recursions of every channel, one per vector
+    // lane; between the passes each channel goes on alone.
+    if (count > kSpeechChannels) count = kSpeechChannels;
+    speech_work work[kSpeechChannels];
+    synthesis_lane lanes[3 * kSpeechChannels] = {};
+    gain_high_pass_lane outputs[kSpeechChannels] = {};
 
-    int t0 = 0;
-    pitch_lags lags;
-    const double* excitation = decode_excitation(state, params, 0, t0);
-    lags[0] = t0;
-    double h[kSubframes][kSubframe];
-    synthesis_lane first[3];
-    first[0] = synthesis_lane{&filters[0], excitation, speech, synthesis_memory, synthesis_memory};
-    tilt_impulse_response_lane(ap3[0], ap4[0], h[0], first[1]);
-    tilt_impulse_response_lane(ap3[1], ap4[1], h[1], first[2]);
-    synthesis_filter_lanes(first, 3, kSubframe);
-    double tilt[kSubframes];
-    tilt_factors_of_responses(h, tilt);
+    for (int c = 0; c < count; ++c) {
+        const speech_channel& ch = channels[c];
+        speech_work& w = work[c];
+        decoder_state& state = *ch.state;
+        w.speech = ch.synthesis_buffer + kSynthesisHistory;
+        // Comfort noise after every speech burst starts from the same seed.
+        state.noise_seed = kInitialNoiseSeed;
+        decode_lsp_filters(state, *ch.params, w.filters);
+        postfilter_filters(w.filters, w.ap3, w.ap4);
+        w.t0 = 0;
+        w.excitation = decode_excitation(state, *ch.params, 0, w.t0);
+        w.lags[0] = w.t0;
+        double* synthesis_memory = state.synthesis_filter_memory.data();
+        lanes[3 * c] = synthesis_lane{&w.filters[0], w.excitation, w.speech, synthesis_memory, synthesis_memory};
+        tilt_impulse_response_lane(w.ap3[0], w.ap4[0], w.h[0], lanes[3 * c + 1]);
+        tilt_impulse_response_lane(w.ap3[1], w.ap4[1], w.h[1], lanes[3 * c + 2]);
+    }
+    run_synthesis_lanes(lanes, 3 * count, count);
 
-    excitation = decode_excitation(state, params, 1, t0);
-    lags[1] = t0;
-    double p[kSubframe];
-    postfilter_pitch_stage(post, speech, ap3[0], lags[0], frame_type::speech, tilt[0], p);
-    double out[kFrame];
-    const synthesis_lane second[2] = {
-        {&filters[1], excitation, speech + kSubframe, synthesis_memory, synthesis_memory},
-        {&ap4[0], p, out, post_memory, post_memory},
-    };
-    synthesis_filter_lanes(second, 2, kSubframe);
-    double g1 = 0.0;
-    bool scale = gain_control_increment(post, speech, out, g1);
+    for (int c = 0; c < count; ++c) {
+        const speech_channel& ch = channels[c];
+        speech_work& w = work[c];
+        tilt_factors_of_responses(w.h, w.tilt);
+        w.excitation = decode_excitation(*ch.state, *ch.params, 1, w.t0);
+        w.lags[1] = w.t0;
+        postfilter_pitch_stage(*ch.post, w.speech, w.ap3[0], w.lags[0], frame_type::speech, w.tilt[0], w.p);
+        double* synthesis_memory = ch.state->synthesis_filter_memory.data();
+        double* post_memory = ch.post->postfilter_synthesis_memory.data();
+        lanes[2 * c] =
+            synthesis_lane{&w.filters[1], w.excitation, w.speech + kSubframe, synthesis_memory, synthesis_memory};
+        lanes[2 * c + 1] = synthesis_lane{&w.ap4[0], w.p, w.out, post_memory, post_memory};
+    }
+    run_synthesis_lanes(lanes, 2 * count, count);
 
-    postfilter_pitch_stage(post, speech + kSubframe, ap3[1], lags[1], frame_type::speech, tilt[1], p);
-    synthesis_with_gain_and_high_pass(ap4[1], p, out + kSubframe, post_memory, post, scale, g1, high_pass, out);
-    scale = gain_control_increment(post, speech + kSubframe, out + kSubframe, g1);
-    gain_control_with_high_pass(post, scale, g1, high_pass, out + kSubframe);
+    for (int c = 0; c < count; ++c) {
+        const speech_channel& ch = channels[c];
+        speech_work& w = work[c];
+        w.g1 = 0.0;
+        w.scale = gain_control_increment(*ch.post, w.speech, w.out, w.g1);
+        postfilter_pitch_stage(*ch.post, w.speech + kSubframe, w.ap3[1], w.lags[1], frame_type::speech, w.tilt[1],
+                               w.p);
+        double* post_memory = ch.post->postfilter_synthesis_memory.data();
+        lanes[c] = synthesis_lane{&w.ap4[1], w.p, w.out + kSubframe, post_memory, post_memory};
+        outputs[c] = gain_high_pass_lane{w.out, &ch.post->agc_gain, w.scale, w.g1, ch.high_pass};
+    }
+    if (count == 1) {
+        speech_work& w = work[0];
+        postfilter_state& post = *channels[0].post;
+        synthesis_with_gain_and_high_pass(w.ap4[1], w.p, w.out + kSubframe, post.postfilter_synthesis_memory.data(),
+                                          post, w.scale, w.g1, *channels[0].high_pass, w.out);
+    } else {
+        synthesis_and_gain_high_pass_channels(lanes, count, outputs, count, output_gain_high_pass, kSubframe);
+    }
 
-    finish_frame(state, frame_type::speech);
-    copy_vector(speech + kFrame - kSynthesisHistory, synthesis_buffer, kSynthesisHistory);
-    copy_vector(out, speech, kFrame);
+    for (int c = 0; c < count; ++c) {
+        const speech_channel& ch = channels[c];
+        speech_work& w = work[c];
+        w.g1 = 0.0;
+        w.scale = gain_control_increment(*ch.post, w.speech + kSubframe, w.out + kSubframe, w.g1);
+        outputs[c] = gain_high_pass_lane{w.out + kSubframe, &ch.post->agc_gain, w.scale, w.g1, ch.high_pass};
+    }
+    if (count == 1) {
+        gain_control_with_high_pass(*channels[0].post, work[0].scale, work[0].g1, *channels[0].high_pass,
+                                    work[0].out + kSubframe);
+    } else {
+        synthesis_and_gain_high_pass_channels(nullptr, 0, outputs, count, output_gain_high_pass, kSubframe);
+    }
+
+    for (int c = 0; c < count; ++c) {
+        const speech_channel& ch = channels[c];
+        speech_work& w = work[c];
+        finish_frame(*ch.state, frame_type::speech);
+        copy_vector(w.speech + kFrame - kSynthesisHistory, ch.synthesis_buffer, kSynthesisHistory);
+        copy_vector(w.out, w.speech, kFrame);
+    }
 }
 
 } // namespace g729

@@ -55,6 +55,20 @@ void synthesize_sid_frame(decoder_state& state, comfort_noise_state& noise, cons
 void decode_speech_to_output(decoder_state& state, postfilter_state& post, pole_zero_memory& high_pass,
                              const speech_parameters& params, double* synthesis_buffer);
 
+// decode_speech_to_output for the speech frames of up to kSpeechChannels
+// decoders at once (distinct ones), the ordered recursions of all of them
+// side by side in vector lanes: every channel's every double is what its own
+// call gives.
+struct speech_channel {
+    decoder_state* state;
+    postfilter_state* post;
+    pole_zero_memory* high_pass;
+    const speech_parameters* params;
+    double* synthesis_buffer;
+};
+constexpr int kSpeechChannels = 8;
+void decode_speech_channels(const speech_channel* channels, int count);
+
 // The steps of a speech frame's synthesis. decode_lsp_filters decodes the
 // LSPs and interpolates the two subframes' filters; decode_excitation builds
 // the excitation of subframe s in the excitation buffer and returns it (t0

@@ -73,4 +73,60 @@ void decode_missing_frame(decoder_object& decoder, int16_t* out) {
     output_frame(decoder, filters, lags, type, out);
 }
 
+namespace {
+
+// Speech frames waiting to be decoded together.
+struct speech_group {
+    decoder_object* decoder[kSpeechChannels];
+    frame_parameters params[kSpeechChannels];
+    int16_t* out[kSpeechChannels];
+    int count = 0;
+
+    bool holds(const decoder_object* d) const {
+        for (int c = 0; c < count; ++c) {
+            if (decoder[c] == d) return true;
+        }
+        return false;
+    }
+
+    void decode() {
+        speech_channel channels[kSpeechChannels];
+        for (int c = 0; c < count; ++c) {
+            decoder_object& d = *decoder[c];
+            channels[c] = speech_channel{&d.decoder_state, &d.postfilter_state, &d.postprocess_memory,
+                                         &params[c].speech, d.synthesis_buffer};
+        }
+        decode_speech_channels(channels, count);
+        for (int c = 0; c < count; ++c) {
+            decoder[c]->last_frame_kind = frame_kind::speech;
+            round_and_check(*decoder[c], out[c]);
+        }
+        count = 0;
+    }
+};
+
+} // namespace
+
+void decode_frames(decoder_object* const* decoders, const uint8_t* const* frames, const int* lengths,
+                   int16_t* const* out, int count) {
+    speech_group group;
+    for (int i = 0; i < count; ++i) {
+        decoder_object* d = decoders[i];
+        // A decoder already waiting in the group takes that frame first.
+        if (group.holds(d)) group.decode();
+        if (lengths[i] == kSpeechFrameBytes) {
+            const int c = group.count++;
+            group.decoder[c] = d;
+            group.out[c] = out[i];
+            unpack_frame(group.params[c], frames[i], frame_type::speech);
+            if (group.count == kSpeechChannels) group.decode();
+        } else if (lengths[i] == kSidFrameBytes) {
+            decode_frame(*d, out[i], frames[i], lengths[i]);
+        } else {
+            decode_missing_frame(*d, out[i]);
+        }
+    }
+    if (group.count > 0) group.decode();
+}
+
 } // namespace g729

@@ -41,4 +41,13 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
 // after a SID frame, and a lost speech frame is concealed and faded.
 void decode_missing_frame(decoder_object& decoder, int16_t* out);
 
+// One frame for each of count decoders: frames[i] of lengths[i] bytes (10
+// speech, 2 SID, 0 a frame that did not arrive; the caller has checked
+// them) into out[i]. Every decoder ends exactly as decode_frame or
+// decode_missing_frame would leave it, in array order for a decoder named
+// twice; the speech frames of several decoders are decoded together, their
+// recursions side by side.
+void decode_frames(decoder_object* const* decoders, const uint8_t* const* frames, const int* lengths,
+                   int16_t* const* out, int count);
+
 } // namespace g729

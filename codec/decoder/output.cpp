@@ -21,33 +21,28 @@ namespace {
 // lets the speech that follows be heard again.
 constexpr double kSignalMemoryBound = 1e6;
 
-// True when every value lies within the bound. Two values at a time, no
-// branch per value: x - x is +0 for every finite x and NaN for infinities
-// and NaN, and a NaN survives any sum, so the sum of the differences says
-// whether all are finite; the largest magnitude says the rest. (Comparison
-// masks combined with & compile to a branch-like sequence per element
-// here, which cost more than the rest of the output chain.)
+// True when every value lies within the bound, eight at a time with no
+// branch per value: |x| <= bound is false for infinities and NaN as well as
+// for values beyond it, so one comparison mask per value says it all, and
+// the masks are combined with &.
 bool within_bound(const double* v, int n) {
     using simd::lanes2;
-    lanes2 differences = simd::splat2(0.0);
-    lanes2 largest = differences;
+    using simd::masks2;
+    const lanes2 bound = simd::splat2(kSignalMemoryBound);
+    masks2 within0 = simd::splat2(0.0) == simd::splat2(0.0), within1 = within0, within2 = within0, within3 = within0;
     int i = 0;
-    for (; i + 2 <= n; i += 2) {
-        const lanes2 x = simd::load<lanes2>(v + i);
-        differences += x - x;
-        const lanes2 magnitude = x < 0.0 ? -x : x;
-        largest = magnitude > largest ? magnitude : largest;
+    for (; i + 8 <= n; i += 8) {
+        const lanes2 x0 = simd::load<lanes2>(v + i), x1 = simd::load<lanes2>(v + i + 2);
+        const lanes2 x2 = simd::load<lanes2>(v + i + 4), x3 = simd::load<lanes2>(v + i + 6);
+        within0 &= (x0 < 0.0 ? -x0 : x0) <= bound;
+        within1 &= (x1 < 0.0 ? -x1 : x1) <= bound;
+        within2 &= (x2 < 0.0 ? -x2 : x2) <= bound;
+        within3 &= (x3 < 0.0 ? -x3 : x3) <= bound;
     }
-    double rest = 0.0;
-    double rest_largest = 0.0;
-    for (; i < n; ++i) {
-        rest += v[i] - v[i];
-        const double magnitude = v[i] < 0.0 ? -v[i] : v[i];
-        if (magnitude > rest_largest) rest_largest = magnitude;
-    }
-    const bool finite = differences[0] + differences[1] + rest == 0.0;
-    return finite && largest[0] <= kSignalMemoryBound && largest[1] <= kSignalMemoryBound &&
-           rest_largest <= kSignalMemoryBound;
+    const masks2 within = within0 & within1 & within2 & within3;
+    bool all = within[0] != 0 && within[1] != 0;
+    for (; i < n; ++i) all = all && (v[i] < 0.0 ? -v[i] : v[i]) <= kSignalMemoryBound;
+    return all;
 }
 
 bool signal_memories_sound(const decoder_object& decoder) {
@@ -84,25 +79,35 @@ int16_t to_pcm_sample(double x) {
 }
 
 void round_to_pcm(const double* x, int16_t* out, int n) {
-    // to_pcm_sample two at a time without a branch per sample: the same
+    // to_pcm_sample eight at a time without a branch per sample: the same
     // rounding, saturation and zero for values that are not finite (x - x
-    // is NaN for them, so the comparison with 0 is false).
+    // is NaN for them, so the comparison with 0 is false). The rounded and
+    // saturated values are whole numbers within 16 bits, so converting them
+    // to int and narrowing (vector instructions) gives what the cast of each
+    // gives.
     using simd::lanes2;
     using simd::masks2;
-    const lanes2 half = simd::splat2(0.5);
+    typedef int ints2 __attribute__((vector_size(8)));
+    const lanes2 half = simd::splat2(0.5), zero = simd::splat2(0.0);
     const lanes2 top = simd::splat2(32767.0), bottom = simd::splat2(-32768.0);
     int i = 0;
-    for (; i + 2 <= n; i += 2) {
-        const lanes2 v = simd::load<lanes2>(x + i);
-        const masks2 finite = (v - v) == simd::splat2(0.0);
-        const masks2 positive = v >= simd::splat2(0.0);
-        const lanes2 up = v + half, down = v - half;
-        lanes2 r = positive ? up : down;
-        r = r > top ? top : r;
-        r = r < bottom ? bottom : r;
-        r = finite ? r : simd::splat2(0.0);
-        out[i] = int16_t(r[0]);
-        out[i + 1] = int16_t(r[1]);
+    for (; i + 8 <= n; i += 8) {
+        int16_t rounded[8];
+#pragma GCC unroll 4
+        for (int j = 0; j < 8; j += 2) {
+            const lanes2 v = simd::load<lanes2>(x + i + j);
+            const masks2 finite = (v - v) == zero;
+            const masks2 positive = v >= zero;
+            const lanes2 up = v + half, down = v - half;
+            lanes2 r = positive ? up : down;
+            r = r > top ? top : r;
+            r = r < bottom ? bottom : r;
+            r = finite ? r : zero;
+            const ints2 whole = __builtin_convertvector(r, ints2);
+            rounded[j] = int16_t(whole[0]);
+            rounded[j + 1] = int16_t(whole[1]);
+        }
+        __builtin_memcpy(out + i, rounded, sizeof rounded);
     }
     for (; i < n; ++i) out[i] = to_pcm_sample(x[i]);
 }

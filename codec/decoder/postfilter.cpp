@@ -272,6 +272,9 @@ void synthesis_with_gain_and_high_pass(const lp_coefficients& a, const double* x
     high_pass = h.memory();
 }
 
+const gain_high_pass_constants output_gain_high_pass = {kAgcKeep,    kHighPassA1, kHighPassA2,
+                                                        kHighPassB0, kHighPassB1, kHighPassB2};
+
 void postprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{0.0, 0.0, 0.0, 0.0}; }
 
 void postprocess_filter(pole_zero_memory& memory, double* signal, int n) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "codec/bitstream.h"
+#include "codec/dsp/channel_lanes.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/types.h"
 
@@ -65,6 +66,10 @@ void gain_control_with_high_pass(postfilter_state& state, bool scale, double g1,
 void synthesis_with_gain_and_high_pass(const lp_coefficients& a, const double* x, double* y, double* memory,
                                        postfilter_state& state, bool scale, double g1, pole_zero_memory& high_pass,
                                        double* previous);
+
+// The adaptive gain's and the output high-pass's constants, for the lane
+// kernels that run both recursions of several channels at once.
+extern const gain_high_pass_constants output_gain_high_pass;
 
 void postprocess_reset(pole_zero_memory& memory);
 void postprocess_filter(pole_zero_memory& memory, double* signal, int n);

@@ -78,16 +78,35 @@ void lp_to_lsp(const lp_coefficients& a, const lsp_vector& previous, lsp_vector&
             // Look at this grid point again for the next root, which belongs
             // to the other polynomial and interlaces with this one.
             --j;
-            for (int step = 0; step < 2; ++step) {
-                const double xmid = 0.5 * (xlow + xhigh);
-                const double ymid = evaluate_polynomial(*current, xmid);
-                if (ylow * ymid <= 0.0) {
-                    xhigh = xmid;
-                    yhigh = ymid;
-                } else {
-                    xlow = xmid;
-                    ylow = ymid;
-                }
+            // Two bisection steps. The second step's point is one of two,
+            // each known before the first step's value: all three values
+            // are computed at once, so that their evaluations overlap
+            // instead of waiting for one another, and the steps then pick
+            // the same points and values they would have one at a time.
+            const double xmid = 0.5 * (xlow + xhigh);
+            const double xlower = 0.5 * (xlow + xmid);
+            const double xupper = 0.5 * (xmid + xhigh);
+            const double ymid = evaluate_polynomial(*current, xmid);
+            const double ylower = evaluate_polynomial(*current, xlower);
+            const double yupper = evaluate_polynomial(*current, xupper);
+            double xnext, ynext;
+            if (ylow * ymid <= 0.0) {
+                xhigh = xmid;
+                yhigh = ymid;
+                xnext = xlower;
+                ynext = ylower;
+            } else {
+                xlow = xmid;
+                ylow = ymid;
+                xnext = xupper;
+                ynext = yupper;
+            }
+            if (ylow * ynext <= 0.0) {
+                xhigh = xnext;
+                yhigh = ynext;
+            } else {
+                xlow = xnext;
+                ylow = ynext;
             }
             const double xint = xlow - ylow * (xhigh - xlow) / (yhigh - ylow);
             lsp[k] = xint;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "codec/dsp/channel_lanes.h"
 #include "codec/dsp/filters.h"
 #include "codec/dsp/random_excitation.h"
 #include "codec/dsp/gain.h"
@@ -31,7 +32,29 @@ constexpr double kFlushThreshold = 2e-5;
 constexpr double kTamedPitchGain = 0.95;
 constexpr double kInitialTamingError = 1.0;
 
+const pole_zero_constants preprocess_constants = {kPreprocessA1, kPreprocessA2, kPreprocessB0,
+                                                  kPreprocessB1, kPreprocessB2, kFlushThreshold};
+
 double flushed(double v) { return (v < kFlushThreshold && v > -kFlushThreshold) ? 0.0 : v; }
+
+// An empty instruction on v that the compiler cannot move: the branch
+// around it stays a branch instead of becoming a select.
+inline void keep_as_branch(double& v) {
+#if defined(__x86_64__)
+    asm volatile("" : "+x"(v));
+#elif defined(__aarch64__)
+    asm volatile("" : "+w"(v));
+#else
+    asm volatile("" : "+m"(v));
+#endif
+}
+
+// After every speech frame sent: a decoder restarts its comfort noise, and
+// so does the encoder's picture of it, should suppression be turned on.
+void note_speech_frame_sent(encoder_state& encoder) {
+    encoder.dtx.after_speech = true;
+    encoder.dtx.noise_seed = kInitialNoiseSeed;
+}
 
 } // namespace
 
@@ -58,10 +81,7 @@ int encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, i
     speech_parameters params;
     analyse_frame(encoder, params);
     pack_frame(params, out, out_length);
-    // A decoder restarts its comfort noise after every speech frame; so
-    // does the encoder's picture of it, should suppression be turned on.
-    encoder.dtx.after_speech = true;
-    encoder.dtx.noise_seed = kInitialNoiseSeed;
+    note_speech_frame_sent(encoder);
     return 0;
 }
 
@@ -97,19 +117,25 @@ void preprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{0.0,
 void preprocess_filter(pole_zero_memory& memory, double* samples, int n) {
     // The memory lives in registers for the whole block: written back through
     // the reference on every sample, the next output would wait for the store
-    // to be read again on the filter's critical path.
-    double x1 = memory.x1, x2 = memory.x2, y1 = memory.y1, y2 = memory.y2;
+    // to be read again on the filter's critical path. The stored outputs are
+    // already flushed, so only the new output needs the test.
+    double x1 = memory.x1, x2 = memory.x2, y1 = flushed(memory.y1), y2 = flushed(memory.y2);
     for (int i = 0; i < n; ++i) {
         const double x0 = samples[i];
-        const double y0 =
-            (((y2 * kPreprocessA2 + y1 * kPreprocessA1) + x0 * kPreprocessB0) + x1 * kPreprocessB1) + x2 * kPreprocessB2;
+        double y0 = (((y2 * kPreprocessA2 + y1 * kPreprocessA1) + x0 * kPreprocessB0) + x1 * kPreprocessB1) +
+                    x2 * kPreprocessB2;
+        // A branch, not a select: on speech the flush almost never happens,
+        // and a predicted branch keeps the comparison off the recursion's
+        // chain of dependent operations, which a select would lengthen.
+        if (__builtin_expect(y0 < kFlushThreshold && y0 > -kFlushThreshold, 0)) {
+            y0 = 0.0;
+            keep_as_branch(y0);
+        }
         x2 = x1;
         x1 = x0;
         y2 = y1;
         y1 = y0;
-        samples[i] = flushed(y0);
-        y1 = flushed(y1);
-        y2 = flushed(y2);
+        samples[i] = y0;
     }
     memory = pole_zero_memory{x1, x2, y1, y2};
 }
@@ -144,111 +170,229 @@ void analyse_frame(encoder_state& state, speech_parameters& params) {
 }
 
 void analyse_frame(encoder_state& state, const lsp_vector& lsp_new, speech_parameters& params) {
-    double* speech = state.speech_buffer + kSpeechFrameStart;
-    double* wsp = state.weighted_speech_buffer + kPitchMax;
-    double* exc = state.excitation_buffer + kExcitationHistory;
+    encoder_state* const states[1] = {&state};
+    analyse_frames(states, &lsp_new, &params, 1);
+}
+
+namespace {
+
+// What one channel's frame carries from one stage of analyse_frames to the
+// next.
+struct frame_work {
+    double* speech;
+    double* wsp;
+    double* exc;
+    lp_filter_pair aq, ap, weighting;
+    double h[kSubframes][kSubframe];
+    double xn[kSubframe];
+    double y1[kSubframe];
+    int t0_min, t0_max;
+    int t0, frac;
+};
+
+// One pass of recursions: one channel's few in the kernels that keep them in
+// registers, several channels' in the gathering lane kernels.
+void run_lanes(const synthesis_lane* lanes, int lane_count, int channels) {
+    if (channels == 1) {
+        synthesis_filter_lanes(lanes, lane_count, kSubframe);
+    } else {
+        synthesis_filter_channels(lanes, lane_count, kSubframe);
+    }
+}
+
+// Everything of a frame before its recursions, once frame_lsp has given
+// lsp_new: the LSPs' quantization, the subframes' filters and the residual.
+// Sets the pass that follows: the first half of the weighted speech, both
+// impulse responses and the first target, four lanes from lanes.
+void analyse_spectrum(encoder_state& state, const lsp_vector& lsp_new, speech_parameters& params, frame_work& w,
+                      synthesis_lane* lanes) {
+    w.speech = state.speech_buffer + kSpeechFrameStart;
+    w.wsp = state.weighted_speech_buffer + kPitchMax;
+    w.exc = state.excitation_buffer + kExcitationHistory;
 
     lsp_vector lsp_new_q;
     quantize_lsp(state.lsf_predictor_memory, lsp_new, lsp_new_q, params.lsp_first, params.lsp_second);
 
-    lp_filter_pair aq;
-    interpolate_lp_filters(state.previous_quantized_lsp, lsp_new_q, aq);
-    lp_filter_pair ap;
-    for (int s = 0; s < kSubframes; ++s) bandwidth_expand(aq[s], ap[s], kWeightingGamma);
+    interpolate_lp_filters(state.previous_quantized_lsp, lsp_new_q, w.aq);
+    for (int s = 0; s < kSubframes; ++s) bandwidth_expand(w.aq[s], w.ap[s], kWeightingGamma);
 
     state.previous_lsp = lsp_new;
     state.previous_quantized_lsp = lsp_new_q;
 
     for (int s = 0; s < kSubframes; ++s) {
-        residual_filter(aq[s], speech + kSubframe * s, exc + kSubframe * s, kSubframe);
+        residual_filter(w.aq[s], w.speech + kSubframe * s, w.exc + kSubframe * s, kSubframe);
     }
 
     // Weighted speech through A(z/0.75) * (1 - 0.7 z^-1), truncated to order
     // 10, applied as an all-pole filter on the residual.
-    lp_filter_pair weighting;
     for (int s = 0; s < kSubframes; ++s) {
-        weighting[s][0] = 1.0;
-        for (int i = 1; i <= kOrder; ++i) weighting[s][i] = ap[s][i] - kWeightingTilt * ap[s][i - 1];
+        w.weighting[s][0] = 1.0;
+        for (int i = 1; i <= kOrder; ++i) w.weighting[s][i] = w.ap[s][i] - kWeightingTilt * w.ap[s][i - 1];
     }
     // The impulse responses h of both subframes' weighted synthesis filters
     // and the first subframe's target xn depend on nothing the pitch search
     // produces: they run side by side with the first half of the weighted
     // speech, four independent recursions in one pass. The second target
     // waits for the first subframe's excitation.
-    double h[kSubframes][kSubframe];
     for (int s = 0; s < kSubframes; ++s) {
-        h[s][0] = 1.0;
-        set_zero(h[s] + 1, kSubframe - 1);
+        w.h[s][0] = 1.0;
+        set_zero(w.h[s] + 1, kSubframe - 1);
     }
-    double xn[kSubframe];
     double* weighting_memory = state.weighting_filter_memory.data();
-    const synthesis_lane first_half[4] = {
-        {&weighting[0], exc, wsp, weighting_memory, weighting_memory},
-        {&ap[0], h[0], h[0], h[0] + 1, nullptr},
-        {&ap[1], h[1], h[1], h[1] + 1, nullptr},
-        {&ap[0], exc, xn, state.target_filter_memory.data(), nullptr},
-    };
-    synthesis_filter_lanes(first_half, 4, kSubframe);
-    synthesis_filter(weighting[1], exc + kSubframe, wsp + kSubframe, kSubframe, weighting_memory, true);
+    lanes[0] = {&w.weighting[0], w.exc, w.wsp, weighting_memory, weighting_memory};
+    lanes[1] = {&w.ap[0], w.h[0], w.h[0], w.h[0] + 1, nullptr};
+    lanes[2] = {&w.ap[1], w.h[1], w.h[1], w.h[1] + 1, nullptr};
+    lanes[3] = {&w.ap[0], w.exc, w.xn, state.target_filter_memory.data(), nullptr};
+}
 
-    const int t_op = open_loop_pitch_search(wsp, kFrame);
-    int t0_min, t0_max;
-    first_subframe_pitch_range(t_op, t0_min, t0_max);
+// The closed-loop pitch search of subframe s, whose target is in w.xn; sets
+// the lane that filters the chosen adaptive vector into w.y1.
+void search_pitch(encoder_state& state, speech_parameters& params, frame_work& w, int s, synthesis_lane& lane) {
+    const int i = kSubframe * s;
+    double* p = w.exc + i;
+    w.t0 = closed_loop_pitch_search(p, w.xn, w.h[s], kSubframe, w.t0_min, w.t0_max, i, w.frac);
+    const int lag_index = encode_pitch_lag(w.t0, w.frac, w.t0_min, w.t0_max, kPitchMin, kPitchMax, i);
+    subframe_parameters& coded = params.subframes[s];
+    coded.pitch_index = lag_index;
+    if (s == 0) params.pitch_parity = pitch_parity(lag_index);
+    lane = {&w.ap[s], p, w.y1, state.zero_memory.data(), nullptr};
+}
 
-    for (int s = 0; s < kSubframes; ++s) {
-        const int i = kSubframe * s;
-        double* p = exc + i;
-        if (s > 0) synthesis_filter(ap[s], p, xn, kSubframe, state.target_filter_memory.data(), false);
+// The rest of subframe s once w.y1 holds the filtered adaptive vector: the
+// gains, the fixed codebook, the excitation and the target filter's memory.
+void code_subframe(encoder_state& state, speech_parameters& params, frame_work& w, int s) {
+    double* p = w.exc + kSubframe * s;
+    const double* xn = w.xn;
+    const double* y1 = w.y1;
+    subframe_parameters& coded = params.subframes[s];
 
-        int frac;
-        const int t0 = closed_loop_pitch_search(p, xn, h[s], kSubframe, t0_min, t0_max, i, frac);
-        const int lag_index = encode_pitch_lag(t0, frac, t0_min, t0_max, kPitchMin, kPitchMax, i);
-        subframe_parameters& coded = params.subframes[s];
-        coded.pitch_index = lag_index;
-        if (s == 0) params.pitch_parity = pitch_parity(lag_index);
+    gain_correlations correlations;
+    double g_p = pitch_gain(xn, y1, correlations, kSubframe);
+    const bool taming = taming_test(state.taming_errors, w.t0, w.frac);
+    if (taming && g_p > kTamedPitchGain) g_p = kTamedPitchGain;
 
-        double y1[kSubframe];
-        synthesis_filter(ap[s], p, y1, kSubframe, state.zero_memory.data(), false);
+    double xn2[kSubframe];
+    for (int k = 0; k < kSubframe; ++k) xn2[k] = xn[k] - y1[k] * g_p;
 
-        gain_correlations correlations;
-        double g_p = pitch_gain(xn, y1, correlations, kSubframe);
-        const bool taming = taming_test(state.taming_errors, t0, frac);
-        if (taming && g_p > kTamedPitchGain) g_p = kTamedPitchGain;
+    double code[kSubframe];
+    double y2[kSubframe];
+    coded.code_positions =
+        fixed_codebook_search(xn2, w.h[s], w.t0, code, y2, &coded.code_signs, state.pitch_sharpening_factor);
 
-        double xn2[kSubframe];
-        for (int k = 0; k < kSubframe; ++k) xn2[k] = xn[k] - y1[k] * g_p;
+    code_vector_correlations(xn, y1, y2, correlations);
 
-        double code[kSubframe];
-        double y2[kSubframe];
-        coded.code_positions =
-            fixed_codebook_search(xn2, h[s], t0, code, y2, &coded.code_signs, state.pitch_sharpening_factor);
+    double g_c;
+    coded.gain_indices = quantize_gains(state.energy_history, code, correlations, kSubframe, taming, g_p, g_c);
 
-        code_vector_correlations(xn, y1, y2, correlations);
-
-        double g_c;
-        coded.gain_indices =
-            quantize_gains(state.energy_history, code, correlations, kSubframe, taming, g_p, g_c);
-
-        if (g_p > kSharpeningMax) {
-            state.pitch_sharpening_factor = kSharpeningMax;
-        } else {
-            state.pitch_sharpening_factor = g_p > kSharpeningMin ? g_p : kSharpeningMin;
-        }
-
-        for (int k = 0; k < kSubframe; ++k) p[k] = g_p * p[k] + g_c * code[k];
-
-        taming_update(state.taming_errors, t0, g_p);
-
-        // The target filter continues from where the coded excitation left
-        // it: the weighted error of the last ten samples.
-        for (int j = 0; j < kOrder; ++j) {
-            state.target_filter_memory[j] =
-                (xn[kSubframe - kOrder + j] - g_p * y1[kSubframe - kOrder + j]) - g_c * y2[kSubframe - kOrder + j];
-        }
+    if (g_p > kSharpeningMax) {
+        state.pitch_sharpening_factor = kSharpeningMax;
+    } else {
+        state.pitch_sharpening_factor = g_p > kSharpeningMin ? g_p : kSharpeningMin;
     }
 
-    shift_encoder_buffers(state);
+    for (int k = 0; k < kSubframe; ++k) p[k] = g_p * p[k] + g_c * code[k];
+
+    taming_update(state.taming_errors, w.t0, g_p);
+
+    // The target filter continues from where the coded excitation left
+    // it: the weighted error of the last ten samples.
+    for (int j = 0; j < kOrder; ++j) {
+        state.target_filter_memory[j] =
+            (xn[kSubframe - kOrder + j] - g_p * y1[kSubframe - kOrder + j]) - g_c * y2[kSubframe - kOrder + j];
+    }
 }
+
+} // namespace
+
+void analyse_frames(encoder_state* const* states, const lsp_vector* lsp_new, speech_parameters* params, int count) {
+    // The stages of one frame in turn, each for every channel, and between
+    // them the passes of recursions that wait for nothing else: every
+    // channel's recursions of a pass side by side in vector lanes.
+    if (count > kEncoderChannels) count = kEncoderChannels;
+    frame_work work[kEncoderChannels];
+    synthesis_lane lanes[4 * kEncoderChannels] = {};
+
+    for (int c = 0; c < count; ++c) analyse_spectrum(*states[c], lsp_new[c], params[c], work[c], lanes + 4 * c);
+    run_lanes(lanes, 4 * count, count);
+
+    // The second half of the weighted speech.
+    for (int c = 0; c < count; ++c) {
+        frame_work& w = work[c];
+        double* weighting_memory = states[c]->weighting_filter_memory.data();
+        lanes[c] = {&w.weighting[1], w.exc + kSubframe, w.wsp + kSubframe, weighting_memory, weighting_memory};
+    }
+    run_lanes(lanes, count, count);
+
+    for (int c = 0; c < count; ++c) {
+        frame_work& w = work[c];
+        const int t_op = open_loop_pitch_search(w.wsp, kFrame);
+        first_subframe_pitch_range(t_op, w.t0_min, w.t0_max);
+        search_pitch(*states[c], params[c], w, 0, lanes[c]);
+    }
+    run_lanes(lanes, count, count);
+
+    for (int c = 0; c < count; ++c) {
+        frame_work& w = work[c];
+        code_subframe(*states[c], params[c], w, 0);
+        // The second target, from the first subframe's coded excitation.
+        lanes[c] = {&w.ap[1], w.exc + kSubframe, w.xn, states[c]->target_filter_memory.data(), nullptr};
+    }
+    run_lanes(lanes, count, count);
+
+    for (int c = 0; c < count; ++c) search_pitch(*states[c], params[c], work[c], 1, lanes[c]);
+    run_lanes(lanes, count, count);
+
+    for (int c = 0; c < count; ++c) {
+        encoder_state& state = *states[c];
+        code_subframe(state, params[c], work[c], 1);
+        shift_encoder_buffers(state);
+    }
+}
+
+void encode_frames(encoder_state* const* encoders, const int16_t* const* samples, uint8_t* const* out, int* lengths,
+                   int count) {
+    // Groups of distinct encoders, in array order: an encoder named twice
+    // starts a new group, so that it codes its frames one after the other.
+    // An encoder with silence suppression on codes its frame alone.
+    int start = 0;
+    while (start < count) {
+        if (encoders[start]->dtx_enabled) {
+            encode_frame(*encoders[start], samples[start], out[start], lengths[start]);
+            ++start;
+            continue;
+        }
+        int end = start + 1;
+        while (end < count && end - start < kEncoderChannels && !encoders[end]->dtx_enabled) {
+            bool repeated = false;
+            for (int i = start; i < end; ++i) repeated = repeated || encoders[i] == encoders[end];
+            if (repeated) break;
+            ++end;
+        }
+        const int n = end - start;
+        pole_zero_lane lanes[kEncoderChannels];
+        for (int c = 0; c < n; ++c) {
+            encoder_state& state = *encoders[start + c];
+            double* input = state.speech_buffer + kSpeechNewInput;
+            for (int i = 0; i < kFrame; ++i) input[i] = double(samples[start + c][i]);
+            lanes[c] = {input, &state.preprocess_memory};
+        }
+        if (n == 1) {
+            preprocess_filter(encoders[start]->preprocess_memory, lanes[0].samples, kFrame);
+        } else {
+            preprocess_channels(lanes, n, preprocess_constants, kFrame);
+        }
+        lsp_vector lsp_new[kEncoderChannels];
+        for (int c = 0; c < n; ++c) frame_lsp(*encoders[start + c], lsp_new[c]);
+        speech_parameters params[kEncoderChannels];
+        analyse_frames(encoders + start, lsp_new, params, n);
+        for (int c = 0; c < n; ++c) {
+            pack_frame(params[c], out[start + c], lengths[start + c]);
+            note_speech_frame_sent(*encoders[start + c]);
+        }
+        start = end;
+    }
+}
+
 
 void shift_encoder_buffers(encoder_state& state) {
     // std::copy moves the overlapping ranges front to back as a block move,

@@ -61,6 +61,16 @@ void frame_lsp(const encoder_state& state, lsp_vector& lsp_new);
 void analyse_frame(encoder_state& state, const lsp_vector& lsp_new, speech_parameters& params);
 // The histories slide down by a frame once it is coded.
 void shift_encoder_buffers(encoder_state& state);
+// analyse_frame for up to kEncoderChannels distinct encoders at once, each
+// with its lsp_new, the recursions of all of them side by side in vector
+// lanes: every channel's every double is what its own call gives.
+constexpr int kEncoderChannels = 8;
+void analyse_frames(encoder_state* const* states, const lsp_vector* lsp_new, speech_parameters* params, int count);
+// encode_frame for each of count encoders (in array order for an encoder
+// named twice): samples[i] into out[i] (room for 10 bytes), lengths[i] the
+// bytes written.
+void encode_frames(encoder_state* const* encoders, const int16_t* const* samples, uint8_t* const* out, int* lengths,
+                   int count);
 // The first subframe's closed-loop range: the open-loop lag +- 3, shifted to
 // stay inside 20..143.
 void first_subframe_pitch_range(int t_op, int& t0_min, int& t0_max);

@@ -14,26 +14,11 @@
 namespace g729 {
 namespace {
 
+using testing::as_samples;
+using testing::expect_same_samples;
 using testing::read_vector;
 
-std::vector<int16_t> as_samples(const std::vector<uint8_t>& bytes) {
-    std::vector<int16_t> s(bytes.size() / 2);
-    for (size_t i = 0; i < s.size(); ++i) s[i] = int16_t(uint16_t(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
-    return s;
-}
 
-// Reports the first differing sample with its frame, rather than thousands
-// of lines.
-void expect_same_samples(const std::vector<int16_t>& got, const std::vector<int16_t>& want, const std::string& what) {
-    ASSERT_EQ(got.size(), want.size()) << what;
-    for (size_t i = 0; i < got.size(); ++i) {
-        if (got[i] != want[i]) {
-            ADD_FAILURE() << what << ": first difference at sample " << i << " (frame " << i / kFrame << "): got "
-                          << got[i] << ", want " << want[i];
-            return;
-        }
-    }
-}
 
 const char* const kEncoderVectors[] = {
     "speech_male_librivox", "speech_male_espeak", "speech_female_espeak", "tone_1kHz", "square_fullscale", "silence",

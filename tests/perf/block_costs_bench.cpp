@@ -582,7 +582,8 @@ BENCHMARK(BM_Decoder_GainEnergies);
 // frame, and the share of the whole encoder or decoder frame.
 class BlockReporter : public benchmark::ConsoleReporter {
 public:
-    BlockReporter(OutputOptions options, double clock_hz) : ConsoleReporter(options), clock_hz_(clock_hz) {}
+    BlockReporter(OutputOptions options, const g729_bench::clock_probe& clock)
+        : ConsoleReporter(options), clock_(clock) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -596,8 +597,11 @@ public:
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        const double hz = 0.5 * (clock_hz_ + g729_bench::measured_clock_hz());
-        std::printf("\nclock measured in this run: %.2f GHz\n", hz / 1e9);
+        const g729_bench::clock_probe clock_after = g729_bench::measure_clock();
+        g729_bench::print_clock(clock_, clock_after);
+        const g729_bench::clock_probe clock = g729_bench::combine(clock_, clock_after);
+        // Without an agreed clock the cycle column is left empty.
+        const double hz = clock.agree() ? clock.hz() : std::nan("");
         std::printf("%-40s %10s %14s %8s\n", "per 10 ms frame", "us/frame", "cycles/frame", "share");
         for (const std::string& name : order_) {
             const double t = times_[name];
@@ -615,7 +619,7 @@ public:
     }
 
 private:
-    double clock_hz_;
+    g729_bench::clock_probe clock_;
     std::vector<std::string> order_;
     std::map<std::string, double> times_;
 };
@@ -626,7 +630,7 @@ private:
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    g729::BlockReporter reporter(benchmark::ConsoleReporter::OO_Tabular, g729_bench::measured_clock_hz());
+    g729::BlockReporter reporter(benchmark::ConsoleReporter::OO_Tabular, g729_bench::measure_clock());
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

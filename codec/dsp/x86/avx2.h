@@ -6,6 +6,8 @@
 
 #if defined(__x86_64__)
 
+#include "codec/dsp/channel_lanes.h"
+
 namespace g729 {
 namespace avx2 {
 
@@ -14,6 +16,13 @@ namespace avx2 {
 // fits in n, returning the first output not computed.
 void interpolate_excitation(double* p, int t0, int frac, int n);
 int interpolation_groups(double* p, int base, const double* left_taps, const double* right_taps, int n);
+
+// As the lane kernels of channel_lanes.h.
+void synthesis_filter_channels(const synthesis_lane* lanes, int count, int n);
+void synthesis_and_gain_high_pass_channels(const synthesis_lane* lanes, int synthesis_count,
+                                           const gain_high_pass_lane* outputs, int output_count,
+                                           const gain_high_pass_constants& constants, int n);
+void preprocess_channels(const pole_zero_lane* lanes, int count, const pole_zero_constants& constants, int n);
 
 } // namespace avx2
 } // namespace g729
