@@ -114,13 +114,16 @@ void decode_frames(decoder_object* const* decoders, const uint8_t* const* frames
         decoder_object* d = decoders[i];
         // A decoder already waiting in the group takes that frame first.
         if (group.holds(d)) group.decode();
-        if (lengths[i] == kSpeechFrameBytes) {
+        // The first speech frame after a loss hands over from concealment,
+        // which is one channel's work; every other speech frame joins the
+        // group.
+        if (lengths[i] == kSpeechFrameBytes && d->decoder_state.lost_frames == 0) {
             const int c = group.count++;
             group.decoder[c] = d;
             group.out[c] = out[i];
             unpack_frame(group.params[c], frames[i], frame_type::speech);
             if (group.count == kSpeechChannels) group.decode();
-        } else if (lengths[i] == kSidFrameBytes) {
+        } else if (lengths[i] == kSpeechFrameBytes || lengths[i] == kSidFrameBytes) {
             decode_frame(*d, out[i], frames[i], lengths[i]);
         } else {
             decode_missing_frame(*d, out[i]);
