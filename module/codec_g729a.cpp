@@ -18,7 +18,9 @@ static constexpr const char kLogFile[] = "codec_g729a";
 // What "g729 show version" prints: the module's own line, which operators'
 // scripts match as it stands (the architecture word included), unlike the
 // library's g729a_version_line().
-static constexpr const char kVersionLine[] = "Vornade G.729A Module Version 21.0_3.1.10 (optimized for x86_64\n";
+// The module's version, said once: in that line and in the manifest.
+#define CODEC_G729A_MODULE_VERSION "21.0_3.1.10"
+static constexpr const char kVersionLine[] = "Vornade G.729A Module Version " CODEC_G729A_MODULE_VERSION " (optimized for x86_64\n";
 
 // The codec instances live at the start of the private area the host
 // allocates; their size is bounded at compile time by the library.
@@ -275,5 +277,5 @@ static __attribute__((destructor)) void unregister_module() { cvn_module_unregis
 // Module name, an empty field and the module version, read by the host's
 // loader straight from the file.
 __asm__(".pushsection .cvn_manifest,\"a\",@progbits\n"
-        ".ascii \"codec_g729a,,21.0_3.1.10\\n\"\n"
+        ".ascii \"codec_g729a,," CODEC_G729A_MODULE_VERSION "\\n\"\n"
         ".popsection\n");
