@@ -296,7 +296,7 @@ TEST_F(G729aUser, BashCompletionLoadsFromACustomPrefixAndOffersWhatEachCommandTa
     const std::string audio_or_coded = "B.WAV a.bit a.flac a.g729 a.ogg a.raw a.wav sub";
     const Case cases[] = {
         {"g729a ", "convert decode dump encode help info plot roundtrip"},
-        {"g729a dump ", "a.bit a.g729 sub"},
+        {"g729a dump ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a convert ", "a.bit a.g729 sub"},
         {"g729a convert a.g729 ", "a.bit a.g729 sub"},
         {"g729a info ", "a.bit a.g729 a.pcap a.pcapng sub"},
@@ -313,7 +313,7 @@ TEST_F(G729aUser, BashCompletionLoadsFromACustomPrefixAndOffersWhatEachCommandTa
         {"g729a convert --f", "--force --format"},
         {"g729a info --", "--format --help --jitter-buffer --json --max-gap --pt --quiet"},
         {"g729a plot ", "a.bit a.g729 a.pcap a.pcapng sub"},
-        {"g729a dump --", "--format --help --quiet"},
+        {"g729a dump --", "--format --help --jitter-buffer --max-gap --pt --quiet --stream"},
     };
     std::string script = "source " + loader + "\nexport XDG_DATA_DIRS='" + path("prefix/share") + "':/usr/share\n" +
                          "__load_completion g729a || exit 3\ncd '" + path("work") + "'\n" +

@@ -551,6 +551,9 @@ public:
         ++within_;
         return true;
     }
+    // The entry of the frame next() gave last, and the decoder.
+    const timeline_entry& current() const { return timeline_[entry_]; }
+    const g729a_decoder* decoder() const { return decoder_.get(); }
 
 private:
     const std::vector<timeline_entry>& timeline_;
@@ -1038,6 +1041,55 @@ template <typename Work> int with_capture(const std::string& operand, const std:
 }
 
 } // namespace
+
+// dump of a capture: every stream's timeline frame by frame, as dump
+// shows a coded file, the missing frames named for why they are missing.
+int capture_dump(const capture_source& in, const command_options& options) {
+    const capture_contents c = read_capture(in, options);
+    check_readable(in.name, c);
+    if (c.streams.empty()) throw tool_error(in.name, no_g729_text(c));
+    uint32_t wanted = 0;
+    const bool one = !options.stream.empty() && parse_ssrc(options.stream, wanted);
+    std::size_t shown = 0;
+    for (const g729_stream& s : c.streams) {
+        if (one && s.key.ssrc != wanted) continue;
+        std::string text = std::string(shown++ ? "\n" : "") + dump_header(in.name + ", stream " + stream_label(s)) +
+                           "# missing frames: lost, late (after the jitter buffer's playout time), untransmitted (the sender\n"
+                           "# sent nothing) or skipped (unusable packets), then concealed or comfort noise\n";
+        if (std::fputs(text.c_str(), stdout) < 0) throw tool_error("standard output", std::string("cannot write: ") + std::strerror(errno));
+        timeline_player player(s.rebuilt.timeline);
+        int16_t pcm[kFrameSamples];
+        for (std::size_t index = 0; player.next(pcm); ++index) {
+            const timeline_entry& e = player.current();
+            char head[48];
+            std::snprintf(head, sizeof head, "%6zu %9.2f ", index, double(index) / 100.0);
+            std::string line = head;
+            if (!e.missing()) {
+                coded_frame f;
+                f.kind = e.kind == slot_kind::sid ? frame_kind::sid : frame_kind::speech;
+                f.bits = e.kind == slot_kind::sid ? 16 : 80;
+                std::copy(e.bytes.begin(), e.bytes.end(), f.bytes.begin());
+                line += frame_text(f);
+            } else {
+                line += e.kind == slot_kind::lost ? "lost" : e.kind == slot_kind::late ? "late" : e.kind == slot_kind::dtx ? "untransmitted" : "skipped";
+                line += g729a_decoder_frame_kind(player.decoder()) == G729A_FRAME_COMFORT_NOISE ? " comfort_noise" : " concealed";
+            }
+            line += " energy=" + energy_text(pcm) + "\n";
+            if (std::fputs(line.c_str(), stdout) < 0)
+                throw tool_error("standard output", std::string("cannot write: ") + std::strerror(errno));
+        }
+    }
+    if (one && shown == 0) throw tool_error(in.name, "no G.729 stream with SSRC " + options.stream + " (info lists them)");
+    if (std::fflush(stdout) != 0) throw tool_error("standard output", std::string("cannot write: ") + std::strerror(errno));
+    if (!c.problem.empty()) throw tool_error(in.name, cut_short_text(c));
+    return 0;
+}
+
+int dump_capture(const std::vector<std::string>& operands, const command_options& options) {
+    if (operands.size() != 1) throw usage_error("dump of a capture takes one file, IN; got " + std::to_string(operands.size()));
+    if (!options.mix.empty()) throw usage_error("--mix applies to decode");
+    return with_capture(operands[0], "dump", [&](const capture_source& in) { return capture_dump(in, options); });
+}
 
 int info_capture(const std::vector<std::string>& operands, const command_options& options) {
     if (operands.size() != 1) throw usage_error("info takes one file, IN; got " + std::to_string(operands.size()));

@@ -22,6 +22,8 @@ bool parse_ssrc(const std::string& text, uint32_t& ssrc);
 // the first being the capture. Throw usage_error or tool_error.
 int info_capture(const std::vector<std::string>& operands, const command_options& options);
 int decode_capture(const std::vector<std::string>& operands, const command_options& options);
+// dump: every stream's frames (or --stream SSRC's), one line each.
+int dump_capture(const std::vector<std::string>& operands, const command_options& options);
 
 // One track per G.729 stream for g729a plot: level, frame marks, arrivals.
 std::vector<plot_track> capture_plot_tracks(const std::string& path, const command_options& options);

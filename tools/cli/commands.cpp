@@ -320,6 +320,25 @@ std::string lag_text(int lag, int fraction) {
     return std::to_string(lag) + (fraction > 0 ? "+1/3" : "-1/3");
 }
 
+} // namespace
+
+std::string frame_text(const coded_frame& frame) {
+    g729a_frame_info info{};
+    if (frame.kind != frame_kind::untransmitted) g729a_frame_inspect(frame.bytes.data(), std::size_t(frame.size()), &info);
+    switch (frame.kind) {
+    case frame_kind::speech:
+        return format_text("speech lsp=%d,%d,%d,%d lag=%s,%s parity=%s gain=%d/%d,%d/%d", info.lsp_predictor, info.lsp_first,
+                           info.lsp_second_low, info.lsp_second_high, lag_text(info.pitch_lag[0], info.pitch_fraction[0]).c_str(),
+                           lag_text(info.pitch_lag[1], info.pitch_fraction[1]).c_str(), info.parity_error ? "error" : "ok",
+                           info.gain_first[0], info.gain_second[0], info.gain_first[1], info.gain_second[1]);
+    case frame_kind::sid:
+        return format_text("sid lsf=%d,%d,%d energy_index=%d", info.sid_predictor, info.sid_lsf_first, info.sid_lsf_second,
+                           info.sid_energy);
+    case frame_kind::untransmitted: break;
+    }
+    return "untransmitted";
+}
+
 std::string energy_text(const int16_t* pcm) {
     double energy = 0.0;
     for (int i = 0; i < kFrame; ++i) energy += double(pcm[i]) * double(pcm[i]);
@@ -327,40 +346,26 @@ std::string energy_text(const int16_t* pcm) {
     return format_text("%.1f", 10.0 * std::log10(energy / kFrame / (32768.0 * 32768.0)));
 }
 
-} // namespace
+std::string dump_header(const std::string& name) {
+    return "# " + name +
+           ": one line per 10 ms frame: index, start time (s), type, then the coded parameters\n"
+           "# speech: lsp=L0,L1,L2,L3 lag=T1,T2 (fractions in thirds) parity=ok|error gain=GA1/GB1,GA2/GB2\n"
+           "# sid: lsf=predictor,first,second energy_index=E; then bad, concealed (decoded as missing)\n"
+           "# and for every frame the energy of its decoded audio, dBFS\n";
+}
 
 file_result dump_file(const file_job& job, const command_options& options, reporter&) {
     const file_format format = job.in_format.kind;
     coded_input input(job.in, format);
     const decoder_handle decoder = make_decoder();
     std::FILE* out = stdout;
-    std::fprintf(out, "# %s: one line per 10 ms frame: index, start time (s), type, then the coded parameters\n"
-                      "# speech: lsp=L0,L1,L2,L3 lag=T1,T2 (fractions in thirds) parity=ok|error gain=GA1/GB1,GA2/GB2\n"
-                      "# sid: lsf=predictor,first,second energy_index=E; then bad, concealed (decoded as missing)\n"
-                      "# and for every frame the energy of its decoded audio, dBFS\n",
-                 input_name(job.in).c_str());
+    std::fputs(dump_header(input_name(job.in)).c_str(), out);
     file_result result;
     coded_frame frame;
     int16_t pcm[kFrame];
     while (input.reader().next(frame)) {
         const std::size_t index = input.reader().frames() - 1;
-        std::string line = format_text("%6zu %9.2f ", index, double(index) * kSecondsPerFrame);
-        g729a_frame_info info{};
-        if (frame.kind != frame_kind::untransmitted) g729a_frame_inspect(frame.bytes.data(), std::size_t(frame.size()), &info);
-        switch (frame.kind) {
-        case frame_kind::speech:
-            line += format_text("speech lsp=%d,%d,%d,%d lag=%s,%s parity=%s gain=%d/%d,%d/%d", info.lsp_predictor, info.lsp_first,
-                                info.lsp_second_low, info.lsp_second_high,
-                                lag_text(info.pitch_lag[0], info.pitch_fraction[0]).c_str(),
-                                lag_text(info.pitch_lag[1], info.pitch_fraction[1]).c_str(), info.parity_error ? "error" : "ok",
-                                info.gain_first[0], info.gain_second[0], info.gain_first[1], info.gain_second[1]);
-            break;
-        case frame_kind::sid:
-            line += format_text("sid lsf=%d,%d,%d energy_index=%d", info.sid_predictor, info.sid_lsf_first, info.sid_lsf_second,
-                                info.sid_energy);
-            break;
-        case frame_kind::untransmitted: line += "untransmitted"; break;
-        }
+        std::string line = format_text("%6zu %9.2f ", index, double(index) * kSecondsPerFrame) + frame_text(frame);
         if (frame.bad) line += " bad";
         if (decode_coded_frame(decoder.get(), frame, pcm, options)) line += " concealed";
         line += " energy=" + energy_text(pcm);

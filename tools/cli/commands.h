@@ -79,6 +79,13 @@ file_result convert_file(const file_job& job, const command_options& options, re
 // These print to standard output and take one file.
 file_result info_file(const file_job& job, const command_options& options, reporter& report);
 file_result dump_file(const file_job& job, const command_options& options, reporter& report);
+// dump's words for a frame: its type and coded parameters ("speech lsp=...",
+// "sid lsf=...", "untransmitted"), and the energy of 80 decoded samples in
+// dBFS ("-inf" for silence).
+std::string frame_text(const coded_frame& frame);
+std::string energy_text(const int16_t* pcm);
+// The header lines dump writes before the frames of `name`.
+std::string dump_header(const std::string& name);
 
 // Decodes one coded frame as decode and dump do. A frame that was not
 // transmitted, or (unless options.decode_bad_frames) one marked bad, is

@@ -169,14 +169,19 @@ const command_entry kCommands[] = {
      "CAPTURE (.pcap, .pcapng): the RTP streams found, with SSRC, addresses, payload\n"
      "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
      "and duration, and the packets skipped; --json gives the same as JSON.\n"},
-    {"dump", dump_file, nullptr, false, true, false,
+    {"dump", dump_file, dump_capture, false, true, false,
      "Usage: g729a dump [-t g729|bit] IN...\n"
+     "       g729a dump [--stream SSRC] [--jitter-buffer MS|adaptive] CAPTURE\n"
      "\n"
      "Prints one line per frame of IN (.g729 or .bit): index, start time, type, the\n"
      "coded parameters (LSP indices, pitch lags with their thirds, the parity check,\n"
      "gain indices; for SID frames the LSF and energy indices) and the energy of the\n"
      "decoded frame in dBFS. A malformed file is dumped up to the fault (exit 1).\n"
-     "Several files are dumped in turn, each after its own header lines.\n"},
+     "Several files are dumped in turn, each after its own header lines.\n"
+     "CAPTURE (.pcap, .pcapng): every G.729 stream in turn (--stream SSRC: that one),\n"
+     "     a line per 10 ms of its timeline; frames that did not arrive say why (lost,\n"
+     "     late with --jitter-buffer, untransmitted, skipped) and how the decoder filled\n"
+     "     them (concealed, comfort_noise).\n"},
     {"plot", nullptr, run_plot, true, true, false,
      "Usage: g729a plot [OPTIONS] IN OUT\n"
      "\n"
@@ -430,7 +435,7 @@ int read_files(const command_entry& command, std::vector<positional>& files, con
     if (std::find(capture.begin(), capture.end(), true) == capture.end())
         check_no_capture_options(p);
     else if (!command.capture)
-        throw usage_error(name + " does not read packet captures; decode and info do");
+        throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
     if (files.size() == 1 && capture[0]) {
         const int status = command.capture({files[0].text}, p.options);
         finish_standard_output();
@@ -538,7 +543,7 @@ int run(const std::vector<std::string>& args) {
     const bool capture = files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format &&
                          (is_capture_file(files[0].text) || (files[0].text == "-" && command->capture));
     if (capture) {
-        if (!command->capture) throw usage_error(name + " does not read packet captures; decode and info do");
+        if (!command->capture) throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
         if (p.formats_given > 0) throw usage_error("--format does not apply to a packet capture, which is known by its header");
         if (p.bad_frames_given) throw usage_error("--bad-frames applies to .bit files; a capture has no frames marked bad");
         if (p.options.force) throw usage_error("--force is for roundtrip and convert; a capture decode replaces its own earlier files");
