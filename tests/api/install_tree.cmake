@@ -1,7 +1,7 @@
 # Installs the build into PREFIX (emptied first) and compares what arrived
 # with the tree LIST (docs/library.md) shows under "## What gets installed":
 # nothing missing, nothing unlisted.
-#   cmake -DBUILD_DIR=... -DPREFIX=... -DLIST=... -DWITH_TOOL=ON|OFF -DWITH_MAN=ON|OFF -P install_tree.cmake
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DLIST=... -DWITH_TOOL=ON|OFF -DWITH_MAN=ON|OFF -DWITH_PYTHON=ON|OFF -P install_tree.cmake
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
   RESULT_VARIABLE result OUTPUT_QUIET)
@@ -40,6 +40,9 @@ foreach(path IN LISTS listed)
     continue()
   endif()
   if(NOT WITH_MAN AND path MATCHES "man1/g729a")
+    continue()
+  endif()
+  if(NOT WITH_PYTHON AND path MATCHES "/python3[^/]*/(site|dist)-packages/")
     continue()
   endif()
   string(REGEX REPLACE "Targets-[a-z]+\\.cmake$" "Targets-CONFIG.cmake" path "${path}")
