@@ -8,8 +8,8 @@ On Debian, with python3-setuptools, python3-wheel, cmake and g++:
     venv/bin/pip install --no-build-isolation ./python
 """
 
-import importlib.util
 import os
+import runpy
 import shutil
 import subprocess
 
@@ -24,11 +24,8 @@ HEADER = os.path.join(SOURCE, "include", "g729a.h")
 
 
 def _header_module():
-    # By path: importing the package itself would look for the library.
-    spec = importlib.util.spec_from_file_location("g729a_header", os.path.join(HERE, "g729a", "_header.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    # Run by path: importing the package itself would look for the library.
+    return runpy.run_path(os.path.join(HERE, "g729a", "_header.py"))
 
 
 def _header_values():
@@ -36,7 +33,7 @@ def _header_values():
         raise SystemExit("g729a: %s not found; the package builds from the codec's repository "
                          "(pip install ./python from its top folder)" % HEADER)
     with open(HEADER, encoding="utf-8") as f:
-        return _header_module().parse(f.read())
+        return _header_module()["parse"](f.read())
 
 
 class build_with_codec(build_py):
@@ -46,7 +43,7 @@ class build_with_codec(build_py):
         super().run()
         package = os.path.join(self.build_lib, "g729a")
         os.makedirs(package, exist_ok=True)
-        _header_module().write_module(HEADER, os.path.join(package, "_constants.py"))
+        _header_module()["write_module"](HEADER, os.path.join(package, "_constants.py"))
         self._build_library(package)
 
     def _build_library(self, package):
