@@ -33,6 +33,12 @@ std::string format(const char* f, double v) {
 
 std::string json_number(double v, const char* f = "%.3f") { return std::isfinite(v) ? format(f, v) : "null"; }
 
+std::string ssrc_text(uint32_t ssrc) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", ssrc);
+    return text;
+}
+
 } // namespace
 
 stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer) {
@@ -131,9 +137,7 @@ std::string network_text(const stream_network& n, const std::string& indent,
         t += indent + "RTCP SR:       " + time_text(r.arrival_ns) + ": " + std::to_string(r.packets_sent) + " packets, " +
              std::to_string(r.octets_sent) + " octets sent\n";
     for (const auto& [r, b] : n.receiver_reports) {
-        char ssrc[16];
-        std::snprintf(ssrc, sizeof ssrc, "0x%08x", r.reporter);
-        t += indent + "RTCP RR:       " + time_text(r.arrival_ns) + " from " + ssrc + ": " +
+        t += indent + "RTCP RR:       " + time_text(r.arrival_ns) + " from " + ssrc_text(r.reporter) + ": " +
              format("fraction lost %.1f%%", 100.0 * b.fraction_lost) + ", cumulative lost " + std::to_string(b.cumulative_lost) +
              format(", jitter %.2f ms", double(b.jitter_ticks) / 8.0) +
              (b.rtt_known ? format(", round trip %.1f ms", b.rtt_ms) : std::string()) + "\n";
@@ -185,10 +189,8 @@ std::string network_json(const stream_network& n) {
     j += "], \"rtcp_receiver_reports\": [";
     for (std::size_t i = 0; i < n.receiver_reports.size(); ++i) {
         const auto& [r, b] = n.receiver_reports[i];
-        char ssrc[16];
-        std::snprintf(ssrc, sizeof ssrc, "0x%08x", r.reporter);
         j += std::string(i ? ", " : "") + "{\"time\": " + json_number(double(r.arrival_ns) / 1e9, "%.6f") + ", \"reporter\": \"" +
-             ssrc + "\", \"fraction_lost\": " + json_number(b.fraction_lost, "%.4f") + ", \"cumulative_lost\": " +
+             ssrc_text(r.reporter) + "\", \"fraction_lost\": " + json_number(b.fraction_lost, "%.4f") + ", \"cumulative_lost\": " +
              std::to_string(b.cumulative_lost) + ", \"jitter_ms\": " + json_number(double(b.jitter_ticks) / 8.0) +
              ", \"rtt_ms\": " + (b.rtt_known ? json_number(b.rtt_ms) : std::string("null")) + "}";
     }

@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "tools/cli/output_file.h"
+#include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
@@ -27,15 +28,6 @@ constexpr double kGap = 8;
 constexpr double kLegendLine = 14;
 constexpr double kAxis = 30;          // the time axis at the bottom
 constexpr double kFloorDb = -80.0;    // bottom of the level panel
-
-std::string extension_of(const std::string& path) {
-    const std::size_t dot = path.find_last_of('.');
-    const std::size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-    std::string e = path.substr(dot + 1);
-    for (char& c : e) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return e;
-}
 
 double track_height(const plot_track& t) {
     return kTrackTitle + kLevelHeight + kGap / 2 + kMarksHeight + (t.network ? kGap + kArrivalHeight : 0) + kGap +
