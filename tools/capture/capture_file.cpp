@@ -9,12 +9,24 @@
 #include <cstring>
 
 #include "tools/cli/output_file.h"
+#include "tools/cli/shared_library.h"
 #include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
 namespace g729::tool {
 
 namespace {
+
+// libpcap, loaded when a capture is first read.
+#define G729A_PCAP_FUNCTIONS(F)                                                                 \
+    F(pcap_fopen_offline_with_tstamp_precision) F(pcap_next_ex) F(pcap_geterr) F(pcap_datalink) \
+    F(pcap_datalink_val_to_name) F(pcap_close)
+G729A_FUNCTION_TABLE(pcap_functions, G729A_PCAP_FUNCTIONS);
+
+const pcap_functions& pcap() {
+    static const pcap_functions functions(shared_library(G729A_LIBPCAP_SONAME, "G729A_LIBPCAP", "reading packet captures"));
+    return functions;
+}
 
 // Link types as files record them, whatever number the local libpcap
 // gives the same thing (raw IP is 12 on Linux, 14 on OpenBSD, 101 in files).
@@ -199,7 +211,7 @@ std::string link_type_name(int link_type) {
     case kLinkIpv6: return "raw IPv6";
     case kLinkCookedV2: return "Linux cooked capture v2";
     }
-    const char* name = pcap_datalink_val_to_name(link_type);
+    const char* name = pcap().pcap_datalink_val_to_name(link_type);
     return name ? std::string(name) + " (not read)" : "link type " + std::to_string(link_type) + " (not read)";
 }
 
@@ -380,6 +392,8 @@ std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
 
 capture_reader::capture_reader(const std::string& file_path, const std::string& name) : path_(name.empty() ? file_path : name) {
     const std::string& path = path_;
+    // Loaded first: a library that cannot be loaded leaves no file open.
+    const pcap_functions& library = pcap();
     std::FILE* file = open_input(operand{file_path});
     uint8_t magic[4] = {};
     const std::size_t got = std::fread(magic, 1, sizeof magic, file);
@@ -391,23 +405,23 @@ capture_reader::capture_reader(const std::string& file_path, const std::string& 
     std::rewind(file);
     char error[PCAP_ERRBUF_SIZE] = "";
     // pcap takes the file over once it accepts it, and closes it then.
-    pcap_t* p = pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, error);
+    pcap_t* p = library.pcap_fopen_offline_with_tstamp_precision(file, PCAP_TSTAMP_PRECISION_NANO, error);
     if (!p) {
         std::fclose(file);
         throw tool_error(path, std::string("not a packet capture (pcap or pcapng): ") + error);
     }
     pcap_ = p;
-    link_type_ = pcap_datalink(p);
+    link_type_ = library.pcap_datalink(p);
 }
 
 capture_reader::~capture_reader() {
-    if (pcap_) pcap_close(static_cast<pcap_t*>(pcap_));
+    if (pcap_) pcap().pcap_close(static_cast<pcap_t*>(pcap_));
 }
 
 bool capture_reader::next(captured_packet& packet) {
     pcap_pkthdr* header = nullptr;
     const u_char* data = nullptr;
-    const int rc = pcap_next_ex(static_cast<pcap_t*>(pcap_), &header, &data);
+    const int rc = pcap().pcap_next_ex(static_cast<pcap_t*>(pcap_), &header, &data);
     if (rc == 1) {
         ++number_;
         packet.number = number_;
@@ -422,7 +436,7 @@ bool capture_reader::next(captured_packet& packet) {
         packet.length = header->len;
         return true;
     }
-    if (rc == PCAP_ERROR) problem_ = pcap_geterr(static_cast<pcap_t*>(pcap_));
+    if (rc == PCAP_ERROR) problem_ = pcap().pcap_geterr(static_cast<pcap_t*>(pcap_));
     return false;
 }
 

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "tools/cli/progress.h"
+#include "tools/cli/shared_library.h"
 #include "tools/formats/sndfile_descriptor.h"
 #include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
@@ -31,16 +32,38 @@ constexpr std::size_t kResampledChunk = 16384;
 // to the 16-bit scale, exactly for 16-bit input.
 constexpr double kSampleScale = 32768.0;
 
+// libsoxr, loaded when audio is first resampled.
+#define G729A_SOXR_FUNCTIONS(F) F(soxr_create) F(soxr_process) F(soxr_delete) F(soxr_io_spec) F(soxr_quality_spec)
+G729A_FUNCTION_TABLE(soxr_functions, G729A_SOXR_FUNCTIONS);
+
+const soxr_functions& soxr() {
+    static const soxr_functions functions(shared_library(G729A_LIBSOXR_SONAME, "G729A_LIBSOXR", "resampling"));
+    return functions;
+}
+
+// A high-quality resampler of interleaved doubles; throws tool_error naming
+// `name` when there is none.
+soxr_t make_resampler(int from_rate, int to_rate, unsigned channels, const std::string& name) {
+    const soxr_functions& x = soxr();
+    soxr_error_t error = nullptr;
+    const soxr_io_spec_t io = x.soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+    const soxr_quality_spec_t quality = x.soxr_quality_spec(SOXR_HQ, 0);
+    const soxr_t resampler = x.soxr_create(double(from_rate), double(to_rate), channels, &error, &io, &quality, nullptr);
+    if (!resampler) throw tool_error(name, std::string("cannot resample: ") + soxr_strerror(error));
+    return resampler;
+}
+
 // Extensions libsndfile reads, as it lists them, plus the usual aliases.
 const std::set<std::string>& sndfile_extensions() {
     static const std::set<std::string> extensions = [] {
         std::set<std::string> e{"aif", "aifc", "wave", "snd", "ogg", "opus"};
+        const sndfile_functions& sf = sndfile();
         int count = 0;
-        sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+        sf.sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
         for (int i = 0; i < count; ++i) {
             SF_FORMAT_INFO info{};
             info.format = i;
-            if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.extension)
+            if (sf.sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.extension)
                 e.insert(lower(info.extension));
         }
         e.erase("raw"); // ours: 8 kHz mono 16-bit, no header
@@ -51,7 +74,7 @@ const std::set<std::string>& sndfile_extensions() {
 }
 
 std::string sndfile_problem(SNDFILE* file) {
-    std::string text = sf_strerror(file);
+    std::string text = sndfile().sf_strerror(file);
     while (!text.empty() && (text.back() == '.' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
 }
@@ -166,12 +189,13 @@ int major_of(const std::string& container) {
     // libsndfile lists Ogg under .oga; .ogg is the name people use for the
     // same container.
     if (container == "opus" || container == "oga" || container == "ogg") return SF_FORMAT_OGG;
+    const sndfile_functions& sf = sndfile();
     int count = 0;
-    sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+    sf.sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
     for (int i = 0; i < count; ++i) {
         SF_FORMAT_INFO info{};
         info.format = i;
-        if (sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.extension &&
+        if (sf.sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.extension &&
             lower(info.extension) == container)
             return info.format;
     }
@@ -194,12 +218,13 @@ int writable_format(const format_id& format, int rate, bool floating) {
     default: return 0;
     }
     if (major == 0) return 0;
+    const sndfile_functions& sf = sndfile();
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = 1;
     const int preferred = floating ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16;
     info.format = major | preferred;
-    if (sf_format_check(&info)) return info.format;
+    if (sf.sf_format_check(&info)) return info.format;
     if (floating) return 0;
     // Containers of one codec each: Ogg carries Vorbis unless named .opus.
     const int codec = format.container == "mp3"                                ? SF_FORMAT_MPEG_LAYER_III
@@ -208,16 +233,16 @@ int writable_format(const format_id& format, int rate, bool floating) {
                                                                                : 0;
     if (codec != 0) {
         info.format = major | codec;
-        return sf_format_check(&info) ? info.format : 0;
+        return sf.sf_format_check(&info) ? info.format : 0;
     }
     int count = 0;
-    sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
+    sf.sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE_COUNT, &count, sizeof count);
     for (int i = 0; i < count; ++i) {
         SF_FORMAT_INFO sub{};
         sub.format = i;
-        if (sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &sub, sizeof sub) != 0) continue;
+        if (sf.sf_command(nullptr, SFC_GET_FORMAT_SUBTYPE, &sub, sizeof sub) != 0) continue;
         info.format = major | sub.format;
-        if (sf_format_check(&info)) return info.format;
+        if (sf.sf_format_check(&info)) return info.format;
     }
     return 0;
 }
@@ -331,8 +356,8 @@ struct audio_source::state {
     std::size_t pending_head = 0;
 
     ~state() {
-        if (resampler) soxr_delete(resampler);
-        if (snd) sf_close(snd);
+        if (resampler) soxr().soxr_delete(resampler);
+        if (snd) sndfile().sf_close(snd);
         if (raw && owns_raw) std::fclose(raw);
     }
 };
@@ -349,7 +374,7 @@ void audio_source::open_sndfile(const operand& in, const format_id& format) {
     if (in.is_std() && (fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode))) {
         // A pipe cannot seek, and most headers need it: hold the bytes.
         s.memory.bytes = read_whole(in);
-        s.snd = sf_open_virtual(&memory_io, SFM_READ, &s.info, &s.memory);
+        s.snd = sndfile().sf_open_virtual(&memory_io, SFM_READ, &s.info, &s.memory);
     } else {
         // A named file is opened here, where directories are refused; libsndfile
         // reads through its own duplicate of the descriptor.
@@ -407,11 +432,7 @@ audio_source::audio_source(const operand& in, const format_id& format) : s_(std:
         if (resampling) conversion_ += "resampled to 8000 Hz";
     }
     if (resampling) {
-        soxr_error_t error = nullptr;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        s.resampler = soxr_create(double(rate), double(kCodecRate), 1, &error, &io, &quality, nullptr);
-        if (!s.resampler) throw tool_error(name_, std::string("cannot resample: ") + soxr_strerror(error));
+        s.resampler = make_resampler(rate, kCodecRate, 1, name_);
         s.resampled.resize(kResampledChunk);
     }
 }
@@ -440,8 +461,8 @@ std::size_t audio_source::fetch() {
         return n / 2;
     }
     const int channels = s.info.channels;
-    const sf_count_t got = sf_readf_double(s.snd, s.interleaved.data(), sf_count_t(s.chunk_frames));
-    if (got < 0 || sf_error(s.snd) != SF_ERR_NO_ERROR) throw tool_error(name_, "cannot read audio: " + sndfile_problem(s.snd));
+    const sf_count_t got = sndfile().sf_readf_double(s.snd, s.interleaved.data(), sf_count_t(s.chunk_frames));
+    if (got < 0 || sndfile().sf_error(s.snd) != SF_ERR_NO_ERROR) throw tool_error(name_, "cannot read audio: " + sndfile_problem(s.snd));
     s.snd_read += got;
     for (sf_count_t i = 0; i < got; ++i) {
         double sum = 0.0;
@@ -471,7 +492,7 @@ bool audio_source::refill() {
     do {
         std::size_t done_in = 0;
         std::size_t done_out = 0;
-        const soxr_error_t error = soxr_process(s.resampler, input_done ? nullptr : s.mono.data() + consumed, got - consumed,
+        const soxr_error_t error = soxr().soxr_process(s.resampler, input_done ? nullptr : s.mono.data() + consumed, got - consumed,
                                                 &done_in, s.resampled.data(), s.resampled.size(), &done_out);
         if (error) throw tool_error(name_, std::string("cannot resample: ") + error);
         consumed += done_in;
@@ -516,8 +537,8 @@ struct audio_sink::state {
     std::vector<float> floats;
 
     ~state() {
-        if (snd) sf_close(snd);
-        if (resampler) soxr_delete(resampler);
+        if (snd) sndfile().sf_close(snd);
+        if (resampler) soxr().soxr_delete(resampler);
     }
 };
 
@@ -528,11 +549,7 @@ audio_sink::audio_sink(output_file& out, const format_id& format, const sink_opt
     s.floating = options.floating;
     s.channels = options.channels;
     if (s.rate != kCodecRate) {
-        soxr_error_t error = nullptr;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        s.resampler = soxr_create(double(kCodecRate), double(s.rate), unsigned(s.channels), &error, &io, &quality, nullptr);
-        if (!s.resampler) throw tool_error(out.name(), std::string("cannot resample: ") + soxr_strerror(error));
+        s.resampler = make_resampler(kCodecRate, s.rate, unsigned(s.channels), out.name());
         s.resampled.resize(kResampledChunk * std::size_t(s.channels));
     }
     if (format.kind == file_format::raw || format.kind == file_format::sln16) {
@@ -558,11 +575,11 @@ audio_sink::audio_sink(output_file& out, const format_id& format, const sink_opt
     } else if (out.is_std()) {
         if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
             s.passthrough.out = &out;
-            s.snd = sf_open_virtual(&passthrough_io, SFM_WRITE, &info, &s.passthrough);
+            s.snd = sndfile().sf_open_virtual(&passthrough_io, SFM_WRITE, &info, &s.passthrough);
         } else {
             // The header needs the final length, which a pipe cannot go back for.
             s.in_memory = true;
-            s.snd = sf_open_virtual(&memory_io, SFM_WRITE, &info, &s.memory);
+            s.snd = sndfile().sf_open_virtual(&memory_io, SFM_WRITE, &info, &s.memory);
         }
     } else {
         s.snd = open_sndfile_descriptor(fileno(out.stream()), SFM_WRITE, &info, out.name());
@@ -578,7 +595,7 @@ void audio_sink::put(const double* samples, std::size_t frames) {
     if (s.floating) {
         s.floats.resize(n);
         for (std::size_t i = 0; i < n; ++i) s.floats[i] = float(samples[i] / kSampleScale);
-        if (sf_writef_float(s.snd, s.floats.data(), sf_count_t(frames)) != sf_count_t(frames))
+        if (sndfile().sf_writef_float(s.snd, s.floats.data(), sf_count_t(frames)) != sf_count_t(frames))
             throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(s.snd));
         return;
     }
@@ -593,7 +610,7 @@ void audio_sink::put(const double* samples, std::size_t frames) {
         out_.write(s.bytes.data(), s.bytes.size());
         return;
     }
-    if (sf_writef_short(s.snd, s.shorts.data(), sf_count_t(frames)) != sf_count_t(frames))
+    if (sndfile().sf_writef_short(s.snd, s.shorts.data(), sf_count_t(frames)) != sf_count_t(frames))
         throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(s.snd));
 }
 
@@ -609,7 +626,7 @@ void audio_sink::write(const int16_t* samples, std::size_t n) {
     do {
         std::size_t done_in = 0;
         std::size_t done_out = 0;
-        const soxr_error_t error = soxr_process(s.resampler, s.input.data() + consumed * std::size_t(s.channels), n - consumed,
+        const soxr_error_t error = soxr().soxr_process(s.resampler, s.input.data() + consumed * std::size_t(s.channels), n - consumed,
                                                 &done_in, s.resampled.data(), kResampledChunk, &done_out);
         if (error) throw tool_error(out_.name(), std::string("cannot resample: ") + error);
         consumed += done_in;
@@ -623,7 +640,7 @@ void audio_sink::finish() {
         for (;;) {
             std::size_t done_out = 0;
             const soxr_error_t error =
-                soxr_process(s.resampler, nullptr, 0, nullptr, s.resampled.data(), kResampledChunk, &done_out);
+                soxr().soxr_process(s.resampler, nullptr, 0, nullptr, s.resampled.data(), kResampledChunk, &done_out);
             if (error) throw tool_error(out_.name(), std::string("cannot resample: ") + error);
             if (done_out == 0) break;
             put(s.resampled.data(), done_out);
@@ -632,7 +649,7 @@ void audio_sink::finish() {
     if (!s.snd) return;
     SNDFILE* snd = s.snd;
     s.snd = nullptr;
-    if (sf_close(snd) != 0) throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(nullptr));
+    if (sndfile().sf_close(snd) != 0) throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(nullptr));
     if (s.in_memory) out_.write(s.memory.bytes.data(), s.memory.bytes.size());
 }
 
