@@ -61,6 +61,8 @@ void unlink_pending_and_die(int sig) {
 
 std::string errno_text() { return std::strerror(errno); }
 
+constexpr std::size_t kWriteBuffer = 65536;
+
 } // namespace
 
 void remove_temporary_files_on_signals() {
@@ -213,6 +215,10 @@ void output_file::open_temporary(bool exists, const struct stat& existing) {
         release_slot(slot_);
         throw tool_error(name_, "cannot create: " + errno_text());
     }
+    // Written in blocks of 64 KB rather than stdio's 4 KB: an hour of decoded
+    // speech is some 900 writes instead of 14,000.
+    buffer_.reset(new char[kWriteBuffer]);
+    std::setvbuf(stream_, buffer_.get(), _IOFBF, kWriteBuffer);
 }
 
 output_file::~output_file() {

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,7 @@ private:
     std::string temp_path_;
     std::string name_;
     std::FILE* stream_ = nullptr;
+    std::unique_ptr<char[]> buffer_; // stream_'s, larger than stdio's own
     int slot_ = -1; // in the signal handler's table of temporary files
     bool committed_ = false;
     bool finished_ = false;

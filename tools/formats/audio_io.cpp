@@ -540,6 +540,26 @@ struct audio_sink::state {
         if (snd) sndfile().sf_close(snd);
         if (resampler) soxr().soxr_delete(resampler);
     }
+
+    // `frames` of 16-bit samples at the output rate, into `out`.
+    void put_shorts(const int16_t* samples, std::size_t frames, output_file& out) {
+        const std::size_t n = frames * std::size_t(channels);
+        if (own_pcm) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+            out.write(samples, 2 * n); // already in the file's byte order
+#else
+            bytes.resize(2 * n);
+            for (std::size_t i = 0; i < n; ++i) {
+                bytes[2 * i] = uint8_t(uint16_t(samples[i]) & 0xFF);
+                bytes[2 * i + 1] = uint8_t(uint16_t(samples[i]) >> 8);
+            }
+            out.write(bytes.data(), bytes.size());
+#endif
+            return;
+        }
+        if (sndfile().sf_writef_short(snd, samples, sf_count_t(frames)) != sf_count_t(frames))
+            throw tool_error(out.name(), "cannot write audio: " + sndfile_problem(snd));
+    }
 };
 
 audio_sink::audio_sink(output_file& out, const format_id& format, const sink_options& options)
@@ -601,21 +621,16 @@ void audio_sink::put(const double* samples, std::size_t frames) {
     }
     s.shorts.resize(n);
     for (std::size_t i = 0; i < n; ++i) s.shorts[i] = to_sample(samples[i], clipped_);
-    if (s.own_pcm) {
-        s.bytes.resize(2 * n);
-        for (std::size_t i = 0; i < n; ++i) {
-            s.bytes[2 * i] = uint8_t(uint16_t(s.shorts[i]) & 0xFF);
-            s.bytes[2 * i + 1] = uint8_t(uint16_t(s.shorts[i]) >> 8);
-        }
-        out_.write(s.bytes.data(), s.bytes.size());
-        return;
-    }
-    if (sndfile().sf_writef_short(s.snd, s.shorts.data(), sf_count_t(frames)) != sf_count_t(frames))
-        throw tool_error(out_.name(), "cannot write audio: " + sndfile_problem(s.snd));
+    s.put_shorts(s.shorts.data(), frames, out_);
 }
 
 void audio_sink::write(const int16_t* samples, std::size_t n) {
     state& s = *s_;
+    if (!s.resampler && !s.floating) {
+        // At the codec's rate, 16-bit samples go out as they come.
+        s.put_shorts(samples, n, out_);
+        return;
+    }
     s.input.resize(n * std::size_t(s.channels));
     for (std::size_t i = 0; i < s.input.size(); ++i) s.input[i] = samples[i];
     if (!s.resampler) {
