@@ -258,16 +258,35 @@ void search_pitch(encoder_state& state, speech_parameters& params, frame_work& w
     lane = {&w.ap[s], p, w.y1, state.zero_memory.data(), nullptr};
 }
 
+// The filtered adaptive vectors of subframe s into each channel's w.y1, from
+// the lanes search_pitch set. One channel alone leaves its recursion many
+// idle cycles: the fixed-codebook search's correlations, which need only
+// the sharpened impulse response, run side by side with it into c.
+// Returns c then, or null when each channel's search makes its own.
+const pulse_correlations* filter_adaptive_vectors(encoder_state* const* states, frame_work* work,
+                                                  const synthesis_lane* lanes, int count, int s, pulse_correlations& c) {
+    if (count > 1) {
+        run_lanes(lanes, count, count);
+        return nullptr;
+    }
+    frame_work& w = work[0];
+    sharpen_impulse_response(w.h[s], w.t0, states[0]->pitch_sharpening_factor);
+    synthesis_with_pulse_correlations(lanes[0], w.h[s], c);
+    return &c;
+}
+
 // The rest of subframe s once w.y1 holds the filtered adaptive vector: the
 // gains, the fixed codebook, the excitation and the target filter's memory.
-void code_subframe(encoder_state& state, speech_parameters& params, frame_work& w, int s) {
+// correlations, when given, are those of the already sharpened w.h[s].
+void code_subframe(encoder_state& state, speech_parameters& params, frame_work& w, int s,
+                   const pulse_correlations* correlations) {
     double* p = w.exc + kSubframe * s;
     const double* xn = w.xn;
     const double* y1 = w.y1;
     subframe_parameters& coded = params.subframes[s];
 
-    gain_correlations correlations;
-    double g_p = pitch_gain(xn, y1, correlations, kSubframe);
+    gain_correlations gains;
+    double g_p = pitch_gain(xn, y1, gains, kSubframe);
     const bool taming = taming_test(state.taming_errors, w.t0, w.frac);
     if (taming && g_p > kTamedPitchGain) g_p = kTamedPitchGain;
 
@@ -276,13 +295,16 @@ void code_subframe(encoder_state& state, speech_parameters& params, frame_work& 
 
     double code[kSubframe];
     double y2[kSubframe];
+    const double beta = state.pitch_sharpening_factor;
     coded.code_positions =
-        fixed_codebook_search(xn2, w.h[s], w.t0, code, y2, &coded.code_signs, state.pitch_sharpening_factor);
+        correlations != nullptr
+            ? fixed_codebook_search(xn2, w.h[s], *correlations, w.t0, code, y2, &coded.code_signs, beta)
+            : fixed_codebook_search(xn2, w.h[s], w.t0, code, y2, &coded.code_signs, beta);
 
-    code_vector_correlations(xn, y1, y2, correlations);
+    code_vector_correlations(xn, y1, y2, gains);
 
     double g_c;
-    coded.gain_indices = quantize_gains(state.energy_history, code, correlations, kSubframe, taming, g_p, g_c);
+    coded.gain_indices = quantize_gains(state.energy_history, code, gains, kSubframe, taming, g_p, g_c);
 
     if (g_p > kSharpeningMax) {
         state.pitch_sharpening_factor = kSharpeningMax;
@@ -329,22 +351,23 @@ void analyse_frames(encoder_state* const* states, const lsp_vector* lsp_new, spe
         first_subframe_pitch_range(t_op, w.t0_min, w.t0_max);
         search_pitch(*states[c], params[c], w, 0, lanes[c]);
     }
-    run_lanes(lanes, count, count);
+    pulse_correlations pulses;
+    const pulse_correlations* shared = filter_adaptive_vectors(states, work, lanes, count, 0, pulses);
 
     for (int c = 0; c < count; ++c) {
         frame_work& w = work[c];
-        code_subframe(*states[c], params[c], w, 0);
+        code_subframe(*states[c], params[c], w, 0, shared);
         // The second target, from the first subframe's coded excitation.
         lanes[c] = {&w.ap[1], w.exc + kSubframe, w.xn, states[c]->target_filter_memory.data(), nullptr};
     }
     run_lanes(lanes, count, count);
 
     for (int c = 0; c < count; ++c) search_pitch(*states[c], params[c], work[c], 1, lanes[c]);
-    run_lanes(lanes, count, count);
+    shared = filter_adaptive_vectors(states, work, lanes, count, 1, pulses);
 
     for (int c = 0; c < count; ++c) {
         encoder_state& state = *states[c];
-        code_subframe(state, params[c], work[c], 1);
+        code_subframe(state, params[c], work[c], 1, shared);
         shift_encoder_buffers(state);
     }
 }

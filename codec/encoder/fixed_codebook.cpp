@@ -1,6 +1,7 @@
 #include "codec/encoder/fixed_codebook.h"
 
 #include "codec/dsp/cpu.h"
+#include "codec/dsp/filters.h"
 #include "codec/dsp/types.h"
 #include "codec/encoder/pitch.h"
 #include "codec/encoder/x86/avx2.h"
@@ -46,9 +47,17 @@ void sharpen(double* v, int t0, double beta) {
     for (int i = t0; i < kSubframe; ++i) v[i] = v[i] + beta * v[i - t0];
 }
 
+// phi[p][q] with the pulses' signs folded in: sign[p] * sign[q] is +1 or
+// -1, so the product is exact.
+double signed_correlation(const pulse_correlations& c, const double* sign, int p, int q) {
+    return c.phi[p][q] * (sign[p] * sign[q]);
+}
+
 } // namespace
 
-void portable::pulse_correlation_matrix(const double* h, const double* sign, pulse_correlations& c) {
+void sharpen_impulse_response(double* h, int t0, double beta) { sharpen(h, t0, beta); }
+
+void portable::pulse_correlation_matrix(const double* h, pulse_correlations& c) {
     // One running sum per lag: the entry ending at position q extends the
     // sum of the entry ending at q + 1 by one more product, so every entry
     // is the plain sum from n = 0 upward. Lags that are multiples of 5 join
@@ -64,27 +73,36 @@ void portable::pulse_correlation_matrix(const double* h, const double* sign, pul
                 c.phi[p][p] = sum;
                 c.half_diagonal[p] = 0.5 * sum;
             } else {
-                // sign[p]*sign[q] is +1 or -1: the product is exact.
-                const double folded = sum * (sign[p] * sign[q]);
-                c.phi[p][q] = folded;
-                c.phi[q][p] = folded;
+                c.phi[p][q] = sum;
+                c.phi[q][p] = sum;
             }
         }
     }
 }
 
-void pulse_correlation_matrix(const double* h, const double* sign, pulse_correlations& c) {
+void pulse_correlation_matrix(const double* h, pulse_correlations& c) {
 #if defined(__x86_64__)
     if (active_instruction_set() == instruction_set::avx2) {
-        avx2::pulse_correlation_matrix(h, sign, c);
+        avx2::pulse_correlation_matrix(h, c);
         return;
     }
 #endif
-    portable::pulse_correlation_matrix(h, sign, c);
+    portable::pulse_correlation_matrix(h, c);
 }
 
-void portable::search_pair(const double* d, const pulse_correlations& c, int pre, int all, int& chosen_pre,
-                           int& chosen_all, double& r_pair, double& e_pair) {
+void synthesis_with_pulse_correlations(const synthesis_lane& lane, const double* h, pulse_correlations& c) {
+#if defined(__x86_64__)
+    if (active_instruction_set() == instruction_set::avx2) {
+        avx2::synthesis_with_pulse_correlations(lane, h, c);
+        return;
+    }
+#endif
+    synthesis_filter_lanes(&lane, 1, kSubframe);
+    portable::pulse_correlation_matrix(h, c);
+}
+
+void portable::search_pair(const double* d, const double* sign, const pulse_correlations& c, int pre, int all,
+                           int& chosen_pre, int& chosen_all, double& r_pair, double& e_pair) {
     held_score held;
     chosen_pre = pre;
     chosen_all = all;
@@ -95,7 +113,7 @@ void portable::search_pair(const double* d, const pulse_correlations& c, int pre
         first = j;
         for (int k = all; k < kSubframe; k += kTracks) {
             const double r2 = d[k] + d[j];
-            const double e2 = (c.phi[j][k] + c.half_diagonal[j]) + c.half_diagonal[k];
+            const double e2 = (signed_correlation(c, sign, j, k) + c.half_diagonal[j]) + c.half_diagonal[k];
             const double n2 = r2 * r2;
             if (beats(n2, e2, held)) {
                 held.numerator = n2;
@@ -109,23 +127,25 @@ void portable::search_pair(const double* d, const pulse_correlations& c, int pre
     e_pair = held.energy;
 }
 
-held_score portable::search_remaining(const double* d, const pulse_correlations& c, int outer, int inner, int fixed_a,
-                                      int fixed_b, double r_pair, double e_pair, int& chosen_outer, int& chosen_inner) {
+held_score portable::search_remaining(const double* d, const double* sign, const pulse_correlations& c, int outer,
+                                      int inner, int fixed_a, int fixed_b, double r_pair, double e_pair,
+                                      int& chosen_outer, int& chosen_inner) {
     double w[kTrackPositions];
     for (int i = 0; i < kTrackPositions; ++i) {
         const int k = inner + kTracks * i;
-        w[i] = (c.phi[k][fixed_a] + c.phi[k][fixed_b]) + c.half_diagonal[k];
+        w[i] = (signed_correlation(c, sign, k, fixed_a) + signed_correlation(c, sign, k, fixed_b)) + c.half_diagonal[k];
     }
     held_score held;
     chosen_outer = outer;
     chosen_inner = inner;
     for (int j = outer; j < kSubframe; j += kTracks) {
         const double r1 = d[j] + r_pair;
-        const double e1 = ((c.phi[j][fixed_a] + e_pair) + c.phi[j][fixed_b]) + c.half_diagonal[j];
+        const double e1 = ((signed_correlation(c, sign, j, fixed_a) + e_pair) + signed_correlation(c, sign, j, fixed_b)) +
+                          c.half_diagonal[j];
         for (int i = 0; i < kTrackPositions; ++i) {
             const int k = inner + kTracks * i;
             const double r2 = d[k] + r1;
-            const double e2 = (c.phi[j][k] + e1) + w[i];
+            const double e2 = (signed_correlation(c, sign, j, k) + e1) + w[i];
             const double n2 = r2 * r2;
             if (beats(n2, e2, held)) {
                 held.numerator = n2;
@@ -138,29 +158,38 @@ held_score portable::search_remaining(const double* d, const pulse_correlations&
     return held;
 }
 
-void search_pair(const double* d, const pulse_correlations& c, int pre, int all, int& chosen_pre, int& chosen_all,
-                 double& r_pair, double& e_pair) {
+void search_pair(const double* d, const double* sign, const pulse_correlations& c, int pre, int all, int& chosen_pre,
+                 int& chosen_all, double& r_pair, double& e_pair) {
 #if defined(__x86_64__)
     if (active_instruction_set() == instruction_set::avx2) {
-        avx2::search_pair(d, c, pre, all, chosen_pre, chosen_all, r_pair, e_pair);
+        avx2::search_pair(d, sign, c, pre, all, chosen_pre, chosen_all, r_pair, e_pair);
         return;
     }
 #endif
-    portable::search_pair(d, c, pre, all, chosen_pre, chosen_all, r_pair, e_pair);
+    portable::search_pair(d, sign, c, pre, all, chosen_pre, chosen_all, r_pair, e_pair);
 }
 
-held_score search_remaining(const double* d, const pulse_correlations& c, int outer, int inner, int fixed_a, int fixed_b,
-                            double r_pair, double e_pair, int& chosen_outer, int& chosen_inner) {
+held_score search_remaining(const double* d, const double* sign, const pulse_correlations& c, int outer, int inner,
+                            int fixed_a, int fixed_b, double r_pair, double e_pair, int& chosen_outer,
+                            int& chosen_inner) {
 #if defined(__x86_64__)
     if (active_instruction_set() == instruction_set::avx2)
-        return avx2::search_remaining(d, c, outer, inner, fixed_a, fixed_b, r_pair, e_pair, chosen_outer, chosen_inner);
+        return avx2::search_remaining(d, sign, c, outer, inner, fixed_a, fixed_b, r_pair, e_pair, chosen_outer,
+                                      chosen_inner);
 #endif
-    return portable::search_remaining(d, c, outer, inner, fixed_a, fixed_b, r_pair, e_pair, chosen_outer, chosen_inner);
+    return portable::search_remaining(d, sign, c, outer, inner, fixed_a, fixed_b, r_pair, e_pair, chosen_outer,
+                                      chosen_inner);
 }
 
 int fixed_codebook_search(const double* x, double* h, int t0, double* v, double* y, int* sign_word, double beta) {
     sharpen(h, t0, beta);
+    pulse_correlations c;
+    pulse_correlation_matrix(h, c);
+    return fixed_codebook_search(x, h, c, t0, v, y, sign_word, beta);
+}
 
+int fixed_codebook_search(const double* x, const double* h, const pulse_correlations& c, int t0, double* v, double* y,
+                          int* sign_word, double beta) {
     double d[kSubframe];
     backward_correlation(h, x, d);
 
@@ -172,20 +201,17 @@ int fixed_codebook_search(const double* x, double* h, int t0, double* v, double*
         d[n] = negative ? -d[n] : d[n];
     }
 
-    pulse_correlations c;
-    pulse_correlation_matrix(h, sign, c);
-
     pulse_search s;
     for (int track3 = 3; track3 <= 4; ++track3) {
         int a0, a1, a2, a3;
         double r_pair, e_pair;
-        search_pair(d, c, 2, track3, a2, a3, r_pair, e_pair);
-        held_score score = search_remaining(d, c, 0, 1, a2, a3, r_pair, e_pair, a0, a1);
+        search_pair(d, sign, c, 2, track3, a2, a3, r_pair, e_pair);
+        held_score score = search_remaining(d, sign, c, 0, 1, a2, a3, r_pair, e_pair, a0, a1);
         keep_if_better(s, score, a0, a1, a2, a3);
 
         int b0, b1, b2, b3;
-        search_pair(d, c, track3, 0, b3, b0, r_pair, e_pair);
-        score = search_remaining(d, c, 1, 2, b3, b0, r_pair, e_pair, b1, b2);
+        search_pair(d, sign, c, track3, 0, b3, b0, r_pair, e_pair);
+        score = search_remaining(d, sign, c, 1, 2, b3, b0, r_pair, e_pair, b1, b2);
         keep_if_better(s, score, b0, b1, b2, b3);
     }
 

@@ -197,27 +197,44 @@ int closed_loop_pitch_search(double* p, const double* xn, const double* h, int n
     }
 
     interpolate_excitation(p, t0, 0, n);
-    double best = correlation_with(d, p);
     frac = 0;
     if (subframe_offset == 0 && t0 > 84) return t0;
 
-    // Each interpolation overwrites p, so the better vector so far is kept
-    // aside and restored if +1/3 does not win.
-    double kept[kSubframe];
-    for (int j = 0; j < kSubframe; ++j) kept[j] = p[j];
-    interpolate_excitation(p, t0, -1, n);
-    double r = correlation_with(d, p);
-    if (r > best) {
-        best = r;
-        frac = -1;
-        for (int j = 0; j < kSubframe; ++j) kept[j] = p[j];
+    // The vectors at -1/3 and +1/3 are built apart from p, each from a copy
+    // of the past excitation it reads: an interpolation reads only the past
+    // and its own earlier outputs, so each gives the bits it would give in
+    // place, and the three interpolations and their correlations no longer
+    // wait for one another. They are then taken in the order 0, -1/3, +1/3
+    // with a strict '>', and p receives the winner.
+    const int past = t0 + kInterpolationTaps; // the farthest read goes back t0 + 10
+    double minus[kExcitationHistory + kSubframe], plus[kExcitationHistory + kSubframe];
+    double* const p_minus = minus + kExcitationHistory;
+    double* const p_plus = plus + kExcitationHistory;
+    for (int j = -past; j < 0; ++j) {
+        p_minus[j] = p[j];
+        p_plus[j] = p[j];
     }
-    interpolate_excitation(p, t0, 1, n);
-    r = correlation_with(d, p);
-    if (r > best) {
+    interpolate_excitation(p_minus, t0, -1, n);
+    interpolate_excitation(p_plus, t0, 1, n);
+    double r0 = 0.1, r_minus = 0.1, r_plus = 0.1;
+    for (int j = 0; j < kSubframe; ++j) {
+        r0 += d[j] * p[j];
+        r_minus += d[j] * p_minus[j];
+        r_plus += d[j] * p_plus[j];
+    }
+    double best = r0;
+    const double* winner = p;
+    if (r_minus > best) {
+        best = r_minus;
+        frac = -1;
+        winner = p_minus;
+    }
+    if (r_plus > best) {
         frac = 1;
-    } else {
-        for (int j = 0; j < kSubframe; ++j) p[j] = kept[j];
+        winner = p_plus;
+    }
+    if (winner != p) {
+        for (int j = 0; j < kSubframe; ++j) p[j] = winner[j];
     }
     return t0;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "codec/dsp/cpu.h"
+#include "codec/dsp/filters.h"
 #include "codec/dsp/interpolation.h"
 #include "codec/dsp/x86/avx2.h"
 #include "codec/encoder/correlation.h"
@@ -42,7 +43,8 @@ std::vector<double> speech_samples() {
 using correlation_kernel = void (*)(const double*, const double*, int, int, double*);
 using decimated_kernel = void (*)(const double*, int, int, int, int, double*);
 using interpolation_kernel = void (*)(double*, int, int, int);
-using pulse_matrix_kernel = void (*)(const double*, const double*, pulse_correlations&);
+using pulse_matrix_kernel = void (*)(const double*, pulse_correlations&);
+using side_by_side_kernel = void (*)(const synthesis_lane&, const double*, pulse_correlations&);
 
 struct variant {
     const char* name;
@@ -50,13 +52,14 @@ struct variant {
     decimated_kernel decimated;
     interpolation_kernel interpolation;
     pulse_matrix_kernel pulse_matrix;
+    side_by_side_kernel synthesis_with_pulse_matrix;
 };
 
 std::vector<variant> variants_of_this_processor() {
     std::vector<variant> v;
 #if defined(__x86_64__)
     if (__builtin_cpu_supports("avx2")) v.push_back({"avx2", &avx2::shifted_correlations, &avx2::decimated_correlations, &avx2::interpolate_excitation,
-                      &avx2::pulse_correlation_matrix});
+                      &avx2::pulse_correlation_matrix, &avx2::synthesis_with_pulse_correlations});
 #endif
     return v;
 }
@@ -182,10 +185,10 @@ TEST(KernelVariants, InterpolationMatchesPortable) {
 }
 
 // The whole record, entries the search never reads included: a variant
-// writes exactly the entries the portable code writes. Impulse responses of
-// speech's shape (decaying, sharpened or not), with every sign pattern the
-// random draws give, an all-positive and an alternating one, and sums that
-// overflow.
+// writes exactly the entries the portable code writes, alone and side by
+// side with a recursion, whose outputs and memory must be those of the
+// recursion alone. Impulse responses of speech's shape (decaying, sharpened
+// or not) and sums that overflow.
 TEST(KernelVariants, PulseCorrelationMatrixMatchesPortable) {
     const std::vector<variant> variants = variants_of_this_processor();
     if (variants.empty()) GTEST_SKIP() << "no kernel variants for this processor";
@@ -194,26 +197,43 @@ TEST(KernelVariants, PulseCorrelationMatrixMatchesPortable) {
     std::bernoulli_distribution coin(0.5);
     for (const variant& v : variants) {
         for (int trial = 0; trial < 300; ++trial) {
-            double h[kSubframe], sign[kSubframe];
+            double h[kSubframe];
             double gain = trial % 3 == 0 ? 1.0 : 1e3;
-            for (int n = 0; n < kSubframe; ++n, gain *= 0.85) {
-                h[n] = value(rng) * gain;
-                sign[n] = trial == 0 ? 1.0 : trial == 1 ? (n % 2 ? -1.0 : 1.0) : coin(rng) ? -1.0 : 1.0;
-            }
+            for (int n = 0; n < kSubframe; ++n, gain *= 0.85) h[n] = value(rng) * gain;
             if (trial == 2) h[39] = std::numeric_limits<double>::infinity();
             if (trial == 3) h[0] = 1e300;
-            pulse_correlations want, got;
+
+            // A stable filter, an input and a memory for the recursion.
+            lp_coefficients a{};
+            double x[kSubframe], memory_in[kOrder];
+            for (int i = 1; i <= kOrder; ++i) a[i] = value(rng) * 0.3 / i;
+            for (int n = 0; n < kSubframe; ++n) x[n] = value(rng) * 1e3;
+            for (int j = 0; j < kOrder; ++j) memory_in[j] = coin(rng) ? value(rng) : 1e-6;
+            double want_y[kSubframe], got_y[kSubframe], want_memory[kOrder], got_memory[kOrder];
+            const synthesis_lane want_lane = {&a, x, want_y, memory_in, want_memory};
+            const synthesis_lane got_lane = {&a, x, got_y, memory_in, got_memory};
+            synthesis_filter_lanes(&want_lane, 1, kSubframe);
+
+            pulse_correlations want, alone, side_by_side;
             std::memset(&want, 0x5a, sizeof want);
-            std::memset(&got, 0x5a, sizeof got);
-            portable::pulse_correlation_matrix(h, sign, want);
-            v.pulse_matrix(h, sign, got);
-            for (int p = 0; p < kSubframe; ++p) {
-                ASSERT_TRUE(same_bits(got.half_diagonal[p], want.half_diagonal[p])) << v.name << " trial " << trial << " p " << p;
-                for (int q = 0; q < kSubframe; ++q) {
-                    ASSERT_TRUE(same_bits(got.phi[p][q], want.phi[p][q]))
-                        << v.name << " trial " << trial << " p " << p << " q " << q;
+            std::memset(&alone, 0x5a, sizeof alone);
+            std::memset(&side_by_side, 0x5a, sizeof side_by_side);
+            portable::pulse_correlation_matrix(h, want);
+            v.pulse_matrix(h, alone);
+            v.synthesis_with_pulse_matrix(got_lane, h, side_by_side);
+            for (const pulse_correlations* got : {&alone, &side_by_side}) {
+                const char* how = got == &alone ? "alone" : "side by side";
+                for (int p = 0; p < kSubframe; ++p) {
+                    ASSERT_TRUE(same_bits(got->half_diagonal[p], want.half_diagonal[p]))
+                        << v.name << " " << how << " trial " << trial << " p " << p;
+                    for (int q = 0; q < kSubframe; ++q) {
+                        ASSERT_TRUE(same_bits(got->phi[p][q], want.phi[p][q]))
+                            << v.name << " " << how << " trial " << trial << " p " << p << " q " << q;
+                    }
                 }
             }
+            for (int n = 0; n < kSubframe; ++n) ASSERT_TRUE(same_bits(got_y[n], want_y[n])) << v.name << " n " << n;
+            for (int j = 0; j < kOrder; ++j) ASSERT_TRUE(same_bits(got_memory[j], want_memory[j])) << v.name;
         }
     }
 }
@@ -241,15 +261,15 @@ TEST(KernelVariants, PulseSearchStagesMatchPortable) {
         }
         if (shape == 4) d[position(rng)] = std::numeric_limits<double>::quiet_NaN();
         pulse_correlations c;
-        portable::pulse_correlation_matrix(h, sign, c);
+        portable::pulse_correlation_matrix(h, c);
         SCOPED_TRACE("trial " + std::to_string(trial));
 
         const int pairs[4][2] = {{2, 3}, {2, 4}, {3, 0}, {4, 0}};
         for (const auto& tracks : pairs) {
             int want_pre, want_all, got_pre, got_all;
             double want_r, want_e, got_r, got_e;
-            portable::search_pair(d, c, tracks[0], tracks[1], want_pre, want_all, want_r, want_e);
-            avx2::search_pair(d, c, tracks[0], tracks[1], got_pre, got_all, got_r, got_e);
+            portable::search_pair(d, sign, c, tracks[0], tracks[1], want_pre, want_all, want_r, want_e);
+            avx2::search_pair(d, sign, c, tracks[0], tracks[1], got_pre, got_all, got_r, got_e);
             ASSERT_EQ(got_pre, want_pre);
             ASSERT_EQ(got_all, want_all);
             ASSERT_TRUE(same_bits(got_r, want_r) && same_bits(got_e, want_e));
@@ -258,10 +278,10 @@ TEST(KernelVariants, PulseSearchStagesMatchPortable) {
             const bool pair_on_two = tracks[0] == 2;
             const int outer = pair_on_two ? 0 : 1, inner = pair_on_two ? 1 : 2;
             int want_outer, want_inner, got_outer, got_inner;
-            const held_score want = portable::search_remaining(d, c, outer, inner, want_pre, want_all, want_r, want_e,
-                                                               want_outer, want_inner);
-            const held_score got =
-                avx2::search_remaining(d, c, outer, inner, want_pre, want_all, want_r, want_e, got_outer, got_inner);
+            const held_score want = portable::search_remaining(d, sign, c, outer, inner, want_pre, want_all, want_r,
+                                                               want_e, want_outer, want_inner);
+            const held_score got = avx2::search_remaining(d, sign, c, outer, inner, want_pre, want_all, want_r, want_e,
+                                                          got_outer, got_inner);
             ASSERT_EQ(got_outer, want_outer);
             ASSERT_EQ(got_inner, want_inner);
             ASSERT_TRUE(same_bits(got.numerator, want.numerator) && same_bits(got.energy, want.energy));

@@ -367,21 +367,42 @@ void BM_Kernel_InterpolateExcitation(benchmark::State& state) {
 }
 BENCHMARK(BM_Kernel_InterpolateExcitation);
 
-// The fixed-codebook search's correlation matrix, with signs taken from the
-// subframe's own backward-filtered target.
+// The fixed-codebook search's correlation matrix.
 void BM_Kernel_PulseCorrelationMatrix(benchmark::State& state) {
     over_encoder_frames(state, [](const encoder_frame& r) {
         for (int s = 0; s < kSubframes; ++s) {
             const encoder_subframe& u = r.sub[s];
-            double sign[kSubframe];
-            for (int n = 0; n < kSubframe; ++n) sign[n] = u.xn2[n] < 0.0 ? -1.0 : 1.0;
             pulse_correlations c;
-            pulse_correlation_matrix(u.h, sign, c);
+            pulse_correlation_matrix(u.h, c);
             benchmark::DoNotOptimize(c);
         }
     });
 }
 BENCHMARK(BM_Kernel_PulseCorrelationMatrix);
+
+// The filtered adaptive vector of each subframe and the pulse correlations,
+// one after the other and side by side.
+template <bool side_by_side>
+void BM_Kernel_AdaptiveFilterAndPulseCorrelations(benchmark::State& state) {
+    over_encoder_frames(state, [](const encoder_frame& r) {
+        filter_memory zero{};
+        for (int s = 0; s < kSubframes; ++s) {
+            double y1[kSubframe];
+            const synthesis_lane lane = {&r.ap[s], r.sub[s].adaptive, y1, zero.data(), nullptr};
+            pulse_correlations c;
+            if (side_by_side) {
+                synthesis_with_pulse_correlations(lane, r.sub[s].h, c);
+            } else {
+                synthesis_filter_lanes(&lane, 1, kSubframe);
+                pulse_correlation_matrix(r.sub[s].h, c);
+            }
+            benchmark::DoNotOptimize(c);
+            benchmark::DoNotOptimize(y1);
+        }
+    });
+}
+BENCHMARK_TEMPLATE(BM_Kernel_AdaptiveFilterAndPulseCorrelations, false);
+BENCHMARK_TEMPLATE(BM_Kernel_AdaptiveFilterAndPulseCorrelations, true);
 
 // ---- decoder
 

@@ -11,6 +11,7 @@
 namespace g729 {
 
 struct pulse_correlations;
+struct synthesis_lane;
 struct held_score;
 
 namespace avx2 {
@@ -24,14 +25,17 @@ void first_stage_distances(const std::array<double, 10>& target, double* distanc
 // As decimated_correlations (pitch.h).
 void decimated_correlations(const double* w, int n, int first, int step, int count, double* r);
 
-// As pulse_correlation_matrix (fixed_codebook.h).
-void pulse_correlation_matrix(const double* h, const double* sign, pulse_correlations& c);
+// As pulse_correlation_matrix and synthesis_with_pulse_correlations
+// (fixed_codebook.h).
+void pulse_correlation_matrix(const double* h, pulse_correlations& c);
+void synthesis_with_pulse_correlations(const synthesis_lane& lane, const double* h, pulse_correlations& c);
 
 // As search_pair and search_remaining (fixed_codebook.h).
-void search_pair(const double* d, const pulse_correlations& c, int pre, int all, int& chosen_pre, int& chosen_all,
-                 double& r_pair, double& e_pair);
-held_score search_remaining(const double* d, const pulse_correlations& c, int outer, int inner, int fixed_a, int fixed_b,
-                            double r_pair, double e_pair, int& chosen_outer, int& chosen_inner);
+void search_pair(const double* d, const double* sign, const pulse_correlations& c, int pre, int all, int& chosen_pre,
+                 int& chosen_all, double& r_pair, double& e_pair);
+held_score search_remaining(const double* d, const double* sign, const pulse_correlations& c, int outer, int inner,
+                            int fixed_a, int fixed_b, double r_pair, double e_pair, int& chosen_outer,
+                            int& chosen_inner);
 
 } // namespace avx2
 } // namespace g729

@@ -6,6 +6,7 @@
 
 #include <immintrin.h>
 
+#include "codec/dsp/filters.h"
 #include "codec/encoder/fixed_codebook.h"
 
 // Only intrinsics and functions local to this file run with AVX2 enabled
@@ -16,29 +17,87 @@
 namespace g729 {
 namespace avx2 {
 
+namespace {
+
+constexpr int kRuns = 8; // runs of four lags: 1-4, 6-9, ..., 36-39
+constexpr int kPad = 4;  // zeros after h for the reads of spent lanes
+
 // The lags that join positions of different tracks come in runs of four
 // between the multiples of 5 (1-4, 6-9, ..., 36-39): one vector carries the
 // four running sums of a run, lane j the lag first + j, each its own sum in
 // increasing n exactly as the portable loop adds it. At step n the lanes
-// give the entries ending at q = 39 - n, that is (p, q) for p = q - first - j:
-// row q takes them as one store (the lanes reversed, p rising), column q
-// one at a time. Once the last lane runs out of products (p < 0) the steps
-// left store lane by lane.
-G729A_AVX2 void pulse_correlation_matrix(const double* h_in, const double* sign, pulse_correlations& c) {
-    constexpr int kPad = 4;
-    // h and the signs read backwards (reversed_sign[i] = sign[39 - i]), with
-    // room for the reads of lanes that have run out of products.
-    double h[kSubframe + kPad];
-    double reversed_sign[kSubframe + kPad];
-    for (int n = 0; n < kSubframe; ++n) {
-        h[n] = h_in[n];
-        reversed_sign[n] = sign[kSubframe - 1 - n];
+// give the entries ending at q = 39 - n, that is (p - j, q) for
+// p = q - first: row q takes them as one store (the lanes reversed, p
+// rising), column q one at a time.
+G729A_AVX2 inline void store_run(pulse_correlations& c, int q, int p, __m256d sum) {
+    _mm256_storeu_pd(&c.phi[q][p - 3], _mm256_permute4x64_pd(sum, 0x1b));
+    const __m128d low = _mm256_castpd256_pd128(sum);
+    const __m128d high = _mm256_extractf128_pd(sum, 1);
+    _mm_storel_pd(&c.phi[p][q], low);
+    _mm_storeh_pd(&c.phi[p - 1][q], low);
+    _mm_storel_pd(&c.phi[p - 2][q], high);
+    _mm_storeh_pd(&c.phi[p - 3][q], high);
+}
+
+// The last three steps of a run, once its last lanes are out of products
+// (p < 3): the lanes left, one by one.
+G729A_AVX2 inline void store_run_end(pulse_correlations& c, int q, int p, __m256d sum) {
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, sum);
+    for (int j = 0; j <= p; ++j) {
+        c.phi[p - j][q] = lanes[j];
+        c.phi[q][p - j] = lanes[j];
     }
-    for (int n = kSubframe; n < kSubframe + kPad; ++n) {
-        h[n] = 0.0;
-        reversed_sign[n] = 1.0;
+}
+
+// h with the zeros that spent lanes read.
+struct padded_response {
+    double h[kSubframe + kPad];
+    G729A_AVX2 explicit padded_response(const double* h_in) {
+        for (int n = 0; n < kSubframe; ++n) h[n] = h_in[n];
+        for (int n = kSubframe; n < kSubframe + kPad; ++n) h[n] = 0.0;
+    }
+};
+
+// The same sums a step n at a time, every run's step n and the diagonal's
+// together, so that they can go between the steps of other work (see
+// synthesis_with_pulse_correlations).
+struct pulse_correlation_steps {
+    padded_response r;
+    double diagonal = 0.0;
+    __m256d sums[kRuns];
+
+    G729A_AVX2 explicit pulse_correlation_steps(const double* h) : r(h) {
+        for (int g = 0; g < kRuns; ++g) sums[g] = _mm256_setzero_pd();
     }
 
+    G729A_AVX2 void step(int n, pulse_correlations& c) {
+        const int q = kSubframe - 1 - n;
+        diagonal += r.h[n] * r.h[n];
+        c.phi[q][q] = diagonal;
+        c.half_diagonal[q] = 0.5 * diagonal;
+        const __m256d hn = _mm256_broadcast_sd(r.h + n);
+#pragma GCC unroll 8
+        for (int g = 0; g < kRuns; ++g) {
+            const int first = 1 + 5 * g;
+            if (n >= kSubframe - first) break; // this run and the longer lags are done
+            sums[g] = _mm256_add_pd(sums[g], _mm256_mul_pd(hn, _mm256_loadu_pd(r.h + n + first)));
+            const int p = q - first;
+            if (p >= 3) {
+                store_run(c, q, p, sums[g]);
+            } else {
+                store_run_end(c, q, p, sums[g]);
+            }
+        }
+    }
+};
+
+} // namespace
+
+// Run by run, each run's sums in one register from start to end.
+G729A_AVX2 void pulse_correlation_matrix(const double* h_in, pulse_correlations& c) {
+    const padded_response r(h_in);
+    const double* h = r.h;
     double sum = 0.0;
     for (int n = 0; n < kSubframe; ++n) {
         sum += h[n] * h[n];
@@ -46,42 +105,35 @@ G729A_AVX2 void pulse_correlation_matrix(const double* h_in, const double* sign,
         c.phi[p][p] = sum;
         c.half_diagonal[p] = 0.5 * sum;
     }
-
     for (int first = 1; first < kSubframe; first += 5) {
         __m256d sums = _mm256_setzero_pd();
-        const int all_lanes = kSubframe - first - 3; // steps at which all four p >= 0
+        // The steps at which all four lanes have products, then the last three.
+        const int all_lanes = kSubframe - first - 3;
         int n = 0;
         for (; n < all_lanes; ++n) {
             sums = _mm256_add_pd(sums, _mm256_mul_pd(_mm256_broadcast_sd(h + n), _mm256_loadu_pd(h + n + first)));
             const int q = kSubframe - 1 - n;
-            const int p = q - first;
-            // sign[p - j] * sign[q], exact: the folded values are the sums
-            // with their signs flipped or not.
-            const __m256d signs =
-                _mm256_mul_pd(_mm256_loadu_pd(reversed_sign + n + first), _mm256_broadcast_sd(sign + q));
-            const __m256d folded = _mm256_mul_pd(sums, signs);
-            _mm256_storeu_pd(&c.phi[q][p - 3], _mm256_permute4x64_pd(folded, 0x1b));
-            const __m128d low = _mm256_castpd256_pd128(folded);
-            const __m128d high = _mm256_extractf128_pd(folded, 1);
-            _mm_storel_pd(&c.phi[p][q], low);
-            _mm_storeh_pd(&c.phi[p - 1][q], low);
-            _mm_storel_pd(&c.phi[p - 2][q], high);
-            _mm_storeh_pd(&c.phi[p - 3][q], high);
+            store_run(c, q, q - first, sums);
         }
         for (; n < kSubframe - first; ++n) {
             sums = _mm256_add_pd(sums, _mm256_mul_pd(_mm256_broadcast_sd(h + n), _mm256_loadu_pd(h + n + first)));
             const int q = kSubframe - 1 - n;
-            const int p = q - first;
-            const __m256d signs =
-                _mm256_mul_pd(_mm256_loadu_pd(reversed_sign + n + first), _mm256_broadcast_sd(sign + q));
-            double lanes[4];
-            _mm256_storeu_pd(lanes, _mm256_mul_pd(sums, signs));
-            for (int j = 0; j <= p && j < 4; ++j) {
-                c.phi[p - j][q] = lanes[j];
-                c.phi[q][p - j] = lanes[j];
-            }
+            store_run_end(c, q, q - first, sums);
         }
     }
+}
+
+// The recursion is bound by the latency of its ordered subtractions, the
+// correlations by the throughput of their products and stores: one step of
+// each per sample, and the two overlap almost entirely.
+G729A_AVX2 void synthesis_with_pulse_correlations(const synthesis_lane& lane, const double* h, pulse_correlations& c) {
+    synthesis_recursion recursion(*lane.a, lane.memory_in);
+    pulse_correlation_steps steps(h);
+    for (int n = 0; n < kSubframe; ++n) {
+        lane.y[n] = recursion.step(lane.x[n]);
+        steps.step(n, c);
+    }
+    if (lane.memory_out != nullptr) recursion.store(lane.memory_out);
 }
 
 namespace {
@@ -92,6 +144,13 @@ constexpr int kHalfTrack = 4 * kTracks;             // from x[0] to x[20]
 
 // x[0], x[5], x[10], x[15]: four positions of one track.
 G729A_AVX2 inline __m256d track_values(const double* x) { return _mm256_setr_pd(x[0], x[5], x[10], x[15]); }
+
+// phi[p][q] * (sign[p] * sign[q]) for four positions q of one track: the
+// correlations with the pulses' signs folded in, exactly (the signs are +1
+// or -1).
+G729A_AVX2 inline __m256d signed_values(const double* phi, __m256d sign_p, __m256d sign_q) {
+    return _mm256_mul_pd(track_values(phi), _mm256_mul_pd(sign_p, sign_q));
+}
 
 G729A_AVX2 inline double largest_lane(__m256d x) {
     const __m128d pair = _mm_max_pd(_mm256_castpd256_pd128(x), _mm256_extractf128_pd(x, 1));
@@ -183,22 +242,26 @@ G729A_AVX2 int scan_winner(const double* n, const double* e) {
 
 // The sixteen candidates' sums and energies, lane by lane the portable
 // arithmetic, then the scan's winner among them.
-G729A_AVX2 void search_pair(const double* d, const pulse_correlations& c, int pre, int all, int& chosen_pre,
-                            int& chosen_all, double& r_pair, double& e_pair) {
+G729A_AVX2 void search_pair(const double* d, const double* sign, const pulse_correlations& c, int pre, int all,
+                            int& chosen_pre, int& chosen_all, double& r_pair, double& e_pair) {
     int rows[2];
     rows[0] = largest_in_track(d, pre, -1);
     rows[1] = largest_in_track(d, pre, rows[0]);
     const __m256d d_low = track_values(d + all), d_high = track_values(d + all + kHalfTrack);
     const __m256d half_low = track_values(c.half_diagonal + all);
     const __m256d half_high = track_values(c.half_diagonal + all + kHalfTrack);
+    const __m256d sign_low = track_values(sign + all), sign_high = track_values(sign + all + kHalfTrack);
     double r2[2 * kTrackPositions], n2[2 * kTrackPositions], e2[2 * kTrackPositions];
     for (int row = 0; row < 2; ++row) {
         const int j = rows[row];
         const __m256d dj = _mm256_set1_pd(d[j]);
         const __m256d half_j = _mm256_set1_pd(c.half_diagonal[j]);
+        const __m256d sj = _mm256_set1_pd(sign[j]);
         const __m256d r_low = _mm256_add_pd(d_low, dj), r_high = _mm256_add_pd(d_high, dj);
-        const __m256d e_low = _mm256_add_pd(_mm256_add_pd(track_values(&c.phi[j][all]), half_j), half_low);
-        const __m256d e_high = _mm256_add_pd(_mm256_add_pd(track_values(&c.phi[j][all + kHalfTrack]), half_j), half_high);
+        const __m256d phi_low = signed_values(&c.phi[j][all], sj, sign_low);
+        const __m256d phi_high = signed_values(&c.phi[j][all + kHalfTrack], sj, sign_high);
+        const __m256d e_low = _mm256_add_pd(_mm256_add_pd(phi_low, half_j), half_low);
+        const __m256d e_high = _mm256_add_pd(_mm256_add_pd(phi_high, half_j), half_high);
         double* at = r2 + kTrackPositions * row;
         _mm256_storeu_pd(at, r_low);
         _mm256_storeu_pd(at + 4, r_high);
@@ -225,23 +288,28 @@ G729A_AVX2 void search_pair(const double* d, const pulse_correlations& c, int pr
 
 // The sixty-four candidates, row by row, then the scan's winner. The matrix
 // is symmetric, so phi[k][fixed] is read as phi[fixed][k], along a row.
-G729A_AVX2 held_score search_remaining(const double* d, const pulse_correlations& c, int outer, int inner, int fixed_a,
-                                       int fixed_b, double r_pair, double e_pair, int& chosen_outer, int& chosen_inner) {
+G729A_AVX2 held_score search_remaining(const double* d, const double* sign, const pulse_correlations& c, int outer,
+                                       int inner, int fixed_a, int fixed_b, double r_pair, double e_pair,
+                                       int& chosen_outer, int& chosen_inner) {
     constexpr int kCandidates = kTrackPositions * kTrackPositions;
     // w[i] = (phi[k][fixed_a] + phi[k][fixed_b]) + half_diagonal[k] for the inner positions k,
     // r1 = d[j] + r_pair and e1 = ((phi[j][fixed_a] + e_pair) + phi[j][fixed_b]) + half_diagonal[j]
     // for the outer positions j.
-    __m256d w[2], r1[2], e1[2], d_inner[2];
+    __m256d w[2], r1[2], e1[2], d_inner[2], sign_inner[2];
     const __m256d r_base = _mm256_set1_pd(r_pair), e_base = _mm256_set1_pd(e_pair);
+    const __m256d sign_a = _mm256_set1_pd(sign[fixed_a]), sign_b = _mm256_set1_pd(sign[fixed_b]);
     for (int h = 0; h < 2; ++h) {
         const int k = inner + kHalfTrack * h, j = outer + kHalfTrack * h;
-        w[h] = _mm256_add_pd(_mm256_add_pd(track_values(&c.phi[fixed_a][k]), track_values(&c.phi[fixed_b][k])),
+        sign_inner[h] = track_values(sign + k);
+        const __m256d sign_outer = track_values(sign + j);
+        w[h] = _mm256_add_pd(_mm256_add_pd(signed_values(&c.phi[fixed_a][k], sign_a, sign_inner[h]),
+                                           signed_values(&c.phi[fixed_b][k], sign_b, sign_inner[h])),
                              track_values(c.half_diagonal + k));
         d_inner[h] = track_values(d + k);
         r1[h] = _mm256_add_pd(track_values(d + j), r_base);
-        e1[h] = _mm256_add_pd(
-            _mm256_add_pd(_mm256_add_pd(track_values(&c.phi[fixed_a][j]), e_base), track_values(&c.phi[fixed_b][j])),
-            track_values(c.half_diagonal + j));
+        e1[h] = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(signed_values(&c.phi[fixed_a][j], sign_a, sign_outer), e_base),
+                                            signed_values(&c.phi[fixed_b][j], sign_b, sign_outer)),
+                              track_values(c.half_diagonal + j));
     }
     double row_r1[kTrackPositions], row_e1[kTrackPositions];
     _mm256_storeu_pd(row_r1, r1[0]);
@@ -253,9 +321,11 @@ G729A_AVX2 held_score search_remaining(const double* d, const pulse_correlations
     for (int row = 0; row < kTrackPositions; ++row) {
         const int j = outer + kTracks * row;
         const __m256d r = _mm256_set1_pd(row_r1[row]), e = _mm256_set1_pd(row_e1[row]);
+        const __m256d sj = _mm256_set1_pd(sign[j]);
         for (int h = 0; h < 2; ++h) {
             const __m256d r2 = _mm256_add_pd(d_inner[h], r);
-            const __m256d e_sum = _mm256_add_pd(_mm256_add_pd(track_values(&c.phi[j][inner + kHalfTrack * h]), e), w[h]);
+            const __m256d phi = signed_values(&c.phi[j][inner + kHalfTrack * h], sj, sign_inner[h]);
+            const __m256d e_sum = _mm256_add_pd(_mm256_add_pd(phi, e), w[h]);
             _mm256_storeu_pd(n2 + kTrackPositions * row + 4 * h, _mm256_mul_pd(r2, r2));
             _mm256_storeu_pd(e2 + kTrackPositions * row + 4 * h, e_sum);
         }
