@@ -34,7 +34,7 @@ std::vector<rtp_packet> call(uint16_t first, int count) {
 }
 
 // The timeline in short: a frame's number for speech, "S" for SID, "L3"
-// for three lost frames, "D3" for DTX, "X3" for skipped.
+// for three lost frames, "D3" for DTX, "X3" for skipped, "T3" for late.
 std::string shape(const rebuilt_stream& r) {
     std::string s;
     for (const timeline_entry& e : r.timeline) {
@@ -45,6 +45,7 @@ std::string shape(const rebuilt_stream& r) {
         case slot_kind::lost: s += "L" + std::to_string(e.frames); break;
         case slot_kind::dtx: s += "D" + std::to_string(e.frames); break;
         case slot_kind::skipped: s += "X" + std::to_string(e.frames); break;
+        case slot_kind::late: s += "T" + std::to_string(e.frames); break;
         }
     }
     return s;
