@@ -1183,33 +1183,10 @@ TEST_F(CaptureTest, MemoryFollowsTheG729KeptNotTheCapture) {
     pcap_dump_close(dumper);
     pcap_close(dead);
 
-    // The tool's own high-water mark, read from /proc while it runs: the
-    // rusage of a forked child also counts the test process it was forked
-    // from, which would hide the difference sought here.
     auto measure = [&](const std::vector<std::string>& args, long* result) {
-        const pid_t pid = testing::spawn(args, -1, path(".stdout"), path(".stderr"));
-        const std::string proc = "/proc/" + std::to_string(pid);
-        char tool[4096] = {};
-        ASSERT_NE(realpath(G729A_TOOL_PATH, tool), nullptr);
-        // Until the exec, the child is a copy of this process.
-        for (char exe[4096] = {}; readlink((proc + "/exe").c_str(), exe, sizeof exe - 1) > 0 && std::strcmp(exe, tool) != 0;
-             std::memset(exe, 0, sizeof exe))
-            usleep(100);
-        long high = 0;
-        for (;;) {
-            std::ifstream status(proc + "/status");
-            std::string line;
-            bool running = false;
-            while (std::getline(status, line))
-                if (line.rfind("VmHWM:", 0) == 0) {
-                    high = std::max(high, std::atol(line.c_str() + 6));
-                    running = true;
-                }
-            if (!running) break;
-            usleep(500);
-        }
-        EXPECT_EQ(testing::wait_child(pid).status, 0);
-        *result = high;
+        const testing::memory_run r = testing::run_measuring_memory(args, path(".stdout"), path(".stderr"));
+        EXPECT_EQ(r.status, 0);
+        *result = r.peak_kb;
     };
     long alone_info = 0, trunk_info = 0, alone_decode = 0, trunk_decode = 0;
     measure({"info", "-q", path("alone.pcap")}, &alone_info);

@@ -8,9 +8,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <csignal>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +25,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
 
 #include "codec/decoder/decoder_object.h"
 #include "codec/encoder/encoder.h"
@@ -147,20 +150,17 @@ inline std::vector<int16_t> decode_in_process(const std::vector<std::vector<uint
 }
 
 // g729a run as a child process, for what a shell cannot arrange or report:
-// signal dispositions it starts with, the peak memory it used.
+// the signal dispositions it starts with, the signal that ends it.
 struct child_run {
     int status = -1;       // exit status, or -1 when killed
     int signal = 0;        // the signal that killed it
-    long peak_rss_kb = 0;  // ru_maxrss
 };
 
-// Starts g729a with `args`; standard input from `stdin_fd` (or /dev/null when
-// negative), standard output and error to the given files. `ignore_hangup`
-// starts it with SIGHUP ignored, as nohup does. Returns the pid.
-inline pid_t spawn(const std::vector<std::string>& args, int stdin_fd, const std::string& out, const std::string& err,
-                   bool ignore_hangup = false) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
+// In a forked child: g729a with `args`, standard input from `stdin_fd` (or
+// /dev/null when negative), standard output and error to the given files,
+// SIGHUP ignored when `ignore_hangup` (as nohup does). Does not return.
+[[noreturn]] inline void exec_tool(const std::vector<std::string>& args, int stdin_fd, const std::string& out,
+                                   const std::string& err, bool ignore_hangup) {
     if (ignore_hangup) std::signal(SIGHUP, SIG_IGN);
     const int in = stdin_fd >= 0 ? stdin_fd : open("/dev/null", O_RDONLY);
     dup2(in, 0);
@@ -178,15 +178,65 @@ inline pid_t spawn(const std::vector<std::string>& args, int stdin_fd, const std
     _exit(127);
 }
 
+// Starts g729a as exec_tool does; returns the pid.
+inline pid_t spawn(const std::vector<std::string>& args, int stdin_fd, const std::string& out, const std::string& err,
+                   bool ignore_hangup = false) {
+    const pid_t pid = fork();
+    if (pid == 0) exec_tool(args, stdin_fd, out, err, ignore_hangup);
+    return pid;
+}
+
 inline child_run wait_child(pid_t pid) {
     child_run r;
     int status = 0;
-    struct rusage usage {};
-    if (wait4(pid, &status, 0, &usage) != pid) return r;
+    if (waitpid(pid, &status, 0) != pid) return r;
     if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-    r.peak_rss_kb = usage.ru_maxrss;
     return r;
+}
+
+// g729a run with `args` as a child process, and its own peak resident
+// memory in kB (VmHWM). The rusage of a forked child would also count the
+// test process it was forked from, and hide the difference a memory test
+// looks for; so the child is traced, and stopped as it exits, while it
+// still holds its memory, for /proc to be read.
+struct memory_run {
+    int status = -1;
+    long peak_kb = 0;
+};
+inline memory_run run_measuring_memory(const std::vector<std::string>& args, const std::string& out,
+                                       const std::string& err) {
+    memory_run result;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        exec_tool(args, -1, out, err, false);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) { // the stop at the exec
+        ADD_FAILURE() << "the traced tool did not start";
+        return result;
+    }
+    ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(long(PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL)));
+    ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+    while (waitpid(pid, &status, 0) == pid) {
+        if (WIFEXITED(status)) {
+            result.status = WEXITSTATUS(status);
+            break;
+        }
+        if (WIFSIGNALED(status)) break;
+        int deliver = 0;
+        if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
+            std::ifstream proc("/proc/" + std::to_string(pid) + "/status");
+            for (std::string line; std::getline(proc, line);) {
+                if (line.rfind("VmHWM:", 0) == 0) result.peak_kb = std::atol(line.c_str() + 6);
+            }
+        } else {
+            deliver = WSTOPSIG(status); // a signal of the tool's own: pass it on
+        }
+        ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(long(deliver)));
+    }
+    return result;
 }
 
 // A scratch directory per test, removed afterwards.
