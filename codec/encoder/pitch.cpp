@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "codec/dsp/cpu.h"
+#include "codec/dsp/filters.h"
 #include "codec/dsp/interpolation.h"
 #include "codec/encoder/correlation.h"
 #include "codec/encoder/x86/avx2.h"
@@ -210,10 +211,8 @@ int closed_loop_pitch_search(double* p, const double* xn, const double* h, int n
     double minus[kExcitationHistory + kSubframe], plus[kExcitationHistory + kSubframe];
     double* const p_minus = minus + kExcitationHistory;
     double* const p_plus = plus + kExcitationHistory;
-    for (int j = -past; j < 0; ++j) {
-        p_minus[j] = p[j];
-        p_plus[j] = p[j];
-    }
+    copy_vector(p - past, p_minus - past, past);
+    copy_vector(p - past, p_plus - past, past);
     interpolate_excitation(p_minus, t0, -1, n);
     interpolate_excitation(p_plus, t0, 1, n);
     double r0 = 0.1, r_minus = 0.1, r_plus = 0.1;
@@ -233,9 +232,7 @@ int closed_loop_pitch_search(double* p, const double* xn, const double* h, int n
         frac = 1;
         winner = p_plus;
     }
-    if (winner != p) {
-        for (int j = 0; j < kSubframe; ++j) p[j] = winner[j];
-    }
+    if (winner != p) copy_vector(winner, p, kSubframe);
     return t0;
 }
 
