@@ -46,32 +46,6 @@ void first_smallest_of_each(const double (&a)[rows], const double (&b)[rows], in
     }
 }
 
-// Weighted distance of components [from, to) of every second-stage row to
-// target less the first-stage vector.
-void second_stage_distances(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight,
-                            int from, int to, double (&distance)[kLsfCodebookL2L3Size]) {
-    using simd::lanes2;
-    using simd::load;
-    for (int r = 0; r < kLsfCodebookL2L3Size; r += kRowsPerPass) {
-        lanes2 s0 = simd::splat2(0.0), s1 = s0, s2 = s0, s3 = s0;
-        for (int i = from; i < to; ++i) {
-            const lanes2 t = simd::splat2(target[i] - first_stage[i]);
-            const lanes2 w = simd::splat2(weight[i]);
-            const double* c = lsf_codebook_l2l3_by_component[i].data() + r;
-            const lanes2 e0 = t - load<lanes2>(c), e1 = t - load<lanes2>(c + 2);
-            const lanes2 e2 = t - load<lanes2>(c + 4), e3 = t - load<lanes2>(c + 6);
-            s0 += w * (e0 * e0);
-            s1 += w * (e1 * e1);
-            s2 += w * (e2 * e2);
-            s3 += w * (e3 * e3);
-        }
-        simd::store(distance + r, s0);
-        simd::store(distance + r + 2, s1);
-        simd::store(distance + r + 4, s2);
-        simd::store(distance + r + 6, s3);
-    }
-}
-
 } // namespace
 
 // Close LSFs mark a formant peak; errors there are weighted up.
@@ -115,6 +89,46 @@ void portable::first_stage_distances(const lsf_vector& target, double* distance)
     }
 }
 
+void portable::second_stage_distances(const lsf_vector& target, const lsf_vector& first_stage,
+                                      const lsf_vector& weight, double* lower, double* upper) {
+    using simd::lanes2;
+    using simd::load;
+    for (int r = 0; r < kLsfCodebookL2L3Size; r += kRowsPerPass) {
+        for (int half = 0; half < 2; ++half) {
+            const int from = half == 0 ? 0 : kLsfLowerSplit;
+            const int to = half == 0 ? kLsfLowerSplit : kOrder;
+            double* distance = half == 0 ? lower : upper;
+            lanes2 s0 = simd::splat2(0.0), s1 = s0, s2 = s0, s3 = s0;
+            for (int i = from; i < to; ++i) {
+                const lanes2 t = simd::splat2(target[i] - first_stage[i]);
+                const lanes2 w = simd::splat2(weight[i]);
+                const double* c = lsf_codebook_l2l3_by_component[i].data() + r;
+                const lanes2 e0 = t - load<lanes2>(c), e1 = t - load<lanes2>(c + 2);
+                const lanes2 e2 = t - load<lanes2>(c + 4), e3 = t - load<lanes2>(c + 6);
+                s0 += w * (e0 * e0);
+                s1 += w * (e1 * e1);
+                s2 += w * (e2 * e2);
+                s3 += w * (e3 * e3);
+            }
+            simd::store(distance + r, s0);
+            simd::store(distance + r + 2, s1);
+            simd::store(distance + r + 4, s2);
+            simd::store(distance + r + 6, s3);
+        }
+    }
+}
+
+void second_stage_distances(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight,
+                            double* lower, double* upper) {
+#if defined(__x86_64__)
+    if (active_instruction_set() == instruction_set::avx2) {
+        avx2::second_stage_distances(target, first_stage, weight, lower, upper);
+        return;
+    }
+#endif
+    portable::second_stage_distances(target, first_stage, weight, lower, upper);
+}
+
 void first_stage_distances(const lsf_vector& target, double* distance) {
 #if defined(__x86_64__)
     if (active_instruction_set() == instruction_set::avx2) {
@@ -139,8 +153,7 @@ mode_choice finish_mode(const lsf_vector& target, const lsf_vector& weight, int 
     const lsf_vector& first_stage = lsf_codebook_l1[l1];
 
     double lower[kLsfCodebookL2L3Size], upper[kLsfCodebookL2L3Size];
-    second_stage_distances(target, first_stage, weight, 0, kLsfLowerSplit, lower);
-    second_stage_distances(target, first_stage, weight, kLsfLowerSplit, kOrder, upper);
+    second_stage_distances(target, first_stage, weight, lower, upper);
     first_smallest_of_each(lower, upper, choice.l2, choice.l3);
 
     lsf_vector residual;

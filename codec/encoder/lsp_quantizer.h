@@ -19,9 +19,18 @@ void lsf_weights(const lsf_vector& w, lsf_vector& weight);
 // this processor has (see cpu.h).
 void first_stage_distances(const lsf_vector& target, double* distance);
 
+// lower[r] and upper[r] = sum over i of weight[i] (t[i] - L2L3 row r [i])^2
+// with t = target - first_stage, over components 0..4 for lower and 5..9
+// for upper, for all 32 second-stage rows; each sum from 0 in increasing
+// i. Runs the widest variant this processor has.
+void second_stage_distances(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight,
+                            double* lower, double* upper);
+
 namespace portable {
-// The baseline evaluation every variant is tested against.
+// The baseline evaluations every variant is tested against.
 void first_stage_distances(const lsf_vector& target, double* distance);
+void second_stage_distances(const lsf_vector& target, const lsf_vector& first_stage, const lsf_vector& weight,
+                            double* lower, double* upper);
 } // namespace portable
 
 } // namespace g729

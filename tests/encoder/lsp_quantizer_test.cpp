@@ -90,7 +90,7 @@ TEST(LspCodebooks, ByComponentCopiesAreTheRowCodebooks) {
 // Rows measured side by side give each row's plain sum to the last bit, on
 // the portable code and on whatever variant this processor runs: a
 // difference in the last bit could change which row wins.
-TEST(FirstStageDistances, EveryRowIsThePlainSum) {
+TEST(StageDistances, EveryFirstStageRowIsThePlainSum) {
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> value(-0.5, 3.5);
     for (int trial = 0; trial < 200; ++trial) {
@@ -107,6 +107,32 @@ TEST(FirstStageDistances, EveryRowIsThePlainSum) {
             }
             ASSERT_EQ(fast[r], want) << "row " << r;
             ASSERT_EQ(portable_fast[r], want) << "row " << r;
+        }
+    }
+}
+
+TEST(StageDistances, EverySecondStageHalfIsThePlainWeightedSum) {
+    std::mt19937_64 rng(12);
+    std::uniform_real_distribution<double> value(-0.5, 3.5), weight_value(1.0, 12.0);
+    for (int trial = 0; trial < 200; ++trial) {
+        lsf_vector target, first_stage, weight;
+        for (double& t : target) t = value(rng);
+        for (double& f : first_stage) f = value(rng);
+        for (double& w : weight) w = weight_value(rng);
+        double lower[kLsfCodebookL2L3Size], upper[kLsfCodebookL2L3Size];
+        double portable_lower[kLsfCodebookL2L3Size], portable_upper[kLsfCodebookL2L3Size];
+        second_stage_distances(target, first_stage, weight, lower, upper);
+        portable::second_stage_distances(target, first_stage, weight, portable_lower, portable_upper);
+        for (int r = 0; r < kLsfCodebookL2L3Size; ++r) {
+            double want[2] = {0.0, 0.0};
+            for (int i = 0; i < kOrder; ++i) {
+                const double e = (target[i] - first_stage[i]) - lsf_codebook_l2l3[r][i];
+                want[i < kLsfLowerSplit ? 0 : 1] += weight[i] * (e * e);
+            }
+            ASSERT_EQ(lower[r], want[0]) << "row " << r;
+            ASSERT_EQ(upper[r], want[1]) << "row " << r;
+            ASSERT_EQ(portable_lower[r], want[0]) << "row " << r;
+            ASSERT_EQ(portable_upper[r], want[1]) << "row " << r;
         }
     }
 }

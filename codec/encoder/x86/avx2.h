@@ -19,8 +19,10 @@ namespace avx2 {
 // As shifted_correlations (correlation.h).
 void shifted_correlations(const double* a, const double* b, int n, int count, double* out);
 
-// As first_stage_distances (lsp_quantizer.h).
+// As first_stage_distances and second_stage_distances (lsp_quantizer.h).
 void first_stage_distances(const std::array<double, 10>& target, double* distance);
+void second_stage_distances(const std::array<double, 10>& target, const std::array<double, 10>& first_stage,
+                            const std::array<double, 10>& weight, double* lower, double* upper);
 
 // As decimated_correlations (pitch.h).
 void decimated_correlations(const double* w, int n, int first, int step, int count, double* r);

@@ -39,6 +39,31 @@ G729A_AVX2 void first_stage_distances(const std::array<double, 10>& target, doub
     }
 }
 
+G729A_AVX2 void second_stage_distances(const std::array<double, 10>& target, const std::array<double, 10>& first_stage,
+                                       const std::array<double, 10>& weight, double* lower, double* upper) {
+    // All 32 rows in one pass, eight lanes of four, each its own sum from 0
+    // over its half's components in increasing order: the lower half's
+    // sums first, then the upper half's.
+    static_assert(kLsfCodebookL2L3Size == 32, "one pass of eight vectors");
+    for (int half = 0; half < 2; ++half) {
+        const int from = half == 0 ? 0 : kLsfLowerSplit;
+        const int to = half == 0 ? kLsfLowerSplit : kOrder;
+        double* distance = half == 0 ? lower : upper;
+        __m256d s[8];
+        for (int v = 0; v < 8; ++v) s[v] = _mm256_setzero_pd();
+        for (int i = from; i < to; ++i) {
+            const __m256d t = _mm256_set1_pd(target[size_t(i)] - first_stage[size_t(i)]);
+            const __m256d w = _mm256_broadcast_sd(&weight[size_t(i)]);
+            const double* c = lsf_codebook_l2l3_by_component[size_t(i)].data();
+            for (int v = 0; v < 8; ++v) {
+                const __m256d e = _mm256_sub_pd(t, _mm256_loadu_pd(c + 4 * v));
+                s[v] = _mm256_add_pd(s[v], _mm256_mul_pd(w, _mm256_mul_pd(e, e)));
+            }
+        }
+        for (int v = 0; v < 8; ++v) _mm256_storeu_pd(distance + 4 * v, s[v]);
+    }
+}
+
 } // namespace avx2
 } // namespace g729
 
