@@ -2,12 +2,124 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include <cmath>
+#include <limits>
+#include <random>
 
 namespace g729 {
 namespace {
 
 const double kPi = 3.141592653589793;
+
+// The search as written plainly: one grid point at a time, each of the
+// current polynomial's values computed where the scan stands, a branch per
+// bisection step. The codec's search must give its bits on every filter.
+double plain_value(const std::array<double, 6>& f, double x) {
+    double b2 = 1.0;
+    double b1 = 2.0 * x + f[1];
+    for (int i = 2; i < 5; ++i) {
+        const double b0 = 2.0 * x * b1 - b2 + f[i];
+        b2 = b1;
+        b1 = b0;
+    }
+    return x * b1 - b2 + 0.5 * f[5];
+}
+
+void plain_lp_to_lsp(const lp_coefficients& a, const lsp_vector& previous, lsp_vector& lsp) {
+    std::array<double, 6> f[2];
+    f[0][0] = 1.0;
+    f[1][0] = 1.0;
+    for (int i = 1; i <= 5; ++i) {
+        f[0][i] = a[i] + a[kLpSize - i] - f[0][i - 1];
+        f[1][i] = a[i] - a[kLpSize - i] + f[1][i - 1];
+    }
+    int current = 0, k = 0, j = 0;
+    double xlow = lsp_search_grid[0];
+    double ylow = plain_value(f[current], xlow);
+    while (k < kOrder && j < kLspGridPoints - 1) {
+        ++j;
+        double xhigh = xlow, yhigh = ylow;
+        xlow = lsp_search_grid[j];
+        ylow = plain_value(f[current], xlow);
+        if (ylow * yhigh <= 0.0) {
+            --j;
+            for (int step = 0; step < 2; ++step) {
+                const double xmid = 0.5 * (xlow + xhigh);
+                const double ymid = plain_value(f[current], xmid);
+                if (ylow * ymid <= 0.0) {
+                    xhigh = xmid;
+                    yhigh = ymid;
+                } else {
+                    xlow = xmid;
+                    ylow = ymid;
+                }
+            }
+            const double xint = xlow - ylow * (xhigh - xlow) / (yhigh - ylow);
+            lsp[k++] = xint;
+            current = 1 - current;
+            xlow = xint;
+            ylow = plain_value(f[current], xint);
+        }
+    }
+    if (k < kOrder) lsp = previous;
+}
+
+// Random LSP vectors, sorted, some with roots closer than the grid, and
+// random coefficient sets, stable or not, some of halves and wholes (whose
+// polynomials are exactly zero at some grid points), with non-finite values
+// among them.
+TEST(LpToLsp, GivesThePlainSearchsBitsOnEveryFilter) {
+    std::mt19937_64 rng(29);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0), small(-1e-3, 1e-3);
+    const lsp_vector previous = {0.91, 0.8, 0.61, 0.42, 0.13, -0.1, -0.37, -0.6, -0.82, -0.95};
+    int fallbacks = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        lp_coefficients a;
+        a[0] = 1.0;
+        switch (trial % 5) {
+        case 0:
+        case 1: {
+            lsp_vector q;
+            for (double& v : q) v = unit(rng);
+            std::sort(q.begin(), q.end(), [](double x, double y) { return x > y; });
+            if (trial % 5 == 1) {
+                // Crowd three neighbours together.
+                const int i = int(rng() % 8);
+                q[i + 1] = q[i] + small(rng);
+                q[i + 2] = q[i] + small(rng);
+            }
+            lsp_to_lp(q, a);
+            break;
+        }
+        case 2:
+            for (int i = 1; i <= kOrder; ++i) a[i] = 3.0 * unit(rng);
+            break;
+        case 3:
+            for (int i = 1; i <= kOrder; ++i) a[i] = 0.5 * double(int(rng() % 5) - 2);
+            break;
+        default:
+            for (int i = 1; i <= kOrder; ++i) a[i] = unit(rng);
+            a[1 + rng() % kOrder] = (trial / 5) % 2 == 0 ? std::numeric_limits<double>::quiet_NaN()
+                                                          : std::numeric_limits<double>::infinity();
+            break;
+        }
+        lsp_vector want = initial_lsp_vector, got = initial_lsp_vector;
+        plain_lp_to_lsp(a, previous, want);
+        lp_to_lsp(a, previous, got);
+        fallbacks += want == previous ? 1 : 0;
+        for (int i = 0; i < kOrder; ++i) {
+            // Compared as bits: NaN never equals itself.
+            ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(double)), 0)
+                << "trial " << trial << " LSP " << i << ": " << got[i] << " against " << want[i];
+        }
+    }
+    // Both ways out of the search were taken many times.
+    EXPECT_GT(fallbacks, 2000);
+    EXPECT_LT(fallbacks, 18000);
+}
 
 TEST(LpToLsp, FlatFilterHasTheEvenlySpacedRoots) {
     lp_coefficients flat{};
