@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 
+#include "codec/dsp/cpu.h"
 #include "codec/dsp/simd.h"
+#include "codec/dsp/x86/avx2.h"
 
 namespace g729 {
 
@@ -32,7 +34,7 @@ const lsp_vector initial_lsp_vector = {
 namespace {
 
 constexpr int kHalfOrder = kOrder / 2;
-using half_polynomial = std::array<double, kHalfOrder + 1>;
+using half_polynomial = lsp_half_polynomial;
 
 // Value of the sum or difference polynomial at x (cosine domain), by the
 // Chebyshev recurrence; for vectors of points, each lane on its own.
@@ -48,34 +50,16 @@ T evaluate_polynomial(const half_polynomial& f, T x) {
     return x * b1 - b2 + 0.5 * f[kHalfOrder];
 }
 
-// The grid padded to whole groups of four, the last point repeated.
-constexpr int kPaddedGridPoints = (kLspGridPoints + 3) / 4 * 4;
-static_assert(kLspGridPoints <= 64, "one bit per grid point");
-
-constexpr std::array<double, kPaddedGridPoints> pad_grid(const std::array<double, kLspGridPoints>& grid) {
-    std::array<double, kPaddedGridPoints> padded{};
-    for (int j = 0; j < kPaddedGridPoints; ++j) padded[size_t(j)] = grid[size_t(std::min(j, kLspGridPoints - 1))];
+constexpr std::array<double, kLspPaddedGridPoints> pad_grid(const std::array<double, kLspGridPoints>& grid) {
+    std::array<double, kLspPaddedGridPoints> padded{};
+    for (int j = 0; j < kLspPaddedGridPoints; ++j) padded[size_t(j)] = grid[size_t(std::min(j, kLspGridPoints - 1))];
     return padded;
 }
 
-constexpr std::array<double, kPaddedGridPoints> padded_grid = pad_grid(grid_points);
-
-struct grid_values {
-    double y[kPaddedGridPoints];
-    // Bit j set when the values at points j - 1 and j differ in sign or
-    // either is zero: their product is at most 0, the test of the scan.
-    uint64_t sign_changes;
-};
-
-void evaluate_on_grid(const half_polynomial& f, grid_values& g) {
-    using simd::lanes2;
-    for (int j = 0; j < kPaddedGridPoints; j += 4) {
-        simd::store(g.y + j, evaluate_polynomial(f, simd::load<lanes2>(padded_grid.data() + j)));
-        simd::store(g.y + j + 2, evaluate_polynomial(f, simd::load<lanes2>(padded_grid.data() + j + 2)));
-    }
+uint64_t sign_changes(const double* y) {
     uint64_t changes = 0;
-    for (int j = 1; j < kLspGridPoints; ++j) changes |= uint64_t(g.y[j - 1] * g.y[j] <= 0.0) << j;
-    g.sign_changes = changes;
+    for (int j = 1; j < kLspGridPoints; ++j) changes |= uint64_t(y[j - 1] * y[j] <= 0.0) << j;
+    return changes;
 }
 
 // Coefficients of the product of (1 - 2 p[m] z^-1 + z^-2) over the five
@@ -92,6 +76,28 @@ void product_polynomial(const lsp_vector& q, int first, half_polynomial& f) {
 }
 
 } // namespace
+
+const std::array<double, kLspPaddedGridPoints> lsp_padded_grid = pad_grid(grid_points);
+
+void portable::evaluate_on_lsp_grid(const lsp_half_polynomial& f, lsp_grid_values& g) {
+    using simd::lanes2;
+    for (int j = 0; j < kLspPaddedGridPoints; j += 4) {
+        simd::store(g.y + j, evaluate_polynomial(f, simd::load<lanes2>(lsp_padded_grid.data() + j)));
+        simd::store(g.y + j + 2, evaluate_polynomial(f, simd::load<lanes2>(lsp_padded_grid.data() + j + 2)));
+    }
+    g.sign_changes = sign_changes(g.y);
+}
+
+void evaluate_on_lsp_grid(const lsp_half_polynomial& f, lsp_grid_values& g) {
+#if defined(__x86_64__)
+    if (active_instruction_set() == instruction_set::avx2) {
+        avx2::evaluate_on_lsp_grid(f, g);
+        g.sign_changes = sign_changes(g.y);
+        return;
+    }
+#endif
+    portable::evaluate_on_lsp_grid(f, g);
+}
 
 void lp_to_lsp(const lp_coefficients& a, const lsp_vector& previous, lsp_vector& lsp) {
     half_polynomial f[2];
@@ -111,9 +117,9 @@ void lp_to_lsp(const lp_coefficients& a, const lsp_vector& previous, lsp_vector&
     // test per point; only the value at a root itself is computed on the
     // way. Each product and comparison is the one the point-by-point scan
     // makes.
-    grid_values grid[2];
-    evaluate_on_grid(f[0], grid[0]);
-    evaluate_on_grid(f[1], grid[1]);
+    lsp_grid_values grid[2];
+    evaluate_on_lsp_grid(f[0], grid[0]);
+    evaluate_on_lsp_grid(f[1], grid[1]);
 
     int current = 0;
     int k = 0;
@@ -122,7 +128,7 @@ void lp_to_lsp(const lp_coefficients& a, const lsp_vector& previous, lsp_vector&
     double xroot = 0.0, yroot = 0.0;
     while (k < kOrder) {
         double xlow, ylow, xhigh, yhigh;
-        const grid_values& values = grid[current];
+        const lsp_grid_values& values = grid[current];
         if (after_root && values.y[j] * yroot <= 0.0) {
             // The bracket from the last root down to point j.
             xhigh = xroot;

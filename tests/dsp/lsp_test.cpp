@@ -14,10 +14,15 @@ namespace {
 
 const double kPi = 3.141592653589793;
 
+// The same number to the bit (so -0 is not +0), or NaN both: the search
+// only ever compares values, and which NaN an operation passes on is the
+// compiler's choice of operand order.
+bool same_value(double a, double b) { return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0; }
+
 // The search as written plainly: one grid point at a time, each of the
 // current polynomial's values computed where the scan stands, a branch per
 // bisection step. The codec's search must give its bits on every filter.
-double plain_value(const std::array<double, 6>& f, double x) {
+double plain_value(const lsp_half_polynomial& f, double x) {
     double b2 = 1.0;
     double b1 = 2.0 * x + f[1];
     for (int i = 2; i < 5; ++i) {
@@ -67,6 +72,35 @@ void plain_lp_to_lsp(const lp_coefficients& a, const lsp_vector& previous, lsp_v
     if (k < kOrder) lsp = previous;
 }
 
+// The grid values, on the variant this processor runs and on the portable
+// code, are each point's one-point value to the bit, and the sign-change
+// bits are the products' tests; on polynomials of every size, with exact
+// zeros and non-finite coefficients.
+TEST(LpToLsp, GridValuesAreTheOnePointValues) {
+    std::mt19937_64 rng(31);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (int trial = 0; trial < 2000; ++trial) {
+        lsp_half_polynomial f;
+        f[0] = 1.0;
+        const double scale = trial % 3 == 0 ? 1.0 : trial % 3 == 1 ? 4.0 : 1e300;
+        for (int i = 1; i < 6; ++i) f[i] = trial % 7 == 0 ? double(int(rng() % 5) - 2) : scale * unit(rng);
+        if (trial % 11 == 0) f[1 + rng() % 5] = std::numeric_limits<double>::quiet_NaN();
+        if (trial % 13 == 0) f[1 + rng() % 5] = -std::numeric_limits<double>::infinity();
+        lsp_grid_values fast, portable_values;
+        evaluate_on_lsp_grid(f, fast);
+        portable::evaluate_on_lsp_grid(f, portable_values);
+        uint64_t want_changes = 0;
+        for (int j = 0; j < kLspGridPoints; ++j) {
+            const double want = plain_value(f, lsp_search_grid[j]);
+            ASSERT_TRUE(same_value(fast.y[j], want)) << "trial " << trial << " point " << j;
+            ASSERT_TRUE(same_value(portable_values.y[j], want)) << "trial " << trial << " point " << j;
+            if (j > 0 && plain_value(f, lsp_search_grid[j - 1]) * want <= 0.0) want_changes |= uint64_t(1) << j;
+        }
+        ASSERT_EQ(fast.sign_changes, want_changes) << "trial " << trial;
+        ASSERT_EQ(portable_values.sign_changes, want_changes) << "trial " << trial;
+    }
+}
+
 // Random LSP vectors, sorted, some with roots closer than the grid, and
 // random coefficient sets, stable or not, some of halves and wholes (whose
 // polynomials are exactly zero at some grid points), with non-finite values
@@ -111,8 +145,7 @@ TEST(LpToLsp, GivesThePlainSearchsBitsOnEveryFilter) {
         lp_to_lsp(a, previous, got);
         fallbacks += want == previous ? 1 : 0;
         for (int i = 0; i < kOrder; ++i) {
-            // Compared as bits: NaN never equals itself.
-            ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(double)), 0)
+            ASSERT_TRUE(same_value(got[i], want[i]))
                 << "trial " << trial << " LSP " << i << ": " << got[i] << " against " << want[i];
         }
     }

@@ -7,6 +7,7 @@
 #if defined(__x86_64__)
 
 #include "codec/dsp/channel_lanes.h"
+#include "codec/dsp/lsp.h"
 
 namespace g729 {
 namespace avx2 {
@@ -16,6 +17,9 @@ namespace avx2 {
 // fits in n, returning the first output not computed.
 void interpolate_excitation(double* p, int t0, int frac, int n);
 int interpolation_groups(double* p, int base, const double* left_taps, const double* right_taps, int n);
+
+// As evaluate_on_lsp_grid (lsp.h), the values only: g.y.
+void evaluate_on_lsp_grid(const lsp_half_polynomial& f, lsp_grid_values& g);
 
 // As the lane kernels of channel_lanes.h.
 void synthesis_filter_channels(const synthesis_lane* lanes, int count, int n);
