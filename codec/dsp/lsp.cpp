@@ -56,12 +56,6 @@ constexpr std::array<double, kLspPaddedGridPoints> pad_grid(const std::array<dou
     return padded;
 }
 
-uint64_t sign_changes(const double* y) {
-    uint64_t changes = 0;
-    for (int j = 1; j < kLspGridPoints; ++j) changes |= uint64_t(y[j - 1] * y[j] <= 0.0) << j;
-    return changes;
-}
-
 // Coefficients of the product of (1 - 2 p[m] z^-1 + z^-2) over the five
 // LSPs q[first], q[first + 2], ...
 void product_polynomial(const lsp_vector& q, int first, half_polynomial& f) {
@@ -85,14 +79,15 @@ void portable::evaluate_on_lsp_grid(const lsp_half_polynomial& f, lsp_grid_value
         simd::store(g.y + j, evaluate_polynomial(f, simd::load<lanes2>(lsp_padded_grid.data() + j)));
         simd::store(g.y + j + 2, evaluate_polynomial(f, simd::load<lanes2>(lsp_padded_grid.data() + j + 2)));
     }
-    g.sign_changes = sign_changes(g.y);
+    uint64_t changes = 0;
+    for (int j = 1; j < kLspGridPoints; ++j) changes |= uint64_t(g.y[j - 1] * g.y[j] <= 0.0) << j;
+    g.sign_changes = changes;
 }
 
 void evaluate_on_lsp_grid(const lsp_half_polynomial& f, lsp_grid_values& g) {
 #if defined(__x86_64__)
     if (active_instruction_set() == instruction_set::avx2) {
         avx2::evaluate_on_lsp_grid(f, g);
-        g.sign_changes = sign_changes(g.y);
         return;
     }
 #endif

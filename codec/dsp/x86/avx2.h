@@ -18,7 +18,7 @@ namespace avx2 {
 void interpolate_excitation(double* p, int t0, int frac, int n);
 int interpolation_groups(double* p, int base, const double* left_taps, const double* right_taps, int n);
 
-// As evaluate_on_lsp_grid (lsp.h), the values only: g.y.
+// As evaluate_on_lsp_grid (lsp.h).
 void evaluate_on_lsp_grid(const lsp_half_polynomial& f, lsp_grid_values& g);
 
 // As the lane kernels of channel_lanes.h.

@@ -13,11 +13,11 @@ namespace g729 {
 namespace avx2 {
 
 G729A_AVX2 void evaluate_on_lsp_grid(const lsp_half_polynomial& f, lsp_grid_values& g) {
+    static_assert(kLspPaddedGridPoints % 8 == 4, "six passes of eight and one of four");
     // Four points a vector, two vectors a pass, each lane the Chebyshev
     // recurrence of its own point in the one-point order:
     // b0 = ((2x) b1 - b2) + f[i], and at the end (x b1 - b2) + f[5]/2.
     constexpr int kHalfOrder = kOrder / 2;
-    static_assert(kLspPaddedGridPoints % 8 == 4, "six passes of eight and one of four");
     const __m256d one = _mm256_set1_pd(1.0), two = _mm256_set1_pd(2.0);
     const __m256d last = _mm256_set1_pd(0.5 * f[kHalfOrder]);
     const __m256d f1 = _mm256_set1_pd(f[1]);
@@ -49,6 +49,19 @@ G729A_AVX2 void evaluate_on_lsp_grid(const lsp_half_polynomial& f, lsp_grid_valu
         b1 = b0;
     }
     _mm256_storeu_pd(g.y + j, _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(x, b1), b2), last));
+
+    // The sign changes four points a vector: the product of each value with
+    // the one before, compared with 0 (ordered: a NaN product is no sign
+    // change, as with <=).
+    uint64_t changes = 0;
+    int k = 1;
+    for (; k + 4 <= kLspGridPoints; k += 4) {
+        const __m256d product = _mm256_mul_pd(_mm256_loadu_pd(g.y + k - 1), _mm256_loadu_pd(g.y + k));
+        const uint64_t bits = uint64_t(_mm256_movemask_pd(_mm256_cmp_pd(product, _mm256_setzero_pd(), _CMP_LE_OQ)));
+        changes |= bits << k;
+    }
+    for (; k < kLspGridPoints; ++k) changes |= uint64_t(g.y[k - 1] * g.y[k] <= 0.0) << k;
+    g.sign_changes = changes;
 }
 
 } // namespace avx2
