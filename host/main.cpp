@@ -97,6 +97,15 @@ int interactive_console() {
 
     int failures = 0;
     for (;;) {
+        // The editor takes the terminal before the prompt is shown: el_gets
+        // alone writes the prompt first and only then turns off the
+        // terminal's own Ctrl-C. A Ctrl-C typed in between, at a prompt
+        // already written, would become SIGINT, and the terminal would
+        // discard the keys typed ahead and the output it had not yet passed
+        // on, the prompt among it: the editor would then wait behind an
+        // empty line. Taken first, every key typed at a prompt, Ctrl-C too,
+        // is the editor's.
+        el_set(el, EL_PREP_TERM, 1);
         int count = 0;
         const char* text = el_gets(el, &count);
         if (text == nullptr || count <= 0) {

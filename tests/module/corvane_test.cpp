@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -316,10 +317,12 @@ void write_silent_hour(const std::string& path) {
     hour.put('\0');
 }
 
-// Waits up to 10 s for a conversion to be under way: its partial file exists.
+// Waits for a conversion to be under way: its partial file exists. Up to
+// 30 s, for a loaded machine, an emulator or a sanitizer build.
 bool conversion_started(const std::string& out) {
     const std::string part = out + ".part";
-    for (int i = 0; i < 1000 && access(part.c_str(), F_OK) != 0; ++i) usleep(10000);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (access(part.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < end) usleep(10000);
     return access(part.c_str(), F_OK) == 0;
 }
 
@@ -355,8 +358,19 @@ TEST_F(Corvane, ASignalDuringAConversionLeavesOutAsItWasAndNoPartialFile) {
 
 // The interactive console on a pseudo-terminal, typed at as an operator
 // types, with the module loaded and `home` as home and current folder.
+//
+// An operator types a line once the prompt shows. A test that types sooner
+// races the console: the terminal turns a Ctrl-C into SIGINT while a command
+// runs, and then throws away the keys typed ahead. So every line is typed
+// after wait_for_prompt(), and each wait_for() takes up where the one
+// before it stopped: the prompt it finds is the one after the output waited
+// for, not an earlier one.
 class console_session {
 public:
+    // Long enough for a loaded machine, an emulator or a sanitizer build;
+    // only a failing test waits that long.
+    static constexpr std::chrono::seconds kPatience{30};
+
     explicit console_session(const std::string& home) {
         const std::vector<std::string> command = corvane_command();
         pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
@@ -378,41 +392,60 @@ public:
     }
     bool started() const { return pid_ > 0; }
 
-    // Reads what the console shows until `wanted` appears (or 10 s pass).
+    // Reads what the console shows until `wanted` appears after the text
+    // found by the last wait, and moves past it; false if it does not come.
     bool wait_for(const std::string& wanted) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (screen.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < end) {
-            pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buf[4096];
-            const ssize_t n = read(master_, buf, sizeof buf);
-            if (n <= 0) break;
-            screen.append(buf, size_t(n));
+        const auto end = std::chrono::steady_clock::now() + kPatience;
+        size_t at;
+        while ((at = screen.find(wanted, seen_)) == std::string::npos && std::chrono::steady_clock::now() < end) {
+            if (!read_some()) break;
         }
-        return screen.find(wanted) != std::string::npos;
+        if (at == std::string::npos) return false;
+        seen_ = at + wanted.size();
+        return true;
+    }
+    // The console has finished the command before and reads the next line.
+    bool wait_for_prompt() { return wait_for("corvane> "); }
+    // Forgets the text up to the last one waited for: what the console
+    // shows from there on is `screen`.
+    void forget_seen() {
+        screen.erase(0, seen_);
+        seen_ = 0;
     }
     void type(const std::string& keys) { ASSERT_EQ(write(master_, keys.data(), keys.size()), ssize_t(keys.size())); }
 
-    // Waits up to 10 s for the console to leave; its exit status, or -1.
+    // Waits for the console to leave; its exit status, or -1.
     int exit_status() {
+        const auto end = std::chrono::steady_clock::now() + kPatience;
         int status = -1;
-        for (int i = 0; i < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++i) {
-            pollfd p{master_, POLLIN, 0};
-            char buf[4096];
-            if (poll(&p, 1, 100) <= 0) continue;
-            const ssize_t n = read(master_, buf, sizeof buf);
-            if (n > 0) screen.append(buf, size_t(n));
-            else usleep(100000);
+        bool open = true;
+        pid_t done = 0;
+        while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end) {
+            // Once the console has closed the terminal only the wait is left.
+            if (!open || !(open = read_some())) usleep(10000);
         }
-        exited_ = WIFEXITED(status);
+        exited_ = done == pid_ && WIFEXITED(status);
         return exited_ ? WEXITSTATUS(status) : -1;
     }
 
     std::string screen;
 
 private:
+    // Appends what the terminal has within 100 ms; false once the console
+    // has closed it.
+    bool read_some() {
+        pollfd p{master_, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) return true;
+        char buf[4096];
+        const ssize_t n = read(master_, buf, sizeof buf);
+        if (n <= 0) return n < 0 && errno == EINTR;
+        screen.append(buf, size_t(n));
+        return true;
+    }
+
     pid_t pid_ = -1;
     int master_ = -1;
+    size_t seen_ = 0;
     bool exited_ = false;
 };
 
@@ -424,18 +457,23 @@ TEST_F(Corvane, InteractiveConsoleCompletesClearsOnCtrlCAndExits) {
 #endif
     console_session console(dir);
     ASSERT_TRUE(console.started());
-    ASSERT_TRUE(console.wait_for("corvane> ")) << console.screen;
+    ASSERT_TRUE(console.wait_for_prompt()) << console.screen;
     console.type("core sh\t");
     EXPECT_TRUE(console.wait_for("ow ")) << console.screen; // "sh" completed to "show "
     console.type("tr\t\r");
-    EXPECT_TRUE(console.wait_for("Channels/core")) << console.screen; // ran "core show translation"
-    console.screen.clear();
+    ASSERT_TRUE(console.wait_for("Channels/core")) << console.screen; // ran "core show translation"
+    ASSERT_TRUE(console.wait_for_prompt()) << console.screen;
+    console.forget_seen();
     console.type("module unlo");
-    ASSERT_TRUE(console.wait_for("unlo"));
+    ASSERT_TRUE(console.wait_for("unlo")) << console.screen;
     console.type("\x03");
-    EXPECT_TRUE(console.wait_for("corvane> ")) << console.screen;
+    // The editor takes the Ctrl-C as a key: it marks the line dropped and
+    // prompts again.
+    EXPECT_TRUE(console.wait_for("^C\r\n")) << console.screen;
+    ASSERT_TRUE(console.wait_for_prompt()) << console.screen;
     console.type("module show\r");
     EXPECT_TRUE(console.wait_for("1 modules loaded")) << console.screen; // the console survived, the module is still there
+    ASSERT_TRUE(console.wait_for_prompt()) << console.screen;
     EXPECT_EQ(console.screen.find("No such command"), std::string::npos) << console.screen;
     console.type("exit\r");
     EXPECT_EQ(console.exit_status(), 0) << console.screen;
@@ -452,7 +490,7 @@ TEST_F(Corvane, InteractiveConsoleCompletesFileNamesAndCtrlCCancelsALongConversi
     std::ofstream(dir + "/out.g729") << "old";
     console_session console(dir);
     ASSERT_TRUE(console.started());
-    ASSERT_TRUE(console.wait_for("corvane> ")) << console.screen;
+    ASSERT_TRUE(console.wait_for_prompt()) << console.screen;
 
     console.type("file convert an\t");
     EXPECT_TRUE(console.wait_for("an\\ hour.raw ")) << console.screen; // completed and escaped
@@ -464,16 +502,19 @@ TEST_F(Corvane, InteractiveConsoleCompletesFileNamesAndCtrlCCancelsALongConversi
     ASSERT_TRUE(conversion_started(dir + "/out.g729")) << console.screen;
     console.type("\x03");
     EXPECT_TRUE(console.wait_for("Cancelled; out.g729 is left as it was")) << console.screen;
+    ASSERT_TRUE(console.wait_for_prompt()) << console.screen;
     EXPECT_EQ(console.screen.find("Converted"), std::string::npos) << console.screen;
     EXPECT_EQ(std::string(read_file(dir + "/out.g729").data(), 3), "old");
     EXPECT_NE(access((dir + "/out.g729.part").c_str(), F_OK), 0) << "no partial file is left";
 
-    console.screen.clear();
+    console.forget_seen();
     console.type("file convert 'an hour.raw out.g729\r");
     EXPECT_TRUE(console.wait_for("Unterminated ' quote")) << console.screen;
+    ASSERT_TRUE(console.wait_for_prompt()) << console.screen;
     EXPECT_EQ(console.screen.find("Usage"), std::string::npos) << console.screen;
     console.type("module show\r");
     EXPECT_TRUE(console.wait_for("1 modules loaded")) << console.screen;
+    ASSERT_TRUE(console.wait_for_prompt()) << console.screen;
     console.type("exit\r");
     EXPECT_EQ(console.exit_status(), 1) << "a command failed: " << console.screen;
 }
