@@ -390,10 +390,10 @@ completion complete_line(const std::string& line) {
 
 void request_cancel() { cancel_flag.store(true); }
 bool cancel_requested() { return cancel_flag.load(); }
+void clear_cancel() { cancel_flag.store(false); }
 
 int execute(int fd, const std::string& line) {
     register_host_commands();
-    cancel_flag.store(false);
     const split_result split = split_line(line);
     const std::vector<std::string>& words = split.words;
     if (split.open_quote != 0) {

@@ -117,9 +117,12 @@ completion complete_line(const std::string& line);
 
 // Ctrl-C at the interactive console while a command runs: the SIGINT
 // handler requests a cancel, and long commands (file convert) look between
-// frames and stop, leaving their output as it was. execute() starts each
-// command with no cancel pending.
+// frames and stop, leaving their output as it was. A cancel requested
+// before a command starts stops it at its first frame, so a Ctrl-C that
+// comes just after Enter is not lost; clear_cancel() forgets one left over
+// (the interactive console calls it at each prompt).
 void request_cancel();
 bool cancel_requested();
+void clear_cancel();
 
 } // namespace corvane

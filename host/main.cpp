@@ -106,6 +106,10 @@ int interactive_console() {
         // empty line. Taken first, every key typed at a prompt, Ctrl-C too,
         // is the editor's.
         el_set(el, EL_PREP_TERM, 1);
+        // A Ctrl-C that came after the last command had finished cancels
+        // nothing; one typed from here on is the editor's until Enter, and
+        // one that comes after Enter cancels the command it ends.
+        corvane::clear_cancel();
         int count = 0;
         const char* text = el_gets(el, &count);
         if (text == nullptr || count <= 0) {

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,35 @@ TEST_F(ConsoleNames, AnUnterminatedQuoteIsNamedInsteadOfTheUsage) {
     }
     struct stat st;
     EXPECT_NE(stat("out.g729", &st), 0) << "nothing was converted";
+}
+
+// Ctrl-C just after Enter: the cancel comes before the command starts, and
+// the command must still be the one cancelled; a cancel forgotten at the
+// next prompt stops nothing.
+TEST_F(ConsoleNames, ACancelRequestedBeforeACommandStartsStopsItAndOutStaysAsItWas) {
+    {
+        std::ofstream in("in.raw", std::ios::binary);
+        const std::string second_of_silence(16000, '\0');
+        in << second_of_silence;
+    }
+    {
+        std::ofstream out("out.g729", std::ios::binary);
+        out << "old";
+    }
+    corvane::request_cancel();
+    int status = 0;
+    std::string out = corvane::execute("file convert in.raw out.g729", &status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("Cancelled; out.g729 is left as it was"), std::string::npos) << out;
+    std::ifstream kept("out.g729", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "old");
+
+    corvane::clear_cancel();
+    out = corvane::execute("file convert in.raw out.g729", &status);
+    EXPECT_EQ(status, 0) << out;
+    struct stat st;
+    ASSERT_EQ(stat("out.g729", &st), 0);
+    EXPECT_EQ(st.st_size, 1000) << "a second of frames, 10 bytes each";
 }
 
 } // namespace
