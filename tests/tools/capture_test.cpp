@@ -19,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -1015,9 +1016,12 @@ TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
         for (int sig : {SIGINT, SIGTERM}) {
             const pid_t pid = testing::spawn({"decode", "--max-audio", "7200", path("call.pcap"), path(target)}, -1, path(".stdout"),
                                              path(".stderr"));
-            // Wait for a temporary file (or folder) to appear, then interrupt.
+            // Wait for a temporary file (or folder) to appear, then
+            // interrupt; up to 30 s, for a loaded machine or a sanitizer
+            // build.
             bool seen = false;
-            for (int i = 0; i < 20000 && !seen; ++i) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (!seen && std::chrono::steady_clock::now() < deadline) {
                 for (const std::string& n : files()) seen = seen || n.find(".tmp-") != std::string::npos;
                 for (const auto& [n, bytes] : listing(path("out"))) seen = seen || n.find(".tmp-") != std::string::npos;
                 if (!seen) usleep(200);

@@ -177,9 +177,15 @@ TEST_F(G729aRobustness, AHangupIgnoredAtStartStaysIgnored) {
         const pid_t pid =
             testing::spawn({"encode", "-q", "-t", "raw", "-", path("out.g729")}, pipe_fds[0], path(".stdout"), path(".stderr"), ignored);
         close(pipe_fds[0]);
-        // Half the input, the hangup while the encoder waits for more, the rest.
+        // Half the input, the hangup while the encoder waits for more (its
+        // temporary output is there: it has started writing), the rest.
         ASSERT_EQ(write(pipe_fds[1], bytes.data(), bytes.size() / 2), ssize_t(bytes.size() / 2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (files().size() < 3 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_EQ(files().size(), 3u) << "the temporary output appears";
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         kill(pid, SIGHUP);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         signal(SIGPIPE, SIG_IGN);
