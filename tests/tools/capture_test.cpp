@@ -1454,6 +1454,21 @@ TEST_F(CaptureTest, ThePictureMarksTheLossesWhereTheyHappened) {
     expect_usage_errors({{"plot", path("in.g729"), path("file.jpg")}, {"plot", path("in.g729")}});
 }
 
+// Two streams years apart on one time axis: the axis takes steps of whole
+// hours, a dozen at most, instead of a label a second (which kept a
+// crafted capture drawing for hours). A hang shows as the timeout's 124.
+TEST_F(CaptureTest, StreamsYearsApartArePlottedOnADozenSteps) {
+    const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 100);
+    std::vector<rtp_spec> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    const int64_t three_years = int64_t(3) * 365 * 86400 * kSecond;
+    const std::vector<rtp_spec> later = send(frames, 2, kB, kA, 0x5e6f7a8b, kStart + three_years, 1);
+    packets.insert(packets.end(), later.begin(), later.end());
+    write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
+    const run_result r = run_shell("timeout 120 '" G729A_TOOL_PATH "' plot '" + path("call.pcap") + "' '" + path("call.png") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_GT(read_file(path("call.png")).size(), 1000u);
+}
+
 TEST_F(CaptureTest, DumpShowsEachStreamsFramesAndWhyTheMissingOnesAreMissing) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 100);
     std::vector<rtp_spec> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);

@@ -188,12 +188,15 @@ void draw(cairo_t* cr, const std::vector<plot_track>& tracks, const plot_layout&
     // The key to the marks and the time axis, in seconds.
     const double axis_y = layout.height - kAxis + 4;
     const double seconds = double(layout.frames) / 100.0;
-    double step = 1.0;
+    // At most twelve steps whatever the span: beyond an hour a step, whole
+    // hours (a capture's clock can claim a span of years).
+    double step = 0.0;
     for (double s : {1.0, 2.0, 5.0, 10.0, 30.0, 60.0, 120.0, 300.0, 600.0, 1800.0, 3600.0})
         if (seconds / s <= 12.0) {
             step = s;
             break;
         }
+    if (step == 0.0) step = std::ceil(seconds / 12.0 / 3600.0) * 3600.0;
     g.cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
     g.cairo_set_line_width(cr, 1);
     for (double s = 0; s <= seconds + 1e-9; s += step) {
