@@ -1469,6 +1469,31 @@ TEST_F(CaptureTest, StreamsYearsApartArePlottedOnADozenSteps) {
     EXPECT_GT(read_file(path("call.png")).size(), 1000u);
 }
 
+// A few packets spread over a quarter of an hour: drawing would decode all
+// of it for the level, so the picture takes the decode's limit on audio,
+// and --max-audio raises it.
+TEST_F(CaptureTest, APictureOfAFewPacketsSpreadOverLongSilencesTakesTheAudioLimit) {
+    std::vector<rtp_spec> packets = send(coded_frames("speech_male_librivox.g729", 20), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    rtp_spec after = packets.back();
+    after.sequence = uint16_t(after.sequence + 1);
+    after.timestamp += 1000 * 8000;
+    after.time_ns += 1000 * kSecond;
+    packets.push_back(after);
+    write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
+
+    const run_result refused = run({"plot", path("call.pcap"), path("call.png")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(contains(refused.err, path("call.pcap") + ": would decode 1000.2 s (0.28 h) of audio to draw, more than the limit "
+                                                          "of 604.4 s (0.17 h)"))
+        << refused.err;
+    EXPECT_TRUE(contains(refused.err, "--max-audio SECONDS raises it")) << refused.err;
+    EXPECT_EQ(files(), (std::set<std::string>{"call.pcap"}));
+
+    const run_result drawn = run({"plot", "--max-audio", "1100", path("call.pcap"), path("call.png")});
+    EXPECT_EQ(drawn.status, 0) << drawn.err;
+    EXPECT_GT(read_file(path("call.png")).size(), 1000u);
+}
+
 TEST_F(CaptureTest, DumpShowsEachStreamsFramesAndWhyTheMissingOnesAreMissing) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 100);
     std::vector<rtp_spec> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);

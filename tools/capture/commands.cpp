@@ -947,6 +947,20 @@ std::vector<plot_track> capture_plot_tracks(const std::string& path, const comma
     const capture_contents c = read_capture(capture_source{path, path}, options);
     check_readable(path, c);
     if (c.streams.empty()) throw tool_error(path, no_g729_text(c));
+    // Drawing decodes every stream for its level: the same limit as a
+    // decode keeps a few packets spread over hours from costing minutes.
+    std::vector<const g729_stream*> all;
+    std::size_t total = 0;
+    for (const g729_stream& s : c.streams) {
+        all.push_back(&s);
+        total += s.rebuilt.stats.frames;
+    }
+    const std::size_t limit = audio_limit_frames(options, all);
+    if (total > limit)
+        throw tool_error(path, "would decode " + hours_text(total) + " of audio to draw, more than the limit of " +
+                                   hours_text(limit) +
+                                   (options.max_audio_seconds > 0 ? "" : " (ten minutes and twenty times the audio its packets carry)") +
+                                   "; --max-audio SECONDS raises it");
     int64_t first_ns = c.streams.front().rebuilt.stats.start_ns;
     for (const g729_stream& s : c.streams) first_ns = std::min(first_ns, s.rebuilt.stats.start_ns);
     std::vector<plot_track> tracks;

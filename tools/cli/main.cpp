@@ -191,7 +191,8 @@ const command_entry kCommands[] = {
      "IN: .g729 or .bit, or a packet capture (.pcap, .pcapng): every G.729 stream,\n"
      "     both directions of a call stacked, each with its arrival delta and jitter\n"
      "     over time and its key figures (loss, jitter, E-model R and MOS).\n"
-     "--jitter-buffer MS|adaptive, --pt N: as for decode.\n"},
+     "--jitter-buffer MS|adaptive, --pt N, --max-gap S: as for decode. --max-audio S:\n"
+     "     the audio decoded to draw a capture, as decode's limit on what it writes.\n"},
     {"convert", convert_file, nullptr, true, true, true,
      "Usage: g729a convert [OPTIONS] [-y] IN OUT\n"
      "\n"
