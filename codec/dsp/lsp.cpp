@@ -34,12 +34,11 @@ const lsp_vector initial_lsp_vector = {
 namespace {
 
 constexpr int kHalfOrder = kOrder / 2;
-using half_polynomial = lsp_half_polynomial;
 
 // Value of the sum or difference polynomial at x (cosine domain), by the
 // Chebyshev recurrence; for vectors of points, each lane on its own.
 template <class T>
-T evaluate_polynomial(const half_polynomial& f, T x) {
+T evaluate_polynomial(const lsp_half_polynomial& f, T x) {
     T b2 = T{} + 1.0;
     T b1 = 2.0 * x + f[1];
     for (int i = 2; i < kHalfOrder; ++i) {
@@ -58,7 +57,7 @@ constexpr std::array<double, kLspPaddedGridPoints> pad_grid(const std::array<dou
 
 // Coefficients of the product of (1 - 2 p[m] z^-1 + z^-2) over the five
 // LSPs q[first], q[first + 2], ...
-void product_polynomial(const lsp_vector& q, int first, half_polynomial& f) {
+void product_polynomial(const lsp_vector& q, int first, lsp_half_polynomial& f) {
     f[0] = 1.0;
     f[1] = -2.0 * q[first];
     for (int i = 2; i <= kHalfOrder; ++i) {
@@ -75,9 +74,8 @@ const std::array<double, kLspPaddedGridPoints> lsp_padded_grid = pad_grid(grid_p
 
 void portable::evaluate_on_lsp_grid(const lsp_half_polynomial& f, lsp_grid_values& g) {
     using simd::lanes2;
-    for (int j = 0; j < kLspPaddedGridPoints; j += 4) {
+    for (int j = 0; j < kLspPaddedGridPoints; j += 2) {
         simd::store(g.y + j, evaluate_polynomial(f, simd::load<lanes2>(lsp_padded_grid.data() + j)));
-        simd::store(g.y + j + 2, evaluate_polynomial(f, simd::load<lanes2>(lsp_padded_grid.data() + j + 2)));
     }
     uint64_t changes = 0;
     for (int j = 1; j < kLspGridPoints; ++j) changes |= uint64_t(g.y[j - 1] * g.y[j] <= 0.0) << j;
@@ -95,7 +93,7 @@ void evaluate_on_lsp_grid(const lsp_half_polynomial& f, lsp_grid_values& g) {
 }
 
 void lp_to_lsp(const lp_coefficients& a, const lsp_vector& previous, lsp_vector& lsp) {
-    half_polynomial f[2];
+    lsp_half_polynomial f[2];
     f[0][0] = 1.0;
     f[1][0] = 1.0;
     for (int i = 1; i <= kHalfOrder; ++i) {
@@ -131,9 +129,10 @@ void lp_to_lsp(const lp_coefficients& a, const lsp_vector& previous, lsp_vector&
         } else {
             // The next bracket of two grid points, below point j - 1 when
             // the search starts from a root.
-            const uint64_t ahead = values.sign_changes >> (j + (after_root ? 1 : 0));
+            const int from = after_root ? j + 1 : j;
+            const uint64_t ahead = values.sign_changes >> from;
             if (ahead == 0) break;
-            j += (after_root ? 1 : 0) + __builtin_ctzll(ahead);
+            j = from + __builtin_ctzll(ahead);
             xhigh = lsp_search_grid[size_t(j - 1)];
             yhigh = values.y[j - 1];
         }
@@ -145,7 +144,7 @@ void lp_to_lsp(const lp_coefficients& a, const lsp_vector& previous, lsp_vector&
         // computed at once, so that their evaluations overlap instead of
         // waiting for one another, and the steps then pick the same points
         // and values they would have one at a time.
-        const half_polynomial& p = f[current];
+        const lsp_half_polynomial& p = f[current];
         const double xmid = 0.5 * (xlow + xhigh);
         const double xlower = 0.5 * (xlow + xmid);
         const double xupper = 0.5 * (xmid + xhigh);
@@ -188,7 +187,7 @@ void lp_to_lsp(const lp_coefficients& a, const lsp_vector& previous, lsp_vector&
 }
 
 void lsp_to_lp(const lsp_vector& q, lp_coefficients& a) {
-    half_polynomial f1, f2;
+    lsp_half_polynomial f1, f2;
     product_polynomial(q, 0, f1);
     product_polynomial(q, 1, f2);
     // Put back the trivial roots at z = -1 (sum) and z = +1 (difference).
