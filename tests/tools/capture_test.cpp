@@ -838,6 +838,16 @@ TEST_F(CaptureTest, CaptureOptionsAreCheckedLikeAnyOther) {
 
 constexpr int64_t kSecond = 1000 * kMs;
 
+// One more packet after the last of `packets`, `seconds` of silence later:
+// the next sequence number, its timestamp and arrival moved on as far.
+void send_after_silence(std::vector<rtp_spec>& packets, int seconds) {
+    rtp_spec after = packets.back();
+    after.sequence = uint16_t(after.sequence + 1);
+    after.timestamp += uint32_t(seconds) * 8000;
+    after.time_ns += seconds * kSecond;
+    packets.push_back(after);
+}
+
 // A folder's plain files and what they hold, links by their target,
 // folders as such.
 std::map<std::string, std::string> listing(const std::string& dir) {
@@ -990,11 +1000,7 @@ TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
     // written under a 64 kB file-size limit.
     std::vector<rtp_spec> packets = send(coded_frames("speech_male_librivox.g729", 50), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     std::vector<rtp_spec> long_one = send(coded_frames("speech_male_espeak.g729", 800), 2, kB, kA, 0x5e6f7a8b, kStart, 1);
-    rtp_spec after = long_one.back();
-    after.sequence = uint16_t(after.sequence + 1);
-    after.timestamp += 1800 * 8000;
-    after.time_ns += 1800 * kSecond;
-    long_one.push_back(after);
+    send_after_silence(long_one, 1800);
     packets.insert(packets.end(), long_one.begin(), long_one.end());
     write_pcap(path("call.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, packets)));
 
@@ -1474,11 +1480,7 @@ TEST_F(CaptureTest, StreamsYearsApartArePlottedOnADozenSteps) {
 // and --max-audio raises it.
 TEST_F(CaptureTest, APictureOfAFewPacketsSpreadOverLongSilencesTakesTheAudioLimit) {
     std::vector<rtp_spec> packets = send(coded_frames("speech_male_librivox.g729", 20), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
-    rtp_spec after = packets.back();
-    after.sequence = uint16_t(after.sequence + 1);
-    after.timestamp += 1000 * 8000;
-    after.time_ns += 1000 * kSecond;
-    packets.push_back(after);
+    send_after_silence(packets, 1000);
     write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
 
     const run_result refused = run({"plot", path("call.pcap"), path("call.png")});

@@ -755,6 +755,19 @@ std::size_t audio_limit_frames(const command_options& options, const std::vector
     return 600 * 100 + 20 * received;
 }
 
+// Refuses, naming the file, a run that would decode `total` frames of the
+// chosen streams, more than their limit on audio: "would VERB ... of
+// audio PURPOSE, more than the limit of ...".
+void check_audio_limit(const std::string& path, std::size_t total, const char* verb, const char* purpose,
+                       const command_options& options, const std::vector<const g729_stream*>& chosen) {
+    const std::size_t limit = audio_limit_frames(options, chosen);
+    if (total > limit)
+        throw tool_error(path, std::string("would ") + verb + " " + hours_text(total) + " of audio" + purpose +
+                                   ", more than the limit of " + hours_text(limit) +
+                                   (options.max_audio_seconds > 0 ? "" : " (ten minutes and twenty times the audio its packets carry)") +
+                                   "; --max-audio SECONDS raises it");
+}
+
 int capture_decode(const capture_source& in, const std::string* out, const command_options& options) {
     const std::string& path = in.name;
     reporter report(options.quiet, "decode");
@@ -837,11 +850,7 @@ int capture_decode(const capture_source& in, const std::string* out, const comma
                                    " (--max-files N raises it; --stream SSRC decodes one stream)");
     std::size_t total = 0;
     for (const planned_file& f : plan) total += f.frames;
-    const std::size_t limit = audio_limit_frames(options, chosen);
-    if (total > limit)
-        throw tool_error(path, "would write " + hours_text(total) + " of audio, more than the limit of " + hours_text(limit) +
-                                   (options.max_audio_seconds > 0 ? "" : " (ten minutes and twenty times the audio its packets carry)") +
-                                   "; --max-audio SECONDS raises it");
+    check_audio_limit(path, total, "write", "", options, chosen);
 
     for (const g729_stream* s : chosen) {
         const rebuilt_stream& r = s->rebuilt;
@@ -955,12 +964,7 @@ std::vector<plot_track> capture_plot_tracks(const std::string& path, const comma
         all.push_back(&s);
         total += s.rebuilt.stats.frames;
     }
-    const std::size_t limit = audio_limit_frames(options, all);
-    if (total > limit)
-        throw tool_error(path, "would decode " + hours_text(total) + " of audio to draw, more than the limit of " +
-                                   hours_text(limit) +
-                                   (options.max_audio_seconds > 0 ? "" : " (ten minutes and twenty times the audio its packets carry)") +
-                                   "; --max-audio SECONDS raises it");
+    check_audio_limit(path, total, "decode", " to draw", options, all);
     int64_t first_ns = c.streams.front().rebuilt.stats.start_ns;
     for (const g729_stream& s : c.streams) first_ns = std::min(first_ns, s.rebuilt.stats.start_ns);
     std::vector<plot_track> tracks;
