@@ -13,12 +13,16 @@
 #include <sys/stat.h>
 
 #include "g729a.h"
-#include "tools/capture/commands.h"
-#include "tools/capture/network_report.h"
+#include "tools/capture/capture_commands.h"
+#include "tools/capture/capture_input.h"
+#include "tools/cli/file_commands.h"
+#include "tools/cli/options.h"
+#include "tools/common/output_file.h"
+#include "tools/common/signals.h"
+#include "tools/common/text.h"
+#include "tools/common/tool_error.h"
+#include "tools/formats/audio_sink.h"
 #include "tools/plot/plot_command.h"
-#include "tools/cli/commands.h"
-#include "tools/cli/text.h"
-#include "tools/cli/tool_error.h"
 
 namespace g729::tool {
 namespace {
@@ -72,13 +76,15 @@ constexpr const char* kGeneralHelp =
     "Exit status: 0 done, 1 a file could not be read, written or understood (in a\n"
     "batch: any file), 2 bad usage. See man g729a.\n";
 
-// A command on a packet capture: the files after the command word.
-using capture_command = int (*)(const std::vector<std::string>& operands, const command_options& options);
+// A command on the files after the command word, as they are.
+using operands_command = int (*)(const std::vector<std::string>& operands, const command_options& options);
 
 struct command_entry {
     const char* name;
-    file_command work;
-    capture_command capture; // null: the command does not read captures
+    command_bit bit;          // in the option table
+    file_command work;        // on one coded or audio file at a time (null: plot)
+    operands_command capture; // on a packet capture (null: the command does not read captures)
+    operands_command whole;   // on its operands as they are (plot: a picture of any input)
     bool writes; // takes OUT (or a batch)
     bool coded_in;
     bool coded_out;
@@ -86,7 +92,7 @@ struct command_entry {
 };
 
 const command_entry kCommands[] = {
-    {"encode", encode_file, nullptr, true, false, true,
+    {"encode", for_encode, encode_file, nullptr, nullptr, true, false, true,
      "Usage: g729a encode [OPTIONS] IN OUT\n"
      "       g729a encode [OPTIONS] IN... (-d DIR | --to g729|bit)\n"
      "\n"
@@ -105,7 +111,7 @@ const command_entry kCommands[] = {
      "         transmitted); --dtx with a .g729 output is refused.\n"
      "'-' reads standard input (libsndfile finds the format from its header, or give\n"
      "-t) or writes .g729 to standard output (-t bit for .bit).\n"},
-    {"decode", decode_file, decode_capture, true, true, false,
+    {"decode", for_decode, decode_file, decode_capture, nullptr, true, true, false,
      "Usage: g729a decode [OPTIONS] [--strict] [--bad-frames=decode] IN OUT\n"
      "       g729a decode [OPTIONS] IN... (-d DIR | --to FMT)\n"
      "       g729a decode [-q] [--strict] [-r HZ] [--float] [--pt N] [--stream SSRC] [--mix FILE]\n"
@@ -142,7 +148,7 @@ const command_entry kCommands[] = {
      "     limit refuses the run, and a failed or interrupted run leaves OUT as it was.\n"
      "CAPTURE may be '-', a capture on standard input. Several captures with -d DIR\n"
      "     are decoded each into a folder of its own in DIR, named after it.\n"},
-    {"roundtrip", roundtrip_file, nullptr, true, false, false,
+    {"roundtrip", for_roundtrip, roundtrip_file, nullptr, nullptr, true, false, false,
      "Usage: g729a roundtrip [OPTIONS] [-y] IN OUT\n"
      "\n"
      "Encodes and decodes IN (as encode reads it), writes the decoded audio to OUT\n"
@@ -153,7 +159,7 @@ const command_entry kCommands[] = {
      "The figures go to standard output, or to standard error when OUT is '-'.\n"
      "An existing OUT is audio, as IN is, and likely a second input matched by a glob:\n"
      "it is replaced only with -y (--force).\n"},
-    {"info", info_file, info_capture, false, true, false,
+    {"info", for_info, info_file, info_capture, nullptr, false, true, false,
      "Usage: g729a info [-q] [--json] [-t g729|bit] IN...\n"
      "       g729a info [-q] [--json] [--pt N] CAPTURE\n"
      "\n"
@@ -169,7 +175,7 @@ const command_entry kCommands[] = {
      "CAPTURE (.pcap, .pcapng): the RTP streams found, with SSRC, addresses, payload\n"
      "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
      "and duration, and the packets skipped; --json gives the same as JSON.\n"},
-    {"dump", dump_file, dump_capture, false, true, false,
+    {"dump", for_dump, dump_file, dump_capture, nullptr, false, true, false,
      "Usage: g729a dump [-t g729|bit] IN...\n"
      "       g729a dump [--stream SSRC] [--jitter-buffer MS|adaptive] CAPTURE\n"
      "\n"
@@ -182,7 +188,7 @@ const command_entry kCommands[] = {
      "     a line per 10 ms of its timeline; frames that did not arrive say why (lost,\n"
      "     late with --jitter-buffer, untransmitted, skipped) and how the decoder filled\n"
      "     them (concealed, comfort_noise).\n"},
-    {"plot", nullptr, run_plot, true, true, false,
+    {"plot", for_plot, nullptr, nullptr, run_plot, true, true, false,
      "Usage: g729a plot [OPTIONS] IN OUT\n"
      "\n"
      "Draws IN on one time axis into OUT (.png, .svg or .pdf): the decoded level per\n"
@@ -193,7 +199,7 @@ const command_entry kCommands[] = {
      "     over time and its key figures (loss, jitter, E-model R and MOS).\n"
      "--jitter-buffer MS|adaptive, --pt N, --max-gap S: as for decode. --max-audio S:\n"
      "     the audio decoded to draw a capture, as decode's limit on what it writes.\n"},
-    {"convert", convert_file, nullptr, true, true, true,
+    {"convert", for_convert, convert_file, nullptr, nullptr, true, true, true,
      "Usage: g729a convert [OPTIONS] [-y] IN OUT\n"
      "\n"
      "Rewrites a coded stream between .g729 and .bit without decoding it. .g729 to\n"
@@ -207,148 +213,6 @@ const command_entry* find_command(const std::string& name) {
     for (const command_entry& c : kCommands)
         if (name == c.name) return &c;
     return nullptr;
-}
-
-struct positional {
-    std::string text;
-    std::optional<format_id> format; // from a -t before it
-};
-
-struct parsed {
-    std::vector<positional> operands;
-    command_options options;
-    bool help = false;
-    bool version = false;
-    std::string directory;
-    std::optional<format_id> target;
-    int given_rate = 0;
-    bool rate_given = false;
-    std::size_t formats_given = 0;
-    std::size_t formats_unused = 0;
-    std::optional<format_id> last_format;
-    bool bad_frames_given = false;
-    bool capture_limits_given = false;
-};
-
-// The longest --max-gap or --max-audio: a year, far beyond any call, and
-// small enough that sample counts of it cannot overflow.
-constexpr long kMaxCaptureSeconds = 366L * 24 * 3600;
-
-// usage_error when an option that only a capture takes was given.
-void check_no_capture_options(const parsed& p) {
-    if (!p.options.payload_types.empty() || !p.options.stream.empty() || !p.options.mix.empty() || p.capture_limits_given ||
-        !p.options.jitter_buffer.empty())
-        throw usage_error("--pt, --stream, --mix, --max-gap, --max-audio, --max-files and --jitter-buffer apply to packet captures "
-                          "(.pcap, .pcapng) only");
-}
-
-unsigned number(const std::string& option, const std::string& value, long low, long high) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || errno != 0 || v < low || v > high)
-        throw usage_error(option + " needs a number from " + std::to_string(low) + " to " + std::to_string(high) + ", not '" + value +
-                          "'");
-    return unsigned(v);
-}
-
-format_id format_value(const std::string& option, const std::string& value) {
-    const format_id f = format_from_name(value);
-    if (f.kind == file_format::unknown)
-        throw usage_error("unknown " + option + " '" + value +
-                          "' (g729, bit, raw, sln16, ulaw, alaw, gsm, wav, or a libsndfile extension such as flac)");
-    return f;
-}
-
-parsed parse(const std::vector<std::string>& args) {
-    parsed p;
-    std::vector<format_id> queued; // -t values waiting for their operand
-    bool options_ended = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        // --name=value, --name value and -n value, -nvalue.
-        auto value = [&](const char* long_name, const char* short_name) -> std::optional<std::string> {
-            const std::string l = long_name;
-            if (a == l || (short_name && a == short_name)) {
-                if (i + 1 == args.size()) throw usage_error(a + " needs a value");
-                return args[++i];
-            }
-            if (a.rfind(l + "=", 0) == 0) return a.substr(l.size() + 1);
-            if (short_name && a.size() > 2 && a.rfind(short_name, 0) == 0) return a.substr(2);
-            return std::nullopt;
-        };
-        if (options_ended || a == "-" || a.empty() || a[0] != '-') {
-            positional op{a, std::nullopt};
-            if (!queued.empty()) {
-                op.format = queued.front();
-                queued.erase(queued.begin());
-            }
-            p.operands.push_back(op);
-        } else if (a == "--") {
-            options_ended = true;
-        } else if (a == "-h" || a == "--help") {
-            p.help = true;
-        } else if (a == "--version") {
-            p.version = true;
-        } else if (a == "-q" || a == "--quiet") {
-            p.options.quiet = true;
-        } else if (a == "--json") {
-            p.options.json = true;
-        } else if (a == "--float") {
-            p.options.audio.floating = true;
-        } else if (a == "--strict") {
-            p.options.strict = true;
-        } else if (a == "--dtx") {
-            p.options.dtx = true;
-        } else if (a == "-y" || a == "--force") {
-            p.options.force = true;
-        } else if (auto v = value("--bad-frames", nullptr)) {
-            if (*v != "decode" && *v != "conceal") throw usage_error("--bad-frames takes decode or conceal, not '" + *v + "'");
-            p.options.decode_bad_frames = *v == "decode";
-            p.bad_frames_given = true;
-        } else if (auto v = value("--pt", nullptr)) {
-            p.options.payload_types.push_back(int(number("--pt", *v, 0, 127)));
-        } else if (auto v = value("--stream", nullptr)) {
-            uint32_t ssrc = 0;
-            if (!parse_ssrc(*v, ssrc)) throw usage_error("--stream takes an SSRC in hexadecimal, as info shows it, not '" + *v + "'");
-            p.options.stream = *v;
-        } else if (auto v = value("--mix", nullptr)) {
-            if (v->empty()) throw usage_error("--mix needs a file name");
-            p.options.mix = *v;
-        } else if (auto v = value("--max-gap", nullptr)) {
-            p.options.max_gap_seconds = number("--max-gap", *v, 1, kMaxCaptureSeconds);
-            p.capture_limits_given = true;
-        } else if (auto v = value("--max-audio", nullptr)) {
-            p.options.max_audio_seconds = number("--max-audio", *v, 1, kMaxCaptureSeconds);
-            p.capture_limits_given = true;
-        } else if (auto v = value("--jitter-buffer", nullptr)) {
-            std::string problem;
-            if (!parse_jitter_buffer(*v, problem)) throw usage_error(problem);
-            p.options.jitter_buffer = *v;
-        } else if (auto v = value("--max-files", nullptr)) {
-            p.options.max_files = number("--max-files", *v, 1, 1000000);
-            p.capture_limits_given = true;
-        } else if (auto v = value("--format", "-t")) {
-            const format_id f = format_value("--format", *v);
-            queued.push_back(f);
-            p.last_format = f;
-            ++p.formats_given;
-        } else if (auto v = value("--directory", "-d")) {
-            p.directory = *v;
-        } else if (auto v = value("--to", nullptr)) {
-            p.target = format_value("--to", *v);
-        } else if (auto v = value("--jobs", "-j")) {
-            p.options.jobs = number("--jobs", *v, 1, 256);
-        } else if (auto v = value("--rate", "-r")) {
-            p.options.audio.rate = int(number("--rate", *v, kMinSampleRate, kMaxSampleRate));
-            p.rate_given = true;
-        } else {
-            throw usage_error("unknown option '" + a + "'");
-        }
-    }
-    p.formats_unused = queued.size();
-    p.options.formats_given = p.formats_given > 0;
-    return p;
 }
 
 enum class side { in, out };
@@ -422,21 +286,18 @@ format_id default_target(const command_entry& c, const format_id& in) {
 // info and dump: each file in turn, in the order given. One -t before the
 // first file names them all. A packet capture among several is described by
 // the capture commands in its turn.
-int read_files(const command_entry& command, std::vector<positional>& files, const parsed& p) {
+int read_files(const command_entry& command, std::vector<positional>& files, const command_line& p) {
     const std::string name = command.name;
-    if (p.options.strict) throw usage_error("--strict is for decode");
     if (p.formats_unused > 0) throw usage_error("--format given after the last file; it names the format of the file after it");
-    if (p.options.json && name != "info") throw usage_error("--json is for info");
-    if (p.rate_given || p.options.audio.floating) throw usage_error("--rate and --float are for decode and roundtrip");
-    if (p.bad_frames_given) throw usage_error("--bad-frames is for decode");
     // Captures go to the command's capture side; '-' without -t may be one.
     std::vector<bool> capture(files.size());
     for (std::size_t i = 0; i < files.size(); ++i)
         capture[i] = !files[i].format && (is_capture_file(files[i].text) || (files[i].text == "-" && files.size() == 1));
-    if (std::find(capture.begin(), capture.end(), true) == capture.end())
-        check_no_capture_options(p);
-    else if (!command.capture)
-        throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
+    const std::size_t captures = std::size_t(std::count(capture.begin(), capture.end(), true));
+    if (captures > 0 && !command.capture) throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
+    refuse_options_not_for(p, captures == 0              ? input_kind::files
+                              : captures == files.size() ? input_kind::captures
+                                                         : input_kind::mixed);
     if (files.size() == 1 && capture[0]) {
         const int status = command.capture({files[0].text}, p.options);
         finish_standard_output();
@@ -479,7 +340,7 @@ int read_files(const command_entry& command, std::vector<positional>& files, con
 }
 
 int run(const std::vector<std::string>& args) {
-    parsed p = parse(args);
+    command_line p = parse_command_line(args);
 
     if (p.version && p.operands.empty() && !p.help) {
         // The tool's own version (the library it was built with), then the
@@ -510,30 +371,22 @@ int run(const std::vector<std::string>& args) {
         return 0;
     }
     if (p.version) throw usage_error("--version takes no command");
+    refuse_options_not_for(p, command->bit);
     const std::string name = command->name;
     std::vector<positional> files(p.operands.begin() + 1, p.operands.end());
     if (!command->writes) {
-        if (!p.directory.empty() || p.target) throw usage_error(name + " writes no files: -d and --to do not apply");
         if (files.empty()) throw usage_error(name + " needs at least one file, IN");
-        if (p.options.force) throw usage_error("--force is for the commands that write files");
         return read_files(*command, files, p);
     }
-    if (p.options.strict && name != "decode") throw usage_error("--strict is for decode");
-    if (p.options.dtx && name != "encode") throw usage_error("--dtx is for encode");
     if (p.formats_unused > 0) throw usage_error("--format given after the last file; it names the format of the file after it");
-    if (p.options.json && name != "info") throw usage_error("--json is for info");
     const bool audio_out = command->writes && !command->coded_out;
-    if ((p.rate_given || p.options.audio.floating) && !audio_out) throw usage_error("--rate and --float are for decode and roundtrip");
-    if (p.bad_frames_given && name != "decode") throw usage_error("--bad-frames is for decode");
 
     // plot draws any input it reads, a coded file or a capture, into a picture.
-    if (!command->work) {
-        if (!p.directory.empty() || p.target) throw usage_error(name + " writes one picture: -d and --to do not apply");
-        if (p.formats_given > 0) throw usage_error(name + " knows its inputs by their names; --format does not apply");
-        if (!p.options.stream.empty() || !p.options.mix.empty()) throw usage_error("--stream and --mix apply to decode");
+    if (command->whole) {
+        refuse_options_not_for(p, !files.empty() && is_capture_file(files[0].text) ? input_kind::captures : input_kind::files);
         std::vector<std::string> operands;
         for (const positional& f : files) operands.push_back(f.text);
-        const int status = command->capture(operands, p.options);
+        const int status = command->whole(operands, p.options);
         finish_standard_output();
         return status;
     }
@@ -545,9 +398,7 @@ int run(const std::vector<std::string>& args) {
                          (is_capture_file(files[0].text) || (files[0].text == "-" && command->capture));
     if (capture) {
         if (!command->capture) throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
-        if (p.formats_given > 0) throw usage_error("--format does not apply to a packet capture, which is known by its header");
-        if (p.bad_frames_given) throw usage_error("--bad-frames applies to .bit files; a capture has no frames marked bad");
-        if (p.options.force) throw usage_error("--force is for roundtrip and convert; a capture decode replaces its own earlier files");
+        refuse_options_not_for(p, input_kind::captures);
         std::vector<std::string> operands;
         for (const positional& f : files) operands.push_back(f.text);
         const int status = command->capture(operands, p.options);
@@ -560,8 +411,7 @@ int run(const std::vector<std::string>& args) {
     if (command->capture && !p.directory.empty() && !p.target && !files.empty() &&
         std::all_of(files.begin(), files.end(), is_named_capture)) {
         if (!p.options.mix.empty()) throw usage_error("--mix takes one capture, not a batch");
-        if (p.formats_given > 0) throw usage_error("--format does not apply to a packet capture, which is known by its header");
-        if (p.bad_frames_given) throw usage_error("--bad-frames applies to .bit files; a capture has no frames marked bad");
+        refuse_options_not_for(p, input_kind::captures);
         std::set<std::string> outputs;
         for (const positional& f : files)
             if (!outputs.insert(stem_of(f.text)).second)
@@ -579,7 +429,7 @@ int run(const std::vector<std::string>& args) {
         finish_standard_output();
         return status;
     }
-    check_no_capture_options(p);
+    refuse_options_not_for(p, input_kind::files);
 
     // IN OUT, or IN... with the outputs named after the inputs: into -d DIR,
     // in --to FMT, or into OUT when OUT is a directory.
