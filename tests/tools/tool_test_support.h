@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -237,6 +238,32 @@ inline memory_run run_measuring_memory(const std::vector<std::string>& args, con
         ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(long(deliver)));
     }
     return result;
+}
+
+// A folder's plain files and what they hold, links by their target,
+// folders as such.
+inline std::map<std::string, std::string> listing(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            const std::string p = dir + "/" + name;
+            struct stat st;
+            lstat(p.c_str(), &st);
+            if (S_ISDIR(st.st_mode)) {
+                out[name] = "folder";
+            } else if (S_ISLNK(st.st_mode)) {
+                char target[4096] = {};
+                out[name] = "link to " + std::string(target, std::size_t(std::max<ssize_t>(0, readlink(p.c_str(), target, sizeof target))));
+            } else {
+                const std::vector<uint8_t> bytes = read_file(p);
+                out[name] = std::string(bytes.begin(), bytes.end());
+            }
+        }
+        closedir(d);
+    }
+    return out;
 }
 
 // A scratch directory per test, removed afterwards.

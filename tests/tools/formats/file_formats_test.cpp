@@ -10,7 +10,7 @@
 
 #include <sys/stat.h>
 
-#include "tool_test_support.h"
+#include "tests/tools/tool_test_support.h"
 
 namespace g729::tool {
 namespace {

@@ -1,4 +1,7 @@
-#include "tools/cli/comparison.h"
+// roundtrip's figures: the project's one comparison (audio/comparison.h),
+// which the host's "file compare" uses too, with the output set against the
+// input the encoder's look-ahead (5 ms) later.
+#include "audio/comparison.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "g729a.h"
+
 namespace g729::tool {
 namespace {
+
+using audio::aligned_comparison;
+using audio::comparison_result;
+using audio::kSegment;
+using audio::kSegmentSnrCeilingDb;
+using audio::kSegmentSnrFloorDb;
+using audio::kSilentSegmentDb;
+
+constexpr int kCodecDelay = G729A_ENCODER_DELAY;
 
 std::vector<int16_t> tone(std::size_t n, double amplitude) {
     std::vector<int16_t> x(n);
@@ -23,7 +37,7 @@ comparison_result compare(const std::vector<int16_t>& x, const std::vector<int16
     std::vector<int16_t> y(std::size_t(lag), int16_t(0));
     y.insert(y.end(), y_undelayed.begin(), y_undelayed.end());
     y.resize(x.size());
-    aligned_comparison c;
+    aligned_comparison c(kCodecDelay);
     for (std::size_t i = 0; i < x.size(); i += 80) {
         c.add_input(x.data() + i, 80);
         c.add_output(y.data() + i, 80);
@@ -91,7 +105,7 @@ TEST(AlignedComparison, RoundtripFiguresAreTheHostsFileCompareFigures) {
     const std::vector<int16_t> input = read_raw("speech_male_librivox.raw");
     const std::vector<int16_t> decoded = read_raw("speech_male_librivox.g729.raw");
     ASSERT_EQ(input.size(), 42400u);
-    aligned_comparison c;
+    aligned_comparison c(kCodecDelay);
     for (std::size_t i = 0; i < input.size(); i += 80) {
         c.add_input(input.data() + i, 80);
         c.add_output(decoded.data() + i, 80);

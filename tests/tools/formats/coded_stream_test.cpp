@@ -5,8 +5,13 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/tools/formats/coded_frames.h"
+
 namespace g729::tool {
 namespace {
+
+using testing::count_frames;
+using testing::first_unstorable_in_g729;
 
 const uint8_t kGoodFrame[10] = {0x8f, 0x65, 0x7d, 0x4e, 0x3e, 0x0a, 0xf2, 0xba, 0xf1, 0x5e};
 

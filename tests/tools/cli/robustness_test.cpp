@@ -12,7 +12,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
-#include "tool_test_support.h"
+#include "tests/tools/tool_test_support.h"
 #include "tools/formats/coded_stream.h"
 
 namespace g729::tool {

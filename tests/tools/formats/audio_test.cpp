@@ -1,4 +1,4 @@
-#include "tools/formats/audio_io.h"
+#include "tools/formats/audio_source.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "tools/formats/sndfile_descriptor.h"
-#include "tools/cli/tool_error.h"
-#include "tool_test_support.h"
+#include "tools/formats/sndfile_library.h"
+#include "tools/common/tool_error.h"
+#include "tests/tools/tool_test_support.h"
 
 namespace g729::tool {
 namespace {
@@ -37,32 +37,33 @@ double deviation_from_tone(const std::vector<int16_t>& x, double amplitude, doub
 
 using AudioSource = ToolTest;
 
-TEST_F(AudioSource, StereoAt48kHzIsMixedToMonoAndResampledWithoutDelay) {
-    // Left 0.5, right 0.1: the mix is a tone of 0.3 of full scale.
-    std::vector<double> stereo;
-    for (int i = 0; i < 48000; ++i) {
-        const double s = std::sin(2.0 * kPi * 440.0 * i / 48000.0);
-        stereo.push_back(0.5 * s);
-        stereo.push_back(0.1 * s);
+// Files at other rates and channel counts reach 8 kHz mono without delay:
+// left 0.5 and right 0.1 of a tone mix to 0.3 of full scale.
+TEST_F(AudioSource, OtherRatesAndChannelsAreMixedToMonoAndResampledWithoutDelay) {
+    const struct {
+        int format;
+        int rate;
+        std::vector<double> gains; // per channel
+        double frequency;
+        const char* conversion;
+        double amplitude; // of the mono tone at 8 kHz
+    } cases[] = {
+        {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, {0.5, 0.1}, 440.0, "48000 Hz, 2 channels: mixed to mono, resampled to 8000 Hz", 0.3},
+        {SF_FORMAT_WAV | SF_FORMAT_FLOAT, 16000, {0.25}, 1000.0, "16000 Hz, 1 channel: resampled to 8000 Hz", 0.25},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.conversion);
+        std::vector<double> interleaved;
+        for (int i = 0; i < c.rate; ++i)
+            for (double gain : c.gains) interleaved.push_back(gain * std::sin(2.0 * kPi * c.frequency * i / c.rate));
+        testing::write_audio(path("tone.wav"), c.format, c.rate, int(c.gains.size()), interleaved);
+        audio_source source(operand{path("tone.wav")}, file_format::wav);
+        EXPECT_EQ(source.conversion(), c.conversion);
+        const std::vector<int16_t> x = read_all(source);
+        EXPECT_NEAR(double(x.size()), 8000.0, 1.0);
+        EXPECT_LT(deviation_from_tone(x, c.amplitude * 32768.0, c.frequency), 10.0);
+        EXPECT_NEAR(source.fraction_done(), 1.0, 1e-9);
     }
-    testing::write_audio(path("tone.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, stereo);
-    audio_source source(operand{path("tone.wav")}, file_format::wav);
-    EXPECT_EQ(source.conversion(), "48000 Hz, 2 channels: mixed to mono, resampled to 8000 Hz");
-    const std::vector<int16_t> x = read_all(source);
-    EXPECT_NEAR(double(x.size()), 8000.0, 1.0);
-    EXPECT_LT(deviation_from_tone(x, 0.3 * 32768.0, 440.0), 10.0);
-    EXPECT_NEAR(source.fraction_done(), 1.0, 1e-9);
-}
-
-TEST_F(AudioSource, FloatSamplesAt16kHzAreResampled) {
-    std::vector<double> mono;
-    for (int i = 0; i < 16000; ++i) mono.push_back(0.25 * std::sin(2.0 * kPi * 1000.0 * i / 16000.0));
-    testing::write_audio(path("tone.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 16000, 1, mono);
-    audio_source source(operand{path("tone.wav")}, file_format::wav);
-    EXPECT_EQ(source.conversion(), "16000 Hz, 1 channel: resampled to 8000 Hz");
-    const std::vector<int16_t> x = read_all(source);
-    EXPECT_NEAR(double(x.size()), 8000.0, 1.0);
-    EXPECT_LT(deviation_from_tone(x, 0.25 * 32768.0, 1000.0), 10.0);
 }
 
 TEST_F(AudioSource, SixteenAndTwentyFourBitFilesAt8kHzPassThroughExactly) {

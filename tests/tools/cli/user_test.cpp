@@ -14,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tool_test_support.h"
+#include "tests/tools/tool_test_support.h"
 
 namespace g729::tool {
 namespace {

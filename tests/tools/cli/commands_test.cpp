@@ -13,8 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "g729a.h"
-#include "tool_test_support.h"
-#include "tools/formats/audio_io.h"
+#include "tests/tools/tool_test_support.h"
+#include "tools/formats/audio_source.h"
 #include "tools/formats/coded_stream.h"
 
 namespace g729::tool {

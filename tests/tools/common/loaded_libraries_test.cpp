@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tool_test_support.h"
+#include "tests/tools/tool_test_support.h"
 
 namespace g729::tool {
 namespace {
