@@ -46,6 +46,7 @@ set(G729A_TOOL_SOURCES
   plot/plot_command.cpp
   plot/tracks.cpp
   cli/file_commands.cpp
+  cli/help.cpp
   cli/options.cpp
   cli/runner.cpp)
 list(TRANSFORM G729A_TOOL_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -16,6 +16,7 @@
 #include "tools/capture/capture_commands.h"
 #include "tools/capture/capture_input.h"
 #include "tools/cli/file_commands.h"
+#include "tools/cli/help.h"
 #include "tools/cli/options.h"
 #include "tools/common/output_file.h"
 #include "tools/common/signals.h"
@@ -26,55 +27,6 @@
 
 namespace g729::tool {
 namespace {
-
-constexpr const char* kGeneralHelp =
-    "Usage: g729a COMMAND [OPTIONS] FILES\n"
-    "\n"
-    "Commands:\n"
-    "  encode IN OUT     code audio as G.729A: IN any audio (.wav, .flac, .mp3, .raw/.sln,\n"
-    "                    .sln16, .ulaw, .alaw, .gsm, ...); OUT .g729 or .bit\n"
-    "  decode IN OUT     decode IN .g729 or .bit into OUT audio (.wav, .raw, .ulaw, .flac, ...),\n"
-    "                    or the G.729 RTP streams of a packet capture (.pcap, .pcapng)\n"
-    "  roundtrip IN OUT  encode and decode IN, write OUT, compare the two\n"
-    "  info IN...        count the frames of .g729 or .bit files and check them, or list\n"
-    "                    the RTP streams of a packet capture\n"
-    "  dump IN...        one line per frame: type, coded parameters, decoded energy\n"
-    "  plot IN OUT       draw IN (.g729, .bit or a capture) as .png, .svg or .pdf: level,\n"
-    "                    lost, late and concealed frames, DTX, arrival jitter\n"
-    "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding\n"
-    "  encode|decode|roundtrip|convert IN... -d DIR | --to FMT   many files at once\n"
-    "\n"
-    "Options:\n"
-    "  -q, --quiet       no notices, progress bar or summary line\n"
-    "  -t, --format FMT  the format of the file named next (overrides its extension;\n"
-    "                    needed for '-'): g729, bit, raw/sln, sln16, ulaw, alaw, gsm,\n"
-    "                    wav, or a libsndfile extension (flac, aiff, ogg, mp3, ...)\n"
-    "  -d, --directory DIR  write each output into DIR (made if need be), named after\n"
-    "                    its input\n"
-    "  --to FMT          the output format of a batch (default: g729 for encode, wav\n"
-    "                    for decode and roundtrip, the other coded format for convert)\n"
-    "  -j, --jobs N      files worked on at once in a batch (default: one per core)\n"
-    "  -y, --force       roundtrip/convert: replace an existing OUT (it is of the kind\n"
-    "                    IN is, so most likely a second input matched by a glob)\n"
-    "  -r, --rate HZ     decode/roundtrip: write audio at HZ (resampled from 8000;\n"
-    "                    headerless formats have their one rate: .raw 8000, .sln16 16000)\n"
-    "  --float           decode/roundtrip: 32-bit float samples (.wav, .flac is 16-bit)\n"
-    "  --json            info: one JSON object\n"
-    "  --strict          decode: input cut short is an error, not a warning\n"
-    "  --dtx             encode: silence suppression (SID and untransmitted frames;\n"
-    "                    .bit output only)\n"
-    "  --bad-frames=decode  decode: .bit frames marked bad are decoded as received,\n"
-    "                    not concealed\n"
-    "  --jitter-buffer MS|adaptive\n"
-    "                    captures: decode, info and plot as a receiver with that buffer\n"
-    "                    would have played the call (late packets concealed)\n"
-    "  --pt N, --stream SSRC, --mix FILE, --max-gap S, --max-audio S, --max-files N\n"
-    "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
-    "  -h, --help        this text; 'g729a COMMAND --help' details a command\n"
-    "  --version         the module's version line\n"
-    "\n"
-    "Exit status: 0 done, 1 a file could not be read, written or understood (in a\n"
-    "batch: any file), 2 bad usage. See man g729a.\n";
 
 // A command on the files after the command word, as they are.
 using operands_command = int (*)(const std::vector<std::string>& operands, const command_options& options);
@@ -88,125 +40,17 @@ struct command_entry {
     bool writes; // takes OUT (or a batch)
     bool coded_in;
     bool coded_out;
-    const char* help;
+    const char* help; // g729a COMMAND --help
 };
 
 const command_entry kCommands[] = {
-    {"encode", for_encode, encode_file, nullptr, nullptr, true, false, true,
-     "Usage: g729a encode [OPTIONS] IN OUT\n"
-     "       g729a encode [OPTIONS] IN... (-d DIR | --to g729|bit)\n"
-     "\n"
-     "Codes IN as G.729 Annex A, one 10-byte frame per 10 ms.\n"
-     "IN:  any file libsndfile reads, whatever its name (.wav, .flac, .mp3, .aiff, ...;\n"
-     "     any rate from 1 to 768 kHz, any channel count, integer or float samples), or\n"
-     "     headerless: .raw/.sln (16-bit little-endian 8 kHz), .sln16 (the same at\n"
-     "     16 kHz), .ulaw/.mulaw/.pcmu, .alaw/.pcma (G.711, 8 kHz), .gsm (GSM 06.10).\n"
-     "     Other rates are resampled to 8 kHz and channels mixed to mono, with a\n"
-     "     notice. A last partial frame is padded with silence.\n"
-     "OUT: .g729 (10-byte frames back to back) or .bit (serial bitstream, 16-bit word\n"
-     "     per bit, as in the standard's test vectors).\n"
-     "  --dtx  silence suppression: in pauses the background noise is described in\n"
-     "         SID frames, sent when it changes, and other frames are not sent.\n"
-     "         Only .bit can hold that (it marks each frame speech, SID or not\n"
-     "         transmitted); --dtx with a .g729 output is refused.\n"
-     "'-' reads standard input (libsndfile finds the format from its header, or give\n"
-     "-t) or writes .g729 to standard output (-t bit for .bit).\n"},
-    {"decode", for_decode, decode_file, decode_capture, nullptr, true, true, false,
-     "Usage: g729a decode [OPTIONS] [--strict] [--bad-frames=decode] IN OUT\n"
-     "       g729a decode [OPTIONS] IN... (-d DIR | --to FMT)\n"
-     "       g729a decode [-q] [--strict] [-r HZ] [--float] [--pt N] [--stream SSRC] [--mix FILE]\n"
-     "                    [--max-gap S] [--max-audio S] [--max-files N] CAPTURE [OUT]\n"
-     "\n"
-     "Decodes IN into mono audio, 8 kHz unless --rate says otherwise.\n"
-     "IN:  .g729, read as one payload: 10-byte speech frames, and one 2-byte SID frame\n"
-     "     at the very end. A last frame cut short is left out with a warning\n"
-     "     (--strict: an error). Or .bit: speech and SID frames are decoded; frames not\n"
-     "     transmitted are decoded as missing (comfort noise after a SID frame,\n"
-     "     concealment after speech), and so are frames marked bad unless\n"
-     "     --bad-frames=decode decodes them as received. Every frame is 10 ms.\n"
-     "OUT: .wav, .raw/.sln, .sln16, .ulaw, .alaw, .gsm or any format libsndfile writes\n"
-     "     (.flac, .aiff, .au, .ogg, .mp3, ...).\n"
-     "  -r, --rate HZ  resample the output to HZ (1000 to 768000) in a format with a\n"
-     "                 header; headerless formats have their one rate (.raw 8000,\n"
-     "                 .sln16 16000)\n"
-     "  --float        32-bit float samples, where the format has them\n"
-     "Memory stays the same however long the stream.\n"
-     "\n"
-     "CAPTURE: a .pcap or .pcapng file holding RTP of G.729 (payload type 18, a type\n"
-     "     that SDP in the capture maps to G729, or --pt N). Each stream is rebuilt in\n"
-     "     sequence order; lost packets and DTX silences become missing frames, so\n"
-     "     the audio keeps the call's timeline.\n"
-     "OUT: a directory (made if need be) that gets one .wav per stream, named\n"
-     "     SRC_PORT-DST_PORT_SSRC.wav; or a .wav/.raw/.sln file for the one stream\n"
-     "     chosen with --stream SSRC (hexadecimal, as info shows it) or the only one.\n"
-     "--mix FILE: both directions of the call as one stereo .wav, aligned on capture\n"
-     "     time (left: the direction that starts first); OUT may then be left out.\n"
-     "Limits, against captures made to fill a disk: --max-gap S, the longest gap\n"
-     "     filled (default 3600 s; longer ones are shortened, with a notice);\n"
-     "     --max-audio S, the audio a run writes (default 600 s plus twenty times what\n"
-     "     the packets carry); --max-files N (default 1000). Nothing is written when a\n"
-     "     limit refuses the run, and a failed or interrupted run leaves OUT as it was.\n"
-     "CAPTURE may be '-', a capture on standard input. Several captures with -d DIR\n"
-     "     are decoded each into a folder of its own in DIR, named after it.\n"},
-    {"roundtrip", for_roundtrip, roundtrip_file, nullptr, nullptr, true, false, false,
-     "Usage: g729a roundtrip [OPTIONS] [-y] IN OUT\n"
-     "\n"
-     "Encodes and decodes IN (as encode reads it), writes the decoded audio to OUT\n"
-     "(as decode writes it) and prints how it compares with the input: overall SNR,\n"
-     "segmental SNR (10 ms segments, silent ones skipped, each bounded to -10..35 dB)\n"
-     "and the output level relative to the input. The output is compared 40 samples\n"
-     "(5 ms, the encoder's look-ahead) later than the input.\n"
-     "The figures go to standard output, or to standard error when OUT is '-'.\n"
-     "An existing OUT is audio, as IN is, and likely a second input matched by a glob:\n"
-     "it is replaced only with -y (--force).\n"},
-    {"info", for_info, info_file, info_capture, nullptr, false, true, false,
-     "Usage: g729a info [-q] [--json] [-t g729|bit] IN...\n"
-     "       g729a info [-q] [--json] [--pt N] CAPTURE\n"
-     "\n"
-     "Describes IN (.g729 or .bit): frames, speech frames, SID frames, untransmitted\n"
-     "frames, frames marked bad, frames whose first pitch index fails its parity check,\n"
-     "duration, bit rate, and where the file is malformed if it is (exit status 1\n"
-     "then). Frames are numbered from 0. --json prints the same as one JSON object.\n"
-     "Several files are described in turn (JSON: one object a line); any that fails\n"
-     "is named and makes the exit status 1.\n"
-     "A .g729 whose frames fail the parity check too often is flagged as probably\n"
-     "misaligned.\n"
-     "\n"
-     "CAPTURE (.pcap, .pcapng): the RTP streams found, with SSRC, addresses, payload\n"
-     "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
-     "and duration, and the packets skipped; --json gives the same as JSON.\n"},
-    {"dump", for_dump, dump_file, dump_capture, nullptr, false, true, false,
-     "Usage: g729a dump [-t g729|bit] IN...\n"
-     "       g729a dump [--stream SSRC] [--jitter-buffer MS|adaptive] CAPTURE\n"
-     "\n"
-     "Prints one line per frame of IN (.g729 or .bit): index, start time, type, the\n"
-     "coded parameters (LSP indices, pitch lags with their thirds, the parity check,\n"
-     "gain indices; for SID frames the LSF and energy indices) and the energy of the\n"
-     "decoded frame in dBFS. A malformed file is dumped up to the fault (exit 1).\n"
-     "Several files are dumped in turn, each after its own header lines.\n"
-     "CAPTURE (.pcap, .pcapng): every G.729 stream in turn (--stream SSRC: that one),\n"
-     "     a line per 10 ms of its timeline; frames that did not arrive say why (lost,\n"
-     "     late with --jitter-buffer, untransmitted, skipped) and how the decoder filled\n"
-     "     them (concealed, comfort_noise).\n"},
-    {"plot", for_plot, nullptr, nullptr, run_plot, true, true, false,
-     "Usage: g729a plot [OPTIONS] IN OUT\n"
-     "\n"
-     "Draws IN on one time axis into OUT (.png, .svg or .pdf): the decoded level per\n"
-     "20 ms and a band that marks what became of each 10 ms frame (lost, late, bad\n"
-     "and concealed, SID, not transmitted), silences shaded.\n"
-     "IN: .g729 or .bit, or a packet capture (.pcap, .pcapng): every G.729 stream,\n"
-     "     both directions of a call stacked, each with its arrival delta and jitter\n"
-     "     over time and its key figures (loss, jitter, E-model R and MOS).\n"
-     "--jitter-buffer MS|adaptive, --pt N, --max-gap S: as for decode. --max-audio S:\n"
-     "     the audio decoded to draw a capture, as decode's limit on what it writes.\n"},
-    {"convert", for_convert, convert_file, nullptr, nullptr, true, true, true,
-     "Usage: g729a convert [OPTIONS] [-y] IN OUT\n"
-     "\n"
-     "Rewrites a coded stream between .g729 and .bit without decoding it. .g729 to\n"
-     ".bit and back gives the same bytes. .g729 cannot mark untransmitted or bad\n"
-     "frames (they are left out or unmarked, with a notice), and holds a SID frame\n"
-     "only at its end. An existing OUT is coded, as IN is, and likely a second input\n"
-     "matched by a glob: it is replaced only with -y (--force).\n"},
+    {"encode", for_encode, encode_file, nullptr, nullptr, true, false, true, kEncodeHelp},
+    {"decode", for_decode, decode_file, decode_capture, nullptr, true, true, false, kDecodeHelp},
+    {"roundtrip", for_roundtrip, roundtrip_file, nullptr, nullptr, true, false, false, kRoundtripHelp},
+    {"info", for_info, info_file, info_capture, nullptr, false, true, false, kInfoHelp},
+    {"dump", for_dump, dump_file, dump_capture, nullptr, false, true, false, kDumpHelp},
+    {"plot", for_plot, nullptr, nullptr, run_plot, true, true, false, kPlotHelp},
+    {"convert", for_convert, convert_file, nullptr, nullptr, true, true, true, kConvertHelp},
 };
 
 const command_entry* find_command(const std::string& name) {

@@ -260,9 +260,7 @@ TEST_F(CaptureTest, BothDirectionsMixIntoOneStereoFileAlignedOnCaptureTime) {
     const std::vector<frame_record> rd = on_link(link::ethernet, d2);
     records.insert(records.end(), rd.begin(), rd.end());
     write_pcap(path("four.pcap"), DLT_EN10MB, by_time(records));
-    const run_result ambiguous = run({"decode", "--mix", path("mix4.wav"), path("four.pcap")});
-    EXPECT_EQ(ambiguous.status, 1);
-    EXPECT_TRUE(contains(ambiguous.err, "choose one with --stream SSRC")) << ambiguous.err;
+    expect_refused({{{"decode", "--mix", path("mix4.wav"), path("four.pcap")}, 1, "choose one with --stream SSRC"}});
     const run_result chosen = run({"decode", "--stream", "0x5e6f7a8b", "--mix", path("mix4.wav"), path("four.pcap")});
     ASSERT_EQ(chosen.status, 0) << chosen.err;
     EXPECT_EQ(testing::read_audio(path("mix4.wav")).samples, mix.samples);
@@ -305,11 +303,11 @@ TEST_F(CaptureTest, ADynamicPayloadTypeIsG729WhenTheCallsSdpOrPtSaysSo) {
     ASSERT_EQ(run({"decode", path("sdp.pcap"), path("sdp.wav")}).status, 0);
     EXPECT_EQ(wav_samples("sdp.wav"), expected);
 
-    const run_result bare = run({"decode", path("bare.pcap"), path("bare.wav")});
-    EXPECT_EQ(bare.status, 1);
-    EXPECT_EQ(bare.err, "g729a: " + path("bare.pcap") +
-                            ": no G.729 RTP stream (payload type 18, or one that SDP in the capture or --pt maps to G.729) "
-                            "among 31 packets; it holds RTP of payload type 96 (--pt N reads a type as G.729)\n");
+    expect_refused({{{"decode", path("bare.pcap"), path("bare.wav")},
+                     1,
+                     "g729a: " + path("bare.pcap") +
+                         ": no G.729 RTP stream (payload type 18, or one that SDP in the capture or --pt maps to G.729) "
+                         "among 31 packets; it holds RTP of payload type 96 (--pt N reads a type as G.729)\n"}});
     const run_result pt = run({"decode", "--pt", "96", path("bare.pcap"), path("bare.wav")});
     ASSERT_EQ(pt.status, 0) << pt.err;
     EXPECT_EQ(wav_samples("bare.wav"), expected);
@@ -415,14 +413,11 @@ TEST_F(CaptureTest, BadCapturesFailWithOneMessageNamingTheFileAndNoOutput) {
                       "packets; it holds RTP of payload type 0 (--pt N reads a type as G.729)"},
     };
     for (const Case& c : cases) {
-        for (const std::vector<std::string>& args : {std::vector<std::string>{"decode", path(c.file), path("out")},
-                                                    std::vector<std::string>{"decode", "--mix", path("mix.wav"), path(c.file)},
-                                                    std::vector<std::string>{"info", "-q", path(c.file)}}) {
-            const run_result r = run(args);
-            EXPECT_EQ(r.status, 1) << c.file;
-            EXPECT_EQ(r.err, "g729a: " + path(c.file) + ": " + c.message + "\n") << args[0];
-            EXPECT_EQ(files(), inputs) << c.file;
-        }
+        const std::string message = "g729a: " + path(c.file) + ": " + c.message + "\n";
+        expect_refused({{{"decode", path(c.file), path("out")}, 1, message},
+                        {{"decode", "--mix", path("mix.wav"), path(c.file)}, 1, message},
+                        {{"info", "-q", path(c.file)}, 1, message}});
+        EXPECT_EQ(files(), inputs) << c.file;
     }
 
     write_pcap(path("two.pcap"), DLT_EN10MB,
@@ -432,16 +427,12 @@ TEST_F(CaptureTest, BadCapturesFailWithOneMessageNamingTheFileAndNoOutput) {
                    r.insert(r.end(), o.begin(), o.end());
                    return r;
                }()));
-    const run_result one_file = run({"decode", path("two.pcap"), path("one.wav")});
-    EXPECT_EQ(one_file.status, 1);
-    EXPECT_TRUE(contains(one_file.err, ": holds 2 G.729 streams: give a directory as OUT, or choose one with --stream SSRC"))
-        << one_file.err;
-    const run_result no_such = run({"decode", "--stream", "abc", path("two.pcap"), path("one.wav")});
-    EXPECT_EQ(no_such.status, 1);
-    EXPECT_TRUE(contains(no_such.err, ": no G.729 stream has SSRC 0x00000abc; the capture holds 0x00000001 10.0.0.1:4000 -> "
-                                      "10.0.0.2:5000; 0x00000002 10.0.0.2:5000 -> 10.0.0.1:4000\n"))
-        << no_such.err;
-    EXPECT_EQ(files().count("one.wav"), 0u);
+    const std::string holds = "the capture holds 0x00000001 10.0.0.1:4000 -> 10.0.0.2:5000; 0x00000002 10.0.0.2:5000 -> 10.0.0.1:4000\n";
+    expect_refused({
+        {{"decode", path("two.pcap"), path("one.wav")}, 1, ": holds 2 G.729 streams: give a directory as OUT, or choose one with --stream SSRC"},
+        {{"decode", "--stream", "abc", path("two.pcap"), path("one.wav")}, 1, ": no G.729 stream has SSRC 0x00000abc; " + holds},
+        {{"dump", "--stream", "abc", path("two.pcap")}, 1, ": no G.729 stream has SSRC 0x00000abc; " + holds},
+    });
 }
 
 TEST(CaptureParsing, EveryCutOfAPacketIsTruncatedAndNothingIsReadPastIt) {

@@ -56,9 +56,9 @@ TEST_F(CaptureTest, CaptureTimesCenturiesApartOrPast2262NeitherOverflowNorFillTh
     // 230 years apart, both in range: not one call, and no silence of 230
     // years in front of one channel.
     write_pcapng(path("apart.pcapng"), DLT_EN10MB, capture_with_b_at(230 * kYearMicros));
-    const run_result apart = run({"decode", "--mix", path("apart.wav"), path("apart.pcapng")});
-    EXPECT_EQ(apart.status, 1);
-    EXPECT_TRUE(contains(apart.err, "s apart, more than the limit of 3600 s (--max-gap SECONDS raises it): not one call")) << apart.err;
+    expect_refused({{{"decode", "--mix", path("apart.wav"), path("apart.pcapng")},
+                     1,
+                     "s apart, more than the limit of 3600 s (--max-gap SECONDS raises it): not one call"}});
     EXPECT_EQ(files(), (std::set<std::string>{"far.pcapng", "far.wav", "apart.pcapng"}));
 }
 
@@ -79,12 +79,10 @@ TEST_F(CaptureTest, SparsePacketsCannotAmplifyACaptureIntoHoursOfAudioOrFiles) {
     }
     write_pcap(path("sparse.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
 
-    const run_result refused = run({"decode", path("sparse.pcap"), path("sparse.wav")});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_TRUE(contains(refused.err, "would write 1200.0 s (0.33 h) of audio, more than the limit of 601.0 s (0.17 h) (ten minutes "
-                                      "and twenty times the audio its packets carry); --max-audio SECONDS raises it"))
-        << refused.err;
-    EXPECT_EQ(files(), (std::set<std::string>{"sparse.pcap"}));
+    expect_refused({{{"decode", path("sparse.pcap"), path("sparse.wav")},
+                     1,
+                     "would write 1200.0 s (0.33 h) of audio, more than the limit of 601.0 s (0.17 h) (ten minutes and twenty "
+                     "times the audio its packets carry); --max-audio SECONDS raises it"}});
 
     const run_result raised = run({"decode", "--max-audio", "1300", path("sparse.pcap"), path("sparse.wav")});
     ASSERT_EQ(raised.status, 0) << raised.err;
@@ -114,12 +112,9 @@ TEST_F(CaptureTest, SparsePacketsCannotAmplifyACaptureIntoHoursOfAudioOrFiles) {
     for (uint32_t s = 0; s < 5; ++s)
         for (rtp_spec p : send(coded_frames("speech_male_librivox.g729", 4), 2, kA, kB, 0x100 + s, kStart, 1)) many.push_back(p);
     write_pcap(path("many.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, many)));
-    const run_result files_refused = run({"decode", "--max-files", "3", path("many.pcap"), path("many")});
-    EXPECT_EQ(files_refused.status, 1);
-    EXPECT_TRUE(contains(files_refused.err, "would write 5 files, more than the limit of 3 (--max-files N raises it; --stream SSRC "
-                                            "decodes one stream)"))
-        << files_refused.err;
-    EXPECT_EQ(files().count("many"), 0u);
+    expect_refused({{{"decode", "--max-files", "3", path("many.pcap"), path("many")},
+                     1,
+                     "would write 5 files, more than the limit of 3 (--max-files N raises it; --stream SSRC decodes one stream)"}});
     ASSERT_EQ(run({"decode", path("many.pcap"), path("many")}).status, 0);
     EXPECT_EQ(listing(path("many")).size(), 5u);
 }
@@ -240,10 +235,10 @@ TEST_F(CaptureTest, GeneratedNamesNeverFollowALinkOutOfTheFolder) {
     ASSERT_EQ(symlink("../precious", path("out/" + std::string(kAtoB)).c_str()), 0);
     const std::map<std::string, std::string> before = listing(path("out"));
 
-    const run_result r = run({"decode", path("call.pcap"), path("out")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "g729a: " + path("out/" + std::string(kAtoB)) +
-                         ": is a symbolic link: a name the tool makes up is never followed (remove the link)\n");
+    expect_refused({{{"decode", path("call.pcap"), path("out")},
+                     1,
+                     "g729a: " + path("out/" + std::string(kAtoB)) +
+                         ": is a symbolic link: a name the tool makes up is never followed (remove the link)\n"}});
     EXPECT_EQ(read_file(path("precious")), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
     EXPECT_EQ(listing(path("out")), before);
 }
@@ -296,11 +291,8 @@ TEST_F(CaptureTest, RateAndFloatApplyToCapturesAsToFiles) {
         EXPECT_EQ(f.info.frames, sf_count_t(100) * 80 * c.rate / 8000) << c.file;
     }
     // Where the formats of files refuse them, captures do too.
-    for (const auto& args : std::vector<std::vector<std::string>>{{"info", "--rate", "16000", path("call.pcap")},
-                                                                   {"decode", "--float", "--stream", "1a2b3c4d", path("call.pcap"), path("x.raw")}}) {
-        const run_result r = run(args);
-        EXPECT_EQ(r.status, 2) << r.err;
-    }
+    expect_refused({{{"info", "--rate", "16000", path("call.pcap")}, 2, "--rate is for decode and roundtrip"},
+                    {{"decode", "--float", "--stream", "1a2b3c4d", path("call.pcap"), path("x.raw")}, 2, "--float"}});
 }
 
 TEST_F(CaptureTest, MemoryFollowsTheG729KeptNotTheCapture) {
@@ -380,7 +372,7 @@ TEST_F(CaptureTest, ACaptureOnStandardInputIsReadAsANamedOneIs) {
     // Not a capture: a coded stream there still needs -t.
     const run_result coded = run({"info", "-"}, "in.g729");
     EXPECT_EQ(coded.status, 2);
-    EXPECT_TRUE(contains(coded.err, "'-' as IN of info is a packet capture or needs --format g729 or bit")) << coded.err;
+    EXPECT_TRUE(contains(coded.err, "'-' as IN of info is a packet capture or needs --format g729 or bit")) << coded.err; // read from standard input
     EXPECT_EQ(run({"info", "-t", "g729", "-"}, "in.g729").status, 0);
 }
 
