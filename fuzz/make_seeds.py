@@ -7,8 +7,11 @@ leaves other files (regression inputs) alone.
 import math
 import os
 import struct
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "tools", "capture"))
+from capture_writer import ethernet_udp, pcap, pcapng, rtp  # noqa: E402
 VECTORS = os.path.join(HERE, "..", "tests", "data", "vectors")
 CORPUS = os.path.join(HERE, "corpus")
 
@@ -182,36 +185,12 @@ def tool_seeds():
     write("tool_readers_fuzz", "raw", bytes([3]) + pcm[:800])
 
 
-def udp_packet(src, dst, sport, dport, payload):
-    udp = struct.pack(">HHHH", sport, dport, 8 + len(payload), 0) + payload
-    ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0, bytes(src), bytes(dst)) + udp
-    return b"\x00\x11\x22\x33\x44\x55" + b"\x66\x77\x88\x99\xaa\xbb" + b"\x08\x00" + ip
+START_NS = 1700000000 * 10**9
 
 
-def pcap(packets):
-    out = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1)
-    for i, p in enumerate(packets):
-        out += struct.pack("<IIII", 1700000000 + i // 50, (i % 50) * 20000, len(p), len(p)) + p
-    return out
-
-
-def pcapng(packets, times=None):
-    """A section header, one Ethernet interface with microsecond times, and
-    an enhanced packet block per packet (times in microseconds, 64-bit)."""
-    def block(kind, body):
-        return struct.pack("<II", kind, 12 + len(body)) + body + struct.pack("<I", 12 + len(body))
-    out = block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1))
-    out += block(1, struct.pack("<HHI", 1, 0, 65535))
-    for i, p in enumerate(packets):
-        t = times[i] if times else (1700000000 * 1000000 + i * 20000)
-        body = struct.pack("<IIIII", 0, t >> 32, t & 0xFFFFFFFF, len(p), len(p)) + p
-        body += b"\0" * (-len(body) % 4)
-        out += block(6, body)
-    return out
-
-
-def rtp(seq, ts, payload, pt=18, ssrc=0x1234ABCD):
-    return struct.pack(">BBHII", 0x80, pt, seq, ts, ssrc) + payload
+def every_20_ms(packets):
+    """(time, packet) records, one packet each 20 ms."""
+    return [(START_NS + i * 20 * 10**6, p) for i, p in enumerate(packets)]
 
 
 def capture_seeds():
@@ -220,15 +199,15 @@ def capture_seeds():
     sdp = (b"INVITE sip:b@10.0.0.2 SIP/2.0\r\nContent-Type: application/sdp\r\n\r\n"
            b"v=0\r\no=- 1 1 IN IP4 10.0.0.1\r\ns=-\r\nc=IN IP4 10.0.0.1\r\nt=0 0\r\n"
            b"m=audio 4000 RTP/AVP 18 101\r\na=rtpmap:18 G729/8000\r\na=rtpmap:101 telephone-event/8000\r\n")
-    packets = [udp_packet(a, b, 5060, 5060, sdp)]
+    packets = [ethernet_udp(a, b, 5060, 5060, sdp)]
     order = list(range(20))
     order[5], order[6] = order[6], order[5]  # one reordered pair
     del order[12]                              # one lost packet
     for n in order:
-        packets.append(udp_packet(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
-    packets.append(udp_packet(a, b, 4000, 4002, rtp(1020, 160 * 40, speech[400:410] + b"\x12\x34")))  # after silence, SID at end
-    write("tool_readers_fuzz", "pcap-sip-rtp", bytes([4]) + pcap(packets))
-    write("tool_readers_fuzz", "pcapng-sip-rtp", bytes([4]) + pcapng(packets))
+        packets.append(ethernet_udp(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
+    packets.append(ethernet_udp(a, b, 4000, 4002, rtp(1020, 160 * 40, speech[400:410] + b"\x12\x34")))  # after silence, SID at end
+    write("tool_readers_fuzz", "pcap-sip-rtp", bytes([4]) + pcap(every_20_ms(packets)))
+    write("tool_readers_fuzz", "pcapng-sip-rtp", bytes([4]) + pcapng(every_20_ms(packets)))
     write("tool_readers_fuzz", "packet-rtp", bytes([5, 0]) + packets[3])
 
     # capture_commands_fuzz: both directions of a call, with the answer on a
@@ -237,26 +216,26 @@ def capture_seeds():
     answer = (b"SIP/2.0 200 OK\r\nContent-Type: application/sdp\r\n\r\n"
               b"v=0\r\no=- 1 1 IN IP4 10.0.0.2\r\ns=-\r\nc=IN IP4 10.0.0.2\r\nt=0 0\r\n"
               b"m=audio 4002 RTP/AVP 97\r\na=rtpmap:97 G729/8000\r\n")
-    call = [udp_packet(a, b, 5060, 5060, sdp), udp_packet(b, a, 5060, 5060, answer)]
+    call = [ethernet_udp(a, b, 5060, 5060, sdp), ethernet_udp(b, a, 5060, 5060, answer)]
     for n in range(24):
-        call.append(udp_packet(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
+        call.append(ethernet_udp(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
         back = speech[200 + 20 * n:220 + 20 * n] + (b"\x5a" if n == 7 else b"")
-        call.append(udp_packet(b, a, 4002, 4000, rtp(7000 + n, 160 * n, back, pt=97, ssrc=0x0BADCAFE)))
+        call.append(ethernet_udp(b, a, 4002, 4000, rtp(7000 + n, 160 * n, back, payload_type=97, ssrc=0x0BADCAFE)))
     call.insert(10, call.pop(30))  # a packet 10 places late
-    call.append(udp_packet(a, b, 4000, 4002, rtp(1024, 160 * 300, speech[480:500])))  # after 5 s of silence
-    times = [1700000000 * 1000000 + i * 10000 for i in range(len(call))]
-    times[-1] += 5000000
+    call.append(ethernet_udp(a, b, 4000, 4002, rtp(1024, 160 * 300, speech[480:500])))  # after 5 s of silence
+    times = [START_NS + i * 10 * 10**6 for i in range(len(call))]
+    times[-1] += 5 * 10**9
     for selector, name in [(0, "info"), (1, "info-json"), (2, "decode-folder"), (3, "decode-earlier"),
                            (4, "decode-stream"), (5, "mix"), (6, "mix-folder"), (7, "one-wav"),
                            (2 | 8 | 16, "decode-rate-float"), (5 | 32 | 64, "mix-default-limits-max-gap"),
                            (2 | 128, "decode-max-files")]:
-        write("capture_commands_fuzz", "pcap-" + name, bytes([selector]) + pcap(call))
-        write("capture_commands_fuzz", "pcapng-" + name, bytes([selector]) + pcapng(call, times))
+        write("capture_commands_fuzz", "pcap-" + name, bytes([selector]) + pcap(every_20_ms(call)))
+        write("capture_commands_fuzz", "pcapng-" + name, bytes([selector]) + pcapng(list(zip(times, call))))
     # Centuries apart, and past 2262.
     far = list(times)
     for i in range(3, len(far), 2):
-        far[i] += 300 * 366 * 86400 * 1000000
-    write("capture_commands_fuzz", "pcapng-centuries-apart", bytes([5 | 32]) + pcapng(call, far))
+        far[i] += 300 * 366 * 86400 * 10**9
+    write("capture_commands_fuzz", "pcapng-centuries-apart", bytes([5 | 32]) + pcapng(list(zip(far, call))))
 
 
 if __name__ == "__main__":
