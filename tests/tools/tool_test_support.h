@@ -327,7 +327,9 @@ protected:
             const run_result r = run(c.args);
             EXPECT_EQ(r.status, c.status) << joined << r.err;
             EXPECT_TRUE(contains(r.err, c.message)) << joined << r.err;
-            if (c.status == 2) EXPECT_TRUE(contains(r.err, "Try 'g729a --help'.")) << joined << r.err;
+            if (c.status == 2) {
+                EXPECT_TRUE(contains(r.err, "Try 'g729a --help'.")) << joined << r.err;
+            }
             EXPECT_EQ(scratch_listing(), before) << joined << r.err;
         }
     }

@@ -15,15 +15,7 @@ namespace {
 const std::set<std::string>& sndfile_extensions() {
     static const std::set<std::string> extensions = [] {
         std::set<std::string> e{"aif", "aifc", "wave", "snd", "ogg", "opus"};
-        const sndfile_functions& sf = sndfile();
-        int count = 0;
-        sf.sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
-        for (int i = 0; i < count; ++i) {
-            SF_FORMAT_INFO info{};
-            info.format = i;
-            if (sf.sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.extension)
-                e.insert(lower(info.extension));
-        }
+        for (const auto& major : sndfile_major_formats()) e.insert(major.first);
         e.erase("raw"); // ours: 8 kHz mono 16-bit, no header
         e.insert("mp3");
         return e;

@@ -91,21 +91,27 @@ sf_count_t passthrough_tell(void* user) { return static_cast<passthrough_file*>(
 
 SF_VIRTUAL_IO passthrough_io{passthrough_length, passthrough_seek, passthrough_read, passthrough_write, passthrough_tell};
 
-int major_of(const std::string& container) {
-    if (container == "mp3") return SF_FORMAT_MPEG;
-    // libsndfile lists Ogg under .oga; .ogg is the name people use for the
-    // same container.
-    if (container == "opus" || container == "oga" || container == "ogg") return SF_FORMAT_OGG;
+std::vector<std::pair<std::string, int>> sndfile_major_formats() {
+    std::vector<std::pair<std::string, int>> majors;
     const sndfile_functions& sf = sndfile();
     int count = 0;
     sf.sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
     for (int i = 0; i < count; ++i) {
         SF_FORMAT_INFO info{};
         info.format = i;
-        if (sf.sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.extension &&
-            lower(info.extension) == container)
-            return info.format;
+        if (sf.sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &info, sizeof info) == 0 && info.extension)
+            majors.emplace_back(lower(info.extension), info.format);
     }
+    return majors;
+}
+
+int major_of(const std::string& container) {
+    if (container == "mp3") return SF_FORMAT_MPEG;
+    // libsndfile lists Ogg under .oga; .ogg is the name people use for the
+    // same container.
+    if (container == "opus" || container == "oga" || container == "ogg") return SF_FORMAT_OGG;
+    for (const auto& [extension, major] : sndfile_major_formats())
+        if (extension == container) return major;
     if (container == "aiff" || container == "aifc") return SF_FORMAT_AIFF;
     if (container == "snd") return SF_FORMAT_AU;
     return 0;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sndfile.h>
@@ -55,6 +56,10 @@ extern SF_VIRTUAL_IO passthrough_io; // over a passthrough_file
 // libsndfile's message for a failure of `file` (nullptr: of the last open),
 // without its trailing full stop.
 std::string sndfile_problem(SNDFILE* file);
+
+// libsndfile's major formats: the extension it lists each under (lower
+// case) and the format.
+std::vector<std::pair<std::string, int>> sndfile_major_formats();
 
 // The major format libsndfile knows a container by (its extension: flac,
 // aiff, ogg, mp3, ...); 0 when it knows none.
