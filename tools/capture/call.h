@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "g729a.h"
@@ -23,6 +24,7 @@ namespace g729::tool {
 constexpr int kG729PayloadType = 18;
 constexpr int kFrameSamples = G729A_FRAME_SAMPLES;
 
+// A stream as RTP tells it apart: its two ends and its SSRC.
 struct stream_key {
     endpoint source;
     endpoint destination;
@@ -51,6 +53,8 @@ struct skipped_counts {
     std::size_t total() const { return truncated + fragments + wrong_version + other_payload + unusable + bad_time; }
 };
 
+// One G.729 stream: its payload type and what made it G.729 ("static" 18,
+// "--pt" or "SDP"), its timeline rebuilt, and its network figures.
 struct g729_stream {
     stream_key key;
     int payload_type = kG729PayloadType;
@@ -59,6 +63,8 @@ struct g729_stream {
     stream_network network;
 };
 
+// A capture as read: its format and link layer, what it held, and its G.729
+// streams.
 struct capture_contents {
     std::string format;
     std::string link;

@@ -1,7 +1,8 @@
 // The header of an RTP packet, and one RTP stream of G.729 rebuilt from its
-// packets as they were captured: put back in sequence order (16-bit sequence numbers extended across
-// wraps), duplicates dropped, and every 10 ms of the call accounted for, so
-// that decoding it keeps the call's timeline. Frames that never arrived
+// packets as they were captured: put back in sequence order (16-bit
+// sequence numbers extended across wraps), duplicates dropped, and every
+// 10 ms of the call accounted for, so that decoding it keeps the call's
+// timeline. Frames that never arrived
 // (lost packets, the silences of discontinuous transmission) become runs of
 // missing frames, as many as the RTP timestamps say (80 per frame), but
 // never more than the capture clock supports nor more than a limit.
