@@ -139,9 +139,9 @@ int read_files(const command_entry& command, std::vector<positional>& files, con
         capture[i] = !files[i].format && (is_capture_file(files[i].text) || (files[i].text == "-" && files.size() == 1));
     const std::size_t captures = std::size_t(std::count(capture.begin(), capture.end(), true));
     if (captures > 0 && !command.capture) throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
-    refuse_options_not_for(p, captures == 0              ? input_kind::files
-                              : captures == files.size() ? input_kind::captures
-                                                         : input_kind::mixed);
+    refuse_options_not_for(p, captures == 0              ? operand_kinds::files
+                              : captures == files.size() ? operand_kinds::captures
+                                                         : operand_kinds::mixed);
     if (files.size() == 1 && capture[0]) {
         const int status = command.capture({files[0].text}, p.options);
         finish_standard_output();
@@ -227,7 +227,7 @@ int run(const std::vector<std::string>& args) {
 
     // plot draws any input it reads, a coded file or a capture, into a picture.
     if (command->whole) {
-        refuse_options_not_for(p, !files.empty() && is_capture_file(files[0].text) ? input_kind::captures : input_kind::files);
+        refuse_options_not_for(p, !files.empty() && is_capture_file(files[0].text) ? operand_kinds::captures : operand_kinds::files);
         std::vector<std::string> operands;
         for (const positional& f : files) operands.push_back(f.text);
         const int status = command->whole(operands, p.options);
@@ -242,7 +242,7 @@ int run(const std::vector<std::string>& args) {
                          (is_capture_file(files[0].text) || (files[0].text == "-" && command->capture));
     if (capture) {
         if (!command->capture) throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
-        refuse_options_not_for(p, input_kind::captures);
+        refuse_options_not_for(p, operand_kinds::captures);
         std::vector<std::string> operands;
         for (const positional& f : files) operands.push_back(f.text);
         const int status = command->capture(operands, p.options);
@@ -255,7 +255,7 @@ int run(const std::vector<std::string>& args) {
     if (command->capture && !p.directory.empty() && !p.target && !files.empty() &&
         std::all_of(files.begin(), files.end(), is_named_capture)) {
         if (!p.options.mix.empty()) throw usage_error("--mix takes one capture, not a batch");
-        refuse_options_not_for(p, input_kind::captures);
+        refuse_options_not_for(p, operand_kinds::captures);
         std::set<std::string> outputs;
         for (const positional& f : files)
             if (!outputs.insert(stem_of(f.text)).second)
@@ -273,7 +273,7 @@ int run(const std::vector<std::string>& args) {
         finish_standard_output();
         return status;
     }
-    refuse_options_not_for(p, input_kind::files);
+    refuse_options_not_for(p, operand_kinds::files);
 
     // IN OUT, or IN... with the outputs named after the inputs: into -d DIR,
     // in --to FMT, or into OUT when OUT is a directory.

@@ -214,10 +214,10 @@ void refuse_options_not_for(const command_line& line, command_bit command) {
         if (!(o->fits & command)) throw usage_error(std::string(o->name) + " is for " + command_list(o->fits));
 }
 
-void refuse_options_not_for(const command_line& line, input_kind input) {
+void refuse_options_not_for(const command_line& line, operand_kinds input) {
     for (const option_spec* o : line.given) {
-        if (input == input_kind::captures && o->captures == on_captures::not_for) throw usage_error(o->capture_refusal);
-        if (input == input_kind::files && o->captures == on_captures::only)
+        if (input == operand_kinds::captures && o->captures == on_captures::not_for) throw usage_error(o->capture_refusal);
+        if (input == operand_kinds::files && o->captures == on_captures::only)
             throw usage_error(std::string(o->name) + " applies to packet captures (.pcap, .pcapng) only");
     }
 }

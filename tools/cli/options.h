@@ -61,11 +61,11 @@ void refuse_options_not_for(const command_line& line, command_bit command);
 
 // What a command reads: coded or audio files, packet captures, or some of
 // each (info and dump, in turn).
-enum class input_kind { files, captures, mixed };
+enum class operand_kinds { files, captures, mixed };
 
 // usage_error for the first option given that does not fit what the
 // command reads: "--format does not apply to a packet capture, ...", "--pt
 // applies to packet captures (.pcap, .pcapng) only".
-void refuse_options_not_for(const command_line& line, input_kind input);
+void refuse_options_not_for(const command_line& line, operand_kinds input);
 
 } // namespace g729::tool
