@@ -107,7 +107,7 @@ TEST_F(CaptureFiguresTest, ArrivalTimesCenturiesApartAreDifferencedWithoutOverfl
         EXPECT_EQ(s["jitter_max_ms"].get<double>(), 0.0);
         // A buffer starts afresh after the gap and plays both halves.
         EXPECT_EQ(s["jitter_buffer"]["late_packets"], 0);
-        EXPECT_EQ(s["jitter_buffer"]["discarded_packets"], 0);
+        EXPECT_EQ(s["jitter_buffer"].value("discarded_packets", -1), 0);
     }
     const std::string text = info_text({}, "far.pcapng");
     EXPECT_TRUE(contains(text, "  first packet:  1684-")) << text;
@@ -243,17 +243,17 @@ TEST_F(CaptureFiguresTest, JitterBuffersHoldNoMoreThanTheirSizeAndDiscardWhatWou
         SCOPED_TRACE(r.buffer);
         const nlohmann::json s = info_stream({"--jitter-buffer", r.buffer}, "burst.pcap");
         const nlohmann::json& b = s["jitter_buffer"];
+        const int discarded = b.value("discarded_packets", -1), late = b["late_packets"].get<int>();
         EXPECT_LE(b["max_delay_ms"].get<double>(), r.most_ms + 1e-6);
         EXPECT_LE(b["mean_delay_ms"].get<double>(), b["max_delay_ms"].get<double>());
-        EXPECT_GT(b["discarded_packets"].get<int>(), 100);
+        EXPECT_GT(discarded, 100);
         // The packets after the burst are played.
-        EXPECT_LT(b["discarded_packets"].get<int>() + b["late_packets"].get<int>(), 300);
+        EXPECT_LT(discarded + late, 300);
         // What the buffer did not play counts as lost to the listener.
-        EXPECT_EQ(s["late_packets"], b["discarded_packets"].get<int>() + b["late_packets"].get<int>());
+        EXPECT_EQ(s["late_packets"], discarded + late);
         EXPECT_GT(s["loss_percent"].get<double>(), 20.0);
         const std::string text = info_text({"--jitter-buffer", r.buffer}, "burst.pcap");
-        EXPECT_TRUE(contains(text, std::to_string(b["discarded_packets"].get<int>()) + " early packets discarded (buffer full)"))
-            << text;
+        EXPECT_TRUE(contains(text, std::to_string(discarded) + " early packets discarded (buffer full)")) << text;
     }
 }
 
