@@ -229,13 +229,15 @@ def pcap(packets):
     return out
 
 
-def pcapng(packets, times=None):
-    """A section header, one Ethernet interface with microsecond times, and
-    an enhanced packet block per packet (times in microseconds, 64-bit)."""
+def pcapng(packets, times=None, tsoffset=None):
+    """A section header, one Ethernet interface with microsecond times (and
+    with `tsoffset`, an if_tsoffset option: seconds added to every time),
+    and an enhanced packet block per packet (times in microseconds, 64-bit)."""
     def block(kind, body):
         return struct.pack("<II", kind, 12 + len(body)) + body + struct.pack("<I", 12 + len(body))
     out = block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1))
-    out += block(1, struct.pack("<HHI", 1, 0, 65535))
+    options = b"" if tsoffset is None else struct.pack("<HHqI", 14, 8, tsoffset, 0)
+    out += block(1, struct.pack("<HHI", 1, 0, 65535) + options)
     for i, p in enumerate(packets):
         t = times[i] if times else (1700000000 * 1000000 + i * 20000)
         body = struct.pack("<IIIII", 0, t >> 32, t & 0xFFFFFFFF, len(p), len(p)) + p
@@ -291,6 +293,49 @@ def capture_seeds():
     for i in range(3, len(far), 2):
         far[i] += 300 * 366 * 86400 * 1000000
     write("capture_commands_fuzz", "pcapng-centuries-apart", bytes([5 | 32]) + pcapng(call, far))
+    # An interface time offset that puts the call in 1684 and its second
+    # half 567 years on, in 2251: each in range, their difference not.
+    offset = [1000000 + i * 10000 for i in range(len(call))]
+    for i in range(len(call) // 2, len(call)):
+        offset[i] += int(567 * 365.25 * 86400) * 1000000
+    for selector, name in [(0, "info"), (1, "info-json")]:
+        write("capture_commands_fuzz", "pcapng-interface-offset-" + name,
+              bytes([selector]) + pcapng(call, offset, tsoffset=-9000000000))
+
+    # RTCP about the caller: a sender report, a receiver report naming it,
+    # one naming a report the capture does not hold, one 12 s after.
+    def ntp(us):
+        return (us // 1000000 + 2208988800) << 32 | (us % 1000000) * (1 << 32) // 1000000
+    start_us = 1700000000 * 1000000
+    sr = struct.pack(">BBHIQIII", 0x80, 200, 6, 0x1234ABCD, ntp(start_us + 100000), 0, 24, 480)
+    def rr(lsr_us, dlsr):
+        return struct.pack(">BBHII", 0x81, 201, 7, 0x0BADCAFE, 0x1234ABCD) + struct.pack(
+            ">IIIII", 3, 1023, 40, ntp(lsr_us) >> 16 & 0xFFFFFFFF, dlsr)
+    reports = [(100000, udp_packet(a, b, 4001, 4003, sr)),
+               (150000, udp_packet(b, a, 4003, 4001, rr(start_us + 100000, 1000))),
+               (200000, udp_packet(b, a, 4003, 4001, rr(start_us + 50000, 0))),
+               (12200000, udp_packet(b, a, 4003, 4001, rr(start_us + 100000, 0)))]
+    with_rtcp = list(call[:-1]) + [p for _, p in reports]
+    rtcp_times = times[:-1] + [start_us + t for t, _ in reports]
+    order = sorted(range(len(with_rtcp)), key=lambda i: rtcp_times[i])
+    for selector, name in [(0, "info"), (1, "info-json")]:
+        write("capture_commands_fuzz", "pcapng-rtcp-round-trips-" + name,
+              bytes([selector]) + pcapng([with_rtcp[i] for i in order], [rtcp_times[i] for i in order]))
+
+    # A burst: a second of one direction's audio captured within a
+    # millisecond, under each jitter buffer (the capture's length modulo 3
+    # picks it: a filler packet of another kind sets it).
+    burst_times = [start_us + i * 10000 for i in range(len(call))]
+    for i in range(10, len(call)):
+        burst_times[i] = start_us + 100000 + i * 10
+    for buffer, name in [(1, "fixed"), (2, "adaptive")]:
+        for pad in range(3):
+            packets = call + [udp_packet(a, b, 9, 9, bytes(4 * pad))]
+            capture = pcapng(packets, burst_times + [burst_times[-1] + 1])
+            if len(capture) % 3 == buffer:
+                break
+        assert len(capture) % 3 == buffer
+        write("capture_commands_fuzz", "pcapng-burst-jitter-buffer-" + name, bytes([1]) + capture)
 
 
 if __name__ == "__main__":
