@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,22 @@ TEST_F(CaptureFiguresTest, ArrivalTimesCenturiesApartAreDifferencedWithoutOverfl
     EXPECT_TRUE(contains(text, "  last packet:   2251-")) << text;
     EXPECT_TRUE(contains(text, "s seen, not believed (packet 51, 2251-")) << text;
     EXPECT_FALSE(contains(text, "-546744073")) << text;
+}
+
+TEST_F(CaptureFiguresTest, AnInterfaceTimeOffsetPastWhatNanosecondsHoldLeavesThePacketsUnused) {
+    // Offsets at the ends of 64 bits: the packet times wrap inside the
+    // capture library or lie before 1677 or past 2262; they are not used.
+    std::vector<frame_record> records = on_link(link::ethernet, call(20));
+    for (const int64_t offset : {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min(), int64_t(1) << 40,
+                                 -(int64_t(1) << 40)}) {
+        SCOPED_TRACE(offset);
+        write_pcapng(path("offset.pcapng"), DLT_EN10MB, records);
+        testing::write_file(path("offset.pcapng"), with_interface_time_offset(testing::read_file(path("offset.pcapng")), offset));
+        // With every packet's time unusable the capture holds no stream.
+        const run_result r = run({"info", path("offset.pcapng")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, "offset.pcapng: no G.729 RTP stream")) << r.err;
+    }
 }
 
 TEST(StreamFigures, ASkewBeyondATenthOfTheClockRateIsNotMeasured) {
