@@ -65,7 +65,7 @@ CROSS_CMAKE := -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$(CROSS_TOOLCHA
 # stops the run; its input belongs in fuzz/corpus/TARGET/ once fixed.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS := decoder_fuzz encoder_fuzz module_fuzz tool_readers_fuzz capture_commands_fuzz
+FUZZ_TARGETS := decoder_fuzz encoder_fuzz many_channels_fuzz module_fuzz tool_readers_fuzz capture_commands_fuzz
 FUZZ_CMAKE := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	-DG729A_FUZZ=ON -DG729A_BUILD_TESTS=OFF -DG729A_BUILD_BENCH=OFF
 FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer

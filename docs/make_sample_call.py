@@ -65,7 +65,9 @@ def main():
     records += [(t, ip_udp(b, a, 5000, 4000, p)) for t, p in
                 direction(female, 0x55667788, 2000, START_NS + 2500 * 10**6, rng, {40}, None)]
     sr_ns = START_NS + 2000 * 10**6
-    sr = struct.pack("!BBHI", 0x80, 200, 6, 0x1a2b3c4d) + struct.pack("!IIIII", 0, 0, 0, 100, 2000)
+    # The report's NTP time is what the receiver's LSR names.
+    ntp_seconds, ntp_fraction = sr_ns // 10**9 + 2208988800, (sr_ns % 10**9) * 65536 // 10**9 << 16
+    sr = struct.pack("!BBHI", 0x80, 200, 6, 0x1a2b3c4d) + struct.pack("!IIIII", ntp_seconds, ntp_fraction, 0, 100, 2000)
     rr = struct.pack("!BBHII", 0x81, 201, 7, 0x55667788, 0x1a2b3c4d) + struct.pack(
         "!IIIII", (8 << 24) | 3, 1103, 40, ntp_middle(sr_ns), 65536 // 20)
     records.append((sr_ns, ip_udp(a, b, 4001, 5001, sr)))

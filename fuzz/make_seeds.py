@@ -94,6 +94,40 @@ def encoder_seeds():
     write("encoder_fuzz", "dtx", bytes([0x40]) + speech[:2 * 1600] + bytes(2 * 2400) + speech[2 * 1600:2 * 2400])
 
 
+# --- many_channels_fuzz: channel byte, then rounds -------------------------
+def many_channels_seeds():
+    speeches = [vector(n + ".raw") for n in ("speech_male_librivox", "speech_female_espeak", "speech_male_espeak",
+                                             "tone_1kHz", "square_fullscale", "silence")]
+    coded = [vector(n + ".g729") for n in ("speech_male_librivox", "speech_female_espeak", "speech_male_espeak",
+                                           "tone_1kHz", "square_fullscale", "silence")]
+    for channels in (12, 5):
+        out = bytes([channels - 1])
+        for f in range(6):  # encode rounds: each lane its own signal
+            out += bytes([0]) + b"".join(bytes([0]) + speeches[i % 6][160 * f:160 * f + 160] for i in range(channels))
+        for f in range(12):  # decode rounds: each lane its own stream
+            out += bytes([1]) + b"".join(bytes([0]) + coded[i % 6][10 * f:10 * f + 10] for i in range(channels))
+        write("many_channels_fuzz", "speech-%d-channels" % channels, out)
+    # Eight lanes: silence suppression on two encoders fed a constant, lanes
+    # naming one instance twice, refused lanes, a missing frame and a SID
+    # on the decode side, a round without results, a NULL array, a reset.
+    speech = speeches[0]
+    out = bytes([7, 3 | 0 << 2 | 1 << 4 | 0x80, 3 | 0 << 2 | 2 << 4 | 0x80])
+    for f in range(12):
+        lanes = [bytes([0]) + speech[160 * f:160 * f + 160], bytes([1, 0x10, 0x00]), bytes([1, 0x10, 0x00]),
+                 bytes([2 | 3 << 2]), bytes([3]), bytes([3 | 1 << 2]), bytes([3 | 2 << 2]), bytes([0]) + speech[160 * f + 4000:160 * f + 4160]]
+        out += bytes([0]) + b"".join(lanes)
+    out += bytes([2, 0, 0, 1, 1, 2, 3, 7, 7])  # lanes name instances 0, 0, 1, 1, 2, 3, 7, 7
+    for f in range(4):
+        out += bytes([0]) + b"".join(bytes([0]) + speech[160 * (f + 40 + i):160 * (f + 41 + i)] for i in range(8))
+        out += bytes([1]) + b"".join(bytes([m]) + coded[0][10 * (f + i):10 * (f + i) + (10 if m == 0 else 2 if m == 1 else 0)]
+                                     for i, m in enumerate([0, 0, 1, 2, 3, 0, 0, 1]))
+    out += bytes([2, 0, 1, 2, 3, 4, 5, 6, 7])
+    out += bytes([3 | 3 << 2]) + bytes([1]) + b"".join(bytes([m]) + bytes(range(10)) for m in [0, 4, 4 | 8 << 3, 5, 6, 7, 0, 1])
+    out += bytes([3 | 2 << 2, 3 | 1 << 2 | 3 << 4])
+    out += bytes([0]) + b"".join(bytes([0]) + speech[160 * i:160 * i + 160] for i in range(8))
+    write("many_channels_fuzz", "dtx-shared-refused", out)
+
+
 # --- module_fuzz: operation records ---------------------------------------
 def slin_in(pcm_bytes):  # op 0 with flags 2: datalen = 2 * samples
     n = len(pcm_bytes) // 2
@@ -195,13 +229,15 @@ def pcap(packets):
     return out
 
 
-def pcapng(packets, times=None):
-    """A section header, one Ethernet interface with microsecond times, and
-    an enhanced packet block per packet (times in microseconds, 64-bit)."""
+def pcapng(packets, times=None, tsoffset=None):
+    """A section header, one Ethernet interface with microsecond times (and
+    with `tsoffset`, an if_tsoffset option: seconds added to every time),
+    and an enhanced packet block per packet (times in microseconds, 64-bit)."""
     def block(kind, body):
         return struct.pack("<II", kind, 12 + len(body)) + body + struct.pack("<I", 12 + len(body))
     out = block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1))
-    out += block(1, struct.pack("<HHI", 1, 0, 65535))
+    options = b"" if tsoffset is None else struct.pack("<HHqI", 14, 8, tsoffset, 0)
+    out += block(1, struct.pack("<HHI", 1, 0, 65535) + options)
     for i, p in enumerate(packets):
         t = times[i] if times else (1700000000 * 1000000 + i * 20000)
         body = struct.pack("<IIIII", 0, t >> 32, t & 0xFFFFFFFF, len(p), len(p)) + p
@@ -257,12 +293,56 @@ def capture_seeds():
     for i in range(3, len(far), 2):
         far[i] += 300 * 366 * 86400 * 1000000
     write("capture_commands_fuzz", "pcapng-centuries-apart", bytes([5 | 32]) + pcapng(call, far))
+    # An interface time offset that puts the call in 1684 and its second
+    # half 567 years on, in 2251: each in range, their difference not.
+    offset = [1000000 + i * 10000 for i in range(len(call))]
+    for i in range(len(call) // 2, len(call)):
+        offset[i] += int(567 * 365.25 * 86400) * 1000000
+    for selector, name in [(0, "info"), (1, "info-json")]:
+        write("capture_commands_fuzz", "pcapng-interface-offset-" + name,
+              bytes([selector]) + pcapng(call, offset, tsoffset=-9000000000))
+
+    # RTCP about the caller: a sender report, a receiver report naming it,
+    # one naming a report the capture does not hold, one 12 s after.
+    def ntp(us):
+        return (us // 1000000 + 2208988800) << 32 | (us % 1000000) * (1 << 32) // 1000000
+    start_us = 1700000000 * 1000000
+    sr = struct.pack(">BBHIQIII", 0x80, 200, 6, 0x1234ABCD, ntp(start_us + 100000), 0, 24, 480)
+    def rr(lsr_us, dlsr):
+        return struct.pack(">BBHII", 0x81, 201, 7, 0x0BADCAFE, 0x1234ABCD) + struct.pack(
+            ">IIIII", 3, 1023, 40, ntp(lsr_us) >> 16 & 0xFFFFFFFF, dlsr)
+    reports = [(100000, udp_packet(a, b, 4001, 4003, sr)),
+               (150000, udp_packet(b, a, 4003, 4001, rr(start_us + 100000, 1000))),
+               (200000, udp_packet(b, a, 4003, 4001, rr(start_us + 50000, 0))),
+               (12200000, udp_packet(b, a, 4003, 4001, rr(start_us + 100000, 0)))]
+    with_rtcp = list(call[:-1]) + [p for _, p in reports]
+    rtcp_times = times[:-1] + [start_us + t for t, _ in reports]
+    order = sorted(range(len(with_rtcp)), key=lambda i: rtcp_times[i])
+    for selector, name in [(0, "info"), (1, "info-json")]:
+        write("capture_commands_fuzz", "pcapng-rtcp-round-trips-" + name,
+              bytes([selector]) + pcapng([with_rtcp[i] for i in order], [rtcp_times[i] for i in order]))
+
+    # A burst: a second of one direction's audio captured within a
+    # millisecond, under each jitter buffer (the capture's length modulo 3
+    # picks it: a filler packet of another kind sets it).
+    burst_times = [start_us + i * 10000 for i in range(len(call))]
+    for i in range(10, len(call)):
+        burst_times[i] = start_us + 100000 + i * 10
+    for buffer, name in [(1, "fixed"), (2, "adaptive")]:
+        for pad in range(3):
+            packets = call + [udp_packet(a, b, 9, 9, bytes(4 * pad))]
+            capture = pcapng(packets, burst_times + [burst_times[-1] + 1])
+            if len(capture) % 3 == buffer:
+                break
+        assert len(capture) % 3 == buffer
+        write("capture_commands_fuzz", "pcapng-burst-jitter-buffer-" + name, bytes([1]) + capture)
 
 
 if __name__ == "__main__":
     clear_seeds()
     decoder_seeds()
     encoder_seeds()
+    many_channels_seeds()
     module_seeds()
     tool_seeds()
     capture_seeds()

@@ -258,6 +258,7 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         it->second.packets.push_back(std::move(p));
     }
     c.problem = reader.problem();
+    confirm_round_trips(c.rtcp);
 
     const std::size_t max_gap_frames = std::size_t(options.max_gap_seconds) * 100;
     std::optional<jitter_buffer_setting> buffer;

@@ -63,10 +63,12 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
         for (const rtp_packet& p : packets)
             playout.push_back({p.arrival_ns, p.timestamp, p.marker, std::max(1, p.audio ? payload_frames(p.payload) : 1)});
         const playout_result r = play_out(playout, *buffer, kMaxFollowedStepTicks);
-        for (std::size_t i = 0; i < packets.size(); ++i) packets[i].late = r.late[i];
+        // Either way the phone did not play it: its audio is concealed.
+        for (std::size_t i = 0; i < packets.size(); ++i) packets[i].late = r.late[i] || r.discarded[i];
         n.buffered = true;
         n.buffer = *buffer;
         n.late_packets = r.late_packets;
+        n.discarded_packets = r.discarded_packets;
         n.buffer_mean_delay_ms = r.mean_delay_ms;
         n.buffer_max_delay_ms = r.max_delay_ms;
         n.buffer_delay_changes = r.delay_changes;
@@ -110,7 +112,11 @@ std::string network_text(const stream_network& n, const std::string& indent,
     t += indent + "max delta:     " + format("%.2f ms", a.max_delta_ms) +
          (a.max_delta_at_ns ? " (before the packet at " + time_text(a.max_delta_at_ns) + ")" : "") + "\n";
     t += indent + "jitter:        " + format("mean %.2f ms", a.mean_jitter_ms) + format(", max %.2f ms", a.max_jitter_ms) + "\n";
-    t += indent + "clock skew:    " + (a.skew_known ? format("%+.1f ppm", a.skew_ppm) : std::string("n/a (under a second)")) + "\n";
+    t += indent + "clock skew:    " +
+         (a.skew_known          ? format("%+.1f ppm", a.skew_ppm)
+          : a.skew_beyond_range ? std::string("n/a (the timestamps follow no 8 kHz clock)")
+                                : std::string("n/a (under a second)")) +
+         "\n";
     t += indent + "marker bits:   " + std::to_string(a.markers) + "\n";
     std::string types;
     for (const auto& [pt, count] : a.payload_types) types += (types.empty() ? "" : ", ") + std::to_string(pt) + " (" + std::to_string(count) + ")";
@@ -125,7 +131,9 @@ std::string network_text(const stream_network& n, const std::string& indent,
     if (n.buffered) {
         t += indent + "jitter buffer: " +
              (n.buffer.adaptive ? std::string("adaptive") : format("%.0f ms", n.buffer.delay_ms)) + ", " +
-             std::to_string(n.late_packets) + (n.late_packets == 1 ? " late packet" : " late packets") + " dropped, delay " + format("mean %.1f ms", n.buffer_mean_delay_ms) +
+             std::to_string(n.late_packets) + (n.late_packets == 1 ? " late packet" : " late packets") + " dropped, " +
+             std::to_string(n.discarded_packets) + (n.discarded_packets == 1 ? " early packet" : " early packets") +
+             " discarded (buffer full), delay " + format("mean %.1f ms", n.buffer_mean_delay_ms) +
              format(", max %.1f ms", n.buffer_max_delay_ms) +
              (n.buffer.adaptive ? ", " + std::to_string(n.buffer_delay_changes) + " changes" : std::string()) + "\n";
     }
@@ -140,7 +148,7 @@ std::string network_text(const stream_network& n, const std::string& indent,
         t += indent + "RTCP RR:       " + time_text(r.arrival_ns) + " from " + ssrc_text(r.reporter) + ": " +
              format("fraction lost %.1f%%", 100.0 * b.fraction_lost) + ", cumulative lost " + std::to_string(b.cumulative_lost) +
              format(", jitter %.2f ms", double(b.jitter_ticks) / 8.0) +
-             (b.rtt_known ? format(", round trip %.1f ms", b.rtt_ms) : std::string()) + "\n";
+             (b.rtt_known ? format(", round trip %.1f ms", b.rtt_ms) : std::string(", round trip n/a")) + "\n";
     }
     return t;
 }
@@ -175,6 +183,7 @@ std::string network_json(const stream_network& n) {
     if (n.buffered) {
         j += ", \"jitter_buffer\": {\"kind\": " + std::string(n.buffer.adaptive ? "\"adaptive\"" : "\"fixed\"") +
              ", \"delay_ms\": " + json_number(n.buffer.delay_ms) + ", \"late_packets\": " + std::to_string(n.late_packets) +
+             ", \"discarded_packets\": " + std::to_string(n.discarded_packets) +
              ", \"mean_delay_ms\": " + json_number(n.buffer_mean_delay_ms) + ", \"max_delay_ms\": " + json_number(n.buffer_max_delay_ms) +
              ", \"delay_changes\": " + std::to_string(n.buffer_delay_changes) + "}";
     }

@@ -24,6 +24,7 @@ struct stream_network {
     bool buffered = false;             // a jitter buffer was modelled
     jitter_buffer_setting buffer;
     std::size_t late_packets = 0;
+    std::size_t discarded_packets = 0; // so early that the buffer was full
     double buffer_mean_delay_ms = 0.0;
     double buffer_max_delay_ms = 0.0;
     std::size_t buffer_delay_changes = 0;
