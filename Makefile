@@ -150,8 +150,11 @@ bench: build
 	python3 bench/capture_memory.py $(BUILD)/tools/g729a $(CAPTURE_MB)
 	$(BUILD)/bench/g729a_concealment_bench
 
+# The loader's cache learns of the new libg729a.so.1 (ldconfig), so that a
+# program linked with -lg729a runs straight away; only root can refresh it.
 install: build
 	cmake --install $(BUILD)
+	@if [ "$$(id -u)" = 0 ]; then ldconfig; else echo "not root: run ldconfig as root so that programs find libg729a.so.1"; fi
 
 clean:
 	rm -rf $(VARIANT_BUILDS) $(OUT)
