@@ -2,7 +2,8 @@
 #   make run    build, then load the module into corvane and transcode the
 #               bundled speech sample both ways
 #   make test   build and run every test
-#   make bench  build and run the benchmarks
+#   make bench  build and run every benchmark (codec, blocks, capture memory,
+#               concealment, silence suppression, Speex's decoder alongside)
 #   make sanitize
 #               every test with AddressSanitizer and UndefinedBehaviorSanitizer
 #   make fuzz   build the fuzz targets with clang and libFuzzer and run each
@@ -144,11 +145,16 @@ fuzz: fuzz-deps
 		grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' $(FUZZ_BUILD)/$$t.log; \
 	done
 
+# Every benchmark: the codec's frames and blocks, the capture memory, the
+# concealment and silence-suppression figures, and the decoding time against
+# Speex's decoder.
 bench: build
 	$(BUILD)/bench/g729a_bench
 	$(BUILD)/tests/g729a_block_bench
 	python3 bench/capture_memory.py $(BUILD)/tools/g729a $(CAPTURE_MB)
 	$(BUILD)/bench/g729a_concealment_bench
+	$(BUILD)/bench/g729a_dtx_bench
+	bench/peer_decoders.sh $(BUILD)
 
 # The loader's cache learns of the new libg729a.so.1 (ldconfig), so that a
 # program linked with -lg729a runs straight away; only root can refresh it.
