@@ -17,7 +17,8 @@
 
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-SAMPLE := data/speech_male_librivox.raw
+# The bundled speech sample is the reference vector of the same name.
+SAMPLE := tests/data/vectors/speech_male_librivox.raw
 # The trunk capture of the capture memory benchmark, in MB.
 CAPTURE_MB ?= 1024
 OUT := out
