@@ -67,7 +67,8 @@ CROSS_CMAKE := -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$(CROSS_TOOLCHA
 # stops the run; its input belongs in fuzz/corpus/TARGET/ once fixed.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS := decoder_fuzz encoder_fuzz module_fuzz tool_readers_fuzz capture_commands_fuzz
+# The targets are listed once, in fuzz/CMakeLists.txt, which writes them to
+# $(FUZZ_BUILD)/fuzz/targets.txt.
 FUZZ_CMAKE := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	-DG729A_FUZZ=ON -DG729A_BUILD_TESTS=OFF -DG729A_BUILD_BENCH=OFF
 FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
@@ -137,7 +138,7 @@ fuzz: fuzz-deps
 	$(call configure-variant,$(FUZZ_BUILD),$(FUZZ_CMAKE),$(FUZZ_FLAGS),$(FUZZ_LINK_FLAGS))
 	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_targets
 	@mkdir -p $(FUZZ_BUILD)/crashes
-	@for t in $(FUZZ_TARGETS); do \
+	@for t in $$(cat $(FUZZ_BUILD)/fuzz/targets.txt); do \
 		mkdir -p $(FUZZ_BUILD)/corpus/$$t && cp fuzz/corpus/$$t/* $(FUZZ_BUILD)/corpus/$$t/ && \
 		echo "== $$t: $(FUZZ_SECONDS) s" && \
 		$(FUZZ_BUILD)/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
