@@ -58,7 +58,7 @@ def main():
     tool, out = sys.argv[1], Path(sys.argv[2])
     rng = random.Random(729)
     a, b = [10, 0, 0, 1], [10, 0, 0, 2]
-    male = coded_frames(tool, ROOT / "data/speech_male_librivox.raw")
+    male = coded_frames(tool, ROOT / "tests/data/vectors/speech_male_librivox.raw")
     female = coded_frames(tool, ROOT / "tests/data/vectors/speech_female_espeak.raw")
     records = [(t, ip_udp(a, b, 4000, 5000, p)) for t, p in
                direction(male, 0x1a2b3c4d, 1000, START_NS, rng, {100, 101, 102}, 180)]

@@ -19,7 +19,7 @@ constexpr int kHandOver = 40;
 void concealment_reset(decoder_state& state);
 
 // Synthesizes the 80 samples of a frame that did not arrive into speech, as
-// synthesize_frame does for one that did, reports its two LP filters and
+// the decoder's core does for one that did, reports its two LP filters and
 // pitch lags, and returns the type the post-filter should treat it as.
 // After a SID frame (and the frames missing after one) comfort noise goes
 // on; after a speech frame the lost frame is concealed. On entry speech
