@@ -58,6 +58,19 @@ constexpr double kEnergyPredictorSum = 1.79;
 constexpr int kPredictorRows = 4;
 constexpr double kLsfRecovery = 0.5;
 
+// The past excitation the first frame after a loss copies its pitch
+// contribution from is the sender's guessed better than by the
+// concealment's own: voiced speech most likely went on periodically from
+// the last good frame's period to the frame's received one, so the
+// excitation of the lost frames is rebuilt as the last good frame's
+// continued along a pitch lag moving linearly from the one to the other, at
+// full level (the concealment's memory keeps that level through the same
+// frames). The concealment's own excitation turns to noise and drifts in
+// period, and what the frames after the loss copy from it is further from
+// the sender's. After a longer loss the pitch contour says nothing, and the
+// concealment's faded excitation stays.
+constexpr int kRebuiltFramesLimit = kFullMemoryFrames;
+
 // The count only steers the fade, which is complete long before this.
 constexpr int kLostFramesLimit = 1000;
 
@@ -139,6 +152,8 @@ void conceal_speech(decoder_state& state, double* speech, lp_filter_pair& filter
         state.energy_before_loss = sum * (1.0 / kPredictorOrder);
         state.output_level = mean_square(speech, kFrame);
         state.heard_gain = 1.0;
+        copy_vector(state.excitation_buffer, state.excitation_before_loss, kExcitationHistory);
+        state.lag_before_loss = state.previous_integer_lag;
     }
     repeat_lsf(state, filters);
 
@@ -209,7 +224,11 @@ void concealment_reset(decoder_state& state) {
     state.last_lsp_predictor = 0;
     state.lost_frames = 0;
     state.concealment_seed = kInitialConcealmentSeed;
+    set_zero(state.excitation_before_loss, kExcitationHistory);
+    state.lag_before_loss = 0;
 }
+
+namespace {
 
 void recover_lsf_memory(decoder_state& state, int lsp_first, int lsp_second) {
     lsf_memory probe = state.lsf_predictor_memory;
@@ -221,6 +240,38 @@ void recover_lsf_memory(decoder_state& state, int lsp_first, int lsp_second) {
         for (int i = 0; i < kOrder; ++i) {
             state.lsf_predictor_memory[k][i] += kLsfRecovery * (received[i] - state.lsf_predictor_memory[k][i]);
         }
+    }
+}
+
+// The past excitation continued from the last good frame's along a lag
+// moving from lag_before_loss to received_lag over the lost frames; linear
+// interpolation between samples takes the fractional delays.
+void rebuild_excitation(decoder_state& state, double received_lag) {
+    double continued[kExcitationHistory + kRebuiltFramesLimit * kFrame];
+    copy_vector(state.excitation_before_loss, continued, kExcitationHistory);
+    const int length = state.lost_frames * kFrame;
+    const double first_lag = state.lag_before_loss;
+    for (int j = 0; j < length; ++j) {
+        // Every lag is at least 19 samples: the two samples read are built.
+        const double lag = first_lag + (received_lag - first_lag) * (j + 1) / length;
+        const double x = kExcitationHistory + j - lag;
+        const int i = int(x);
+        const double a = x - i;
+        continued[kExcitationHistory + j] = (1.0 - a) * continued[i] + a * continued[i + 1];
+    }
+    copy_vector(continued + length, state.excitation_buffer, kExcitationHistory);
+}
+
+} // namespace
+
+void recover_memories(decoder_state& state, const speech_parameters& params) {
+    recover_lsf_memory(state, params.lsp_first, params.lsp_second);
+    // A damaged first pitch index leaves the received lag unknown.
+    if (state.lost_frames <= kRebuiltFramesLimit && !params.parity_error) {
+        int t0 = 0;
+        int frac = 0;
+        decode_pitch_lag(params.subframes[0].pitch_index, 0, 0, t0, frac);
+        rebuild_excitation(state, t0 + frac / 3.0);
     }
 }
 
