@@ -70,6 +70,28 @@ constexpr double kLsfRecovery = 0.5;
 // the sender's. After a longer loss the pitch contour says nothing, and the
 // concealment's faded excitation stays.
 constexpr int kRebuiltFramesLimit = kFullMemoryFrames;
+// The gain predictor's entries (20 log10 of the correction factors) of the
+// lost subframes, which the frame's fixed-codebook gains are predicted
+// from, are the sender's guessed from what the decoder has: its own entries
+// (those before the loss, held through it), and the two correction factors
+// the frame itself carries, which follow the same level trend. The weights
+// are the least-squares fit over the losses of the bundled recordings
+// (stable when each recording is left out of the fit in turn); they cut the
+// error of the entries from 5.8 to 4.7 dB RMS after one lost packet, and
+// from 7.4 to 4.6 dB after longer losses, where the entries held say less.
+struct energy_guess {
+    double own, first, second, offset;
+};
+constexpr energy_guess kEnergyAfterPacket = {0.37, 0.32, 0.22, -0.24};
+constexpr energy_guess kEnergyAfterLongerLoss = {0.14, 0.29, 0.45, 0.0};
+constexpr int kPacketFrames = 2;
+
+// 20 log10 of the correction factor a gain index carries.
+double received_energy(int index) {
+    const double correction = gain_codebook_ga[ga_index_to_row[(index >> 4) & 7]].correction +
+                              gain_codebook_gb[gb_index_to_row[index & 15]].correction;
+    return 20.0 * std::log10(correction);
+}
 
 // The count only steers the fade, which is complete long before this.
 constexpr int kLostFramesLimit = 1000;
@@ -262,10 +284,18 @@ void rebuild_excitation(decoder_state& state, double received_lag) {
     copy_vector(continued + length, state.excitation_buffer, kExcitationHistory);
 }
 
+void recover_energy_history(decoder_state& state, const speech_parameters& params) {
+    const energy_guess& g = state.lost_frames <= kPacketFrames ? kEnergyAfterPacket : kEnergyAfterLongerLoss;
+    const double first = received_energy(params.subframes[0].gain_indices);
+    const double second = received_energy(params.subframes[1].gain_indices);
+    for (double& entry : state.energy_history) entry = g.own * entry + g.first * first + g.second * second + g.offset;
+}
+
 } // namespace
 
 void recover_memories(decoder_state& state, const speech_parameters& params) {
     recover_lsf_memory(state, params.lsp_first, params.lsp_second);
+    recover_energy_history(state, params);
     // A damaged first pitch index leaves the received lag unknown.
     if (state.lost_frames <= kRebuiltFramesLimit && !params.parity_error) {
         int t0 = 0;
