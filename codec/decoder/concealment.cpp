@@ -67,8 +67,7 @@ constexpr double kLsfRecovery = 0.5;
 // full level (the concealment's memory keeps that level through the same
 // frames). The concealment's own excitation turns to noise and drifts in
 // period, and what the frames after the loss copy from it is further from
-// the sender's. After a longer loss the pitch contour says nothing, and the
-// concealment's faded excitation stays.
+// the sender's. After a longer loss the pitch contour says nothing.
 constexpr int kRebuiltFramesLimit = kFullMemoryFrames;
 // The gain predictor's entries (20 log10 of the correction factors) of the
 // lost subframes, which the frame's fixed-codebook gains are predicted
@@ -295,9 +294,13 @@ void recover_energy_history(decoder_state& state, const speech_parameters& param
 
 void recover_memories(decoder_state& state, const speech_parameters& params) {
     recover_lsf_memory(state, params.lsp_first, params.lsp_second);
+    // After a longer loss the concealment has faded the excitation and the
+    // entries with what is heard, so that the speech does not start from a
+    // loud stale past; the guesses would undo that.
+    if (state.lost_frames > kRebuiltFramesLimit) return;
     recover_energy_history(state, params);
     // A damaged first pitch index leaves the received lag unknown.
-    if (state.lost_frames <= kRebuiltFramesLimit && !params.parity_error) {
+    if (!params.parity_error) {
         int t0 = 0;
         int frac = 0;
         decode_pitch_lag(params.subframes[0].pitch_index, 0, 0, t0, frac);

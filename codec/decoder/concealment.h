@@ -37,9 +37,9 @@ frame_type conceal_frame(decoder_state& state, comfort_noise_state& noise, doubl
 // Before the first speech frame after concealed speech (params) is decoded,
 // the memories it predicts from are brought as close to the sender's as the
 // decoder can guess them: the LSF predictor memory's rows of the lost frames
-// move halfway towards that frame's received vector, the gain predictor's
-// entries are guessed from those held and the frame's received correction
-// factors, and after a loss of up to 80 ms the past excitation is rebuilt
+// move halfway towards that frame's received vector; after a loss of up to
+// 80 ms the gain predictor's entries are guessed from those held and the
+// frame's received correction factors, and the past excitation is rebuilt
 // from the last good frame's along a pitch contour to the frame's received
 // lag.
 void recover_memories(decoder_state& state, const speech_parameters& params);
