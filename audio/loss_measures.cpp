@@ -80,6 +80,18 @@ void recovery_spectral_distances(const std::vector<int16_t>& reference, const st
     });
 }
 
+void concealed_spectral_distances(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
+                                  const std::vector<loss_span>& losses, std::vector<double>& out) {
+    const frame_spectrum spectrum;
+    const std::size_t frames = std::min(reference.size(), test.size()) / kMeasureFrame;
+    for (const loss_span& loss : losses) {
+        for (std::size_t f = loss.first_lost; f < loss.first_received && f < frames; ++f) {
+            if (!active_frame(reference, f)) continue;
+            out.push_back(frame_spectral_distance(spectrum, &reference[f * kMeasureFrame], &test[f * kMeasureFrame]));
+        }
+    }
+}
+
 double concealed_excess(const std::vector<int16_t>& test, const loss_span& loss) {
     const double floor = level_db(kActiveMeanSquare);
     const std::size_t frames = test.size() / kMeasureFrame;

@@ -54,6 +54,11 @@ void recovery_differences(const std::vector<int16_t>& reference, const std::vect
 void recovery_spectral_distances(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
                                  const std::vector<loss_span>& losses, int offset, std::vector<double>& out);
 
+// Appends the log-spectral distance of test to reference at every missing
+// frame of the losses that is active speech in the reference.
+void concealed_spectral_distances(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
+                                  const std::vector<loss_span>& losses, std::vector<double>& out);
+
 // The largest level by which a missing frame of the loss exceeds the last
 // frame before it, both floored at the -50 dBFS of active speech (noise
 // under a silence does not count).

@@ -20,6 +20,7 @@
 //   first eight 10 ms frames received after a loss (frame 1 is the first),
 //   the mean over every loss whose frame is active speech in the loss-free
 //   decode and comes before the next loss, and over frames 1-4 together;
+//   beside it the same distance over the concealed frames themselves;
 // - bursts: the share of losses in which a concealed frame is more than 6 dB
 //   above the last good frame (both levels floored at the -50 dBFS of
 //   active speech, so that noise under a silence does not count), and the
@@ -192,6 +193,7 @@ struct tally {
     int runs = 0;
     std::vector<double> profile[kOffsets];
     std::vector<double> spectral[kSpectralFrames];
+    std::vector<double> concealed;
     int losses = 0;
     int bursts = 0;
     double worst_excess = -1e9;
@@ -214,6 +216,7 @@ void measure(const std::vector<int16_t>& clean, const std::vector<int16_t>& loss
     }
     for (int k = 0; k < kOffsets; ++k) audio::recovery_differences(clean, lossy, losses, kProfileOffsets[k], t.profile[k]);
     for (int k = 0; k < kSpectralFrames; ++k) audio::recovery_spectral_distances(clean, lossy, losses, k, t.spectral[k]);
+    audio::concealed_spectral_distances(clean, lossy, losses, t.concealed);
 }
 
 // The mean log-spectral distance of frames 1 .. kFirstFrames after a loss,
@@ -282,7 +285,8 @@ int main(int argc, char** argv) {
             for (int k = 0; k < kOffsets; ++k) std::printf(" %+.1f |", audio::median(t.profile[k]));
             std::printf(" %.1f%% | %+.1f dB |\n", t.losses ? 100.0 * t.bursts / t.losses : 0.0, t.worst_excess);
             char line[256];
-            int n = std::snprintf(line, sizeof line, "| %s | %s | %.2f |", cond.name, names[i], first_frames_distance(t));
+            int n = std::snprintf(line, sizeof line, "| %s | %s | %.2f | %.2f |", cond.name, names[i],
+                                  audio::mean(t.concealed), first_frames_distance(t));
             for (int k = 0; k < kSpectralFrames; ++k) {
                 n += std::snprintf(line + n, sizeof line - size_t(n), " %.2f |", audio::mean(t.spectral[k]));
             }
@@ -290,11 +294,12 @@ int main(int argc, char** argv) {
             recovery += "\n";
         }
     }
-    std::printf("\nRecovery: log-spectral distance (dB) of each 10 ms frame received after a loss, frame 1\n"
-                "the first; mean over the losses, and over frames 1-%d together.\n\n", kFirstFrames);
-    std::printf("| condition | codec | frames 1-%d |", kFirstFrames);
+    std::printf("\nRecovery: log-spectral distance (dB) of the concealed frames, and of each 10 ms frame\n"
+                "received after a loss, frame 1 the first; mean over the losses, and over frames 1-%d\n"
+                "together.\n\n", kFirstFrames);
+    std::printf("| condition | codec | concealed | frames 1-%d |", kFirstFrames);
     for (int k = 0; k < kSpectralFrames; ++k) std::printf(" frame %d |", k + 1);
-    std::printf("\n|---|---|---|");
+    std::printf("\n|---|---|---|---|");
     for (int k = 0; k < kSpectralFrames; ++k) std::printf("---|");
     std::printf("\n%s", recovery.c_str());
     return 0;
