@@ -236,13 +236,17 @@ TEST(Concealment, NoMissingFrameIsHeardLouderThanTheLastFrameThatArrived) {
     }
 }
 
-// 10% of the 20 ms packets lost at random, ten patterns on each recording:
-// the speech after a loss comes back at its level, the first frame within
-// 2 dB of the loss-free decode and the third within 1 dB (medians over the
-// losses). Memories that the concealment pulled down leave the frames after
-// a loss 5 to 8 dB low for 20 ms and more.
-TEST(Concealment, SpeechComesBackAtItsLevelAfterALoss) {
-    std::vector<double> first, third;
+// One recording with one pattern of lost 20 ms packets (both its frames).
+struct packet_loss_run {
+    const std::vector<uint8_t>& bytes;
+    const std::vector<int16_t>& clean; // the loss-free decode
+    const std::vector<bool>& lost;     // per frame
+    const std::vector<audio::loss_span>& losses;
+};
+
+// Ten patterns of 10% of the packets lost at random on each recording.
+template <typename Visit>
+void for_each_packet_loss_pattern(Visit visit) {
     for (const std::vector<uint8_t>& bytes : recordings()) {
         const size_t frames = bytes.size() / kSpeechFrameBytes;
         const std::vector<int16_t> clean = decode_with_losses(bytes, {}, on_loss::conceal);
@@ -250,12 +254,24 @@ TEST(Concealment, SpeechComesBackAtItsLevelAfterALoss) {
             const std::vector<bool> packets = random_losses((frames + 1) / 2, 10, seed);
             std::vector<bool> lost(frames);
             for (size_t f = 0; f < frames; ++f) lost[f] = packets[f / 2];
-            const std::vector<int16_t> concealed = decode_with_losses(bytes, lost, on_loss::conceal);
             const std::vector<audio::loss_span> losses = audio::loss_spans(lost);
-            audio::recovery_differences(clean, concealed, losses, 0, first);
-            audio::recovery_differences(clean, concealed, losses, 2, third);
+            visit(packet_loss_run{bytes, clean, lost, losses});
         }
     }
+}
+
+// 10% of the 20 ms packets lost at random, ten patterns on each recording:
+// the speech after a loss comes back at its level, the first frame within
+// 2 dB of the loss-free decode and the third within 1 dB (medians over the
+// losses). Memories that the concealment pulled down leave the frames after
+// a loss 5 to 8 dB low for 20 ms and more.
+TEST(Concealment, SpeechComesBackAtItsLevelAfterALoss) {
+    std::vector<double> first, third;
+    for_each_packet_loss_pattern([&](const packet_loss_run& run) {
+        const std::vector<int16_t> concealed = decode_with_losses(run.bytes, run.lost, on_loss::conceal);
+        audio::recovery_differences(run.clean, concealed, run.losses, 0, first);
+        audio::recovery_differences(run.clean, concealed, run.losses, 2, third);
+    });
     const double at_first = audio::median(first), at_third = audio::median(third);
     std::printf("after a loss, median level against the loss-free decode: first frame %+.2f dB (%zu losses), "
                 "third %+.2f dB (%zu)\n", at_first, first.size(), at_third, third.size());
@@ -272,23 +288,15 @@ TEST(Concealment, SpeechComesBackAtItsLevelAfterALoss) {
 // held left the first four at 7.2 dB and more, the next four at 3.4.
 TEST(Concealment, SpectrumComesBackAfterALoss) {
     std::vector<double> concealed_first, concealed_next, silent_first;
-    for (const std::vector<uint8_t>& bytes : recordings()) {
-        const size_t frames = bytes.size() / kSpeechFrameBytes;
-        const std::vector<int16_t> clean = decode_with_losses(bytes, {}, on_loss::conceal);
-        for (uint32_t seed = 1; seed <= 10; ++seed) {
-            const std::vector<bool> packets = random_losses((frames + 1) / 2, 10, seed);
-            std::vector<bool> lost(frames);
-            for (size_t f = 0; f < frames; ++f) lost[f] = packets[f / 2];
-            const std::vector<int16_t> concealed = decode_with_losses(bytes, lost, on_loss::conceal);
-            const std::vector<int16_t> silent = decode_with_losses(bytes, lost, on_loss::insert_silence);
-            const std::vector<audio::loss_span> losses = audio::loss_spans(lost);
-            for (int offset = 0; offset < 4; ++offset) {
-                audio::recovery_spectral_distances(clean, concealed, losses, offset, concealed_first);
-                audio::recovery_spectral_distances(clean, concealed, losses, offset + 4, concealed_next);
-                audio::recovery_spectral_distances(clean, silent, losses, offset, silent_first);
-            }
+    for_each_packet_loss_pattern([&](const packet_loss_run& run) {
+        const std::vector<int16_t> concealed = decode_with_losses(run.bytes, run.lost, on_loss::conceal);
+        const std::vector<int16_t> silent = decode_with_losses(run.bytes, run.lost, on_loss::insert_silence);
+        for (int offset = 0; offset < 4; ++offset) {
+            audio::recovery_spectral_distances(run.clean, concealed, run.losses, offset, concealed_first);
+            audio::recovery_spectral_distances(run.clean, concealed, run.losses, offset + 4, concealed_next);
+            audio::recovery_spectral_distances(run.clean, silent, run.losses, offset, silent_first);
         }
-    }
+    });
     const double first = audio::mean(concealed_first), next = audio::mean(concealed_next);
     const double silent = audio::mean(silent_first);
     std::printf("after a loss, log-spectral distance to the loss-free decode: frames 1-4 %.2f dB (never told "
