@@ -93,8 +93,14 @@ struct other_stream {
 // only counted as other traffic and SDP is not read, so that memory follows
 // the G.729 kept and not the capture.
 constexpr std::size_t kMaxOtherStreams = 10000;
-// RTCP reports kept from one capture, for the same reason.
-constexpr std::size_t kMaxRtcpReports = 100000;
+// RTCP reports kept from one capture, for the same reason (each may carry
+// 31 blocks), and the reports listed for all of its streams together.
+constexpr std::size_t kMaxRtcpReports = 10000;
+constexpr std::size_t kMaxRtcpListed = 20000;
+// How far outside a stream's packets an RTCP report may arrive and still be
+// about it: reports come every few seconds, and one may follow the last
+// packet by an interval.
+constexpr int64_t kRtcpSlackNs = int64_t(60) * 1000 * 1000 * 1000;
 
 // Packets the tool cannot use, by reason.
 struct skipped_counts {
@@ -125,7 +131,12 @@ struct capture_contents {
     std::vector<g729_stream> streams; // by start time
     std::vector<other_stream> others;
     std::string problem; // why reading stopped before the end of the file
+    // The capture's RTCP reports, held once however many streams they
+    // concern (the streams point into this list), each with the source
+    // and destination of its packet.
     std::vector<rtcp_report> rtcp;
+    std::vector<std::pair<endpoint, endpoint>> rtcp_flows;
+    std::size_t rtcp_packets_not_read = 0; // beyond kMaxRtcpReports
 };
 
 bool looks_like_sdp(const uint8_t* data, std::size_t size) {
@@ -164,6 +175,49 @@ sdp_map read_sdp_mappings(const capture_source& in, capture_contents& c) {
                 mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
     }
     return mappings;
+}
+
+// The same address with the port above: where RTCP goes beside RTP.
+endpoint rtcp_port_of(const endpoint& e) {
+    endpoint next = e;
+    next.port = uint16_t(e.port + 1);
+    return next;
+}
+
+// Gives each stream the RTCP reports that concern it. A report is about a
+// stream only when its packet went between the stream's two ends (their
+// RTP ports, or the RTCP ports next to them) and arrived while the stream
+// ran: an SSRC is chosen at random by each sender, so one seen between
+// other hosts, or long after, is another stream's.
+void match_rtcp(capture_contents& c) {
+    std::map<std::pair<endpoint, endpoint>, std::vector<const rtcp_report*>> by_flow;
+    for (std::size_t i = 0; i < c.rtcp.size(); ++i) by_flow[c.rtcp_flows[i]].push_back(&c.rtcp[i]);
+    std::size_t budget = kMaxRtcpListed;
+    for (g729_stream& g : c.streams) {
+        const stream_stats& st = g.rebuilt.stats;
+        const int64_t from = saturating_sub(st.first_arrival_ns, kRtcpSlackNs);
+        const int64_t to = saturating_add(st.last_arrival_ns, kRtcpSlackNs);
+        auto ends = [](const endpoint& e) {
+            std::vector<endpoint> both{e};
+            if (e.port < 0xFFFF) both.push_back(rtcp_port_of(e));
+            return both;
+        };
+        auto between = [&](const endpoint& sender, const endpoint& receiver) {
+            std::vector<const rtcp_report*> found;
+            for (const endpoint& s : ends(sender))
+                for (const endpoint& d : ends(receiver)) {
+                    const auto it = by_flow.find({s, d});
+                    if (it == by_flow.end()) continue;
+                    for (const rtcp_report* r : it->second)
+                        if (r->arrival_ns >= from && r->arrival_ns <= to) found.push_back(r);
+                }
+            // In capture order: the reports are one list.
+            std::sort(found.begin(), found.end());
+            return found;
+        };
+        finish_network(g.network, g.rebuilt, g.key.ssrc, between(g.key.source, g.key.destination),
+                       between(g.key.destination, g.key.source), budget);
+    }
 }
 
 capture_contents read_capture(const capture_source& in, const command_options& options) {
@@ -209,7 +263,12 @@ capture_contents read_capture(const capture_source& in, const command_options& o
                 ++c.other_traffic;
             continue;
         case rtp_parse::rtcp:
-            if (packet.time_known && c.rtcp.size() < kMaxRtcpReports) read_rtcp(ip.data, ip.size, packet.time_ns, c.rtcp);
+            if (packet.time_known && c.rtcp.size() < kMaxRtcpReports) {
+                read_rtcp(ip.data, ip.size, packet.time_ns, c.rtcp);
+                c.rtcp_flows.resize(c.rtcp.size(), {ip.source, ip.destination});
+            } else if (packet.time_known) {
+                ++c.rtcp_packets_not_read;
+            }
             ++c.other_traffic;
             continue;
         default: ++c.other_traffic; continue;
@@ -300,7 +359,7 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         else
             c.other_traffic += n;
     }
-    for (g729_stream& g : c.streams) finish_network(g.network, g.rebuilt, g.key.ssrc, c.rtcp);
+    match_rtcp(c);
     std::stable_sort(c.streams.begin(), c.streams.end(), [](const g729_stream& a, const g729_stream& b) {
         return a.rebuilt.stats.start_ns < b.rebuilt.stats.start_ns;
     });
@@ -382,6 +441,11 @@ std::string seconds(int64_t ns) {
 
 double duration_s(const stream_stats& st) { return double(st.frames) * kFrameSamples / G729A_SAMPLE_RATE; }
 
+std::string rtcp_not_read_text(const capture_contents& c) {
+    return plural(c.rtcp_packets_not_read, "packet", "packets") + " after the first " + std::to_string(kMaxRtcpReports) +
+           " reports not read (the limit of reports kept from one capture)";
+}
+
 void print_info_text(const std::string& path, const capture_contents& c) {
     std::printf("file:          %s\n", path.c_str());
     std::printf("format:        %s, %s\n", c.format.c_str(), c.link.c_str());
@@ -391,6 +455,7 @@ void print_info_text(const std::string& path, const capture_contents& c) {
     std::printf("skipped:       %s\n", skipped.empty() ? "none" : (std::to_string(c.skipped.total()) + " (" + skipped + ")").c_str());
     std::printf("other traffic: %s\n", plural(c.other_traffic, "packet", "packets").c_str());
     if (!c.problem.empty()) std::printf("malformed:     %s\n", cut_short_text(c).c_str());
+    if (c.rtcp_packets_not_read > 0) std::printf("RTCP:          %s\n", rtcp_not_read_text(c).c_str());
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
         const g729_stream& s = c.streams[i];
         const stream_stats& st = s.rebuilt.stats;
@@ -451,6 +516,7 @@ void print_info_json(const std::string& path, const capture_contents& c) {
          ", \"time_out_of_range\": " + std::to_string(c.skipped.bad_time) + "},\n";
     j += "  \"other_traffic\": " + std::to_string(c.other_traffic) + ",\n";
     j += "  \"malformed\": " + (c.problem.empty() ? std::string("null") : json_string(cut_short_text(c))) + ",\n";
+    j += "  \"rtcp_packets_not_read\": " + std::to_string(c.rtcp_packets_not_read) + ",\n";
     j += "  \"streams\": [";
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
         const g729_stream& s = c.streams[i];
@@ -1068,6 +1134,16 @@ int capture_dump(const capture_source& in, const command_options& options) {
     if (c.streams.empty()) throw tool_error(in.name, no_g729_text(c));
     uint32_t wanted = 0;
     const bool one = !options.stream.empty() && parse_ssrc(options.stream, wanted);
+    // A line per 10 ms of every stream: the decode's limit on audio keeps a
+    // few packets hours apart from printing millions of lines.
+    std::vector<const g729_stream*> chosen;
+    std::size_t total = 0;
+    for (const g729_stream& s : c.streams)
+        if (!one || s.key.ssrc == wanted) {
+            chosen.push_back(&s);
+            total += s.rebuilt.stats.frames;
+        }
+    if (!chosen.empty()) check_audio_limit(in.name, total, "decode", " to dump", options, chosen);
     std::size_t shown = 0;
     for (const g729_stream& s : c.streams) {
         if (one && s.key.ssrc != wanted) continue;

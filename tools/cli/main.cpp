@@ -419,6 +419,19 @@ format_id default_target(const command_entry& c, const format_id& in) {
     return format_id(file_format::wav);
 }
 
+// The folder in -d DIR that a capture of a batch is decoded into: named
+// after the capture without its extension. A name that would make that
+// folder DIR itself or its parent ("..pcap", "...pcap"), or nothing at all,
+// is named after the whole file instead, its dots made underscores
+// ("..pcap" into "__pcap"), so that no capture's streams leave DIR.
+std::string capture_folder_name(const std::string& capture) {
+    const std::string stem = stem_of(capture);
+    if (stem.find_first_not_of('.') != std::string::npos) return stem;
+    std::string name = capture.substr(capture.find_last_of('/') + 1);
+    std::replace(name.begin(), name.end(), '.', '_');
+    return name.empty() ? "_" : name;
+}
+
 // info and dump: each file in turn, in the order given. One -t before the
 // first file names them all. A packet capture among several is described by
 // the capture commands in its turn.
@@ -564,13 +577,14 @@ int run(const std::vector<std::string>& args) {
         if (p.bad_frames_given) throw usage_error("--bad-frames applies to .bit files; a capture has no frames marked bad");
         std::set<std::string> outputs;
         for (const positional& f : files)
-            if (!outputs.insert(stem_of(f.text)).second)
-                throw usage_error("two captures would both be decoded into " + p.directory + "/" + stem_of(f.text));
+            if (!outputs.insert(capture_folder_name(f.text)).second)
+                throw usage_error("two captures would both be decoded into " + p.directory + "/" + capture_folder_name(f.text));
         make_output_directory(p.directory);
         int status = 0;
         for (const positional& f : files) {
             try {
-                command->capture({f.text, p.directory + (p.directory.back() == '/' ? "" : "/") + stem_of(f.text)}, p.options);
+                command->capture({f.text, p.directory + (p.directory.back() == '/' ? "" : "/") + capture_folder_name(f.text)},
+                                 p.options);
             } catch (const tool_error& e) {
                 std::fprintf(stderr, "g729a: %s: %s\n", e.file.c_str(), e.what());
                 status = 1;
