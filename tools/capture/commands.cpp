@@ -27,6 +27,7 @@
 #include "tools/cli/json.h"
 #include "tools/cli/output_file.h"
 #include "tools/cli/progress.h"
+#include "tools/cli/standard_input.h"
 #include "tools/capture/network_report.h"
 #include "tools/capture/rtp_stream.h"
 #include "tools/plot/plot.h"
@@ -1018,10 +1019,18 @@ bool parse_ssrc(const std::string& text, uint32_t& ssrc) {
     return true;
 }
 
-std::vector<plot_track> capture_plot_tracks(const std::string& path, const command_options& options) {
-    const capture_contents c = read_capture(capture_source{path, path}, options);
+namespace {
+
+std::vector<plot_track> plot_tracks(const capture_source& in, const command_options& options) {
+    const std::string& path = in.name;
+    const capture_contents c = read_capture(in, options);
     check_readable(path, c);
     if (c.streams.empty()) throw tool_error(path, no_g729_text(c));
+    // Each stream is a band of the picture: thousands would make a picture
+    // of hundreds of megabytes, or one taller than a PNG can be.
+    if (c.streams.size() > options.max_streams)
+        throw tool_error(path, "holds " + plural(c.streams.size(), "G.729 stream", "G.729 streams") + ", more than the limit of " +
+                                   std::to_string(options.max_streams) + " in one picture (--max-streams N raises it)");
     // Drawing decodes every stream for its level: the same limit as a
     // decode keeps a few packets spread over hours from costing minutes.
     std::vector<const g729_stream*> all;
@@ -1079,29 +1088,42 @@ std::vector<plot_track> capture_plot_tracks(const std::string& path, const comma
     return tracks;
 }
 
-namespace {
+// The largest capture taken from standard input: it is copied to disk to
+// be read, and a pipe that never ends must not fill the disk.
+constexpr uint64_t kMaxSpooledBytes = uint64_t(2) << 30;
 
 // Standard input copied to an unnamed temporary file, which a capture
-// needs: it is read twice. The copy goes when the process does, however it
-// ends.
+// needs: it is read twice. Only a capture by its first bytes is copied, and
+// no more than kMaxSpooledBytes of it. The copy goes when the process does,
+// however it ends.
 class spooled_input {
 public:
     spooled_input() {
         const char* dir = std::getenv("TMPDIR");
         fd_ = open(dir && *dir ? dir : "/tmp", O_TMPFILE | O_RDWR, 0600);
         if (fd_ < 0) throw tool_error("standard input", std::string("cannot keep a copy to read: ") + std::strerror(errno));
+        // stdin, not the descriptor: the first bytes were looked at already
+        // and come back through it.
         char buffer[65536];
+        uint64_t copied = 0;
         for (;;) {
-            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n == 0) break;
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                throw tool_error("standard input", std::string("cannot read: ") + std::strerror(errno));
+            const std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin);
+            if (n == 0) {
+                if (std::ferror(stdin)) throw tool_error("standard input", std::string("cannot read: ") + std::strerror(errno));
+                break;
             }
-            for (ssize_t done = 0; done < n;) {
-                const ssize_t w = write(fd_, buffer + done, std::size_t(n - done));
-                if (w < 0) throw tool_error("standard input", std::string("cannot keep a copy to read: ") + std::strerror(errno));
-                done += w;
+            copied += n;
+            if (copied > kMaxSpooledBytes)
+                throw tool_error("standard input", "a capture on standard input is copied to be read, and this one is larger than " +
+                                                       std::to_string(kMaxSpooledBytes >> 30) +
+                                                       " GiB: save it to a file and name that instead");
+            for (std::size_t done = 0; done < n;) {
+                const ssize_t w = write(fd_, buffer + done, n - done);
+                if (w < 0) {
+                    if (errno == EINTR) continue;
+                    throw tool_error("standard input", std::string("cannot keep a copy to read: ") + std::strerror(errno));
+                }
+                done += std::size_t(w);
             }
         }
     }
@@ -1114,13 +1136,13 @@ private:
     int fd_ = -1;
 };
 
-// The capture an operand names; '-' is copied from standard input first and
-// must be a capture (a .g729 or .bit stream there needs -t).
-template <typename Work> int with_capture(const std::string& operand, const std::string& command, Work work) {
+// The capture an operand names; '-' must be a capture by its first bytes,
+// and is copied from standard input first.
+template <typename Work> auto with_capture(const std::string& operand, const std::string& command, Work work) {
     if (operand != "-") return work(capture_source{operand, operand});
+    if (standard_input_kind() != input_kind::capture) throw tool_error("standard input", unknown_standard_input_text(command));
     const spooled_input copy;
-    if (!is_capture_file(copy.path()))
-        throw usage_error("'-' as IN of " + command + " is a packet capture or needs --format g729 or bit");
+    if (!is_capture_file(copy.path())) throw tool_error("standard input", unknown_standard_input_text(command));
     return work(capture_source{copy.path(), "standard input"});
 }
 
@@ -1189,6 +1211,10 @@ int info_capture(const std::vector<std::string>& operands, const command_options
     if (operands.size() != 1) throw usage_error("info takes one file, IN; got " + std::to_string(operands.size()));
     if (!options.mix.empty() || !options.stream.empty()) throw usage_error("--mix and --stream apply to decode");
     return with_capture(operands[0], "info", [&](const capture_source& in) { return capture_info(in, options); });
+}
+
+std::vector<plot_track> capture_plot_tracks(const std::string& path, const command_options& options) {
+    return with_capture(path, "plot", [&](const capture_source& in) { return plot_tracks(in, options); });
 }
 
 int decode_capture(const std::vector<std::string>& operands, const command_options& options) {

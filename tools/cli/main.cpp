@@ -17,6 +17,7 @@
 #include "tools/capture/network_report.h"
 #include "tools/plot/plot_command.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/standard_input.h"
 #include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
@@ -228,6 +229,7 @@ struct parsed {
     std::optional<format_id> last_format;
     bool bad_frames_given = false;
     bool capture_limits_given = false;
+    bool max_streams_given = false;
 };
 
 // The longest --max-gap or --max-audio: a year, far beyond any call, and
@@ -325,6 +327,9 @@ parsed parse(const std::vector<std::string>& args) {
             std::string problem;
             if (!parse_jitter_buffer(*v, problem)) throw usage_error(problem);
             p.options.jitter_buffer = *v;
+        } else if (auto v = value("--max-streams", nullptr)) {
+            p.options.max_streams = number("--max-streams", *v, 1, 1000000);
+            p.max_streams_given = true;
         } else if (auto v = value("--max-files", nullptr)) {
             p.options.max_files = number("--max-files", *v, 1, 1000000);
             p.capture_limits_given = true;
@@ -444,8 +449,18 @@ int read_files(const command_entry& command, std::vector<positional>& files, con
     if (p.bad_frames_given) throw usage_error("--bad-frames is for decode");
     // Captures go to the command's capture side; '-' without -t may be one.
     std::vector<bool> capture(files.size());
-    for (std::size_t i = 0; i < files.size(); ++i)
-        capture[i] = !files[i].format && (is_capture_file(files[i].text) || (files[i].text == "-" && files.size() == 1));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (files[i].text == "-" && !files[i].format) {
+            // Standard input is known by its first bytes, as a file is.
+            switch (standard_input_kind()) {
+            case input_kind::capture: capture[i] = true; break;
+            case input_kind::bit: files[i].format = format_id(file_format::bit); break;
+            case input_kind::other: throw tool_error("standard input", unknown_standard_input_text(name));
+            }
+            continue;
+        }
+        capture[i] = !files[i].format && is_capture_file(files[i].text);
+    }
     if (std::find(capture.begin(), capture.end(), true) == capture.end())
         check_no_capture_options(p);
     else if (!command.capture)
@@ -524,6 +539,7 @@ int run(const std::vector<std::string>& args) {
     }
     if (p.version) throw usage_error("--version takes no command");
     const std::string name = command->name;
+    if (p.max_streams_given && name != "plot") throw usage_error("--max-streams is for plot");
     std::vector<positional> files(p.operands.begin() + 1, p.operands.end());
     if (!command->writes) {
         if (!p.directory.empty() || p.target) throw usage_error(name + " writes no files: -d and --to do not apply");
@@ -554,6 +570,16 @@ int run(const std::vector<std::string>& args) {
     // A packet capture: its streams found, rebuilt and decoded by the
     // command's capture side. '-' without -t, where a capture may come, is
     // read as one.
+    // Standard input is known by its first bytes, as a file is: a capture,
+    // or a .bit stream; anything else needs -t.
+    if (command->capture && files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format &&
+        files[0].text == "-") {
+        switch (standard_input_kind()) {
+        case input_kind::capture: break;
+        case input_kind::bit: files[0].format = format_id(file_format::bit); break;
+        case input_kind::other: throw tool_error("standard input", unknown_standard_input_text(name));
+        }
+    }
     const bool capture = files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format &&
                          (is_capture_file(files[0].text) || (files[0].text == "-" && command->capture));
     if (capture) {
