@@ -150,9 +150,9 @@ TEST_F(CaptureHostileTest, ReportsBeyondTheLimitAndRepeatedBlocksAreCountedNotLi
     ASSERT_EQ(r.status, 0) << r.err;
     const nlohmann::json s = nlohmann::json::parse(r.out)["streams"][0];
     EXPECT_EQ(s["rtcp_sender_reports"].size(), 1000u);
-    EXPECT_EQ(s["rtcp_reports_not_listed"], 500);
+    EXPECT_EQ(s.value("rtcp_reports_not_listed", -1), 500);
     EXPECT_EQ(s["rtcp_receiver_reports"].size(), 1u);
-    EXPECT_EQ(s["rtcp_blocks_not_shown"], 30);
+    EXPECT_EQ(s.value("rtcp_blocks_not_shown", -1), 30);
 
     const run_result text = run({"info", path("many.pcap")});
     EXPECT_TRUE(contains(text.out, "  RTCP:          500 more reports about the stream not listed (the limit is 1000 sender and "
@@ -247,19 +247,7 @@ TEST_F(CaptureHostileTest, NoCaptureNameMakesItsStreamsLeaveTheFolder) {
 // Three one-frame packets an hour apart (264 bytes): dump once printed
 // 38 MB of lines for them, where decode and plot refuse.
 TEST_F(CaptureHostileTest, DumpOfPacketsHoursApartTakesTheDecodesLimitOnAudio) {
-    const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 3);
-    std::vector<rtp_spec> packets;
-    for (uint32_t i = 0; i < 3; ++i) {
-        rtp_spec p;
-        p.time_ns = kStart + int64_t(i) * 3600 * kSecond;
-        p.source = kA;
-        p.destination = kB;
-        p.sequence = uint16_t(1 + i);
-        p.timestamp = 1000 + i * 3600 * 8000;
-        p.payload = frames[i];
-        packets.push_back(p);
-    }
-    write_pcap(path("sparse.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
+    write_pcap(path("sparse.pcap"), DLT_EN10MB, on_link(link::ethernet, sparse_packets(3, 3600, kA, kB)));
     EXPECT_EQ(file_size(path("sparse.pcap")), 264u);
 
     const std::string tail = ", more than the limit of 600.6 s (0.17 h) (ten minutes and twenty times the audio its packets carry); "
@@ -347,18 +335,19 @@ TEST_F(CaptureHostileTest, StandardInputIsKnownByItsFirstBytesAndRefusedAtOnceWh
     EXPECT_EQ(from_file.status, 0) << from_file.err;
     EXPECT_TRUE(contains(from_file.out, "frames:               60\n")) << from_file.out;
 
-    // Zeros without end, from the device and through a pipe, for each
-    // command that may read a capture: refused after the first bytes. The
-    // timeout is only there so that a regression fails rather than hangs.
-    for (const std::string& args : std::vector<std::string>{"info -", "dump -", "decode - '" + path("zero.wav") + "'", "plot - '" + path("zero.png") + "'"}) {
-        for (const std::string& line : {"timeout 60 " + tool + " " + args + " </dev/zero" + redirect,
-                                        "head -c 100000000000 /dev/zero | timeout 60 " + tool + " " + args + redirect}) {
-            const run_result r = run_shell(line);
-            EXPECT_EQ(r.status, 1) << line << ": " << r.err;
-            EXPECT_TRUE(contains(r.err, "standard input: neither a packet capture (.pcap, .pcapng) nor a .bit stream by its first "
-                                        "bytes;"))
-                << line << ": " << r.err;
-        }
+    // Zeros without end from the device, and 200 MB of them through a pipe
+    // for each command that may read a capture: refused after the first
+    // bytes. The timeout and the finite pipe are only there so that a
+    // regression fails rather than hangs or fills the disk.
+    std::vector<std::string> lines = {"timeout 10 " + tool + " info - </dev/zero" + redirect};
+    for (const std::string& args :
+         std::vector<std::string>{"info -", "dump -", "decode - '" + path("zero.wav") + "'", "plot - '" + path("zero.png") + "'"})
+        lines.push_back("head -c 200000000 /dev/zero | " + tool + " " + args + redirect);
+    for (const std::string& line : lines) {
+        const run_result r = run_shell(line);
+        EXPECT_EQ(r.status, 1) << line << ": " << r.err;
+        EXPECT_TRUE(contains(r.err, "standard input: neither a packet capture (.pcap, .pcapng) nor a .bit stream by its first bytes;"))
+            << line << ": " << r.err;
     }
     EXPECT_EQ(files().count("zero.wav") + files().count("zero.png"), 0u);
 }

@@ -612,18 +612,7 @@ TEST_F(CaptureTest, CaptureTimesCenturiesApartOrPast2262NeitherOverflowNorFillTh
 TEST_F(CaptureTest, SparsePacketsCannotAmplifyACaptureIntoHoursOfAudioOrFiles) {
     // Five one-frame packets five minutes apart, by timestamp and by clock:
     // 700 bytes that once decoded to 20 minutes.
-    const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 5);
-    std::vector<rtp_spec> packets;
-    for (uint32_t i = 0; i < 5; ++i) {
-        rtp_spec p;
-        p.time_ns = kStart + int64_t(i) * 300 * kSecond;
-        p.source = kA;
-        p.destination = kB;
-        p.sequence = uint16_t(1 + i);
-        p.timestamp = 1000 + i * 300 * 8000;
-        p.payload = frames[i];
-        packets.push_back(p);
-    }
+    const std::vector<rtp_spec> packets = sparse_packets(5, 300, kA, kB);
     write_pcap(path("sparse.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
 
     const run_result refused = run({"decode", path("sparse.pcap"), path("sparse.wav")});

@@ -289,6 +289,24 @@ inline std::vector<rtp_spec> send(const std::vector<std::vector<uint8_t>>& frame
     return packets;
 }
 
+// `count` packets of one frame each from `from` to `to`, `seconds` apart
+// by their timestamps and by the capture clock, numbered on from 1.
+inline std::vector<rtp_spec> sparse_packets(uint32_t count, uint32_t seconds, const address& from, const address& to) {
+    const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", count);
+    std::vector<rtp_spec> packets;
+    for (uint32_t i = 0; i < count; ++i) {
+        rtp_spec p;
+        p.time_ns = kStart + int64_t(i) * seconds * kSecond;
+        p.source = from;
+        p.destination = to;
+        p.sequence = uint16_t(1 + i);
+        p.timestamp = 1000 + i * seconds * 8000;
+        p.payload = frames[i];
+        packets.push_back(p);
+    }
+    return packets;
+}
+
 inline std::vector<frame_record> on_link(link l, const std::vector<rtp_spec>& packets) {
     std::vector<frame_record> out;
     for (const rtp_spec& p : packets) out.push_back(rtp_frame(l, p));
