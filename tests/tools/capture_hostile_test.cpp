@@ -160,6 +160,16 @@ TEST_F(CaptureHostileTest, ReportsBeyondTheLimitAndRepeatedBlocksAreCountedNotLi
         << text.out;
     EXPECT_TRUE(contains(text.out, "  RTCP:          30 more blocks about the stream in the same reports not shown (one a report)\n"))
         << text.out;
+
+    // A capture keeps the first 10,000 reports and counts the packets after.
+    for (int i = 0; i < 8549; ++i)
+        records.push_back(rtcp_record(kStart + 600 * kMs + i * kMs / 10, rtcp_a, rtcp_b, rtcp_report_packet(true, kSsrc, {})));
+    write_pcap(path("more.pcap"), DLT_EN10MB, by_time(records));
+    const run_result more = run({"info", "--json", path("more.pcap")});
+    ASSERT_EQ(more.status, 0) << more.err;
+    EXPECT_EQ(nlohmann::json::parse(more.out).value("rtcp_packets_not_read", -1), 50);
+    EXPECT_TRUE(contains(run({"info", path("more.pcap")}).out,
+                         "RTCP:          50 packets after the first 10000 reports not read (the limit of reports kept from one capture)\n"));
 }
 
 // An SSRC is a random number each sender picks: a report that names it is
