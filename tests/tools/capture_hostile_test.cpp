@@ -340,6 +340,11 @@ TEST_F(CaptureHostileTest, StandardInputIsKnownByItsFirstBytesAndRefusedAtOnceWh
     EXPECT_GT(testing::read_file(path("out/capture.png")).size(), 1000u);
     EXPECT_GT(testing::read_file(path("out/bit.svg")).size(), 1000u);
     EXPECT_EQ(listing(path("out")).count("refused.wav") + listing(path("out")).count("refused.png"), 0u);
+    // Nothing at all tells nothing either: without -t it is refused as
+    // unknown input (it once was bad usage, before the bytes were looked at).
+    const run_result empty = run({"decode", "-", path("out/empty.wav")});
+    EXPECT_EQ(empty.status, 1) << empty.err;
+    EXPECT_TRUE(contains(empty.err, "standard input: neither a packet capture")) << empty.err;
     // A .bit stream redirected from a file reads as one from a pipe.
     const run_result from_file = run({"info", "-"}, "call.bit");
     EXPECT_EQ(from_file.status, 0) << from_file.err;
