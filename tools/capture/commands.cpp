@@ -266,6 +266,8 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         case rtp_parse::rtcp:
             if (packet.time_known && c.rtcp.size() < kMaxRtcpReports) {
                 read_rtcp(ip.data, ip.size, packet.time_ns, c.rtcp);
+                // One compound packet may hold thousands of reports.
+                if (c.rtcp.size() > kMaxRtcpReports) c.rtcp.resize(kMaxRtcpReports);
                 c.rtcp_flows.resize(c.rtcp.size(), {ip.source, ip.destination});
             } else if (packet.time_known) {
                 ++c.rtcp_packets_not_read;
