@@ -54,15 +54,15 @@ input_kind kind_of(const uint8_t* b, std::size_t n) {
 }
 
 input_kind peek() {
-    replay* r = new replay; // kept for as long as stdin reads from it
+    // For as long as stdin may read from it: the life of the process.
+    static replay kept;
+    replay* r = &kept;
     while (r->size < kPeekBytes) {
         const ssize_t n = read(STDIN_FILENO, r->bytes + r->size, kPeekBytes - r->size);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            const int saved = errno;
-            delete r;
-            throw tool_error("standard input", std::string("cannot read: ") + std::strerror(saved));
+            throw tool_error("standard input", std::string("cannot read: ") + std::strerror(errno));
         }
         r->size += std::size_t(n);
     }
@@ -71,17 +71,11 @@ input_kind peek() {
     // descriptor itself; a pipe cannot be, so stdin becomes a stream that
     // gives the bytes looked at before the rest.
     struct stat st;
-    if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode) && lseek(STDIN_FILENO, -off_t(r->size), SEEK_CUR) >= 0) {
-        delete r;
-        return kind;
-    }
+    if (fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode) && lseek(STDIN_FILENO, -off_t(r->size), SEEK_CUR) >= 0) return kind;
     cookie_io_functions_t functions{};
     functions.read = replay_read;
     std::FILE* replayed = fopencookie(r, "rb", functions);
-    if (!replayed) {
-        delete r;
-        throw tool_error("standard input", std::string("cannot read: ") + std::strerror(errno));
-    }
+    if (!replayed) throw tool_error("standard input", std::string("cannot read: ") + std::strerror(errno));
     stdin = replayed;
     return kind;
 }
