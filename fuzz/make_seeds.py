@@ -337,6 +337,39 @@ def capture_seeds():
         assert len(capture) % 3 == buffer
         write("capture_commands_fuzz", "pcapng-burst-jitter-buffer-" + name, bytes([1]) + capture)
 
+    # Crafted captures of the second round, small versions. Streams of one
+    # SSRC from ports a pair apart, sender reports of 31 blocks from that
+    # SSRC on the first stream's RTCP ports, and a receiver report about it
+    # between two other hosts a year later: reports held once, matched by
+    # their ends and time.
+    def rtcp_report(sender, reporter, about):
+        body = struct.pack(">I", reporter)
+        if sender:
+            body += struct.pack(">IIIII", 0, 0, 0, 50, 1000)
+        for source in about:
+            body += struct.pack(">IIIIII", source, 0x10000003, 1000, 40, 0, 0)
+        return struct.pack(">BBH", 0x80 | len(about), 200 if sender else 201, len(body) // 4) + body
+    shared = [udp_packet(a, b, 4000 + 2 * k, 5000, rtp(1, 0, speech[10 * k:10 * k + 10], ssrc=0x1A2B3C4D)) for k in range(20)]
+    shared += [udp_packet(a, b, 4001, 5001, rtcp_report(True, 0x1A2B3C4D, [0x1A2B3C4D] * 31)) for _ in range(20)]
+    shared += [udp_packet(b, a, 5001, 4001, rtcp_report(False, 0x55667788, [0x1A2B3C4D] * 31))]
+    shared += [udp_packet((10, 9, 9, 9), (10, 9, 9, 8), 7001, 7003, rtcp_report(False, 0x55667788, [0x1A2B3C4D]))]
+    shared_times = [1700000000 * 1000000 + i * 1000 for i in range(len(shared))]
+    shared_times[-1] += 365 * 86400 * 1000000
+    write("capture_commands_fuzz", "pcapng-rtcp-shared-ssrc-info", bytes([0]) + pcapng(shared, shared_times))
+    write("capture_commands_fuzz", "pcapng-rtcp-shared-ssrc-json", bytes([1]) + pcapng(shared, shared_times))
+    # Three one-frame packets an hour apart (264 bytes as a pcap): over the
+    # default limit on audio for decode, dump and the picture.
+    sparse = b""
+    sparse_header = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1)
+    for i in range(3):
+        p = udp_packet(a, b, 4000, 5000, rtp(1 + i, 1000 + i * 3600 * 8000, speech[10 * i:10 * i + 10]))
+        sparse += struct.pack("<IIII", 1700000000 + i * 3600, 0, len(p), len(p)) + p
+    for selector, name in [(0 | 32, "info"), (2 | 32, "decode-folder")]:
+        write("capture_commands_fuzz", "pcap-hours-apart-" + name, bytes([selector]) + sparse_header + sparse)
+    # 150 one-packet streams: more than a picture draws unless told.
+    many = [udp_packet(a, b, 1024 + k, 5000, rtp(1, 0, speech[:20], ssrc=0x10000 + k)) for k in range(150)]
+    write("capture_commands_fuzz", "pcap-150-streams-info", bytes([0]) + pcap(many))
+
 
 if __name__ == "__main__":
     clear_seeds()

@@ -23,8 +23,9 @@ namespace {
 
 using testing::contains;
 using testing::run_result;
+using namespace capture_writer;
 
-constexpr int64_t kSecondNs = 1000 * kMs;
+constexpr int64_t kSecondNs = kSecond;
 const address kCaller = v4("10.0.0.1", 4000);
 const address kCallee = v4("10.0.0.2", 5000);
 
@@ -179,25 +180,12 @@ TEST_F(CaptureFiguresTest, InfoShowsASkewNoClockCouldHaveAsNotMeasured) {
 }
 
 // An RTCP sender report from the caller whose NTP time is `sent_ns`.
-std::vector<uint8_t> sender_report(int64_t sent_ns) {
-    std::vector<uint8_t> out = {0x80, 200, 0, 6};
-    put32(out, 0x1a2b3c4d);
-    put32(out, uint32_t(sent_ns / kSecondNs + 2208988800));
-    put32(out, uint32_t(uint64_t(sent_ns % kSecondNs) * 65536 / uint64_t(kSecondNs)) << 16);
-    put32(out, 0), put32(out, 100), put32(out, 2000);
-    return out;
-}
+std::vector<uint8_t> sender_report(int64_t sent_ns) { return rtcp_sr(0x1a2b3c4d, 100, 2000, sent_ns); }
 
 // The callee's receiver report about the caller naming the sender report
 // of `lsr_ns`, held `dlsr_ms` before it was sent.
 std::vector<uint8_t> receiver_report(int64_t lsr_ns, uint32_t dlsr_ms) {
-    std::vector<uint8_t> out = {0x81, 201, 0, 7};
-    put32(out, 0x55667788);
-    put32(out, 0x1a2b3c4d);
-    put32(out, 0), put32(out, 1000), put32(out, 40);
-    put32(out, uint32_t(lsr_ns / kSecondNs + 2208988800) << 16 | uint32_t(uint64_t(lsr_ns % kSecondNs) * 65536 / uint64_t(kSecondNs)));
-    put32(out, uint32_t(uint64_t(dlsr_ms) * 65536 / 1000));
-    return out;
+    return rtcp_rr(0x55667788, 0x1a2b3c4d, 0, 0, 40, ntp_middle32(lsr_ns), uint32_t(uint64_t(dlsr_ms) * 65536 / 1000));
 }
 
 TEST_F(CaptureFiguresTest, ARoundTripIsMeasuredOnlyFromASenderReportSeenAndUnderTenSeconds) {

@@ -1,30 +1,34 @@
-// Packet captures built in a test: RTP over UDP over IPv4 or IPv6, framed
-// for a link layer, written as pcap by libpcap's writer or as pcapng by
-// hand, from the project's own coded speech.
+// Captures built byte by byte for the tool tests: RTP packets over UDP,
+// IPv4 or IPv6, framed for the link layers a capture may use, written as
+// pcap with libpcap's writer or as pcapng by hand; RTCP reports; and a
+// listing of what a folder holds.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "tool_test_support.h"
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-
-namespace g729::tool {
-namespace {
+namespace g729::tool::capture_writer {
 
 using testing::read_file;
 using testing::write_file;
 
 constexpr int64_t kMs = 1000 * 1000;
 constexpr int64_t kStart = int64_t(1700000000) * 1000 * kMs; // 2023-11-14 22:13:20 UTC
+constexpr int64_t kSecond = 1000 * kMs;
 
 struct address {
     bool v6 = false;
@@ -32,14 +36,14 @@ struct address {
     uint16_t port = 0;
 };
 
-address v4(const char* text, uint16_t port) {
+inline address v4(const char* text, uint16_t port) {
     address a;
     inet_pton(AF_INET, text, a.bytes.data());
     a.port = port;
     return a;
 }
 
-address v6(const char* text, uint16_t port) {
+inline address v6(const char* text, uint16_t port) {
     address a;
     a.v6 = true;
     inet_pton(AF_INET6, text, a.bytes.data());
@@ -47,17 +51,17 @@ address v6(const char* text, uint16_t port) {
     return a;
 }
 
-void put16(std::vector<uint8_t>& out, uint32_t v) {
+inline void put16(std::vector<uint8_t>& out, uint32_t v) {
     out.push_back(uint8_t(v >> 8));
     out.push_back(uint8_t(v));
 }
 
-void put32(std::vector<uint8_t>& out, uint32_t v) {
+inline void put32(std::vector<uint8_t>& out, uint32_t v) {
     put16(out, v >> 16);
     put16(out, v & 0xFFFF);
 }
 
-void put32le(std::vector<uint8_t>& out, uint32_t v) {
+inline void put32le(std::vector<uint8_t>& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
@@ -78,7 +82,7 @@ struct rtp_spec {
     uint16_t fragment_bits = 0; // IPv4 flags and offset
 };
 
-std::vector<uint8_t> rtp_bytes(const rtp_spec& p) {
+inline std::vector<uint8_t> rtp_bytes(const rtp_spec& p) {
     std::vector<uint8_t> out;
     out.push_back(uint8_t((p.version << 6) | (p.padding ? 0x20 : 0) | (p.extension_words >= 0 ? 0x10 : 0) | p.csrcs));
     out.push_back(uint8_t((p.marker ? 0x80 : 0) | p.payload_type));
@@ -96,7 +100,7 @@ std::vector<uint8_t> rtp_bytes(const rtp_spec& p) {
     return out;
 }
 
-std::vector<uint8_t> ip_udp(const address& src, const address& dst, const std::vector<uint8_t>& data, uint16_t fragment_bits = 0) {
+inline std::vector<uint8_t> ip_udp(const address& src, const address& dst, const std::vector<uint8_t>& data, uint16_t fragment_bits = 0) {
     std::vector<uint8_t> udp;
     put16(udp, src.port);
     put16(udp, dst.port);
@@ -125,7 +129,7 @@ std::vector<uint8_t> ip_udp(const address& src, const address& dst, const std::v
 
 enum class link { ethernet, vlan, cooked, cooked2, raw, loopback };
 
-int dlt_of(link l) {
+inline int dlt_of(link l) {
     switch (l) {
     case link::ethernet:
     case link::vlan: return DLT_EN10MB;
@@ -138,7 +142,7 @@ int dlt_of(link l) {
 }
 
 // An IP packet framed for the link layer.
-std::vector<uint8_t> framed(link l, const std::vector<uint8_t>& ip) {
+inline std::vector<uint8_t> framed(link l, const std::vector<uint8_t>& ip) {
     const uint16_t type = (ip[0] >> 4) == 6 ? 0x86DD : 0x0800;
     std::vector<uint8_t> f;
     const std::vector<uint8_t> mac = {0x02, 0, 0, 0, 0, 0x01};
@@ -189,11 +193,11 @@ struct frame_record {
     uint64_t pcapng_micros = 0; // pcapng: the timestamp written instead of time_ns, when not 0
 };
 
-frame_record rtp_frame(link l, const rtp_spec& p) {
+inline frame_record rtp_frame(link l, const rtp_spec& p) {
     return {p.time_ns, framed(l, ip_udp(p.source, p.destination, rtp_bytes(p), p.fragment_bits)), 0};
 }
 
-void write_pcap(const std::string& path, int dlt, const std::vector<frame_record>& frames) {
+inline void write_pcap(const std::string& path, int dlt, const std::vector<frame_record>& frames) {
     pcap_t* dead = pcap_open_dead(dlt, 65535);
     ASSERT_NE(dead, nullptr);
     pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
@@ -212,7 +216,7 @@ void write_pcap(const std::string& path, int dlt, const std::vector<frame_record
 
 // libpcap reads pcapng but does not write it: a section header, one
 // interface (microsecond timestamps by default) and enhanced packet blocks.
-void write_pcapng(const std::string& path, int linktype, const std::vector<frame_record>& frames) {
+inline void write_pcapng(const std::string& path, int linktype, const std::vector<frame_record>& frames) {
     std::vector<uint8_t> out;
     auto block = [&out](uint32_t type, const std::vector<uint8_t>& body) {
         const uint32_t total = uint32_t(12 + body.size());
@@ -244,7 +248,7 @@ void write_pcapng(const std::string& path, int linktype, const std::vector<frame
     write_file(path, out);
 }
 
-std::vector<std::vector<uint8_t>> coded_frames(const char* name, std::size_t count) {
+inline std::vector<std::vector<uint8_t>> coded_frames(const char* name, std::size_t count) {
     const std::vector<uint8_t> g729 = read_file(std::string(G729A_TEST_DATA "/vectors/") + name);
     std::vector<std::vector<uint8_t>> frames;
     for (std::size_t i = 0; i < count && (i + 1) * 10 <= g729.size(); ++i)
@@ -256,7 +260,7 @@ std::vector<std::vector<uint8_t>> coded_frames(const char* name, std::size_t cou
 // for a frame not sent) in packets of up to `per_packet` frames, a packet
 // every per_packet * 10 ms from `start`. A packet never carries frames
 // across a gap, and ends at a SID frame.
-std::vector<rtp_spec> send(const std::vector<std::vector<uint8_t>>& frames, int per_packet, const address& from,
+inline std::vector<rtp_spec> send(const std::vector<std::vector<uint8_t>>& frames, int per_packet, const address& from,
                            const address& to, uint32_t ssrc, int64_t start, uint16_t first_sequence) {
     std::vector<rtp_spec> packets;
     uint16_t sequence = first_sequence;
@@ -285,19 +289,89 @@ std::vector<rtp_spec> send(const std::vector<std::vector<uint8_t>>& frames, int 
     return packets;
 }
 
-std::vector<frame_record> on_link(link l, const std::vector<rtp_spec>& packets) {
+// `count` packets of one frame each from `from` to `to`, `seconds` apart
+// by their timestamps and by the capture clock, numbered on from 1.
+inline std::vector<rtp_spec> sparse_packets(uint32_t count, uint32_t seconds, const address& from, const address& to) {
+    const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", count);
+    std::vector<rtp_spec> packets;
+    for (uint32_t i = 0; i < count; ++i) {
+        rtp_spec p;
+        p.time_ns = kStart + int64_t(i) * seconds * kSecond;
+        p.source = from;
+        p.destination = to;
+        p.sequence = uint16_t(1 + i);
+        p.timestamp = 1000 + i * seconds * 8000;
+        p.payload = frames[i];
+        packets.push_back(p);
+    }
+    return packets;
+}
+
+inline std::vector<frame_record> on_link(link l, const std::vector<rtp_spec>& packets) {
     std::vector<frame_record> out;
     for (const rtp_spec& p : packets) out.push_back(rtp_frame(l, p));
     return out;
 }
 
-std::vector<frame_record> by_time(std::vector<frame_record> frames) {
+inline std::vector<frame_record> by_time(std::vector<frame_record> frames) {
     std::stable_sort(frames.begin(), frames.end(),
                      [](const frame_record& a, const frame_record& b) { return a.time_ns < b.time_ns; });
     return frames;
 }
 
-} // namespace
-} // namespace g729::tool
+// An RTCP packet: a sender report from `ssrc` sent at `sent_ns` (its NTP
+// time, what a receiver's LSR then names), or a receiver report from it
+// about `about`.
+inline std::vector<uint8_t> rtcp_sr(uint32_t ssrc, uint32_t packets, uint32_t octets, int64_t sent_ns) {
+    std::vector<uint8_t> out = {0x80, 200, 0, 6};
+    put32(out, ssrc);
+    put32(out, uint32_t(sent_ns / 1000000000 + 2208988800));
+    put32(out, uint32_t(uint64_t(sent_ns % 1000000000) * 65536 / 1000000000) << 16), put32(out, 0);
+    put32(out, packets), put32(out, octets);
+    return out;
+}
 
-#pragma GCC diagnostic pop
+inline std::vector<uint8_t> rtcp_rr(uint32_t ssrc, uint32_t about, uint8_t fraction, uint32_t cumulative, uint32_t jitter, uint32_t lsr,
+                             uint32_t dlsr) {
+    std::vector<uint8_t> out = {0x81, 201, 0, 7};
+    put32(out, ssrc);
+    put32(out, about);
+    put32(out, uint32_t(fraction) << 24 | (cumulative & 0xFFFFFF));
+    put32(out, 1000), put32(out, jitter), put32(out, lsr), put32(out, dlsr);
+    return out;
+}
+
+// The middle 32 bits of the NTP time of a Unix time, as RTCP carries it.
+inline uint32_t ntp_middle32(int64_t unix_ns) {
+    const uint64_t seconds = uint64_t(unix_ns / 1000000000) + 2208988800u;
+    const uint64_t fraction = uint64_t(unix_ns % 1000000000) * 65536 / 1000000000;
+    return uint32_t(seconds << 16 | fraction);
+}
+
+// A folder's plain files and what they hold, links by their target,
+// folders as such.
+inline std::map<std::string, std::string> listing(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            const std::string p = dir + "/" + name;
+            struct stat st;
+            lstat(p.c_str(), &st);
+            if (S_ISDIR(st.st_mode)) {
+                out[name] = "folder";
+            } else if (S_ISLNK(st.st_mode)) {
+                char target[4096] = {};
+                out[name] = "link to " + std::string(target, std::size_t(std::max<ssize_t>(0, readlink(p.c_str(), target, sizeof target))));
+            } else {
+                const std::vector<uint8_t> bytes = read_file(p);
+                out[name] = std::string(bytes.begin(), bytes.end());
+            }
+        }
+        closedir(d);
+    }
+    return out;
+}
+
+} // namespace g729::tool::capture_writer

@@ -27,6 +27,7 @@
 #include "tools/cli/json.h"
 #include "tools/cli/output_file.h"
 #include "tools/cli/progress.h"
+#include "tools/cli/standard_input.h"
 #include "tools/capture/network_report.h"
 #include "tools/capture/rtp_stream.h"
 #include "tools/plot/plot.h"
@@ -93,8 +94,14 @@ struct other_stream {
 // only counted as other traffic and SDP is not read, so that memory follows
 // the G.729 kept and not the capture.
 constexpr std::size_t kMaxOtherStreams = 10000;
-// RTCP reports kept from one capture, for the same reason.
-constexpr std::size_t kMaxRtcpReports = 100000;
+// RTCP reports kept from one capture, for the same reason (each may carry
+// 31 blocks), and the reports listed for all of its streams together.
+constexpr std::size_t kMaxRtcpReports = 10000;
+constexpr std::size_t kMaxRtcpListed = 20000;
+// How far outside a stream's packets an RTCP report may arrive and still be
+// about it: reports come every few seconds, and one may follow the last
+// packet by an interval.
+constexpr int64_t kRtcpSlackNs = int64_t(60) * 1000 * 1000 * 1000;
 
 // Packets the tool cannot use, by reason.
 struct skipped_counts {
@@ -125,7 +132,12 @@ struct capture_contents {
     std::vector<g729_stream> streams; // by start time
     std::vector<other_stream> others;
     std::string problem; // why reading stopped before the end of the file
+    // The capture's RTCP reports, held once however many streams they
+    // concern (the streams point into this list), each with the source
+    // and destination of its packet.
     std::vector<rtcp_report> rtcp;
+    std::vector<std::pair<endpoint, endpoint>> rtcp_flows;
+    std::size_t rtcp_packets_not_read = 0; // beyond kMaxRtcpReports
 };
 
 bool looks_like_sdp(const uint8_t* data, std::size_t size) {
@@ -164,6 +176,49 @@ sdp_map read_sdp_mappings(const capture_source& in, capture_contents& c) {
                 mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
     }
     return mappings;
+}
+
+// The same address with the port above: where RTCP goes beside RTP.
+endpoint rtcp_port_of(const endpoint& e) {
+    endpoint next = e;
+    next.port = uint16_t(e.port + 1);
+    return next;
+}
+
+// Gives each stream the RTCP reports that concern it. A report is about a
+// stream only when its packet went between the stream's two ends (their
+// RTP ports, or the RTCP ports next to them) and arrived while the stream
+// ran: an SSRC is chosen at random by each sender, so one seen between
+// other hosts, or long after, is another stream's.
+void match_rtcp(capture_contents& c) {
+    std::map<std::pair<endpoint, endpoint>, std::vector<const rtcp_report*>> by_flow;
+    for (std::size_t i = 0; i < c.rtcp.size(); ++i) by_flow[c.rtcp_flows[i]].push_back(&c.rtcp[i]);
+    std::size_t budget = kMaxRtcpListed;
+    for (g729_stream& g : c.streams) {
+        const stream_stats& st = g.rebuilt.stats;
+        const int64_t from = saturating_sub(st.first_arrival_ns, kRtcpSlackNs);
+        const int64_t to = saturating_add(st.last_arrival_ns, kRtcpSlackNs);
+        auto ends = [](const endpoint& e) {
+            std::vector<endpoint> both{e};
+            if (e.port < 0xFFFF) both.push_back(rtcp_port_of(e));
+            return both;
+        };
+        auto between = [&](const endpoint& sender, const endpoint& receiver) {
+            std::vector<const rtcp_report*> found;
+            for (const endpoint& s : ends(sender))
+                for (const endpoint& d : ends(receiver)) {
+                    const auto it = by_flow.find({s, d});
+                    if (it == by_flow.end()) continue;
+                    for (const rtcp_report* r : it->second)
+                        if (r->arrival_ns >= from && r->arrival_ns <= to) found.push_back(r);
+                }
+            // In capture order: the reports are one list.
+            std::sort(found.begin(), found.end());
+            return found;
+        };
+        finish_network(g.network, g.rebuilt, g.key.ssrc, between(g.key.source, g.key.destination),
+                       between(g.key.destination, g.key.source), budget);
+    }
 }
 
 capture_contents read_capture(const capture_source& in, const command_options& options) {
@@ -209,7 +264,14 @@ capture_contents read_capture(const capture_source& in, const command_options& o
                 ++c.other_traffic;
             continue;
         case rtp_parse::rtcp:
-            if (packet.time_known && c.rtcp.size() < kMaxRtcpReports) read_rtcp(ip.data, ip.size, packet.time_ns, c.rtcp);
+            if (packet.time_known && c.rtcp.size() < kMaxRtcpReports) {
+                read_rtcp(ip.data, ip.size, packet.time_ns, c.rtcp);
+                // One compound packet may hold thousands of reports.
+                if (c.rtcp.size() > kMaxRtcpReports) c.rtcp.resize(kMaxRtcpReports);
+                c.rtcp_flows.resize(c.rtcp.size(), {ip.source, ip.destination});
+            } else if (packet.time_known) {
+                ++c.rtcp_packets_not_read;
+            }
             ++c.other_traffic;
             continue;
         default: ++c.other_traffic; continue;
@@ -301,7 +363,7 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         else
             c.other_traffic += n;
     }
-    for (g729_stream& g : c.streams) finish_network(g.network, g.rebuilt, g.key.ssrc, c.rtcp);
+    match_rtcp(c);
     std::stable_sort(c.streams.begin(), c.streams.end(), [](const g729_stream& a, const g729_stream& b) {
         return a.rebuilt.stats.start_ns < b.rebuilt.stats.start_ns;
     });
@@ -383,6 +445,11 @@ std::string seconds(int64_t ns) {
 
 double duration_s(const stream_stats& st) { return double(st.frames) * kFrameSamples / G729A_SAMPLE_RATE; }
 
+std::string rtcp_not_read_text(const capture_contents& c) {
+    return plural(c.rtcp_packets_not_read, "packet", "packets") + " after the first " + std::to_string(kMaxRtcpReports) +
+           " reports not read (the limit of reports kept from one capture)";
+}
+
 void print_info_text(const std::string& path, const capture_contents& c) {
     std::printf("file:          %s\n", path.c_str());
     std::printf("format:        %s, %s\n", c.format.c_str(), c.link.c_str());
@@ -392,6 +459,7 @@ void print_info_text(const std::string& path, const capture_contents& c) {
     std::printf("skipped:       %s\n", skipped.empty() ? "none" : (std::to_string(c.skipped.total()) + " (" + skipped + ")").c_str());
     std::printf("other traffic: %s\n", plural(c.other_traffic, "packet", "packets").c_str());
     if (!c.problem.empty()) std::printf("malformed:     %s\n", cut_short_text(c).c_str());
+    if (c.rtcp_packets_not_read > 0) std::printf("RTCP:          %s\n", rtcp_not_read_text(c).c_str());
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
         const g729_stream& s = c.streams[i];
         const stream_stats& st = s.rebuilt.stats;
@@ -452,6 +520,7 @@ void print_info_json(const std::string& path, const capture_contents& c) {
          ", \"time_out_of_range\": " + std::to_string(c.skipped.bad_time) + "},\n";
     j += "  \"other_traffic\": " + std::to_string(c.other_traffic) + ",\n";
     j += "  \"malformed\": " + (c.problem.empty() ? std::string("null") : json_string(cut_short_text(c))) + ",\n";
+    j += "  \"rtcp_packets_not_read\": " + std::to_string(c.rtcp_packets_not_read) + ",\n";
     j += "  \"streams\": [";
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
         const g729_stream& s = c.streams[i];
@@ -953,10 +1022,18 @@ bool parse_ssrc(const std::string& text, uint32_t& ssrc) {
     return true;
 }
 
-std::vector<plot_track> capture_plot_tracks(const std::string& path, const command_options& options) {
-    const capture_contents c = read_capture(capture_source{path, path}, options);
+namespace {
+
+std::vector<plot_track> plot_tracks(const capture_source& in, const command_options& options) {
+    const std::string& path = in.name;
+    const capture_contents c = read_capture(in, options);
     check_readable(path, c);
     if (c.streams.empty()) throw tool_error(path, no_g729_text(c));
+    // Each stream is a band of the picture: thousands would make a picture
+    // of hundreds of megabytes, or one taller than a PNG can be.
+    if (c.streams.size() > options.max_streams)
+        throw tool_error(path, "holds " + plural(c.streams.size(), "G.729 stream", "G.729 streams") + ", more than the limit of " +
+                                   std::to_string(options.max_streams) + " in one picture (--max-streams N raises it)");
     // Drawing decodes every stream for its level: the same limit as a
     // decode keeps a few packets spread over hours from costing minutes.
     std::vector<const g729_stream*> all;
@@ -1014,29 +1091,42 @@ std::vector<plot_track> capture_plot_tracks(const std::string& path, const comma
     return tracks;
 }
 
-namespace {
+// The largest capture taken from standard input: it is copied to disk to
+// be read, and a pipe that never ends must not fill the disk.
+constexpr uint64_t kMaxSpooledBytes = uint64_t(2) << 30;
 
 // Standard input copied to an unnamed temporary file, which a capture
-// needs: it is read twice. The copy goes when the process does, however it
-// ends.
+// needs: it is read twice. Only a capture by its first bytes is copied, and
+// no more than kMaxSpooledBytes of it. The copy goes when the process does,
+// however it ends.
 class spooled_input {
 public:
     spooled_input() {
         const char* dir = std::getenv("TMPDIR");
         fd_ = open(dir && *dir ? dir : "/tmp", O_TMPFILE | O_RDWR, 0600);
         if (fd_ < 0) throw tool_error("standard input", std::string("cannot keep a copy to read: ") + std::strerror(errno));
+        // stdin, not the descriptor: the first bytes were looked at already
+        // and come back through it.
         char buffer[65536];
+        uint64_t copied = 0;
         for (;;) {
-            const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-            if (n == 0) break;
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                throw tool_error("standard input", std::string("cannot read: ") + std::strerror(errno));
+            const std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin);
+            if (n == 0) {
+                if (std::ferror(stdin)) throw tool_error("standard input", std::string("cannot read: ") + std::strerror(errno));
+                break;
             }
-            for (ssize_t done = 0; done < n;) {
-                const ssize_t w = write(fd_, buffer + done, std::size_t(n - done));
-                if (w < 0) throw tool_error("standard input", std::string("cannot keep a copy to read: ") + std::strerror(errno));
-                done += w;
+            copied += n;
+            if (copied > kMaxSpooledBytes)
+                throw tool_error("standard input", "a capture on standard input is copied to be read, and this one is larger than " +
+                                                       std::to_string(kMaxSpooledBytes >> 30) +
+                                                       " GiB: save it to a file and name that instead");
+            for (std::size_t done = 0; done < n;) {
+                const ssize_t w = write(fd_, buffer + done, n - done);
+                if (w < 0) {
+                    if (errno == EINTR) continue;
+                    throw tool_error("standard input", std::string("cannot keep a copy to read: ") + std::strerror(errno));
+                }
+                done += std::size_t(w);
             }
         }
     }
@@ -1049,13 +1139,13 @@ private:
     int fd_ = -1;
 };
 
-// The capture an operand names; '-' is copied from standard input first and
-// must be a capture (a .g729 or .bit stream there needs -t).
-template <typename Work> int with_capture(const std::string& operand, const std::string& command, Work work) {
+// The capture an operand names; '-' must be a capture by its first bytes,
+// and is copied from standard input first.
+template <typename Work> auto with_capture(const std::string& operand, const std::string& command, Work work) {
     if (operand != "-") return work(capture_source{operand, operand});
+    if (standard_input_kind() != input_kind::capture) throw tool_error("standard input", unknown_standard_input_text(command));
     const spooled_input copy;
-    if (!is_capture_file(copy.path()))
-        throw usage_error("'-' as IN of " + command + " is a packet capture or needs --format g729 or bit");
+    if (!is_capture_file(copy.path())) throw tool_error("standard input", unknown_standard_input_text(command));
     return work(capture_source{copy.path(), "standard input"});
 }
 
@@ -1069,6 +1159,16 @@ int capture_dump(const capture_source& in, const command_options& options) {
     if (c.streams.empty()) throw tool_error(in.name, no_g729_text(c));
     uint32_t wanted = 0;
     const bool one = !options.stream.empty() && parse_ssrc(options.stream, wanted);
+    // A line per 10 ms of every stream: the decode's limit on audio keeps a
+    // few packets hours apart from printing millions of lines.
+    std::vector<const g729_stream*> chosen;
+    std::size_t total = 0;
+    for (const g729_stream& s : c.streams)
+        if (!one || s.key.ssrc == wanted) {
+            chosen.push_back(&s);
+            total += s.rebuilt.stats.frames;
+        }
+    if (!chosen.empty()) check_audio_limit(in.name, total, "decode", " to dump", options, chosen);
     std::size_t shown = 0;
     for (const g729_stream& s : c.streams) {
         if (one && s.key.ssrc != wanted) continue;
@@ -1114,6 +1214,10 @@ int info_capture(const std::vector<std::string>& operands, const command_options
     if (operands.size() != 1) throw usage_error("info takes one file, IN; got " + std::to_string(operands.size()));
     if (!options.mix.empty() || !options.stream.empty()) throw usage_error("--mix and --stream apply to decode");
     return with_capture(operands[0], "info", [&](const capture_source& in) { return capture_info(in, options); });
+}
+
+std::vector<plot_track> capture_plot_tracks(const std::string& path, const command_options& options) {
+    return with_capture(path, "plot", [&](const capture_source& in) { return plot_tracks(in, options); });
 }
 
 int decode_capture(const std::vector<std::string>& operands, const command_options& options) {

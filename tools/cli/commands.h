@@ -51,6 +51,8 @@ struct command_options {
     // Packet captures: the receiver's jitter buffer to model (--jitter-buffer
     // MS or adaptive); empty: what the sender sent, every packet played.
     std::string jitter_buffer;
+    // plot: the streams of a capture drawn in one picture (--max-streams).
+    std::size_t max_streams = 100;
 };
 
 // One input and, for the commands that write, its output, each with the

@@ -17,6 +17,7 @@
 #include "tools/capture/network_report.h"
 #include "tools/plot/plot_command.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/standard_input.h"
 #include "tools/cli/text.h"
 #include "tools/cli/tool_error.h"
 
@@ -43,8 +44,10 @@ constexpr const char* kGeneralHelp =
     "Options:\n"
     "  -q, --quiet       no notices, progress bar or summary line\n"
     "  -t, --format FMT  the format of the file named next (overrides its extension;\n"
-    "                    needed for '-'): g729, bit, raw/sln, sln16, ulaw, alaw, gsm,\n"
-    "                    wav, or a libsndfile extension (flac, aiff, ogg, mp3, ...)\n"
+    "                    needed for '-' but for a capture, a .bit stream or audio with\n"
+    "                    a header, known by their first bytes): g729, bit, raw/sln,\n"
+    "                    sln16, ulaw, alaw, gsm, wav, or a libsndfile extension (flac,\n"
+    "                    aiff, ogg, mp3, ...)\n"
     "  -d, --directory DIR  write each output into DIR (made if need be), named after\n"
     "                    its input\n"
     "  --to FMT          the output format of a batch (default: g729 for encode, wav\n"
@@ -66,6 +69,7 @@ constexpr const char* kGeneralHelp =
     "                    would have played the call (late packets concealed)\n"
     "  --pt N, --stream SSRC, --mix FILE, --max-gap S, --max-audio S, --max-files N\n"
     "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
+    "  --max-streams N   plot: the most streams of a capture in one picture (100)\n"
     "  -h, --help        this text; 'g729a COMMAND --help' details a command\n"
     "  --version         the module's version line\n"
     "\n"
@@ -140,8 +144,10 @@ const command_entry kCommands[] = {
      "     --max-audio S, the audio a run writes (default 600 s plus twenty times what\n"
      "     the packets carry); --max-files N (default 1000). Nothing is written when a\n"
      "     limit refuses the run, and a failed or interrupted run leaves OUT as it was.\n"
-     "CAPTURE may be '-', a capture on standard input. Several captures with -d DIR\n"
-     "     are decoded each into a folder of its own in DIR, named after it.\n"},
+     "IN '-' is standard input, known by its first bytes: a capture or a .bit stream;\n"
+     "     frames back to back (.g729) need -t g729. Several captures with -d DIR are\n"
+     "     decoded each into a folder of its own in DIR, named after it (a name of\n"
+     "     dots alone, such as ..pcap, gives __pcap: no folder is DIR or above it).\n"},
     {"roundtrip", roundtrip_file, nullptr, true, false, false,
      "Usage: g729a roundtrip [OPTIONS] [-y] IN OUT\n"
      "\n"
@@ -171,7 +177,8 @@ const command_entry kCommands[] = {
      "and duration, and the packets skipped; --json gives the same as JSON.\n"},
     {"dump", dump_file, dump_capture, false, true, false,
      "Usage: g729a dump [-t g729|bit] IN...\n"
-     "       g729a dump [--stream SSRC] [--jitter-buffer MS|adaptive] CAPTURE\n"
+     "       g729a dump [--stream SSRC] [--jitter-buffer MS|adaptive] [--max-audio S]\n"
+     "                  CAPTURE\n"
      "\n"
      "Prints one line per frame of IN (.g729 or .bit): index, start time, type, the\n"
      "coded parameters (LSP indices, pitch lags with their thirds, the parity check,\n"
@@ -181,9 +188,11 @@ const command_entry kCommands[] = {
      "CAPTURE (.pcap, .pcapng): every G.729 stream in turn (--stream SSRC: that one),\n"
      "     a line per 10 ms of its timeline; frames that did not arrive say why (lost,\n"
      "     late with --jitter-buffer, untransmitted, skipped) and how the decoder filled\n"
-     "     them (concealed, comfort_noise).\n"},
+     "     them (concealed, comfort_noise). A capture whose streams would print more\n"
+     "     audio than decode's limit (--max-audio S) is refused.\n"
+     "'-' is standard input: a capture or a .bit stream by its first bytes, or -t g729.\n"},
     {"plot", nullptr, run_plot, true, true, false,
-     "Usage: g729a plot [OPTIONS] IN OUT\n"
+     "Usage: g729a plot [OPTIONS] [--max-streams N] IN OUT\n"
      "\n"
      "Draws IN on one time axis into OUT (.png, .svg or .pdf): the decoded level per\n"
      "20 ms and a band that marks what became of each 10 ms frame (lost, late, bad\n"
@@ -192,7 +201,10 @@ const command_entry kCommands[] = {
      "     both directions of a call stacked, each with its arrival delta and jitter\n"
      "     over time and its key figures (loss, jitter, E-model R and MOS).\n"
      "--jitter-buffer MS|adaptive, --pt N, --max-gap S: as for decode. --max-audio S:\n"
-     "     the audio decoded to draw a capture, as decode's limit on what it writes.\n"},
+     "     the audio decoded to draw a capture, as decode's limit on what it writes.\n"
+     "--max-streams N: the most streams of a capture drawn (default 100); a PNG is at\n"
+     "     most 32767 pixels high (about 100 streams); .svg and .pdf take more.\n"
+     "IN '-' is standard input: a capture or a .bit stream, known by its first bytes.\n"},
     {"convert", convert_file, nullptr, true, true, true,
      "Usage: g729a convert [OPTIONS] [-y] IN OUT\n"
      "\n"
@@ -228,6 +240,7 @@ struct parsed {
     std::optional<format_id> last_format;
     bool bad_frames_given = false;
     bool capture_limits_given = false;
+    bool max_streams_given = false;
 };
 
 // The longest --max-gap or --max-audio: a year, far beyond any call, and
@@ -325,6 +338,9 @@ parsed parse(const std::vector<std::string>& args) {
             std::string problem;
             if (!parse_jitter_buffer(*v, problem)) throw usage_error(problem);
             p.options.jitter_buffer = *v;
+        } else if (auto v = value("--max-streams", nullptr)) {
+            p.options.max_streams = number("--max-streams", *v, 1, 1000000);
+            p.max_streams_given = true;
         } else if (auto v = value("--max-files", nullptr)) {
             p.options.max_files = number("--max-files", *v, 1, 1000000);
             p.capture_limits_given = true;
@@ -419,6 +435,19 @@ format_id default_target(const command_entry& c, const format_id& in) {
     return format_id(file_format::wav);
 }
 
+// The folder in -d DIR that a capture of a batch is decoded into: named
+// after the capture without its extension. A name that would make that
+// folder DIR itself or its parent ("..pcap", "...pcap"), or nothing at all,
+// is named after the whole file instead, its dots made underscores
+// ("..pcap" into "__pcap"), so that no capture's streams leave DIR.
+std::string capture_folder_name(const std::string& capture) {
+    const std::string stem = stem_of(capture);
+    if (stem.find_first_not_of('.') != std::string::npos) return stem;
+    std::string name = capture.substr(capture.find_last_of('/') + 1);
+    std::replace(name.begin(), name.end(), '.', '_');
+    return name.empty() ? "_" : name;
+}
+
 // info and dump: each file in turn, in the order given. One -t before the
 // first file names them all. A packet capture among several is described by
 // the capture commands in its turn.
@@ -431,8 +460,18 @@ int read_files(const command_entry& command, std::vector<positional>& files, con
     if (p.bad_frames_given) throw usage_error("--bad-frames is for decode");
     // Captures go to the command's capture side; '-' without -t may be one.
     std::vector<bool> capture(files.size());
-    for (std::size_t i = 0; i < files.size(); ++i)
-        capture[i] = !files[i].format && (is_capture_file(files[i].text) || (files[i].text == "-" && files.size() == 1));
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (files[i].text == "-" && !files[i].format) {
+            // Standard input is known by its first bytes, as a file is.
+            switch (standard_input_kind()) {
+            case input_kind::capture: capture[i] = true; break;
+            case input_kind::bit: files[i].format = format_id(file_format::bit); break;
+            case input_kind::other: throw tool_error("standard input", unknown_standard_input_text(name));
+            }
+            continue;
+        }
+        capture[i] = !files[i].format && is_capture_file(files[i].text);
+    }
     if (std::find(capture.begin(), capture.end(), true) == capture.end())
         check_no_capture_options(p);
     else if (!command.capture)
@@ -511,6 +550,7 @@ int run(const std::vector<std::string>& args) {
     }
     if (p.version) throw usage_error("--version takes no command");
     const std::string name = command->name;
+    if (p.max_streams_given && name != "plot") throw usage_error("--max-streams is for plot");
     std::vector<positional> files(p.operands.begin() + 1, p.operands.end());
     if (!command->writes) {
         if (!p.directory.empty() || p.target) throw usage_error(name + " writes no files: -d and --to do not apply");
@@ -541,6 +581,16 @@ int run(const std::vector<std::string>& args) {
     // A packet capture: its streams found, rebuilt and decoded by the
     // command's capture side. '-' without -t, where a capture may come, is
     // read as one.
+    // Standard input is known by its first bytes, as a file is: a capture,
+    // or a .bit stream; anything else needs -t.
+    if (command->capture && files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format &&
+        files[0].text == "-") {
+        switch (standard_input_kind()) {
+        case input_kind::capture: break;
+        case input_kind::bit: files[0].format = format_id(file_format::bit); break;
+        case input_kind::other: throw tool_error("standard input", unknown_standard_input_text(name));
+        }
+    }
     const bool capture = files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format &&
                          (is_capture_file(files[0].text) || (files[0].text == "-" && command->capture));
     if (capture) {
@@ -564,13 +614,14 @@ int run(const std::vector<std::string>& args) {
         if (p.bad_frames_given) throw usage_error("--bad-frames applies to .bit files; a capture has no frames marked bad");
         std::set<std::string> outputs;
         for (const positional& f : files)
-            if (!outputs.insert(stem_of(f.text)).second)
-                throw usage_error("two captures would both be decoded into " + p.directory + "/" + stem_of(f.text));
+            if (!outputs.insert(capture_folder_name(f.text)).second)
+                throw usage_error("two captures would both be decoded into " + p.directory + "/" + capture_folder_name(f.text));
         make_output_directory(p.directory);
         int status = 0;
         for (const positional& f : files) {
             try {
-                command->capture({f.text, p.directory + (p.directory.back() == '/' ? "" : "/") + stem_of(f.text)}, p.options);
+                command->capture({f.text, p.directory + (p.directory.back() == '/' ? "" : "/") + capture_folder_name(f.text)},
+                                 p.options);
             } catch (const tool_error& e) {
                 std::fprintf(stderr, "g729a: %s: %s\n", e.file.c_str(), e.what());
                 status = 1;
