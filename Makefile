@@ -2,7 +2,8 @@
 #   make run    build, then load the module into corvane and transcode the
 #               bundled speech sample both ways
 #   make test   build and run every test
-#   make bench  build and run the benchmarks
+#   make bench  build and run every benchmark (codec, blocks, capture memory,
+#               concealment, silence suppression, Speex's decoder alongside)
 #   make sanitize
 #               every test with AddressSanitizer and UndefinedBehaviorSanitizer
 #   make fuzz   build the fuzz targets with clang and libFuzzer and run each
@@ -16,7 +17,8 @@
 
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-SAMPLE := data/speech_male_librivox.raw
+# The bundled speech sample is the reference vector of the same name.
+SAMPLE := tests/data/vectors/speech_male_librivox.raw
 # The trunk capture of the capture memory benchmark, in MB.
 CAPTURE_MB ?= 1024
 OUT := out
@@ -65,7 +67,8 @@ CROSS_CMAKE := -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$(CROSS_TOOLCHA
 # stops the run; its input belongs in fuzz/corpus/TARGET/ once fixed.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS := decoder_fuzz encoder_fuzz module_fuzz tool_readers_fuzz capture_commands_fuzz
+# The targets are listed once, in fuzz/CMakeLists.txt, which writes them to
+# $(FUZZ_BUILD)/fuzz/targets.txt.
 FUZZ_CMAKE := -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	-DG729A_FUZZ=ON -DG729A_BUILD_TESTS=OFF -DG729A_BUILD_BENCH=OFF
 FUZZ_FLAGS := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
@@ -135,7 +138,7 @@ fuzz: fuzz-deps
 	$(call configure-variant,$(FUZZ_BUILD),$(FUZZ_CMAKE),$(FUZZ_FLAGS),$(FUZZ_LINK_FLAGS))
 	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_targets
 	@mkdir -p $(FUZZ_BUILD)/crashes
-	@for t in $(FUZZ_TARGETS); do \
+	@for t in $$(cat $(FUZZ_BUILD)/fuzz/targets.txt); do \
 		mkdir -p $(FUZZ_BUILD)/corpus/$$t && cp fuzz/corpus/$$t/* $(FUZZ_BUILD)/corpus/$$t/ && \
 		echo "== $$t: $(FUZZ_SECONDS) s" && \
 		$(FUZZ_BUILD)/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
@@ -144,14 +147,22 @@ fuzz: fuzz-deps
 		grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' $(FUZZ_BUILD)/$$t.log; \
 	done
 
+# Every benchmark: the codec's frames and blocks, the capture memory, the
+# concealment and silence-suppression figures, and the decoding time against
+# Speex's decoder.
 bench: build
 	$(BUILD)/bench/g729a_bench
 	$(BUILD)/tests/g729a_block_bench
 	python3 bench/capture_memory.py $(BUILD)/tools/g729a $(CAPTURE_MB)
 	$(BUILD)/bench/g729a_concealment_bench
+	$(BUILD)/bench/g729a_dtx_bench
+	bench/peer_decoders.sh $(BUILD)
 
+# The loader's cache learns of the new libg729a.so.1 (ldconfig), so that a
+# program linked with -lg729a runs straight away; only root can refresh it.
 install: build
 	cmake --install $(BUILD)
+	@if [ "$$(id -u)" = 0 ]; then ldconfig; else echo "not root: run ldconfig as root so that programs find libg729a.so.1"; fi
 
 clean:
 	rm -rf $(VARIANT_BUILDS) $(OUT)

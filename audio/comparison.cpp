@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "audio/level.h"
+#include "audio/loss_measures.h"
 
 namespace audio {
 
@@ -99,6 +100,20 @@ comparison_result compare(const std::vector<int16_t>& reference, const std::vect
     c.add_input(reference.data(), reference.size());
     c.add_output(test.data(), test.size());
     return c.result();
+}
+
+speech_measures compare_speech(const std::vector<int16_t>& reference, const std::vector<int16_t>& test, int delay) {
+    speech_measures m;
+    const std::size_t lag = delay < 0 ? 0 : std::size_t(delay);
+    if (test.size() <= lag) return m;
+    const std::size_t n = std::min(reference.size(), test.size() - lag);
+    const std::vector<int16_t> ref(reference.begin(), reference.begin() + std::ptrdiff_t(n));
+    const std::vector<int16_t> out(test.begin() + std::ptrdiff_t(lag), test.begin() + std::ptrdiff_t(lag + n));
+    const std::vector<bool> active = active_frames(ref);
+    for (const bool a : active) m.frames += a ? 1 : 0;
+    m.level_envelope_db = level_envelope_distance(ref, out, active);
+    m.log_spectral_distance_db = log_spectral_distance(ref, out, active);
+    return m;
 }
 
 } // namespace audio

@@ -81,4 +81,17 @@ int find_delay(const int16_t* reference, std::size_t n_reference, const int16_t*
 // find_delay, then aligned_comparison at that delay.
 comparison_result compare(const std::vector<int16_t>& reference, const std::vector<int16_t>& test);
 
+// What a listener hears of a speech codec, which need not keep the waveform
+// (a CELP codec rebuilds it from a spectral envelope and an excitation, so
+// its SNR is low however good it sounds): over the 10 ms frames of the
+// reference that hold speech, with the test lagging by `delay`, the mean
+// difference of the frame levels and the mean log-spectral distance of
+// audio/frame_measures.h.
+struct speech_measures {
+    std::size_t frames = 0;                // frames of speech compared
+    double level_envelope_db = 0.0;        // mean |frame level difference|
+    double log_spectral_distance_db = 0.0; // mean RMS spectral difference
+};
+speech_measures compare_speech(const std::vector<int16_t>& reference, const std::vector<int16_t>& test, int delay);
+
 } // namespace audio

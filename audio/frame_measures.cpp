@@ -53,22 +53,26 @@ void frame_spectrum::power(const int16_t* x, std::array<double, kSpectrumBins + 
 double log_spectral_distance(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
                              const std::vector<bool>& active) {
     const frame_spectrum spectrum;
-    std::array<double, kSpectrumBins + 1> r{}, t{};
     double total = 0.0;
     int counted = 0;
     for (size_t f = 0; f < active.size() && (f + 1) * kMeasureFrame <= reference.size(); ++f) {
         if (!active[f]) continue;
-        spectrum.power(&reference[f * kMeasureFrame], r);
-        spectrum.power(&test[f * kMeasureFrame], t);
-        double sum = 0.0;
-        for (int k = 1; k <= kSpectrumBins; ++k) {
-            const double d = level_db(r[k]) - level_db(t[k]);
-            sum += d * d;
-        }
-        total += std::sqrt(sum / kSpectrumBins);
+        total += frame_spectral_distance(spectrum, &reference[f * kMeasureFrame], &test[f * kMeasureFrame]);
         ++counted;
     }
     return counted > 0 ? total / counted : 0.0;
+}
+
+double frame_spectral_distance(const frame_spectrum& spectrum, const int16_t* reference, const int16_t* test) {
+    std::array<double, kSpectrumBins + 1> r{}, t{};
+    spectrum.power(reference, r);
+    spectrum.power(test, t);
+    double sum = 0.0;
+    for (int k = 1; k <= kSpectrumBins; ++k) {
+        const double d = level_db(r[k]) - level_db(t[k]);
+        sum += d * d;
+    }
+    return std::sqrt(sum / kSpectrumBins);
 }
 
 } // namespace audio

@@ -40,4 +40,8 @@ private:
     double window_energy_ = 0.0;
 };
 
+// The log-spectral distance of one frame: the RMS over the 40 bins of the
+// difference of the two power spectra in dB (each floored at 0 dB).
+double frame_spectral_distance(const frame_spectrum& spectrum, const int16_t* reference, const int16_t* test);
+
 } // namespace audio

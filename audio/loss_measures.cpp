@@ -46,15 +46,49 @@ std::vector<loss_span> loss_spans(const std::vector<bool>& lost) {
     return spans;
 }
 
-void recovery_differences(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
-                          const std::vector<loss_span>& losses, int offset, std::vector<double>& out) {
+namespace {
+
+// Calls measure(f) for frame first_received + offset of each loss followed
+// by a received frame, where that frame is active speech in the reference
+// and comes before the next loss.
+template <typename Measure>
+void for_recovery_frames(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
+                         const std::vector<loss_span>& losses, int offset, Measure measure) {
     const std::size_t frames = std::min(reference.size(), test.size()) / kMeasureFrame;
     for (const loss_span& loss : losses) {
         if (loss.first_received >= frames) continue; // nothing was received after it
         const long f = long(loss.first_received) + offset;
         if (f < 0 || std::size_t(f) >= frames || std::size_t(f) >= loss.next_lost) continue;
         if (!active_frame(reference, std::size_t(f))) continue;
-        out.push_back(frame_level(test, std::size_t(f)) - frame_level(reference, std::size_t(f)));
+        measure(std::size_t(f));
+    }
+}
+
+} // namespace
+
+void recovery_differences(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
+                          const std::vector<loss_span>& losses, int offset, std::vector<double>& out) {
+    for_recovery_frames(reference, test, losses, offset,
+                        [&](std::size_t f) { out.push_back(frame_level(test, f) - frame_level(reference, f)); });
+}
+
+void recovery_spectral_distances(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
+                                 const std::vector<loss_span>& losses, int offset, std::vector<double>& out) {
+    const frame_spectrum spectrum;
+    for_recovery_frames(reference, test, losses, offset, [&](std::size_t f) {
+        out.push_back(frame_spectral_distance(spectrum, &reference[f * kMeasureFrame], &test[f * kMeasureFrame]));
+    });
+}
+
+void concealed_spectral_distances(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
+                                  const std::vector<loss_span>& losses, std::vector<double>& out) {
+    const frame_spectrum spectrum;
+    const std::size_t frames = std::min(reference.size(), test.size()) / kMeasureFrame;
+    for (const loss_span& loss : losses) {
+        for (std::size_t f = loss.first_lost; f < loss.first_received && f < frames; ++f) {
+            if (!active_frame(reference, f)) continue;
+            out.push_back(frame_spectral_distance(spectrum, &reference[f * kMeasureFrame], &test[f * kMeasureFrame]));
+        }
     }
 }
 
@@ -75,6 +109,12 @@ double median(std::vector<double> values) {
     std::nth_element(values.begin(), values.begin() + long(mid), values.end());
     if (values.size() % 2 == 1) return values[mid];
     return 0.5 * (values[mid] + *std::max_element(values.begin(), values.begin() + long(mid)));
+}
+
+double mean(const std::vector<double>& values) {
+    double sum = 0.0;
+    for (double v : values) sum += v;
+    return values.empty() ? 0.0 : sum / double(values.size());
 }
 
 } // namespace audio

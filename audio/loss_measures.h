@@ -49,6 +49,16 @@ std::vector<loss_span> loss_spans(const std::vector<bool>& lost);
 void recovery_differences(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
                           const std::vector<loss_span>& losses, int offset, std::vector<double>& out);
 
+// Spectral recovery profile: appends, for the same frames as
+// recovery_differences, the log-spectral distance of test to reference.
+void recovery_spectral_distances(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
+                                 const std::vector<loss_span>& losses, int offset, std::vector<double>& out);
+
+// Appends the log-spectral distance of test to reference at every missing
+// frame of the losses that is active speech in the reference.
+void concealed_spectral_distances(const std::vector<int16_t>& reference, const std::vector<int16_t>& test,
+                                  const std::vector<loss_span>& losses, std::vector<double>& out);
+
 // The largest level by which a missing frame of the loss exceeds the last
 // frame before it, both floored at the -50 dBFS of active speech (noise
 // under a silence does not count).
@@ -57,5 +67,7 @@ double concealed_excess(const std::vector<int16_t>& test, const loss_span& loss)
 // The median (the mean of the two middle values for an even count); 0 for
 // none.
 double median(std::vector<double> values);
+// The mean; 0 for none.
+double mean(const std::vector<double>& values);
 
 } // namespace audio

@@ -16,6 +16,11 @@
 //   first frame received after a loss), 2, 4 and 7; median over every loss
 //   whose frame is active speech in the loss-free decode and comes before
 //   the next loss;
+// - spectral recovery profile: the log-spectral distance of each of the
+//   first eight 10 ms frames received after a loss (frame 1 is the first),
+//   the mean over every loss whose frame is active speech in the loss-free
+//   decode and comes before the next loss, and over frames 1-4 together;
+//   beside it the same distance over the concealed frames themselves;
 // - bursts: the share of losses in which a concealed frame is more than 6 dB
 //   above the last good frame (both levels floored at the -50 dBFS of
 //   active speech, so that noise under a silence does not count), and the
@@ -49,6 +54,8 @@ constexpr double kMeanBurstPackets = 3.0;
 constexpr double kBurstExcessDb = 6.0;
 constexpr int kProfileOffsets[] = {-1, 0, 2, 4, 7};
 constexpr int kOffsets = int(std::size(kProfileOffsets));
+constexpr int kSpectralFrames = 8;
+constexpr int kFirstFrames = 4; // the hand-over: 40 ms, two packets
 
 struct condition {
     const char* name;
@@ -185,6 +192,8 @@ struct tally {
     double log_spectral = 0.0;
     int runs = 0;
     std::vector<double> profile[kOffsets];
+    std::vector<double> spectral[kSpectralFrames];
+    std::vector<double> concealed;
     int losses = 0;
     int bursts = 0;
     double worst_excess = -1e9;
@@ -206,17 +215,30 @@ void measure(const std::vector<int16_t>& clean, const std::vector<int16_t>& loss
         ++t.losses;
     }
     for (int k = 0; k < kOffsets; ++k) audio::recovery_differences(clean, lossy, losses, kProfileOffsets[k], t.profile[k]);
+    for (int k = 0; k < kSpectralFrames; ++k) audio::recovery_spectral_distances(clean, lossy, losses, k, t.spectral[k]);
+    audio::concealed_spectral_distances(clean, lossy, losses, t.concealed);
+}
+
+// The mean log-spectral distance of frames 1 .. kFirstFrames after a loss,
+// every such frame counted once.
+double first_frames_distance(const tally& t) {
+    std::vector<double> all;
+    for (int k = 0; k < kFirstFrames; ++k) all.insert(all.end(), t.spectral[k].begin(), t.spectral[k].end());
+    return audio::mean(all);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     int patterns = 20;
+    const char* only = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--patterns") == 0 && i + 1 < argc) {
             patterns = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--condition") == 0 && i + 1 < argc) {
+            only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--patterns N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--patterns N] [--condition NAME]\n", argv[0]);
             return 2;
         }
     }
@@ -234,8 +256,10 @@ int main(int argc, char** argv) {
     std::printf("| condition | codec | level-envelope | log-spectral | frame -1 | frame 0 | frame 2 | frame 4 | "
                 "frame 7 | >6 dB | largest |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::string recovery;
     for (size_t c = 0; c < std::size(kConditions); ++c) {
         const condition& cond = kConditions[c];
+        if (only != nullptr && std::strcmp(only, cond.name) != 0) continue;
         tally tallies[kCodecs];
         const char* names[kCodecs] = {};
         for (size_t k = 0; k < clips.size(); ++k) {
@@ -260,7 +284,23 @@ int main(int argc, char** argv) {
                         t.log_spectral / t.runs);
             for (int k = 0; k < kOffsets; ++k) std::printf(" %+.1f |", audio::median(t.profile[k]));
             std::printf(" %.1f%% | %+.1f dB |\n", t.losses ? 100.0 * t.bursts / t.losses : 0.0, t.worst_excess);
+            char line[256];
+            int n = std::snprintf(line, sizeof line, "| %s | %s | %.2f | %.2f |", cond.name, names[i],
+                                  audio::mean(t.concealed), first_frames_distance(t));
+            for (int k = 0; k < kSpectralFrames; ++k) {
+                n += std::snprintf(line + n, sizeof line - size_t(n), " %.2f |", audio::mean(t.spectral[k]));
+            }
+            recovery += line;
+            recovery += "\n";
         }
     }
+    std::printf("\nRecovery: log-spectral distance (dB) of the concealed frames, and of each 10 ms frame\n"
+                "received after a loss, frame 1 the first; mean over the losses, and over frames 1-%d\n"
+                "together.\n\n", kFirstFrames);
+    std::printf("| condition | codec | concealed | frames 1-%d |", kFirstFrames);
+    for (int k = 0; k < kSpectralFrames; ++k) std::printf(" frame %d |", k + 1);
+    std::printf("\n|---|---|---|---|");
+    for (int k = 0; k < kSpectralFrames; ++k) std::printf("---|");
+    std::printf("\n%s", recovery.c_str());
     return 0;
 }

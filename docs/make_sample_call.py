@@ -17,7 +17,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "tests/tools/capture"))
-from capture_writer import ethernet_udp, ntp_middle32, pcap, rtcp_receiver_report, rtcp_sender_report, rtp  # noqa: E402
+from capture_writer import ethernet_udp, ntp_middle32, pcap, rtcp_report, rtp  # noqa: E402
 
 MACS = (bytes([2, 0, 0, 0, 0, 2]), bytes([2, 0, 0, 0, 0, 1]))
 START_NS = 1700000000 * 10**9
@@ -53,15 +53,16 @@ def main():
     tool, out = sys.argv[1], Path(sys.argv[2])
     rng = random.Random(729)
     a, b = [10, 0, 0, 1], [10, 0, 0, 2]
-    male = coded_frames(tool, ROOT / "data/speech_male_librivox.raw")
+    male = coded_frames(tool, ROOT / "tests/data/vectors/speech_male_librivox.raw")
     female = coded_frames(tool, ROOT / "tests/data/vectors/speech_female_espeak.raw")
     records = [(t, ip_udp(a, b, 4000, 5000, p)) for t, p in
                direction(male, 0x1a2b3c4d, 1000, START_NS, rng, {100, 101, 102}, 180)]
     records += [(t, ip_udp(b, a, 5000, 4000, p)) for t, p in
                 direction(female, 0x55667788, 2000, START_NS + 2500 * 10**6, rng, {40}, None)]
     sr_ns = START_NS + 2000 * 10**6
-    sr = rtcp_sender_report(0x1a2b3c4d, 100, 2000)
-    rr = rtcp_receiver_report(0x55667788, 0x1a2b3c4d, 8, 3, 1103, 40, ntp_middle32(sr_ns), 65536 // 20)
+    # The report's NTP time is what the receiver's LSR names.
+    sr = rtcp_report(0x1a2b3c4d, sent=(100, 2000), sent_at_ns=sr_ns)
+    rr = rtcp_report(0x55667788, [(0x1a2b3c4d, 8, 3, 1103, 40, ntp_middle32(sr_ns), 65536 // 20)])
     records.append((sr_ns, ip_udp(a, b, 4001, 5001, sr)))
     records.append((sr_ns + 70 * 10**6, ip_udp(b, a, 5001, 4001, rr)))
     records.sort(key=lambda r: r[0])

@@ -11,7 +11,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "tools", "capture"))
-from capture_writer import ethernet_udp, pcap, pcapng, rtp  # noqa: E402
+from capture_writer import ethernet_udp, ntp_middle32, pcap, pcapng, rtcp_report, rtp  # noqa: E402
 VECTORS = os.path.join(HERE, "..", "tests", "data", "vectors")
 CORPUS = os.path.join(HERE, "corpus")
 
@@ -95,6 +95,40 @@ def encoder_seeds():
     # Silence suppression: speech, digital silence, speech, as they come.
     speech = vector("speech_male_librivox.raw")
     write("encoder_fuzz", "dtx", bytes([0x40]) + speech[:2 * 1600] + bytes(2 * 2400) + speech[2 * 1600:2 * 2400])
+
+
+# --- many_channels_fuzz: channel byte, then rounds -------------------------
+def many_channels_seeds():
+    speeches = [vector(n + ".raw") for n in ("speech_male_librivox", "speech_female_espeak", "speech_male_espeak",
+                                             "tone_1kHz", "square_fullscale", "silence")]
+    coded = [vector(n + ".g729") for n in ("speech_male_librivox", "speech_female_espeak", "speech_male_espeak",
+                                           "tone_1kHz", "square_fullscale", "silence")]
+    for channels in (12, 5):
+        out = bytes([channels - 1])
+        for f in range(6):  # encode rounds: each lane its own signal
+            out += bytes([0]) + b"".join(bytes([0]) + speeches[i % 6][160 * f:160 * f + 160] for i in range(channels))
+        for f in range(12):  # decode rounds: each lane its own stream
+            out += bytes([1]) + b"".join(bytes([0]) + coded[i % 6][10 * f:10 * f + 10] for i in range(channels))
+        write("many_channels_fuzz", "speech-%d-channels" % channels, out)
+    # Eight lanes: silence suppression on two encoders fed a constant, lanes
+    # naming one instance twice, refused lanes, a missing frame and a SID
+    # on the decode side, a round without results, a NULL array, a reset.
+    speech = speeches[0]
+    out = bytes([7, 3 | 0 << 2 | 1 << 4 | 0x80, 3 | 0 << 2 | 2 << 4 | 0x80])
+    for f in range(12):
+        lanes = [bytes([0]) + speech[160 * f:160 * f + 160], bytes([1, 0x10, 0x00]), bytes([1, 0x10, 0x00]),
+                 bytes([2 | 3 << 2]), bytes([3]), bytes([3 | 1 << 2]), bytes([3 | 2 << 2]), bytes([0]) + speech[160 * f + 4000:160 * f + 4160]]
+        out += bytes([0]) + b"".join(lanes)
+    out += bytes([2, 0, 0, 1, 1, 2, 3, 7, 7])  # lanes name instances 0, 0, 1, 1, 2, 3, 7, 7
+    for f in range(4):
+        out += bytes([0]) + b"".join(bytes([0]) + speech[160 * (f + 40 + i):160 * (f + 41 + i)] for i in range(8))
+        out += bytes([1]) + b"".join(bytes([m]) + coded[0][10 * (f + i):10 * (f + i) + (10 if m == 0 else 2 if m == 1 else 0)]
+                                     for i, m in enumerate([0, 0, 1, 2, 3, 0, 0, 1]))
+    out += bytes([2, 0, 1, 2, 3, 4, 5, 6, 7])
+    out += bytes([3 | 3 << 2]) + bytes([1]) + b"".join(bytes([m]) + bytes(range(10)) for m in [0, 4, 4 | 8 << 3, 5, 6, 7, 0, 1])
+    out += bytes([3 | 2 << 2, 3 | 1 << 2 | 3 << 4])
+    out += bytes([0]) + b"".join(bytes([0]) + speech[160 * i:160 * i + 160] for i in range(8))
+    write("many_channels_fuzz", "dtx-shared-refused", out)
 
 
 # --- module_fuzz: operation records ---------------------------------------
@@ -193,6 +227,11 @@ def every_20_ms(packets):
     return [(START_NS + i * 20 * 10**6, p) for i, p in enumerate(packets)]
 
 
+def at_us(times, packets):
+    """(time, packet) records from times in microseconds."""
+    return [(t * 1000, p) for t, p in zip(times, packets)]
+
+
 def capture_seeds():
     speech = vector("speech_male_librivox.g729")
     a, b = (10, 0, 0, 1), (10, 0, 0, 2)
@@ -223,25 +262,92 @@ def capture_seeds():
         call.append(ethernet_udp(b, a, 4002, 4000, rtp(7000 + n, 160 * n, back, payload_type=97, ssrc=0x0BADCAFE)))
     call.insert(10, call.pop(30))  # a packet 10 places late
     call.append(ethernet_udp(a, b, 4000, 4002, rtp(1024, 160 * 300, speech[480:500])))  # after 5 s of silence
-    times = [START_NS + i * 10 * 10**6 for i in range(len(call))]
-    times[-1] += 5 * 10**9
+    times = [1700000000 * 1000000 + i * 10000 for i in range(len(call))]
+    times[-1] += 5000000
     for selector, name in [(0, "info"), (1, "info-json"), (2, "decode-folder"), (3, "decode-earlier"),
                            (4, "decode-stream"), (5, "mix"), (6, "mix-folder"), (7, "one-wav"),
                            (2 | 8 | 16, "decode-rate-float"), (5 | 32 | 64, "mix-default-limits-max-gap"),
                            (2 | 128, "decode-max-files")]:
         write("capture_commands_fuzz", "pcap-" + name, bytes([selector]) + pcap(every_20_ms(call)))
-        write("capture_commands_fuzz", "pcapng-" + name, bytes([selector]) + pcapng(list(zip(times, call))))
+        write("capture_commands_fuzz", "pcapng-" + name, bytes([selector]) + pcapng(at_us(times, call)))
     # Centuries apart, and past 2262.
     far = list(times)
     for i in range(3, len(far), 2):
-        far[i] += 300 * 366 * 86400 * 10**9
-    write("capture_commands_fuzz", "pcapng-centuries-apart", bytes([5 | 32]) + pcapng(list(zip(far, call))))
+        far[i] += 300 * 366 * 86400 * 1000000
+    write("capture_commands_fuzz", "pcapng-centuries-apart", bytes([5 | 32]) + pcapng(at_us(far, call)))
+    # An interface time offset that puts the call in 1684 and its second
+    # half 567 years on, in 2251: each in range, their difference not.
+    offset = [1000000 + i * 10000 for i in range(len(call))]
+    for i in range(len(call) // 2, len(call)):
+        offset[i] += int(567 * 365.25 * 86400) * 1000000
+    for selector, name in [(0, "info"), (1, "info-json")]:
+        write("capture_commands_fuzz", "pcapng-interface-offset-" + name,
+              bytes([selector]) + pcapng(at_us(offset, call), tsoffset=-9000000000))
+
+    # RTCP about the caller: a sender report, a receiver report naming it,
+    # one naming a report the capture does not hold, one 12 s after.
+    start_us = 1700000000 * 1000000
+    sr = rtcp_report(0x1234ABCD, sent=(24, 480), sent_at_ns=(start_us + 100000) * 1000)
+
+    def rr(lsr_us, dlsr):
+        return rtcp_report(0x0BADCAFE, [(0x1234ABCD, 0, 3, 1023, 40, ntp_middle32(lsr_us * 1000), dlsr)])
+    reports = [(100000, ethernet_udp(a, b, 4001, 4003, sr)),
+               (150000, ethernet_udp(b, a, 4003, 4001, rr(start_us + 100000, 1000))),
+               (200000, ethernet_udp(b, a, 4003, 4001, rr(start_us + 50000, 0))),
+               (12200000, ethernet_udp(b, a, 4003, 4001, rr(start_us + 100000, 0)))]
+    with_rtcp = list(call[:-1]) + [p for _, p in reports]
+    rtcp_times = times[:-1] + [start_us + t for t, _ in reports]
+    order = sorted(range(len(with_rtcp)), key=lambda i: rtcp_times[i])
+    for selector, name in [(0, "info"), (1, "info-json")]:
+        write("capture_commands_fuzz", "pcapng-rtcp-round-trips-" + name,
+              bytes([selector]) + pcapng(at_us([rtcp_times[i] for i in order], [with_rtcp[i] for i in order])))
+
+    # A burst: a second of one direction's audio captured within a
+    # millisecond, under each jitter buffer (the capture's length modulo 3
+    # picks it: a filler packet of another kind sets it).
+    burst_times = [start_us + i * 10000 for i in range(len(call))]
+    for i in range(10, len(call)):
+        burst_times[i] = start_us + 100000 + i * 10
+    for buffer, name in [(1, "fixed"), (2, "adaptive")]:
+        for pad in range(3):
+            packets = call + [ethernet_udp(a, b, 9, 9, bytes(4 * pad))]
+            capture = pcapng(at_us(burst_times + [burst_times[-1] + 1], packets))
+            if len(capture) % 3 == buffer:
+                break
+        assert len(capture) % 3 == buffer
+        write("capture_commands_fuzz", "pcapng-burst-jitter-buffer-" + name, bytes([1]) + capture)
+
+    # Crafted captures of the second round, small versions. Streams of one
+    # SSRC from ports a pair apart, sender reports of 31 blocks from that
+    # SSRC on the first stream's RTCP ports, and a receiver report about it
+    # between two other hosts a year later: reports held once, matched by
+    # their ends and time.
+    block = (0x1A2B3C4D, 0x10, 3, 1000, 40, 0, 0)
+    shared = [ethernet_udp(a, b, 4000 + 2 * k, 5000, rtp(1, 0, speech[10 * k:10 * k + 10], ssrc=0x1A2B3C4D)) for k in range(20)]
+    shared += [ethernet_udp(a, b, 4001, 5001, rtcp_report(0x1A2B3C4D, [block] * 31, sent=(50, 1000))) for _ in range(20)]
+    shared += [ethernet_udp(b, a, 5001, 4001, rtcp_report(0x55667788, [block] * 31))]
+    shared += [ethernet_udp((10, 9, 9, 9), (10, 9, 9, 8), 7001, 7003, rtcp_report(0x55667788, [block]))]
+    shared_times = [start_us + i * 1000 for i in range(len(shared))]
+    shared_times[-1] += 365 * 86400 * 1000000
+    write("capture_commands_fuzz", "pcapng-rtcp-shared-ssrc-info", bytes([0]) + pcapng(at_us(shared_times, shared)))
+    write("capture_commands_fuzz", "pcapng-rtcp-shared-ssrc-json", bytes([1]) + pcapng(at_us(shared_times, shared)))
+    # Three one-frame packets an hour apart (264 bytes as a pcap): over the
+    # default limit on audio for decode, dump and the picture.
+    sparse = pcap([(START_NS + i * 3600 * 10**9,
+                    ethernet_udp(a, b, 4000, 5000, rtp(1 + i, 1000 + i * 3600 * 8000, speech[10 * i:10 * i + 10])))
+                   for i in range(3)])
+    for selector, name in [(0 | 32, "info"), (2 | 32, "decode-folder")]:
+        write("capture_commands_fuzz", "pcap-hours-apart-" + name, bytes([selector]) + sparse)
+    # 150 one-packet streams: more than a picture draws unless told.
+    many = [ethernet_udp(a, b, 1024 + k, 5000, rtp(1, 0, speech[:20], ssrc=0x10000 + k)) for k in range(150)]
+    write("capture_commands_fuzz", "pcap-150-streams-info", bytes([0]) + pcap(every_20_ms(many)))
 
 
 if __name__ == "__main__":
     clear_seeds()
     decoder_seeds()
     encoder_seeds()
+    many_channels_seeds()
     module_seeds()
     tool_seeds()
     capture_seeds()

@@ -1,6 +1,6 @@
 // The minimal Corvane host: loads modules, keeps their translators and
 // console commands, drives translation steps and runs console commands.
-// It offers the host operations of module/corvane.h and knows nothing of any
+// It offers the host operations of host/corvane.h and knows nothing of any
 // particular module.
 #pragma once
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "module/corvane.h"
+#include "host/corvane.h"
 
 namespace corvane {
 

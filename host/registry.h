@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "module/corvane.h"
+#include "host/corvane.h"
 
 namespace corvane {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "g729a.h"
-#include "module/corvane.h"
+#include "host/corvane.h"
 
 static constexpr int kBufferSamples = 8000; // capacity of either instance
 static constexpr int kOutputBytes = 16000;  // output buffer the host allocates

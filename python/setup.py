@@ -8,10 +8,12 @@ On Debian, with python3-setuptools, python3-wheel, cmake and g++:
     venv/bin/pip install --no-build-isolation ./python
 """
 
+import atexit
 import os
 import runpy
 import shutil
 import subprocess
+import tempfile
 
 from setuptools import setup
 from setuptools.command.build_py import build_py
@@ -71,9 +73,27 @@ class BinaryDistribution(Distribution):
         return True
 
 
+def _work_folder():
+    """Where the build and the egg-info go: $G729A_PYTHON_BUILD_DIR when set
+    (the project's tests put it under their build folder), else a fresh
+    temporary folder removed when the build ends. Never beside the sources:
+    a build left there would be reused by the next pip install whatever had
+    changed since, and would litter the checkout."""
+    folder = os.environ.get("G729A_PYTHON_BUILD_DIR")
+    if folder:
+        folder = os.path.abspath(folder)
+        os.makedirs(folder, exist_ok=True)
+        return folder
+    folder = tempfile.mkdtemp(prefix="g729a-python-build-")
+    atexit.register(shutil.rmtree, folder, ignore_errors=True)
+    return folder
+
+
 _values = _header_values()
+_work = _work_folder()
 setup(
     version="%d.%d.%d" % (_values["VERSION_MAJOR"], _values["VERSION_MINOR"], _values["VERSION_PATCH"]),
     cmdclass={"build_py": build_with_codec},
     distclass=BinaryDistribution,
+    options={"build": {"build_base": os.path.join(_work, "build")}, "egg_info": {"egg_base": _work}},
 )

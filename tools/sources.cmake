@@ -26,6 +26,7 @@ set(G729A_TOOL_SOURCES
   formats/frame_text.cpp
   formats/resampler.cpp
   formats/sndfile_library.cpp
+  formats/standard_input.cpp
   capture/call.cpp
   capture/call_text.cpp
   capture/capture_input.cpp

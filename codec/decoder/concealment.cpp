@@ -58,6 +58,40 @@ constexpr double kEnergyPredictorSum = 1.79;
 constexpr int kPredictorRows = 4;
 constexpr double kLsfRecovery = 0.5;
 
+// The past excitation the first frame after a loss copies its pitch
+// contribution from is the sender's guessed better than by the
+// concealment's own: voiced speech most likely went on periodically from
+// the last good frame's period to the frame's received one, so the
+// excitation of the lost frames is rebuilt as the last good frame's
+// continued along a pitch lag moving linearly from the one to the other, at
+// full level (the concealment's memory keeps that level through the same
+// frames). The concealment's own excitation turns to noise and drifts in
+// period, and what the frames after the loss copy from it is further from
+// the sender's. After a longer loss the pitch contour says nothing.
+constexpr int kRebuiltFramesLimit = kFullMemoryFrames;
+// The gain predictor's entries (20 log10 of the correction factors) of the
+// lost subframes, which the frame's fixed-codebook gains are predicted
+// from, are the sender's guessed from what the decoder has: its own entries
+// (those before the loss, held through it), and the two correction factors
+// the frame itself carries, which follow the same level trend. The weights
+// are the least-squares fit over the losses of the bundled recordings
+// (stable when each recording is left out of the fit in turn); they cut the
+// error of the entries from 5.8 to 4.7 dB RMS after one lost packet, and
+// from 7.4 to 4.6 dB after longer losses, where the entries held say less.
+struct energy_guess {
+    double own, first, second, offset;
+};
+constexpr energy_guess kEnergyAfterPacket = {0.37, 0.32, 0.22, -0.24};
+constexpr energy_guess kEnergyAfterLongerLoss = {0.14, 0.29, 0.45, 0.0};
+constexpr int kPacketFrames = 2;
+
+// 20 log10 of the correction factor a gain index carries.
+double received_energy(int index) {
+    const double correction = gain_codebook_ga[ga_index_to_row[(index >> 4) & 7]].correction +
+                              gain_codebook_gb[gb_index_to_row[index & 15]].correction;
+    return 20.0 * std::log10(correction);
+}
+
 // The count only steers the fade, which is complete long before this.
 constexpr int kLostFramesLimit = 1000;
 
@@ -139,6 +173,8 @@ void conceal_speech(decoder_state& state, double* speech, lp_filter_pair& filter
         state.energy_before_loss = sum * (1.0 / kPredictorOrder);
         state.output_level = mean_square(speech, kFrame);
         state.heard_gain = 1.0;
+        copy_vector(state.excitation_buffer, state.excitation_before_loss, kExcitationHistory);
+        state.lag_before_loss = state.previous_integer_lag;
     }
     repeat_lsf(state, filters);
 
@@ -209,7 +245,11 @@ void concealment_reset(decoder_state& state) {
     state.last_lsp_predictor = 0;
     state.lost_frames = 0;
     state.concealment_seed = kInitialConcealmentSeed;
+    set_zero(state.excitation_before_loss, kExcitationHistory);
+    state.lag_before_loss = 0;
 }
+
+namespace {
 
 void recover_lsf_memory(decoder_state& state, int lsp_first, int lsp_second) {
     lsf_memory probe = state.lsf_predictor_memory;
@@ -221,6 +261,50 @@ void recover_lsf_memory(decoder_state& state, int lsp_first, int lsp_second) {
         for (int i = 0; i < kOrder; ++i) {
             state.lsf_predictor_memory[k][i] += kLsfRecovery * (received[i] - state.lsf_predictor_memory[k][i]);
         }
+    }
+}
+
+// The past excitation continued from the last good frame's along a lag
+// moving from lag_before_loss to received_lag over the lost frames; linear
+// interpolation between samples takes the fractional delays.
+void rebuild_excitation(decoder_state& state, double received_lag) {
+    double continued[kExcitationHistory + kRebuiltFramesLimit * kFrame];
+    copy_vector(state.excitation_before_loss, continued, kExcitationHistory);
+    const int length = state.lost_frames * kFrame;
+    const double first_lag = state.lag_before_loss;
+    for (int j = 0; j < length; ++j) {
+        // Every lag is at least 19 samples: the two samples read are built.
+        const double lag = first_lag + (received_lag - first_lag) * (j + 1) / length;
+        const double x = kExcitationHistory + j - lag;
+        const int i = int(x);
+        const double a = x - i;
+        continued[kExcitationHistory + j] = (1.0 - a) * continued[i] + a * continued[i + 1];
+    }
+    copy_vector(continued + length, state.excitation_buffer, kExcitationHistory);
+}
+
+void recover_energy_history(decoder_state& state, const speech_parameters& params) {
+    const energy_guess& g = state.lost_frames <= kPacketFrames ? kEnergyAfterPacket : kEnergyAfterLongerLoss;
+    const double first = received_energy(params.subframes[0].gain_indices);
+    const double second = received_energy(params.subframes[1].gain_indices);
+    for (double& entry : state.energy_history) entry = g.own * entry + g.first * first + g.second * second + g.offset;
+}
+
+} // namespace
+
+void recover_memories(decoder_state& state, const speech_parameters& params) {
+    recover_lsf_memory(state, params.lsp_first, params.lsp_second);
+    // After a longer loss the concealment has faded the excitation and the
+    // entries with what is heard, so that the speech does not start from a
+    // loud stale past; the guesses would undo that.
+    if (state.lost_frames > kRebuiltFramesLimit) return;
+    recover_energy_history(state, params);
+    // A damaged first pitch index leaves the received lag unknown.
+    if (!params.parity_error) {
+        int t0 = 0;
+        int frac = 0;
+        decode_pitch_lag(params.subframes[0].pitch_index, 0, 0, t0, frac);
+        rebuild_excitation(state, t0 + frac / 3.0);
     }
 }
 

@@ -35,6 +35,10 @@ struct decoder_state {
     double energy_before_loss; // mean of energy_history when the loss began, dB
     double heard_gain;         // fade of what is heard at the end of the last lost frame
     double output_level;       // mean square of the last good frame's output
+    // The last good frame's past excitation and integer pitch lag, which the
+    // first frame after the loss rebuilds its past excitation from.
+    double excitation_before_loss[kExcitationHistory];
+    int lag_before_loss;
 };
 
 void decoder_reset(decoder_state& state);

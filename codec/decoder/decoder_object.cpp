@@ -39,7 +39,7 @@ int decode_frame(decoder_object& decoder, int16_t* out, const uint8_t* in, int l
         decoder_object concealing = decoder;
         int16_t concealed[kFrame];
         decode_missing_frame(concealing, concealed);
-        recover_lsf_memory(decoder.decoder_state, params.speech.lsp_first, params.speech.lsp_second);
+        recover_memories(decoder.decoder_state, params.speech);
         decode_speech_to_output(decoder.decoder_state, decoder.postfilter_state, decoder.postprocess_memory,
                                 params.speech, decoder.synthesis_buffer);
         round_and_check(decoder, out);

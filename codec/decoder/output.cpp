@@ -1,6 +1,9 @@
-// The decoder's output stage, the same for every kind of frame: post-filter,
-// output high-pass, rounding to 16 bits, and the restart of signal memories
-// that a hostile stream drove out of range.
+// The decoder's output stage. Every frame ends here: rounding to 16 bits and
+// the restart of signal memories that a hostile stream drove out of range
+// (round_and_check). SID and concealed frames also take their post-filter and
+// output high-pass here (output_frame); a speech frame runs those two inside
+// its synthesis, interleaved with it, in decoder.cpp (decode_speech_to_output
+// and decode_speech_channels), and joins at round_and_check.
 #include "codec/decoder/output.h"
 
 #include <cmath>
@@ -112,9 +115,10 @@ void round_to_pcm(const double* x, int16_t* out, int n) {
     for (; i < n; ++i) out[i] = to_pcm_sample(x[i]);
 }
 
-// The decoder's chain after the synthesis, the same for every kind of frame:
-// post-filter, output high-pass, rounding to 16 bits, and the restart of
-// memories a hostile stream drove out of range.
+// The chain after the synthesis of a SID or concealed frame: post-filter,
+// output high-pass, then round_and_check. A speech frame gets the same
+// post-filter and high-pass from decode_speech_to_output, interleaved with
+// its synthesis.
 void output_frame(decoder_object& decoder, const lp_filter_pair& filters, const pitch_lags& lags, frame_type type,
                   int16_t* out) {
     double* speech = decoder.synthesis_buffer + kSynthesisHistory;

@@ -1,5 +1,8 @@
-// The decoder's output stage: post-filter, output high-pass, rounding and
-// saturation to 16 bits, and the restart of runaway signal memories.
+// The decoder's output stage: rounding and saturation to 16 bits and the
+// restart of runaway signal memories for every frame, and before them the
+// post-filter and output high-pass of SID and concealed frames. A speech
+// frame's post-filter and high-pass run interleaved with its synthesis
+// (decode_speech_to_output, codec/decoder/decoder.h).
 #pragma once
 
 #include <cstdint>
@@ -10,9 +13,9 @@
 
 namespace g729 {
 
-// The chain after the synthesis of a frame of the given type, whose 80
-// samples are in the current part of synthesis_buffer: post-filter, output
-// high-pass, rounding into out.
+// The chain after the synthesis of a SID or concealed frame (type says
+// which the post-filter treats it as), whose 80 samples are in the current
+// part of synthesis_buffer: post-filter, output high-pass, rounding into out.
 void output_frame(decoder_object& decoder, const lp_filter_pair& filters, const pitch_lags& lags, frame_type type,
                   int16_t* out);
 // The end of that chain once the frame in synthesis_buffer is high-passed:

@@ -13,41 +13,13 @@
 #include "codec/encoder/lp_analysis.h"
 #include "codec/encoder/lsp_quantizer.h"
 #include "codec/encoder/pitch.h"
+#include "codec/encoder/preprocess.h"
 
 namespace g729 {
 namespace {
 
-// The pre-processing high-pass filter. The numerator is twice the classic
-// one, so the pass band keeps the input level rather than halving it.
-constexpr double kPreprocessB0 = 0.92727435;
-constexpr double kPreprocessB1 = -1.8544941;
-constexpr double kPreprocessB2 = 0.92727435;
-constexpr double kPreprocessA1 = 1.9059465;
-constexpr double kPreprocessA2 = -0.9114024;
-
-// Recursive states below this magnitude are cleared so that a decaying tail
-// never lingers as ever smaller values.
-constexpr double kFlushThreshold = 2e-5;
-
 constexpr double kTamedPitchGain = 0.95;
 constexpr double kInitialTamingError = 1.0;
-
-const pole_zero_constants preprocess_constants = {kPreprocessA1, kPreprocessA2, kPreprocessB0,
-                                                  kPreprocessB1, kPreprocessB2, kFlushThreshold};
-
-double flushed(double v) { return (v < kFlushThreshold && v > -kFlushThreshold) ? 0.0 : v; }
-
-// An empty instruction on v that the compiler cannot move: the branch
-// around it stays a branch instead of becoming a select.
-inline void keep_as_branch(double& v) {
-#if defined(__x86_64__)
-    asm volatile("" : "+x"(v));
-#elif defined(__aarch64__)
-    asm volatile("" : "+w"(v));
-#else
-    asm volatile("" : "+m"(v));
-#endif
-}
 
 // After every speech frame sent: a decoder restarts its comfort noise, and
 // so does the encoder's picture of it, should suppression be turned on.
@@ -112,33 +84,6 @@ void encoder_reset(encoder_state& state) {
     reset_energy_history(state.energy_history);
 }
 
-void preprocess_reset(pole_zero_memory& memory) { memory = pole_zero_memory{0.0, 0.0, 0.0, 0.0}; }
-
-void preprocess_filter(pole_zero_memory& memory, double* samples, int n) {
-    // The memory lives in registers for the whole block: written back through
-    // the reference on every sample, the next output would wait for the store
-    // to be read again on the filter's critical path. The stored outputs are
-    // already flushed, so only the new output needs the test.
-    double x1 = memory.x1, x2 = memory.x2, y1 = flushed(memory.y1), y2 = flushed(memory.y2);
-    for (int i = 0; i < n; ++i) {
-        const double x0 = samples[i];
-        double y0 = (((y2 * kPreprocessA2 + y1 * kPreprocessA1) + x0 * kPreprocessB0) + x1 * kPreprocessB1) +
-                    x2 * kPreprocessB2;
-        // A branch, not a select: on speech the flush almost never happens,
-        // and a predicted branch keeps the comparison off the recursion's
-        // chain of dependent operations, which a select would lengthen.
-        if (__builtin_expect(y0 < kFlushThreshold && y0 > -kFlushThreshold, 0)) {
-            y0 = 0.0;
-            keep_as_branch(y0);
-        }
-        x2 = x1;
-        x1 = x0;
-        y2 = y1;
-        y1 = y0;
-        samples[i] = y0;
-    }
-    memory = pole_zero_memory{x1, x2, y1, y2};
-}
 
 void code_vector_correlations(const double* xn, const double* y1, const double* y2, gain_correlations& correlations) {
     double yy = 0.01, xy = 0.01, py = 0.01;
@@ -402,7 +347,7 @@ void encode_frames(encoder_state* const* encoders, const int16_t* const* samples
         if (n == 1) {
             preprocess_filter(encoders[start]->preprocess_memory, lanes[0].samples, kFrame);
         } else {
-            preprocess_channels(lanes, n, preprocess_constants, kFrame);
+            preprocess_encoders(lanes, n, kFrame);
         }
         lsp_vector lsp_new[kEncoderChannels];
         for (int c = 0; c < n; ++c) frame_lsp(*encoders[start + c], lsp_new[c]);

@@ -1,5 +1,6 @@
-// The encoder: its one state record, its frame driver, the input
-// pre-processing filter and the per-frame analysis-by-synthesis coding.
+// The encoder: its one state record, its frame driver and the per-frame
+// analysis-by-synthesis coding (the input's pre-processing filter is in
+// preprocess.h).
 #pragma once
 
 #include <cstdint>
@@ -49,9 +50,6 @@ int encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, i
 
 // Every field to its initial value except preprocess_memory.
 void encoder_reset(encoder_state& state);
-void preprocess_reset(pole_zero_memory& memory);
-// High-pass filters n samples in place.
-void preprocess_filter(pole_zero_memory& memory, double* samples, int n);
 // Codes speech_buffer[120..199] into params and advances every buffer.
 void analyse_frame(encoder_state& state, speech_parameters& params);
 // The LP analysis of the window, as LSPs (previous_lsp when the roots are

@@ -5,6 +5,7 @@
 #include "codec/dsp/filters.h"
 #include "codec/encoder/encoder.h"
 #include "codec/encoder/lp_analysis.h"
+#include "codec/encoder/preprocess.h"
 #include "codec/encoder/lsp_quantizer.h"
 #include "codec/dsp/sid_lsf.h"
 

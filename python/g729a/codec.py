@@ -182,6 +182,7 @@ class Encoder(_Instance):
     def flush(self) -> bytes:
         """Codes the waiting samples padded with zeros to a whole frame;
         b"" when none wait. The encoder goes on from there."""
+        self._check_open()
         if not len(self._pending):
             return b""
         padding = np.zeros(FRAME_SAMPLES - len(self._pending), dtype=np.int16)

@@ -151,10 +151,22 @@ def test_closed_instances_refuse():
     encoder.close()
     decoder.close()
     encoder.close()  # twice is fine
-    with pytest.raises(ValueError):
-        encoder.encode(np.zeros(80, dtype=np.int16))
-    with pytest.raises(ValueError):
-        decoder.decode(b"\x00" * 10)
+    # Every call of a closed instance, even one with nothing to do.
+    calls = [
+        lambda: encoder.encode(np.zeros(80, dtype=np.int16)),
+        encoder.flush,
+        encoder.reset,
+        lambda: decoder.decode(b"\x00" * 10),
+        lambda: decoder.decode_stream(b""),
+        decoder.flush,
+        decoder.decode_missing,
+        decoder.conceal,
+        decoder.reset,
+        lambda: decoder.frame_kind,
+    ]
+    for call in calls:
+        with pytest.raises(ValueError, match="is closed"):
+            call()
     with g729a.Encoder() as inside:
         assert len(inside.encode(np.zeros(160, dtype=np.int16))) == 20
     assert inside._handle is None

@@ -17,10 +17,19 @@ endfunction()
 
 file(REMOVE_RECURSE "${VENV}")
 set(WORK "${VENV}-work")
-file(REMOVE_RECURSE "${WORK}")
+file(REMOVE_RECURSE "${WORK}" "${VENV}-build")
 file(MAKE_DIRECTORY "${WORK}")
 run(${PYTHON} -m venv --system-site-packages "${VENV}")
-run("${VENV}/bin/pip" install --no-build-isolation --no-index --disable-pip-version-check "${SOURCE}/python")
+# pip's build and egg-info go beside the venv, in the build folder, never
+# into the sources.
+file(GLOB before LIST_DIRECTORIES true "${SOURCE}/python/*")
+run(G729A_PYTHON_BUILD_DIR=${VENV}-build
+  "${VENV}/bin/pip" install --no-build-isolation --no-index --disable-pip-version-check "${SOURCE}/python")
+file(GLOB after LIST_DIRECTORIES true "${SOURCE}/python/*")
+list(REMOVE_ITEM after ${before})
+if(after)
+  message(FATAL_ERROR "pip install wrote into the sources: ${after}")
+endif()
 run("${VENV}/bin/python" -c "import g729a, sys; print(g729a.version()); assert g729a.__file__.startswith(sys.prefix), g729a.__file__")
 run(G729A_TEST_VECTORS=${VECTORS} PYTHONDONTWRITEBYTECODE=1
   "${VENV}/bin/python" -m pytest -q -p no:cacheprovider "${SOURCE}/python/tests")

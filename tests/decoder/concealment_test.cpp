@@ -24,6 +24,7 @@
 #include "audio/loss_measures.h"
 #include "codec/decoder/decoder_object.h"
 #include "codec/decoder/output.h"
+#include "codec/dsp/gain.h"
 #include "tests/codec_test_support.h"
 #include "g729a.h"
 
@@ -235,13 +236,17 @@ TEST(Concealment, NoMissingFrameIsHeardLouderThanTheLastFrameThatArrived) {
     }
 }
 
-// 10% of the 20 ms packets lost at random, ten patterns on each recording:
-// the speech after a loss comes back at its level, the first frame within
-// 2 dB of the loss-free decode and the third within 1 dB (medians over the
-// losses). Memories that the concealment pulled down leave the frames after
-// a loss 5 to 8 dB low for 20 ms and more.
-TEST(Concealment, SpeechComesBackAtItsLevelAfterALoss) {
-    std::vector<double> first, third;
+// One recording with one pattern of lost 20 ms packets (both its frames).
+struct packet_loss_run {
+    const std::vector<uint8_t>& bytes;
+    const std::vector<int16_t>& clean; // the loss-free decode
+    const std::vector<bool>& lost;     // per frame
+    const std::vector<audio::loss_span>& losses;
+};
+
+// Ten patterns of 10% of the packets lost at random on each recording.
+template <typename Visit>
+void for_each_packet_loss_pattern(Visit visit) {
     for (const std::vector<uint8_t>& bytes : recordings()) {
         const size_t frames = bytes.size() / kSpeechFrameBytes;
         const std::vector<int16_t> clean = decode_with_losses(bytes, {}, on_loss::conceal);
@@ -249,17 +254,175 @@ TEST(Concealment, SpeechComesBackAtItsLevelAfterALoss) {
             const std::vector<bool> packets = random_losses((frames + 1) / 2, 10, seed);
             std::vector<bool> lost(frames);
             for (size_t f = 0; f < frames; ++f) lost[f] = packets[f / 2];
-            const std::vector<int16_t> concealed = decode_with_losses(bytes, lost, on_loss::conceal);
             const std::vector<audio::loss_span> losses = audio::loss_spans(lost);
-            audio::recovery_differences(clean, concealed, losses, 0, first);
-            audio::recovery_differences(clean, concealed, losses, 2, third);
+            visit(packet_loss_run{bytes, clean, lost, losses});
         }
     }
+}
+
+// 10% of the 20 ms packets lost at random, ten patterns on each recording:
+// the speech after a loss comes back at its level, the first frame within
+// 2 dB of the loss-free decode and the third within 1 dB (medians over the
+// losses). Memories that the concealment pulled down leave the frames after
+// a loss 5 to 8 dB low for 20 ms and more.
+TEST(Concealment, SpeechComesBackAtItsLevelAfterALoss) {
+    std::vector<double> first, third;
+    for_each_packet_loss_pattern([&](const packet_loss_run& run) {
+        const std::vector<int16_t> concealed = decode_with_losses(run.bytes, run.lost, on_loss::conceal);
+        audio::recovery_differences(run.clean, concealed, run.losses, 0, first);
+        audio::recovery_differences(run.clean, concealed, run.losses, 2, third);
+    });
     const double at_first = audio::median(first), at_third = audio::median(third);
     std::printf("after a loss, median level against the loss-free decode: first frame %+.2f dB (%zu losses), "
                 "third %+.2f dB (%zu)\n", at_first, first.size(), at_third, third.size());
     EXPECT_LT(std::fabs(at_first), 2.0);
     EXPECT_LT(std::fabs(at_third), 1.0);
+}
+
+// 10% of the 20 ms packets lost at random, ten patterns on each recording:
+// the spectrum of the first four frames after a loss (log-spectral distance
+// to the loss-free decode, mean over the losses) comes back well inside
+// that of a decoder never told of the losses, whose memories are those of
+// the last frame that arrived, and keeps closing in over the next four.
+// Predicting from the concealment's own excitation and the gain entries it
+// held left the first four at 7.2 dB and more, the next four at 3.4.
+TEST(Concealment, SpectrumComesBackAfterALoss) {
+    std::vector<double> concealed_first, concealed_next, silent_first;
+    for_each_packet_loss_pattern([&](const packet_loss_run& run) {
+        const std::vector<int16_t> concealed = decode_with_losses(run.bytes, run.lost, on_loss::conceal);
+        const std::vector<int16_t> silent = decode_with_losses(run.bytes, run.lost, on_loss::insert_silence);
+        for (int offset = 0; offset < 4; ++offset) {
+            audio::recovery_spectral_distances(run.clean, concealed, run.losses, offset, concealed_first);
+            audio::recovery_spectral_distances(run.clean, concealed, run.losses, offset + 4, concealed_next);
+            audio::recovery_spectral_distances(run.clean, silent, run.losses, offset, silent_first);
+        }
+    });
+    const double first = audio::mean(concealed_first), next = audio::mean(concealed_next);
+    const double silent = audio::mean(silent_first);
+    std::printf("after a loss, log-spectral distance to the loss-free decode: frames 1-4 %.2f dB (never told "
+                "of the loss %.2f dB), frames 5-8 %.2f dB\n", first, silent, next);
+    EXPECT_LT(first, 7.1);
+    EXPECT_LT(first, silent - 0.5);
+    EXPECT_LT(next, 0.6 * first);
+}
+
+// A decoder state in the middle of a loss of lost_frames frames whose last
+// good frame left excitation before and lag before_lag, and the first frame
+// after it with a first-subframe pitch index.
+struct recovery_case {
+    const char* name;
+    int lost_frames;
+    int pitch_index; // 92: lag 50; 122: lag 60
+    bool parity_error;
+};
+
+// 1000 every period samples from phase on, 0 elsewhere, at sample n.
+double pulse(long n, int period, int phase) { return (n - phase) % period == 0 ? 1000.0 : 0.0; }
+
+// Where the first frame after a loss copies its pitch contribution from: a
+// steady pitch pulse train through a loss comes back in phase, as if it had
+// never stopped; a pitch that moved between the last good frame and the
+// first after the loss is followed there; with a damaged pitch index, or
+// after more than 80 ms, the concealment's excitation stays.
+TEST(Concealment, FirstFrameAfterALossPredictsFromTheLastGoodPeriodCarriedOn) {
+    constexpr int kPeriod = 50, kPhase = 7;
+    const recovery_case cases[] = {
+        {"steady pitch, one packet", 2, 92, false},
+        {"steady pitch, two packets", 4, 92, false},
+        {"pitch moving to 60", 2, 122, false},
+        {"damaged pitch index", 2, 92, true},
+        {"longer than 80 ms", 9, 92, false},
+    };
+    for (const recovery_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto decoder = new_decoder();
+        decoder_state& state = decoder->decoder_state;
+        for (int i = 0; i < kExcitationHistory; ++i) {
+            state.excitation_before_loss[i] = pulse(i, kPeriod, kPhase);
+            state.excitation_buffer[i] = 3.0; // what concealment left
+        }
+        state.lag_before_loss = kPeriod;
+        state.lost_frames = c.lost_frames;
+        speech_parameters params{};
+        params.subframes[0].pitch_index = c.pitch_index;
+        params.parity_error = c.parity_error;
+        recover_memories(state, params);
+
+        const double* history = state.excitation_buffer;
+        if (c.parity_error || c.lost_frames > 8) {
+            for (int i = 0; i < kExcitationHistory; ++i) ASSERT_EQ(history[i], 3.0) << i;
+        } else if (c.pitch_index == 92) {
+            const long shift = long(c.lost_frames) * kFrame;
+            for (int i = 0; i < kExcitationHistory; ++i) ASSERT_EQ(history[i], pulse(i + shift, kPeriod, kPhase)) << i;
+        } else {
+            // The spacing of the last two pulses (the rebuilt pulses spread
+            // over neighbouring samples: their peaks).
+            auto peak = [&](int from, int to) {
+                int at = from;
+                for (int i = from; i < to; ++i) {
+                    if (history[i] > history[at]) at = i;
+                }
+                return at;
+            };
+            const int last = peak(kExcitationHistory - 60, kExcitationHistory);
+            const int best_lag = last - peak(last - 70, last - 40);
+            EXPECT_GE(best_lag, 57);
+            EXPECT_LE(best_lag, 61);
+        }
+    }
+}
+
+// 20 log10 of the correction factor a gain index carries, as the decoder's
+// gain predictor records it.
+double recorded_energy(int gain_index) {
+    energy_memory history{};
+    double code[kSubframe] = {1.0};
+    double pitch_gain = 0.0, code_gain = 0.0;
+    decode_gains(history, gain_index, code, kSubframe, pitch_gain, code_gain);
+    return history[0];
+}
+
+// The gain predictor's entries of the lost subframes, which the first frame
+// after a loss predicts its fixed-codebook gains from, move from those held
+// through the loss towards the correction factors that frame carries, up
+// or down; after more than 80 ms they stay as the concealment faded them.
+TEST(Concealment, FirstFrameAfterALossGuessesTheGainEntriesFromItsOwnGains) {
+    int loudest = 0, quietest = 0;
+    for (int index = 0; index < 128; ++index) {
+        if (recorded_energy(index) > recorded_energy(loudest)) loudest = index;
+        if (recorded_energy(index) < recorded_energy(quietest)) quietest = index;
+    }
+    struct Case {
+        const char* name;
+        int lost_frames;
+        double held;
+        int gain_index;
+    };
+    const Case cases[] = {
+        {"one packet, louder", 2, -8.0, loudest},   {"one packet, quieter", 2, 8.0, quietest},
+        {"three packets, louder", 6, -8.0, loudest}, {"three packets, quieter", 6, 8.0, quietest},
+        {"longer than 80 ms", 9, -8.0, loudest},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto decoder = new_decoder();
+        decoder_state& state = decoder->decoder_state;
+        state.lost_frames = c.lost_frames;
+        state.energy_history.fill(c.held);
+        speech_parameters params{};
+        params.parity_error = true;
+        for (subframe_parameters& s : params.subframes) s.gain_indices = c.gain_index;
+        recover_memories(state, params);
+        const double received = recorded_energy(c.gain_index);
+        for (double entry : state.energy_history) {
+            if (c.lost_frames > 8) {
+                EXPECT_EQ(entry, c.held);
+            } else {
+                EXPECT_GT(std::fabs(entry - c.held), 0.4 * std::fabs(received - c.held));
+                EXPECT_LT(std::fabs(entry - received), std::fabs(c.held - received));
+            }
+        }
+    }
 }
 
 // Thirty lost frames from the middle of voiced speech: after the first

@@ -29,8 +29,10 @@ TEST(OutputStage, ValuesWithoutANumberBecomeSilence) {
     EXPECT_EQ(to_pcm_sample(-std::numeric_limits<double>::infinity()), 0);
 }
 
-// The frame is rounded two samples at a time; every sample must come out as
-// to_pcm_sample gives it, whichever lane or the odd tail it falls in.
+// The frame is rounded eight samples at a time (four pairs of lanes) and the
+// last n mod 8 one by one; every sample must come out as to_pcm_sample gives
+// it, whichever lane of a block or the tail it falls in (301 and 300 samples
+// leave tails of 5 and 4).
 TEST(OutputStage, RoundingAFrameGivesEachSampleAsAlone) {
     std::vector<double> x = {32767.4, 32767.5, 1e9, -32768.5, -32768.49, -40000.0, -0.5, 0.5, 2.5, -2.5, 0.49, -0.49,
                              0.0, -0.0, 1234.4999, 32766.5, -32767.5, 32767.0, -32768.0,

@@ -14,6 +14,7 @@
 #include "codec/decoder/postfilter.h"
 #include "codec/dsp/filters.h"
 #include "codec/encoder/encoder.h"
+#include "codec/encoder/preprocess.h"
 
 namespace g729 {
 namespace {

@@ -1,4 +1,5 @@
 #include "codec/encoder/encoder.h"
+#include "codec/encoder/preprocess.h"
 
 #include <gtest/gtest.h>
 

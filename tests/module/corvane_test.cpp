@@ -256,6 +256,11 @@ TEST_F(Corvane, FileCompareAgreesWithTheToolsRoundtrip) {
     EXPECT_EQ(after(host.output, "dB over"), "449") << host.output;
     EXPECT_EQ(after(tool, "level difference:"), "-0.89") << tool;
     EXPECT_EQ(after(host.output, "dBFS ("), "-0.89") << host.output;
+    // Then what a listener hears, and how to read it.
+    EXPECT_NE(host.output.find("over 449 frames of speech: frame levels 2.38 dB apart, log-spectral distance 9.20 dB\n"),
+              std::string::npos)
+        << host.output;
+    EXPECT_NE(host.output.find("What these mean for a CELP codec"), std::string::npos) << host.output;
 }
 #endif
 

@@ -73,6 +73,42 @@ TEST(HostMedia, SearchFindsTheCodecDelayAndAgreesWithTheKnownDelay) {
     EXPECT_NEAR(c.level_difference_db, -0.89, 0.01);
 }
 
+// The speech measures pair each reference frame with the test frame `delay`
+// samples later: a copy that lags is as close as the signal itself, a
+// codec's output is close, unrelated audio is far; silence has no frames.
+TEST(HostMedia, SpeechMeasuresAlignByTheDelayAndTellCodedFromUnrelated) {
+    const std::vector<int16_t> speech = read_vector("speech_male_librivox.raw");
+    std::vector<int16_t> late(40, 0);
+    late.insert(late.end(), speech.begin(), speech.end());
+    std::vector<int16_t> noise(speech.size());
+    uint32_t seed = 1;
+    for (int16_t& s : noise) {
+        seed = seed * 1664525u + 1013904223u;
+        s = int16_t(int32_t(seed >> 16) % 3200 - 1600);
+    }
+    struct {
+        const char* name;
+        std::vector<int16_t> test;
+        int delay;
+        double level_min, level_max, spectrum_min, spectrum_max;
+    } cases[] = {
+        {"itself, 40 samples late", late, 40, 0.0, 0.0, 0.0, 0.0},
+        {"G.729A's output", read_vector("speech_male_librivox.g729.raw"), 40, 1.0, 2.5, 8.0, 10.0},
+        {"noise", noise, 0, 5.0, 100.0, 20.0, 100.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const audio::speech_measures m = audio::compare_speech(speech, c.test, c.delay);
+        EXPECT_EQ(m.frames, 449u);
+        EXPECT_GE(m.level_envelope_db, c.level_min);
+        EXPECT_LE(m.level_envelope_db, c.level_max);
+        EXPECT_GE(m.log_spectral_distance_db, c.spectrum_min);
+        EXPECT_LE(m.log_spectral_distance_db, c.spectrum_max);
+    }
+    EXPECT_EQ(audio::compare_speech(std::vector<int16_t>(800, 0), speech, 0).frames, 0u);
+    EXPECT_EQ(audio::compare_speech(speech, std::vector<int16_t>(40, 0), 40).frames, 0u);
+}
+
 TEST(HostMedia, SilenceAndIdenticalSignalsHaveNoDelayAndSayWhatIsUndefined) {
     const std::vector<int16_t> silence(800, 0);
     const audio::comparison_result s = audio::compare(silence, silence);

@@ -34,6 +34,7 @@
 #include "codec/encoder/lp_analysis.h"
 #include "codec/encoder/lsp_quantizer.h"
 #include "codec/encoder/pitch.h"
+#include "codec/encoder/preprocess.h"
 #include "tests/decoder/staged_decoder.h"
 
 namespace g729 {

@@ -23,8 +23,12 @@ struct collected_stream {
 // only counted as other traffic and SDP is not read, so that memory follows
 // the G.729 kept and not the capture.
 constexpr std::size_t kMaxOtherStreams = 10000;
-// RTCP reports kept from one capture, for the same reason.
-constexpr std::size_t kMaxRtcpReports = 100000;
+// The RTCP reports listed for all of a capture's streams together.
+constexpr std::size_t kMaxRtcpListed = 20000;
+// How far outside a stream's packets an RTCP report may arrive and still be
+// about it: reports come every few seconds, and one may follow the last
+// packet by an interval.
+constexpr int64_t kRtcpSlackNs = int64_t(60) * 1000 * 1000 * 1000;
 
 bool looks_like_sdp(const uint8_t* data, std::size_t size) {
     static const char kMedia[] = "m=audio";
@@ -55,6 +59,49 @@ sdp_map read_sdp_mappings(const capture_source& in, capture_contents& c) {
                 mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
     }
     return mappings;
+}
+
+// The same address with the port above: where RTCP goes beside RTP.
+endpoint rtcp_port_of(const endpoint& e) {
+    endpoint next = e;
+    next.port = uint16_t(e.port + 1);
+    return next;
+}
+
+// Gives each stream the RTCP reports that concern it. A report is about a
+// stream only when its packet went between the stream's two ends (their
+// RTP ports, or the RTCP ports next to them) and arrived while the stream
+// ran: an SSRC is chosen at random by each sender, so one seen between
+// other hosts, or long after, is another stream's.
+void match_rtcp(capture_contents& c) {
+    std::map<std::pair<endpoint, endpoint>, std::vector<const rtcp_report*>> by_flow;
+    for (std::size_t i = 0; i < c.rtcp.size(); ++i) by_flow[c.rtcp_flows[i]].push_back(&c.rtcp[i]);
+    std::size_t budget = kMaxRtcpListed;
+    for (g729_stream& g : c.streams) {
+        const stream_stats& st = g.rebuilt.stats;
+        const int64_t from = saturating_sub(st.first_arrival_ns, kRtcpSlackNs);
+        const int64_t to = saturating_add(st.last_arrival_ns, kRtcpSlackNs);
+        auto ends = [](const endpoint& e) {
+            std::vector<endpoint> both{e};
+            if (e.port < 0xFFFF) both.push_back(rtcp_port_of(e));
+            return both;
+        };
+        auto between = [&](const endpoint& sender, const endpoint& receiver) {
+            std::vector<const rtcp_report*> found;
+            for (const endpoint& s : ends(sender))
+                for (const endpoint& d : ends(receiver)) {
+                    const auto it = by_flow.find({s, d});
+                    if (it == by_flow.end()) continue;
+                    for (const rtcp_report* r : it->second)
+                        if (r->arrival_ns >= from && r->arrival_ns <= to) found.push_back(r);
+                }
+            // In capture order: the reports are one list.
+            std::sort(found.begin(), found.end());
+            return found;
+        };
+        finish_network(g.network, g.rebuilt, g.key.ssrc, between(g.key.source, g.key.destination),
+                       between(g.key.destination, g.key.source), budget);
+    }
 }
 
 } // namespace
@@ -102,7 +149,14 @@ capture_contents read_capture(const capture_source& in, const command_options& o
                 ++c.other_traffic;
             continue;
         case rtp_parse::rtcp:
-            if (packet.time_known && c.rtcp.size() < kMaxRtcpReports) read_rtcp(ip.data, ip.size, packet.time_ns, c.rtcp);
+            if (packet.time_known && c.rtcp.size() < kMaxRtcpReports) {
+                read_rtcp(ip.data, ip.size, packet.time_ns, c.rtcp);
+                // One compound packet may hold thousands of reports.
+                if (c.rtcp.size() > kMaxRtcpReports) c.rtcp.resize(kMaxRtcpReports);
+                c.rtcp_flows.resize(c.rtcp.size(), {ip.source, ip.destination});
+            } else if (packet.time_known) {
+                ++c.rtcp_packets_not_read;
+            }
             ++c.other_traffic;
             continue;
         default: ++c.other_traffic; continue;
@@ -151,6 +205,7 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         it->second.packets.push_back(std::move(p));
     }
     c.problem = reader.problem();
+    confirm_round_trips(c.rtcp);
 
     const std::size_t max_gap_frames = std::size_t(options.max_gap_seconds) * 100;
     std::set<std::pair<endpoint, endpoint>> g729_flows;
@@ -187,7 +242,7 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         else
             c.other_traffic += n;
     }
-    for (g729_stream& g : c.streams) finish_network(g.network, g.rebuilt, g.key.ssrc, c.rtcp);
+    match_rtcp(c);
     std::stable_sort(c.streams.begin(), c.streams.end(), [](const g729_stream& a, const g729_stream& b) {
         return a.rebuilt.stats.start_ns < b.rebuilt.stats.start_ns;
     });

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "g729a.h"
@@ -74,8 +75,18 @@ struct capture_contents {
     std::vector<g729_stream> streams; // by start time
     std::vector<other_stream> others;
     std::string problem; // why reading stopped before the end of the file
+    // The capture's RTCP reports, held once however many streams they
+    // concern (the streams point into this list), each with the source
+    // and destination of its packet.
     std::vector<rtcp_report> rtcp;
+    std::vector<std::pair<endpoint, endpoint>> rtcp_flows;
+    std::size_t rtcp_packets_not_read = 0; // beyond kMaxRtcpReports
 };
+
+// RTCP reports kept from one capture: beyond this many (each may carry 31
+// blocks) its RTCP packets are counted, not read, so that memory follows
+// the G.729 kept and not the capture.
+constexpr std::size_t kMaxRtcpReports = 10000;
 
 // Where a capture is read from, and how messages name it (standard input
 // is read from a copy).

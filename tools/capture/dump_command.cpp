@@ -17,8 +17,14 @@ namespace {
 
 int capture_dump(const capture_source& in, const command_options& options) {
     const capture_contents c = read_call(in, options);
+    const std::vector<const g729_stream*> chosen = chosen_streams(in.name, c, options);
+    // A line per 10 ms of every stream: the decode's limit on audio keeps a
+    // few packets hours apart from printing millions of lines.
+    std::size_t total = 0;
+    for (const g729_stream* s : chosen) total += s->rebuilt.stats.frames;
+    check_audio_limit(in.name, total, "decode", " to dump", options, chosen);
     std::size_t shown = 0;
-    for (const g729_stream* stream : chosen_streams(in.name, c, options)) {
+    for (const g729_stream* stream : chosen) {
         const g729_stream& s = *stream;
         std::string text = std::string(shown++ ? "\n" : "") + dump_header(in.name + ", stream " + stream_label(s)) +
                            "# missing frames: lost, late (after the jitter buffer's playout time), untransmitted (the sender\n"

@@ -27,6 +27,11 @@ std::string seconds(int64_t ns) {
 }
 
 
+std::string rtcp_not_read_text(const capture_contents& c) {
+    return plural(c.rtcp_packets_not_read, "packet", "packets") + " after the first " + std::to_string(kMaxRtcpReports) +
+           " reports not read (the limit of reports kept from one capture)";
+}
+
 void print_info_text(const std::string& path, const capture_contents& c) {
     std::printf("file:          %s\n", path.c_str());
     std::printf("format:        %s, %s\n", c.format.c_str(), c.link.c_str());
@@ -36,6 +41,7 @@ void print_info_text(const std::string& path, const capture_contents& c) {
     std::printf("skipped:       %s\n", skipped.empty() ? "none" : (std::to_string(c.skipped.total()) + " (" + skipped + ")").c_str());
     std::printf("other traffic: %s\n", plural(c.other_traffic, "packet", "packets").c_str());
     if (!c.problem.empty()) std::printf("malformed:     %s\n", cut_short_text(c).c_str());
+    if (c.rtcp_packets_not_read > 0) std::printf("RTCP:          %s\n", rtcp_not_read_text(c).c_str());
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
         const g729_stream& s = c.streams[i];
         const stream_stats& st = s.rebuilt.stats;
@@ -96,6 +102,7 @@ void print_info_json(const std::string& path, const capture_contents& c) {
          ", \"time_out_of_range\": " + std::to_string(c.skipped.bad_time) + "},\n";
     j += "  \"other_traffic\": " + std::to_string(c.other_traffic) + ",\n";
     j += "  \"malformed\": " + (c.problem.empty() ? std::string("null") : json_string(cut_short_text(c))) + ",\n";
+    j += "  \"rtcp_packets_not_read\": " + std::to_string(c.rtcp_packets_not_read) + ",\n";
     j += "  \"streams\": [";
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
         const g729_stream& s = c.streams[i];

@@ -1,5 +1,7 @@
 #include "tools/capture/jitter_buffer.h"
 
+#include "tools/capture/rtp_stream.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -21,6 +23,7 @@ playout_result play_out(const std::vector<playout_packet>& packets, const jitter
                         int64_t max_step_ticks) {
     playout_result out;
     out.late.assign(packets.size(), false);
+    out.discarded.assign(packets.size(), false);
 
     // Times in ms: the sender's time of a packet from its timestamp
     // (unwrapped), and its transit, arrival minus sender time, relative to
@@ -29,8 +32,10 @@ playout_result play_out(const std::vector<playout_packet>& packets, const jitter
     int64_t first_arrival_ns = 0;
     double sender_ms = 0.0;
     uint32_t last_timestamp = 0;
+    int64_t last_arrival_ns = 0;
     double last_end_ms = 0.0;     // sender time at which the previous packet's audio ends
-    double smallest_transit = 0.0;
+    double smallest_transit = 0.0; // the fastest packet's transit, played or not
+    double fastest_played = 0.0;   // the fastest played packet's: the reference of the buffer's delay
     double delay_estimate = 0.0;  // smoothed transit
     double variation = 0.0;       // smoothed deviation from it
     double playout_offset = 0.0;  // playout time = sender time + offset
@@ -47,11 +52,13 @@ playout_result play_out(const std::vector<playout_packet>& packets, const jitter
             spurt_start = true;
         } else {
             const int64_t step = int32_t(p.timestamp - last_timestamp);
-            if (step < -max_step_ticks || step > max_step_ticks) {
+            const double arrival_step_ms = time_difference_ns(p.arrival_ns, last_arrival_ns) / 1e6;
+            if (step < -max_step_ticks || step > max_step_ticks ||
+                std::fabs(arrival_step_ms) * kTicksPerMs > double(max_step_ticks)) {
                 // Nothing to follow across a jump: the buffer starts over.
                 first_arrival_ns = p.arrival_ns;
                 sender_ms = 0.0;
-                smallest_transit = 0.0;
+                smallest_transit = fastest_played = 0.0;
                 delay_estimate = variation = 0.0;
                 spurt_start = true;
             } else {
@@ -62,10 +69,11 @@ playout_result play_out(const std::vector<playout_packet>& packets, const jitter
             }
         }
         last_timestamp = p.timestamp;
-        const double arrival_ms = double(p.arrival_ns - first_arrival_ns) / 1e6;
+        last_arrival_ns = p.arrival_ns;
+        const double arrival_ms = time_difference_ns(p.arrival_ns, first_arrival_ns) / 1e6;
         const double transit = arrival_ms - sender_ms;
         if (spurt_start && sender_ms == 0.0) {
-            smallest_transit = transit;
+            smallest_transit = fastest_played = transit;
             delay_estimate = transit;
             variation = 0.0;
             playout_offset = transit + setting.delay_ms;
@@ -83,15 +91,27 @@ playout_result play_out(const std::vector<playout_packet>& packets, const jitter
         variation = kSmoothing * variation + (1.0 - kSmoothing) * std::fabs(delay_estimate - transit);
 
         const double playout_ms = sender_ms + playout_offset;
-        const double end_ms = sender_ms + 10.0 * double(std::max(p.frames, 1));
+        const double packet_ms = 10.0 * double(std::max(p.frames, 1));
+        const double end_ms = sender_ms + packet_ms;
         if (end_ms > last_end_ms || spurt_start) last_end_ms = end_ms;
         if (arrival_ms > playout_ms) {
             out.late[i] = true;
             ++out.late_packets;
             continue;
         }
+        // A buffer holds so much audio: a fixed one its delay and the
+        // packet being played, an adaptive one its largest delay. A packet
+        // that would wait longer finds it full and is discarded, as a
+        // phone's buffer does, rather than held without limit.
+        const double capacity_ms = setting.adaptive ? kAdaptiveMaxDelayMs : setting.delay_ms + packet_ms;
+        if (playout_ms - arrival_ms > capacity_ms) {
+            out.discarded[i] = true;
+            ++out.discarded_packets;
+            continue;
+        }
         ++out.played_packets;
-        const double delay = playout_ms - (sender_ms + smallest_transit);
+        fastest_played = std::min(fastest_played, transit);
+        const double delay = playout_ms - (sender_ms + fastest_played);
         delay_sum += delay;
         out.max_delay_ms = std::max(out.max_delay_ms, delay);
     }

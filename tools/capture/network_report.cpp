@@ -16,8 +16,6 @@ constexpr int64_t kTicksPerFrame = 80;
 // Past this step the jitter and skew figures restart rather than take the
 // step for seconds of jitter: an hour of RTP clock.
 constexpr int64_t kMaxFollowedStepTicks = int64_t(3600) * 8000;
-// RTCP reports kept per stream; a crafted capture can hold millions.
-constexpr std::size_t kMaxReportsPerStream = 1000;
 
 // Frames a G.729 payload carries: whole 10-byte frames and a final SID.
 int payload_frames(const std::vector<uint8_t>& payload) {
@@ -63,10 +61,12 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
         for (const rtp_packet& p : packets)
             playout.push_back({p.arrival_ns, p.timestamp, p.marker, std::max(1, p.audio ? payload_frames(p.payload) : 1)});
         const playout_result r = play_out(playout, *buffer, kMaxFollowedStepTicks);
-        for (std::size_t i = 0; i < packets.size(); ++i) packets[i].late = r.late[i];
+        // Either way the phone did not play it: its audio is concealed.
+        for (std::size_t i = 0; i < packets.size(); ++i) packets[i].late = r.late[i] || r.discarded[i];
         n.buffered = true;
         n.buffer = *buffer;
         n.late_packets = r.late_packets;
+        n.discarded_packets = r.discarded_packets;
         n.buffer_mean_delay_ms = r.mean_delay_ms;
         n.buffer_max_delay_ms = r.max_delay_ms;
         n.buffer_delay_changes = r.delay_changes;
@@ -74,7 +74,9 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
     return n;
 }
 
-void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ssrc, const std::vector<rtcp_report>& rtcp) {
+void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ssrc,
+                    const std::vector<const rtcp_report*>& from_sender, const std::vector<const rtcp_report*>& from_receiver,
+                    std::size_t& budget) {
     const stream_stats& st = stream.stats;
     const std::size_t received = st.packets - st.duplicates - st.stale;
     const std::size_t expected = received + st.lost_packets;
@@ -96,10 +98,34 @@ void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ss
     const double delay = n.packetization_ms + 15.0 + (n.buffered ? n.buffer_mean_delay_ms : 0.0);
     n.quality = estimate_quality({delay, n.loss_percent, burst_ratio(n.loss_percent / 100.0, n.mean_loss_burst)});
 
-    for (const rtcp_report& r : rtcp) {
-        if (r.sender_report && r.reporter == ssrc && n.sender_reports.size() < kMaxReportsPerStream) n.sender_reports.push_back(r);
-        for (const rtcp_report_block& b : r.blocks)
-            if (b.source == ssrc && n.receiver_reports.size() < kMaxReportsPerStream) n.receiver_reports.push_back({r, b});
+    for (const rtcp_report* r : from_sender) {
+        if (!r->sender_report || r->reporter != ssrc) continue;
+        if (n.sender_reports.size() < kMaxRtcpReportsPerStream && budget > 0) {
+            n.sender_reports.push_back(r);
+            --budget;
+        } else {
+            ++n.rtcp_not_listed;
+        }
+    }
+    for (const rtcp_report* r : from_receiver) {
+        // A receiver reports once on each source; a report that names the
+        // stream again and again shows its first block only.
+        const rtcp_report_block* first = nullptr;
+        for (const rtcp_report_block& b : r->blocks) {
+            if (b.source != ssrc) continue;
+            if (first) {
+                ++n.rtcp_blocks_not_shown;
+                continue;
+            }
+            first = &b;
+        }
+        if (!first) continue;
+        if (n.receiver_reports.size() < kMaxRtcpReportsPerStream && budget > 0) {
+            n.receiver_reports.push_back({r, first});
+            --budget;
+        } else {
+            ++n.rtcp_not_listed;
+        }
     }
 }
 
@@ -110,7 +136,11 @@ std::string network_text(const stream_network& n, const std::string& indent,
     t += indent + "max delta:     " + format("%.2f ms", a.max_delta_ms) +
          (a.max_delta_at_ns ? " (before the packet at " + time_text(a.max_delta_at_ns) + ")" : "") + "\n";
     t += indent + "jitter:        " + format("mean %.2f ms", a.mean_jitter_ms) + format(", max %.2f ms", a.max_jitter_ms) + "\n";
-    t += indent + "clock skew:    " + (a.skew_known ? format("%+.1f ppm", a.skew_ppm) : std::string("n/a (under a second)")) + "\n";
+    t += indent + "clock skew:    " +
+         (a.skew_known          ? format("%+.1f ppm", a.skew_ppm)
+          : a.skew_beyond_range ? std::string("n/a (the timestamps follow no 8 kHz clock)")
+                                : std::string("n/a (under a second)")) +
+         "\n";
     t += indent + "marker bits:   " + std::to_string(a.markers) + "\n";
     std::string types;
     for (const auto& [pt, count] : a.payload_types) types += (types.empty() ? "" : ", ") + std::to_string(pt) + " (" + std::to_string(count) + ")";
@@ -125,7 +155,9 @@ std::string network_text(const stream_network& n, const std::string& indent,
     if (n.buffered) {
         t += indent + "jitter buffer: " +
              (n.buffer.adaptive ? std::string("adaptive") : format("%.0f ms", n.buffer.delay_ms)) + ", " +
-             std::to_string(n.late_packets) + (n.late_packets == 1 ? " late packet" : " late packets") + " dropped, delay " + format("mean %.1f ms", n.buffer_mean_delay_ms) +
+             std::to_string(n.late_packets) + (n.late_packets == 1 ? " late packet" : " late packets") + " dropped, " +
+             std::to_string(n.discarded_packets) + (n.discarded_packets == 1 ? " early packet" : " early packets") +
+             " discarded (buffer full), delay " + format("mean %.1f ms", n.buffer_mean_delay_ms) +
              format(", max %.1f ms", n.buffer_max_delay_ms) +
              (n.buffer.adaptive ? ", " + std::to_string(n.buffer_delay_changes) + " changes" : std::string()) + "\n";
     }
@@ -133,15 +165,23 @@ std::string network_text(const stream_network& n, const std::string& indent,
          format(", mean burst %.2f packets", n.mean_loss_burst) + "\n";
     t += indent + "quality:       " + format("R %.1f", n.quality.r) + format(", MOS %.2f", n.quality.mos) +
          " (E-model estimate from the network figures)\n";
-    for (const rtcp_report& r : n.sender_reports)
-        t += indent + "RTCP SR:       " + time_text(r.arrival_ns) + ": " + std::to_string(r.packets_sent) + " packets, " +
-             std::to_string(r.octets_sent) + " octets sent\n";
+    for (const rtcp_report* r : n.sender_reports)
+        t += indent + "RTCP SR:       " + time_text(r->arrival_ns) + ": " + std::to_string(r->packets_sent) + " packets, " +
+             std::to_string(r->octets_sent) + " octets sent\n";
     for (const auto& [r, b] : n.receiver_reports) {
-        t += indent + "RTCP RR:       " + time_text(r.arrival_ns) + " from " + ssrc_text(r.reporter) + ": " +
-             format("fraction lost %.1f%%", 100.0 * b.fraction_lost) + ", cumulative lost " + std::to_string(b.cumulative_lost) +
-             format(", jitter %.2f ms", double(b.jitter_ticks) / 8.0) +
-             (b.rtt_known ? format(", round trip %.1f ms", b.rtt_ms) : std::string()) + "\n";
+        t += indent + "RTCP RR:       " + time_text(r->arrival_ns) + " from " + ssrc_text(r->reporter) + ": " +
+             format("fraction lost %.1f%%", 100.0 * b->fraction_lost) + ", cumulative lost " + std::to_string(b->cumulative_lost) +
+             format(", jitter %.2f ms", double(b->jitter_ticks) / 8.0) +
+             (b->rtt_known ? format(", round trip %.1f ms", b->rtt_ms) : std::string(", round trip n/a")) + "\n";
     }
+    if (n.rtcp_not_listed > 0)
+        t += indent + "RTCP:          " + std::to_string(n.rtcp_not_listed) + (n.rtcp_not_listed == 1 ? " more report" : " more reports") +
+             " about the stream not listed (the limit is " + std::to_string(kMaxRtcpReportsPerStream) +
+             " sender and receiver reports a stream)\n";
+    if (n.rtcp_blocks_not_shown > 0)
+        t += indent + "RTCP:          " + std::to_string(n.rtcp_blocks_not_shown) +
+             (n.rtcp_blocks_not_shown == 1 ? " more block" : " more blocks") +
+             " about the stream in the same reports not shown (one a report)\n";
     return t;
 }
 
@@ -175,6 +215,7 @@ std::string network_json(const stream_network& n) {
     if (n.buffered) {
         j += ", \"jitter_buffer\": {\"kind\": " + std::string(n.buffer.adaptive ? "\"adaptive\"" : "\"fixed\"") +
              ", \"delay_ms\": " + json_number(n.buffer.delay_ms) + ", \"late_packets\": " + std::to_string(n.late_packets) +
+             ", \"discarded_packets\": " + std::to_string(n.discarded_packets) +
              ", \"mean_delay_ms\": " + json_number(n.buffer_mean_delay_ms) + ", \"max_delay_ms\": " + json_number(n.buffer_max_delay_ms) +
              ", \"delay_changes\": " + std::to_string(n.buffer_delay_changes) + "}";
     }
@@ -183,18 +224,19 @@ std::string network_json(const stream_network& n) {
     j += ", \"r_factor\": " + json_number(n.quality.r, "%.2f") + ", \"mos\": " + json_number(n.quality.mos, "%.3f");
     j += ", \"rtcp_sender_reports\": [";
     for (std::size_t i = 0; i < n.sender_reports.size(); ++i)
-        j += std::string(i ? ", " : "") + "{\"time\": " + json_number(double(n.sender_reports[i].arrival_ns) / 1e9, "%.6f") +
-             ", \"packets\": " + std::to_string(n.sender_reports[i].packets_sent) + ", \"octets\": " +
-             std::to_string(n.sender_reports[i].octets_sent) + "}";
+        j += std::string(i ? ", " : "") + "{\"time\": " + json_number(double(n.sender_reports[i]->arrival_ns) / 1e9, "%.6f") +
+             ", \"packets\": " + std::to_string(n.sender_reports[i]->packets_sent) + ", \"octets\": " +
+             std::to_string(n.sender_reports[i]->octets_sent) + "}";
     j += "], \"rtcp_receiver_reports\": [";
     for (std::size_t i = 0; i < n.receiver_reports.size(); ++i) {
         const auto& [r, b] = n.receiver_reports[i];
-        j += std::string(i ? ", " : "") + "{\"time\": " + json_number(double(r.arrival_ns) / 1e9, "%.6f") + ", \"reporter\": \"" +
-             ssrc_text(r.reporter) + "\", \"fraction_lost\": " + json_number(b.fraction_lost, "%.4f") + ", \"cumulative_lost\": " +
-             std::to_string(b.cumulative_lost) + ", \"jitter_ms\": " + json_number(double(b.jitter_ticks) / 8.0) +
-             ", \"rtt_ms\": " + (b.rtt_known ? json_number(b.rtt_ms) : std::string("null")) + "}";
+        j += std::string(i ? ", " : "") + "{\"time\": " + json_number(double(r->arrival_ns) / 1e9, "%.6f") + ", \"reporter\": \"" +
+             ssrc_text(r->reporter) + "\", \"fraction_lost\": " + json_number(b->fraction_lost, "%.4f") + ", \"cumulative_lost\": " +
+             std::to_string(b->cumulative_lost) + ", \"jitter_ms\": " + json_number(double(b->jitter_ticks) / 8.0) +
+             ", \"rtt_ms\": " + (b->rtt_known ? json_number(b->rtt_ms) : std::string("null")) + "}";
     }
-    j += "]";
+    j += "], \"rtcp_reports_not_listed\": " + std::to_string(n.rtcp_not_listed);
+    j += ", \"rtcp_blocks_not_shown\": " + std::to_string(n.rtcp_blocks_not_shown);
     return j;
 }
 

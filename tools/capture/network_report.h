@@ -24,6 +24,7 @@ struct stream_network {
     bool buffered = false;             // a jitter buffer was modelled
     jitter_buffer_setting buffer;
     std::size_t late_packets = 0;
+    std::size_t discarded_packets = 0; // so early that the buffer was full
     double buffer_mean_delay_ms = 0.0;
     double buffer_max_delay_ms = 0.0;
     std::size_t buffer_delay_changes = 0;
@@ -32,17 +33,33 @@ struct stream_network {
     double loss_percent = 0.0;         // lost and late packets of those expected
     double mean_loss_burst = 0.0;      // packets per run of losses
     emodel_result quality;
-    std::vector<rtcp_report> sender_reports;          // from the stream's SSRC
-    std::vector<std::pair<rtcp_report, rtcp_report_block>> receiver_reports; // about it
+    // The capture's RTCP reports that concern the stream, each held once
+    // for the whole capture (many streams may share an SSRC): these point
+    // into the capture's list, which outlives them.
+    std::vector<const rtcp_report*> sender_reports;   // from the stream's SSRC
+    std::vector<std::pair<const rtcp_report*, const rtcp_report_block*>> receiver_reports; // about it
+    std::size_t rtcp_not_listed = 0;      // reports about the stream beyond the limit
+    std::size_t rtcp_blocks_not_shown = 0; // further blocks about it in reports listed (one is shown a report)
 };
+
+// RTCP reports listed for one stream, sender and receiver reports each; the
+// rest are counted. A call of an hour sends about 720 of each.
+constexpr std::size_t kMaxRtcpReportsPerStream = 1000;
 
 // The figures from the packets before the stream is rebuilt; with a jitter
 // buffer, marks the packets it would have dropped as late.
 stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer);
 
 // The loss and quality figures once the stream is rebuilt, and the RTCP
-// reports of the capture that concern `ssrc`.
-void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ssrc, const std::vector<rtcp_report>& rtcp);
+// reports that concern `ssrc`: the sender reports of `from_sender` (sent
+// from the stream's side) and the report blocks of `from_receiver` (sent
+// from the other side), each list in capture order. At most
+// kMaxRtcpReportsPerStream of each are listed, and no more than `budget`
+// in all (taken from it), so that a capture's streams together list a
+// bounded number; one block about the stream is shown a report.
+void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ssrc,
+                    const std::vector<const rtcp_report*>& from_sender, const std::vector<const rtcp_report*>& from_receiver,
+                    std::size_t& budget);
 
 // Indented lines for info's text, with times written by `time_text`, and
 // the members of its JSON object.

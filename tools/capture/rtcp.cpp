@@ -1,5 +1,9 @@
 #include "tools/capture/rtcp.h"
 
+#include <algorithm>
+#include <map>
+#include <utility>
+
 #include "tools/capture/packets.h"
 
 namespace g729::tool {
@@ -12,6 +16,9 @@ constexpr std::size_t kReportBlockBytes = 24;
 constexpr std::size_t kSenderInfoBytes = 20;
 // Seconds from the NTP era (1900) to the Unix epoch (1970).
 constexpr int64_t kNtpToUnixSeconds = 2208988800;
+// The longest round trip taken for one: ten seconds is past any path a call
+// survives on, so a longer one is a stale or wrong LSR, not a measurement.
+constexpr uint32_t kMaxRoundTrip = 10 * 65536;
 
 rtcp_report_block read_block(const uint8_t* p, int64_t arrival_ns) {
     rtcp_report_block b;
@@ -26,7 +33,7 @@ rtcp_report_block read_block(const uint8_t* p, int64_t arrival_ns) {
     if (b.last_sr != 0) {
         // In units of 1/65536 s, modulo 2^32: A - LSR - DLSR.
         const uint32_t rtt = ntp_middle(arrival_ns) - b.last_sr - b.delay_since_last_sr;
-        if (rtt < 0x80000000u) {
+        if (rtt <= kMaxRoundTrip) {
             b.rtt_known = true;
             b.rtt_ms = double(rtt) * 1000.0 / 65536.0;
         }
@@ -35,6 +42,22 @@ rtcp_report_block read_block(const uint8_t* p, int64_t arrival_ns) {
 }
 
 } // namespace
+
+void confirm_round_trips(std::vector<rtcp_report>& reports) {
+    // The earliest arrival of each (sender, NTP time) pair.
+    std::map<std::pair<uint32_t, uint32_t>, int64_t> sent;
+    for (const rtcp_report& r : reports)
+        if (r.sender_report) {
+            const auto [it, added] = sent.emplace(std::pair{r.reporter, r.sent_at_ntp}, r.arrival_ns);
+            if (!added) it->second = std::min(it->second, r.arrival_ns);
+        }
+    for (rtcp_report& r : reports)
+        for (rtcp_report_block& b : r.blocks) {
+            if (!b.rtt_known) continue;
+            const auto it = sent.find({b.source, b.last_sr});
+            b.rtt_known = it != sent.end() && it->second <= r.arrival_ns;
+        }
+}
 
 uint32_t ntp_middle(int64_t unix_ns) {
     const int64_t seconds = (unix_ns >= 0 ? unix_ns / 1000000000 : (unix_ns - 999999999) / 1000000000);
@@ -60,6 +83,7 @@ void read_rtcp(const uint8_t* data, std::size_t size, int64_t arrival_ns, std::v
             r.reporter = be32(p + 4);
             r.sender_report = type == kSenderReport;
             if (r.sender_report) {
+                r.sent_at_ntp = be32(p + 10); // the low half of the NTP seconds, the high half of the fraction
                 r.packets_sent = be32(p + 20);
                 r.octets_sent = be32(p + 24);
             }

@@ -231,6 +231,18 @@ int64_t saturating_sub(int64_t a, int64_t b) {
     return r;
 }
 
+int64_t saturating_add(int64_t a, int64_t b) {
+    int64_t r = 0;
+    if (__builtin_add_overflow(a, b, &r)) return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+    return r;
+}
+
+double time_difference_ns(int64_t later, int64_t earlier) {
+    int64_t r = 0;
+    if (__builtin_sub_overflow(later, earlier, &r)) return double(later) - double(earlier);
+    return double(r);
+}
+
 rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_t max_gap_frames) {
     rebuilt_stream out;
     stream_stats& st = out.stats;

@@ -126,7 +126,13 @@ constexpr std::size_t kMaxGapFrames = 360000;
 // `max_gap_frames`.
 rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_t max_gap_frames = kMaxGapFrames);
 
-// a - b, held at the ends of the range instead of overflowing.
+// a - b, and a + b, held at the ends of the range instead of overflowing.
 int64_t saturating_sub(int64_t a, int64_t b);
+int64_t saturating_add(int64_t a, int64_t b);
+
+// later - earlier in ns as a figure: exact while the difference fits 64
+// bits, and to double precision beyond (two capture times centuries apart),
+// never wrapped to the wrong sign.
+double time_difference_ns(int64_t later, int64_t earlier);
 
 } // namespace g729::tool

@@ -1,5 +1,7 @@
 #include "tools/capture/stream_analysis.h"
 
+#include "tools/capture/rtp_stream.h"
+
 #include <cmath>
 #include <algorithm>
 #include <utility>
@@ -11,6 +13,11 @@ namespace {
 // Timestamps may run ahead of the capture clock by this much (a burst of
 // late packets, a stalled capture) before a step is called a jump.
 constexpr double kJumpSlackSeconds = 2.0;
+
+// Beyond a tenth of its rate a sender's clock is not an 8 kHz clock that
+// drifts: its timestamps follow something else (another rate, a counter),
+// and a fit through them measures no skew.
+constexpr double kMaxMeasurableSkewPpm = 100000.0;
 
 // Adds a point, or folds it into the last one when both fall into the same
 // stretch of arrival time; when the series is full, halves its resolution.
@@ -80,17 +87,24 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
         ++out.payload_types[p.payload_type];
         if (p.frames > 0) ++out.frames_per_packet[p.frames];
 
+        // A step of the capture clock too large to follow, like one of the
+        // timestamps, starts the differences afresh: two packets centuries
+        // apart on the capture clock but 20 ms apart in sender time are no
+        // measure of jitter or drift.
+        double arrival_step = 0.0; // ns; two capture times may lie further apart than 64 bits hold
+        bool arrival_followed = true;
         if (previous) {
-            const int64_t arrival_step = p.arrival_ns - previous->arrival_ns;
-            const double delta_ms = double(arrival_step) / 1e6;
+            arrival_step = time_difference_ns(p.arrival_ns, previous->arrival_ns);
+            arrival_followed = std::fabs(arrival_step) * kRtpClockHz / 1e9 <= double(max_step_ticks);
+            const double delta_ms = arrival_step / 1e6;
             if (delta_ms > out.max_delta_ms) {
                 out.max_delta_ms = delta_ms;
                 out.max_delta_at_ns = p.arrival_ns;
             }
             const int64_t ticks = int32_t(p.timestamp - previous->timestamp);
-            if (ticks >= -max_step_ticks && ticks <= max_step_ticks) {
+            if (ticks >= -max_step_ticks && ticks <= max_step_ticks && arrival_followed) {
                 // D(i-1, i) = (R_i - R_{i-1}) - (S_i - S_{i-1}), in ticks.
-                const double d = double(arrival_step) * kRtpClockHz / 1e9 - double(ticks);
+                const double d = arrival_step * kRtpClockHz / 1e9 - double(ticks);
                 jitter += (std::fabs(d) - jitter) / 16.0;
             }
             const double jitter_ms = jitter * 1000.0 / kRtpClockHz;
@@ -102,7 +116,7 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
             // packets in sequence.
             if (int16_t(uint16_t(p.sequence - previous->sequence)) > 0) {
                 const double claimed = double(ticks) / kRtpClockHz;
-                const double seen_s = double(arrival_step) / 1e9;
+                const double seen_s = arrival_step / 1e9;
                 if (std::fabs(claimed - seen_s) > kJumpSlackSeconds && out.jumps.size() < kMaxListedJumps)
                     out.jumps.push_back({p.arrival_ns, p.number, claimed, seen_s});
             }
@@ -114,7 +128,7 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
         } else {
             const int64_t step = int32_t(p.timestamp - last_timestamp);
             last_timestamp = p.timestamp;
-            if (step < -max_step_ticks || step > max_step_ticks) {
+            if (step < -max_step_ticks || step > max_step_ticks || !arrival_followed) {
                 // The sender's clock cannot be followed across a jump:
                 // start the fit again from here.
                 first = &p;
@@ -125,7 +139,7 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
             }
         }
         const double s = double(unwrapped) / kRtpClockHz;
-        const double transit = double(p.arrival_ns - first->arrival_ns) / 1e9 - s;
+        const double transit = time_difference_ns(p.arrival_ns, first->arrival_ns) / 1e9 - s;
         const double second = std::floor(s);
         if (fastest.empty() || fastest.back().first != second)
             fastest.push_back({second, transit});
@@ -148,9 +162,12 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
             // Transit changes by -e / (1 + e) a second when the sender's
             // clock runs fast by e.
             const double slope = (n * sum_xy - sum_x * sum_y) / denominator;
-            if (slope > -1.0) {
-                out.skew_ppm = -slope / (1.0 + slope) * 1e6;
+            const double skew = slope > -1.0 ? -slope / (1.0 + slope) * 1e6 : HUGE_VAL;
+            if (std::fabs(skew) <= kMaxMeasurableSkewPpm) {
+                out.skew_ppm = skew;
                 out.skew_known = true;
+            } else {
+                out.skew_beyond_range = true;
             }
         }
     }

@@ -57,6 +57,7 @@ struct arrival_analysis {
     double max_jitter_ms = 0.0;
     double skew_ppm = 0.0;         // sender clock against capture clock; positive: the sender runs fast
     bool skew_known = false;       // needs packets in two seconds of sender time
+    bool skew_beyond_range = false; // the fit gave more than a tenth of the clock rate: no clock drift, not measured
     std::size_t markers = 0;
     std::map<int, std::size_t> payload_types;     // type -> packets
     std::map<int, std::size_t> frames_per_packet; // frames -> packets, G.729 packets only
@@ -77,9 +78,9 @@ constexpr double kRtpClockHz = 8000.0;
 
 // `packets` in capture order. Packets whose sequence number was seen before
 // are left out; a timestamp step of more than `max_step_ticks` from the
-// previous packet (a sender restart, or a jump that is not believed)
-// starts the jitter estimate's differences afresh instead of counting as
-// seconds of jitter.
+// previous packet (a sender restart, or a jump that is not believed), or an
+// arrival step as long, starts the jitter estimate's differences and the
+// skew fit afresh instead of counting as seconds of jitter.
 arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets, int64_t max_step_ticks);
 
 } // namespace g729::tool

@@ -22,8 +22,10 @@ const char* const kGeneralHelp =
     "Options:\n"
     "  -q, --quiet       no notices, progress bar or summary line\n"
     "  -t, --format FMT  the format of the file named next (overrides its extension;\n"
-    "                    needed for '-'): g729, bit, raw/sln, sln16, ulaw, alaw, gsm,\n"
-    "                    wav, or a libsndfile extension (flac, aiff, ogg, mp3, ...)\n"
+    "                    needed for '-' but for a capture, a .bit stream or audio with\n"
+    "                    a header, known by their first bytes): g729, bit, raw/sln,\n"
+    "                    sln16, ulaw, alaw, gsm, wav, or a libsndfile extension (flac,\n"
+    "                    aiff, ogg, mp3, ...)\n"
     "  -d, --directory DIR  write each output into DIR (made if need be), named after\n"
     "                    its input\n"
     "  --to FMT          the output format of a batch (default: g729 for encode, wav\n"
@@ -45,6 +47,7 @@ const char* const kGeneralHelp =
     "                    would have played the call (late packets concealed)\n"
     "  --pt N, --stream SSRC, --mix FILE, --max-gap S, --max-audio S, --max-files N\n"
     "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
+    "  --max-streams N   plot: the most streams of a capture in one picture (100)\n"
     "  -h, --help        this text; 'g729a COMMAND --help' details a command\n"
     "  --version         the module's version line\n"
     "\n"
@@ -106,8 +109,10 @@ const char* const kDecodeHelp =
      "     --max-audio S, the audio a run writes (default 600 s plus twenty times what\n"
      "     the packets carry); --max-files N (default 1000). Nothing is written when a\n"
      "     limit refuses the run, and a failed or interrupted run leaves OUT as it was.\n"
-     "CAPTURE may be '-', a capture on standard input. Several captures with -d DIR\n"
-     "     are decoded each into a folder of its own in DIR, named after it.\n";
+     "IN '-' is standard input, known by its first bytes: a capture or a .bit stream;\n"
+     "     frames back to back (.g729) need -t g729. Several captures with -d DIR are\n"
+     "     decoded each into a folder of its own in DIR, named after it (a name of\n"
+     "     dots alone, such as ..pcap, gives __pcap: no folder is DIR or above it).\n";
 
 const char* const kRoundtripHelp =
     "Usage: g729a roundtrip [OPTIONS] [-y] IN OUT\n"
@@ -140,7 +145,8 @@ const char* const kInfoHelp =
 
 const char* const kDumpHelp =
     "Usage: g729a dump [-t g729|bit] IN...\n"
-     "       g729a dump [--stream SSRC] [--jitter-buffer MS|adaptive] CAPTURE\n"
+     "       g729a dump [--stream SSRC] [--jitter-buffer MS|adaptive] [--max-audio S]\n"
+     "                  CAPTURE\n"
      "\n"
      "Prints one line per frame of IN (.g729 or .bit): index, start time, type, the\n"
      "coded parameters (LSP indices, pitch lags with their thirds, the parity check,\n"
@@ -150,10 +156,12 @@ const char* const kDumpHelp =
      "CAPTURE (.pcap, .pcapng): every G.729 stream in turn (--stream SSRC: that one),\n"
      "     a line per 10 ms of its timeline; frames that did not arrive say why (lost,\n"
      "     late with --jitter-buffer, untransmitted, skipped) and how the decoder filled\n"
-     "     them (concealed, comfort_noise).\n";
+     "     them (concealed, comfort_noise). A capture whose streams would print more\n"
+     "     audio than decode's limit (--max-audio S) is refused.\n"
+     "'-' is standard input: a capture or a .bit stream by its first bytes, or -t g729.\n";
 
 const char* const kPlotHelp =
-    "Usage: g729a plot [OPTIONS] IN OUT\n"
+    "Usage: g729a plot [OPTIONS] [--max-streams N] IN OUT\n"
      "\n"
      "Draws IN on one time axis into OUT (.png, .svg or .pdf): the decoded level per\n"
      "20 ms and a band that marks what became of each 10 ms frame (lost, late, bad\n"
@@ -162,7 +170,10 @@ const char* const kPlotHelp =
      "     both directions of a call stacked, each with its arrival delta and jitter\n"
      "     over time and its key figures (loss, jitter, E-model R and MOS).\n"
      "--jitter-buffer MS|adaptive, --pt N, --max-gap S: as for decode. --max-audio S:\n"
-     "     the audio decoded to draw a capture, as decode's limit on what it writes.\n";
+     "     the audio decoded to draw a capture, as decode's limit on what it writes.\n"
+     "--max-streams N: the most streams of a capture drawn (default 100); a PNG is at\n"
+     "     most 32767 pixels high (about 100 streams); .svg and .pdf take more.\n"
+     "IN '-' is standard input: a capture or a .bit stream, known by its first bytes.\n";
 
 const char* const kConvertHelp =
     "Usage: g729a convert [OPTIONS] [-y] IN OUT\n"

@@ -23,6 +23,7 @@
 #include "tools/common/text.h"
 #include "tools/common/tool_error.h"
 #include "tools/formats/audio_sink.h"
+#include "tools/formats/standard_input.h"
 #include "tools/plot/plot_command.h"
 
 namespace g729::tool {
@@ -127,6 +128,31 @@ format_id default_target(const command_entry& c, const format_id& in) {
     return format_id(file_format::wav);
 }
 
+// The folder in -d DIR that a capture of a batch is decoded into: named
+// after the capture without its extension. A name that would make that
+// folder DIR itself or its parent ("..pcap", "...pcap"), or nothing at all,
+// is named after the whole file instead, its dots made underscores
+// ("..pcap" into "__pcap"), so that no capture's streams leave DIR.
+std::string capture_folder_name(const std::string& capture) {
+    const std::string stem = stem_of(capture);
+    if (stem.find_first_not_of('.') != std::string::npos) return stem;
+    std::string name = capture.substr(capture.find_last_of('/') + 1);
+    std::replace(name.begin(), name.end(), '.', '_');
+    return name.empty() ? "_" : name;
+}
+
+// Standard input without -t is known by its first bytes, as a file is:
+// true for a capture; a .bit stream is given that format; anything else
+// needs -t (tool_error).
+bool standard_input_is_capture(positional& f, const std::string& command) {
+    switch (standard_input_kind()) {
+    case input_kind::capture: return true;
+    case input_kind::bit: f.format = format_id(file_format::bit); return false;
+    case input_kind::other: break;
+    }
+    throw tool_error("standard input", unknown_standard_input_text(command));
+}
+
 // info and dump: each file in turn, in the order given. One -t before the
 // first file names them all. A packet capture among several is described by
 // the capture commands in its turn.
@@ -136,7 +162,8 @@ int read_files(const command_entry& command, std::vector<positional>& files, con
     // Captures go to the command's capture side; '-' without -t may be one.
     std::vector<bool> capture(files.size());
     for (std::size_t i = 0; i < files.size(); ++i)
-        capture[i] = !files[i].format && (is_capture_file(files[i].text) || (files[i].text == "-" && files.size() == 1));
+        capture[i] = files[i].text == "-" && !files[i].format ? standard_input_is_capture(files[i], name)
+                                                               : !files[i].format && is_capture_file(files[i].text);
     const std::size_t captures = std::size_t(std::count(capture.begin(), capture.end(), true));
     if (captures > 0 && !command.capture) throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
     refuse_options_not_for(p, captures == 0              ? operand_kinds::files
@@ -238,8 +265,9 @@ int run(const std::vector<std::string>& args) {
     // A packet capture: its streams found, rebuilt and decoded by the
     // command's capture side. '-' without -t, where a capture may come, is
     // read as one.
-    const bool capture = files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format &&
-                         (is_capture_file(files[0].text) || (files[0].text == "-" && command->capture));
+    const bool one_input = files.size() <= 2 && p.directory.empty() && !p.target && !files.empty() && !files[0].format;
+    const bool capture = one_input && (files[0].text == "-" ? command->capture && standard_input_is_capture(files[0], name)
+                                                            : is_capture_file(files[0].text));
     if (capture) {
         if (!command->capture) throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
         refuse_options_not_for(p, operand_kinds::captures);
@@ -258,13 +286,14 @@ int run(const std::vector<std::string>& args) {
         refuse_options_not_for(p, operand_kinds::captures);
         std::set<std::string> outputs;
         for (const positional& f : files)
-            if (!outputs.insert(stem_of(f.text)).second)
-                throw usage_error("two captures would both be decoded into " + p.directory + "/" + stem_of(f.text));
+            if (!outputs.insert(capture_folder_name(f.text)).second)
+                throw usage_error("two captures would both be decoded into " + p.directory + "/" + capture_folder_name(f.text));
         make_output_directory(p.directory);
         int status = 0;
         for (const positional& f : files) {
             try {
-                command->capture({f.text, p.directory + (p.directory.back() == '/' ? "" : "/") + stem_of(f.text)}, p.options);
+                command->capture({f.text, p.directory + (p.directory.back() == '/' ? "" : "/") + capture_folder_name(f.text)},
+                                 p.options);
             } catch (const tool_error& e) {
                 std::fprintf(stderr, "g729a: %s: %s\n", e.file.c_str(), e.what());
                 status = 1;

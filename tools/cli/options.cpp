@@ -139,10 +139,12 @@ const option_spec kOptions[] = {
      }},
     {"--max-gap", nullptr, value_kind::number, kCaptureCommands, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_gap_seconds = number("--max-gap", v, 1, kMaxCaptureSeconds); }},
-    {"--max-audio", nullptr, value_kind::number, for_decode | for_plot, on_captures::only, nullptr,
+    {"--max-audio", nullptr, value_kind::number, for_decode | for_dump | for_plot, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_audio_seconds = number("--max-audio", v, 1, kMaxCaptureSeconds); }},
     {"--max-files", nullptr, value_kind::number, for_decode, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_files = number("--max-files", v, 1, 1000000); }},
+    {"--max-streams", nullptr, value_kind::number, for_plot, on_captures::only, nullptr,
+     [](command_line& l, const std::string& v) { l.options.max_streams = number("--max-streams", v, 1, 1000000); }},
     {"--jitter-buffer", nullptr, value_kind::text, kCaptureCommands, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.jitter_buffer = jitter_buffer_value(v); }},
 };

@@ -61,6 +61,8 @@ struct command_options {
     // Packet captures: the receiver's jitter buffer to model (--jitter-buffer
     // MS or adaptive); none: what the sender sent, every packet played.
     std::optional<jitter_buffer_setting> jitter_buffer;
+    // plot: the streams of a capture drawn in one picture (--max-streams).
+    std::size_t max_streams = 100;
 };
 
 } // namespace g729::tool

@@ -285,6 +285,13 @@ void draw_plot(const std::vector<plot_track>& tracks, const std::string& path, c
         throw usage_error(path + ": a picture is written as .png, .svg or .pdf");
     // The picture appears under its name only once it is whole.
     // Loaded before anything is opened or drawn.
+    // cairo draws an image of at most 32767 pixels a side; past that it
+    // names no file and says only "invalid value".
+    constexpr int kMaxImageSide = 32767;
+    if (ext == "png" && layout.height > kMaxImageSide)
+        throw tool_error(path, "a PNG is at most " + std::to_string(kMaxImageSide) + " pixels high, and " +
+                                   std::to_string(tracks.size()) + " streams need " + std::to_string(layout.height) +
+                                   ": write .svg or .pdf instead");
     const cairo_functions& g = cairo();
     const fontconfig_functions& fc = fontconfig();
     output_file out(operand{path});

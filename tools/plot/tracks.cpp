@@ -6,8 +6,10 @@
 
 #include "audio/level.h"
 #include "tools/capture/call.h"
+#include "tools/capture/capture_input.h"
 #include "tools/capture/playback.h"
 #include "tools/common/codec_handles.h"
+#include "tools/common/text.h"
 #include "tools/common/tool_error.h"
 #include "tools/formats/coded_input.h"
 #include "tools/formats/frame_text.h"
@@ -61,10 +63,15 @@ plot_track coded_file_track(const operand& in, file_format format, const command
     return track;
 }
 
-std::vector<plot_track> capture_plot_tracks(const std::string& path, const command_options& options) {
-    const capture_contents c = read_capture(capture_source{path, path}, options);
-    check_readable(path, c);
-    if (c.streams.empty()) throw tool_error(path, no_g729_text(c));
+std::vector<plot_track> capture_plot_tracks(const std::string& operand, const command_options& options) {
+    const opened_capture capture(operand, "plot");
+    const std::string& path = capture.source().name;
+    const capture_contents c = read_call(capture.source(), options);
+    // Each stream is a band of the picture: thousands would make a picture
+    // of hundreds of megabytes, or one taller than a PNG can be.
+    if (c.streams.size() > options.max_streams)
+        throw tool_error(path, "holds " + plural(c.streams.size(), "G.729 stream", "G.729 streams") + ", more than the limit of " +
+                                   std::to_string(options.max_streams) + " in one picture (--max-streams N raises it)");
     // Drawing decodes every stream for its level: the same limit as a
     // decode keeps a few packets spread over hours from costing minutes.
     std::vector<const g729_stream*> all;

@@ -16,8 +16,9 @@ namespace g729::tool {
 // untransmitted and bad frames marked.
 plot_track coded_file_track(const operand& in, file_format format, const command_options& options);
 
-// One track per G.729 stream of a capture: level, frame marks, arrivals.
-std::vector<plot_track> capture_plot_tracks(const std::string& path, const command_options& options);
+// One track per G.729 stream of the capture an operand names ('-': on
+// standard input): level, frame marks, arrivals.
+std::vector<plot_track> capture_plot_tracks(const std::string& operand, const command_options& options);
 
 // The last part of a path ("call.pcap" for "calls/call.pcap").
 std::string base_name(const std::string& path);

@@ -30,6 +30,7 @@ namespace g729::tool {
 namespace {
 
 using namespace testing;
+using namespace capture_writer;
 
 TEST_F(CaptureTest, EveryLinkLayerAndIpVersionDecodesToTheFramesDirectDecode) {
     struct Case {

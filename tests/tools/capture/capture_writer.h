@@ -1,28 +1,35 @@
-// The tool tests' capture writer: RTP packets as sent, framed for any link
-// layer over IPv4 or IPv6 and UDP, written as pcap (with libpcap's writer)
-// or pcapng (by hand: libpcap reads it but does not write it), with RTCP
-// reports; and the fixture of the capture tests. fuzz/make_seeds.py and
-// docs/make_sample_call.py write theirs with capture_writer.py beside it.
+// Captures built byte by byte for the tool tests: RTP packets over UDP,
+// IPv4 or IPv6, framed for the link layers a capture may use, written as
+// pcap with libpcap's writer or as pcapng by hand; RTCP reports; and the
+// fixture of the capture tests. (fuzz/make_seeds.py and
+// docs/make_sample_call.py write theirs with capture_writer.py beside it.)
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <pcap/pcap.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "tests/tools/tool_test_support.h"
 
-namespace g729::tool::testing {
+namespace g729::tool::capture_writer {
+
+using testing::read_file;
+using testing::write_file;
 
 constexpr int64_t kMs = 1000 * 1000;
 constexpr int64_t kStart = int64_t(1700000000) * 1000 * kMs; // 2023-11-14 22:13:20 UTC
+constexpr int64_t kSecond = 1000 * kMs;
 
 struct address {
     bool v6 = false;
@@ -283,6 +290,24 @@ inline std::vector<rtp_spec> send(const std::vector<std::vector<uint8_t>>& frame
     return packets;
 }
 
+// `count` packets of one frame each from `from` to `to`, `seconds` apart
+// by their timestamps and by the capture clock, numbered on from 1.
+inline std::vector<rtp_spec> sparse_packets(uint32_t count, uint32_t seconds, const address& from, const address& to) {
+    const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", count);
+    std::vector<rtp_spec> packets;
+    for (uint32_t i = 0; i < count; ++i) {
+        rtp_spec p;
+        p.time_ns = kStart + int64_t(i) * seconds * kSecond;
+        p.source = from;
+        p.destination = to;
+        p.sequence = uint16_t(1 + i);
+        p.timestamp = 1000 + i * seconds * 8000;
+        p.payload = frames[i];
+        packets.push_back(p);
+    }
+    return packets;
+}
+
 inline std::vector<frame_record> on_link(link l, const std::vector<rtp_spec>& packets) {
     std::vector<frame_record> out;
     for (const rtp_spec& p : packets) out.push_back(rtp_frame(l, p));
@@ -295,29 +320,14 @@ inline std::vector<frame_record> by_time(std::vector<frame_record> frames) {
     return frames;
 }
 
-inline const address kA = v4("10.0.0.1", 4000);
-inline const address kB = v4("10.0.0.2", 5000);
-inline const char* const kAtoB = "10.0.0.1_4000-10.0.0.2_5000_1a2b3c4d.wav";
-
-constexpr int64_t kSecond = 1000 * kMs;
-
-// One more packet after the last of `packets`, `seconds` of silence later:
-// the next sequence number, its timestamp and arrival moved on as far.
-inline void send_after_silence(std::vector<rtp_spec>& packets, int seconds) {
-    rtp_spec after = packets.back();
-    after.sequence = uint16_t(after.sequence + 1);
-    after.timestamp += uint32_t(seconds) * 8000;
-    after.time_ns += seconds * kSecond;
-    packets.push_back(after);
-}
-
-
-// An RTCP packet: a sender report from `ssrc`, or a receiver report from it
+// An RTCP packet: a sender report from `ssrc` sent at `sent_ns` (its NTP
+// time, what a receiver's LSR then names), or a receiver report from it
 // about `about`.
-inline std::vector<uint8_t> rtcp_sr(uint32_t ssrc, uint32_t packets, uint32_t octets) {
+inline std::vector<uint8_t> rtcp_sr(uint32_t ssrc, uint32_t packets, uint32_t octets, int64_t sent_ns) {
     std::vector<uint8_t> out = {0x80, 200, 0, 6};
     put32(out, ssrc);
-    put32(out, 0), put32(out, 0), put32(out, 0);
+    put32(out, uint32_t(sent_ns / 1000000000 + 2208988800));
+    put32(out, uint32_t(uint64_t(sent_ns % 1000000000) * 65536 / 1000000000) << 16), put32(out, 0);
     put32(out, packets), put32(out, octets);
     return out;
 }
@@ -339,7 +349,18 @@ inline uint32_t ntp_middle32(int64_t unix_ns) {
     return uint32_t(seconds << 16 | fraction);
 }
 
-class CaptureTest : public ToolTest {
+// One more packet after the last of `packets`, `seconds` of silence later:
+// the next sequence number, its timestamp and arrival moved on as far.
+inline void send_after_silence(std::vector<rtp_spec>& packets, int seconds) {
+    rtp_spec after = packets.back();
+    after.sequence = uint16_t(after.sequence + 1);
+    after.timestamp += uint32_t(seconds) * 8000;
+    after.time_ns += seconds * kSecond;
+    packets.push_back(after);
+}
+
+// The fixture of the capture tests: the folders they made are removed.
+class CaptureTest : public testing::ToolTest {
 protected:
     void TearDown() override {
         // Output directories the tests made.
@@ -350,10 +371,10 @@ protected:
                 EXPECT_EQ(std::system(command.c_str()), 0);
             }
         }
-        ToolTest::TearDown();
+        testing::ToolTest::TearDown();
     }
 
-    std::vector<int16_t> wav_samples(const std::string& name) { return read_audio(path(name)).samples; }
+    std::vector<int16_t> wav_samples(const std::string& name) { return testing::read_audio(path(name)).samples; }
 
     // 120 frames of speech from A to B, two a packet, the last packet a
     // speech frame and a SID frame.
@@ -364,4 +385,8 @@ protected:
     }
 };
 
-} // namespace g729::tool::testing
+inline const address kA = v4("10.0.0.1", 4000);
+inline const address kB = v4("10.0.0.2", 5000);
+inline const char* const kAtoB = "10.0.0.1_4000-10.0.0.2_5000_1a2b3c4d.wav";
+
+} // namespace g729::tool::capture_writer

@@ -16,20 +16,28 @@ def rtp(sequence, timestamp, payload, payload_type=18, ssrc=0x1234ABCD, marker=F
                        timestamp & 0xFFFFFFFF, ssrc) + payload
 
 
-def rtcp_sender_report(ssrc, packets, octets):
-    """A sender report without report blocks (NTP and RTP times zero)."""
-    return struct.pack(">BBHI", 0x80, 200, 6, ssrc) + struct.pack(">IIIII", 0, 0, 0, packets, octets)
+def rtcp_report(reporter, blocks=(), sent=None, sent_at_ns=None):
+    """A sender report from `reporter` when `sent` is (packets, octets), its
+    NTP time that of `sent_at_ns` (zero without) and its RTP time zero;
+    else a receiver report. Up to 31 report blocks (source, fraction lost,
+    cumulative lost, highest sequence, jitter, LSR, DLSR)."""
+    body = struct.pack(">I", reporter)
+    if sent:
+        body += struct.pack(">QIII", 0 if sent_at_ns is None else ntp_time(sent_at_ns), 0, *sent)
+    for source, fraction, cumulative, highest, jitter, lsr, dlsr in blocks:
+        body += struct.pack(">IIIIII", source, (fraction << 24) | (cumulative & 0xFFFFFF), highest, jitter, lsr, dlsr)
+    return struct.pack(">BBH", 0x80 | len(blocks), 200 if sent else 201, len(body) // 4) + body
 
 
-def rtcp_receiver_report(ssrc, about, fraction, cumulative, highest, jitter, lsr, dlsr):
-    """A receiver report from `ssrc` with one report block about `about`."""
-    return struct.pack(">BBHII", 0x81, 201, 7, ssrc, about) + struct.pack(
-        ">IIIII", (fraction << 24) | (cumulative & 0xFFFFFF), highest, jitter, lsr, dlsr)
+def ntp_time(ns):
+    """The 64-bit NTP time of a Unix time in ns: seconds since 1900 and the
+    fraction, in 1/2^32 s."""
+    return (ns // 10**9 + 2208988800) << 32 | (ns % 10**9) * (1 << 32) // 10**9
 
 
 def ntp_middle32(ns):
-    """The middle 32 bits of the NTP time of a Unix time, as RTCP carries it."""
-    return ((ns // 10**9 + 2208988800) << 16 | (ns % 10**9) * 65536 // 10**9) & 0xFFFFFFFF
+    """The middle 32 bits of the NTP time of a Unix time, as an LSR carries it."""
+    return ntp_time(ns) >> 16 & 0xFFFFFFFF
 
 
 def ethernet_udp(source, destination, source_port, destination_port, payload, macs=MACS):
@@ -48,13 +56,15 @@ def pcap(records):
     return out
 
 
-def pcapng(records):
-    """A section header, one Ethernet interface with microsecond times, and
-    an enhanced packet block per packet (times 64-bit)."""
+def pcapng(records, tsoffset=None):
+    """A section header, one Ethernet interface with microsecond times (and
+    with `tsoffset`, an if_tsoffset option: seconds added to every time),
+    and an enhanced packet block per packet (times 64-bit)."""
     def block(kind, body):
         return struct.pack("<II", kind, 12 + len(body)) + body + struct.pack("<I", 12 + len(body))
     out = block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1))
-    out += block(1, struct.pack("<HHI", 1, 0, 65535))
+    options = b"" if tsoffset is None else struct.pack("<HHqI", 14, 8, tsoffset, 0)
+    out += block(1, struct.pack("<HHI", 1, 0, 65535) + options)
     for ns, frame in records:
         micros = ns // 1000
         body = struct.pack("<IIIII", 0, micros >> 32, micros & 0xFFFFFFFF, len(frame), len(frame)) + frame

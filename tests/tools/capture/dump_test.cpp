@@ -26,6 +26,7 @@ namespace g729::tool {
 namespace {
 
 using namespace testing;
+using namespace capture_writer;
 
 TEST_F(CaptureTest, DumpShowsEachStreamsFramesAndWhyTheMissingOnesAreMissing) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 100);

@@ -27,6 +27,7 @@ namespace g729::tool {
 namespace {
 
 using namespace testing;
+using namespace capture_writer;
 
 TEST_F(CaptureTest, InfoReportsTheNetworkFiguresOfEachStreamAsComputedByHand) {
     // 1000 packets of two frames (20 s), sent every 20 ms by a clock 50 ppm
@@ -58,7 +59,7 @@ TEST_F(CaptureTest, InfoReportsTheNetworkFiguresOfEachStreamAsComputedByHand) {
     const address rtcp_a = v4("10.0.0.1", 4001), rtcp_b = v4("10.0.0.2", 5001);
     // B's report about A arrives 600 ms after A's report, which B held for 500 ms.
     const int64_t sr_time = kStart + 1000 * kMs;
-    records.push_back({sr_time, framed(link::ethernet, ip_udp(rtcp_a, rtcp_b, rtcp_sr(0x1a2b3c4d, 50, 1000))), 0});
+    records.push_back({sr_time, framed(link::ethernet, ip_udp(rtcp_a, rtcp_b, rtcp_sr(0x1a2b3c4d, 50, 1000, sr_time))), 0});
     records.push_back({sr_time + 600 * kMs,
                        framed(link::ethernet, ip_udp(rtcp_b, rtcp_a, rtcp_rr(0x55667788, 0x1a2b3c4d, 64, 3, 40, ntp_middle32(sr_time), 32768))),
                        0});

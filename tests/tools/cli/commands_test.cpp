@@ -514,7 +514,7 @@ TEST_F(G729aTool, BadUsageExitsWithTwo) {
         {"encode", path("in.raw")},
         {"encode", path("in.raw"), path("out.g729"), path("more.g729")},
         {"encode", "--bitrate", "8", path("in.raw"), path("out.g729")},
-        {"decode", "-", path("out.wav")},
+        {"decode", "-t", "wav", "-", path("out.wav")},
         {"encode", "--format", "g729", "-", path("out.g729")},
         {"encode", "--format", "mp4", "-", path("out.g729")},
         {"encode", path("in.raw"), path("out.g729"), "-t", "raw"},

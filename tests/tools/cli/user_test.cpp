@@ -313,8 +313,8 @@ TEST_F(G729aUser, BashCompletionLoadsFromACustomPrefixAndOffersWhatEachCommandTa
         {"g729a convert --f", "--force --format"},
         {"g729a info --", "--format --help --jitter-buffer --json --max-gap --pt --quiet"},
         {"g729a plot ", "a.bit a.g729 a.pcap a.pcapng sub"},
-        {"g729a dump --", "--format --help --jitter-buffer --max-gap --pt --quiet --stream"},
-        {"g729a plot --", "--help --jitter-buffer --max-audio --max-gap --pt --quiet"},
+        {"g729a dump --", "--format --help --jitter-buffer --max-audio --max-gap --pt --quiet --stream"},
+        {"g729a plot --", "--help --jitter-buffer --max-audio --max-gap --max-streams --pt --quiet"},
     };
     std::string script = "source " + loader + "\nexport XDG_DATA_DIRS='" + path("prefix/share") + "':/usr/share\n" +
                          "__load_completion g729a || exit 3\ncd '" + path("work") + "'\n" +
