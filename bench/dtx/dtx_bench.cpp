@@ -406,7 +406,8 @@ struct suppression_figures {
 
 // The hand-over step: where speech frames give way to comfort noise with the
 // clean speech inactive for 40 ms on both sides, the decoded level of the 4
-// frames after against the 4 frames before.
+// frames after against the 4 frames before (median over the hand-overs where
+// either side is audible; "n/a" where none is).
 suppression_figures figures_of(const suppression_run& r, const ground_truth& t) {
     suppression_figures g;
     const size_t n = std::min(r.speech.size(), t.active.size());
@@ -431,6 +432,7 @@ suppression_figures figures_of(const suppression_run& r, const ground_truth& t) 
     }
     std::vector<double> steps;
     constexpr size_t kSide = 4;
+    constexpr double kInaudible = 100.0;
     for (size_t f = kSide; f + kSide <= n; ++f) {
         if (!r.speech[f - 1] || r.speech[f]) continue;
         bool quiet = true;
@@ -439,6 +441,8 @@ suppression_figures figures_of(const suppression_run& r, const ground_truth& t) 
         if (!quiet) continue;
         const double before = audio::mean_square(&r.decoded[(f - kSide) * kFrame], int(kSide) * kFrame);
         const double after = audio::mean_square(&r.decoded[f * kFrame], int(kSide) * kFrame);
+        // Under RMS 10 (-70 dBFS) on both sides nothing steps audibly.
+        if (before < kInaudible && after < kInaudible) continue;
         steps.push_back(level_db(after) - level_db(before));
     }
     if (!steps.empty()) {
@@ -459,9 +463,18 @@ void compare_with_speex(const char* name, const std::vector<double>& clean, cons
     const std::vector<int16_t> pcm = to_pcm(mix(clean, noise, snr_db, ours_truth));
     const suppression_figures a = figures_of(our_run(code_and_decode(pcm, true)), ours_truth);
     const suppression_figures b = figures_of(speex_run(pcm), speex_truth);
-    std::printf("%-13s %5.1f / %5.1f | %5.1f / %5.1f | %5.1f / %5.1f | %2d / %2d | %+5.1f / %+5.1f (%2d/%2d) | %4.0f / %4.0f\n",
-                name, a.saved, b.saved, a.clipped, b.clipped, a.word_ends, b.word_ends, a.onsets, b.onsets, a.step,
-                b.step, a.hand_overs, b.hand_overs, a.changes, b.changes);
+    char steps[2][16];
+    const suppression_figures* both[2] = {&a, &b};
+    for (int k = 0; k < 2; ++k) {
+        if (both[k]->hand_overs > 0) {
+            std::snprintf(steps[k], sizeof steps[k], "%+5.1f", both[k]->step);
+        } else {
+            std::snprintf(steps[k], sizeof steps[k], "  n/a");
+        }
+    }
+    std::printf("%-13s %5.1f / %5.1f | %5.1f / %5.1f | %5.1f / %5.1f | %2d / %2d | %s / %s (%2d/%2d) | %4.0f / %4.0f\n",
+                name, a.saved, b.saved, a.clipped, b.clipped, a.word_ends, b.word_ends, a.onsets, b.onsets, steps[0],
+                steps[1], a.hand_overs, b.hand_overs, a.changes, b.changes);
 }
 
 void print_figures() {

@@ -21,6 +21,9 @@ constexpr double kInitialFloorDb = 32.0;
 constexpr double kSmallestMarginDb = 4.0;
 constexpr double kLargestMarginDb = 9.0;
 constexpr double kMarginPerFluctuation = 2.0;
+constexpr double kLargestBandMarginDb = 12.0;
+constexpr double kContinuationShare = 0.5;
+constexpr double kSteadyMarginDb = 8.0;
 constexpr double kInitialFluctuationDb = 3.0;
 // Smaller rises (this share of the margin) count when the spectrum or the
 // zero crossings changed too: the fricatives and nasals of a word start in
@@ -34,12 +37,30 @@ constexpr double kAbsoluteMinimumDb = 15.0;
 // Speech is held on after a spurt: long enough to cover the fading end of a
 // word, longer after a real spurt than after an isolated blip.
 constexpr int kHangoverFrames = 12;
+// Where noise fills the band above 1 kHz (white noise, babble) a word's
+// fading end sinks into it long before it ends: speech is held longer there,
+// when the talk spurts' high band rose less than this over its floor.
+constexpr int kMaskedHangoverFrames = 24;
+constexpr double kPeakDecay = 0.999;
+constexpr double kMaskingHighBandSnrDb = 40.0;
 constexpr int kShortHangoverFrames = 4;
 constexpr int kRealSpurtFrames = 4;
 // The noise's spectrum follows the frames taken as noise with this weight.
 constexpr double kNoiseSpectrumStep = 0.1;
 
 double level_db(double sum, int n) { return 10.0 * std::log10(1.0 + sum / double(n)); }
+
+double margin_for(double fluctuation_db, double largest) {
+    const double margin = kSmallestMarginDb + kMarginPerFluctuation * fluctuation_db;
+    return margin > largest ? largest : margin;
+}
+
+// A band's margin; while speech is held, a band whose noise is steady lets
+// smaller rises continue it, so that the fading end of a word is followed.
+double band_margin(const vad_state& state, double fluctuation_db) {
+    const double margin = margin_for(fluctuation_db, kLargestBandMarginDb);
+    return state.hangover > 0 && margin < kSteadyMarginDb ? kContinuationShare * margin : margin;
+}
 
 double minimum_of(const std::array<double, kNoiseFloorWindows>& minima, double current) {
     double m = current;
@@ -50,15 +71,19 @@ double minimum_of(const std::array<double, kNoiseFloorWindows>& minima, double c
 void track_noise_floor(vad_state& state, const vad_features& f) {
     if (f.energy_db < state.window_energy_minimum) state.window_energy_minimum = f.energy_db;
     if (f.low_band_db < state.window_low_band_minimum) state.window_low_band_minimum = f.low_band_db;
+    if (f.high_band_db < state.window_high_band_minimum) state.window_high_band_minimum = f.high_band_db;
     if (++state.window_frames < kWindowFrames) return;
     for (int w = 0; w + 1 < kNoiseFloorWindows; ++w) {
         state.energy_minima[w] = state.energy_minima[w + 1];
         state.low_band_minima[w] = state.low_band_minima[w + 1];
+        state.high_band_minima[w] = state.high_band_minima[w + 1];
     }
     state.energy_minima[kNoiseFloorWindows - 1] = state.window_energy_minimum;
     state.low_band_minima[kNoiseFloorWindows - 1] = state.window_low_band_minimum;
+    state.high_band_minima[kNoiseFloorWindows - 1] = state.window_high_band_minimum;
     state.window_energy_minimum = 1e9;
     state.window_low_band_minimum = 1e9;
+    state.window_high_band_minimum = 1e9;
     state.window_frames = 0;
 }
 
@@ -73,29 +98,36 @@ double spectral_distance(const lsf_vector& a, const lsf_vector& b) {
 void vad_reset(vad_state& state) {
     state.energy_minima.fill(kInitialFloorDb);
     state.low_band_minima.fill(kInitialFloorDb);
+    state.high_band_minima.fill(kInitialFloorDb);
     state.window_energy_minimum = 1e9;
     state.window_low_band_minimum = 1e9;
+    state.window_high_band_minimum = 1e9;
     state.window_frames = 0;
     state.noise_lsf.fill(0.0);
     state.noise_zero_crossings = 0.0;
     state.noise_fluctuation_db = kInitialFluctuationDb;
+    state.low_band_fluctuation_db = kInitialFluctuationDb;
+    state.high_band_fluctuation_db = kInitialFluctuationDb;
     state.noise_spectrum_known = false;
     state.hangover = 0;
     state.speech_run = 0;
+    state.high_band_peak_rise = 0.0;
 }
 
 void vad_frame_features(const double* x, const lsf_vector& lsf, vad_features& features) {
-    double energy = 0.0, low = 0.0;
+    double energy = 0.0, low = 0.0, high = 0.0;
     int crossings = 0;
     for (int n = 0; n < kFeatureSamples; ++n) {
         energy += x[n] * x[n];
         // A four-sample mean: zeros at 2 and 4 kHz, little loss below 1 kHz.
         const double l = 0.25 * (((x[n] + x[n - 1]) + x[n - 2]) + x[n - 3]);
         low += l * l;
+        high += (x[n] - l) * (x[n] - l);
         if ((x[n] >= 0.0) != (x[n - 1] >= 0.0)) ++crossings;
     }
     features.energy_db = level_db(energy, kFeatureSamples);
     features.low_band_db = level_db(low, kFeatureSamples);
+    features.high_band_db = level_db(high, kFeatureSamples);
     features.zero_crossings = double(crossings) / double(kFeatureSamples);
     features.lsf = lsf;
 }
@@ -104,11 +136,15 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
     track_noise_floor(state, f);
     const double energy_floor = minimum_of(state.energy_minima, state.window_energy_minimum);
     const double low_floor = minimum_of(state.low_band_minima, state.window_low_band_minimum);
+    const double high_floor = minimum_of(state.high_band_minima, state.window_high_band_minimum);
     const double rise = f.energy_db - energy_floor;
-    double margin = kSmallestMarginDb + kMarginPerFluctuation * state.noise_fluctuation_db;
-    if (margin > kLargestMarginDb) margin = kLargestMarginDb;
+    const double low_rise = f.low_band_db - low_floor;
+    const double high_rise = f.high_band_db - high_floor;
+    const double margin = margin_for(state.noise_fluctuation_db, kLargestMarginDb);
+    const double low_margin = band_margin(state, state.low_band_fluctuation_db);
+    const double high_margin = band_margin(state, state.high_band_fluctuation_db);
 
-    bool speech = rise > margin || f.low_band_db - low_floor > margin;
+    bool speech = low_rise > low_margin || high_rise > high_margin;
     if (!speech && state.noise_spectrum_known && rise > kSpectralMarginShare * margin) {
         speech = spectral_distance(f.lsf, state.noise_lsf) > kSpectralDistance ||
                  std::fabs(f.zero_crossings - state.noise_zero_crossings) > kZeroCrossingChange;
@@ -118,10 +154,14 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
 
     if (speech) {
         ++state.speech_run;
-        state.hangover = state.speech_run >= kRealSpurtFrames ? kHangoverFrames : kShortHangoverFrames;
+        const double high_snr = f.high_band_db - high_floor;
+        state.high_band_peak_rise = high_snr > state.high_band_peak_rise ? high_snr : state.high_band_peak_rise;
+        const int hangover = state.high_band_peak_rise < kMaskingHighBandSnrDb ? kMaskedHangoverFrames : kHangoverFrames;
+        state.hangover = state.speech_run >= kRealSpurtFrames ? hangover : kShortHangoverFrames;
         return true;
     }
     state.speech_run = 0;
+    state.high_band_peak_rise *= kPeakDecay;
     if (!state.noise_spectrum_known) {
         state.noise_lsf = f.lsf;
         state.noise_zero_crossings = f.zero_crossings;
@@ -131,6 +171,8 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
         state.noise_zero_crossings += kNoiseSpectrumStep * (f.zero_crossings - state.noise_zero_crossings);
     }
     state.noise_fluctuation_db += kNoiseSpectrumStep * (rise - state.noise_fluctuation_db);
+    state.low_band_fluctuation_db += kNoiseSpectrumStep * (low_rise - state.low_band_fluctuation_db);
+    state.high_band_fluctuation_db += kNoiseSpectrumStep * (high_rise - state.high_band_fluctuation_db);
     if (state.hangover > 0) {
         --state.hangover;
         return true;

@@ -15,6 +15,7 @@ namespace g729 {
 struct vad_features {
     double energy_db;      // 10 log10(1 + mean square)
     double low_band_db;    // the same below about 1 kHz
+    double high_band_db;   // the same above it
     double zero_crossings; // sign changes per sample, 0..1
     lsf_vector lsf;        // the frame's LP spectrum
 };
@@ -26,17 +27,23 @@ struct vad_state {
     // (the oldest first), and of the window being filled.
     std::array<double, kNoiseFloorWindows> energy_minima;
     std::array<double, kNoiseFloorWindows> low_band_minima;
+    std::array<double, kNoiseFloorWindows> high_band_minima;
     double window_energy_minimum;
     double window_low_band_minimum;
+    double window_high_band_minimum;
     int window_frames;
     // The mean spectrum and zero-crossing rate of frames taken as noise.
     lsf_vector noise_lsf;
     double noise_zero_crossings;
     // How much the energy of noise frames strays from the floor, on average.
     double noise_fluctuation_db;
+    double low_band_fluctuation_db;
+    double high_band_fluctuation_db;
     bool noise_spectrum_known;
     int hangover;    // frames speech is still held on
     int speech_run;  // frames in the current talk spurt
+    // The largest rise of the high band over its floor in recent speech.
+    double high_band_peak_rise;
 };
 
 void vad_reset(vad_state& state);
