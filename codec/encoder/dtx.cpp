@@ -171,9 +171,12 @@ dtx_frame encode_frame_dtx(encoder_state& state, dtx_state& dtx, frame_parameter
     preprocess_filter(dtx.listener_high_pass, heard, kFrame);
     const double heard_level = mean_square(heard, kFrame);
 
+    // The frames held as speech after a spurt are mostly the quiet ends of
+    // words: the noise is learnt from the others, once it is known at all.
+    const bool held = dtx.vad.hangover > 0;
     bool raw_speech = false;
     const bool speech = vad_decide(dtx.vad, features, raw_speech);
-    if (!raw_speech) {
+    if (!raw_speech && (!held || !dtx.noise_statistics_known)) {
         noise_autocorrelation frame;
         frame_autocorrelation(state.speech_buffer + kSpeechFrameStart, frame);
         follow(dtx.noise_level, heard_level, dtx.noise_statistics_known);

@@ -19,9 +19,8 @@ constexpr double kInitialFloorDb = 32.0;
 // the margin shrink to the smallest one, a fluctuating one (babble) widens
 // it, up to the largest.
 constexpr double kSmallestMarginDb = 4.0;
-constexpr double kLargestMarginDb = 9.0;
+constexpr double kLargestMarginDb = 14.0;
 constexpr double kMarginPerFluctuation = 2.0;
-constexpr double kLargestBandMarginDb = 12.0;
 constexpr double kContinuationShare = 0.5;
 constexpr double kSteadyMarginDb = 8.0;
 constexpr double kInitialFluctuationDb = 3.0;
@@ -37,12 +36,11 @@ constexpr double kAbsoluteMinimumDb = 15.0;
 // Speech is held on after a spurt: long enough to cover the fading end of a
 // word, longer after a real spurt than after an isolated blip.
 constexpr int kHangoverFrames = 12;
-// Where noise fills the band above 1 kHz (white noise, babble) a word's
-// fading end sinks into it long before it ends: speech is held longer there,
-// when the talk spurts' high band rose less than this over its floor.
+// Where noise fills the band above 1 kHz as much as the band below (a flat,
+// hissing noise) a word's fading end sinks into it long before it ends:
+// speech is held longer there.
 constexpr int kMaskedHangoverFrames = 24;
-constexpr double kPeakDecay = 0.999;
-constexpr double kMaskingHighBandSnrDb = 40.0;
+constexpr double kMaskingTiltDb = -3.0;
 constexpr int kShortHangoverFrames = 4;
 constexpr int kRealSpurtFrames = 4;
 // The noise's spectrum follows the frames taken as noise with this weight.
@@ -50,40 +48,62 @@ constexpr double kNoiseSpectrumStep = 0.1;
 
 double level_db(double sum, int n) { return 10.0 * std::log10(1.0 + sum / double(n)); }
 
-double margin_for(double fluctuation_db, double largest) {
-    const double margin = kSmallestMarginDb + kMarginPerFluctuation * fluctuation_db;
-    return margin > largest ? largest : margin;
+void floor_reset(level_floor& floor) {
+    floor.minima.fill(float(kInitialFloorDb));
+    floor.spreads.fill(0.0f);
+    floor.window_minimum = 1e9;
+    floor.window_sum = 0.0;
+    floor.fluctuation_db = kInitialFluctuationDb;
 }
 
-// A band's margin; while speech is held, a band whose noise is steady lets
-// smaller rises continue it, so that the fading end of a word is followed.
-double band_margin(const vad_state& state, double fluctuation_db) {
-    const double margin = margin_for(fluctuation_db, kLargestBandMarginDb);
-    return state.hangover > 0 && margin < kSteadyMarginDb ? kContinuationShare * margin : margin;
+void floor_add(level_floor& floor, double level_db) {
+    if (level_db < floor.window_minimum) floor.window_minimum = level_db;
+    floor.window_sum += level_db;
 }
 
-double minimum_of(const std::array<double, kNoiseFloorWindows>& minima, double current) {
-    double m = current;
-    for (double v : minima) m = v < m ? v : m;
+void floor_close_window(level_floor& floor) {
+    for (int w = 0; w + 1 < kNoiseFloorWindows; ++w) {
+        floor.minima[w] = floor.minima[w + 1];
+        floor.spreads[w] = floor.spreads[w + 1];
+    }
+    floor.minima[kNoiseFloorWindows - 1] = float(floor.window_minimum);
+    floor.spreads[kNoiseFloorWindows - 1] = float(floor.window_sum / double(kWindowFrames) - floor.window_minimum);
+    floor.window_minimum = 1e9;
+    floor.window_sum = 0.0;
+}
+
+double floor_of(const level_floor& floor) {
+    double m = floor.window_minimum;
+    for (float v : floor.minima) m = double(v) < m ? double(v) : m;
     return m;
 }
 
+// How far a noise's frames lie over its floor: what the frames taken as
+// noise showed, or, when more, how far the mean of the quietest of the
+// windows lay over its own lowest frame. The latter does not depend on the
+// decisions, so a noise loud enough to be taken for speech from the start
+// (babble, a rumble) still widens its margin.
+double fluctuation_of(const level_floor& floor) {
+    double spread = floor.spreads[0];
+    for (float v : floor.spreads) spread = double(v) < spread ? double(v) : spread;
+    return spread > floor.fluctuation_db ? spread : floor.fluctuation_db;
+}
+
+// The margin of a level over its floor. While speech is held, a band whose
+// noise is steady lets smaller rises continue it, so that the fading end of
+// a word is followed.
+double margin_of(const level_floor& floor, bool held) {
+    double margin = kSmallestMarginDb + kMarginPerFluctuation * fluctuation_of(floor);
+    if (margin > kLargestMarginDb) margin = kLargestMarginDb;
+    return held && margin < kSteadyMarginDb ? kContinuationShare * margin : margin;
+}
+
 void track_noise_floor(vad_state& state, const vad_features& f) {
-    if (f.energy_db < state.window_energy_minimum) state.window_energy_minimum = f.energy_db;
-    if (f.low_band_db < state.window_low_band_minimum) state.window_low_band_minimum = f.low_band_db;
-    if (f.high_band_db < state.window_high_band_minimum) state.window_high_band_minimum = f.high_band_db;
+    floor_add(state.low_band, f.low_band_db);
+    floor_add(state.high_band, f.high_band_db);
     if (++state.window_frames < kWindowFrames) return;
-    for (int w = 0; w + 1 < kNoiseFloorWindows; ++w) {
-        state.energy_minima[w] = state.energy_minima[w + 1];
-        state.low_band_minima[w] = state.low_band_minima[w + 1];
-        state.high_band_minima[w] = state.high_band_minima[w + 1];
-    }
-    state.energy_minima[kNoiseFloorWindows - 1] = state.window_energy_minimum;
-    state.low_band_minima[kNoiseFloorWindows - 1] = state.window_low_band_minimum;
-    state.high_band_minima[kNoiseFloorWindows - 1] = state.window_high_band_minimum;
-    state.window_energy_minimum = 1e9;
-    state.window_low_band_minimum = 1e9;
-    state.window_high_band_minimum = 1e9;
+    floor_close_window(state.low_band);
+    floor_close_window(state.high_band);
     state.window_frames = 0;
 }
 
@@ -96,36 +116,26 @@ double spectral_distance(const lsf_vector& a, const lsf_vector& b) {
 } // namespace
 
 void vad_reset(vad_state& state) {
-    state.energy_minima.fill(kInitialFloorDb);
-    state.low_band_minima.fill(kInitialFloorDb);
-    state.high_band_minima.fill(kInitialFloorDb);
-    state.window_energy_minimum = 1e9;
-    state.window_low_band_minimum = 1e9;
-    state.window_high_band_minimum = 1e9;
+    floor_reset(state.low_band);
+    floor_reset(state.high_band);
     state.window_frames = 0;
     state.noise_lsf.fill(0.0);
     state.noise_zero_crossings = 0.0;
-    state.noise_fluctuation_db = kInitialFluctuationDb;
-    state.low_band_fluctuation_db = kInitialFluctuationDb;
-    state.high_band_fluctuation_db = kInitialFluctuationDb;
     state.noise_spectrum_known = false;
     state.hangover = 0;
     state.speech_run = 0;
-    state.high_band_peak_rise = 0.0;
 }
 
 void vad_frame_features(const double* x, const lsf_vector& lsf, vad_features& features) {
-    double energy = 0.0, low = 0.0, high = 0.0;
+    double low = 0.0, high = 0.0;
     int crossings = 0;
     for (int n = 0; n < kFeatureSamples; ++n) {
-        energy += x[n] * x[n];
         // A four-sample mean: zeros at 2 and 4 kHz, little loss below 1 kHz.
         const double l = 0.25 * (((x[n] + x[n - 1]) + x[n - 2]) + x[n - 3]);
         low += l * l;
         high += (x[n] - l) * (x[n] - l);
         if ((x[n] >= 0.0) != (x[n - 1] >= 0.0)) ++crossings;
     }
-    features.energy_db = level_db(energy, kFeatureSamples);
     features.low_band_db = level_db(low, kFeatureSamples);
     features.high_band_db = level_db(high, kFeatureSamples);
     features.zero_crossings = double(crossings) / double(kFeatureSamples);
@@ -134,34 +144,32 @@ void vad_frame_features(const double* x, const lsf_vector& lsf, vad_features& fe
 
 bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
     track_noise_floor(state, f);
-    const double energy_floor = minimum_of(state.energy_minima, state.window_energy_minimum);
-    const double low_floor = minimum_of(state.low_band_minima, state.window_low_band_minimum);
-    const double high_floor = minimum_of(state.high_band_minima, state.window_high_band_minimum);
-    const double rise = f.energy_db - energy_floor;
+    const double low_floor = floor_of(state.low_band), high_floor = floor_of(state.high_band);
     const double low_rise = f.low_band_db - low_floor;
     const double high_rise = f.high_band_db - high_floor;
-    const double margin = margin_for(state.noise_fluctuation_db, kLargestMarginDb);
-    const double low_margin = band_margin(state, state.low_band_fluctuation_db);
-    const double high_margin = band_margin(state, state.high_band_fluctuation_db);
+    const bool held = state.hangover > 0;
+    const double low_margin = margin_of(state.low_band, held);
+    const double high_margin = margin_of(state.high_band, held);
 
+    // Either band rising over its margin: speech in a rumble shows above
+    // 1 kHz, voiced speech in a hiss below it.
     bool speech = low_rise > low_margin || high_rise > high_margin;
-    if (!speech && state.noise_spectrum_known && rise > kSpectralMarginShare * margin) {
+    if (!speech && state.noise_spectrum_known &&
+        (low_rise > kSpectralMarginShare * low_margin || high_rise > kSpectralMarginShare * high_margin)) {
         speech = spectral_distance(f.lsf, state.noise_lsf) > kSpectralDistance ||
                  std::fabs(f.zero_crossings - state.noise_zero_crossings) > kZeroCrossingChange;
     }
-    if (f.energy_db < kAbsoluteMinimumDb) speech = false;
+    if (f.low_band_db < kAbsoluteMinimumDb && f.high_band_db < kAbsoluteMinimumDb) speech = false;
     raw_speech = speech;
 
     if (speech) {
         ++state.speech_run;
-        const double high_snr = f.high_band_db - high_floor;
-        state.high_band_peak_rise = high_snr > state.high_band_peak_rise ? high_snr : state.high_band_peak_rise;
-        const int hangover = state.high_band_peak_rise < kMaskingHighBandSnrDb ? kMaskedHangoverFrames : kHangoverFrames;
+        const bool masked = high_floor > kAbsoluteMinimumDb && high_floor - low_floor > kMaskingTiltDb;
+        const int hangover = masked ? kMaskedHangoverFrames : kHangoverFrames;
         state.hangover = state.speech_run >= kRealSpurtFrames ? hangover : kShortHangoverFrames;
         return true;
     }
     state.speech_run = 0;
-    state.high_band_peak_rise *= kPeakDecay;
     if (!state.noise_spectrum_known) {
         state.noise_lsf = f.lsf;
         state.noise_zero_crossings = f.zero_crossings;
@@ -170,10 +178,12 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
         for (int i = 0; i < kOrder; ++i) state.noise_lsf[i] += kNoiseSpectrumStep * (f.lsf[i] - state.noise_lsf[i]);
         state.noise_zero_crossings += kNoiseSpectrumStep * (f.zero_crossings - state.noise_zero_crossings);
     }
-    state.noise_fluctuation_db += kNoiseSpectrumStep * (rise - state.noise_fluctuation_db);
-    state.low_band_fluctuation_db += kNoiseSpectrumStep * (low_rise - state.low_band_fluctuation_db);
-    state.high_band_fluctuation_db += kNoiseSpectrumStep * (high_rise - state.high_band_fluctuation_db);
-    if (state.hangover > 0) {
+    // The fading end of a word held as speech is not noise to learn from.
+    if (!held) {
+        state.low_band.fluctuation_db += kNoiseSpectrumStep * (low_rise - state.low_band.fluctuation_db);
+        state.high_band.fluctuation_db += kNoiseSpectrumStep * (high_rise - state.high_band.fluctuation_db);
+    }
+    if (held) {
         --state.hangover;
         return true;
     }

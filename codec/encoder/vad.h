@@ -13,8 +13,7 @@ namespace g729 {
 // What the detector looks at in one frame (the frame being coded together
 // with its look-ahead, so onsets are seen 5 ms early).
 struct vad_features {
-    double energy_db;      // 10 log10(1 + mean square)
-    double low_band_db;    // the same below about 1 kHz
+    double low_band_db;    // 10 log10(1 + mean square) below about 1 kHz
     double high_band_db;   // the same above it
     double zero_crossings; // sign changes per sample, 0..1
     lsf_vector lsf;        // the frame's LP spectrum
@@ -22,28 +21,28 @@ struct vad_features {
 
 constexpr int kNoiseFloorWindows = 8;
 
+// Minimum statistics of one level (dB): the lowest of the last windows of
+// frames (the oldest first) and of the window being filled, and how far each
+// window's mean lay over its lowest frame. (Single precision is plenty for
+// levels in dB and keeps the encoder within its size bound.)
+struct level_floor {
+    std::array<float, kNoiseFloorWindows> minima;
+    std::array<float, kNoiseFloorWindows> spreads;
+    double window_minimum;
+    double window_sum;
+    // How much the level of noise frames strays from the floor, on average.
+    double fluctuation_db;
+};
+
 struct vad_state {
-    // Minimum statistics: the lowest energies of the last windows of frames
-    // (the oldest first), and of the window being filled.
-    std::array<double, kNoiseFloorWindows> energy_minima;
-    std::array<double, kNoiseFloorWindows> low_band_minima;
-    std::array<double, kNoiseFloorWindows> high_band_minima;
-    double window_energy_minimum;
-    double window_low_band_minimum;
-    double window_high_band_minimum;
+    level_floor low_band, high_band;
     int window_frames;
     // The mean spectrum and zero-crossing rate of frames taken as noise.
     lsf_vector noise_lsf;
     double noise_zero_crossings;
-    // How much the energy of noise frames strays from the floor, on average.
-    double noise_fluctuation_db;
-    double low_band_fluctuation_db;
-    double high_band_fluctuation_db;
     bool noise_spectrum_known;
     int hangover;    // frames speech is still held on
     int speech_run;  // frames in the current talk spurt
-    // The largest rise of the high band over its floor in recent speech.
-    double high_band_peak_rise;
 };
 
 void vad_reset(vad_state& state);
