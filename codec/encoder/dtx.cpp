@@ -29,6 +29,7 @@ constexpr int kMinimumSidInterval = 3;
 // the comfort noise.
 constexpr double kLeastCodedShare = 0.1;
 constexpr double kMostCodedShare = 2.0;
+constexpr double kRecentStep = 0.25;
 
 double mean_square(const double* x, int n) {
     double s = 0.0;
@@ -97,7 +98,8 @@ void describe_noise(encoder_state& state, dtx_state& dtx, sid_parameters& sid) {
                    dtx.sid_lsp);
     lp_coefficients quantized;
     lsp_to_lp(dtx.sid_lsp, quantized);
-    sid.energy_index = quantize_sid_gain(excitation_gain(quantized, comfort_noise_level(dtx)));
+    const double level = dtx.after_speech && dtx.coded_background_known ? dtx.recent_background : comfort_noise_level(dtx);
+    sid.energy_index = quantize_sid_gain(excitation_gain(quantized, level));
     dtx.sid_gain = sid_gain_table[sid.energy_index];
 }
 
@@ -193,6 +195,7 @@ dtx_frame encode_frame_dtx(encoder_state& state, dtx_state& dtx, frame_parameter
         const double played = played_level(dtx, aq, state.excitation_buffer + kExcitationHistory - kFrame);
         if (!raw_speech) {
             follow(dtx.coded_background, played, dtx.coded_background_known);
+            dtx.recent_background = dtx.coded_background_known ? dtx.recent_background + kRecentStep * (played - dtx.recent_background) : played;
             follow(dtx.heard_background, heard_level, dtx.coded_background_known);
             dtx.coded_background_known = true;
         }

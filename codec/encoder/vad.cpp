@@ -13,14 +13,17 @@ constexpr int kWindowFrames = 20;
 // Until the windows have seen real frames the floor is this level (RMS about
 // 40): a loud start is taken as speech rather than as noise.
 constexpr double kInitialFloorDb = 32.0;
-// Frames far enough above the floor are speech whatever their spectrum. The
-// floor is the minimum of the noise, which lies under its mean by about
-// what the noise's energy strays from frame to frame: a steady noise lets
-// the margin shrink to the smallest one, a fluctuating one (babble) widens
-// it, up to the largest.
+// Frames far enough above the floor, in either band, are speech whatever
+// their spectrum. The floor is the minimum of the noise, which lies under
+// its mean by about what the noise's level strays from frame to frame: a
+// steady noise lets the margin shrink to the smallest one, a fluctuating one
+// (babble, the rumble of a car below 1 kHz) widens it, up to the largest.
 constexpr double kSmallestMarginDb = 4.0;
 constexpr double kLargestMarginDb = 14.0;
 constexpr double kMarginPerFluctuation = 2.0;
+// While speech is held, a band whose margin is under kSteadyMarginDb (a
+// steady noise) continues it at this share of its margin: the fading end of
+// a word in a hiss is followed further than its loud part would carry it.
 constexpr double kContinuationShare = 0.5;
 constexpr double kSteadyMarginDb = 8.0;
 constexpr double kInitialFluctuationDb = 3.0;
@@ -49,51 +52,32 @@ constexpr double kNoiseSpectrumStep = 0.1;
 double level_db(double sum, int n) { return 10.0 * std::log10(1.0 + sum / double(n)); }
 
 void floor_reset(level_floor& floor) {
-    floor.minima.fill(float(kInitialFloorDb));
-    floor.spreads.fill(0.0f);
+    floor.minima.fill(kInitialFloorDb);
     floor.window_minimum = 1e9;
-    floor.window_sum = 0.0;
     floor.fluctuation_db = kInitialFluctuationDb;
 }
 
 void floor_add(level_floor& floor, double level_db) {
     if (level_db < floor.window_minimum) floor.window_minimum = level_db;
-    floor.window_sum += level_db;
 }
 
 void floor_close_window(level_floor& floor) {
-    for (int w = 0; w + 1 < kNoiseFloorWindows; ++w) {
-        floor.minima[w] = floor.minima[w + 1];
-        floor.spreads[w] = floor.spreads[w + 1];
-    }
-    floor.minima[kNoiseFloorWindows - 1] = float(floor.window_minimum);
-    floor.spreads[kNoiseFloorWindows - 1] = float(floor.window_sum / double(kWindowFrames) - floor.window_minimum);
+    for (int w = 0; w + 1 < kNoiseFloorWindows; ++w) floor.minima[w] = floor.minima[w + 1];
+    floor.minima[kNoiseFloorWindows - 1] = floor.window_minimum;
     floor.window_minimum = 1e9;
-    floor.window_sum = 0.0;
 }
 
 double floor_of(const level_floor& floor) {
     double m = floor.window_minimum;
-    for (float v : floor.minima) m = double(v) < m ? double(v) : m;
+    for (double v : floor.minima) m = v < m ? v : m;
     return m;
-}
-
-// How far a noise's frames lie over its floor: what the frames taken as
-// noise showed, or, when more, how far the mean of the quietest of the
-// windows lay over its own lowest frame. The latter does not depend on the
-// decisions, so a noise loud enough to be taken for speech from the start
-// (babble, a rumble) still widens its margin.
-double fluctuation_of(const level_floor& floor) {
-    double spread = floor.spreads[0];
-    for (float v : floor.spreads) spread = double(v) < spread ? double(v) : spread;
-    return spread > floor.fluctuation_db ? spread : floor.fluctuation_db;
 }
 
 // The margin of a level over its floor. While speech is held, a band whose
 // noise is steady lets smaller rises continue it, so that the fading end of
 // a word is followed.
 double margin_of(const level_floor& floor, bool held) {
-    double margin = kSmallestMarginDb + kMarginPerFluctuation * fluctuation_of(floor);
+    double margin = kSmallestMarginDb + kMarginPerFluctuation * floor.fluctuation_db;
     if (margin > kLargestMarginDb) margin = kLargestMarginDb;
     return held && margin < kSteadyMarginDb ? kContinuationShare * margin : margin;
 }

@@ -1,5 +1,5 @@
 // The voice-activity detector of the sending side's silence suppression:
-// it compares each frame's energy, low-band energy, zero crossings and LP
+// it compares each frame's energy below and above 1 kHz, zero crossings and LP
 // spectrum with a running picture of the background noise, and holds speech
 // on for a while after a talk spurt so that word ends are not cut.
 #pragma once
@@ -22,14 +22,10 @@ struct vad_features {
 constexpr int kNoiseFloorWindows = 8;
 
 // Minimum statistics of one level (dB): the lowest of the last windows of
-// frames (the oldest first) and of the window being filled, and how far each
-// window's mean lay over its lowest frame. (Single precision is plenty for
-// levels in dB and keeps the encoder within its size bound.)
+// frames (the oldest first) and of the window being filled.
 struct level_floor {
-    std::array<float, kNoiseFloorWindows> minima;
-    std::array<float, kNoiseFloorWindows> spreads;
+    std::array<double, kNoiseFloorWindows> minima;
     double window_minimum;
-    double window_sum;
     // How much the level of noise frames strays from the floor, on average.
     double fluctuation_db;
 };
