@@ -149,6 +149,7 @@ bench: build
 	$(BUILD)/tests/g729a_block_bench
 	python3 bench/capture_memory.py $(BUILD)/tools/g729a $(CAPTURE_MB)
 	$(BUILD)/bench/g729a_concealment_bench
+	$(BUILD)/bench/g729a_dtx_bench
 
 install: build
 	cmake --install $(BUILD)

@@ -29,6 +29,9 @@ constexpr int kMinimumSidInterval = 3;
 // the comfort noise.
 constexpr double kLeastCodedShare = 0.1;
 constexpr double kMostCodedShare = 2.0;
+// The first SID frame after speech takes the level of the last few frames
+// of the hangover (weight of the newest), the level the listener has just
+// heard; later ones move to the background's.
 constexpr double kRecentStep = 0.25;
 
 double mean_square(const double* x, int n) {
@@ -37,7 +40,10 @@ double mean_square(const double* x, int n) {
     return s / double(n);
 }
 
-void follow(double& mean, double value, bool known) { mean = known ? mean + kNoiseStatisticsStep * (value - mean) : value; }
+// A running mean that starts at its first value.
+void follow(double& mean, double value, bool known, double step = kNoiseStatisticsStep) {
+    mean = known ? mean + step * (value - mean) : value;
+}
 
 // The level the comfort noise is to have: the noise as heard, as loud as
 // the speech frames played it.
@@ -195,7 +201,7 @@ dtx_frame encode_frame_dtx(encoder_state& state, dtx_state& dtx, frame_parameter
         const double played = played_level(dtx, aq, state.excitation_buffer + kExcitationHistory - kFrame);
         if (!raw_speech) {
             follow(dtx.coded_background, played, dtx.coded_background_known);
-            dtx.recent_background = dtx.coded_background_known ? dtx.recent_background + kRecentStep * (played - dtx.recent_background) : played;
+            follow(dtx.recent_background, played, dtx.coded_background_known, kRecentStep);
             follow(dtx.heard_background, heard_level, dtx.coded_background_known);
             dtx.coded_background_known = true;
         }

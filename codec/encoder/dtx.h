@@ -36,7 +36,8 @@ struct dtx_state {
     pole_zero_memory synthesis_high_pass;
     double coded_background;
     double heard_background;
-    double recent_background;
+    double recent_background; // the played level of the last few of them
+
     bool coded_background_known;
     // The decoder's comfort noise as the frames sent so far make it.
     bool after_speech; // the last frame sent was speech (or none was sent)
