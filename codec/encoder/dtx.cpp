@@ -56,12 +56,60 @@ double comfort_noise_level(const dtx_state& dtx) {
 
 // What the decoder plays for a frame (before its post-filter), through its
 // output high-pass: the mean square.
-double played_level(dtx_state& dtx, const lp_filter_pair& aq, const double* exc) {
+double played_level(filter_memory& synthesis, pole_zero_memory& high_pass, const lp_filter_pair& aq,
+                    const double* exc) {
     double out[kFrame];
     for (int s = 0; s < kSubframes; ++s)
-        synthesis_filter(aq[s], exc + kSubframe * s, out + kSubframe * s, kSubframe, dtx.synthesis_memory.data(), true);
-    preprocess_filter(dtx.synthesis_high_pass, out, kFrame);
+        synthesis_filter(aq[s], exc + kSubframe * s, out + kSubframe * s, kSubframe, synthesis.data(), true);
+    preprocess_filter(high_pass, out, kFrame);
     return mean_square(out, kFrame);
+}
+
+double played_level(dtx_state& dtx, const lp_filter_pair& aq, const double* exc) {
+    return played_level(dtx.synthesis_memory, dtx.synthesis_high_pass, aq, exc);
+}
+
+// The comfort noise's first frames draw an excitation that is not white (an
+// adaptive part and pulses), so a sharply resonant noise filter (a rumble)
+// plays it louder or softer than white noise of the same gain. The encoder
+// knows the very draws the decoder will make: it plays them for the energy
+// steps next to the one chosen and keeps the step whose frames come nearest
+// to the level wanted.
+constexpr int kCheckedFrames = 4;
+
+double comfort_noise_played(const encoder_state& state, const dtx_state& dtx, double sid_gain) {
+    double exc[kExcitationHistory + kCheckedFrames * kFrame];
+    std::copy(state.excitation_buffer, state.excitation_buffer + kExcitationHistory, exc);
+    filter_memory synthesis = dtx.synthesis_memory;
+    pole_zero_memory high_pass = dtx.synthesis_high_pass;
+    lsp_vector previous = state.previous_quantized_lsp;
+    int16_t seed = dtx.noise_seed;
+    double gain = dtx.current_noise_gain, sum = 0.0;
+    for (int f = 0; f < kCheckedFrames; ++f) {
+        gain = dtx.after_speech && f == 0 ? sid_gain : next_noise_gain(gain, sid_gain);
+        double* frame = exc + kExcitationHistory + kFrame * f;
+        random_excitation(frame, seed, gain);
+        lp_filter_pair aq;
+        interpolate_lp_filters(previous, dtx.sid_lsp, aq);
+        previous = dtx.sid_lsp;
+        sum += played_level(synthesis, high_pass, aq, frame);
+    }
+    return sum / kCheckedFrames;
+}
+
+int closest_energy_index(const encoder_state& state, const dtx_state& dtx, int first_guess, double level) {
+    int best = first_guess;
+    double best_distance = 1e9;
+    for (int index = first_guess - 1; index <= first_guess + 1; ++index) {
+        if (index < 0 || index >= kSidGainLevels) continue;
+        const double played = comfort_noise_played(state, dtx, sid_gain_table[index]);
+        const double distance = std::fabs(std::log10((played + 1.0) / (level + 1.0)));
+        if (distance < best_distance) {
+            best_distance = distance;
+            best = index;
+        }
+    }
+    return best;
 }
 
 void update_noise_statistics(dtx_state& dtx, const noise_autocorrelation& r) {
@@ -80,14 +128,17 @@ bool noise_changed(const dtx_state& dtx) {
     lsp_to_lp(dtx.sid_lsp, sent);
     const double own_energy = residual_energy(own, dtx.noise_statistics);
     const double sent_energy = residual_energy(sent, dtx.noise_statistics);
+    // Levels compared through the same white-noise model: the step sent was
+    // chosen by playing the draws, the model only tells a change.
     const double gain = excitation_gain(sent, comfort_noise_level(dtx));
+    const double sent_gain = excitation_gain(sent, dtx.sid_level);
     // Within the lowest level a change is no change: digital silence fading
     // out, or an offset the high-passes remove, would otherwise send a SID
     // frame every few frames.
-    if (quantize_sid_gain(gain) == 0 && quantize_sid_gain(dtx.sid_gain) == 0) return false;
+    if (quantize_sid_gain(gain) == 0 && quantize_sid_gain(sent_gain) == 0) return false;
     if (sent_energy > kSpectralChange * own_energy) return true;
-    if (quantize_sid_gain(gain) == quantize_sid_gain(dtx.sid_gain)) return false;
-    return std::fabs(20.0 * std::log10((gain + 1e-9) / dtx.sid_gain)) > kLevelChangeDb;
+    if (quantize_sid_gain(gain) == quantize_sid_gain(sent_gain)) return false;
+    return std::fabs(20.0 * std::log10((gain + 1e-9) / (sent_gain + 1e-9))) > kLevelChangeDb;
 }
 
 // Quantizes the noise into params.sid and moves the LSF predictor memory
@@ -105,7 +156,8 @@ void describe_noise(encoder_state& state, dtx_state& dtx, sid_parameters& sid) {
     lp_coefficients quantized;
     lsp_to_lp(dtx.sid_lsp, quantized);
     const double level = dtx.after_speech && dtx.coded_background_known ? dtx.recent_background : comfort_noise_level(dtx);
-    sid.energy_index = quantize_sid_gain(excitation_gain(quantized, level));
+    sid.energy_index = closest_energy_index(state, dtx, quantize_sid_gain(excitation_gain(quantized, level)), level);
+    dtx.sid_level = level;
     dtx.sid_gain = sid_gain_table[sid.energy_index];
 }
 
@@ -161,6 +213,7 @@ void dtx_reset(dtx_state& dtx) {
     dtx.after_speech = true;
     dtx.current_noise_gain = 0.0;
     dtx.sid_gain = sid_gain_table[0];
+    dtx.sid_level = 0.0;
     lsf_to_lsp(initial_lsf_vector, dtx.sid_lsp);
     dtx.noise_seed = kInitialNoiseSeed;
     dtx.frames_since_sid = 0;
