@@ -26,6 +26,12 @@ constexpr double kMarginPerFluctuation = 2.0;
 // a word in a hiss is followed further than its loud part would carry it.
 constexpr double kContinuationShare = 0.5;
 constexpr double kSteadyMarginDb = 8.0;
+// In a noise steady in both bands, a frame whose two rises together make up
+// a margin (each band's rise as a share of its margin, summed over this) is
+// speech too: a weak sound spread over the spectrum, each band alone short
+// of its margin.
+constexpr double kJointRise = 1.0;
+constexpr double kJointMarginDb = 9.5;
 constexpr double kInitialFluctuationDb = 3.0;
 // Smaller rises (this share of the margin) count when the spectrum or the
 // zero crossings changed too: the fricatives and nasals of a word start in
@@ -136,8 +142,12 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
     const double high_margin = margin_of(state.high_band, held);
 
     // Either band rising over its margin: speech in a rumble shows above
-    // 1 kHz, voiced speech in a hiss below it.
-    bool speech = low_rise > low_margin || high_rise > high_margin;
+    // 1 kHz, voiced speech in a hiss below it. Or both rising together in a
+    // steady noise.
+    const bool steady = margin_of(state.low_band, false) < kJointMarginDb &&
+                        margin_of(state.high_band, false) < kJointMarginDb;
+    bool speech = low_rise > low_margin || high_rise > high_margin ||
+                  (steady && low_rise / low_margin + high_rise / high_margin > kJointRise);
     if (!speech && state.noise_spectrum_known &&
         (low_rise > kSpectralMarginShare * low_margin || high_rise > kSpectralMarginShare * high_margin)) {
         speech = spectral_distance(f.lsf, state.noise_lsf) > kSpectralDistance ||
