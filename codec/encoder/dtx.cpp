@@ -130,8 +130,8 @@ bool noise_changed(const dtx_state& dtx) {
     const double sent_energy = residual_energy(sent, dtx.noise_statistics);
     // Levels compared through the same white-noise model: the step sent was
     // chosen by playing the draws, the model only tells a change.
-    const double gain = excitation_gain(sent, comfort_noise_level(dtx));
-    const double sent_gain = excitation_gain(sent, dtx.sid_level);
+    const double gain = excitation_gain(dtx.sid_power_gain, comfort_noise_level(dtx));
+    const double sent_gain = excitation_gain(dtx.sid_power_gain, dtx.sid_level);
     // Within the lowest level a change is no change: digital silence fading
     // out, or an offset the high-passes remove, would otherwise send a SID
     // frame every few frames.
@@ -156,7 +156,9 @@ void describe_noise(encoder_state& state, dtx_state& dtx, sid_parameters& sid) {
     lp_coefficients quantized;
     lsp_to_lp(dtx.sid_lsp, quantized);
     const double level = dtx.after_speech && dtx.coded_background_known ? dtx.recent_background : comfort_noise_level(dtx);
-    sid.energy_index = closest_energy_index(state, dtx, quantize_sid_gain(excitation_gain(quantized, level)), level);
+    dtx.sid_power_gain = noise_power_gain(quantized);
+    sid.energy_index =
+        closest_energy_index(state, dtx, quantize_sid_gain(excitation_gain(dtx.sid_power_gain, level)), level);
     dtx.sid_level = level;
     dtx.sid_gain = sid_gain_table[sid.energy_index];
 }
@@ -214,6 +216,7 @@ void dtx_reset(dtx_state& dtx) {
     dtx.current_noise_gain = 0.0;
     dtx.sid_gain = sid_gain_table[0];
     dtx.sid_level = 0.0;
+    dtx.sid_power_gain = 1.0;
     lsf_to_lsp(initial_lsf_vector, dtx.sid_lsp);
     dtx.noise_seed = kInitialNoiseSeed;
     dtx.frames_since_sid = 0;

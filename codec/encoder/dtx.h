@@ -43,7 +43,8 @@ struct dtx_state {
     bool after_speech; // the last frame sent was speech (or none was sent)
     double current_noise_gain;
     double sid_gain;
-    double sid_level; // the level the last SID frame was chosen for
+    double sid_level;      // the level the last SID frame was chosen for
+    double sid_power_gain; // of its filter for white noise (noise_power_gain)
     lsp_vector sid_lsp;
     int16_t noise_seed;
     int frames_since_sid;

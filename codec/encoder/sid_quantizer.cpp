@@ -26,7 +26,7 @@ double residual_energy(const lp_coefficients& a, const noise_autocorrelation& r)
     return e > 0.0 ? e : 0.0;
 }
 
-double excitation_gain(const lp_coefficients& a, double mean_square) {
+double noise_power_gain(const lp_coefficients& a) {
     // The power gain of 1/A(z): the energy of its impulse response, long
     // enough for the filters the SID codebook yields to have died out.
     constexpr int kResponse = 320;
@@ -41,7 +41,11 @@ double excitation_gain(const lp_coefficients& a, double mean_square) {
     preprocess_filter(high_pass, h, kResponse);
     double power = 0.0;
     for (double v : h) power += v * v;
-    return std::sqrt((mean_square > 0.0 ? mean_square : 0.0) / power);
+    return power;
+}
+
+double excitation_gain(double power_gain, double mean_square) {
+    return std::sqrt((mean_square > 0.0 ? mean_square : 0.0) / power_gain);
 }
 
 void noise_filter(const noise_autocorrelation& r, lp_coefficients& a) {
