@@ -38,6 +38,8 @@
 #include <string>
 #include <vector>
 
+#include <speex/speex.h>
+
 #include "audio/frame_measures.h"
 #include "g729a.h"
 
@@ -152,11 +154,14 @@ struct ground_truth {
     std::vector<bool> active;       // per coded frame
     std::vector<size_t> onsets;     // first frame of each talk spurt
     std::vector<size_t> word_start; // first loud frame of each spurt
+    std::vector<size_t> word_ends;  // the active frames among the last 10 of each spurt
+    std::vector<bool> in_pause;     // inactive frames of a pause of at least 100 ms
 };
 
-// Coded frame k holds input samples 80k - 40 ... 80k + 39.
-ground_truth truth_of(const std::vector<double>& clean) {
-    const std::vector<double> levels = frame_levels(clean, -kDelay);
+// Frame k holds input samples 80k - delay ... 80k - delay + 79 (our coded
+// frames lag the input by the look-ahead, Speex's do not).
+ground_truth truth_of(const std::vector<double>& clean, int delay = kDelay) {
+    const std::vector<double> levels = frame_levels(clean, -delay);
     std::vector<double> sorted = levels;
     std::sort(sorted.begin(), sorted.end());
     const double peak = sorted[sorted.size() * 99 / 100];
@@ -172,6 +177,22 @@ ground_truth truth_of(const std::vector<double>& clean) {
             t.word_start.push_back(w);
         }
         quiet = t.active[f] ? 0 : quiet + 1;
+    }
+    // Pauses and spurt ends: runs of at least 10 inactive frames.
+    t.in_pause.assign(levels.size(), false);
+    for (size_t f = 0; f < levels.size();) {
+        if (t.active[f]) {
+            ++f;
+            continue;
+        }
+        size_t end = f;
+        while (end < levels.size() && !t.active[end]) ++end;
+        if (end - f >= 10 || end == levels.size()) {
+            for (size_t k = f; k < end; ++k) t.in_pause[k] = true;
+            for (size_t k = f >= 10 ? f - 10 : 0; k < f; ++k)
+                if (t.active[k]) t.word_ends.push_back(k);
+        }
+        f = end;
     }
     return t;
 }
@@ -257,19 +278,24 @@ quality comfort_noise_match(const std::vector<double>& background, int delay, co
     return q;
 }
 
+std::vector<double> mix(const std::vector<double>& clean, const std::vector<double>& noise, double snr_db,
+                        const ground_truth& t, std::vector<double>* added = nullptr) {
+    std::vector<double> mixed = clean;
+    if (added) added->assign(clean.size(), 0.0);
+    if (noise.empty()) return mixed;
+    const double gain = std::sqrt(active_power(clean, t) / std::pow(10.0, snr_db / 10.0) /
+                                  mean_power(noise.data(), int(noise.size())));
+    for (size_t i = 0; i < mixed.size(); ++i) {
+        mixed[i] += gain * noise[i];
+        if (added) (*added)[i] = gain * noise[i];
+    }
+    return mixed;
+}
+
 void measure(const char* name, const std::vector<double>& clean, const std::vector<double>& noise, double snr_db,
              const ground_truth& t, const audio::frame_spectrum& spectrum) {
-    std::vector<double> mixed = clean;
-    std::vector<double> added(clean.size(), 0.0);
-    if (!noise.empty()) {
-        const double gain = std::sqrt(active_power(clean, t) / std::pow(10.0, snr_db / 10.0) /
-                                      mean_power(noise.data(), int(noise.size())));
-        for (size_t i = 0; i < mixed.size(); ++i) {
-            added[i] = gain * noise[i];
-            mixed[i] += added[i];
-        }
-    }
-    const std::vector<int16_t> pcm = to_pcm(mixed);
+    std::vector<double> added;
+    const std::vector<int16_t> pcm = to_pcm(mix(clean, noise, snr_db, t, &added));
     const coded with = code_and_decode(pcm, true);
     const coded without = code_and_decode(pcm, false);
 
@@ -312,6 +338,145 @@ void measure(const char* name, const std::vector<double>& clean, const std::vect
     }
 }
 
+// One side of the comparison with Speex: per 10 ms frame whether it went
+// out as speech, and the decoded output.
+struct suppression_run {
+    std::vector<bool> speech;
+    std::vector<int16_t> decoded;
+};
+
+suppression_run our_run(const coded& c) {
+    suppression_run r;
+    for (int n : c.lengths) r.speech.push_back(n == G729A_SPEECH_FRAME_BYTES);
+    r.decoded = c.decoded;
+    return r;
+}
+
+// Speex narrowband (quality 8) with its VAD and DTX, 20 ms frames. A frame
+// counts as speech when it goes out in a speech mode; the noise frames
+// (mode 1, Speex's description of the background) and the frames DTX holds
+// back are not. The decoder gets every frame that went out and NULL for the
+// others, as a receiver does.
+suppression_run speex_run(const std::vector<int16_t>& pcm) {
+    void* enc = speex_encoder_init(&speex_nb_mode);
+    void* dec = speex_decoder_init(&speex_nb_mode);
+    spx_int32_t on = 1, quality = 8, frame = 0;
+    speex_encoder_ctl(enc, SPEEX_SET_QUALITY, &quality);
+    speex_encoder_ctl(enc, SPEEX_SET_VAD, &on);
+    speex_encoder_ctl(enc, SPEEX_SET_DTX, &on);
+    speex_encoder_ctl(enc, SPEEX_GET_FRAME_SIZE, &frame);
+    SpeexBits bits, received;
+    speex_bits_init(&bits);
+    speex_bits_init(&received);
+    suppression_run r;
+    r.decoded.assign(pcm.size() / size_t(frame) * size_t(frame), 0);
+    std::vector<spx_int16_t> in(static_cast<size_t>(frame));
+    char bytes[200];
+    for (size_t f = 0; f + size_t(frame) <= pcm.size(); f += size_t(frame)) {
+        std::copy(pcm.begin() + long(f), pcm.begin() + long(f) + frame, in.begin());
+        speex_bits_reset(&bits);
+        const bool sent = speex_encode_int(enc, in.data(), &bits) != 0;
+        bool speech = false;
+        if (sent) {
+            const int n = speex_bits_write(&bits, bytes, sizeof bytes);
+            speex_bits_read_from(&received, bytes, n);
+            speech = speex_bits_peek_unsigned(&received, 5) > 1; // wideband flag, then the mode
+            speex_decode_int(dec, &received, &r.decoded[f]);
+        } else {
+            speex_decode_int(dec, nullptr, &r.decoded[f]);
+        }
+        for (int k = 0; k < frame / kFrame; ++k) r.speech.push_back(speech);
+    }
+    speex_bits_destroy(&bits);
+    speex_bits_destroy(&received);
+    speex_decoder_destroy(dec);
+    speex_encoder_destroy(enc);
+    return r;
+}
+
+struct suppression_figures {
+    double saved = 0.0;           // % of frames not sent as speech
+    double clipped = 0.0;         // % of active frames not sent as speech
+    double word_ends = 0.0;       // % of word-end frames not sent as speech
+    int onsets = 0;               // onsets clipped
+    double step = 0.0;            // median background step at hand-overs, dB
+    int hand_overs = 0;           // hand-overs measured
+    double changes = 0.0;         // decision changes per minute of pause
+};
+
+// The hand-over step: where speech frames give way to comfort noise with the
+// clean speech inactive for 40 ms on both sides, the decoded level of the 4
+// frames after against the 4 frames before (median over the hand-overs where
+// either side is audible; "n/a" where none is).
+suppression_figures figures_of(const suppression_run& r, const ground_truth& t) {
+    suppression_figures g;
+    const size_t n = std::min(r.speech.size(), t.active.size());
+    size_t not_speech = 0, active = 0, missed = 0, ends_missed = 0, pause_frames = 0, changes = 0;
+    for (size_t f = 0; f < n; ++f) {
+        not_speech += !r.speech[f];
+        if (t.active[f]) {
+            ++active;
+            missed += !r.speech[f];
+        }
+        if (t.in_pause[f]) {
+            ++pause_frames;
+            if (f > 0 && t.in_pause[f - 1] && r.speech[f] != r.speech[f - 1]) ++changes;
+        }
+    }
+    for (size_t f : t.word_ends) ends_missed += f < n && !r.speech[f];
+    for (size_t s = 0; s < t.onsets.size(); ++s) {
+        bool cut = false;
+        for (size_t f = t.onsets[s]; f <= t.word_start[s] && f < n; ++f)
+            if (!r.speech[f] && (f == t.word_start[s] || f > t.onsets[s])) cut = true;
+        g.onsets += cut;
+    }
+    std::vector<double> steps;
+    constexpr size_t kSide = 4;
+    constexpr double kInaudible = 100.0;
+    for (size_t f = kSide; f + kSide <= n; ++f) {
+        if (!r.speech[f - 1] || r.speech[f]) continue;
+        bool quiet = true;
+        for (size_t k = f - kSide; k < f + kSide; ++k)
+            quiet = quiet && !t.active[k] && r.speech[k] == (k < f);
+        if (!quiet) continue;
+        const double before = audio::mean_square(&r.decoded[(f - kSide) * kFrame], int(kSide) * kFrame);
+        const double after = audio::mean_square(&r.decoded[f * kFrame], int(kSide) * kFrame);
+        // Under RMS 10 (-70 dBFS) on both sides nothing steps audibly.
+        if (before < kInaudible && after < kInaudible) continue;
+        steps.push_back(level_db(after) - level_db(before));
+    }
+    if (!steps.empty()) {
+        std::sort(steps.begin(), steps.end());
+        g.step = steps.size() % 2 ? steps[steps.size() / 2]
+                                  : 0.5 * (steps[steps.size() / 2 - 1] + steps[steps.size() / 2]);
+    }
+    g.hand_overs = int(steps.size());
+    g.saved = 100.0 * double(not_speech) / double(n);
+    g.clipped = active ? 100.0 * double(missed) / double(active) : 0.0;
+    g.word_ends = t.word_ends.empty() ? 0.0 : 100.0 * double(ends_missed) / double(t.word_ends.size());
+    g.changes = pause_frames ? double(changes) / (double(pause_frames) / 6000.0) : 0.0;
+    return g;
+}
+
+void compare_with_speex(const char* name, const std::vector<double>& clean, const std::vector<double>& noise,
+                        double snr_db, const ground_truth& ours_truth, const ground_truth& speex_truth) {
+    const std::vector<int16_t> pcm = to_pcm(mix(clean, noise, snr_db, ours_truth));
+    const suppression_figures a = figures_of(our_run(code_and_decode(pcm, true)), ours_truth);
+    const suppression_figures b = figures_of(speex_run(pcm), speex_truth);
+    char steps[2][16];
+    const suppression_figures* both[2] = {&a, &b};
+    for (int k = 0; k < 2; ++k) {
+        if (both[k]->hand_overs > 0) {
+            std::snprintf(steps[k], sizeof steps[k], "%+5.1f", both[k]->step);
+        } else {
+            std::snprintf(steps[k], sizeof steps[k], "  n/a");
+        }
+    }
+    std::printf("%-13s %5.1f / %5.1f | %5.1f / %5.1f | %5.1f / %5.1f | %2d / %2d | %s / %s (%2d/%2d) | %4.0f / %4.0f\n",
+                name, a.saved, b.saved, a.clipped, b.clipped, a.word_ends, b.word_ends, a.onsets, b.onsets, steps[0],
+                steps[1], a.hand_overs, b.hand_overs, a.changes, b.changes);
+}
+
 void print_figures() {
     const std::vector<double> clean = speech_with_pauses();
     const ground_truth t = truth_of(clean);
@@ -328,6 +493,20 @@ void print_figures() {
             char label[32];
             std::snprintf(label, sizeof label, "%s %.0f dB", names[k], snr);
             measure(label, clean, kinds[k], snr, t, spectrum);
+        }
+    }
+
+    const ground_truth speex_truth = truth_of(clean, 0);
+    std::printf("\nBeside Speex (narrowband, quality 8, VAD and DTX): ours / Speex. %zu onsets, %zu word-end frames\n",
+                t.onsets.size(), t.word_ends.size());
+    std::printf("%-13s %-13s | %-13s | %-13s | %-7s | %-21s | %s\n", "input", "saved %", "clipped %",
+                "word ends %", "onsets", "hand-over step dB (n)", "changes/min of pause");
+    compare_with_speex("clean", clean, {}, 0.0, t, speex_truth);
+    for (int k = 2; k >= 0; --k) {
+        for (double snr : {20.0, 10.0}) {
+            char label[32];
+            std::snprintf(label, sizeof label, "%s %.0f dB", names[k], snr);
+            compare_with_speex(label, clean, kinds[k], snr, t, speex_truth);
         }
     }
 }

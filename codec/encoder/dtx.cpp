@@ -1,5 +1,6 @@
 #include "codec/encoder/dtx.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "codec/dsp/filters.h"
@@ -23,6 +24,93 @@ constexpr double kNoiseStatisticsStep = 0.125;
 constexpr double kSpectralChange = 1.5;
 constexpr double kLevelChangeDb = 1.5;
 constexpr int kMinimumSidInterval = 3;
+// The hangover's coded level is taken within these bounds of the measured
+// one (power ratios): a frame or two of hangover must not silence or blare
+// the comfort noise.
+constexpr double kLeastCodedShare = 0.1;
+constexpr double kMostCodedShare = 2.0;
+// The first SID frame after speech takes the level of the last few frames
+// of the hangover (weight of the newest), the level the listener has just
+// heard; later ones move to the background's.
+constexpr double kRecentStep = 0.25;
+
+double mean_square(const double* x, int n) {
+    double s = 0.0;
+    for (int i = 0; i < n; ++i) s += x[i] * x[i];
+    return s / double(n);
+}
+
+// A running mean that starts at its first value.
+void follow(double& mean, double value, bool known, double step = kNoiseStatisticsStep) {
+    mean = known ? mean + step * (value - mean) : value;
+}
+
+// The level the comfort noise is to have: the noise as heard, as loud as
+// the speech frames played it.
+double comfort_noise_level(const dtx_state& dtx) {
+    if (!dtx.coded_background_known || !(dtx.heard_background > 0.0)) return dtx.noise_level;
+    double share = dtx.coded_background / dtx.heard_background;
+    share = share < kLeastCodedShare ? kLeastCodedShare : share > kMostCodedShare ? kMostCodedShare : share;
+    return share * dtx.noise_level;
+}
+
+// What the decoder plays for a frame (before its post-filter), through its
+// output high-pass: the mean square.
+double played_level(filter_memory& synthesis, pole_zero_memory& high_pass, const lp_filter_pair& aq,
+                    const double* exc) {
+    double out[kFrame];
+    for (int s = 0; s < kSubframes; ++s)
+        synthesis_filter(aq[s], exc + kSubframe * s, out + kSubframe * s, kSubframe, synthesis.data(), true);
+    preprocess_filter(high_pass, out, kFrame);
+    return mean_square(out, kFrame);
+}
+
+double played_level(dtx_state& dtx, const lp_filter_pair& aq, const double* exc) {
+    return played_level(dtx.synthesis_memory, dtx.synthesis_high_pass, aq, exc);
+}
+
+// The comfort noise's first frames draw an excitation that is not white (an
+// adaptive part and pulses), so a sharply resonant noise filter (a rumble)
+// plays it louder or softer than white noise of the same gain. The encoder
+// knows the very draws the decoder will make: it plays them for the energy
+// steps next to the one chosen and keeps the step whose frames come nearest
+// to the level wanted.
+constexpr int kCheckedFrames = 4;
+
+double comfort_noise_played(const encoder_state& state, const dtx_state& dtx, double sid_gain) {
+    double exc[kExcitationHistory + kCheckedFrames * kFrame];
+    std::copy(state.excitation_buffer, state.excitation_buffer + kExcitationHistory, exc);
+    filter_memory synthesis = dtx.synthesis_memory;
+    pole_zero_memory high_pass = dtx.synthesis_high_pass;
+    lsp_vector previous = state.previous_quantized_lsp;
+    int16_t seed = dtx.noise_seed;
+    double gain = dtx.current_noise_gain, sum = 0.0;
+    for (int f = 0; f < kCheckedFrames; ++f) {
+        gain = dtx.after_speech && f == 0 ? sid_gain : next_noise_gain(gain, sid_gain);
+        double* frame = exc + kExcitationHistory + kFrame * f;
+        random_excitation(frame, seed, gain);
+        lp_filter_pair aq;
+        interpolate_lp_filters(previous, dtx.sid_lsp, aq);
+        previous = dtx.sid_lsp;
+        sum += played_level(synthesis, high_pass, aq, frame);
+    }
+    return sum / kCheckedFrames;
+}
+
+int closest_energy_index(const encoder_state& state, const dtx_state& dtx, int first_guess, double level) {
+    int best = first_guess;
+    double best_distance = 1e9;
+    for (int index = first_guess - 1; index <= first_guess + 1; ++index) {
+        if (index < 0 || index >= kSidGainLevels) continue;
+        const double played = comfort_noise_played(state, dtx, sid_gain_table[index]);
+        const double distance = std::fabs(std::log10((played + 1.0) / (level + 1.0)));
+        if (distance < best_distance) {
+            best_distance = distance;
+            best = index;
+        }
+    }
+    return best;
+}
 
 void update_noise_statistics(dtx_state& dtx, const noise_autocorrelation& r) {
     if (!dtx.noise_statistics_known) {
@@ -40,12 +128,17 @@ bool noise_changed(const dtx_state& dtx) {
     lsp_to_lp(dtx.sid_lsp, sent);
     const double own_energy = residual_energy(own, dtx.noise_statistics);
     const double sent_energy = residual_energy(sent, dtx.noise_statistics);
-    if (sent_energy > kSpectralChange * own_energy) return true;
+    // Levels compared through the same white-noise model: the step sent was
+    // chosen by playing the draws, the model only tells a change.
+    const double gain = excitation_gain(dtx.sid_power_gain, comfort_noise_level(dtx));
+    const double sent_gain = excitation_gain(dtx.sid_power_gain, dtx.sid_level);
     // Within the lowest level a change is no change: digital silence fading
-    // out would otherwise send a SID frame every few frames.
-    const double gain = excitation_gain(sent, dtx.noise_statistics);
-    if (quantize_sid_gain(gain) == quantize_sid_gain(dtx.sid_gain)) return false;
-    return std::fabs(20.0 * std::log10((gain + 1e-9) / dtx.sid_gain)) > kLevelChangeDb;
+    // out, or an offset the high-passes remove, would otherwise send a SID
+    // frame every few frames.
+    if (quantize_sid_gain(gain) == 0 && quantize_sid_gain(sent_gain) == 0) return false;
+    if (sent_energy > kSpectralChange * own_energy) return true;
+    if (quantize_sid_gain(gain) == quantize_sid_gain(sent_gain)) return false;
+    return std::fabs(20.0 * std::log10((gain + 1e-9) / (sent_gain + 1e-9))) > kLevelChangeDb;
 }
 
 // Quantizes the noise into params.sid and moves the LSF predictor memory
@@ -62,7 +155,11 @@ void describe_noise(encoder_state& state, dtx_state& dtx, sid_parameters& sid) {
                    dtx.sid_lsp);
     lp_coefficients quantized;
     lsp_to_lp(dtx.sid_lsp, quantized);
-    sid.energy_index = quantize_sid_gain(excitation_gain(quantized, dtx.noise_statistics));
+    const double level = dtx.after_speech && dtx.coded_background_known ? dtx.recent_background : comfort_noise_level(dtx);
+    dtx.sid_power_gain = noise_power_gain(quantized);
+    sid.energy_index =
+        closest_energy_index(state, dtx, quantize_sid_gain(excitation_gain(dtx.sid_power_gain, level)), level);
+    dtx.sid_level = level;
     dtx.sid_gain = sid_gain_table[sid.energy_index];
 }
 
@@ -78,6 +175,7 @@ void follow_comfort_noise(encoder_state& state, dtx_state& dtx) {
     lp_filter_pair aq;
     interpolate_lp_filters(state.previous_quantized_lsp, dtx.sid_lsp, aq);
     state.previous_quantized_lsp = dtx.sid_lsp;
+    played_level(dtx, aq, exc);
     for (int s = 0; s < kSubframes; ++s) {
         const int i = kSubframe * s;
         lp_coefficients ap;
@@ -103,13 +201,22 @@ void dtx_restart_detection(dtx_state& dtx) {
     vad_reset(dtx.vad);
     dtx.noise_statistics.fill(0.0);
     dtx.noise_statistics_known = false;
+    dtx.noise_level = 0.0;
+    dtx.coded_background = 0.0;
+    dtx.heard_background = 0.0;
+    dtx.coded_background_known = false;
 }
 
 void dtx_reset(dtx_state& dtx) {
     dtx_restart_detection(dtx);
+    dtx.listener_high_pass = pole_zero_memory{0.0, 0.0, 0.0, 0.0};
+    dtx.synthesis_memory.fill(0.0);
+    dtx.synthesis_high_pass = pole_zero_memory{0.0, 0.0, 0.0, 0.0};
     dtx.after_speech = true;
     dtx.current_noise_gain = 0.0;
     dtx.sid_gain = sid_gain_table[0];
+    dtx.sid_level = 0.0;
+    dtx.sid_power_gain = 1.0;
     lsf_to_lsp(initial_lsf_vector, dtx.sid_lsp);
     dtx.noise_seed = kInitialNoiseSeed;
     dtx.frames_since_sid = 0;
@@ -123,17 +230,37 @@ dtx_frame encode_frame_dtx(encoder_state& state, dtx_state& dtx, frame_parameter
     lsp_to_lsf(lsp_new, features.lsf);
     vad_frame_features(state.speech_buffer + kSpeechFrameStart, features.lsf, features);
 
+    double heard[kFrame];
+    std::copy(state.speech_buffer + kSpeechFrameStart, state.speech_buffer + kSpeechFrameStart + kFrame, heard);
+    preprocess_filter(dtx.listener_high_pass, heard, kFrame);
+    const double heard_level = mean_square(heard, kFrame);
+
+    // The frames held as speech after a spurt are mostly the quiet ends of
+    // words: the noise is learnt from the others, once it is known at all.
+    const bool held = dtx.vad.hangover > 0;
     bool raw_speech = false;
     const bool speech = vad_decide(dtx.vad, features, raw_speech);
-    if (!raw_speech) {
+    if (!raw_speech && (!held || !dtx.noise_statistics_known)) {
         noise_autocorrelation frame;
         frame_autocorrelation(state.speech_buffer + kSpeechFrameStart, frame);
+        follow(dtx.noise_level, heard_level, dtx.noise_statistics_known);
         update_noise_statistics(dtx, frame);
     }
 
     if (speech) {
         params.type = frame_type::speech;
+        const lsp_vector previous_quantized = state.previous_quantized_lsp;
         analyse_frame(state, lsp_new, params.speech);
+        // The frame's excitation, now one frame back in the history.
+        lp_filter_pair aq;
+        interpolate_lp_filters(previous_quantized, state.previous_quantized_lsp, aq);
+        const double played = played_level(dtx, aq, state.excitation_buffer + kExcitationHistory - kFrame);
+        if (!raw_speech) {
+            follow(dtx.coded_background, played, dtx.coded_background_known);
+            follow(dtx.recent_background, played, dtx.coded_background_known, kRecentStep);
+            follow(dtx.heard_background, heard_level, dtx.coded_background_known);
+            dtx.coded_background_known = true;
+        }
         dtx.after_speech = true;
         dtx.noise_seed = kInitialNoiseSeed;
         return dtx_frame::speech;

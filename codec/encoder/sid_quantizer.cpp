@@ -27,7 +27,7 @@ double residual_energy(const lp_coefficients& a, const noise_autocorrelation& r)
     return e > 0.0 ? e : 0.0;
 }
 
-double excitation_gain(const lp_coefficients& a, const noise_autocorrelation& r) {
+double noise_power_gain(const lp_coefficients& a) {
     // The power gain of 1/A(z): the energy of its impulse response, long
     // enough for the filters the SID codebook yields to have died out.
     constexpr int kResponse = 320;
@@ -36,14 +36,17 @@ double excitation_gain(const lp_coefficients& a, const noise_autocorrelation& r)
     set_zero(h + 1, kResponse - 1);
     filter_memory memory{};
     synthesis_filter(a, h, h, kResponse, memory.data(), false);
-    // The noise measured here has passed the input high-pass once; the
-    // decoder's output high-pass (of the same shape) takes its share of
-    // the comfort noise again, so the gain makes up for that share.
+    // The comfort noise passes the decoder's output high-pass as coded
+    // speech does; the gain makes up for the share it takes.
     pole_zero_memory high_pass{0.0, 0.0, 0.0, 0.0};
     preprocess_filter(high_pass, h, kResponse);
     double power = 0.0;
     for (double v : h) power += v * v;
-    return std::sqrt((r[0] > 0.0 ? r[0] : 0.0) / power);
+    return power;
+}
+
+double excitation_gain(double power_gain, double mean_square) {
+    return std::sqrt((mean_square > 0.0 ? mean_square : 0.0) / power_gain);
 }
 
 void noise_filter(const noise_autocorrelation& r, lp_coefficients& a) {

@@ -21,10 +21,13 @@ void frame_autocorrelation(const double* x, noise_autocorrelation& r);
 // autocorrelation r.
 double residual_energy(const lp_coefficients& a, const noise_autocorrelation& r);
 
-// The excitation gain (RMS per sample) that makes white noise through
-// 1/A(z) and the decoder's output high-pass as loud as a signal of mean
-// square r[0].
-double excitation_gain(const lp_coefficients& a, const noise_autocorrelation& r);
+// The power gain of 1/A(z) and the decoder's output high-pass for white
+// noise.
+double noise_power_gain(const lp_coefficients& a);
+
+// The excitation gain (RMS per sample) that makes white noise through a
+// filter of that power gain reach the given mean square.
+double excitation_gain(double power_gain, double mean_square);
 
 // The LP filter of a noise with autocorrelation r (lag window and noise
 // floor as in the encoder's LP analysis).

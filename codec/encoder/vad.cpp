@@ -13,14 +13,25 @@ constexpr int kWindowFrames = 20;
 // Until the windows have seen real frames the floor is this level (RMS about
 // 40): a loud start is taken as speech rather than as noise.
 constexpr double kInitialFloorDb = 32.0;
-// Frames far enough above the floor are speech whatever their spectrum. The
-// floor is the minimum of the noise, which lies under its mean by about
-// what the noise's energy strays from frame to frame: a steady noise lets
-// the margin shrink to the smallest one, a fluctuating one (babble) widens
-// it, up to the largest.
+// Frames far enough above the floor, in either band, are speech whatever
+// their spectrum. The floor is the minimum of the noise, which lies under
+// its mean by about what the noise's level strays from frame to frame: a
+// steady noise lets the margin shrink to the smallest one, a fluctuating one
+// (babble, the rumble of a car below 1 kHz) widens it, up to the largest.
 constexpr double kSmallestMarginDb = 4.0;
-constexpr double kLargestMarginDb = 9.0;
+constexpr double kLargestMarginDb = 14.0;
 constexpr double kMarginPerFluctuation = 2.0;
+// While speech is held, a band whose margin is under kSteadyMarginDb (a
+// steady noise) continues it at this share of its margin: the fading end of
+// a word in a hiss is followed further than its loud part would carry it.
+constexpr double kContinuationShare = 0.5;
+constexpr double kSteadyMarginDb = 8.0;
+// In a noise steady in both bands, a frame whose two rises together make up
+// a margin (each band's rise as a share of its margin, summed over this) is
+// speech too: a weak sound spread over the spectrum, each band alone short
+// of its margin.
+constexpr double kJointRise = 1.0;
+constexpr double kJointMarginDb = 9.5;
 constexpr double kInitialFluctuationDb = 3.0;
 // Smaller rises (this share of the margin) count when the spectrum or the
 // zero crossings changed too: the fricatives and nasals of a word start in
@@ -34,6 +45,11 @@ constexpr double kAbsoluteMinimumDb = 15.0;
 // Speech is held on after a spurt: long enough to cover the fading end of a
 // word, longer after a real spurt than after an isolated blip.
 constexpr int kHangoverFrames = 12;
+// Where noise fills the band above 1 kHz as much as the band below (a flat,
+// hissing noise) a word's fading end sinks into it long before it ends:
+// speech is held longer there.
+constexpr int kMaskedHangoverFrames = 24;
+constexpr double kMaskingTiltDb = -3.0;
 constexpr int kShortHangoverFrames = 4;
 constexpr int kRealSpurtFrames = 4;
 // The noise's spectrum follows the frames taken as noise with this weight.
@@ -41,24 +57,43 @@ constexpr double kNoiseSpectrumStep = 0.1;
 
 double level_db(double sum, int n) { return 10.0 * std::log10(1.0 + sum / double(n)); }
 
-double minimum_of(const std::array<double, kNoiseFloorWindows>& minima, double current) {
-    double m = current;
-    for (double v : minima) m = v < m ? v : m;
+void floor_reset(level_floor& floor) {
+    floor.minima.fill(kInitialFloorDb);
+    floor.window_minimum = 1e9;
+    floor.fluctuation_db = kInitialFluctuationDb;
+}
+
+void floor_add(level_floor& floor, double level_db) {
+    if (level_db < floor.window_minimum) floor.window_minimum = level_db;
+}
+
+void floor_close_window(level_floor& floor) {
+    for (int w = 0; w + 1 < kNoiseFloorWindows; ++w) floor.minima[w] = floor.minima[w + 1];
+    floor.minima[kNoiseFloorWindows - 1] = floor.window_minimum;
+    floor.window_minimum = 1e9;
+}
+
+double floor_of(const level_floor& floor) {
+    double m = floor.window_minimum;
+    for (double v : floor.minima) m = v < m ? v : m;
     return m;
 }
 
+// The margin of a level over its floor. While speech is held, a band whose
+// noise is steady lets smaller rises continue it, so that the fading end of
+// a word is followed.
+double margin_of(const level_floor& floor, bool held) {
+    double margin = kSmallestMarginDb + kMarginPerFluctuation * floor.fluctuation_db;
+    if (margin > kLargestMarginDb) margin = kLargestMarginDb;
+    return held && margin < kSteadyMarginDb ? kContinuationShare * margin : margin;
+}
+
 void track_noise_floor(vad_state& state, const vad_features& f) {
-    if (f.energy_db < state.window_energy_minimum) state.window_energy_minimum = f.energy_db;
-    if (f.low_band_db < state.window_low_band_minimum) state.window_low_band_minimum = f.low_band_db;
+    floor_add(state.low_band, f.low_band_db);
+    floor_add(state.high_band, f.high_band_db);
     if (++state.window_frames < kWindowFrames) return;
-    for (int w = 0; w + 1 < kNoiseFloorWindows; ++w) {
-        state.energy_minima[w] = state.energy_minima[w + 1];
-        state.low_band_minima[w] = state.low_band_minima[w + 1];
-    }
-    state.energy_minima[kNoiseFloorWindows - 1] = state.window_energy_minimum;
-    state.low_band_minima[kNoiseFloorWindows - 1] = state.window_low_band_minimum;
-    state.window_energy_minimum = 1e9;
-    state.window_low_band_minimum = 1e9;
+    floor_close_window(state.low_band);
+    floor_close_window(state.high_band);
     state.window_frames = 0;
 }
 
@@ -71,54 +106,61 @@ double spectral_distance(const lsf_vector& a, const lsf_vector& b) {
 } // namespace
 
 void vad_reset(vad_state& state) {
-    state.energy_minima.fill(kInitialFloorDb);
-    state.low_band_minima.fill(kInitialFloorDb);
-    state.window_energy_minimum = 1e9;
-    state.window_low_band_minimum = 1e9;
+    floor_reset(state.low_band);
+    floor_reset(state.high_band);
     state.window_frames = 0;
     state.noise_lsf.fill(0.0);
     state.noise_zero_crossings = 0.0;
-    state.noise_fluctuation_db = kInitialFluctuationDb;
     state.noise_spectrum_known = false;
     state.hangover = 0;
     state.speech_run = 0;
 }
 
 void vad_frame_features(const double* x, const lsf_vector& lsf, vad_features& features) {
-    double energy = 0.0, low = 0.0;
+    double low = 0.0, high = 0.0;
     int crossings = 0;
     for (int n = 0; n < kFeatureSamples; ++n) {
-        energy += x[n] * x[n];
         // A four-sample mean: zeros at 2 and 4 kHz, little loss below 1 kHz.
         const double l = 0.25 * (((x[n] + x[n - 1]) + x[n - 2]) + x[n - 3]);
         low += l * l;
+        high += (x[n] - l) * (x[n] - l);
         if ((x[n] >= 0.0) != (x[n - 1] >= 0.0)) ++crossings;
     }
-    features.energy_db = level_db(energy, kFeatureSamples);
     features.low_band_db = level_db(low, kFeatureSamples);
+    features.high_band_db = level_db(high, kFeatureSamples);
     features.zero_crossings = double(crossings) / double(kFeatureSamples);
     features.lsf = lsf;
 }
 
 bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
     track_noise_floor(state, f);
-    const double energy_floor = minimum_of(state.energy_minima, state.window_energy_minimum);
-    const double low_floor = minimum_of(state.low_band_minima, state.window_low_band_minimum);
-    const double rise = f.energy_db - energy_floor;
-    double margin = kSmallestMarginDb + kMarginPerFluctuation * state.noise_fluctuation_db;
-    if (margin > kLargestMarginDb) margin = kLargestMarginDb;
+    const double low_floor = floor_of(state.low_band), high_floor = floor_of(state.high_band);
+    const double low_rise = f.low_band_db - low_floor;
+    const double high_rise = f.high_band_db - high_floor;
+    const bool held = state.hangover > 0;
+    const double low_margin = margin_of(state.low_band, held);
+    const double high_margin = margin_of(state.high_band, held);
 
-    bool speech = rise > margin || f.low_band_db - low_floor > margin;
-    if (!speech && state.noise_spectrum_known && rise > kSpectralMarginShare * margin) {
+    // Either band rising over its margin: speech in a rumble shows above
+    // 1 kHz, voiced speech in a hiss below it. Or both rising together in a
+    // steady noise.
+    const bool steady = margin_of(state.low_band, false) < kJointMarginDb &&
+                        margin_of(state.high_band, false) < kJointMarginDb;
+    bool speech = low_rise > low_margin || high_rise > high_margin ||
+                  (steady && low_rise / low_margin + high_rise / high_margin > kJointRise);
+    if (!speech && state.noise_spectrum_known &&
+        (low_rise > kSpectralMarginShare * low_margin || high_rise > kSpectralMarginShare * high_margin)) {
         speech = spectral_distance(f.lsf, state.noise_lsf) > kSpectralDistance ||
                  std::fabs(f.zero_crossings - state.noise_zero_crossings) > kZeroCrossingChange;
     }
-    if (f.energy_db < kAbsoluteMinimumDb) speech = false;
+    if (f.low_band_db < kAbsoluteMinimumDb && f.high_band_db < kAbsoluteMinimumDb) speech = false;
     raw_speech = speech;
 
     if (speech) {
         ++state.speech_run;
-        state.hangover = state.speech_run >= kRealSpurtFrames ? kHangoverFrames : kShortHangoverFrames;
+        const bool masked = high_floor > kAbsoluteMinimumDb && high_floor - low_floor > kMaskingTiltDb;
+        const int hangover = masked ? kMaskedHangoverFrames : kHangoverFrames;
+        state.hangover = state.speech_run >= kRealSpurtFrames ? hangover : kShortHangoverFrames;
         return true;
     }
     state.speech_run = 0;
@@ -130,8 +172,12 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
         for (int i = 0; i < kOrder; ++i) state.noise_lsf[i] += kNoiseSpectrumStep * (f.lsf[i] - state.noise_lsf[i]);
         state.noise_zero_crossings += kNoiseSpectrumStep * (f.zero_crossings - state.noise_zero_crossings);
     }
-    state.noise_fluctuation_db += kNoiseSpectrumStep * (rise - state.noise_fluctuation_db);
-    if (state.hangover > 0) {
+    // The fading end of a word held as speech is not noise to learn from.
+    if (!held) {
+        state.low_band.fluctuation_db += kNoiseSpectrumStep * (low_rise - state.low_band.fluctuation_db);
+        state.high_band.fluctuation_db += kNoiseSpectrumStep * (high_rise - state.high_band.fluctuation_db);
+    }
+    if (held) {
         --state.hangover;
         return true;
     }

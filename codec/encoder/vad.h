@@ -1,5 +1,5 @@
 // The voice-activity detector of the sending side's silence suppression:
-// it compares each frame's energy, low-band energy, zero crossings and LP
+// it compares each frame's energy below and above 1 kHz, zero crossings and LP
 // spectrum with a running picture of the background noise, and holds speech
 // on for a while after a talk spurt so that word ends are not cut.
 #pragma once
@@ -13,27 +13,29 @@ namespace g729 {
 // What the detector looks at in one frame (the frame being coded together
 // with its look-ahead, so onsets are seen 5 ms early).
 struct vad_features {
-    double energy_db;      // 10 log10(1 + mean square)
-    double low_band_db;    // the same below about 1 kHz
+    double low_band_db;    // 10 log10(1 + mean square) below about 1 kHz
+    double high_band_db;   // the same above it
     double zero_crossings; // sign changes per sample, 0..1
     lsf_vector lsf;        // the frame's LP spectrum
 };
 
 constexpr int kNoiseFloorWindows = 8;
 
+// Minimum statistics of one level (dB): the lowest of the last windows of
+// frames (the oldest first) and of the window being filled.
+struct level_floor {
+    std::array<double, kNoiseFloorWindows> minima;
+    double window_minimum;
+    // How much the level of noise frames strays from the floor, on average.
+    double fluctuation_db;
+};
+
 struct vad_state {
-    // Minimum statistics: the lowest energies of the last windows of frames
-    // (the oldest first), and of the window being filled.
-    std::array<double, kNoiseFloorWindows> energy_minima;
-    std::array<double, kNoiseFloorWindows> low_band_minima;
-    double window_energy_minimum;
-    double window_low_band_minimum;
+    level_floor low_band, high_band;
     int window_frames;
     // The mean spectrum and zero-crossing rate of frames taken as noise.
     lsf_vector noise_lsf;
     double noise_zero_crossings;
-    // How much the energy of noise frames strays from the floor, on average.
-    double noise_fluctuation_db;
     bool noise_spectrum_known;
     int hangover;    // frames speech is still held on
     int speech_run;  // frames in the current talk spurt

@@ -3,6 +3,7 @@
 // decoder, and the memories both ends must keep in step through it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -50,11 +51,11 @@ std::vector<int16_t> to_pcm(const std::vector<double>& x) {
     return out;
 }
 
-// Speech from the bundled recording with pauses of quiet background noise:
-// 1 s of noise, then speech and noise in turn.
-std::vector<int16_t> speech_with_noisy_pauses() {
+// Speech from the bundled recording with pauses of background noise (quiet
+// by default): 1 s of noise, then speech and noise in turn.
+std::vector<int16_t> speech_with_noisy_pauses(double rms = 40.0, double smoothing = 0.5) {
     const std::vector<int16_t> speech = read_samples("speech_male_librivox.raw");
-    const std::vector<double> background = noise(speech.size() + 4 * 8000, 40.0, 0.5, 7);
+    const std::vector<double> background = noise(speech.size() + 4 * 8000, rms, smoothing, 7);
     std::vector<double> out;
     size_t b = 0;
     for (size_t part = 0; part < 3; ++part) {
@@ -71,9 +72,9 @@ struct dtx_stream {
     std::vector<std::vector<uint8_t>> frames; // empty: not transmitted
 };
 
-dtx_stream encode_with_dtx(const std::vector<int16_t>& pcm) {
+dtx_stream encode_with_dtx(const std::vector<int16_t>& pcm, bool dtx = true) {
     g729a_encoder* enc = g729a_encoder_create(nullptr);
-    EXPECT_EQ(g729a_encoder_set_dtx(enc, 1), G729A_OK);
+    EXPECT_EQ(g729a_encoder_set_dtx(enc, dtx ? 1 : 0), G729A_OK);
     dtx_stream s;
     for (size_t f = 0; f + kFrame <= pcm.size(); f += kFrame) {
         uint8_t frame[G729A_SPEECH_FRAME_BYTES];
@@ -154,12 +155,13 @@ TEST(Dtx, SidFramesDecodeToNoiseAtTheInputsLevelAndSpectrum) {
         const char* name;
         double rms;
         double smoothing;
+        bool coded_as_speech; // false: under the detector's first floor, never sent as speech
     };
     const Case cases[] = {
-        {"quiet white noise", 20.0, 0.0},
-        {"white noise", 300.0, 0.0},
-        {"loud white noise", 3000.0, 0.0},
-        {"low-pass noise", 300.0, 0.8},
+        {"quiet white noise", 20.0, 0.0, false},
+        {"white noise", 300.0, 0.0, true},
+        {"loud white noise", 3000.0, 0.0, true},
+        {"low-pass noise", 300.0, 0.8, true},
     };
     for (const Case& c : cases) {
         // Noise from the first sample is taken as speech until the noise
@@ -171,15 +173,19 @@ TEST(Dtx, SidFramesDecodeToNoiseAtTheInputsLevelAndSpectrum) {
         EXPECT_LT(sent, 30) << c.name << ": steady noise needs few frames";
 
         const std::vector<int16_t> output = decode_stream(s);
-        // The last 2 s: the comfort noise has settled. The noises here have
-        // little energy below the codec's 140 Hz high-pass edge.
+        // The last 2 s: the comfort noise has settled. It plays the noise at
+        // the level the speech frames gave it (as coded without suppression,
+        // 3 to 4 dB under the input here), so that nothing steps where
+        // speech hands over to it; a noise no speech frame carried keeps
+        // the input's level.
+        const std::vector<int16_t> coded = decode_stream(encode_with_dtx(input, false));
         const size_t from = 300 * kFrame, n = 200 * kFrame;
-        const double want = level_db(&input[from], n), got = level_db(&output[from], n);
-        // Measured: 0.6 dB over to 2.4 dB under the input (the energy steps
-        // are 2 to 4 dB apart, a new SID frame waits for a 1.5 dB change,
-        // and at the loudest the decoder's bound on the pulse amplitude
-        // takes about 1 dB); more than that is a fault of the level the SID
-        // frames carry.
+        const double want = level_db(c.coded_as_speech ? &coded[from] : &input[from], n);
+        const double got = level_db(&output[from], n);
+        // The energy steps are 2 to 4 dB apart, a new SID frame waits for a
+        // 1.5 dB change, and at the loudest the decoder's bound on the pulse
+        // amplitude takes about 1 dB; more than that is a fault of the level
+        // the SID frames carry.
         EXPECT_NEAR(got, want, 2.5) << c.name;
 
         // The spectral tilt: the level difference between a low band
@@ -191,6 +197,48 @@ TEST(Dtx, SidFramesDecodeToNoiseAtTheInputsLevelAndSpectrum) {
             return level_db(low.data(), n) - level_db(&x[from], n);
         };
         EXPECT_NEAR(tilt(output), tilt(input), 2.0) << c.name;
+    }
+}
+
+TEST(Dtx, AConstantInputGivesComfortNoiseNoLouderThanItsCodedSignal) {
+    // The high-passes at both ends leave almost nothing of an offset; the
+    // comfort noise must not play what the first one lets through.
+    for (const int16_t value : {int16_t(32767), int16_t(-32768), int16_t(1000)}) {
+        const std::vector<int16_t> input(500 * kFrame, value);
+        const dtx_stream with = encode_with_dtx(input);
+        const std::vector<int16_t> suppressed = decode_stream(with);
+        const std::vector<int16_t> coded = decode_stream(encode_with_dtx(input, false));
+        const size_t from = 100 * kFrame, n = 400 * kFrame;
+        EXPECT_LE(level_db(&suppressed[from], n), level_db(&coded[from], n) + 10.0) << value;
+        int sid = 0;
+        for (size_t f = 250; f < with.frames.size(); ++f) sid += with.frames[f].size() == G729A_SID_FRAME_BYTES;
+        EXPECT_LE(sid, 2) << value << ": an unchanging input needs no new SID frames";
+    }
+}
+
+TEST(Dtx, TheBackgroundKeepsItsLevelWhenSpeechHandsOverToComfortNoise) {
+    // Speech frames code a noise quieter than it is; the comfort noise that
+    // follows them continues the level they played, not the input's.
+    struct Case {
+        const char* name;
+        double rms;
+        double smoothing;
+    };
+    const Case cases[] = {{"white noise", 300.0, 0.0}, {"low-pass noise", 300.0, 0.8}};
+    for (const Case& c : cases) {
+        const dtx_stream s = encode_with_dtx(speech_with_noisy_pauses(c.rms, c.smoothing));
+        const std::vector<int16_t> output = decode_stream(s);
+        std::vector<double> steps;
+        for (size_t f = 4; f + 4 <= s.frames.size(); ++f) {
+            const bool was_speech = s.frames[f - 1].size() == G729A_SPEECH_FRAME_BYTES;
+            if (!was_speech || s.frames[f].size() == G729A_SPEECH_FRAME_BYTES) continue;
+            steps.push_back(level_db(&output[f * kFrame], 4 * kFrame) -
+                            level_db(&output[(f - 4) * kFrame], 4 * kFrame));
+        }
+        ASSERT_FALSE(steps.empty()) << c.name;
+        std::sort(steps.begin(), steps.end());
+        // Measured: within 0.5 dB; the speech frames' loss is several dB.
+        EXPECT_NEAR(steps[steps.size() / 2], 0.0, 1.5) << c.name;
     }
 }
 

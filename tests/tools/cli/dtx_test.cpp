@@ -2,6 +2,7 @@
 // a stream, and the refusal of .g729, which cannot hold it.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -69,6 +70,27 @@ TEST_F(DtxTool, EncodeWithDtxWritesWhatTheLibrarySendsAndDecodesLikeIt) {
          {format_share("speech frames:        ", kinds[2], frames), format_share("SID frames:           ", kinds[1], frames),
           format_share("untransmitted frames: ", kinds[0], frames)})
         EXPECT_TRUE(contains(r.out, line)) << line << " in:\n" << r.out;
+}
+
+TEST_F(DtxTool, AFullScaleConstantInputDecodesNoLouderWithDtxThanWithout) {
+    // Both high-passes leave almost nothing of an offset; the comfort noise
+    // must not play what the first one lets through.
+    write_file(path("dc.raw"), raw_bytes(std::vector<int16_t>(5 * 8000, int16_t(32767))));
+    for (const char* name : {"dtx", "plain"}) {
+        std::vector<std::string> encode = {"encode", path("dc.raw"), path(std::string(name) + ".bit")};
+        if (std::string(name) == "dtx") encode.insert(encode.begin() + 1, "--dtx");
+        run_result r = run(encode);
+        ASSERT_EQ(r.status, 0) << r.err;
+        r = run({"decode", path(std::string(name) + ".bit"), path(std::string(name) + ".raw")});
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    auto level_db = [&](const char* file) {
+        const std::vector<int16_t> x = raw_samples(read_file(path(file)));
+        double sum = 0.0;
+        for (size_t i = 8000; i < x.size(); ++i) sum += double(x[i]) * double(x[i]);
+        return 10.0 * std::log10(1.0 + sum / double(x.size() - 8000));
+    };
+    EXPECT_LE(level_db("dtx.raw"), level_db("plain.raw") + 10.0);
 }
 
 TEST_F(DtxTool, DtxIntoG729IsRefusedAndWritesNothing) {
