@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -320,26 +321,55 @@ inline std::vector<frame_record> by_time(std::vector<frame_record> frames) {
     return frames;
 }
 
-// An RTCP packet: a sender report from `ssrc` sent at `sent_ns` (its NTP
-// time, what a receiver's LSR then names), or a receiver report from it
-// about `about`.
-inline std::vector<uint8_t> rtcp_sr(uint32_t ssrc, uint32_t packets, uint32_t octets, int64_t sent_ns) {
-    std::vector<uint8_t> out = {0x80, 200, 0, 6};
-    put32(out, ssrc);
-    put32(out, uint32_t(sent_ns / 1000000000 + 2208988800));
-    put32(out, uint32_t(uint64_t(sent_ns % 1000000000) * 65536 / 1000000000) << 16), put32(out, 0);
-    put32(out, packets), put32(out, octets);
+// A report block: what a receiver says about `source`.
+struct report_block {
+    uint32_t source = 0;
+    uint8_t fraction = 0;     // lost, in 1/256
+    uint32_t cumulative = 0;  // packets lost
+    uint32_t highest = 1000;  // extended highest sequence number
+    uint32_t jitter = 0;      // in timestamp ticks
+    uint32_t lsr = 0;         // middle of the NTP time of the last SR
+    uint32_t dlsr = 0;        // since then, in 1/65536 s
+};
+
+// What a sender report adds: packets and octets sent, and the moment it was
+// sent, its NTP time (what a receiver's LSR then names); zero without one.
+struct sender_info {
+    uint32_t packets = 0;
+    uint32_t octets = 0;
+    std::optional<int64_t> sent_ns;
+};
+
+// An RTCP report from `reporter`: a sender report (type 200) with `sent`,
+// else a receiver report (201); with up to 31 blocks.
+inline std::vector<uint8_t> rtcp_report(uint32_t reporter, const std::vector<report_block>& blocks,
+                                        const std::optional<sender_info>& sent = std::nullopt) {
+    std::vector<uint8_t> out = {uint8_t(0x80 | blocks.size()), uint8_t(sent ? 200 : 201)};
+    put16(out, uint32_t(1 + (sent ? 5 : 0) + 6 * blocks.size()));
+    put32(out, reporter);
+    if (sent) {
+        const int64_t ns = sent->sent_ns.value_or(0);
+        put32(out, sent->sent_ns ? uint32_t(ns / 1000000000 + 2208988800) : 0);
+        put32(out, uint32_t(uint64_t(ns % 1000000000) * 65536 / 1000000000) << 16), put32(out, 0);
+        put32(out, sent->packets), put32(out, sent->octets);
+    }
+    for (const report_block& b : blocks) {
+        put32(out, b.source);
+        put32(out, uint32_t(b.fraction) << 24 | (b.cumulative & 0xFFFFFF));
+        put32(out, b.highest), put32(out, b.jitter), put32(out, b.lsr), put32(out, b.dlsr);
+    }
     return out;
 }
 
+// A sender report from `ssrc` sent at `sent_ns`, or a receiver report from
+// it with one block about `about`.
+inline std::vector<uint8_t> rtcp_sr(uint32_t ssrc, uint32_t packets, uint32_t octets, int64_t sent_ns) {
+    return rtcp_report(ssrc, {}, sender_info{packets, octets, sent_ns});
+}
+
 inline std::vector<uint8_t> rtcp_rr(uint32_t ssrc, uint32_t about, uint8_t fraction, uint32_t cumulative, uint32_t jitter, uint32_t lsr,
-                             uint32_t dlsr) {
-    std::vector<uint8_t> out = {0x81, 201, 0, 7};
-    put32(out, ssrc);
-    put32(out, about);
-    put32(out, uint32_t(fraction) << 24 | (cumulative & 0xFFFFFF));
-    put32(out, 1000), put32(out, jitter), put32(out, lsr), put32(out, dlsr);
-    return out;
+                                    uint32_t dlsr) {
+    return rtcp_report(ssrc, {{about, fraction, cumulative, 1000, jitter, lsr, dlsr}});
 }
 
 // The middle 32 bits of the NTP time of a Unix time, as RTCP carries it.

@@ -409,20 +409,9 @@ constexpr uint32_t kSsrc = 0x1a2b3c4d;
 // An RTCP sender (type 200) or receiver (201) report from `reporter` with
 // one block about each of `about`.
 std::vector<uint8_t> rtcp_report_packet(bool sender, uint32_t reporter, const std::vector<uint32_t>& about) {
-    std::vector<uint8_t> out = {uint8_t(0x80 | about.size()), uint8_t(sender ? 200 : 201)};
-    const std::size_t words = 1 + (sender ? 5 : 0) + 6 * about.size();
-    put16(out, uint32_t(words));
-    put32(out, reporter);
-    if (sender) {
-        put32(out, 0), put32(out, 0), put32(out, 0); // NTP and RTP time
-        put32(out, 50), put32(out, 1000);            // packets, octets
-    }
-    for (uint32_t source : about) {
-        put32(out, source);
-        put32(out, 0x10000003); // 1/16 lost, 3 in all
-        put32(out, 1000), put32(out, 40), put32(out, 0), put32(out, 0);
-    }
-    return out;
+    std::vector<report_block> blocks;
+    for (uint32_t source : about) blocks.push_back({source, 0x10, 3, 1000, 40, 0, 0}); // 1/16 lost, 3 in all
+    return rtcp_report(reporter, blocks, sender ? std::optional<sender_info>(sender_info{50, 1000, std::nullopt}) : std::nullopt);
 }
 
 frame_record rtcp_record(int64_t time_ns, const address& from, const address& to, const std::vector<uint8_t>& rtcp) {
