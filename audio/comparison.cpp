@@ -4,19 +4,10 @@
 #include <cmath>
 #include <limits>
 
+#include "audio/level.h"
 #include "audio/loss_measures.h"
 
 namespace audio {
-
-namespace {
-
-constexpr double kFullScale = 32768.0;
-
-double level_db(double energy, std::size_t n) {
-    return 10.0 * std::log10(energy / double(n) / (kFullScale * kFullScale));
-}
-
-} // namespace
 
 void aligned_comparison::add_input(const int16_t* samples, std::size_t n) {
     // Keep the unmatched tail only, so memory stays bounded by the delay
@@ -69,8 +60,8 @@ comparison_result aligned_comparison::result() const {
     r.segments = segments_;
     if (segments_ > 0) r.segmental_snr_db = segment_snr_sum_ / double(segments_);
     const double minus_infinity = -std::numeric_limits<double>::infinity();
-    r.reference_level_db = signal_energy_ > 0.0 ? level_db(signal_energy_, pairs_) : minus_infinity;
-    r.test_level_db = output_energy_ > 0.0 ? level_db(output_energy_, pairs_) : minus_infinity;
+    r.reference_level_db = signal_energy_ > 0.0 ? dbfs(signal_energy_, pairs_) : minus_infinity;
+    r.test_level_db = output_energy_ > 0.0 ? dbfs(output_energy_, pairs_) : minus_infinity;
     r.level_defined = signal_energy_ > 0.0 && output_energy_ > 0.0;
     if (r.level_defined) r.level_difference_db = 10.0 * std::log10(output_energy_ / signal_energy_);
     return r;

@@ -10,13 +10,16 @@ gives the same capture.
     build/tools/g729a plot --jitter-buffer 40 data/sample_call.pcap docs/sample_call.png
 """
 import random
-import struct
 import subprocess
 import sys
 import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "tests/tools/capture"))
+from capture_writer import ethernet_udp, ntp_middle32, pcap, rtcp_report, rtp  # noqa: E402
+
+MACS = (bytes([2, 0, 0, 0, 0, 2]), bytes([2, 0, 0, 0, 0, 1]))
 START_NS = 1700000000 * 10**9
 
 
@@ -29,10 +32,7 @@ def coded_frames(tool, raw):
 
 
 def ip_udp(src, dst, sport, dport, payload):
-    udp = struct.pack("!HHHH", sport, dport, 8 + len(payload), 0) + payload
-    header = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0, bytes(src), bytes(dst))
-    ethernet = bytes([2, 0, 0, 0, 0, 2, 2, 0, 0, 0, 0, 1]) + struct.pack("!H", 0x0800)
-    return ethernet + header + udp
+    return ethernet_udp(src, dst, sport, dport, payload, MACS)
 
 
 def direction(frames, ssrc, first_sequence, start_ns, rng, losses, late):
@@ -41,17 +41,12 @@ def direction(frames, ssrc, first_sequence, start_ns, rng, losses, late):
     for n in range(len(frames) // 2):
         if n in losses:
             continue
-        rtp = struct.pack("!BBHII", 0x80, (0x80 if n == 0 else 0) | 18, (first_sequence + n) & 0xFFFF,
-                          (0x1000 + 160 * n) & 0xFFFFFFFF, ssrc) + frames[2 * n] + frames[2 * n + 1]
+        packet = rtp(first_sequence + n, 0x1000 + 160 * n, frames[2 * n] + frames[2 * n + 1], ssrc=ssrc, marker=n == 0)
         delay_ms = min(15.0, abs(rng.gauss(0, 5)))
         if n == late:
             delay_ms += 80
-        packets.append((start_ns + n * 20 * 10**6 + int(delay_ms * 10**6), rtp))
+        packets.append((start_ns + n * 20 * 10**6 + int(delay_ms * 10**6), packet))
     return packets
-
-
-def ntp_middle(ns):
-    return ((ns // 10**9 + 2208988800) << 16 | (ns % 10**9) * 65536 // 10**9) & 0xFFFFFFFF
 
 
 def main():
@@ -66,17 +61,12 @@ def main():
                 direction(female, 0x55667788, 2000, START_NS + 2500 * 10**6, rng, {40}, None)]
     sr_ns = START_NS + 2000 * 10**6
     # The report's NTP time is what the receiver's LSR names.
-    ntp_seconds, ntp_fraction = sr_ns // 10**9 + 2208988800, (sr_ns % 10**9) * 65536 // 10**9 << 16
-    sr = struct.pack("!BBHI", 0x80, 200, 6, 0x1a2b3c4d) + struct.pack("!IIIII", ntp_seconds, ntp_fraction, 0, 100, 2000)
-    rr = struct.pack("!BBHII", 0x81, 201, 7, 0x55667788, 0x1a2b3c4d) + struct.pack(
-        "!IIIII", (8 << 24) | 3, 1103, 40, ntp_middle(sr_ns), 65536 // 20)
+    sr = rtcp_report(0x1a2b3c4d, sent=(100, 2000), sent_at_ns=sr_ns)
+    rr = rtcp_report(0x55667788, [(0x1a2b3c4d, 8, 3, 1103, 40, ntp_middle32(sr_ns), 65536 // 20)])
     records.append((sr_ns, ip_udp(a, b, 4001, 5001, sr)))
     records.append((sr_ns + 70 * 10**6, ip_udp(b, a, 5001, 4001, rr)))
     records.sort(key=lambda r: r[0])
-    with open(out, "wb") as f:
-        f.write(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1))
-        for t, frame in records:
-            f.write(struct.pack("<IIII", t // 10**9, t % 10**9 // 1000, len(frame), len(frame)) + frame)
+    out.write_bytes(pcap(records))
 
 
 if __name__ == "__main__":

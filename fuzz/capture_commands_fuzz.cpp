@@ -33,13 +33,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
-#include "tools/capture/commands.h"
+#include "tools/capture/capture_commands.h"
+#include "tools/capture/jitter_buffer.h"
+#include "tools/common/tool_error.h"
 #include "tools/plot/plot_command.h"
-#include "tools/cli/tool_error.h"
 
 namespace {
 
@@ -137,7 +139,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!(selector & 0x20)) options.max_audio_seconds = 20;
     if (selector & 0x40) options.max_gap_seconds = 5;
     if (selector & 0x80) options.max_files = 1;
-    const char* const buffers[] = {"", "40", "adaptive"};
+    const std::optional<jitter_buffer_setting> buffers[] = {std::nullopt, jitter_buffer_setting{false, 40.0},
+                                                            jitter_buffer_setting{true, kAdaptiveMinDelayMs}};
     options.jitter_buffer = buffers[size % 3];
     const std::string picture = dir + "/call.png";
 
@@ -153,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         operands.push_back(out);
         break;
     case 4:
-        options.stream = "1234abcd";
+        options.stream = 0x1234abcd;
         operands.push_back(out);
         break;
     case 5: options.mix = mix; break;

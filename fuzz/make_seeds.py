@@ -7,8 +7,11 @@ leaves other files (regression inputs) alone.
 import math
 import os
 import struct
+import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "tools", "capture"))
+from capture_writer import ethernet_udp, ntp_middle32, pcap, pcapng, rtcp_report, rtp  # noqa: E402
 VECTORS = os.path.join(HERE, "..", "tests", "data", "vectors")
 CORPUS = os.path.join(HERE, "corpus")
 
@@ -216,38 +219,17 @@ def tool_seeds():
     write("tool_readers_fuzz", "raw", bytes([3]) + pcm[:800])
 
 
-def udp_packet(src, dst, sport, dport, payload):
-    udp = struct.pack(">HHHH", sport, dport, 8 + len(payload), 0) + payload
-    ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0, bytes(src), bytes(dst)) + udp
-    return b"\x00\x11\x22\x33\x44\x55" + b"\x66\x77\x88\x99\xaa\xbb" + b"\x08\x00" + ip
+START_NS = 1700000000 * 10**9
 
 
-def pcap(packets):
-    out = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1)
-    for i, p in enumerate(packets):
-        out += struct.pack("<IIII", 1700000000 + i // 50, (i % 50) * 20000, len(p), len(p)) + p
-    return out
+def every_20_ms(packets):
+    """(time, packet) records, one packet each 20 ms."""
+    return [(START_NS + i * 20 * 10**6, p) for i, p in enumerate(packets)]
 
 
-def pcapng(packets, times=None, tsoffset=None):
-    """A section header, one Ethernet interface with microsecond times (and
-    with `tsoffset`, an if_tsoffset option: seconds added to every time),
-    and an enhanced packet block per packet (times in microseconds, 64-bit)."""
-    def block(kind, body):
-        return struct.pack("<II", kind, 12 + len(body)) + body + struct.pack("<I", 12 + len(body))
-    out = block(0x0A0D0D0A, struct.pack("<IHHq", 0x1A2B3C4D, 1, 0, -1))
-    options = b"" if tsoffset is None else struct.pack("<HHqI", 14, 8, tsoffset, 0)
-    out += block(1, struct.pack("<HHI", 1, 0, 65535) + options)
-    for i, p in enumerate(packets):
-        t = times[i] if times else (1700000000 * 1000000 + i * 20000)
-        body = struct.pack("<IIIII", 0, t >> 32, t & 0xFFFFFFFF, len(p), len(p)) + p
-        body += b"\0" * (-len(body) % 4)
-        out += block(6, body)
-    return out
-
-
-def rtp(seq, ts, payload, pt=18, ssrc=0x1234ABCD):
-    return struct.pack(">BBHII", 0x80, pt, seq, ts, ssrc) + payload
+def at_us(times, packets):
+    """(time, packet) records from times in microseconds."""
+    return [(t * 1000, p) for t, p in zip(times, packets)]
 
 
 def capture_seeds():
@@ -256,15 +238,15 @@ def capture_seeds():
     sdp = (b"INVITE sip:b@10.0.0.2 SIP/2.0\r\nContent-Type: application/sdp\r\n\r\n"
            b"v=0\r\no=- 1 1 IN IP4 10.0.0.1\r\ns=-\r\nc=IN IP4 10.0.0.1\r\nt=0 0\r\n"
            b"m=audio 4000 RTP/AVP 18 101\r\na=rtpmap:18 G729/8000\r\na=rtpmap:101 telephone-event/8000\r\n")
-    packets = [udp_packet(a, b, 5060, 5060, sdp)]
+    packets = [ethernet_udp(a, b, 5060, 5060, sdp)]
     order = list(range(20))
     order[5], order[6] = order[6], order[5]  # one reordered pair
     del order[12]                              # one lost packet
     for n in order:
-        packets.append(udp_packet(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
-    packets.append(udp_packet(a, b, 4000, 4002, rtp(1020, 160 * 40, speech[400:410] + b"\x12\x34")))  # after silence, SID at end
-    write("tool_readers_fuzz", "pcap-sip-rtp", bytes([4]) + pcap(packets))
-    write("tool_readers_fuzz", "pcapng-sip-rtp", bytes([4]) + pcapng(packets))
+        packets.append(ethernet_udp(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
+    packets.append(ethernet_udp(a, b, 4000, 4002, rtp(1020, 160 * 40, speech[400:410] + b"\x12\x34")))  # after silence, SID at end
+    write("tool_readers_fuzz", "pcap-sip-rtp", bytes([4]) + pcap(every_20_ms(packets)))
+    write("tool_readers_fuzz", "pcapng-sip-rtp", bytes([4]) + pcapng(every_20_ms(packets)))
     write("tool_readers_fuzz", "packet-rtp", bytes([5, 0]) + packets[3])
 
     # capture_commands_fuzz: both directions of a call, with the answer on a
@@ -273,26 +255,26 @@ def capture_seeds():
     answer = (b"SIP/2.0 200 OK\r\nContent-Type: application/sdp\r\n\r\n"
               b"v=0\r\no=- 1 1 IN IP4 10.0.0.2\r\ns=-\r\nc=IN IP4 10.0.0.2\r\nt=0 0\r\n"
               b"m=audio 4002 RTP/AVP 97\r\na=rtpmap:97 G729/8000\r\n")
-    call = [udp_packet(a, b, 5060, 5060, sdp), udp_packet(b, a, 5060, 5060, answer)]
+    call = [ethernet_udp(a, b, 5060, 5060, sdp), ethernet_udp(b, a, 5060, 5060, answer)]
     for n in range(24):
-        call.append(udp_packet(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
+        call.append(ethernet_udp(a, b, 4000, 4002, rtp(1000 + n, 160 * n, speech[20 * n:20 * n + 20])))
         back = speech[200 + 20 * n:220 + 20 * n] + (b"\x5a" if n == 7 else b"")
-        call.append(udp_packet(b, a, 4002, 4000, rtp(7000 + n, 160 * n, back, pt=97, ssrc=0x0BADCAFE)))
+        call.append(ethernet_udp(b, a, 4002, 4000, rtp(7000 + n, 160 * n, back, payload_type=97, ssrc=0x0BADCAFE)))
     call.insert(10, call.pop(30))  # a packet 10 places late
-    call.append(udp_packet(a, b, 4000, 4002, rtp(1024, 160 * 300, speech[480:500])))  # after 5 s of silence
+    call.append(ethernet_udp(a, b, 4000, 4002, rtp(1024, 160 * 300, speech[480:500])))  # after 5 s of silence
     times = [1700000000 * 1000000 + i * 10000 for i in range(len(call))]
     times[-1] += 5000000
     for selector, name in [(0, "info"), (1, "info-json"), (2, "decode-folder"), (3, "decode-earlier"),
                            (4, "decode-stream"), (5, "mix"), (6, "mix-folder"), (7, "one-wav"),
                            (2 | 8 | 16, "decode-rate-float"), (5 | 32 | 64, "mix-default-limits-max-gap"),
                            (2 | 128, "decode-max-files")]:
-        write("capture_commands_fuzz", "pcap-" + name, bytes([selector]) + pcap(call))
-        write("capture_commands_fuzz", "pcapng-" + name, bytes([selector]) + pcapng(call, times))
+        write("capture_commands_fuzz", "pcap-" + name, bytes([selector]) + pcap(every_20_ms(call)))
+        write("capture_commands_fuzz", "pcapng-" + name, bytes([selector]) + pcapng(at_us(times, call)))
     # Centuries apart, and past 2262.
     far = list(times)
     for i in range(3, len(far), 2):
         far[i] += 300 * 366 * 86400 * 1000000
-    write("capture_commands_fuzz", "pcapng-centuries-apart", bytes([5 | 32]) + pcapng(call, far))
+    write("capture_commands_fuzz", "pcapng-centuries-apart", bytes([5 | 32]) + pcapng(at_us(far, call)))
     # An interface time offset that puts the call in 1684 and its second
     # half 567 years on, in 2251: each in range, their difference not.
     offset = [1000000 + i * 10000 for i in range(len(call))]
@@ -300,27 +282,25 @@ def capture_seeds():
         offset[i] += int(567 * 365.25 * 86400) * 1000000
     for selector, name in [(0, "info"), (1, "info-json")]:
         write("capture_commands_fuzz", "pcapng-interface-offset-" + name,
-              bytes([selector]) + pcapng(call, offset, tsoffset=-9000000000))
+              bytes([selector]) + pcapng(at_us(offset, call), tsoffset=-9000000000))
 
     # RTCP about the caller: a sender report, a receiver report naming it,
     # one naming a report the capture does not hold, one 12 s after.
-    def ntp(us):
-        return (us // 1000000 + 2208988800) << 32 | (us % 1000000) * (1 << 32) // 1000000
     start_us = 1700000000 * 1000000
-    sr = struct.pack(">BBHIQIII", 0x80, 200, 6, 0x1234ABCD, ntp(start_us + 100000), 0, 24, 480)
+    sr = rtcp_report(0x1234ABCD, sent=(24, 480), sent_at_ns=(start_us + 100000) * 1000)
+
     def rr(lsr_us, dlsr):
-        return struct.pack(">BBHII", 0x81, 201, 7, 0x0BADCAFE, 0x1234ABCD) + struct.pack(
-            ">IIIII", 3, 1023, 40, ntp(lsr_us) >> 16 & 0xFFFFFFFF, dlsr)
-    reports = [(100000, udp_packet(a, b, 4001, 4003, sr)),
-               (150000, udp_packet(b, a, 4003, 4001, rr(start_us + 100000, 1000))),
-               (200000, udp_packet(b, a, 4003, 4001, rr(start_us + 50000, 0))),
-               (12200000, udp_packet(b, a, 4003, 4001, rr(start_us + 100000, 0)))]
+        return rtcp_report(0x0BADCAFE, [(0x1234ABCD, 0, 3, 1023, 40, ntp_middle32(lsr_us * 1000), dlsr)])
+    reports = [(100000, ethernet_udp(a, b, 4001, 4003, sr)),
+               (150000, ethernet_udp(b, a, 4003, 4001, rr(start_us + 100000, 1000))),
+               (200000, ethernet_udp(b, a, 4003, 4001, rr(start_us + 50000, 0))),
+               (12200000, ethernet_udp(b, a, 4003, 4001, rr(start_us + 100000, 0)))]
     with_rtcp = list(call[:-1]) + [p for _, p in reports]
     rtcp_times = times[:-1] + [start_us + t for t, _ in reports]
     order = sorted(range(len(with_rtcp)), key=lambda i: rtcp_times[i])
     for selector, name in [(0, "info"), (1, "info-json")]:
         write("capture_commands_fuzz", "pcapng-rtcp-round-trips-" + name,
-              bytes([selector]) + pcapng([with_rtcp[i] for i in order], [rtcp_times[i] for i in order]))
+              bytes([selector]) + pcapng(at_us([rtcp_times[i] for i in order], [with_rtcp[i] for i in order])))
 
     # A burst: a second of one direction's audio captured within a
     # millisecond, under each jitter buffer (the capture's length modulo 3
@@ -330,8 +310,8 @@ def capture_seeds():
         burst_times[i] = start_us + 100000 + i * 10
     for buffer, name in [(1, "fixed"), (2, "adaptive")]:
         for pad in range(3):
-            packets = call + [udp_packet(a, b, 9, 9, bytes(4 * pad))]
-            capture = pcapng(packets, burst_times + [burst_times[-1] + 1])
+            packets = call + [ethernet_udp(a, b, 9, 9, bytes(4 * pad))]
+            capture = pcapng(at_us(burst_times + [burst_times[-1] + 1], packets))
             if len(capture) % 3 == buffer:
                 break
         assert len(capture) % 3 == buffer
@@ -342,33 +322,25 @@ def capture_seeds():
     # SSRC on the first stream's RTCP ports, and a receiver report about it
     # between two other hosts a year later: reports held once, matched by
     # their ends and time.
-    def rtcp_report(sender, reporter, about):
-        body = struct.pack(">I", reporter)
-        if sender:
-            body += struct.pack(">IIIII", 0, 0, 0, 50, 1000)
-        for source in about:
-            body += struct.pack(">IIIIII", source, 0x10000003, 1000, 40, 0, 0)
-        return struct.pack(">BBH", 0x80 | len(about), 200 if sender else 201, len(body) // 4) + body
-    shared = [udp_packet(a, b, 4000 + 2 * k, 5000, rtp(1, 0, speech[10 * k:10 * k + 10], ssrc=0x1A2B3C4D)) for k in range(20)]
-    shared += [udp_packet(a, b, 4001, 5001, rtcp_report(True, 0x1A2B3C4D, [0x1A2B3C4D] * 31)) for _ in range(20)]
-    shared += [udp_packet(b, a, 5001, 4001, rtcp_report(False, 0x55667788, [0x1A2B3C4D] * 31))]
-    shared += [udp_packet((10, 9, 9, 9), (10, 9, 9, 8), 7001, 7003, rtcp_report(False, 0x55667788, [0x1A2B3C4D]))]
-    shared_times = [1700000000 * 1000000 + i * 1000 for i in range(len(shared))]
+    block = (0x1A2B3C4D, 0x10, 3, 1000, 40, 0, 0)
+    shared = [ethernet_udp(a, b, 4000 + 2 * k, 5000, rtp(1, 0, speech[10 * k:10 * k + 10], ssrc=0x1A2B3C4D)) for k in range(20)]
+    shared += [ethernet_udp(a, b, 4001, 5001, rtcp_report(0x1A2B3C4D, [block] * 31, sent=(50, 1000))) for _ in range(20)]
+    shared += [ethernet_udp(b, a, 5001, 4001, rtcp_report(0x55667788, [block] * 31))]
+    shared += [ethernet_udp((10, 9, 9, 9), (10, 9, 9, 8), 7001, 7003, rtcp_report(0x55667788, [block]))]
+    shared_times = [start_us + i * 1000 for i in range(len(shared))]
     shared_times[-1] += 365 * 86400 * 1000000
-    write("capture_commands_fuzz", "pcapng-rtcp-shared-ssrc-info", bytes([0]) + pcapng(shared, shared_times))
-    write("capture_commands_fuzz", "pcapng-rtcp-shared-ssrc-json", bytes([1]) + pcapng(shared, shared_times))
+    write("capture_commands_fuzz", "pcapng-rtcp-shared-ssrc-info", bytes([0]) + pcapng(at_us(shared_times, shared)))
+    write("capture_commands_fuzz", "pcapng-rtcp-shared-ssrc-json", bytes([1]) + pcapng(at_us(shared_times, shared)))
     # Three one-frame packets an hour apart (264 bytes as a pcap): over the
     # default limit on audio for decode, dump and the picture.
-    sparse = b""
-    sparse_header = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1)
-    for i in range(3):
-        p = udp_packet(a, b, 4000, 5000, rtp(1 + i, 1000 + i * 3600 * 8000, speech[10 * i:10 * i + 10]))
-        sparse += struct.pack("<IIII", 1700000000 + i * 3600, 0, len(p), len(p)) + p
+    sparse = pcap([(START_NS + i * 3600 * 10**9,
+                    ethernet_udp(a, b, 4000, 5000, rtp(1 + i, 1000 + i * 3600 * 8000, speech[10 * i:10 * i + 10])))
+                   for i in range(3)])
     for selector, name in [(0 | 32, "info"), (2 | 32, "decode-folder")]:
-        write("capture_commands_fuzz", "pcap-hours-apart-" + name, bytes([selector]) + sparse_header + sparse)
+        write("capture_commands_fuzz", "pcap-hours-apart-" + name, bytes([selector]) + sparse)
     # 150 one-packet streams: more than a picture draws unless told.
-    many = [udp_packet(a, b, 1024 + k, 5000, rtp(1, 0, speech[:20], ssrc=0x10000 + k)) for k in range(150)]
-    write("capture_commands_fuzz", "pcap-150-streams-info", bytes([0]) + pcap(many))
+    many = [ethernet_udp(a, b, 1024 + k, 5000, rtp(1, 0, speech[:20], ssrc=0x10000 + k)) for k in range(150)]
+    write("capture_commands_fuzz", "pcap-150-streams-info", bytes([0]) + pcap(every_20_ms(many)))
 
 
 if __name__ == "__main__":

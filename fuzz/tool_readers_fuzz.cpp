@@ -29,15 +29,20 @@
 #include <vector>
 
 #include "fuzz/fuzz_input.h"
-#include "tools/formats/audio_io.h"
-#include "tools/capture/capture_file.h"
-#include "tools/formats/coded_stream.h"
+#include "tests/tools/formats/coded_frames.h"
+#include "tools/capture/capture_reader.h"
+#include "tools/capture/packets.h"
 #include "tools/capture/rtp_stream.h"
-#include "tools/cli/tool_error.h"
+#include "tools/capture/sdp.h"
+#include "tools/common/tool_error.h"
+#include "tools/formats/audio_source.h"
+#include "tools/formats/coded_stream.h"
 
 namespace {
 
 using namespace g729::tool;
+using g729::tool::testing::count_frames;
+using g729::tool::testing::first_unstorable_in_g729;
 
 constexpr size_t kMaxSamples = size_t(1) << 20; // read no further than this
 

@@ -1,6 +1,6 @@
 # The libraries only some commands of the g729a tool need are not linked
 # into it: it loads each with dlopen when a command first needs it
-# (tools/cli/shared_library.h), so that decoding raw samples, .g729 and .bit
+# (tools/common/shared_library.h), so that decoding raw samples, .g729 and .bit
 # files or --version starts without them and the forty-odd shared objects
 # they pull in. Their headers come from pkg-config, for the types and
 # prototypes; the name each library is loaded by is the SONAME of the one

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -239,6 +240,32 @@ inline memory_run run_measuring_memory(const std::vector<std::string>& args, con
     return result;
 }
 
+// A folder's plain files and what they hold, links by their target,
+// folders as such.
+inline std::map<std::string, std::string> listing(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            const std::string p = dir + "/" + name;
+            struct stat st;
+            lstat(p.c_str(), &st);
+            if (S_ISDIR(st.st_mode)) {
+                out[name] = "folder";
+            } else if (S_ISLNK(st.st_mode)) {
+                char target[4096] = {};
+                out[name] = "link to " + std::string(target, std::size_t(std::max<ssize_t>(0, readlink(p.c_str(), target, sizeof target))));
+            } else {
+                const std::vector<uint8_t> bytes = read_file(p);
+                out[name] = std::string(bytes.begin(), bytes.end());
+            }
+        }
+        closedir(d);
+    }
+    return out;
+}
+
 // A scratch directory per test, removed afterwards.
 class ToolTest : public ::testing::Test {
 protected:
@@ -281,16 +308,45 @@ protected:
         return run_shell(command);
     }
 
-    // Each command line is a usage error: exit status 2 and the hint to
-    // --help.
-    void expect_usage_errors(const std::vector<std::vector<std::string>>& cases) const {
-        for (const auto& args : cases) {
-            const run_result r = run(args);
+    // A command line the tool refuses: the exit status (1: a file it cannot
+    // use, 2: the command line itself), words the message holds, and nothing
+    // written.
+    struct refusal {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+
+    // Each case is refused with its status and message (a usage error also
+    // with the hint to --help), and leaves the scratch folder as it was.
+    void expect_refused(const std::vector<refusal>& cases) const {
+        for (const refusal& c : cases) {
             std::string joined;
-            for (const auto& a : args) joined += a + " ";
-            EXPECT_EQ(r.status, 2) << joined << r.err;
-            EXPECT_TRUE(contains(r.err, "Try 'g729a --help'.")) << joined << r.err;
+            for (const auto& a : c.args) joined += a + " ";
+            const std::map<std::string, std::string> before = scratch_listing();
+            const run_result r = run(c.args);
+            EXPECT_EQ(r.status, c.status) << joined << r.err;
+            EXPECT_TRUE(contains(r.err, c.message)) << joined << r.err;
+            if (c.status == 2) {
+                EXPECT_TRUE(contains(r.err, "Try 'g729a --help'.")) << joined << r.err;
+            }
+            EXPECT_EQ(scratch_listing(), before) << joined << r.err;
         }
+    }
+
+    // Each command line is a usage error: exit status 2 and the hint to
+    // --help, nothing written.
+    void expect_usage_errors(const std::vector<std::vector<std::string>>& cases) const {
+        for (const auto& args : cases) expect_refused({{args, 2, ""}});
+    }
+
+    // The scratch folder's files and what they hold, leaving out the
+    // captured streams.
+    std::map<std::string, std::string> scratch_listing() const {
+        std::map<std::string, std::string> out = listing(dir_);
+        out.erase(".stdout");
+        out.erase(".stderr");
+        return out;
     }
 
     // Runs a shell command line whose standard output and error go to the

@@ -13,12 +13,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace g729::tool {
+#include "tools/common/command_options.h"
 
-struct jitter_buffer_setting {
-    bool adaptive = false;
-    double delay_ms = 0.0; // fixed buffers: the delay; adaptive ones: the delay they start with
-};
+namespace g729::tool {
 
 // The adaptive buffer's limits.
 constexpr double kAdaptiveMinDelayMs = 20.0;

@@ -240,15 +240,4 @@ std::string network_json(const stream_network& n) {
     return j;
 }
 
-std::optional<jitter_buffer_setting> parse_jitter_buffer(const std::string& value, std::string& problem) {
-    if (value == "adaptive") return jitter_buffer_setting{true, kAdaptiveMinDelayMs};
-    char* end = nullptr;
-    const long ms = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || ms < 0 || ms > 1000) {
-        problem = "--jitter-buffer takes a delay in ms from 0 to 1000, or adaptive, not '" + value + "'";
-        return std::nullopt;
-    }
-    return jitter_buffer_setting{false, double(ms)};
-}
-
 } // namespace g729::tool

@@ -67,8 +67,4 @@ std::string network_text(const stream_network& n, const std::string& indent,
                          const std::function<std::string(int64_t)>& time_text);
 std::string network_json(const stream_network& n);
 
-// "20", "adaptive": the value of --jitter-buffer; nullopt and a message in
-// `problem` when it is neither a delay in ms (0-1000) nor "adaptive".
-std::optional<jitter_buffer_setting> parse_jitter_buffer(const std::string& value, std::string& problem);
-
 } // namespace g729::tool

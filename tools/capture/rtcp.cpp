@@ -4,6 +4,8 @@
 #include <map>
 #include <utility>
 
+#include "tools/capture/packets.h"
+
 namespace g729::tool {
 
 namespace {
@@ -18,20 +20,16 @@ constexpr int64_t kNtpToUnixSeconds = 2208988800;
 // survives on, so a longer one is a stale or wrong LSR, not a measurement.
 constexpr uint32_t kMaxRoundTrip = 10 * 65536;
 
-uint32_t read32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-}
-
 rtcp_report_block read_block(const uint8_t* p, int64_t arrival_ns) {
     rtcp_report_block b;
-    b.source = read32(p);
+    b.source = be32(p);
     b.fraction_lost = double(p[4]) / 256.0;
     const uint32_t lost = uint32_t(p[5]) << 16 | uint32_t(p[6]) << 8 | uint32_t(p[7]);
     b.cumulative_lost = (lost & 0x800000) ? int32_t(lost) - 0x1000000 : int32_t(lost);
-    b.highest_sequence = read32(p + 8);
-    b.jitter_ticks = read32(p + 12);
-    b.last_sr = read32(p + 16);
-    b.delay_since_last_sr = read32(p + 20);
+    b.highest_sequence = be32(p + 8);
+    b.jitter_ticks = be32(p + 12);
+    b.last_sr = be32(p + 16);
+    b.delay_since_last_sr = be32(p + 20);
     if (b.last_sr != 0) {
         // In units of 1/65536 s, modulo 2^32: A - LSR - DLSR.
         const uint32_t rtt = ntp_middle(arrival_ns) - b.last_sr - b.delay_since_last_sr;
@@ -82,12 +80,12 @@ void read_rtcp(const uint8_t* data, std::size_t size, int64_t arrival_ns, std::v
         if ((type == kSenderReport || type == kReceiverReport) && length >= 8 + info + count * kReportBlockBytes) {
             rtcp_report r;
             r.arrival_ns = arrival_ns;
-            r.reporter = read32(p + 4);
+            r.reporter = be32(p + 4);
             r.sender_report = type == kSenderReport;
             if (r.sender_report) {
-                r.sent_at_ntp = read32(p + 10); // the low half of the NTP seconds, the high half of the fraction
-                r.packets_sent = read32(p + 20);
-                r.octets_sent = read32(p + 24);
+                r.sent_at_ntp = be32(p + 10); // the low half of the NTP seconds, the high half of the fraction
+                r.packets_sent = be32(p + 20);
+                r.octets_sent = be32(p + 24);
             }
             for (std::size_t k = 0; k < count; ++k)
                 r.blocks.push_back(read_block(p + 8 + info + k * kReportBlockBytes, arrival_ns));

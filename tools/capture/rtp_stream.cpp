@@ -6,8 +6,40 @@
 #include <set>
 
 #include "g729a.h"
+#include "tools/capture/packets.h"
 
 namespace g729::tool {
+
+rtp_parse parse_rtp(const uint8_t* p, std::size_t size, rtp_header& h) {
+    if (size < 12) return rtp_parse::not_rtp;
+    h.version = p[0] >> 6;
+    h.marker = (p[1] & 0x80) != 0;
+    h.payload_type = p[1] & 0x7F;
+    h.sequence = be16(p + 2);
+    h.timestamp = be32(p + 4);
+    h.ssrc = be32(p + 8);
+    if (h.version != 2) return rtp_parse::wrong_version;
+    if (p[1] >= 200 && p[1] <= 204) return rtp_parse::rtcp;
+    std::size_t offset = 12 + std::size_t(p[0] & 0x0F) * 4;
+    if (offset > size) return rtp_parse::truncated;
+    if (p[0] & 0x10) {
+        if (size - offset < 4) return rtp_parse::truncated;
+        const std::size_t words = be16(p + offset + 2);
+        offset += 4;
+        if (words * 4 > size - offset) return rtp_parse::truncated;
+        offset += words * 4;
+    }
+    std::size_t end = size;
+    if (p[0] & 0x20) {
+        // The last byte counts the padding, itself included.
+        const std::size_t padding = p[size - 1];
+        if (padding == 0 || padding > size - offset) return rtp_parse::truncated;
+        end -= padding;
+    }
+    h.payload = p + offset;
+    h.payload_size = end - offset;
+    return rtp_parse::ok;
+}
 
 namespace {
 

@@ -1,7 +1,8 @@
-// One RTP stream of G.729, rebuilt from its packets as they were captured:
-// put back in sequence order (16-bit sequence numbers extended across
-// wraps), duplicates dropped, and every 10 ms of the call accounted for, so
-// that decoding it keeps the call's timeline. Frames that never arrived
+// The header of an RTP packet, and one RTP stream of G.729 rebuilt from its
+// packets as they were captured: put back in sequence order (16-bit
+// sequence numbers extended across wraps), duplicates dropped, and every
+// 10 ms of the call accounted for, so that decoding it keeps the call's
+// timeline. Frames that never arrived
 // (lost packets, the silences of discontinuous transmission) become runs of
 // missing frames, as many as the RTP timestamps say (80 per frame), but
 // never more than the capture clock supports nor more than a limit.
@@ -19,6 +20,30 @@
 #include <vector>
 
 namespace g729::tool {
+
+// --- the header of one RTP packet
+
+struct rtp_header {
+    int version = 0;
+    bool marker = false;
+    int payload_type = 0;
+    uint16_t sequence = 0;
+    uint32_t timestamp = 0;
+    uint32_t ssrc = 0;
+    const uint8_t* payload = nullptr; // after CSRCs and extension, without padding
+    std::size_t payload_size = 0;
+};
+
+enum class rtp_parse { ok, not_rtp, wrong_version, rtcp, truncated };
+
+// Reads an RTP header: version 2, CSRC list, header extension and padding
+// are stepped over. A version other than 2 gives wrong_version (the header
+// fields are still read when they fit); an RTCP packet (second byte 200-
+// 204) gives rtcp; fewer bytes than the header, CSRCs, extension and
+// padding need gives truncated.
+rtp_parse parse_rtp(const uint8_t* data, std::size_t size, rtp_header& header);
+
+// --- the stream rebuilt from its packets
 
 struct rtp_packet {
     int64_t arrival_ns = 0; // capture time

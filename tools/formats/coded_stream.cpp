@@ -173,16 +173,6 @@ void append_bit_frame(std::vector<uint8_t>& out, const coded_frame& frame) {
         append_word(out, (frame.bytes[i / 8] & (0x80 >> (i % 8))) ? kBitOne : kBitZero);
 }
 
-std::optional<std::size_t> first_unstorable_in_g729(const std::vector<coded_frame>& frames) {
-    std::optional<std::size_t> pending_sid;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        if (frames[i].kind == frame_kind::untransmitted) continue;
-        if (pending_sid) return pending_sid;
-        if (frames[i].kind == frame_kind::sid) pending_sid = i;
-    }
-    return std::nullopt;
-}
-
 void append_g729_frame(std::vector<uint8_t>& out, const coded_frame& frame) {
     out.insert(out.end(), frame.bytes.begin(), frame.bytes.begin() + frame.size());
 }
@@ -201,12 +191,6 @@ void count_frame(stream_counts& counts, const coded_frame& frame) {
     case frame_kind::sid: ++counts.sid; break;
     case frame_kind::untransmitted: ++counts.untransmitted; break;
     }
-}
-
-stream_counts count_frames(const std::vector<coded_frame>& frames) {
-    stream_counts counts;
-    for (const coded_frame& frame : frames) count_frame(counts, frame);
-    return counts;
 }
 
 } // namespace g729::tool

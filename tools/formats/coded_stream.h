@@ -100,8 +100,7 @@ void append_bit_frame(std::vector<uint8_t>& out, const coded_frame& frame);
 // frames are left out (the timeline shortens by 10 ms each) and bad-frame
 // marks are lost.
 // A SID frame followed by any transmitted frame cannot be stored (the reader
-// would split the bytes after it wrongly); its index is returned then.
-std::optional<std::size_t> first_unstorable_in_g729(const std::vector<coded_frame>& frames);
+// would split the bytes after it wrongly): convert refuses such a stream.
 void append_g729_frame(std::vector<uint8_t>& out, const coded_frame& frame);
 
 coded_frame speech_frame(const uint8_t* bytes);
@@ -118,7 +117,6 @@ struct stream_counts {
     std::size_t parity_errors = 0; // speech frames whose first pitch index fails its check
 };
 
-stream_counts count_frames(const std::vector<coded_frame>& frames);
 // Adds one frame to running counts.
 void count_frame(stream_counts& counts, const coded_frame& frame);
 

@@ -9,10 +9,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "tools/cli/output_file.h"
-#include "tools/cli/shared_library.h"
-#include "tools/cli/text.h"
-#include "tools/cli/tool_error.h"
+#include "tools/common/output_file.h"
+#include "tools/common/shared_library.h"
+#include "tools/common/text.h"
+#include "tools/common/tool_error.h"
 
 namespace g729::tool {
 
@@ -265,13 +265,6 @@ mark_colour colour_of(frame_mark mark) {
     case frame_mark::concealed: return {180, 40, 180};
     }
     return {0, 0, 0};
-}
-
-double level_dbfs(const int16_t* samples, int count) {
-    double energy = 0.0;
-    for (int i = 0; i < count; ++i) energy += double(samples[i]) * double(samples[i]);
-    if (count <= 0 || energy <= 0.0) return -100.0;
-    return 10.0 * std::log10(energy / double(count) / (32768.0 * 32768.0));
 }
 
 // cairo hands the encoded picture over piece by piece; a failed write is

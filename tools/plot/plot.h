@@ -73,7 +73,4 @@ mark_colour colour_of(frame_mark mark);
 // naming the file when cairo cannot write it.
 void draw_plot(const std::vector<plot_track>& tracks, const std::string& path, const std::string& title);
 
-// The level of 160 samples (20 ms) in dBFS, -100 for digital silence.
-double level_dbfs(const int16_t* samples, int count);
-
 } // namespace g729::tool

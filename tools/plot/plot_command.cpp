@@ -2,52 +2,12 @@
 
 #include <cstdio>
 
-#include "tools/capture/commands.h"
-#include "tools/cli/codec_handles.h"
-#include "tools/cli/standard_input.h"
-#include "tools/cli/tool_error.h"
+#include "tools/capture/capture_input.h"
+#include "tools/common/tool_error.h"
+#include "tools/formats/standard_input.h"
+#include "tools/plot/tracks.h"
 
 namespace g729::tool {
-
-namespace {
-
-std::string base_name(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-} // namespace
-
-plot_track coded_file_track(const operand& in, file_format format, const command_options& options) {
-    coded_input input(in, format);
-    const decoder_handle decoder = make_decoder();
-    plot_track track;
-    track.title = base_name(input_name(in));
-    coded_frame frame;
-    int16_t pcm[2 * kFrame];
-    int in_pair = 0;
-    stream_counts counts;
-    while (input.reader().next(frame)) {
-        count_frame(counts, frame);
-        const bool concealed = decode_coded_frame(decoder.get(), frame, pcm + in_pair * kFrame, options);
-        frame_mark mark = frame.kind == frame_kind::sid             ? frame_mark::sid
-                          : frame.kind == frame_kind::untransmitted ? frame_mark::untransmitted
-                                                                    : frame_mark::speech;
-        if (frame.bad && concealed) mark = frame_mark::concealed;
-        track.frames.push_back(mark);
-        if (++in_pair == 2) {
-            track.level_dbfs.push_back(level_dbfs(pcm, 2 * kFrame));
-            in_pair = 0;
-        }
-    }
-    if (in_pair == 1) track.level_dbfs.push_back(level_dbfs(pcm, kFrame));
-    if (const auto& fault = input.reader().fault()) throw tool_error(input_name(in), describe(*fault, format));
-    char line[160];
-    std::snprintf(line, sizeof line, "%.2f s: %zu speech, %zu SID, %zu untransmitted, %zu bad frames",
-                  double(counts.frames) / 100.0, counts.speech, counts.sid, counts.untransmitted, counts.bad);
-    track.legend.push_back(line);
-    return track;
-}
 
 int run_plot(const std::vector<std::string>& operands, const command_options& options) {
     if (operands.size() != 2)

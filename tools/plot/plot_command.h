@@ -5,14 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/cli/commands.h"
-#include "tools/plot/plot.h"
+#include "tools/common/command_options.h"
 
 namespace g729::tool {
-
-// The track of a .g729 or .bit file: its decoded level, and its SID,
-// untransmitted and bad frames marked.
-plot_track coded_file_track(const operand& in, file_format format, const command_options& options);
 
 // IN OUT; returns the exit status.
 int run_plot(const std::vector<std::string>& operands, const command_options& options);

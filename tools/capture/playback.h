@@ -1,0 +1,51 @@
+// Playing a rebuilt stream: its timeline decoded 80 samples at a time, as
+// decode writes it, dump describes it and plot measures it; and one channel
+// of --mix, the stream after the silence that puts it on the call's clock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "g729a.h"
+#include "tools/capture/rtp_stream.h"
+#include "tools/common/codec_handles.h"
+
+namespace g729::tool {
+
+// Decodes a stream's timeline 80 samples at a time, so that a call of any
+// length needs no more memory than its packets.
+class timeline_player {
+public:
+    explicit timeline_player(const std::vector<timeline_entry>& timeline) : timeline_(timeline), decoder_(make_decoder()) {}
+
+    // The next frame's samples; false at the end of the timeline.
+    bool next(int16_t* block);
+    // The entry of the frame next() gave last, and the decoder.
+    const timeline_entry& current() const { return timeline_[entry_]; }
+    const g729a_decoder* decoder() const { return decoder_.get(); }
+
+private:
+    const std::vector<timeline_entry>& timeline_;
+    decoder_handle decoder_;
+    std::size_t entry_ = 0;
+    std::size_t within_ = 0;
+};
+
+// One channel of the --mix file: `offset` samples of silence, the stream,
+// then silence for as long as asked.
+class delayed_channel {
+public:
+    delayed_channel(const std::vector<timeline_entry>& timeline, std::size_t offset) : player_(timeline), offset_(offset) {}
+
+    int16_t next();
+
+private:
+    timeline_player player_;
+    std::size_t offset_;
+    int16_t block_[G729A_FRAME_SAMPLES] = {};
+    int used_ = G729A_FRAME_SAMPLES;
+    bool ended_ = false;
+};
+
+} // namespace g729::tool
