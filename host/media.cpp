@@ -277,18 +277,6 @@ bool media_writer::finish(std::string& error) {
     return true;
 }
 
-bool write_media(const std::string& path, const media_file& in, std::string& error) {
-    media_writer writer;
-    if (!writer.open(path, error)) return false;
-    if (writer.format() != in.format) {
-        error = path + ": holds " + writer.format() + ", not " + in.format;
-        return false;
-    }
-    const bool ok = in.format == "g729" ? writer.write(in.bytes.data(), in.bytes.size(), error)
-                                        : writer.write(in.samples.data(), in.samples.size(), error);
-    return ok && writer.finish(error);
-}
-
 // ---- conversion -------------------------------------------------------------
 
 bool convert_file(const std::string& in_path, const std::string& out_path, conversion_report& report,

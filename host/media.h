@@ -75,7 +75,6 @@ struct media_file {
 };
 
 bool read_media(const std::string& path, media_file& out, std::string& error);
-bool write_media(const std::string& path, const media_file& in, std::string& error);
 
 struct conversion_report {
     std::string translator;

@@ -37,7 +37,6 @@ inline void store(double* p, const V& v) {
 
 // Every lane set to x.
 inline lanes2 splat2(double x) { return lanes2{x, x}; }
-inline lanes4 splat4(double x) { return lanes4{x, x, x, x}; }
 
 } // namespace simd
 } // namespace g729

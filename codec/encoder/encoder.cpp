@@ -37,7 +37,7 @@ void encoder_init(encoder_state& encoder) {
     dtx_reset(encoder.dtx);
 }
 
-int encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, int& out_length) {
+void encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, int& out_length) {
     double* input = encoder.speech_buffer + kSpeechNewInput;
     for (int i = 0; i < kFrame; ++i) input[i] = double(samples[i]);
     preprocess_filter(encoder.preprocess_memory, input, kFrame);
@@ -48,13 +48,12 @@ int encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, i
         case dtx_frame::sid: pack_sid_frame(params.sid, out, out_length); break;
         case dtx_frame::untransmitted: out_length = 0; break;
         }
-        return 0;
+        return;
     }
     speech_parameters params;
     analyse_frame(encoder, params);
     pack_frame(params, out, out_length);
     note_speech_frame_sent(encoder);
-    return 0;
 }
 
 void first_subframe_pitch_range(int t_op, int& t0_min, int& t0_max) {

@@ -46,7 +46,7 @@ void encoder_init(encoder_state& encoder);
 // Codes 80 samples into one 10-byte speech frame; out_length becomes 10.
 // With silence suppression on it may instead be a 2-byte SID frame, or
 // nothing (out_length 0).
-int encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, int& out_length);
+void encode_frame(encoder_state& encoder, const int16_t* samples, uint8_t* out, int& out_length);
 
 // Every field to its initial value except preprocess_memory.
 void encoder_reset(encoder_state& state);
