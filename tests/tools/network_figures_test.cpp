@@ -201,6 +201,20 @@ TEST(AdaptiveBuffer, ReorderedPacketsChangeNothing) {
                 steady.late_packets, swapped.delay_changes, swapped.late_packets);
 }
 
+TEST_F(NetworkFiguresTest, ThreeReorderedPacketsInACaptureChangeNothingInTheAdaptiveBuffer) {
+    auto transit = [](std::size_t i) { return 30.0 + double(i % 4) * 2.0; };
+    write("steady.pcap", call(300, 0.0, transit));
+    write("reordered.pcap", call(300, 0.0, [&](std::size_t i) { return transit(i) + (i == 60 || i == 150 || i == 240 ? 25.0 : 0.0); }));
+    const nlohmann::json steady = info_stream({"--jitter-buffer", "adaptive"}, "steady.pcap");
+    const nlohmann::json reordered = info_stream({"--jitter-buffer", "adaptive"}, "reordered.pcap");
+    EXPECT_EQ(reordered["reordered"], 3);
+    EXPECT_EQ(reordered["jitter_buffer"]["delay_changes"], steady["jitter_buffer"]["delay_changes"]);
+    EXPECT_EQ(reordered["jitter_buffer"]["delay_over_time"].size(), steady["jitter_buffer"]["delay_over_time"].size());
+    for (std::size_t i = 0; i < steady["jitter_buffer"]["delay_over_time"].size(); ++i)
+        EXPECT_EQ(reordered["jitter_buffer"]["delay_over_time"][i][1], steady["jitter_buffer"]["delay_over_time"][i][1]) << i;
+    EXPECT_LE(reordered["jitter_buffer"]["late_packets"].get<int>(), steady["jitter_buffer"]["late_packets"].get<int>() + 3);
+}
+
 TEST(AdaptiveBuffer, StaysWithinItsRangeAndGivesDelayBackSlowly) {
     // A 200 ms spike in one spurt (the link stalls, then lets the queue go
     // at once): the buffer grows to cover it and then shrinks a frame a
