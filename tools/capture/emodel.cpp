@@ -33,7 +33,9 @@ emodel_result estimate_quality(const emodel_input& input) {
     out.delay_impairment = delay_impairment(input.one_way_delay_ms);
     out.equipment_impairment = kG729aEquipmentImpairment + (95.0 - kG729aEquipmentImpairment) * loss /
                                                                (loss / burst + kG729aLossRobustness);
-    out.r = kDefaultRating - out.delay_impairment - out.equipment_impairment;
+    // The rating's range is 0 to 100: impairments beyond what makes a call
+    // useless do not make it less than useless.
+    out.r = std::clamp(kDefaultRating - out.delay_impairment - out.equipment_impairment, 0.0, 100.0);
     out.mos = rating_to_mos(out.r);
     return out;
 }

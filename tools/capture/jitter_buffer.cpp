@@ -10,12 +10,22 @@ namespace g729::tool {
 namespace {
 
 constexpr double kTicksPerMs = 8.0;
+constexpr double kFrameMs = 10.0;
 // The smoothing of the delay and variation estimates: the gain of 1/16
 // that receivers use for interarrival jitter, so a buffer follows a change
 // in the network within a few dozen packets; and how many variations of
 // margin the buffer keeps above the smoothed delay.
 constexpr double kSmoothing = 15.0 / 16.0;
 constexpr double kVariationMargin = 4.0;
+// The buffer gives back delay slowly: a frame a second at most, so that a
+// passing burst of jitter does not make it shrink and grow again and again;
+// the same second is the window of the fastest transit it measures from.
+constexpr double kShrinkIntervalMs = 1000.0;
+
+// The extended sequence number nearest the highest so far.
+int64_t extend_sequence(int64_t highest, uint16_t sequence) {
+    return highest + int16_t(uint16_t(uint16_t(sequence) - uint16_t(highest)));
+}
 
 } // namespace
 
@@ -33,68 +43,136 @@ playout_result play_out(const std::vector<playout_packet>& packets, const jitter
     double sender_ms = 0.0;
     uint32_t last_timestamp = 0;
     int64_t last_arrival_ns = 0;
-    double last_end_ms = 0.0;     // sender time at which the previous packet's audio ends
-    double smallest_transit = 0.0; // the fastest packet's transit, played or not
+    int64_t highest_sequence = 0;  // extended, of the newest packet in sequence order
+    double highest_end_ms = 0.0;   // sender time at which that packet's audio ends
     double fastest_played = 0.0;   // the fastest played packet's: the reference of the buffer's delay
-    double delay_estimate = 0.0;  // smoothed transit
-    double variation = 0.0;       // smoothed deviation from it
-    double playout_offset = 0.0;  // playout time = sender time + offset
-    double current_delay = setting.delay_ms;
+    double delay_estimate = 0.0;   // smoothed transit
+    double variation = 0.0;        // smoothed deviation from it
+    double playout_offset = 0.0;   // playout time = sender time + offset
+    double last_change_ms = 0.0;   // sender time of the last change of the offset
     double delay_sum = 0.0;
+
+    // The fastest transit of the packets in sequence over the last one to
+    // two seconds: the floor the buffer's delay is measured from, which
+    // follows the network (a route change, a sender clock racing) instead
+    // of remembering one fast packet for ever.
+    double window_start_ms = 0.0;
+    double window_min = 0.0, previous_window_min = 0.0;
+    auto recent_min = [&] { return std::min(window_min, previous_window_min); };
+    // The least time a packet in sequence waited in the buffer since the
+    // last change: while even the quickest waited a frame and a margin for
+    // a whole second, the buffer holds more than it needs.
+    double least_wait = HUGE_VAL;
+
+    auto record = [&](int64_t arrival_ns, bool change) {
+        if (change) ++out.delay_changes;
+        if (out.delay_series.size() < kMaxDelayPoints)
+            out.delay_series.push_back({arrival_ns, playout_offset - recent_min()});
+        else
+            ++out.delay_points_not_listed;
+    };
 
     for (std::size_t i = 0; i < packets.size(); ++i) {
         const playout_packet& p = packets[i];
-        bool spurt_start = false;
-        if (!started) {
-            started = true;
-            first_arrival_ns = p.arrival_ns;
-            sender_ms = 0.0;
-            spurt_start = true;
-        } else {
+        bool restart = !started;
+        if (started) {
             const int64_t step = int32_t(p.timestamp - last_timestamp);
             const double arrival_step_ms = time_difference_ns(p.arrival_ns, last_arrival_ns) / 1e6;
-            if (step < -max_step_ticks || step > max_step_ticks ||
-                std::fabs(arrival_step_ms) * kTicksPerMs > double(max_step_ticks)) {
-                // Nothing to follow across a jump: the buffer starts over.
-                first_arrival_ns = p.arrival_ns;
-                sender_ms = 0.0;
-                smallest_transit = fastest_played = 0.0;
-                delay_estimate = variation = 0.0;
-                spurt_start = true;
-            } else {
-                sender_ms += double(step) / kTicksPerMs;
-                // A talk spurt starts at a marker bit or after a silence in
-                // which the sender sent nothing.
-                spurt_start = p.marker || sender_ms > last_end_ms + 0.5;
-            }
+            // Nothing to follow across a jump: the buffer starts over.
+            restart = step < -max_step_ticks || step > max_step_ticks ||
+                      std::fabs(arrival_step_ms) * kTicksPerMs > double(max_step_ticks);
+            if (!restart) sender_ms += double(step) / kTicksPerMs;
         }
+        started = true;
         last_timestamp = p.timestamp;
         last_arrival_ns = p.arrival_ns;
+        if (restart) {
+            first_arrival_ns = p.arrival_ns;
+            sender_ms = 0.0;
+            highest_sequence = p.sequence;
+        }
         const double arrival_ms = time_difference_ns(p.arrival_ns, first_arrival_ns) / 1e6;
         const double transit = arrival_ms - sender_ms;
-        if (spurt_start && sender_ms == 0.0) {
-            smallest_transit = fastest_played = transit;
+        const double packet_ms = kFrameMs * double(std::max(p.frames, 1));
+
+        // Where the packet stands in the sequence: the next one, a later one
+        // (packets lost before it), or one that comes after a later one
+        // (reordered, or a copy). Only packets in sequence order tell the
+        // buffer about the network; a reordered packet's delay is its own.
+        const int64_t sequence = restart ? highest_sequence : extend_sequence(highest_sequence, p.sequence);
+        const bool in_order = restart || sequence > highest_sequence;
+        // A talk spurt starts at a marker bit, or where the next packet in
+        // sequence follows a silence in which the sender sent nothing.
+        const bool spurt_start = !restart && in_order &&
+                                 (p.marker || (sequence == highest_sequence + 1 && sender_ms > highest_end_ms + 0.5));
+        if (in_order) {
+            highest_sequence = sequence;
+            highest_end_ms = sender_ms + packet_ms;
+        }
+
+        if (restart) {
+            fastest_played = transit;
             delay_estimate = transit;
             variation = 0.0;
             playout_offset = transit + setting.delay_ms;
-            current_delay = setting.delay_ms;
-        } else if (spurt_start && setting.adaptive) {
-            const double target =
-                std::clamp(delay_estimate + kVariationMargin * variation - smallest_transit, kAdaptiveMinDelayMs,
-                           kAdaptiveMaxDelayMs);
-            if (target != current_delay) ++out.delay_changes;
-            current_delay = target;
-            playout_offset = smallest_transit + current_delay;
+            last_change_ms = window_start_ms = sender_ms;
+            window_min = previous_window_min = transit;
+            least_wait = HUGE_VAL;
+            record(p.arrival_ns, false);
         }
-        smallest_transit = std::min(smallest_transit, transit);
-        delay_estimate = kSmoothing * delay_estimate + (1.0 - kSmoothing) * transit;
-        variation = kSmoothing * variation + (1.0 - kSmoothing) * std::fabs(delay_estimate - transit);
+        if (in_order) {
+            delay_estimate = kSmoothing * delay_estimate + (1.0 - kSmoothing) * transit;
+            variation = kSmoothing * variation + (1.0 - kSmoothing) * std::fabs(delay_estimate - transit);
+            if (sender_ms - window_start_ms >= kShrinkIntervalMs) {
+                previous_window_min = window_min;
+                window_min = transit;
+                window_start_ms = sender_ms;
+            }
+            window_min = std::min(window_min, transit);
+        }
+
+        bool missed_its_time = false;
+        if (setting.adaptive && !restart && in_order) {
+            const double floor = recent_min() + kAdaptiveMinDelayMs, ceiling = recent_min() + kAdaptiveMaxDelayMs;
+            const double margin = kVariationMargin * variation;
+            const double waited_ms = sender_ms - last_change_ms;
+            const double wait = sender_ms + playout_offset - arrival_ms;
+            double next = playout_offset;
+            if (wait < 0) {
+                // Late while in sequence: the network's delay grew. The late
+                // packet's time has passed (its audio was concealed), and the
+                // buffer grows at once by as many frames as it missed by, so
+                // that the packets after it are in time.
+                missed_its_time = true;
+                next = std::max(playout_offset, std::min(playout_offset + kFrameMs * std::ceil(-wait / kFrameMs), ceiling));
+            } else if (spurt_start) {
+                // A silence lets the delay move without cutting audio: up to
+                // four variations above the smoothed delay at once; down
+                // towards it by a frame for every second since the last
+                // change, as far as the packets' least wait allows.
+                const double target = std::clamp(delay_estimate + margin, floor, ceiling);
+                const double spare = std::max(0.0, std::min(least_wait, wait) - margin);
+                next = target >= playout_offset
+                           ? target
+                           : std::max({target, playout_offset - kFrameMs * std::floor(waited_ms / kShrinkIntervalMs),
+                                       playout_offset - spare});
+            } else if (waited_ms >= kShrinkIntervalMs && std::min(least_wait, wait) >= kFrameMs + margin &&
+                       playout_offset - kFrameMs >= floor) {
+                // Every packet for a second waited a frame more than needed:
+                // one frame is dropped.
+                next = playout_offset - kFrameMs;
+            }
+            least_wait = std::min(least_wait, wait);
+            if (next != playout_offset) {
+                playout_offset = next;
+                last_change_ms = sender_ms;
+                least_wait = HUGE_VAL;
+                record(p.arrival_ns, true);
+            }
+        }
 
         const double playout_ms = sender_ms + playout_offset;
-        const double packet_ms = 10.0 * double(std::max(p.frames, 1));
-        const double end_ms = sender_ms + packet_ms;
-        if (end_ms > last_end_ms || spurt_start) last_end_ms = end_ms;
-        if (arrival_ms > playout_ms) {
+        if (missed_its_time || arrival_ms > playout_ms) {
             out.late[i] = true;
             ++out.late_packets;
             continue;

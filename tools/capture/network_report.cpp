@@ -13,6 +13,8 @@ namespace g729::tool {
 namespace {
 
 constexpr int64_t kTicksPerFrame = 80;
+// The codec's own delay: a 10 ms frame and 5 ms of look-ahead.
+constexpr double kCodingDelayMs = 15.0;
 // Past this step the jitter and skew figures restart rather than take the
 // step for seconds of jitter: an hour of RTP clock.
 constexpr int64_t kMaxFollowedStepTicks = int64_t(3600) * 8000;
@@ -37,6 +39,10 @@ std::string ssrc_text(uint32_t ssrc) {
     return text;
 }
 
+// RFC 3550's cumulative number of packets lost: expected less received,
+// below zero when copies outnumber the losses.
+long long cumulative_lost(const arrival_analysis& a) { return (long long)a.expected - (long long)a.received; }
+
 } // namespace
 
 stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer) {
@@ -59,7 +65,8 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
         std::vector<playout_packet> playout;
         playout.reserve(packets.size());
         for (const rtp_packet& p : packets)
-            playout.push_back({p.arrival_ns, p.timestamp, p.marker, std::max(1, p.audio ? payload_frames(p.payload) : 1)});
+            playout.push_back(
+                {p.arrival_ns, p.timestamp, p.marker, std::max(1, p.audio ? payload_frames(p.payload) : 1), p.sequence});
         const playout_result r = play_out(playout, *buffer, kMaxFollowedStepTicks);
         // Either way the phone did not play it: its audio is concealed.
         for (std::size_t i = 0; i < packets.size(); ++i) packets[i].late = r.late[i] || r.discarded[i];
@@ -70,6 +77,8 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
         n.buffer_mean_delay_ms = r.mean_delay_ms;
         n.buffer_max_delay_ms = r.max_delay_ms;
         n.buffer_delay_changes = r.delay_changes;
+        n.buffer_delay_series = r.delay_series;
+        n.buffer_delay_points_not_listed = r.delay_points_not_listed;
     }
     return n;
 }
@@ -92,11 +101,6 @@ void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ss
         in_run = lost;
     }
     n.mean_loss_burst = runs > 0 ? double(dropped) / double(runs) : 0.0;
-
-    // Mouth to ear as far as the capture shows it: a packet's audio, the
-    // encoder's look-ahead and frame, and the jitter buffer.
-    const double delay = n.packetization_ms + 15.0 + (n.buffered ? n.buffer_mean_delay_ms : 0.0);
-    n.quality = estimate_quality({delay, n.loss_percent, burst_ratio(n.loss_percent / 100.0, n.mean_loss_burst)});
 
     for (const rtcp_report* r : from_sender) {
         if (!r->sender_report || r->reporter != ssrc) continue;
@@ -127,19 +131,40 @@ void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ss
             ++n.rtcp_not_listed;
         }
     }
+
+    // The network's one-way delay: half the round trip the RTCP reports
+    // measured, when they measured one (the mean over those listed).
+    double rtt_sum = 0.0;
+    std::size_t rtts = 0;
+    for (const auto& [r, b] : n.receiver_reports)
+        if (b->rtt_known) {
+            rtt_sum += b->rtt_ms;
+            ++rtts;
+        }
+    n.network_delay_known = rtts > 0;
+    n.network_delay_ms = rtts > 0 ? rtt_sum / double(rtts) / 2.0 : 0.0;
+    // Mouth to ear as far as the capture shows it: a packet's audio, the
+    // encoder's look-ahead and frame, the network when RTCP measured it,
+    // and the jitter buffer.
+    n.one_way_delay_ms = n.packetization_ms + kCodingDelayMs + n.network_delay_ms + (n.buffered ? n.buffer_mean_delay_ms : 0.0);
+    n.quality = estimate_quality({n.one_way_delay_ms, n.loss_percent, burst_ratio(n.loss_percent / 100.0, n.mean_loss_burst)});
 }
 
 std::string network_text(const stream_network& n, const std::string& indent,
                          const std::function<std::string(int64_t)>& time_text) {
     const arrival_analysis& a = n.arrivals;
     std::string t;
+    t += indent + "RFC 3550:      expected " + std::to_string(a.expected) + ", received " + std::to_string(a.received) +
+         ", cumulative lost " + std::to_string(cumulative_lost(a)) + "\n";
     t += indent + "max delta:     " + format("%.2f ms", a.max_delta_ms) +
          (a.max_delta_at_ns ? " (before the packet at " + time_text(a.max_delta_at_ns) + ")" : "") + "\n";
     t += indent + "jitter:        " + format("mean %.2f ms", a.mean_jitter_ms) + format(", max %.2f ms", a.max_jitter_ms) + "\n";
+    const std::string skew_fit = format("%+.1f ppm", a.skew_fit_ppm) + format(" \u00b1 %.1f", a.skew_stderr_ppm);
     t += indent + "clock skew:    " +
-         (a.skew_known          ? format("%+.1f ppm", a.skew_ppm)
+         (a.skew_known          ? skew_fit
           : a.skew_beyond_range ? std::string("n/a (the timestamps follow no 8 kHz clock)")
-                                : std::string("n/a (under a second)")) +
+          : a.skew_too_short    ? std::string("n/a (under three seconds to fit)")
+                                : "n/a (" + skew_fit + ": the uncertainty is larger than the value)") +
          "\n";
     t += indent + "marker bits:   " + std::to_string(a.markers) + "\n";
     std::string types;
@@ -163,8 +188,13 @@ std::string network_text(const stream_network& n, const std::string& indent,
     }
     t += indent + "loss:          " + format("%.2f%%", n.loss_percent) + (n.buffered ? " (lost and late)" : "") +
          format(", mean burst %.2f packets", n.mean_loss_burst) + "\n";
-    t += indent + "quality:       " + format("R %.1f", n.quality.r) + format(", MOS %.2f", n.quality.mos) +
-         " (E-model estimate from the network figures)\n";
+    t += indent + "quality:       " + format("R %.1f", n.quality.r) + format(", MOS %.2f", n.quality.mos) + " (E-model estimate: " +
+         (n.buffered ? "loss with the buffer's late and discarded packets" : "network loss only, no jitter buffer modelled") +
+         format("; one-way delay %.1f ms: ", n.one_way_delay_ms) + format("%.0f ms packets, ", n.packetization_ms) +
+         format("%.0f ms coding, ", kCodingDelayMs) + (n.buffered ? format("%.1f ms buffer, ", n.buffer_mean_delay_ms) : "") +
+         (n.network_delay_known ? format("%.1f ms network (half the RTCP round trip)", n.network_delay_ms)
+                                : std::string("network unknown")) +
+         ")\n";
     for (const rtcp_report* r : n.sender_reports)
         t += indent + "RTCP SR:       " + time_text(r->arrival_ns) + ": " + std::to_string(r->packets_sent) + " packets, " +
              std::to_string(r->octets_sent) + " octets sent\n";
@@ -188,11 +218,15 @@ std::string network_text(const stream_network& n, const std::string& indent,
 std::string network_json(const stream_network& n) {
     const arrival_analysis& a = n.arrivals;
     std::string j;
+    j += ", \"expected_packets\": " + std::to_string(a.expected) + ", \"received_packets\": " + std::to_string(a.received) +
+         ", \"cumulative_lost\": " + std::to_string(cumulative_lost(a));
     j += ", \"max_delta_ms\": " + json_number(a.max_delta_ms);
     j += ", \"max_delta_at\": " + json_number(double(a.max_delta_at_ns) / 1e9, "%.6f");
     j += ", \"jitter_mean_ms\": " + json_number(a.mean_jitter_ms);
     j += ", \"jitter_max_ms\": " + json_number(a.max_jitter_ms);
     j += ", \"skew_ppm\": " + (a.skew_known ? json_number(a.skew_ppm, "%.2f") : std::string("null"));
+    j += ", \"skew_ppm_stderr\": " +
+         (a.skew_too_short || a.skew_beyond_range ? std::string("null") : json_number(a.skew_stderr_ppm, "%.2f"));
     j += ", \"marker_bits\": " + std::to_string(a.markers);
     j += ", \"payload_types\": {";
     bool first = true;
@@ -217,11 +251,18 @@ std::string network_json(const stream_network& n) {
              ", \"delay_ms\": " + json_number(n.buffer.delay_ms) + ", \"late_packets\": " + std::to_string(n.late_packets) +
              ", \"discarded_packets\": " + std::to_string(n.discarded_packets) +
              ", \"mean_delay_ms\": " + json_number(n.buffer_mean_delay_ms) + ", \"max_delay_ms\": " + json_number(n.buffer_max_delay_ms) +
-             ", \"delay_changes\": " + std::to_string(n.buffer_delay_changes) + "}";
+             ", \"delay_changes\": " + std::to_string(n.buffer_delay_changes) + ", \"delay_over_time\": [";
+        for (std::size_t i = 0; i < n.buffer_delay_series.size(); ++i)
+            j += std::string(i ? ", " : "") + "[" + json_number(double(n.buffer_delay_series[i].arrival_ns) / 1e9, "%.6f") + ", " +
+                 json_number(n.buffer_delay_series[i].delay_ms, "%.1f") + "]";
+        j += "], \"delay_points_not_listed\": " + std::to_string(n.buffer_delay_points_not_listed) + "}";
     }
     j += ", \"loss_percent\": " + json_number(n.loss_percent);
     j += ", \"mean_loss_burst\": " + json_number(n.mean_loss_burst);
     j += ", \"r_factor\": " + json_number(n.quality.r, "%.2f") + ", \"mos\": " + json_number(n.quality.mos, "%.3f");
+    j += ", \"one_way_delay_ms\": " + json_number(n.one_way_delay_ms, "%.1f") +
+         ", \"network_delay_ms\": " + (n.network_delay_known ? json_number(n.network_delay_ms, "%.1f") : std::string("null")) +
+         ", \"quality_loss\": " + (n.buffered ? "\"network and buffer\"" : "\"network only\"");
     j += ", \"rtcp_sender_reports\": [";
     for (std::size_t i = 0; i < n.sender_reports.size(); ++i)
         j += std::string(i ? ", " : "") + "{\"time\": " + json_number(double(n.sender_reports[i]->arrival_ns) / 1e9, "%.6f") +

@@ -28,11 +28,16 @@ struct stream_network {
     double buffer_mean_delay_ms = 0.0;
     double buffer_max_delay_ms = 0.0;
     std::size_t buffer_delay_changes = 0;
+    std::vector<delay_point> buffer_delay_series; // [time, delay] at the start and each change
+    std::size_t buffer_delay_points_not_listed = 0;
     double packetization_ms = 0.0;     // the most common packet duration
     // Filled once the stream is rebuilt.
     double loss_percent = 0.0;         // lost and late packets of those expected
     double mean_loss_burst = 0.0;      // packets per run of losses
     emodel_result quality;
+    double one_way_delay_ms = 0.0;     // the delay the quality estimate assumes
+    bool network_delay_known = false;  // RTCP measured a round trip
+    double network_delay_ms = 0.0;     // half of it
     // The capture's RTCP reports that concern the stream, each held once
     // for the whole capture (many streams may share an SSRC): these point
     // into the capture's list, which outlives them.

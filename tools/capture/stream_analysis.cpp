@@ -2,8 +2,9 @@
 
 #include "tools/capture/rtp_stream.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
+#include <map>
 #include <utility>
 
 namespace g729::tool {
@@ -46,6 +47,52 @@ void add_point(std::vector<jitter_point>& series, int64_t& stretch_ns, const jit
     series.swap(folded);
 }
 
+// The least-squares line through the fastest transits, with the standard
+// error of its slope from the scatter about it. Fewer than three seconds
+// leave no scatter to judge the line by; a skew whose error is larger than
+// itself says nothing of the clock.
+void fit_skew(const std::map<double, double>& fastest, arrival_analysis& out) {
+    if (fastest.size() < 3) {
+        out.skew_too_short = true;
+        return;
+    }
+    const double n = double(fastest.size());
+    double mean_x = 0, mean_y = 0;
+    for (const auto& [x, y] : fastest) {
+        mean_x += x;
+        mean_y += y;
+    }
+    mean_x /= n;
+    mean_y /= n;
+    double sxx = 0, sxy = 0;
+    for (const auto& [x, y] : fastest) {
+        sxx += (x - mean_x) * (x - mean_x);
+        sxy += (x - mean_x) * (y - mean_y);
+    }
+    if (!(sxx > 0.0)) {
+        out.skew_too_short = true;
+        return;
+    }
+    const double slope = sxy / sxx;
+    double residuals = 0;
+    for (const auto& [x, y] : fastest) {
+        const double r = y - mean_y - slope * (x - mean_x);
+        residuals += r * r;
+    }
+    const double slope_error = std::sqrt(residuals / (n - 2.0) / sxx);
+    // Transit changes by -e / (1 + e) a second when the sender's clock runs
+    // fast by e; the error follows through the derivative, 1 / (1 + slope)^2.
+    const double skew = slope > -1.0 ? -slope / (1.0 + slope) * 1e6 : HUGE_VAL;
+    if (!(std::fabs(skew) <= kMaxMeasurableSkewPpm)) {
+        out.skew_beyond_range = true;
+        return;
+    }
+    out.skew_fit_ppm = skew;
+    out.skew_stderr_ppm = slope_error / ((1.0 + slope) * (1.0 + slope)) * 1e6;
+    out.skew_known = !(out.skew_stderr_ppm > std::fabs(skew));
+    if (out.skew_known) out.skew_ppm = skew;
+}
+
 } // namespace
 
 bool sequence_filter::first_time(uint16_t sequence) {
@@ -55,6 +102,7 @@ bool sequence_filter::first_time(uint16_t sequence) {
         highest_ = extended;
         highest_as_sent_ = sequence;
     }
+    last_extended_ = extended;
     int64_t& slot = lap_[sequence];
     if (slot == extended) return false;
     slot = extended;
@@ -79,9 +127,23 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
     const packet_observation* first = nullptr;
     int64_t unwrapped = 0;
     uint32_t last_timestamp = 0;
-    std::vector<std::pair<double, double>> fastest; // (sender second, least transit), one per second
+    // Sender second -> least transit in it. A packet joins its own second
+    // whatever order it arrives in: one held back past the next second's
+    // first packet is still a packet of its second, and not the fastest.
+    std::map<double, double> fastest;
+    bool counting = false;
+    int64_t base_extended = 0;
     for (const packet_observation& p : packets) {
-        if (!seen.first_time(p.sequence)) continue;
+        // RFC 3550's counts take every packet received, copies included,
+        // against the numbers from the first one received to the highest.
+        const bool new_number = seen.first_time(p.sequence);
+        ++out.received;
+        if (!counting) {
+            counting = true;
+            base_extended = seen.last_extended();
+        }
+        out.expected = std::size_t(std::max<int64_t>(0, seen.highest() - base_extended + 1));
+        if (!new_number) continue;
         ++out.packets;
         if (p.marker) ++out.markers;
         ++out.payload_types[p.payload_type];
@@ -140,37 +202,12 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
         }
         const double s = double(unwrapped) / kRtpClockHz;
         const double transit = time_difference_ns(p.arrival_ns, first->arrival_ns) / 1e9 - s;
-        const double second = std::floor(s);
-        if (fastest.empty() || fastest.back().first != second)
-            fastest.push_back({second, transit});
-        else
-            fastest.back().second = std::min(fastest.back().second, transit);
+        const auto [slot, added] = fastest.emplace(std::floor(s), transit);
+        if (!added) slot->second = std::min(slot->second, transit);
         previous = &p;
     }
     if (jitter_count > 0) out.mean_jitter_ms = jitter_sum / double(jitter_count);
-    if (fastest.size() >= 2) {
-        double sum_x = 0, sum_y = 0, sum_xx = 0, sum_xy = 0;
-        for (const auto& [x, y] : fastest) {
-            sum_x += x;
-            sum_y += y;
-            sum_xx += x * x;
-            sum_xy += x * y;
-        }
-        const double n = double(fastest.size());
-        const double denominator = n * sum_xx - sum_x * sum_x;
-        if (denominator > 0.0) {
-            // Transit changes by -e / (1 + e) a second when the sender's
-            // clock runs fast by e.
-            const double slope = (n * sum_xy - sum_x * sum_y) / denominator;
-            const double skew = slope > -1.0 ? -slope / (1.0 + slope) * 1e6 : HUGE_VAL;
-            if (std::fabs(skew) <= kMaxMeasurableSkewPpm) {
-                out.skew_ppm = skew;
-                out.skew_known = true;
-            } else {
-                out.skew_beyond_range = true;
-            }
-        }
-    }
+    fit_skew(fastest, out);
     return out;
 }
 

@@ -36,11 +36,15 @@ struct timestamp_jump {
 class sequence_filter {
 public:
     bool first_time(uint16_t sequence);
+    // The extended number of the packet last given, and the highest so far.
+    int64_t last_extended() const { return last_extended_; }
+    int64_t highest() const { return highest_; }
 
 private:
     std::vector<int64_t> lap_ = std::vector<int64_t>(65536, -1); // extended number last seen in each slot
     int64_t highest_ = -1;
     uint16_t highest_as_sent_ = 0;
+    int64_t last_extended_ = -1;
 };
 
 struct jitter_point {
@@ -56,9 +60,17 @@ struct arrival_analysis {
     double mean_jitter_ms = 0.0;   // mean of the running estimate over the packets
     double max_jitter_ms = 0.0;
     double skew_ppm = 0.0;         // sender clock against capture clock; positive: the sender runs fast
-    bool skew_known = false;       // needs packets in two seconds of sender time
+    bool skew_known = false;       // a fit over three seconds or more whose error is smaller than its value
+    double skew_fit_ppm = 0.0;     // what the fit gave, known or not
+    double skew_stderr_ppm = 0.0;  // the fit's standard error
+    bool skew_too_short = false;   // fewer than three seconds of sender time to fit
     bool skew_beyond_range = false; // the fit gave more than a tenth of the clock rate: no clock drift, not measured
     std::size_t markers = 0;
+    // RFC 3550 (appendix A.3): packets expected from the first sequence
+    // number received to the highest, extended across wraps, and packets
+    // received, copies included; cumulative lost is the difference.
+    std::size_t expected = 0;
+    std::size_t received = 0;
     std::map<int, std::size_t> payload_types;     // type -> packets
     std::map<int, std::size_t> frames_per_packet; // frames -> packets, G.729 packets only
     // Over time: a point per packet after the first, or, for long streams,

@@ -114,7 +114,7 @@ TEST(EModel, RatingAndMosFollowTheImpairments) {
 std::vector<playout_packet> playout_packets(const std::vector<double>& arrivals_ms) {
     std::vector<playout_packet> out;
     for (std::size_t i = 0; i < arrivals_ms.size(); ++i)
-        out.push_back({int64_t(std::llround(arrivals_ms[i] * 1e6)), uint32_t(160 * i), i == 0, 2});
+        out.push_back({int64_t(std::llround(arrivals_ms[i] * 1e6)), uint32_t(160 * i), i == 0, 2, uint16_t(i)});
     return out;
 }
 
@@ -129,23 +129,28 @@ TEST(JitterBuffer, AFixedBufferDropsWhatArrivesAfterItsPlayoutTime) {
     EXPECT_EQ(fixed60.late_packets, 0u);
 }
 
-TEST(JitterBuffer, AnAdaptiveBufferChangesItsDelayOnlyBetweenTalkSpurts) {
+TEST(JitterBuffer, AnAdaptiveBufferGrowsWithinASpurtAndPlaysTheNextSpurtWhole) {
     // A first spurt with up to 30 ms of jitter, a silence, a second spurt.
     std::vector<playout_packet> packets;
     uint32_t ts = 0;
     int64_t t = 0;
-    for (int i = 0; i < 50; ++i, ts += 160) packets.push_back({t + (i % 3) * 15 * kMs + i * 20 * kMs, ts, i == 0, 2});
+    uint16_t sequence = 0;
+    for (int i = 0; i < 50; ++i, ts += 160)
+        packets.push_back({t + (i % 3) * 15 * kMs + i * 20 * kMs, ts, i == 0, 2, sequence++});
     ts += 8000; // a second of silence
     t = 50 * 20 * kMs + 1000 * kMs;
-    for (int i = 0; i < 50; ++i, ts += 160) packets.push_back({t + (i % 3) * 15 * kMs + i * 20 * kMs, ts, i == 0, 2});
+    for (int i = 0; i < 50; ++i, ts += 160)
+        packets.push_back({t + (i % 3) * 15 * kMs + i * 20 * kMs, ts, i == 0, 2, sequence++});
     const playout_result adaptive = play_out(packets, {true, 20}, kMaxStep);
-    EXPECT_EQ(adaptive.delay_changes, 1u);
-    // Within the first spurt the 20 ms start loses the packets 30 ms late;
-    // the second spurt plays everything.
+    // The 20 ms start loses the first packet 30 ms late; the buffer grows
+    // by it at once, so the rest of the first spurt and all of the second
+    // play.
     std::size_t late_second = 0;
     for (std::size_t i = 50; i < packets.size(); ++i) late_second += adaptive.late[i];
-    EXPECT_GT(adaptive.late_packets, 0u);
+    EXPECT_EQ(adaptive.late_packets, 1u);
     EXPECT_EQ(late_second, 0u);
+    EXPECT_GE(adaptive.delay_changes, 1u);
+    EXPECT_EQ(adaptive.delay_series.front().delay_ms, 20.0);
 }
 
 void put32(std::vector<uint8_t>& out, uint32_t v) {
