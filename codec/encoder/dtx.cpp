@@ -9,6 +9,7 @@
 #include "codec/dsp/random_excitation.h"
 #include "codec/dsp/sid_lsf.h"
 #include "codec/encoder/encoder.h"
+#include "codec/encoder/preprocess.h"
 
 namespace g729 {
 namespace {
