@@ -42,8 +42,8 @@ constexpr double kSpectralDistance = 0.06; // squared radians over the ten LSFs
 constexpr double kZeroCrossingChange = 0.2;
 // ... and moved well beyond what the noise's own spectrum strays.
 constexpr double kSpreadShare = 2.0;
-// Frames with nothing learnt as noise before the background is taken to
-// hide under the margins (3 s: longer than most talk spurts).
+// Frames taken as speech with nothing learnt as noise before the background
+// is taken to hide under the margins (3 s: longer than most talk spurts).
 constexpr int kStarvedFrames = 300;
 // Nothing quieter than this is speech (RMS about 5.6 of 32768): in digital
 // silence the floor sits at 0 dB and every click would pass the margins.
@@ -111,6 +111,12 @@ void track_noise_floor(vad_state& state, const vad_features& f) {
     state.window_frames = 0;
 }
 
+// How far the background's level strays over its floor, band by band.
+void learn_fluctuation(vad_state& state, double low_rise, double high_rise) {
+    state.low_band.fluctuation_db += kNoiseSpectrumStep * (low_rise - state.low_band.fluctuation_db);
+    state.high_band.fluctuation_db += kNoiseSpectrumStep * (high_rise - state.high_band.fluctuation_db);
+}
+
 double spectral_distance(const lsf_vector& a, const lsf_vector& b) {
     double d = 0.0;
     for (int i = 0; i < kOrder; ++i) d += (a[i] - b[i]) * (a[i] - b[i]);
@@ -176,13 +182,14 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
     raw_speech = speech;
 
     // A background that never falls under the margins (talkers behind the
-    // speaker) would never teach its fluctuation: after a long stretch with
-    // nothing learnt, the frames under the widest margin in both bands (the
-    // background's louder moments, or the quietest of speech) teach it.
-    if (speech && ++state.frames_since_noise > kStarvedFrames && low_rise < kLargestMarginDb &&
-        high_rise < kLargestMarginDb) {
-        state.low_band.fluctuation_db += kNoiseSpectrumStep * (low_rise - state.low_band.fluctuation_db);
-        state.high_band.fluctuation_db += kNoiseSpectrumStep * (high_rise - state.high_band.fluctuation_db);
+    // speaker) would never teach its fluctuation: after a long stretch of
+    // speech with nothing learnt, the frames under the widest margin in both
+    // bands (the background's louder moments, or the quietest of speech)
+    // teach it. The count stops there, however long the stretch.
+    if (speech && state.frames_since_noise < kStarvedFrames) {
+        ++state.frames_since_noise;
+    } else if (speech && low_rise < kLargestMarginDb && high_rise < kLargestMarginDb) {
+        learn_fluctuation(state, low_rise, high_rise);
     }
     if (speech) {
         ++state.speech_run;
@@ -212,8 +219,7 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
     // The fading end of a word held as speech is not noise to learn from.
     if (!held) {
         state.frames_since_noise = 0;
-        state.low_band.fluctuation_db += kNoiseSpectrumStep * (low_rise - state.low_band.fluctuation_db);
-        state.high_band.fluctuation_db += kNoiseSpectrumStep * (high_rise - state.high_band.fluctuation_db);
+        learn_fluctuation(state, low_rise, high_rise);
     }
     if (held) {
         --state.hangover;

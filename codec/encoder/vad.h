@@ -41,7 +41,7 @@ struct vad_state {
     // means, on average: a noise of talkers moves as much as speech does.
     double noise_spectral_spread;
     double noise_crossing_spread;
-    int frames_since_noise; // frames since one was learnt from as noise
+    int frames_since_noise; // speech frames since one was learnt from as noise, up to a limit
     int hangover;    // frames speech is still held on
     int speech_run;  // frames in the current talk spurt
 };
