@@ -1,5 +1,6 @@
 #include "codec/encoder/vad.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace g729 {
@@ -39,6 +40,11 @@ constexpr double kInitialFluctuationDb = 3.0;
 constexpr double kSpectralMarginShare = 0.4;
 constexpr double kSpectralDistance = 0.06; // squared radians over the ten LSFs
 constexpr double kZeroCrossingChange = 0.2;
+// ... and moved well beyond what the noise's own spectrum strays.
+constexpr double kSpreadShare = 2.0;
+// Frames taken as speech with nothing learnt as noise before the background
+// is taken to hide under the margins (3 s: longer than most talk spurts).
+constexpr int kStarvedFrames = 300;
 // Nothing quieter than this is speech (RMS about 5.6 of 32768): in digital
 // silence the floor sits at 0 dB and every click would pass the margins.
 constexpr double kAbsoluteMinimumDb = 15.0;
@@ -48,9 +54,17 @@ constexpr int kHangoverFrames = 12;
 // Where noise fills the band above 1 kHz as much as the band below (a flat,
 // hissing noise) a word's fading end sinks into it long before it ends:
 // speech is held longer there.
-constexpr int kMaskedHangoverFrames = 24;
+constexpr int kMaskedHangoverFrames = 20;
 constexpr double kMaskingTiltDb = -3.0;
+// So it is where the noise fluctuates in both bands as much as speech does
+// (talkers behind the speaker): a word's end drops under the widest margins
+// early.
+constexpr double kBabbleMarginDb = 13.0;
 constexpr int kShortHangoverFrames = 4;
+// Over digital silence (both floors under the absolute minimum) nothing
+// buries a word's end: it is seen as speech down to its last audible frame,
+// and a short hold bridges only the stops within words.
+constexpr int kSilentHangoverFrames = 4;
 constexpr int kRealSpurtFrames = 4;
 // The noise's spectrum follows the frames taken as noise with this weight.
 constexpr double kNoiseSpectrumStep = 0.1;
@@ -97,6 +111,12 @@ void track_noise_floor(vad_state& state, const vad_features& f) {
     state.window_frames = 0;
 }
 
+// How far the background's level strays over its floor, band by band.
+void learn_fluctuation(vad_state& state, double low_rise, double high_rise) {
+    state.low_band.fluctuation_db += kNoiseSpectrumStep * (low_rise - state.low_band.fluctuation_db);
+    state.high_band.fluctuation_db += kNoiseSpectrumStep * (high_rise - state.high_band.fluctuation_db);
+}
+
 double spectral_distance(const lsf_vector& a, const lsf_vector& b) {
     double d = 0.0;
     for (int i = 0; i < kOrder; ++i) d += (a[i] - b[i]) * (a[i] - b[i]);
@@ -112,6 +132,9 @@ void vad_reset(vad_state& state) {
     state.noise_lsf.fill(0.0);
     state.noise_zero_crossings = 0.0;
     state.noise_spectrum_known = false;
+    state.noise_spectral_spread = 0.0;
+    state.noise_crossing_spread = 0.0;
+    state.frames_since_noise = 0;
     state.hangover = 0;
     state.speech_run = 0;
 }
@@ -150,17 +173,34 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
                   (steady && low_rise / low_margin + high_rise / high_margin > kJointRise);
     if (!speech && state.noise_spectrum_known &&
         (low_rise > kSpectralMarginShare * low_margin || high_rise > kSpectralMarginShare * high_margin)) {
-        speech = spectral_distance(f.lsf, state.noise_lsf) > kSpectralDistance ||
-                 std::fabs(f.zero_crossings - state.noise_zero_crossings) > kZeroCrossingChange;
+        speech = spectral_distance(f.lsf, state.noise_lsf) >
+                     std::max(kSpectralDistance, kSpreadShare * state.noise_spectral_spread) ||
+                 std::fabs(f.zero_crossings - state.noise_zero_crossings) >
+                     std::max(kZeroCrossingChange, kSpreadShare * state.noise_crossing_spread);
     }
     if (f.low_band_db < kAbsoluteMinimumDb && f.high_band_db < kAbsoluteMinimumDb) speech = false;
     raw_speech = speech;
 
+    // A background that never falls under the margins (talkers behind the
+    // speaker) would never teach its fluctuation: after a long stretch of
+    // speech with nothing learnt, the frames under the widest margin in both
+    // bands (the background's louder moments, or the quietest of speech)
+    // teach it. The count stops there, however long the stretch.
+    if (speech && state.frames_since_noise < kStarvedFrames) {
+        ++state.frames_since_noise;
+    } else if (speech && low_rise < kLargestMarginDb && high_rise < kLargestMarginDb) {
+        learn_fluctuation(state, low_rise, high_rise);
+    }
     if (speech) {
         ++state.speech_run;
-        const bool masked = high_floor > kAbsoluteMinimumDb && high_floor - low_floor > kMaskingTiltDb;
-        const int hangover = masked ? kMaskedHangoverFrames : kHangoverFrames;
-        state.hangover = state.speech_run >= kRealSpurtFrames ? hangover : kShortHangoverFrames;
+        const bool masked = (high_floor > kAbsoluteMinimumDb && high_floor - low_floor > kMaskingTiltDb) ||
+                            (margin_of(state.low_band, false) >= kBabbleMarginDb &&
+                             margin_of(state.high_band, false) >= kBabbleMarginDb);
+        const bool silent = low_floor < kAbsoluteMinimumDb && high_floor < kAbsoluteMinimumDb;
+        const int hangover = masked ? kMaskedHangoverFrames : silent ? kSilentHangoverFrames : kHangoverFrames;
+        const int wanted = state.speech_run >= kRealSpurtFrames ? hangover : kShortHangoverFrames;
+        // A blip within the hold continues the word: it never shortens it.
+        if (wanted > state.hangover) state.hangover = wanted;
         return true;
     }
     state.speech_run = 0;
@@ -169,13 +209,17 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
         state.noise_zero_crossings = f.zero_crossings;
         state.noise_spectrum_known = true;
     } else {
+        const double d = spectral_distance(f.lsf, state.noise_lsf);
+        const double z = std::fabs(f.zero_crossings - state.noise_zero_crossings);
+        state.noise_spectral_spread += kNoiseSpectrumStep * (d - state.noise_spectral_spread);
+        state.noise_crossing_spread += kNoiseSpectrumStep * (z - state.noise_crossing_spread);
         for (int i = 0; i < kOrder; ++i) state.noise_lsf[i] += kNoiseSpectrumStep * (f.lsf[i] - state.noise_lsf[i]);
         state.noise_zero_crossings += kNoiseSpectrumStep * (f.zero_crossings - state.noise_zero_crossings);
     }
     // The fading end of a word held as speech is not noise to learn from.
     if (!held) {
-        state.low_band.fluctuation_db += kNoiseSpectrumStep * (low_rise - state.low_band.fluctuation_db);
-        state.high_band.fluctuation_db += kNoiseSpectrumStep * (high_rise - state.high_band.fluctuation_db);
+        state.frames_since_noise = 0;
+        learn_fluctuation(state, low_rise, high_rise);
     }
     if (held) {
         --state.hangover;

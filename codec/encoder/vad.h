@@ -37,6 +37,11 @@ struct vad_state {
     lsf_vector noise_lsf;
     double noise_zero_crossings;
     bool noise_spectrum_known;
+    // How far the noise frames' spectra and zero crossings stray from those
+    // means, on average: a noise of talkers moves as much as speech does.
+    double noise_spectral_spread;
+    double noise_crossing_spread;
+    int frames_since_noise; // speech frames since one was learnt from as noise, up to a limit
     int hangover;    // frames speech is still held on
     int speech_run;  // frames in the current talk spurt
 };

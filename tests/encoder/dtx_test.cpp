@@ -15,6 +15,7 @@
 #include "codec/decoder/decoder.h"
 #include "codec/decoder/decoder_object.h"
 #include "codec/encoder/encoder.h"
+#include "codec/encoder/vad.h"
 #include "g729a.h"
 #include "tests/codec_test_support.h"
 
@@ -283,6 +284,85 @@ TEST(Dtx, WithSuppressionOffEveryFrameIsTheReferenceSpeechFrame) {
         }
         g729a_encoder_destroy(enc);
     }
+}
+
+// The detector alone, on feature sequences built here: levels per band in
+// dB, zero crossings and LSFs as a frame of the given background would give.
+struct vad_run {
+    vad_state state;
+    uint32_t seed = 12345;
+    vad_run() { vad_reset(state); }
+
+    double uniform() { // 0 ... 1
+        seed = seed * 1664525u + 1013904223u;
+        return double(seed >> 8) / double(1u << 24);
+    }
+    // A frame at these levels; `wander` moves the LSFs by up to that much
+    // (radians) around an even spread, as a background of talkers does.
+    vad_features frame(double low_db, double high_db, double wander = 0.0) {
+        vad_features f{low_db, high_db, 0.3, {}};
+        for (int i = 0; i < kOrder; ++i) f.lsf[i] = (i + 1) * 3.14159 / 11.0 + wander * (uniform() - 0.5);
+        return f;
+    }
+    bool decide(const vad_features& f) {
+        bool raw = false;
+        return vad_decide(state, f, raw);
+    }
+    // Frames sent as speech after a spurt of `spurt` loud frames over a
+    // background at `level` dB (both bands, 1 dB of jitter); `blip_at`: a
+    // frame of the hold (counted from the spurt's end) rises over the margin.
+    int held_after_spurt(double level, int spurt = 20, int blip_at = -1) {
+        for (int n = 0; n < 400; ++n) decide(frame(level + uniform(), level + uniform()));
+        for (int n = 0; n < spurt; ++n) decide(frame(level + 30.0, level + 25.0));
+        int held = 0;
+        for (int n = 0; n < 60; ++n) {
+            const double rise = n == blip_at ? 12.0 : uniform();
+            held += decide(frame(level + rise, level + rise)) ? 1 : 0;
+        }
+        return held;
+    }
+};
+
+TEST(Vad, TheHoldAfterASpurtSuitsTheBackground) {
+    // Over digital silence a word's end is seen to its last audible frame:
+    // only a short hold; in a noise the fading end is buried and held.
+    struct Case {
+        const char* name;
+        double level;
+        int least, most;
+    };
+    const Case cases[] = {{"digital silence", 0.0, 1, 4}, {"steady noise", 35.0, 12, 30}};
+    for (const Case& c : cases) {
+        const int held = vad_run().held_after_spurt(c.level);
+        EXPECT_GE(held, c.least) << c.name;
+        EXPECT_LE(held, c.most) << c.name;
+    }
+}
+
+TEST(Vad, ABlipWithinTheHoldNeverShortensIt) {
+    const int plain = vad_run().held_after_spurt(35.0);
+    for (const int blip_at : {1, 3, 6}) {
+        EXPECT_GE(vad_run().held_after_spurt(35.0, 20, blip_at), plain) << "blip " << blip_at << " frames after the spurt";
+    }
+}
+
+TEST(Vad, ABackgroundOfTalkersIsLearntAndSpeechStillStandsOutOfIt) {
+    // A background whose level strays over every margin (0 to 20 dB above
+    // its dips, both bands) and whose spectrum moves like speech: taken as
+    // speech at first, it must be learnt within seconds, so that frames are
+    // saved, while a talker 25 dB over its dips is still speech.
+    vad_run v;
+    auto background = [&v] {
+        const double level = 30.0 + 20.0 * v.uniform() * v.uniform();
+        return v.frame(level, level - 3.0 + 2.0 * v.uniform(), 0.3);
+    };
+    for (int n = 0; n < 1000; ++n) v.decide(background());
+    int saved = 0;
+    for (int n = 0; n < 1000; ++n) saved += v.decide(background()) ? 0 : 1;
+    EXPECT_GE(saved, 100) << "frames of the background not sent, of 1000";
+    int missed = 0;
+    for (int n = 0; n < 50; ++n) missed += v.decide(v.frame(58.0 + v.uniform(), 53.0 + v.uniform(), 0.3)) ? 0 : 1;
+    EXPECT_EQ(missed, 0);
 }
 
 } // namespace
