@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/capture/capture_info.h"
 #include "tests/tools/capture/capture_writer.h"
 #include "tests/tools/tool_test_support.h"
 #include "tools/capture/jitter_buffer.h"
@@ -29,28 +30,7 @@ constexpr int64_t kSecondNs = kSecond;
 const address kCaller = v4("10.0.0.1", 4000);
 const address kCallee = v4("10.0.0.2", 5000);
 
-class CaptureFiguresTest : public testing::ToolTest {
-protected:
-    nlohmann::json info_stream(const std::vector<std::string>& options, const std::string& capture) {
-        std::vector<std::string> args = {"info", "--json"};
-        args.insert(args.end(), options.begin(), options.end());
-        args.push_back(path(capture));
-        const run_result r = run(args);
-        EXPECT_EQ(r.status, 0) << r.err;
-        const nlohmann::json streams = nlohmann::json::parse(r.out)["streams"];
-        EXPECT_EQ(streams.size(), 1u) << r.out;
-        return streams.empty() ? nlohmann::json() : streams[0];
-    }
-
-    std::string info_text(const std::vector<std::string>& options, const std::string& capture) {
-        std::vector<std::string> args = {"info"};
-        args.insert(args.end(), options.begin(), options.end());
-        args.push_back(path(capture));
-        const run_result r = run(args);
-        EXPECT_EQ(r.status, 0) << r.err;
-        return r.out;
-    }
-};
+class CaptureFiguresTest : public testing::CaptureInfoTest {};
 
 // `count` packets of two speech frames from the caller, a packet each 20 ms
 // of sender time from `start`.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tools/capture/capture_info.h"
 #include "tests/tools/capture/capture_writer.h"
 #include "tests/tools/tool_test_support.h"
 #include "tools/capture/emodel.h"
@@ -57,7 +58,7 @@ std::vector<rtp_spec> call(std::size_t count, double skew_ppm, const std::functi
     return packets;
 }
 
-class NetworkFiguresTest : public testing::ToolTest {
+class NetworkFiguresTest : public testing::CaptureInfoTest {
 protected:
     void write(const std::string& name, const std::vector<rtp_spec>& packets, std::vector<frame_record> extra = {}) {
         std::vector<frame_record> records = on_link(link::ethernet, packets);
@@ -65,25 +66,6 @@ protected:
         write_pcap(path(name), DLT_EN10MB, by_time(records));
     }
 
-    nlohmann::json info_stream(const std::vector<std::string>& options, const std::string& capture) {
-        std::vector<std::string> args = {"info", "--json"};
-        args.insert(args.end(), options.begin(), options.end());
-        args.push_back(path(capture));
-        const run_result r = run(args);
-        EXPECT_EQ(r.status, 0) << r.err;
-        const nlohmann::json streams = nlohmann::json::parse(r.out)["streams"];
-        EXPECT_EQ(streams.size(), 1u) << r.out;
-        return streams.empty() ? nlohmann::json() : streams[0];
-    }
-
-    std::string info_text(const std::vector<std::string>& options, const std::string& capture) {
-        std::vector<std::string> args = {"info"};
-        args.insert(args.end(), options.begin(), options.end());
-        args.push_back(path(capture));
-        const run_result r = run(args);
-        EXPECT_EQ(r.status, 0) << r.err;
-        return r.out;
-    }
 };
 
 TEST_F(NetworkFiguresTest, SkewIsTheFastestPacketOfEachSecondWhateverOrderTheyCameIn) {
