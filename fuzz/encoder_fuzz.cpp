@@ -41,7 +41,8 @@ bool encoder_is_finite(const g729a_encoder* handle) {
            finite(s.lsf_predictor_memory) && finite(s.taming_errors) && finite(s.energy_history) &&
            finite(s.preprocess_memory.x1) && finite(s.preprocess_memory.x2) && finite(s.preprocess_memory.y1) &&
            finite(s.preprocess_memory.y2) && finite(s.dtx.noise_statistics) && finite(s.dtx.current_noise_gain) &&
-           finite(s.dtx.sid_lsp) && finite(s.dtx.vad.noise_lsf) && finite(s.dtx.vad.low_band.fluctuation_db) &&
+           finite(s.dtx.sid_lsp) && finite(s.dtx.vad.noise_lsf) && finite(s.dtx.vad.noise_zero_crossings) &&
+           finite(s.dtx.vad.noise_spectral_spread) && finite(s.dtx.vad.noise_crossing_spread) && finite(s.dtx.vad.low_band.fluctuation_db) &&
            finite(s.dtx.vad.high_band.fluctuation_db) && finite(s.dtx.noise_level) &&
            finite(s.dtx.coded_background) && finite(s.dtx.heard_background) && finite(s.dtx.recent_background) &&
            finite(s.dtx.synthesis_memory) && finite(s.dtx.sid_level) && finite(s.dtx.sid_power_gain);
