@@ -75,7 +75,7 @@ enum class on_captures {
 
 } // namespace
 
-struct option_spec {
+struct known_option {
     const char* name;       // --name
     const char* short_name; // -n, or nullptr
     value_kind value;
@@ -89,7 +89,7 @@ namespace {
 
 // The table. A value is given as --name=value, --name value, -n value or
 // -nvalue.
-const option_spec kOptions[] = {
+const known_option kOptions[] = {
     {"--help", "-h", value_kind::none, kAllCommands, on_captures::too, nullptr,
      [](command_line& l, const std::string&) { l.help = true; }},
     {"--version", nullptr, value_kind::none, kAllCommands, on_captures::too, nullptr,
@@ -180,9 +180,9 @@ command_line parse_command_line(const std::vector<std::string>& args) {
             options_ended = true;
             continue;
         }
-        const option_spec* spec = nullptr;
+        const known_option* option = nullptr;
         std::optional<std::string> value;
-        for (const option_spec& o : kOptions) {
+        for (const known_option& o : kOptions) {
             const std::string name = o.name;
             const bool named = a == name || (o.short_name && a == o.short_name);
             if (o.value == value_kind::none) {
@@ -197,14 +197,14 @@ command_line parse_command_line(const std::vector<std::string>& args) {
             } else {
                 continue;
             }
-            spec = &o;
+            option = &o;
             break;
         }
-        if (!spec) throw usage_error("unknown option '" + a + "'");
-        spec->apply(line, value.value_or(""));
+        if (!option) throw usage_error("unknown option '" + a + "'");
+        option->apply(line, value.value_or(""));
         bool seen = false;
-        for (const option_spec* g : line.given) seen = seen || g == spec;
-        if (!seen) line.given.push_back(spec);
+        for (const known_option* g : line.given) seen = seen || g == option;
+        if (!seen) line.given.push_back(option);
     }
     line.formats_unused = line.queued_formats.size();
     line.options.formats_given = line.formats_given > 0;
@@ -212,12 +212,12 @@ command_line parse_command_line(const std::vector<std::string>& args) {
 }
 
 void refuse_options_not_for(const command_line& line, command_bit command) {
-    for (const option_spec* o : line.given)
+    for (const known_option* o : line.given)
         if (!(o->fits & command)) throw usage_error(std::string(o->name) + " is for " + command_list(o->fits));
 }
 
 void refuse_options_not_for(const command_line& line, operand_kinds input) {
-    for (const option_spec* o : line.given) {
+    for (const known_option* o : line.given) {
         if (input == operand_kinds::captures && o->captures == on_captures::not_for) throw usage_error(o->capture_refusal);
         if (input == operand_kinds::files && o->captures == on_captures::only)
             throw usage_error(std::string(o->name) + " applies to packet captures (.pcap, .pcapng) only");

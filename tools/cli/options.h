@@ -27,7 +27,7 @@ enum command_bit : unsigned {
 constexpr std::size_t kCommandCount = 7;
 extern const char* const kCommandNames[kCommandCount];
 
-struct option_spec;
+struct known_option;
 
 // A file named on the command line, with the format of a -t before it.
 struct positional {
@@ -48,7 +48,7 @@ struct command_line {
     std::size_t formats_unused = 0; // -t with no file after it
     std::vector<format_id> queued_formats; // while parsing: -t values waiting for their file
     std::optional<format_id> last_format;
-    std::vector<const option_spec*> given; // each option once, in the order first given
+    std::vector<const known_option*> given; // each option once, in the order first given
 };
 
 // Reads the arguments after the program name; usage_error for an unknown

@@ -34,7 +34,7 @@ class CaptureFiguresTest : public testing::CaptureInfoTest {};
 
 // `count` packets of two speech frames from the caller, a packet each 20 ms
 // of sender time from `start`.
-std::vector<rtp_spec> call(std::size_t count, int64_t start = kStart) {
+std::vector<sent_packet> call(std::size_t count, int64_t start = kStart) {
     const std::vector<std::vector<uint8_t>> speech = coded_frames("speech_male_librivox.g729", 200);
     std::vector<std::vector<uint8_t>> frames;
     while (frames.size() < 2 * count) frames.insert(frames.end(), speech.begin(), speech.end());
@@ -65,7 +65,7 @@ TEST_F(CaptureFiguresTest, ArrivalTimesCenturiesApartAreDifferencedWithoutOverfl
     // are nanoseconds since 1970, their difference is not.
     constexpr int64_t kOffsetSeconds = -9000000000;
     constexpr uint64_t kGapMicros = uint64_t(567 * 365.25 * 86400) * 1000000;
-    const std::vector<rtp_spec> packets = call(100);
+    const std::vector<sent_packet> packets = call(100);
     std::vector<frame_record> records;
     for (std::size_t i = 0; i < packets.size(); ++i) {
         frame_record r = rtp_frame(link::ethernet, packets[i]);
@@ -151,7 +151,7 @@ TEST(StreamFigures, ASkewBeyondATenthOfTheClockRateIsNotMeasured) {
 TEST_F(CaptureFiguresTest, InfoShowsASkewNoClockCouldHaveAsNotMeasured) {
     // Ten seconds of packets captured within ten milliseconds: a replayed
     // buffer, not a sender clock 10^9 ppm fast.
-    std::vector<rtp_spec> packets = call(500);
+    std::vector<sent_packet> packets = call(500);
     for (std::size_t i = 0; i < packets.size(); ++i) packets[i].time_ns = kStart + int64_t(i) * 20 * 1000;
     write_pcap(path("burst.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
     EXPECT_TRUE(info_stream({}, "burst.pcap")["skew_ppm"].is_null());
@@ -216,7 +216,7 @@ TEST_F(CaptureFiguresTest, JitterBuffersHoldNoMoreThanTheirSizeAndDiscardWhatWou
     // Two seconds on time, then four seconds of audio arriving in one
     // burst (a stalled link flushing its queue), then on time again: held
     // without limit, the burst's last packets would wait four seconds.
-    std::vector<rtp_spec> packets = call(500);
+    std::vector<sent_packet> packets = call(500);
     for (std::size_t i = 100; i < 300; ++i) packets[i].time_ns = kStart + 2 * kSecondNs + int64_t(i - 100) * 1000;
     write_pcap(path("burst.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, packets)));
 

@@ -57,7 +57,7 @@ TEST_F(CaptureTest, EveryLinkLayerAndIpVersionDecodesToTheFramesDirectDecode) {
     for (const Case& c : cases) {
         const address from = c.ipv6 ? v6("2001:db8::1", 4000) : kA;
         const address to = c.ipv6 ? v6("2001:db8::2", 5000) : kB;
-        std::vector<rtp_spec> packets = send(frames, 2, from, to, 0x1a2b3c4d, kStart, 65500);
+        std::vector<sent_packet> packets = send(frames, 2, from, to, 0x1a2b3c4d, kStart, 65500);
         // Every header feature RTP allows on the way.
         for (std::size_t i = 0; i < packets.size(); ++i) {
             if (i % 3 == 1) packets[i].csrcs = 2;
@@ -93,18 +93,18 @@ TEST_F(CaptureTest, EveryLinkLayerAndIpVersionDecodesToTheFramesDirectDecode) {
 
 TEST_F(CaptureTest, LossReorderingAndDuplicatesKeepTheTimeline) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 200);
-    const std::vector<rtp_spec> sent = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1000);
+    const std::vector<sent_packet> sent = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1000);
     ASSERT_EQ(sent.size(), 100u);
     struct Case {
         const char* name;
-        std::function<std::vector<rtp_spec>(std::vector<rtp_spec>)> network;
+        std::function<std::vector<sent_packet>(std::vector<sent_packet>)> network;
         std::vector<std::size_t> lost_packets; // indices into `sent`
         const char* counts;                    // lost, duplicated, reordered lines
     };
     const Case cases[] = {
         {"5% loss",
-         [](std::vector<rtp_spec> p) {
-             std::vector<rtp_spec> kept;
+         [](std::vector<sent_packet> p) {
+             std::vector<sent_packet> kept;
              for (std::size_t i = 0; i < p.size(); ++i)
                  if (i % 20 != 7) kept.push_back(p[i]);
              return kept;
@@ -112,7 +112,7 @@ TEST_F(CaptureTest, LossReorderingAndDuplicatesKeepTheTimeline) {
          {7, 27, 47, 67, 87},
          "  lost:          5 packets (10 frames)\n  duplicated:    0\n  reordered:     0\n"},
         {"reordering",
-         [](std::vector<rtp_spec> p) {
+         [](std::vector<sent_packet> p) {
              for (std::size_t i = 3; i + 1 < p.size(); i += 10) std::swap(p[i], p[i + 1]);
              // 53 54 51 52 54 50: three packets arrive after a later one.
              std::swap(p[50], p[54]);
@@ -121,8 +121,8 @@ TEST_F(CaptureTest, LossReorderingAndDuplicatesKeepTheTimeline) {
          {},
          "  lost:          0 packets (0 frames)\n  duplicated:    0\n  reordered:     12\n"},
         {"duplicates",
-         [](std::vector<rtp_spec> p) {
-             std::vector<rtp_spec> out;
+         [](std::vector<sent_packet> p) {
+             std::vector<sent_packet> out;
              for (std::size_t i = 0; i < p.size(); ++i) {
                  out.push_back(p[i]);
                  if (i % 15 == 0) out.push_back(p[i]);
@@ -214,8 +214,8 @@ TEST_F(CaptureTest, BothDirectionsMixIntoOneStereoFileAlignedOnCaptureTime) {
     // B answers 250 ms after A starts, one frame a packet; A's first packet
     // is captured after B's second, to show arrival time, not file order,
     // places the streams.
-    std::vector<rtp_spec> a = send(male, 2, kA, kB, 0x1a2b3c4d, kStart, 10);
-    std::vector<rtp_spec> b = send(female, 1, kB, kA, 0x5e6f7a8b, kStart + 250 * kMs, 20);
+    std::vector<sent_packet> a = send(male, 2, kA, kB, 0x1a2b3c4d, kStart, 10);
+    std::vector<sent_packet> b = send(female, 1, kB, kA, 0x5e6f7a8b, kStart + 250 * kMs, 20);
     std::vector<frame_record> records = by_time(on_link(link::ethernet, a));
     const std::vector<frame_record> rb = on_link(link::ethernet, b);
     records.insert(records.end(), rb.begin(), rb.end());
@@ -248,7 +248,7 @@ TEST_F(CaptureTest, BothDirectionsMixIntoOneStereoFileAlignedOnCaptureTime) {
     EXPECT_TRUE(contains(d.err, "right: 0x5e6f7a8b 10.0.0.2:5000 -> 10.0.0.1:4000, 2000 samples later")) << d.err;
 
     // A stream that has no other direction does not make a call.
-    const std::vector<rtp_spec> c = send(male, 2, v4("10.0.0.3", 6000), v4("10.0.0.4", 7000), 0x99, kStart, 1);
+    const std::vector<sent_packet> c = send(male, 2, v4("10.0.0.3", 6000), v4("10.0.0.4", 7000), 0x99, kStart, 1);
     const std::vector<frame_record> rc = on_link(link::ethernet, c);
     records.insert(records.end(), rc.begin(), rc.end());
     write_pcap(path("three.pcap"), DLT_EN10MB, by_time(records));
@@ -257,7 +257,7 @@ TEST_F(CaptureTest, BothDirectionsMixIntoOneStereoFileAlignedOnCaptureTime) {
     EXPECT_EQ(testing::read_audio(path("mix3.wav")).samples, mix.samples);
 
     // With a second call in the capture, --mix needs to be told which one.
-    const std::vector<rtp_spec> d2 = send(female, 2, v4("10.0.0.4", 7000), v4("10.0.0.3", 6000), 0x98, kStart, 1);
+    const std::vector<sent_packet> d2 = send(female, 2, v4("10.0.0.4", 7000), v4("10.0.0.3", 6000), 0x98, kStart, 1);
     const std::vector<frame_record> rd = on_link(link::ethernet, d2);
     records.insert(records.end(), rd.begin(), rd.end());
     write_pcap(path("four.pcap"), DLT_EN10MB, by_time(records));
@@ -269,10 +269,10 @@ TEST_F(CaptureTest, BothDirectionsMixIntoOneStereoFileAlignedOnCaptureTime) {
 
 TEST_F(CaptureTest, ADynamicPayloadTypeIsG729WhenTheCallsSdpOrPtSaysSo) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 60);
-    std::vector<rtp_spec> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart + 100 * kMs, 1);
-    for (rtp_spec& p : packets) p.payload_type = 96;
+    std::vector<sent_packet> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart + 100 * kMs, 1);
+    for (sent_packet& p : packets) p.payload_type = 96;
     // A telephone event in the same stream takes a sequence number.
-    rtp_spec event = packets[10];
+    sent_packet event = packets[10];
     event.payload_type = 101;
     event.payload = {1, 0x0A, 0, 160};
     packets.insert(packets.begin() + 11, event);
@@ -316,15 +316,15 @@ TEST_F(CaptureTest, ADynamicPayloadTypeIsG729WhenTheCallsSdpOrPtSaysSo) {
 
 TEST_F(CaptureTest, PacketsThatCannotBeUsedAreSkippedAndCounted) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 80);
-    std::vector<rtp_spec> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     packets[10].payload.resize(7); // not whole frames: its 20 ms are concealed
     std::vector<frame_record> records = on_link(link::ethernet, packets);
 
     frame_record cut = rtp_frame(link::ethernet, packets[20]);
     cut.captured = 50; // the capture's snap length cut it
-    rtp_spec fragment = packets[21];
+    sent_packet fragment = packets[21];
     fragment.fragment_bits = 0x2000; // more fragments follow
-    rtp_spec old_version = packets[22];
+    sent_packet old_version = packets[22];
     old_version.version = 1;
     std::vector<uint8_t> broken = rtp_bytes(packets[23]);
     broken[0] |= 0x0F; // 15 CSRCs announced, fewer bytes follow
@@ -337,8 +337,8 @@ TEST_F(CaptureTest, PacketsThatCannotBeUsedAreSkippedAndCounted) {
     records.push_back({kStart, framed(link::ethernet, ip_udp(kA, kB, broken)), 0});
     records.push_back({kStart, arp, 0});
     // A stream of another codec.
-    std::vector<rtp_spec> pcmu = send(coded_frames("speech_male_librivox.g729", 10), 1, v4("10.0.0.5", 8000), kB, 7, kStart, 1);
-    for (rtp_spec& p : pcmu) p.payload_type = 0;
+    std::vector<sent_packet> pcmu = send(coded_frames("speech_male_librivox.g729", 10), 1, v4("10.0.0.5", 8000), kB, 7, kStart, 1);
+    for (sent_packet& p : pcmu) p.payload_type = 0;
     const std::vector<frame_record> rp = on_link(link::ethernet, pcmu);
     records.insert(records.end(), rp.begin(), rp.end());
     write_pcap(path("mixed.pcap"), DLT_EN10MB, by_time(records));
@@ -393,8 +393,8 @@ TEST_F(CaptureTest, BadCapturesFailWithOneMessageNamingTheFileAndNoOutput) {
     write_file(path("empty.pcap"), {});
     write_pcap(path("nothing.pcap"), DLT_EN10MB, {});
     write_pcap(path("wifi.pcap"), DLT_IEEE802_11, {{kStart, std::vector<uint8_t>(40, 0), 0}});
-    std::vector<rtp_spec> pcmu = send(coded_frames("speech_male_librivox.g729", 5), 1, kA, kB, 7, kStart, 1);
-    for (rtp_spec& p : pcmu) p.payload_type = 0;
+    std::vector<sent_packet> pcmu = send(coded_frames("speech_male_librivox.g729", 5), 1, kA, kB, 7, kStart, 1);
+    for (sent_packet& p : pcmu) p.payload_type = 0;
     write_pcap(path("pcmu.pcap"), DLT_EN10MB, on_link(link::ethernet, pcmu));
     const std::set<std::string> inputs = files();
 
@@ -439,7 +439,7 @@ TEST_F(CaptureTest, BadCapturesFailWithOneMessageNamingTheFileAndNoOutput) {
 TEST(CaptureParsing, EveryCutOfAPacketIsTruncatedAndNothingIsReadPastIt) {
     // Each prefix is copied to a buffer of exactly its size, so that a read
     // past the end shows under the address sanitizer.
-    rtp_spec p;
+    sent_packet p;
     p.source = kA;
     p.destination = kB;
     p.csrcs = 2;
@@ -449,7 +449,7 @@ TEST(CaptureParsing, EveryCutOfAPacketIsTruncatedAndNothingIsReadPastIt) {
     p.payload.insert(p.payload.end(), {0xa5, 0xc3});
     for (link l : {link::ethernet, link::vlan, link::cooked, link::cooked2, link::raw, link::loopback}) {
         for (bool ipv6 : {false, true}) {
-            rtp_spec q = p;
+            sent_packet q = p;
             if (ipv6) q.source = v6("2001:db8::1", 4000), q.destination = v6("2001:db8::2", 5000);
             const std::vector<uint8_t> whole = rtp_frame(l, q).bytes;
             for (std::size_t n = 0; n <= whole.size(); ++n) {

@@ -68,7 +68,7 @@ inline void put32le(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 // One RTP packet as sent.
-struct rtp_spec {
+struct sent_packet {
     int64_t time_ns = kStart;
     address source, destination;
     int version = 2;
@@ -84,7 +84,7 @@ struct rtp_spec {
     uint16_t fragment_bits = 0; // IPv4 flags and offset
 };
 
-inline std::vector<uint8_t> rtp_bytes(const rtp_spec& p) {
+inline std::vector<uint8_t> rtp_bytes(const sent_packet& p) {
     std::vector<uint8_t> out;
     out.push_back(uint8_t((p.version << 6) | (p.padding ? 0x20 : 0) | (p.extension_words >= 0 ? 0x10 : 0) | p.csrcs));
     out.push_back(uint8_t((p.marker ? 0x80 : 0) | p.payload_type));
@@ -195,7 +195,7 @@ struct frame_record {
     uint64_t pcapng_micros = 0; // pcapng: the timestamp written instead of time_ns, when not 0
 };
 
-inline frame_record rtp_frame(link l, const rtp_spec& p) {
+inline frame_record rtp_frame(link l, const sent_packet& p) {
     return {p.time_ns, framed(l, ip_udp(p.source, p.destination, rtp_bytes(p), p.fragment_bits)), 0};
 }
 
@@ -262,9 +262,9 @@ inline std::vector<std::vector<uint8_t>> coded_frames(const char* name, std::siz
 // for a frame not sent) in packets of up to `per_packet` frames, a packet
 // every per_packet * 10 ms from `start`. A packet never carries frames
 // across a gap, and ends at a SID frame.
-inline std::vector<rtp_spec> send(const std::vector<std::vector<uint8_t>>& frames, int per_packet, const address& from,
+inline std::vector<sent_packet> send(const std::vector<std::vector<uint8_t>>& frames, int per_packet, const address& from,
                            const address& to, uint32_t ssrc, int64_t start, uint16_t first_sequence) {
-    std::vector<rtp_spec> packets;
+    std::vector<sent_packet> packets;
     uint16_t sequence = first_sequence;
     std::size_t i = 0;
     while (i < frames.size()) {
@@ -272,7 +272,7 @@ inline std::vector<rtp_spec> send(const std::vector<std::vector<uint8_t>>& frame
             ++i;
             continue;
         }
-        rtp_spec p;
+        sent_packet p;
         p.time_ns = start + int64_t(i) * 10 * kMs;
         p.source = from;
         p.destination = to;
@@ -293,11 +293,11 @@ inline std::vector<rtp_spec> send(const std::vector<std::vector<uint8_t>>& frame
 
 // `count` packets of one frame each from `from` to `to`, `seconds` apart
 // by their timestamps and by the capture clock, numbered on from 1.
-inline std::vector<rtp_spec> sparse_packets(uint32_t count, uint32_t seconds, const address& from, const address& to) {
+inline std::vector<sent_packet> sparse_packets(uint32_t count, uint32_t seconds, const address& from, const address& to) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", count);
-    std::vector<rtp_spec> packets;
+    std::vector<sent_packet> packets;
     for (uint32_t i = 0; i < count; ++i) {
-        rtp_spec p;
+        sent_packet p;
         p.time_ns = kStart + int64_t(i) * seconds * kSecond;
         p.source = from;
         p.destination = to;
@@ -309,9 +309,9 @@ inline std::vector<rtp_spec> sparse_packets(uint32_t count, uint32_t seconds, co
     return packets;
 }
 
-inline std::vector<frame_record> on_link(link l, const std::vector<rtp_spec>& packets) {
+inline std::vector<frame_record> on_link(link l, const std::vector<sent_packet>& packets) {
     std::vector<frame_record> out;
-    for (const rtp_spec& p : packets) out.push_back(rtp_frame(l, p));
+    for (const sent_packet& p : packets) out.push_back(rtp_frame(l, p));
     return out;
 }
 
@@ -381,8 +381,8 @@ inline uint32_t ntp_middle32(int64_t unix_ns) {
 
 // One more packet after the last of `packets`, `seconds` of silence later:
 // the next sequence number, its timestamp and arrival moved on as far.
-inline void send_after_silence(std::vector<rtp_spec>& packets, int seconds) {
-    rtp_spec after = packets.back();
+inline void send_after_silence(std::vector<sent_packet>& packets, int seconds) {
+    sent_packet after = packets.back();
     after.sequence = uint16_t(after.sequence + 1);
     after.timestamp += uint32_t(seconds) * 8000;
     after.time_ns += seconds * kSecond;

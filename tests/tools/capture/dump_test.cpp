@@ -30,7 +30,7 @@ using namespace capture_writer;
 
 TEST_F(CaptureTest, DumpShowsEachStreamsFramesAndWhyTheMissingOnesAreMissing) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 100);
-    std::vector<rtp_spec> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     packets[30].time_ns += 60 * kMs;       // frames 60 and 61 arrive late
     packets.erase(packets.begin() + 10);   // frames 20 and 21 lost
     write_pcap(path("call.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, packets)));

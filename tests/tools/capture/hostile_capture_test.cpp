@@ -37,12 +37,12 @@ using namespace testing;
 using namespace capture_writer;
 
 TEST_F(CaptureTest, CaptureTimesCenturiesApartOrPast2262NeitherOverflowNorFillTheDisk) {
-    const std::vector<rtp_spec> a = send(coded_frames("speech_male_librivox.g729", 50), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
-    const std::vector<rtp_spec> b = send(coded_frames("speech_female_espeak.g729", 50), 2, kB, kA, 0x5e6f7a8b, kStart, 1);
+    const std::vector<sent_packet> a = send(coded_frames("speech_male_librivox.g729", 50), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    const std::vector<sent_packet> b = send(coded_frames("speech_female_espeak.g729", 50), 2, kB, kA, 0x5e6f7a8b, kStart, 1);
     constexpr uint64_t kYearMicros = uint64_t(365.25 * 86400) * 1000000;
     auto capture_with_b_at = [&](uint64_t micros_after_a) {
         std::vector<frame_record> records = on_link(link::ethernet, a);
-        for (const rtp_spec& p : b) {
+        for (const sent_packet& p : b) {
             frame_record r = rtp_frame(link::ethernet, p);
             r.pcapng_micros = uint64_t(p.time_ns / 1000) + micros_after_a;
             records.push_back(r);
@@ -72,7 +72,7 @@ TEST_F(CaptureTest, CaptureTimesCenturiesApartOrPast2262NeitherOverflowNorFillTh
 TEST_F(CaptureTest, SparsePacketsCannotAmplifyACaptureIntoHoursOfAudioOrFiles) {
     // Five one-frame packets five minutes apart, by timestamp and by clock:
     // 700 bytes that once decoded to 20 minutes.
-    const std::vector<rtp_spec> packets = sparse_packets(5, 300, kA, kB);
+    const std::vector<sent_packet> packets = sparse_packets(5, 300, kA, kB);
     write_pcap(path("sparse.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
 
     expect_refused({{{"decode", path("sparse.pcap"), path("sparse.wav")},
@@ -96,7 +96,7 @@ TEST_F(CaptureTest, SparsePacketsCannotAmplifyACaptureIntoHoursOfAudioOrFiles) {
     EXPECT_TRUE(contains(info.out, "  shortened:     4 gaps, 959.96 s left out\n")) << info.out;
 
     // Timestamps that claim hours the capture clock never saw.
-    std::vector<rtp_spec> claims = packets;
+    std::vector<sent_packet> claims = packets;
     for (std::size_t i = 0; i < claims.size(); ++i) claims[i].time_ns = kStart + int64_t(i) * 10 * kMs;
     write_pcap(path("claims.pcap"), DLT_EN10MB, on_link(link::ethernet, claims));
     const run_result clock = run({"decode", path("claims.pcap"), path("claims.wav")});
@@ -104,9 +104,9 @@ TEST_F(CaptureTest, SparsePacketsCannotAmplifyACaptureIntoHoursOfAudioOrFiles) {
     EXPECT_EQ(wav_samples("claims.wav").size(), 5u * 80);
 
     // Many small streams: no more files than the limit.
-    std::vector<rtp_spec> many;
+    std::vector<sent_packet> many;
     for (uint32_t s = 0; s < 5; ++s)
-        for (rtp_spec p : send(coded_frames("speech_male_librivox.g729", 4), 2, kA, kB, 0x100 + s, kStart, 1)) many.push_back(p);
+        for (sent_packet p : send(coded_frames("speech_male_librivox.g729", 4), 2, kA, kB, 0x100 + s, kStart, 1)) many.push_back(p);
     write_pcap(path("many.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, many)));
     expect_refused({{{"decode", "--max-files", "3", path("many.pcap"), path("many")},
                      1,
@@ -118,13 +118,13 @@ TEST_F(CaptureTest, SparsePacketsCannotAmplifyACaptureIntoHoursOfAudioOrFiles) {
 TEST_F(CaptureTest, ALatePacketOrAStaleDuplicateLeavesTheCallAsSent) {
     // 8 s, two frames a packet, the sequence numbers wrapping on the way.
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_espeak.g729", 800);
-    const std::vector<rtp_spec> sent = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 65300);
-    std::vector<rtp_spec> captured = sent;
+    const std::vector<sent_packet> sent = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 65300);
+    std::vector<sent_packet> captured = sent;
     captured[100].time_ns = sent[350].time_ns + kMs;  // 250 packets (5 s) late
-    rtp_spec stale = sent[50];                         // a copy from 5 s before
+    sent_packet stale = sent[50];                         // a copy from 5 s before
     stale.time_ns = sent[300].time_ns + kMs;
     captured.push_back(stale);
-    rtp_spec stray = sent[200];                        // a number from nowhere
+    sent_packet stray = sent[200];                        // a number from nowhere
     stray.sequence = uint16_t(stray.sequence + 20000);
     stray.time_ns = sent[210].time_ns + kMs;
     captured.push_back(stray);
@@ -144,8 +144,8 @@ TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
     // A short stream, and a long one (8 s, then a half-hour silence, long
     // enough to be interrupted while it is written) that fails to be
     // written under a 64 kB file-size limit.
-    std::vector<rtp_spec> packets = send(coded_frames("speech_male_librivox.g729", 50), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
-    std::vector<rtp_spec> long_one = send(coded_frames("speech_male_espeak.g729", 800), 2, kB, kA, 0x5e6f7a8b, kStart, 1);
+    std::vector<sent_packet> packets = send(coded_frames("speech_male_librivox.g729", 50), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> long_one = send(coded_frames("speech_male_espeak.g729", 800), 2, kB, kA, 0x5e6f7a8b, kStart, 1);
     send_after_silence(long_one, 1800);
     packets.insert(packets.end(), long_one.begin(), long_one.end());
     write_pcap(path("call.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, packets)));
@@ -197,11 +197,11 @@ TEST_F(CaptureTest, AFailedOrInterruptedDecodeLeavesTheFolderAsItWas) {
 
 TEST_F(CaptureTest, AnSdpMapsPayloadTypesOnlyForTheAddressAndPortItDescribes) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 40);
-    std::vector<rtp_spec> g729 = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart + 100 * kMs, 1);
-    for (rtp_spec& p : g729) p.payload_type = 96;
+    std::vector<sent_packet> g729 = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart + 100 * kMs, 1);
+    for (sent_packet& p : g729) p.payload_type = 96;
     // Another call, whose SDP is not in the capture, sends G.711 as 96.
-    std::vector<rtp_spec> g711 = send(frames, 2, v4("10.0.0.7", 9000), v4("10.0.0.8", 9002), 0x77, kStart + 100 * kMs, 1);
-    for (rtp_spec& p : g711) {
+    std::vector<sent_packet> g711 = send(frames, 2, v4("10.0.0.7", 9000), v4("10.0.0.8", 9002), 0x77, kStart + 100 * kMs, 1);
+    for (sent_packet& p : g711) {
         p.payload_type = 96;
         p.payload.assign(160, 0xD5);
     }
@@ -209,7 +209,7 @@ TEST_F(CaptureTest, AnSdpMapsPayloadTypesOnlyForTheAddressAndPortItDescribes) {
                             "m=audio 5000 RTP/AVP 96\r\na=rtpmap:96 G729/8000\r\n";
     std::vector<frame_record> records = {
         {kStart, framed(link::ethernet, ip_udp(v4("10.0.0.2", 5060), v4("10.0.0.1", 5060), std::vector<uint8_t>(sdp.begin(), sdp.end()))), 0}};
-    for (const std::vector<rtp_spec>* s : {&g729, &g711}) {
+    for (const std::vector<sent_packet>* s : {&g729, &g711}) {
         const std::vector<frame_record> r = on_link(link::ethernet, *s);
         records.insert(records.end(), r.begin(), r.end());
     }
@@ -241,7 +241,7 @@ TEST_F(CaptureTest, GeneratedNamesNeverFollowALinkOutOfTheFolder) {
 
 TEST_F(CaptureTest, APayloadWithBytesAfterItsFramesDecodesTheFramesAndWarns) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 40);
-    std::vector<rtp_spec> packets = send(frames, 1, kA, kB, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> packets = send(frames, 1, kA, kB, 0x1a2b3c4d, kStart, 1);
     packets[3].payload.push_back(0x5A); // 11 bytes
     packets[7].payload.insert(packets[7].payload.end(), {1, 2, 3}); // 13 bytes
     write_pcap(path("odd.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
@@ -259,8 +259,8 @@ TEST_F(CaptureTest, APayloadWithBytesAfterItsFramesDecodesTheFramesAndWarns) {
 
 TEST_F(CaptureTest, RateAndFloatApplyToCapturesAsToFiles) {
     const std::vector<std::vector<uint8_t>> male = coded_frames("speech_male_librivox.g729", 100);
-    std::vector<rtp_spec> a = send(male, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
-    const std::vector<rtp_spec> b = send(coded_frames("speech_female_espeak.g729", 100), 2, kB, kA, 0x5e6f7a8b, kStart, 1);
+    std::vector<sent_packet> a = send(male, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    const std::vector<sent_packet> b = send(coded_frames("speech_female_espeak.g729", 100), 2, kB, kA, 0x5e6f7a8b, kStart, 1);
     a.insert(a.end(), b.begin(), b.end());
     write_pcap(path("call.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, a)));
 
@@ -302,15 +302,15 @@ TEST_F(CaptureTest, MemoryFollowsTheG729KeptNotTheCapture) {
     std::vector<std::vector<uint8_t>> frames;
     while (frames.size() < 60000) frames.insert(frames.end(), some.begin(), some.end());
     frames.resize(60000);
-    const std::vector<rtp_spec> g729 = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    const std::vector<sent_packet> g729 = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     write_pcap(path("alone.pcap"), DLT_EN10MB, on_link(link::ethernet, g729));
 
     pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
     pcap_dumper_t* dumper = pcap_dump_open(dead, path("trunk.pcap").c_str());
     ASSERT_NE(dumper, nullptr);
-    std::vector<rtp_spec> others;
+    std::vector<sent_packet> others;
     for (uint32_t s = 0; s < 20; ++s) {
-        rtp_spec p;
+        sent_packet p;
         p.source = v4("10.1.0.1", uint16_t(10000 + 2 * s));
         p.destination = v4("10.1.0.2", uint16_t(20000 + 2 * s));
         p.payload_type = 0;
@@ -325,7 +325,7 @@ TEST_F(CaptureTest, MemoryFollowsTheG729KeptNotTheCapture) {
         h.ts.tv_usec = suseconds_t(r.time_ns % 1000000000 / 1000);
         h.len = h.caplen = bpf_u_int32(r.bytes.size());
         pcap_dump(reinterpret_cast<u_char*>(dumper), &h, r.bytes.data());
-        for (rtp_spec& o : others) {
+        for (sent_packet& o : others) {
             o.sequence = uint16_t(i);
             o.timestamp = uint32_t(i * 160);
             const std::vector<uint8_t> bytes = framed(link::ethernet, ip_udp(o.source, o.destination, rtp_bytes(o)));
@@ -456,7 +456,7 @@ TEST_F(CaptureHostileTest, RtcpThatManyStreamsShareIsHeldOnceAndListedWithinBoun
     const std::vector<std::vector<uint8_t>> frame = coded_frames("speech_male_librivox.g729", 1);
     std::vector<frame_record> records;
     for (uint16_t k = 0; k < 200; ++k) {
-        rtp_spec p;
+        sent_packet p;
         p.time_ns = kStart + int64_t(k) * kMs;
         p.source = v4("10.0.0.1", uint16_t(4000 + 2 * k));
         p.destination = kB;
@@ -544,7 +544,7 @@ TEST_F(CaptureHostileTest, ReportsBeyondTheLimitAndRepeatedBlocksAreCountedNotLi
 // the stream's only when it went between the stream's ends, on their RTP
 // ports or the RTCP ports beside them, while the stream ran.
 TEST_F(CaptureHostileTest, AnRtcpReportIsTheStreamsOnlyBetweenItsEndsWhileItRuns) {
-    const std::vector<rtp_spec> call = send(coded_frames("speech_male_librivox.g729", 200), 2, kA, kB, kSsrc, kStart, 1);
+    const std::vector<sent_packet> call = send(coded_frames("speech_male_librivox.g729", 200), 2, kA, kB, kSsrc, kStart, 1);
     const int64_t end = call.back().time_ns;
     struct Case {
         const char* name;
@@ -596,7 +596,7 @@ TEST_F(CaptureHostileTest, NoCaptureNameMakesItsStreamsLeaveTheFolder) {
     std::vector<std::string> wavs;
     for (uint32_t i = 0; i < 4; ++i) {
         const std::string name = names[i];
-        const std::vector<rtp_spec> packets = send(coded_frames("speech_male_librivox.g729", 20), 2, kA, kB, 0x100 + i, kStart, 1);
+        const std::vector<sent_packet> packets = send(coded_frames("speech_male_librivox.g729", 20), 2, kA, kB, 0x100 + i, kStart, 1);
         if (name.size() > 7 && name.substr(name.size() - 7) == ".pcapng")
             write_pcapng(path("in/" + name), DLT_EN10MB, on_link(link::ethernet, packets));
         else
@@ -652,7 +652,7 @@ TEST_F(CaptureHostileTest, DumpOfPacketsHoursApartTakesTheDecodesLimitOnAudio) {
 // went to a temporary file until the disk was full.
 TEST_F(CaptureHostileTest, StandardInputIsKnownByItsFirstBytesAndRefusedAtOnceWhenItIsNeither) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 60);
-    const std::vector<rtp_spec> packets = send(frames, 2, kA, kB, kSsrc, kStart, 1);
+    const std::vector<sent_packet> packets = send(frames, 2, kA, kB, kSsrc, kStart, 1);
     write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
     write_pcapng(path("call.pcapng"), DLT_EN10MB, on_link(link::ethernet, packets));
     std::vector<uint8_t> g729;
@@ -745,7 +745,7 @@ TEST_F(CaptureHostileTest, APictureHasALimitOnStreamsCheckedBeforeDrawing) {
     auto streams = [&](uint32_t count) {
         std::vector<frame_record> records;
         for (uint32_t k = 0; k < count; ++k) {
-            rtp_spec p;
+            sent_packet p;
             p.time_ns = kStart + int64_t(k) * kMs;
             p.source = v4("10.0.0.1", uint16_t(1024 + k % 60000));
             p.destination = v4("10.0.0.2", uint16_t(5000 + k / 60000));

@@ -47,12 +47,12 @@ private:
 // sender time; packet i arrives at its sender time on a capture clock the
 // sender's runs `skew_ppm` faster than, plus `transit_ms(i)`. Written in
 // arrival order.
-std::vector<rtp_spec> call(std::size_t count, double skew_ppm, const std::function<double(std::size_t)>& transit_ms) {
+std::vector<sent_packet> call(std::size_t count, double skew_ppm, const std::function<double(std::size_t)>& transit_ms) {
     const std::vector<std::vector<uint8_t>> speech = coded_frames("speech_male_librivox.g729", 200);
     std::vector<std::vector<uint8_t>> frames;
     while (frames.size() < 2 * count) frames.insert(frames.end(), speech.begin(), speech.end());
     frames.resize(2 * count);
-    std::vector<rtp_spec> packets = send(frames, 2, kCaller, kCallee, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> packets = send(frames, 2, kCaller, kCallee, 0x1a2b3c4d, kStart, 1);
     for (std::size_t i = 0; i < packets.size(); ++i)
         packets[i].time_ns = kStart + int64_t(std::llround((double(i) * 20.0 / (1.0 + skew_ppm * 1e-6) + transit_ms(i)) * 1e6));
     return packets;
@@ -60,7 +60,7 @@ std::vector<rtp_spec> call(std::size_t count, double skew_ppm, const std::functi
 
 class NetworkFiguresTest : public testing::CaptureInfoTest {
 protected:
-    void write(const std::string& name, const std::vector<rtp_spec>& packets, std::vector<frame_record> extra = {}) {
+    void write(const std::string& name, const std::vector<sent_packet>& packets, std::vector<frame_record> extra = {}) {
         std::vector<frame_record> records = on_link(link::ethernet, packets);
         records.insert(records.end(), extra.begin(), extra.end());
         write_pcap(path(name), DLT_EN10MB, by_time(records));
@@ -293,8 +293,8 @@ TEST_F(NetworkFiguresTest, QualityCountsWhatTheListenerGot) {
                          "15 ms coding, network unknown)\n"));
 
     // Four packets in five lost, a second of buffer: R bottoms out at 0.
-    std::vector<rtp_spec> sparse;
-    const std::vector<rtp_spec> all = call(500, 0.0, [](std::size_t) { return 30.0; });
+    std::vector<sent_packet> sparse;
+    const std::vector<sent_packet> all = call(500, 0.0, [](std::size_t) { return 30.0; });
     for (std::size_t i = 0; i < all.size(); i += 5) sparse.push_back(all[i]);
     write("sparse.pcap", sparse);
     const nlohmann::json worst = info_stream({"--jitter-buffer", "1000"}, "sparse.pcap");
@@ -307,7 +307,7 @@ TEST_F(NetworkFiguresTest, QualityCountsWhatTheListenerGot) {
 TEST_F(NetworkFiguresTest, TheNetworksDelayIsHalfTheMeasuredRoundTrip) {
     // The caller's sender report at 1 s; the callee's receiver report about
     // it 600 ms later, held 500 ms: a round trip of 100 ms.
-    const std::vector<rtp_spec> packets = call(500, 0.0, [](std::size_t) { return 0.0; });
+    const std::vector<sent_packet> packets = call(500, 0.0, [](std::size_t) { return 0.0; });
     const address rtcp_a = v4("10.0.0.1", 4001), rtcp_b = v4("10.0.0.2", 5001);
     const int64_t sr_time = kStart + 1000 * kMs;
     write("rtt.pcap", packets,
@@ -323,10 +323,10 @@ TEST_F(NetworkFiguresTest, TheNetworksDelayIsHalfTheMeasuredRoundTrip) {
 
 TEST_F(NetworkFiguresTest, Rfc3550CountsStandBesideTheUniquePacketCounts) {
     // 100 packets sent; two lost, three copied, one reordered.
-    std::vector<rtp_spec> packets = call(100, 0.0, [](std::size_t) { return 10.0; });
+    std::vector<sent_packet> packets = call(100, 0.0, [](std::size_t) { return 10.0; });
     packets[40].time_ns += 30 * kMs;
     for (std::size_t i : {10, 20, 30}) {
-        rtp_spec copy = packets[i];
+        sent_packet copy = packets[i];
         copy.time_ns += 5 * kMs;
         packets.push_back(copy);
     }

@@ -35,7 +35,7 @@ TEST_F(CaptureTest, InfoReportsTheNetworkFiguresOfEachStreamAsComputedByHand) {
     const std::vector<std::vector<uint8_t>> speech = coded_frames("speech_male_librivox.g729", 200);
     std::vector<std::vector<uint8_t>> frames;
     while (frames.size() < 2000) frames.insert(frames.end(), speech.begin(), speech.end());
-    std::vector<rtp_spec> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     ASSERT_EQ(packets.size(), 1000u);
     const int64_t transit_ms[] = {0, 12, 12, 0};
     for (std::size_t i = 0; i < packets.size(); ++i)
@@ -99,10 +99,10 @@ TEST_F(CaptureTest, InfoReportsTheNetworkFiguresOfEachStreamAsComputedByHand) {
 }
 
 TEST_F(CaptureTest, InfoReportsTimestampJumpsItDidNotBelieveAndSsrcChanges) {
-    std::vector<rtp_spec> packets = send(coded_frames("speech_male_librivox.g729", 200), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> packets = send(coded_frames("speech_male_librivox.g729", 200), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     for (std::size_t i = 50; i < packets.size(); ++i) packets[i].timestamp += 8000 * 600; // 600 s claimed
     // The sender restarts with a new SSRC on the same addresses.
-    std::vector<rtp_spec> after = send(coded_frames("speech_male_librivox.g729", 100), 2, kA, kB, 0x99999999, kStart + 3000 * kMs, 500);
+    std::vector<sent_packet> after = send(coded_frames("speech_male_librivox.g729", 100), 2, kA, kB, 0x99999999, kStart + 3000 * kMs, 500);
     packets.insert(packets.end(), after.begin(), after.end());
     write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
 
@@ -123,11 +123,11 @@ TEST_F(CaptureTest, InfoReportsTimestampJumpsItDidNotBelieveAndSsrcChanges) {
 
 TEST_F(CaptureTest, AJitterBufferConcealsWhatArrivesAfterItsPlayoutTime) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 200);
-    std::vector<rtp_spec> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     packets[40].time_ns += 45 * kMs; // 45 ms late: past a 40 ms buffer, within a 60 ms one
     write_pcap(path("call.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, packets)));
     // The same call with that packet lost.
-    std::vector<rtp_spec> without = packets;
+    std::vector<sent_packet> without = packets;
     without.erase(without.begin() + 40);
     write_pcap(path("lost.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, without)));
 

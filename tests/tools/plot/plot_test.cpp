@@ -32,7 +32,7 @@ using namespace capture_writer;
 
 TEST_F(CaptureTest, ThePictureMarksTheLossesWhereTheyHappened) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 300);
-    std::vector<rtp_spec> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     // Packets 50 and 51 (frames 100-103) and packet 120 (frames 240, 241) lost.
     packets.erase(packets.begin() + 120);
     packets.erase(packets.begin() + 50, packets.begin() + 52);
@@ -86,9 +86,9 @@ TEST_F(CaptureTest, ThePictureMarksTheLossesWhereTheyHappened) {
 // crafted capture drawing for hours). A hang shows as the timeout's 124.
 TEST_F(CaptureTest, StreamsYearsApartArePlottedOnADozenSteps) {
     const std::vector<std::vector<uint8_t>> frames = coded_frames("speech_male_librivox.g729", 100);
-    std::vector<rtp_spec> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> packets = send(frames, 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     const int64_t three_years = int64_t(3) * 365 * 86400 * kSecond;
-    const std::vector<rtp_spec> later = send(frames, 2, kB, kA, 0x5e6f7a8b, kStart + three_years, 1);
+    const std::vector<sent_packet> later = send(frames, 2, kB, kA, 0x5e6f7a8b, kStart + three_years, 1);
     packets.insert(packets.end(), later.begin(), later.end());
     write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
     const run_result r = run_shell("timeout 120 '" G729A_TOOL_PATH "' plot '" + path("call.pcap") + "' '" + path("call.png") + "'");
@@ -100,7 +100,7 @@ TEST_F(CaptureTest, StreamsYearsApartArePlottedOnADozenSteps) {
 // of it for the level, so the picture takes the decode's limit on audio,
 // and --max-audio raises it.
 TEST_F(CaptureTest, APictureOfAFewPacketsSpreadOverLongSilencesTakesTheAudioLimit) {
-    std::vector<rtp_spec> packets = send(coded_frames("speech_male_librivox.g729", 20), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    std::vector<sent_packet> packets = send(coded_frames("speech_male_librivox.g729", 20), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     send_after_silence(packets, 1000);
     write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, packets));
 
