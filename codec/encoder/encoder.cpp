@@ -83,7 +83,6 @@ void encoder_reset(encoder_state& state) {
     reset_energy_history(state.energy_history);
 }
 
-
 void code_vector_correlations(const double* xn, const double* y1, const double* y2, gain_correlations& correlations) {
     double yy = 0.01, xy = 0.01, py = 0.01;
     for (int k = 0; k < kSubframe; ++k) {
