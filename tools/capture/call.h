@@ -15,9 +15,11 @@
 
 #include "g729a.h"
 #include "tools/capture/network_report.h"
+#include "tools/capture/packet_table.h"
 #include "tools/capture/packets.h"
 #include "tools/capture/rtcp.h"
 #include "tools/capture/rtp_stream.h"
+#include "tools/capture/sip_call.h"
 #include "tools/common/command_options.h"
 
 namespace g729::tool {
@@ -62,6 +64,7 @@ struct g729_stream {
     const char* payload_source = "static";
     rebuilt_stream rebuilt;
     stream_network network;
+    packet_table packets; // every packet on record
 };
 
 // A capture as read: its format and link layer, what it held, and its G.729
@@ -74,6 +77,7 @@ struct capture_contents {
     skipped_counts skipped;
     std::vector<g729_stream> streams; // by start time
     std::vector<other_stream> others;
+    std::vector<sip_call> calls; // from the SIP signalling, by start time
     std::string problem; // why reading stopped before the end of the file
     // The capture's RTCP reports, held once however many streams they
     // concern (the streams point into this list), each with the source
