@@ -57,14 +57,16 @@ constexpr int kHangoverFrames = 12;
 constexpr int kMaskedHangoverFrames = 20;
 constexpr double kMaskingTiltDb = -3.0;
 // Talkers behind the speaker fluctuate in both bands nearly as much as
-// speech does (margins of 12 dB or more) and fill the band above 1 kHz
-// nearly as much as the band below (a car's rumble, which fluctuates as
-// much, leaves it 10 dB emptier). A word's end drops under their widest
-// margins early, and their own louder moments rise over those margins now
-// and then: speech is held long enough there to bridge both, so that the
-// pauses do not break into short gaps between such moments.
+// speech does (margins of 12 dB or more) and fill the band above 1 kHz a
+// little less than the band below, as speech does (a car's rumble, which
+// fluctuates as much, leaves it 10 dB emptier; a hiss fills it more). A
+// word's end drops under their widest margins early, and their own louder
+// moments rise over those margins now and then: speech is held long enough
+// there to bridge both, so that the pauses do not break into short gaps
+// between such moments.
 constexpr double kBabbleMarginDb = 12.0;
-constexpr double kBabbleTiltDb = -8.0;
+constexpr double kBabbleLeastTiltDb = -8.0;
+constexpr double kBabbleMostTiltDb = 0.0;
 constexpr int kBabbleHangoverFrames = 46;
 // Their spectrum moves as speech does, so a rise has to be larger before a
 // moved spectrum makes it speech.
@@ -180,7 +182,7 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
     const double high_noise_margin = margin_of(state.high_band, false);
     const bool steady = low_noise_margin < kJointMarginDb && high_noise_margin < kJointMarginDb;
     const bool talkers = low_noise_margin >= kBabbleMarginDb && high_noise_margin >= kBabbleMarginDb &&
-                         high_floor - low_floor > kBabbleTiltDb;
+                         high_floor - low_floor > kBabbleLeastTiltDb && high_floor - low_floor < kBabbleMostTiltDb;
     bool speech = low_rise > low_margin || high_rise > high_margin ||
                   (steady && low_rise / low_margin + high_rise / high_margin > kJointRise);
     const double share = talkers ? kBabbleSpectralMarginShare : kSpectralMarginShare;

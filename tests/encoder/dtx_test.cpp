@@ -332,10 +332,10 @@ struct vad_run {
 TEST(Vad, TheHoldAfterASpurtSuitsTheBackground) {
     // Over digital silence a word's end is seen to its last audible frame:
     // only a short hold; in a noise the fading end is buried and held. Behind
-    // talkers (wide swings in both bands, the band above 1 kHz nearly as
-    // full) the hold bridges the gaps between their louder moments too; a
+    // talkers (wide swings in both bands, the band above 1 kHz a little
+    // emptier) the hold bridges the gaps between their louder moments too; a
     // rumble swings as widely but leaves the band above 1 kHz empty, where
-    // speech shows at once: no such hold there.
+    // speech shows at once, and a hiss fills it more: no such hold there.
     struct Case {
         const char* name;
         double level, swing, tilt;
@@ -344,7 +344,8 @@ TEST(Vad, TheHoldAfterASpurtSuitsTheBackground) {
     const Case cases[] = {{"digital silence", 0.0, 0.0, 0.0, 1, 4},
                           {"steady noise", 35.0, 0.0, 0.0, 12, 30},
                           {"talkers", 35.0, 20.0, -4.0, 40, 60},
-                          {"rumble", 45.0, 20.0, -12.0, 8, 30}};
+                          {"rumble", 45.0, 20.0, -12.0, 8, 30},
+                          {"swinging hiss", 35.0, 20.0, 6.0, 12, 30}};
     for (const Case& c : cases) {
         const int held = vad_run().held_after_spurt(c.level, 20, -1, c.swing, c.tilt);
         EXPECT_GE(held, c.least) << c.name;
