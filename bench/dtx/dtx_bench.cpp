@@ -60,24 +60,34 @@ std::vector<int16_t> read_raw(const std::string& name) {
 
 using audio::level_db;
 
+// A mean square against full scale (RMS 10 is -70 dBFS).
+double dbfs(double mean_square) { return 10.0 * std::log10(mean_square / (32768.0 * 32768.0) + 1e-12); }
+
 double mean_power(const double* x, int n) {
     double s = 0.0;
     for (int i = 0; i < n; ++i) s += x[i] * x[i];
     return s / n;
 }
 
-// Frame levels of 80-sample frames of x starting at offset (negative reads
+// Mean squares of 80-sample frames of x starting at offset (negative reads
 // are zeros).
-std::vector<double> frame_levels(const std::vector<double>& x, int offset) {
-    std::vector<double> levels(x.size() / kFrame);
-    for (size_t f = 0; f < levels.size(); ++f) {
+std::vector<double> frame_mean_squares(const std::vector<double>& x, int offset) {
+    std::vector<double> squares(x.size() / kFrame);
+    for (size_t f = 0; f < squares.size(); ++f) {
         double s = 0.0;
         for (int n = 0; n < kFrame; ++n) {
             const long i = long(f) * kFrame + n + offset;
             if (i >= 0 && size_t(i) < x.size()) s += x[size_t(i)] * x[size_t(i)];
         }
-        levels[f] = level_db(s / kFrame);
+        squares[f] = s / kFrame;
     }
+    return squares;
+}
+
+// Their levels in dB.
+std::vector<double> frame_levels(const std::vector<double>& x, int offset) {
+    std::vector<double> levels = frame_mean_squares(x, offset);
+    for (double& l : levels) l = level_db(l);
     return levels;
 }
 
@@ -328,7 +338,21 @@ void measure(const char* name, const std::vector<double>& clean, const std::vect
                 100.0 * speech / frames, 100.0 * sid / frames, 100.0 * none / frames, 100.0 * missed / active,
                 missed, active, clipped, t.onsets.size(), q.envelope, q.spectral);
     if (noise.empty()) {
-        std::printf(" | (digital silence)\n");
+        // Over digital silence there is no background to match: how loud
+        // the comfort noise plays, on average and at its loudest 40 ms.
+        double sum = 0.0, loudest = 0.0;
+        size_t counted = 0;
+        for (size_t f = 0; f + 4 <= with.lengths.size(); ++f) {
+            bool pause = true;
+            for (size_t k = f; k < f + 4; ++k) pause = pause && with.lengths[k] != G729A_SPEECH_FRAME_BYTES;
+            if (!pause) continue;
+            const double ms = audio::mean_square(&with.decoded[f * kFrame], 4 * kFrame);
+            sum += audio::mean_square(&with.decoded[f * kFrame], kFrame);
+            loudest = std::max(loudest, ms);
+            ++counted;
+        }
+        std::printf(" | digital silence: comfort noise %.0f dBFS, loudest 40 ms %.0f dBFS\n",
+                    dbfs(counted ? sum / double(counted) : 0.0), dbfs(loudest));
     } else {
         const std::vector<double> decoded(without.decoded.begin(), without.decoded.end());
         const quality coded_noise = comfort_noise_match(decoded, 0, with, spectrum);
@@ -407,8 +431,15 @@ struct suppression_figures {
 // The hand-over step: where speech frames give way to comfort noise with the
 // clean speech inactive for 40 ms on both sides, the decoded level of the 4
 // frames after against the 4 frames before (median over the hand-overs where
-// either side is audible; "n/a" where none is).
-suppression_figures figures_of(const suppression_run& r, const ground_truth& t) {
+// either side is audible; "n/a" where none is). It is a step of the
+// background, so it is taken only where the input has one: where the noise
+// added to the speech is audible over those 8 frames. Over digital silence
+// the frames before a hand-over hold only the fading tail of a word (under
+// the ground truth's 40 dB, still decaying), and the comfort noise after it
+// would be compared with that decay, not with a background level.
+// background: the added noise's mean square per frame, on the run's grid.
+suppression_figures figures_of(const suppression_run& r, const ground_truth& t,
+                               const std::vector<double>& background) {
     suppression_figures g;
     const size_t n = std::min(r.speech.size(), t.active.size());
     size_t not_speech = 0, active = 0, missed = 0, ends_missed = 0, pause_frames = 0, changes = 0;
@@ -439,6 +470,9 @@ suppression_figures figures_of(const suppression_run& r, const ground_truth& t) 
         for (size_t k = f - kSide; k < f + kSide; ++k)
             quiet = quiet && !t.active[k] && r.speech[k] == (k < f);
         if (!quiet) continue;
+        double noise = 0.0;
+        for (size_t k = f - kSide; k < f + kSide; ++k) noise += k < background.size() ? background[k] : 0.0;
+        if (noise / double(2 * kSide) < kInaudible) continue;
         const double before = audio::mean_square(&r.decoded[(f - kSide) * kFrame], int(kSide) * kFrame);
         const double after = audio::mean_square(&r.decoded[f * kFrame], int(kSide) * kFrame);
         // Under RMS 10 (-70 dBFS) on both sides nothing steps audibly.
@@ -460,9 +494,11 @@ suppression_figures figures_of(const suppression_run& r, const ground_truth& t) 
 
 void compare_with_speex(const char* name, const std::vector<double>& clean, const std::vector<double>& noise,
                         double snr_db, const ground_truth& ours_truth, const ground_truth& speex_truth) {
-    const std::vector<int16_t> pcm = to_pcm(mix(clean, noise, snr_db, ours_truth));
-    const suppression_figures a = figures_of(our_run(code_and_decode(pcm, true)), ours_truth);
-    const suppression_figures b = figures_of(speex_run(pcm), speex_truth);
+    std::vector<double> added;
+    const std::vector<int16_t> pcm = to_pcm(mix(clean, noise, snr_db, ours_truth, &added));
+    const suppression_figures a = figures_of(our_run(code_and_decode(pcm, true)), ours_truth,
+                                             frame_mean_squares(added, -kDelay));
+    const suppression_figures b = figures_of(speex_run(pcm), speex_truth, frame_mean_squares(added, 0));
     char steps[2][16];
     const suppression_figures* both[2] = {&a, &b};
     for (int k = 0; k < 2; ++k) {

@@ -56,10 +56,21 @@ constexpr int kHangoverFrames = 12;
 // speech is held longer there.
 constexpr int kMaskedHangoverFrames = 20;
 constexpr double kMaskingTiltDb = -3.0;
-// So it is where the noise fluctuates in both bands as much as speech does
-// (talkers behind the speaker): a word's end drops under the widest margins
-// early.
-constexpr double kBabbleMarginDb = 13.0;
+// Talkers behind the speaker fluctuate in both bands nearly as much as
+// speech does (margins of 12 dB or more) and fill the band above 1 kHz a
+// little less than the band below, as speech does (a car's rumble, which
+// fluctuates as much, leaves it 10 dB emptier; a hiss fills it more). A
+// word's end drops under their widest margins early, and their own louder
+// moments rise over those margins now and then: speech is held long enough
+// there to bridge both, so that the pauses do not break into short gaps
+// between such moments.
+constexpr double kBabbleMarginDb = 12.0;
+constexpr double kBabbleLeastTiltDb = -8.0;
+constexpr double kBabbleMostTiltDb = 0.0;
+constexpr int kBabbleHangoverFrames = 46;
+// Their spectrum moves as speech does, so a rise has to be larger before a
+// moved spectrum makes it speech.
+constexpr double kBabbleSpectralMarginShare = 0.7;
 constexpr int kShortHangoverFrames = 4;
 // Over digital silence (both floors under the absolute minimum) nothing
 // buries a word's end: it is seen as speech down to its last audible frame,
@@ -167,12 +178,15 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
     // Either band rising over its margin: speech in a rumble shows above
     // 1 kHz, voiced speech in a hiss below it. Or both rising together in a
     // steady noise.
-    const bool steady = margin_of(state.low_band, false) < kJointMarginDb &&
-                        margin_of(state.high_band, false) < kJointMarginDb;
+    const double low_noise_margin = margin_of(state.low_band, false);
+    const double high_noise_margin = margin_of(state.high_band, false);
+    const bool steady = low_noise_margin < kJointMarginDb && high_noise_margin < kJointMarginDb;
+    const bool talkers = low_noise_margin >= kBabbleMarginDb && high_noise_margin >= kBabbleMarginDb &&
+                         high_floor - low_floor > kBabbleLeastTiltDb && high_floor - low_floor < kBabbleMostTiltDb;
     bool speech = low_rise > low_margin || high_rise > high_margin ||
                   (steady && low_rise / low_margin + high_rise / high_margin > kJointRise);
-    if (!speech && state.noise_spectrum_known &&
-        (low_rise > kSpectralMarginShare * low_margin || high_rise > kSpectralMarginShare * high_margin)) {
+    const double share = talkers ? kBabbleSpectralMarginShare : kSpectralMarginShare;
+    if (!speech && state.noise_spectrum_known && (low_rise > share * low_margin || high_rise > share * high_margin)) {
         speech = spectral_distance(f.lsf, state.noise_lsf) >
                      std::max(kSpectralDistance, kSpreadShare * state.noise_spectral_spread) ||
                  std::fabs(f.zero_crossings - state.noise_zero_crossings) >
@@ -193,11 +207,12 @@ bool vad_decide(vad_state& state, const vad_features& f, bool& raw_speech) {
     }
     if (speech) {
         ++state.speech_run;
-        const bool masked = (high_floor > kAbsoluteMinimumDb && high_floor - low_floor > kMaskingTiltDb) ||
-                            (margin_of(state.low_band, false) >= kBabbleMarginDb &&
-                             margin_of(state.high_band, false) >= kBabbleMarginDb);
+        const bool hiss = high_floor > kAbsoluteMinimumDb && high_floor - low_floor > kMaskingTiltDb;
         const bool silent = low_floor < kAbsoluteMinimumDb && high_floor < kAbsoluteMinimumDb;
-        const int hangover = masked ? kMaskedHangoverFrames : silent ? kSilentHangoverFrames : kHangoverFrames;
+        const int hangover = talkers ? kBabbleHangoverFrames
+                             : hiss  ? kMaskedHangoverFrames
+                             : silent ? kSilentHangoverFrames
+                                      : kHangoverFrames;
         const int wanted = state.speech_run >= kRealSpurtFrames ? hangover : kShortHangoverFrames;
         // A blip within the hold continues the word: it never shortens it.
         if (wanted > state.hangover) state.hangover = wanted;
