@@ -3,6 +3,7 @@
 #include <osipparser2/osip_parser.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,13 +19,19 @@ namespace {
 // fields it fills are read directly, as its header lays them out.
 #define G729A_OSIP_FUNCTIONS(F)                                                                              \
     F(parser_init) F(osip_message_init) F(osip_message_parse) F(osip_message_free) F(osip_list_get) \
-    F(osip_uri_to_str) F(osip_uri_param_get_byname) F(osip_free_func)
+    F(osip_uri_to_str) F(osip_uri_param_get_byname) F(osip_free_func) F(osip_trace_initialize_func)          \
+    F(osip_trace_disable_level)
 G729A_FUNCTION_TABLE(osip_functions, G729A_OSIP_FUNCTIONS);
 
 const osip_functions& osip() {
     static const osip_functions functions = [] {
         osip_functions f(shared_library(G729A_LIBOSIPPARSER2_SONAME, "G729A_LIBOSIPPARSER2", "reading SIP signalling"));
         f.parser_init();
+        // The parser reports what it refuses on standard output, in the
+        // middle of info's text or JSON: its trace goes nowhere.
+        f.osip_trace_initialize_func(END_TRACE_LEVEL, [](const char*, int, osip_trace_level_t, const char*, va_list) {});
+        for (int level = TRACE_LEVEL0; level < END_TRACE_LEVEL; ++level)
+            f.osip_trace_disable_level(static_cast<osip_trace_level_t>(level));
         return f;
     }();
     return functions;
