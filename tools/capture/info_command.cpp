@@ -294,7 +294,8 @@ int capture_info(const capture_source& in, const command_options& options) {
     else
         print_info_text(path, c);
     std::fflush(stdout);
-    if (c.streams.empty()) throw tool_error(path, no_g729_text(c));
+    // A capture of calls that failed before any media is described, not refused.
+    if (c.streams.empty() && c.calls.empty()) throw tool_error(path, no_g729_text(c));
     if (!c.problem.empty()) throw tool_error(path, cut_short_text(c));
     std::size_t frames = 0;
     for (const g729_stream& s : c.streams) frames += s.rebuilt.stats.frames;

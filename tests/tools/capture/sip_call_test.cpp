@@ -209,6 +209,22 @@ TEST_F(SipCallTest, EachWayACallEndsIsNamedWithItsFigures) {
     }
 }
 
+TEST_F(SipCallTest, ACaptureOfAFailedCallAloneIsDescribedNotRefused) {
+    write_pcap(path("busy.pcap"), DLT_EN10MB,
+               signalling(kStart, {{0, true, request("INVITE", "1 INVITE", sdp_body(kA))},
+                                   {700, false, response("486 Busy Here", "1 INVITE")},
+                                   {710, true, request("ACK", "1 ACK")}}));
+    const run_result r = run({"info", path("busy.pcap")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "G.729 streams: 0\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "  end:             486 Busy Here (failed)\n  offer:           10.0.0.1:4000")) << r.out;
+    EXPECT_TRUE(contains(r.out, "  streams:         none\n")) << r.out;
+    // With no call either, there is nothing to describe.
+    write_pcap(path("options.pcap"), DLT_EN10MB,
+               {sip_udp_frame(kStart, kCallerSip, kCalleeSip, sip_message("OPTIONS sip:b SIP/2.0", "o1", kFrom, kTo, "1 OPTIONS"))});
+    expect_refused({{{"info", path("options.pcap")}, 1, "no G.729 RTP stream"}});
+}
+
 TEST_F(SipCallTest, SipOverTcpIsReadMessageByMessageWhereASegmentHoldsSeveral) {
     const int64_t invite = kStart - 2 * kSecond;
     const std::string cut = request("BYE", "2 BYE");
