@@ -16,7 +16,8 @@ endif()
 find_package(PkgConfig REQUIRED)
 # GLOBAL: the tool tests link the libraries themselves, to make and check
 # files with them.
-pkg_check_modules(G729A_TOOL_DEPS REQUIRED IMPORTED_TARGET GLOBAL sndfile soxr libpcap cairo fontconfig)
+pkg_check_modules(G729A_TOOL_DEPS REQUIRED IMPORTED_TARGET GLOBAL sndfile soxr libpcap cairo fontconfig
+  libopusenc)
 
 add_library(g729a_tool_libraries INTERFACE)
 target_include_directories(g729a_tool_libraries INTERFACE
@@ -45,7 +46,7 @@ endfunction()
 
 set(g729a_loaded "")
 foreach(entry sndfile:libsndfile.so.1 soxr:libsoxr.so.0 pcap:libpcap.so.0.8 cairo:libcairo.so.2
-              fontconfig:libfontconfig.so.1)
+              fontconfig:libfontconfig.so.1 opusenc:libopusenc.so.0)
   string(REPLACE ":" ";" entry "${entry}")
   list(GET entry 0 name)
   list(GET entry 1 fallback)

@@ -88,6 +88,53 @@ void print_info_text(const std::string& path, const capture_contents& c) {
     }
 }
 
+} // namespace
+
+std::string stream_json(const capture_contents& c, std::size_t i) {
+    const g729_stream& s = c.streams[i];
+    const stream_stats& st = s.rebuilt.stats;
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.2f", duration_s(st));
+    std::string j = "{\"ssrc\": " + json_string(hex_ssrc(s.key.ssrc));
+    j += ", \"source\": " + json_string(s.key.source.text());
+    j += ", \"destination\": " + json_string(s.key.destination.text());
+    j += ", \"payload_type\": " + std::to_string(s.payload_type);
+    j += ", \"packets\": " + std::to_string(st.packets);
+    j += ", \"frames\": " + std::to_string(st.speech_frames + st.sid_frames);
+    j += ", \"speech_frames\": " + std::to_string(st.speech_frames);
+    j += ", \"sid_frames\": " + std::to_string(st.sid_frames);
+    j += ", \"lost_packets\": " + std::to_string(st.lost_packets);
+    j += ", \"lost_frames\": " + std::to_string(st.lost_frames);
+    j += ", \"duplicated\": " + std::to_string(st.duplicates);
+    j += ", \"reordered\": " + std::to_string(st.reordered);
+    j += ", \"stale\": " + std::to_string(st.stale);
+    j += ", \"restarts\": " + std::to_string(st.restarts);
+    j += ", \"remainder_packets\": " + std::to_string(st.remainders);
+    j += ", \"shortened_gaps\": " + std::to_string(s.rebuilt.shortened.size());
+    j += ", \"frames_left_out\": " + std::to_string(left_out_frames(s.rebuilt));
+    j += ", \"dtx_gaps\": " + std::to_string(st.dtx_gaps);
+    j += ", \"dtx_frames\": " + std::to_string(st.dtx_frames);
+    j += ", \"unusable_packets\": " + std::to_string(st.unusable);
+    j += ", \"other_payload_packets\": " + std::to_string(st.other_payload);
+    j += ", \"timeline_frames\": " + std::to_string(st.frames);
+    j += ", \"first_time\": " + seconds(st.first_arrival_ns);
+    j += ", \"last_time\": " + seconds(st.last_arrival_ns);
+    j += ", \"first_time_utc\": " + json_string(capture_time(st.first_arrival_ns));
+    j += ", \"last_time_utc\": " + json_string(capture_time(st.last_arrival_ns));
+    j += ", \"late_packets\": " + std::to_string(st.late_packets);
+    j += ", \"late_frames\": " + std::to_string(st.late_frames);
+    j += network_json(s.network);
+    std::string changes;
+    for (std::size_t k = 0; k < i; ++k)
+        if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)
+            changes += (changes.empty() ? "" : ", ") + json_string(hex_ssrc(c.streams[k].key.ssrc));
+    j += ", \"ssrc_change_from\": [" + changes + "]";
+    j += ", \"duration\": " + std::string(duration) + "}";
+    return j;
+}
+
+namespace {
+
 void print_info_json(const std::string& path, const capture_contents& c) {
     std::string j = "{\n";
     j += "  \"file\": " + json_string(path) + ",\n";
@@ -105,46 +152,7 @@ void print_info_json(const std::string& path, const capture_contents& c) {
     j += "  \"rtcp_packets_not_read\": " + std::to_string(c.rtcp_packets_not_read) + ",\n";
     j += "  \"streams\": [";
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
-        const g729_stream& s = c.streams[i];
-        const stream_stats& st = s.rebuilt.stats;
-        char duration[32];
-        std::snprintf(duration, sizeof duration, "%.2f", duration_s(st));
-        j += std::string(i ? "," : "") + "\n    {";
-        j += "\"ssrc\": " + json_string(hex_ssrc(s.key.ssrc));
-        j += ", \"source\": " + json_string(s.key.source.text());
-        j += ", \"destination\": " + json_string(s.key.destination.text());
-        j += ", \"payload_type\": " + std::to_string(s.payload_type);
-        j += ", \"packets\": " + std::to_string(st.packets);
-        j += ", \"frames\": " + std::to_string(st.speech_frames + st.sid_frames);
-        j += ", \"speech_frames\": " + std::to_string(st.speech_frames);
-        j += ", \"sid_frames\": " + std::to_string(st.sid_frames);
-        j += ", \"lost_packets\": " + std::to_string(st.lost_packets);
-        j += ", \"lost_frames\": " + std::to_string(st.lost_frames);
-        j += ", \"duplicated\": " + std::to_string(st.duplicates);
-        j += ", \"reordered\": " + std::to_string(st.reordered);
-        j += ", \"stale\": " + std::to_string(st.stale);
-        j += ", \"restarts\": " + std::to_string(st.restarts);
-        j += ", \"remainder_packets\": " + std::to_string(st.remainders);
-        j += ", \"shortened_gaps\": " + std::to_string(s.rebuilt.shortened.size());
-        j += ", \"frames_left_out\": " + std::to_string(left_out_frames(s.rebuilt));
-        j += ", \"dtx_gaps\": " + std::to_string(st.dtx_gaps);
-        j += ", \"dtx_frames\": " + std::to_string(st.dtx_frames);
-        j += ", \"unusable_packets\": " + std::to_string(st.unusable);
-        j += ", \"other_payload_packets\": " + std::to_string(st.other_payload);
-        j += ", \"timeline_frames\": " + std::to_string(st.frames);
-        j += ", \"first_time\": " + seconds(st.first_arrival_ns);
-        j += ", \"last_time\": " + seconds(st.last_arrival_ns);
-        j += ", \"first_time_utc\": " + json_string(capture_time(st.first_arrival_ns));
-        j += ", \"last_time_utc\": " + json_string(capture_time(st.last_arrival_ns));
-        j += ", \"late_packets\": " + std::to_string(st.late_packets);
-        j += ", \"late_frames\": " + std::to_string(st.late_frames);
-        j += network_json(s.network);
-        std::string changes;
-        for (std::size_t k = 0; k < i; ++k)
-            if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)
-                changes += (changes.empty() ? "" : ", ") + json_string(hex_ssrc(c.streams[k].key.ssrc));
-        j += ", \"ssrc_change_from\": [" + changes + "]";
-        j += ", \"duration\": " + std::string(duration) + "}";
+        j += std::string(i ? "," : "") + "\n    " + stream_json(c, i);
     }
     j += c.streams.empty() ? "],\n" : "\n  ],\n";
     j += "  \"other_rtp_streams\": [";

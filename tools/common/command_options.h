@@ -61,8 +61,14 @@ struct command_options {
     // Packet captures: the receiver's jitter buffer to model (--jitter-buffer
     // MS or adaptive); none: what the sender sent, every packet played.
     std::optional<jitter_buffer_setting> jitter_buffer;
-    // plot: the streams of a capture drawn in one picture (--max-streams).
+    // plot and report: the streams of a capture drawn in one picture or
+    // shown in one page (--max-streams).
     std::size_t max_streams = 100;
+    // report: the calls (--max-calls) and the packets listed in the tables
+    // (--max-packets) of one page; a browser lays out a table of 200,000
+    // rows (two directions of an hour's call) in seconds.
+    std::size_t max_calls = 100;
+    std::size_t max_packets = 400000;
 };
 
 } // namespace g729::tool
