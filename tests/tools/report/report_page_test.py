@@ -1,0 +1,259 @@
+"""The report page in a real browser: the real g729a writes each page, a
+headless Chromium from the distribution opens it from a file:// URL, and
+Selenium checks what a person would see and do there: no error and no
+request leaving the page, the figures of info --json, players that know
+their stream's length and play, a lost-frame mark that seeks the player,
+one table row per packet, and captures whose strings carry markup or
+scripts that run nothing.
+
+    report_page_test.py G729A SAMPLE_CALL CAPTURE_WRITER_DIR
+
+Chromium and chromedriver are found on PATH (chromium, chromedriver) or
+given by G729A_CHROMIUM and G729A_CHROMEDRIVER.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+
+G729A, SAMPLE_CALL, WRITER_DIR = sys.argv[1:4]
+del sys.argv[1:4]
+sys.path.insert(0, WRITER_DIR)
+import capture_writer as cw  # noqa: E402
+
+# The page's own script sets nothing by these names; a markup or script
+# injection from a capture would.
+INJECTED = ["<script>window.injected=1;document.title='owned'</script>",
+            "<img src=x onerror=\"window.injected=2;document.title='owned'\">",
+            "</script><script>window.injected=3</script>",
+            "<svg onload=window.injected=4>"]
+
+
+def g729a(*args, env=None):
+    run = subprocess.run([G729A, *args], capture_output=True, text=True, env=env)
+    return run.returncode, run.stdout, run.stderr
+
+
+def rtp_stream(start_ns, ssrc, count, ends, lost=(), seq0=100):
+    """`count` packets of two G.729 frames, 20 ms apart, from ends[0] to
+    ends[1] (address, port pairs), leaving out the sequence numbers in
+    `lost`."""
+    (src, sport), (dst, dport) = ends
+    records = []
+    for k in range(count):
+        if k in lost:
+            continue
+        payload = bytes((k * 7 + i * 13 + ssrc) & 0xFF for i in range(20))
+        packet = cw.rtp(seq0 + k, k * 160, payload, ssrc=ssrc, marker=k == 0)
+        records.append((start_ns + k * 20_000_000 + (k % 3) * 1_000_000, cw.ethernet_udp(src, dst, sport, dport, packet)))
+    return records
+
+
+A, B = bytes([10, 0, 0, 1]), bytes([10, 0, 0, 2])
+
+
+def sip(method_line, call_id, cseq, body=b"", caller=INJECTED[0]):
+    """A SIP message with markup and scripts in the headers a page shows."""
+    head = (method_line + "\r\n"
+            "Via: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bK" + call_id + "\r\n"
+            "From: \"" + caller + "\" <sip:alice@10.0.0.1>;tag=1\r\n"
+            "To: \"" + INJECTED[1] + "\" <sip:bob@10.0.0.2>\r\n"
+            "Call-ID: " + call_id + INJECTED[3] + "\r\n"
+            "CSeq: " + cseq + "\r\n"
+            "User-Agent: " + INJECTED[2] + "\r\n")
+    if body:
+        head += "Content-Type: application/sdp\r\n"
+    head += "Content-Length: %d\r\n\r\n" % len(body)
+    return head.encode() + body
+
+
+def sdp(address, port):
+    return ("v=0\r\no=- 1 1 IN IP4 %s\r\ns=%s\r\nc=IN IP4 %s\r\nt=0 0\r\nm=audio %d RTP/AVP 18\r\n"
+            "a=rtpmap:18 G729/8000\r\na=ptime:20\r\n" % (address, INJECTED[2], address, port)).encode()
+
+
+def hostile_call():
+    """A call whose SIP headers and SDP carry markup and scripts, with a
+    stream each way."""
+    t0 = 1_700_000_000 * 10**9
+    records = [
+        (t0, cw.ethernet_udp(A, B, 5060, 5060, sip("INVITE sip:bob@10.0.0.2 SIP/2.0", "x1", "1 INVITE", sdp("10.0.0.1", 4000)))),
+        (t0 + 50_000_000, cw.ethernet_udp(B, A, 5060, 5060, sip("SIP/2.0 180 Ringing" + INJECTED[1], "x1", "1 INVITE"))),
+        (t0 + 90_000_000, cw.ethernet_udp(B, A, 5060, 5060, sip("SIP/2.0 200 OK", "x1", "1 INVITE", sdp("10.0.0.2", 5000)))),
+        (t0 + 95_000_000, cw.ethernet_udp(A, B, 5060, 5060, sip("ACK sip:bob@10.0.0.2 SIP/2.0", "x1", "1 ACK"))),
+    ]
+    records += rtp_stream(t0 + 100_000_000, 0x11111111, 60, ((A, 4000), (B, 5000)), lost={20, 21})
+    records += rtp_stream(t0 + 105_000_000, 0x22222222, 60, ((B, 5000), (A, 4000)))
+    records.append((t0 + 1_400_000_000, cw.ethernet_udp(A, B, 5060, 5060, sip("BYE sip:bob@10.0.0.2 SIP/2.0", "x1", "2 BYE"))))
+    records.append((t0 + 1_450_000_000, cw.ethernet_udp(B, A, 5060, 5060, sip("SIP/2.0 200 OK", "x1", "2 BYE"))))
+    records.sort(key=lambda r: r[0])
+    return cw.pcap(records)
+
+
+class ReportPage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="g729a-report-")
+        options = webdriver.ChromeOptions()
+        for a in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                  "--disable-default-apps", "--autoplay-policy=no-user-gesture-required", "--mute-audio",
+                  "--window-size=1200,1600", "--user-data-dir=" + os.path.join(cls.dir, "profile")]:
+            options.add_argument(a)
+        options.binary_location = os.environ.get("G729A_CHROMIUM") or shutil.which("chromium") or "/usr/bin/chromium"
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
+        driver = os.environ.get("G729A_CHROMEDRIVER") or shutil.which("chromedriver") or "/usr/bin/chromedriver"
+        cls.browser = webdriver.Chrome(options=options, service=Service(driver))
+        cls.browser.get("about:blank")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def make_page(self, capture, name="page.html", args=(), env=None):
+        out = os.path.join(self.dir, name)
+        status, _, err = g729a("report", "-q", *args, capture, out, env=env)
+        self.assertEqual(status, 0, err)
+        return out
+
+    def open(self, path):
+        """Opens a page, waits for its script and players, and returns the
+        console messages and the URLs it asked for."""
+        b = self.browser
+        b.get_log("browser")
+        b.get_log("performance")
+        b.get("file://" + path)
+        deadline = time.time() + 20
+        while time.time() < deadline and not b.execute_script(
+                "return [...document.querySelectorAll('audio')].every(a => a.readyState >= 1)"):
+            time.sleep(0.05)
+        console = [m for m in b.get_log("browser") if m["level"] in ("SEVERE", "WARNING")]
+        requests = []
+        for entry in b.get_log("performance"):
+            message = json.loads(entry["message"])["message"]
+            if message["method"] == "Network.requestWillBeSent":
+                # The browser's own pages (the new tab it starts with) are
+                # not the report's.
+                if not message["params"].get("documentURL", "").startswith(("chrome://", "chrome-search://")):
+                    requests.append(message["params"]["request"]["url"])
+        return console, requests
+
+    def assert_self_contained(self, path, console, requests):
+        self.assertEqual(console, [])
+        # The page itself is the only URL fetched (the log shows it, so the
+        # log is read); audio comes from data:.
+        self.assertIn("file://" + path, requests)
+        outside = [u for u in requests if not (u.startswith("data:") or u == "file://" + path)]
+        self.assertEqual(outside, [])
+
+    def test_sample_call_page(self):
+        path = self.make_page(SAMPLE_CALL, "sample.html")
+        console, requests = self.open(path)
+        self.assert_self_contained(path, console, requests)
+        b = self.browser
+        _, out, _ = g729a("info", "--json", "--jitter-buffer", "adaptive", SAMPLE_CALL)
+        info = json.loads(out)
+        sections = b.find_elements("css selector", "section.stream")
+        self.assertEqual(len(sections), len(info["streams"]))
+        for i, stream in enumerate(info["streams"]):
+            with self.subTest(stream=i, what="figures"):
+                cells = sections[i].find_elements("css selector", "td[data-key]")
+                self.assertGreater(len(cells), 10)
+                for cell in cells:
+                    key = cell.get_attribute("data-key")
+                    expected = stream[key]
+                    shown = cell.text
+                    if expected is None:
+                        self.assertEqual(shown, "not seen", key)
+                    else:
+                        self.assertAlmostEqual(float(shown), float(expected), places=9, msg=key)
+            with self.subTest(stream=i, what="players"):
+                durations = b.execute_script(
+                    "return [...arguments[0].querySelectorAll('audio')].map(a => a.duration)", sections[i])
+                self.assertEqual(len(durations), 2)
+                for d in durations:
+                    # Opus starts with a pre-skip that browsers may count (6.5 ms).
+                    self.assertAlmostEqual(d, stream["timeline_frames"] / 100, delta=0.02)
+            with self.subTest(stream=i, what="packet table"):
+                rows = sections[i].find_elements("css selector", "table.packet-table tbody tr")
+                table = b.execute_script("return window.g729aReport.data.streams[arguments[0]].packets", i)
+                self.assertEqual(len(rows), len(table["rows"]))
+                csv = b.execute_script("return window.g729aReport.csv(arguments[0])", i)
+                self.assertEqual(len(csv.splitlines()), len(table["rows"]) + 1 if table["rows"] else 0)
+
+        for i, section in enumerate(sections):
+            for audio in section.find_elements("css selector", "audio"):
+                with self.subTest(stream=i, player=audio.get_attribute("data-audio"), what="plays"):
+                    b.execute_script("arguments[0].currentTime = 0; return arguments[0].play()", audio)
+                    time.sleep(0.4)
+                    now = b.execute_script("return arguments[0].currentTime", audio)
+                    b.execute_script("arguments[0].pause()", audio)
+                    self.assertGreater(now, 0.1)
+
+        # Clicking a lost-frame mark plays what was heard from there.
+        mark = sections[0].find_element("css selector", ".mark-lost")
+        start = float(mark.get_attribute("data-start"))
+        heard = sections[0].find_element("css selector", "audio[data-audio=heard]")
+        mark.click()
+        time.sleep(0.3)
+        now, paused = b.execute_script("return [arguments[0].currentTime, arguments[0].paused]", heard)
+        b.execute_script("arguments[0].pause()", heard)
+        self.assertFalse(paused)
+        self.assertGreaterEqual(now, start - 0.011)
+        self.assertLess(now, start + 1.0)
+
+    def test_hostile_captures_run_nothing(self):
+        # The file name itself carries markup (no '/' can be in a name).
+        names = ["<img src=x onerror=window.injected=5>.pcap", "<svg onload=window.injected=6>&amp;.pcap"]
+        for name in names:
+            with self.subTest(name=name):
+                capture = os.path.join(self.dir, name)
+                with open(capture, "wb") as f:
+                    f.write(hostile_call())
+                path = self.make_page(capture, "hostile.html")
+                console, requests = self.open(path)
+                self.assert_self_contained(path, console, requests)
+                b = self.browser
+                self.assertIsNone(b.execute_script("return window.injected === undefined ? null : window.injected"))
+                self.assertEqual(b.find_elements("css selector", "img, iframe, object, embed"), [])
+                # The page's title and heading show the name as text.
+                self.assertEqual(b.find_element("css selector", "header h1").text, name)
+                self.assertTrue(b.title.startswith(name))
+                shown = b.find_element("tag name", "body").text
+                for call in b.execute_script("return window.g729aReport.data.calls"):
+                    self.assertIn(call["caller"], shown)
+
+    def test_other_inputs_and_encodings(self):
+        frames = os.path.join(self.dir, "tone.g729")
+        with open(frames, "wb") as f:
+            f.write(bytes((i * 37) & 0xFF for i in range(10 * 150)))
+        cases = [
+            # name, input, environment, formats, seconds
+            ("capture without libopusenc", SAMPLE_CALL, {"G729A_LIBOPUSENC": "/nonexistent/libopusenc.so"}, {"WAV, 8 kHz"}, None),
+            ("a .g729 file", frames, None, {"Opus, 16 kbit/s"}, 1.5),
+        ]
+        for name, source, extra, formats, seconds in cases:
+            with self.subTest(case=name):
+                env = dict(os.environ, **extra) if extra else None
+                path = self.make_page(source, "other.html", env=env)
+                console, requests = self.open(path)
+                self.assert_self_contained(path, console, requests)
+                data = self.browser.execute_script("return window.g729aReport.data")
+                self.assertEqual({a["format"] for s in data["streams"] for a in s["audio"]}, formats)
+                durations = self.browser.execute_script("return [...document.querySelectorAll('audio')].map(a => a.duration)")
+                wanted = [seconds or s["duration"] for s in data["streams"] for _ in s["audio"]]
+                self.assertEqual(len(durations), len(wanted))
+                for d, w in zip(durations, wanted):
+                    self.assertAlmostEqual(d, w, delta=0.02)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
