@@ -11,7 +11,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "tools", "capture"))
-from capture_writer import ethernet_udp, ntp_middle32, pcap, pcapng, rtcp_report, rtp  # noqa: E402
+from capture_writer import ethernet_tcp, ethernet_udp, ntp_middle32, pcap, pcapng, rtcp_report, rtp, sdp, sip  # noqa: E402
 VECTORS = os.path.join(HERE, "..", "tests", "data", "vectors")
 CORPUS = os.path.join(HERE, "corpus")
 
@@ -341,6 +341,56 @@ def capture_seeds():
     # 150 one-packet streams: more than a picture draws unless told.
     many = [ethernet_udp(a, b, 1024 + k, 5000, rtp(1, 0, speech[:20], ssrc=0x10000 + k)) for k in range(150)]
     write("capture_commands_fuzz", "pcap-150-streams-info", bytes([0]) + pcap(every_20_ms(many)))
+    # The call's signalling in front of it, read into a call by info.
+    signalled = [ethernet_udp(a, b, 5060, 5060, m) if by_caller else ethernet_udp(b, a, 5060, 5060, m)
+                 for by_caller, m in sip_call_messages()]
+    write("capture_commands_fuzz", "pcap-signalled-call-info-json", bytes([1]) + pcap(every_20_ms(signalled + call[2:])))
+
+
+# --- sip_reader_fuzz: records of flags byte, length (2 bytes), bytes -------
+CALL_ID = "f81d4fae-7dec@10.0.0.1"
+CALLER = '"Alice" <sip:alice@10.0.0.1>;tag=88sja8x'
+CALLEE = "<sip:bob@10.0.0.2>"
+ANSWERED = CALLEE + ";tag=314159"
+
+
+def sip_call_messages(end="BYE"):
+    """(sent by the caller, message) of a call: INVITE with an offer, 100,
+    180, 200 with the answer, ACK and its end: a BYE from the caller and
+    its 200, a BYE from the callee, 486 Busy Here, or a CANCEL."""
+    invite = sip("INVITE sip:bob@10.0.0.2 SIP/2.0", CALL_ID, CALLER, CALLEE, "1 INVITE", sdp("10.0.0.1", 4000, (18, 101)))
+    out = [(True, invite), (False, sip("SIP/2.0 100 Trying", CALL_ID, CALLER, CALLEE, "1 INVITE")),
+           (False, sip("SIP/2.0 180 Ringing", CALL_ID, CALLER, ANSWERED, "1 INVITE"))]
+    if end == "486":
+        return out + [(False, sip("SIP/2.0 486 Busy Here", CALL_ID, CALLER, ANSWERED, "1 INVITE")),
+                      (True, sip("ACK sip:bob@10.0.0.2 SIP/2.0", CALL_ID, CALLER, ANSWERED, "1 ACK"))]
+    if end == "CANCEL":
+        return out + [(True, sip("CANCEL sip:bob@10.0.0.2 SIP/2.0", CALL_ID, CALLER, CALLEE, "1 CANCEL")),
+                      (False, sip("SIP/2.0 487 Request Terminated", CALL_ID, CALLER, ANSWERED, "1 INVITE"))]
+    out += [(False, sip("SIP/2.0 200 OK", CALL_ID, CALLER, ANSWERED, "1 INVITE", sdp("10.0.0.2", 5000, (18,), 30))),
+            (True, sip("ACK sip:bob@10.0.0.2 SIP/2.0", CALL_ID, CALLER, ANSWERED, "1 ACK"))]
+    if end == "BYE from callee":
+        return out + [(False, sip("BYE sip:alice@10.0.0.1 SIP/2.0", CALL_ID, ANSWERED, CALLER, "1 BYE"))]
+    return out + [(True, sip("BYE sip:bob@10.0.0.2 SIP/2.0", CALL_ID, CALLER, ANSWERED, "2 BYE")),
+                  (False, sip("SIP/2.0 200 OK", CALL_ID, CALLER, ANSWERED, "2 BYE"))]
+
+
+def sip_record(data, tcp=False, by_callee=False, after_ms=20):
+    return bytes([int(tcp) | int(by_callee) << 1 | min(after_ms, 31) << 3]) + struct.pack("<H", len(data)) + data
+
+
+def sip_seeds():
+    invite = sip_call_messages()[0][1]
+    write("sip_reader_fuzz", "invite-sdp", sip_record(invite))
+    for end in ("BYE", "BYE from callee", "486", "CANCEL"):
+        write("sip_reader_fuzz", "call-" + end.replace(" ", "-").lower(),
+              b"".join(sip_record(m, by_callee=not by_caller) for by_caller, m in sip_call_messages(end)))
+    # Over TCP: two messages in one segment, and one ending in part of the next.
+    messages = [m for _, m in sip_call_messages()]
+    write("sip_reader_fuzz", "tcp-two-messages",
+          sip_record(messages[0], tcp=True) + sip_record(messages[1] + b"\r\n" + messages[2], tcp=True, by_callee=True) +
+          sip_record(messages[3] + messages[4][:60], tcp=True, by_callee=True))
+    write("sip_reader_fuzz", "bye", sip_record(sip_call_messages()[-2][1]))
 
 
 if __name__ == "__main__":
@@ -351,3 +401,4 @@ if __name__ == "__main__":
     module_seeds()
     tool_seeds()
     capture_seeds()
+    sip_seeds()

@@ -5,7 +5,7 @@
 #             commands on coded and audio files, the runners
 #   plot/     layout and drawing; tracks from a coded file or from a call;
 #             the report page
-#   capture/  the capture reader, packets, SDP, the RTP stream, the call
+#   capture/  the capture reader, packets, SDP and SIP, the RTP stream, the call
 #             model and its analysis, playback, one file per capture command
 #   formats/  format names, the audio source and sink, .g729 and .bit, the
 #             texts of coded frames
@@ -44,6 +44,7 @@ set(G729A_TOOL_SOURCES
   capture/rtcp.cpp
   capture/rtp_stream.cpp
   capture/sdp.cpp
+  capture/sip_reader.cpp
   capture/stream_analysis.cpp
   plot/plot.cpp
   plot/plot_command.cpp

@@ -6,6 +6,7 @@
 
 #include "tools/capture/capture_reader.h"
 #include "tools/capture/sdp.h"
+#include "tools/capture/sip_reader.h"
 #include "tools/common/text.h"
 #include "tools/common/tool_error.h"
 
@@ -38,10 +39,10 @@ bool looks_like_sdp(const uint8_t* data, std::size_t size) {
 using sdp_map = std::map<endpoint, std::set<int>>;
 
 // The first pass: the payload types that SDP anywhere in the capture maps
-// to G.729, by the address and port that receives them. Reading them all
-// first lets the second pass keep only G.729 packets, whatever the order of
-// signalling and media in the file.
-sdp_map read_sdp_mappings(const capture_source& in, capture_contents& c) {
+// to G.729, by the address and port that receives them, and the SIP calls.
+// Reading them all first lets the second pass keep only G.729 packets,
+// whatever the order of signalling and media in the file.
+sdp_map read_signalling(const capture_source& in, capture_contents& c, sip_reader& sip) {
     const std::string& path = in.name;
     capture_reader reader(in.open, in.name);
     c.format = reader.format();
@@ -53,7 +54,11 @@ sdp_map read_sdp_mappings(const capture_source& in, capture_contents& c) {
     captured_packet packet;
     while (reader.next(packet)) {
         const ip_payload ip = unwrap_packet(reader.link_type(), packet.data, packet.captured);
-        if ((ip.kind != packet_class::udp && ip.kind != packet_class::tcp) || !looks_like_sdp(ip.data, ip.size)) continue;
+        if (ip.kind != packet_class::udp && ip.kind != packet_class::tcp) continue;
+        if (looks_like_sip(ip.data, ip.size))
+            sip.read(packet.number, packet.time_known, packet.time_ns, ip.source, ip.destination, ip.data, ip.size,
+                     ip.kind == packet_class::tcp);
+        if (!looks_like_sdp(ip.data, ip.size)) continue;
         for (const sdp_g729& s : read_sdp(reinterpret_cast<const char*>(ip.data), ip.size))
             if (mappings.size() < kMaxOtherStreams || mappings.count(s.receiver))
                 mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
@@ -108,7 +113,8 @@ void match_rtcp(capture_contents& c) {
 
 capture_contents read_capture(const capture_source& in, const command_options& options) {
     capture_contents c;
-    const sdp_map sdp = read_sdp_mappings(in, c);
+    sip_reader sip;
+    const sdp_map sdp = read_signalling(in, c, sip);
     capture_reader reader(in.open, in.name);
 
     // Which payload types are G.729 on a flow: 18, those given with --pt,
@@ -246,6 +252,9 @@ capture_contents read_capture(const capture_source& in, const command_options& o
     std::stable_sort(c.streams.begin(), c.streams.end(), [](const g729_stream& a, const g729_stream& b) {
         return a.rebuilt.stats.start_ns < b.rebuilt.stats.start_ns;
     });
+    c.calls = sip.take_calls();
+    c.sip = sip.counts();
+    group_streams(c.calls, c.streams);
     return c;
 }
 

@@ -78,6 +78,7 @@ struct capture_contents {
     std::vector<g729_stream> streams; // by start time
     std::vector<other_stream> others;
     std::vector<sip_call> calls; // from the SIP signalling, by start time
+    sip_counts sip;              // the SIP messages read, and those of no call
     std::string problem; // why reading stopped before the end of the file
     // The capture's RTCP reports, held once however many streams they
     // concern (the streams point into this list), each with the source

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "tools/capture/call.h"
 #include "tools/capture/capture_input.h"
@@ -32,6 +33,90 @@ std::string rtcp_not_read_text(const capture_contents& c) {
            " reports not read (the limit of reports kept from one capture)";
 }
 
+// One stream's block, numbered among all the capture's streams.
+void print_stream(const capture_contents& c, std::size_t i) {
+    const g729_stream& s = c.streams[i];
+    const stream_stats& st = s.rebuilt.stats;
+    std::printf("\nstream %zu:\n", i + 1);
+    std::printf("  SSRC:          %s\n", hex_ssrc(s.key.ssrc).c_str());
+    std::printf("  source:        %s\n", s.key.source.text().c_str());
+    std::printf("  destination:   %s\n", s.key.destination.text().c_str());
+    std::printf("  payload type:  %d%s\n", s.payload_type,
+                s.payload_type == kG729PayloadType ? "" : (std::string(" (G.729 by ") + s.payload_source + ")").c_str());
+    std::printf("  packets:       %zu\n", st.packets);
+    std::printf("  frames:        %zu (%zu speech, %zu SID)\n", st.speech_frames + st.sid_frames, st.speech_frames,
+                st.sid_frames);
+    std::printf("  lost:          %s (%s)\n", plural(st.lost_packets, "packet", "packets").c_str(),
+                plural(st.lost_frames, "frame", "frames").c_str());
+    std::printf("  duplicated:    %zu\n", st.duplicates);
+    std::printf("  reordered:     %zu\n", st.reordered);
+    std::printf("  stale:         %zu (dropped: far from the sequence, not a restart)\n", st.stale);
+    std::printf("  restarts:      %zu\n", st.restarts);
+    std::printf("  DTX gaps:      %zu (%s)\n", st.dtx_gaps, plural(st.dtx_frames, "frame", "frames").c_str());
+    if (st.unusable + st.other_payload > 0)
+        std::printf("  unused:        %zu without a whole frame, %zu other payload types (%s)\n", st.unusable, st.other_payload,
+                    plural(st.skipped_frames, "frame", "frames").c_str());
+    if (st.remainders > 0)
+        std::printf("  remainders:    %s with bytes after the whole frames (first: packet %llu; those bytes left out)\n",
+                    plural(st.remainders, "packet", "packets").c_str(), static_cast<unsigned long long>(st.first_remainder_packet));
+    if (!s.rebuilt.shortened.empty())
+        std::printf("  shortened:     %s\n", shortened_text(s.rebuilt).c_str());
+    std::printf("  first packet:  %s\n", capture_time(st.first_arrival_ns).c_str());
+    std::printf("  last packet:   %s\n", capture_time(st.last_arrival_ns).c_str());
+    std::printf("  duration:      %.2f s\n", duration_s(st));
+    if (st.late_packets > 0) std::printf("  late:          %s (%s concealed)\n", plural(st.late_packets, "packet", "packets").c_str(),
+                                         plural(st.late_frames, "frame", "frames").c_str());
+    std::fputs(network_text(s.network, "  ", capture_time).c_str(), stdout);
+    for (std::size_t k = 0; k < i; ++k)
+        if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)
+            std::printf("  SSRC change:   from %s at %s\n", hex_ssrc(c.streams[k].key.ssrc).c_str(),
+                        capture_time(st.first_arrival_ns).c_str());
+}
+
+std::string ms_text(const std::optional<double>& ms) { return ms ? format_text("%.1f ms", *ms) : "not seen"; }
+
+std::string media_list(const std::vector<sdp_media>& media) {
+    std::string text;
+    for (const sdp_media& m : media) text += (text.empty() ? "" : "; ") + printable_text(sdp_media_text(m));
+    return text.empty() ? "none" : text;
+}
+
+// What SIP came to beside the calls, when any of it was not used.
+std::string sip_unused_text(const sip_counts& s) {
+    std::string text;
+    auto add = [&](std::size_t n, const std::string& what) {
+        if (n > 0) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+    };
+    add(s.outside_calls, "outside the calls (no INVITE in the capture begins them)");
+    add(s.unreadable, "unreadable");
+    add(s.without_call_id, "without a Call-ID");
+    add(s.partial, "TCP segments ending in part of a message");
+    add(s.bad_time, "with a capture time out of range");
+    add(s.calls_not_listed, "INVITEs of calls beyond the first " + std::to_string(kMaxCalls) + " (not listed)");
+    add(s.messages_not_listed, "messages of listed calls beyond the " + std::to_string(kMaxCallMessages) + " a call and " +
+                                   std::to_string(kMaxSipMessagesKept) + " a capture kept (counted in their figures)");
+    return text;
+}
+
+void print_call(const capture_contents& c, std::size_t k) {
+    const sip_call& call = c.calls[k];
+    std::printf("\ncall %zu:\n", k + 1);
+    std::printf("  Call-ID:         %s\n", printable_text(call.call_id).c_str());
+    std::printf("  caller:          %s\n", printable_text(call.caller).c_str());
+    std::printf("  callee:          %s\n", printable_text(call.callee).c_str());
+    std::printf("  start:           %s\n", capture_time(call.start_ns).c_str());
+    std::printf("  post-dial delay: %s\n", ms_text(call.post_dial_delay_ms).c_str());
+    std::printf("  setup time:      %s\n", ms_text(call.setup_ms).c_str());
+    std::printf("  duration:        %s\n", call.duration_s ? format_text("%.2f s", *call.duration_s).c_str() : "not seen");
+    std::printf("  end:             %s%s\n", printable_text(call.end).c_str(), call.failed ? " (failed)" : "");
+    std::printf("  offer:           %s\n", media_list(call.offer).c_str());
+    std::printf("  answer:          %s\n", media_list(call.answer).c_str());
+    std::printf("  SIP messages:    %zu%s\n", call.messages.size() + call.messages_not_listed,
+                call.messages_not_listed ? (" (" + std::to_string(call.messages_not_listed) + " not listed)").c_str() : "");
+    std::printf("  streams:         %s\n", call.streams.empty() ? "none" : std::to_string(call.streams.size()).c_str());
+    for (std::size_t i : call.streams) print_stream(c, i);
+}
+
 void print_info_text(const std::string& path, const capture_contents& c) {
     std::printf("file:          %s\n", path.c_str());
     std::printf("format:        %s, %s\n", c.format.c_str(), c.link.c_str());
@@ -42,43 +127,23 @@ void print_info_text(const std::string& path, const capture_contents& c) {
     std::printf("other traffic: %s\n", plural(c.other_traffic, "packet", "packets").c_str());
     if (!c.problem.empty()) std::printf("malformed:     %s\n", cut_short_text(c).c_str());
     if (c.rtcp_packets_not_read > 0) std::printf("RTCP:          %s\n", rtcp_not_read_text(c).c_str());
+    if (c.sip.messages + c.sip.unreadable + c.sip.partial + c.sip.bad_time > 0) {
+        std::printf("SIP:           %s, %s\n", plural(c.sip.messages, "message", "messages").c_str(),
+                    plural(c.calls.size(), "call", "calls").c_str());
+        const std::string unused = sip_unused_text(c.sip);
+        if (!unused.empty()) std::printf("SIP not used:  %s\n", unused.c_str());
+    }
+    std::vector<bool> in_call(c.streams.size(), false);
+    for (std::size_t k = 0; k < c.calls.size(); ++k) {
+        print_call(c, k);
+        for (std::size_t i : c.calls[k].streams) in_call[i] = true;
+    }
+    bool header = false;
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
-        const g729_stream& s = c.streams[i];
-        const stream_stats& st = s.rebuilt.stats;
-        std::printf("\nstream %zu:\n", i + 1);
-        std::printf("  SSRC:          %s\n", hex_ssrc(s.key.ssrc).c_str());
-        std::printf("  source:        %s\n", s.key.source.text().c_str());
-        std::printf("  destination:   %s\n", s.key.destination.text().c_str());
-        std::printf("  payload type:  %d%s\n", s.payload_type,
-                    s.payload_type == kG729PayloadType ? "" : (std::string(" (G.729 by ") + s.payload_source + ")").c_str());
-        std::printf("  packets:       %zu\n", st.packets);
-        std::printf("  frames:        %zu (%zu speech, %zu SID)\n", st.speech_frames + st.sid_frames, st.speech_frames,
-                    st.sid_frames);
-        std::printf("  lost:          %s (%s)\n", plural(st.lost_packets, "packet", "packets").c_str(),
-                    plural(st.lost_frames, "frame", "frames").c_str());
-        std::printf("  duplicated:    %zu\n", st.duplicates);
-        std::printf("  reordered:     %zu\n", st.reordered);
-        std::printf("  stale:         %zu (dropped: far from the sequence, not a restart)\n", st.stale);
-        std::printf("  restarts:      %zu\n", st.restarts);
-        std::printf("  DTX gaps:      %zu (%s)\n", st.dtx_gaps, plural(st.dtx_frames, "frame", "frames").c_str());
-        if (st.unusable + st.other_payload > 0)
-            std::printf("  unused:        %zu without a whole frame, %zu other payload types (%s)\n", st.unusable, st.other_payload,
-                        plural(st.skipped_frames, "frame", "frames").c_str());
-        if (st.remainders > 0)
-            std::printf("  remainders:    %s with bytes after the whole frames (first: packet %llu; those bytes left out)\n",
-                        plural(st.remainders, "packet", "packets").c_str(), static_cast<unsigned long long>(st.first_remainder_packet));
-        if (!s.rebuilt.shortened.empty())
-            std::printf("  shortened:     %s\n", shortened_text(s.rebuilt).c_str());
-        std::printf("  first packet:  %s\n", capture_time(st.first_arrival_ns).c_str());
-        std::printf("  last packet:   %s\n", capture_time(st.last_arrival_ns).c_str());
-        std::printf("  duration:      %.2f s\n", duration_s(st));
-        if (st.late_packets > 0) std::printf("  late:          %s (%s concealed)\n", plural(st.late_packets, "packet", "packets").c_str(),
-                                             plural(st.late_frames, "frame", "frames").c_str());
-        std::fputs(network_text(s.network, "  ", capture_time).c_str(), stdout);
-        for (std::size_t k = 0; k < i; ++k)
-            if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)
-                std::printf("  SSRC change:   from %s at %s\n", hex_ssrc(c.streams[k].key.ssrc).c_str(),
-                            capture_time(st.first_arrival_ns).c_str());
+        if (in_call[i]) continue;
+        if (!c.calls.empty() && !header) std::printf("\nstreams without a call:\n");
+        header = true;
+        print_stream(c, i);
     }
     if (!c.others.empty()) {
         std::printf("\nother RTP streams (not read as G.729):\n");
@@ -135,6 +200,66 @@ std::string stream_json(const capture_contents& c, std::size_t i) {
 
 namespace {
 
+std::string json_ms(const std::optional<double>& v, const char* format) { return v ? format_text(format, *v) : "null"; }
+
+std::string media_json(const std::vector<sdp_media>& media) {
+    std::string j = "[";
+    for (std::size_t i = 0; i < media.size(); ++i) {
+        const sdp_media& m = media[i];
+        std::string codecs;
+        for (const std::string& codec : m.codecs) codecs += (codecs.empty() ? "" : ", ") + json_string(codec);
+        j += std::string(i ? ", " : "") + "{\"media\": " + json_string(m.media) +
+             ", \"address\": " + (m.has_address ? json_string(m.receiver.address_text()) : "null") +
+             ", \"port\": " + std::to_string(m.receiver.port) + ", \"codecs\": [" + codecs + "]" +
+             ", \"ptime\": " + (m.ptime > 0 ? std::to_string(m.ptime) : "null") + ", \"direction\": " + json_string(m.direction) + "}";
+    }
+    return j + "]";
+}
+
+std::string calls_json(const capture_contents& c) {
+    const sip_counts& s = c.sip;
+    std::string j = "  \"sip\": {\"messages\": " + std::to_string(s.messages) + ", \"unreadable\": " + std::to_string(s.unreadable) +
+                    ", \"without_call_id\": " + std::to_string(s.without_call_id) +
+                    ", \"outside_calls\": " + std::to_string(s.outside_calls) + ", \"partial_tcp_segments\": " + std::to_string(s.partial) +
+                    ", \"time_out_of_range\": " + std::to_string(s.bad_time) +
+                    ", \"calls_not_listed\": " + std::to_string(s.calls_not_listed) +
+                    ", \"messages_not_listed\": " + std::to_string(s.messages_not_listed) + "},\n";
+    j += "  \"calls\": [";
+    for (std::size_t k = 0; k < c.calls.size(); ++k) {
+        const sip_call& call = c.calls[k];
+        j += std::string(k ? "," : "") + "\n    {";
+        j += "\"call_id\": " + json_string(call.call_id);
+        j += ", \"caller\": " + json_string(call.caller);
+        j += ", \"callee\": " + json_string(call.callee);
+        j += ", \"start_time\": " + seconds(call.start_ns);
+        j += ", \"start_time_utc\": " + json_string(capture_time(call.start_ns));
+        j += ", \"post_dial_delay_ms\": " + json_ms(call.post_dial_delay_ms, "%.3f");
+        j += ", \"setup_ms\": " + json_ms(call.setup_ms, "%.3f");
+        j += ", \"duration_s\": " + json_ms(call.duration_s, "%.6f");
+        j += ", \"end\": " + json_string(call.end);
+        j += std::string(", \"failed\": ") + (call.failed ? "true" : "false");
+        j += ", \"offer\": " + media_json(call.offer);
+        j += ", \"answer\": " + media_json(call.answer);
+        std::string streams;
+        for (std::size_t i : call.streams) streams += (streams.empty() ? "" : ", ") + std::to_string(i);
+        j += ", \"streams\": [" + streams + "]";
+        j += ", \"messages_not_listed\": " + std::to_string(call.messages_not_listed);
+        j += ", \"messages\": [";
+        for (std::size_t m = 0; m < call.messages.size(); ++m) {
+            const sip_event& e = call.messages[m];
+            j += std::string(m ? ", " : "") + "{\"packet\": " + std::to_string(e.number) + ", \"time\": " + seconds(e.time_ns) +
+                 ", \"source\": " + json_string(e.source.text()) + ", \"destination\": " + json_string(e.destination.text()) +
+                 ", \"request\": " + (e.request ? "true" : "false") + ", \"method\": " + json_string(e.method) +
+                 ", \"status\": " + (e.request ? "null" : std::to_string(e.status)) +
+                 ", \"reason\": " + (e.request ? "null" : json_string(e.reason)) +
+                 ", \"from_caller\": " + (e.from_caller ? "true" : "false") + ", \"sdp\": " + (e.has_sdp ? "true" : "false") + "}";
+        }
+        j += "]}";
+    }
+    j += c.calls.empty() ? "],\n" : "\n  ],\n";
+    return j;
+}
+
 void print_info_json(const std::string& path, const capture_contents& c) {
     std::string j = "{\n";
     j += "  \"file\": " + json_string(path) + ",\n";
@@ -155,6 +280,7 @@ void print_info_json(const std::string& path, const capture_contents& c) {
         j += std::string(i ? "," : "") + "\n    " + stream_json(c, i);
     }
     j += c.streams.empty() ? "],\n" : "\n  ],\n";
+    j += calls_json(c);
     j += "  \"other_rtp_streams\": [";
     for (std::size_t i = 0; i < c.others.size(); ++i) {
         const other_stream& o = c.others[i];
@@ -176,7 +302,8 @@ int capture_info(const capture_source& in, const command_options& options) {
     else
         print_info_text(path, c);
     std::fflush(stdout);
-    if (c.streams.empty()) throw tool_error(path, no_g729_text(c));
+    // A capture of calls that failed before any media is described, not refused.
+    if (c.streams.empty() && c.calls.empty()) throw tool_error(path, no_g729_text(c));
     if (!c.problem.empty()) throw tool_error(path, cut_short_text(c));
     std::size_t frames = 0;
     for (const g729_stream& s : c.streams) frames += s.rebuilt.stats.frames;

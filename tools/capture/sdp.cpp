@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cctype>
+#include <map>
 #include <string>
 
 #include "tools/common/text.h"
@@ -52,30 +53,61 @@ bool is_g729_name(const std::string& encoding) {
     return (name == "g729" || name == "g729a" || name == "g729b" || name == "g729ab") && rate == "8000";
 }
 
+// The name of a static payload type (RFC 3551) that may come without an
+// rtpmap line; empty for the others.
+const char* static_codec(int pt) {
+    switch (pt) {
+    case 0: return "PCMU/8000";
+    case 3: return "GSM/8000";
+    case 4: return "G723/8000";
+    case 8: return "PCMA/8000";
+    case 9: return "G722/8000";
+    case 18: return "G729/8000";
+    default: return "";
+    }
+}
+
+bool is_direction(const std::string& a) {
+    return a == "sendrecv" || a == "sendonly" || a == "recvonly" || a == "inactive";
+}
+
+// Strings kept from a description: a media name or an encoding name.
+constexpr std::size_t kMaxSdpWord = 64;
+
+std::string bounded(const std::string& s) { return s.substr(0, kMaxSdpWord); }
+
 } // namespace
 
-std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
-    std::vector<sdp_g729> found;
+std::vector<sdp_media> read_sdp_media(const char* text, std::size_t size) {
+    std::vector<sdp_media> found;
     endpoint session_address;
     bool have_session_address = false;
+    std::string session_direction = "sendrecv";
     bool in_media = false;
-    bool audio = false;
-    int port = 0;
-    endpoint media_address;
-    bool have_media_address = false;
-    std::set<int> pts;
+    sdp_media m;
+    std::vector<int> listed; // the m= line's payload types
+    std::map<int, std::string> encodings;
 
     auto close_media = [&] {
-        if (in_media && audio && port > 0 && !pts.empty() && (have_media_address || have_session_address)) {
-            sdp_g729 s;
-            s.receiver = have_media_address ? media_address : session_address;
-            s.receiver.port = uint16_t(port);
-            s.payload_types = pts;
-            found.push_back(s);
+        if (in_media && found.size() < kMaxSdpMedia) {
+            if (!m.has_address && have_session_address) {
+                const uint16_t port = m.receiver.port;
+                m.receiver = session_address;
+                m.receiver.port = port;
+                m.has_address = true;
+            }
+            for (int pt : listed) {
+                const auto e = encodings.find(pt);
+                const std::string name = e != encodings.end() ? e->second : static_codec(pt);
+                m.codecs.push_back(std::to_string(pt) + (name.empty() ? "" : " " + name));
+            }
+            found.push_back(m);
         }
-        in_media = audio = have_media_address = false;
-        port = 0;
-        pts.clear();
+        in_media = false;
+        m = sdp_media{};
+        m.direction = session_direction;
+        listed.clear();
+        encodings.clear();
     };
 
     std::size_t i = 0;
@@ -91,28 +123,51 @@ std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
         case 'v':
             close_media();
             have_session_address = false;
+            session_direction = "sendrecv";
+            m.direction = session_direction;
             break;
         case 'm': {
             close_media();
             const std::vector<std::string> w = words(value);
             in_media = true;
-            audio = !w.empty() && w[0] == "audio";
-            if (w.size() > 1) port = std::atoi(w[1].c_str());
-            if (port < 0 || port > 65535) port = 0;
+            m.media = w.empty() ? "" : bounded(w[0]);
+            const int port = w.size() > 1 ? std::atoi(w[1].c_str()) : 0;
+            m.receiver.port = port > 0 && port <= 65535 ? uint16_t(port) : 0;
+            for (std::size_t k = 3; k < w.size() && listed.size() < kMaxSdpCodecs; ++k) {
+                const int pt = std::atoi(w[k].c_str());
+                if (pt >= 0 && pt < 128 && w[k].find_first_not_of("0123456789") == std::string::npos) listed.push_back(pt);
+            }
             break;
         }
         case 'c':
-            if (in_media)
-                have_media_address = read_connection(value, media_address) || have_media_address;
-            else
+            if (in_media) {
+                endpoint at;
+                if (read_connection(value, at)) {
+                    at.port = m.receiver.port;
+                    m.receiver = at;
+                    m.has_address = true;
+                }
+            } else {
                 have_session_address = read_connection(value, session_address) || have_session_address;
+            }
             break;
         case 'a':
-            if (in_media && value.rfind("rtpmap:", 0) == 0) {
+            if (is_direction(value)) {
+                if (in_media)
+                    m.direction = value;
+                else
+                    session_direction = m.direction = value;
+            } else if (in_media && value.rfind("ptime:", 0) == 0) {
+                const int ptime = std::atoi(value.c_str() + 6);
+                if (ptime > 0 && ptime <= 1000) m.ptime = ptime;
+            } else if (in_media && value.rfind("rtpmap:", 0) == 0) {
                 const std::vector<std::string> w = words(value.substr(7));
-                if (w.size() >= 2 && is_g729_name(w[1])) {
+                if (w.size() >= 2) {
                     const int pt = std::atoi(w[0].c_str());
-                    if (pt >= 0 && pt < 128) pts.insert(pt);
+                    if (pt >= 0 && pt < 128) {
+                        if (encodings.size() < kMaxSdpCodecs) encodings[pt] = bounded(w[1]);
+                        if (is_g729_name(w[1])) m.g729_types.insert(pt);
+                    }
                 }
             }
             break;
@@ -121,5 +176,24 @@ std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
     }
     close_media();
     return found;
+}
+
+std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
+    std::vector<sdp_g729> found;
+    for (const sdp_media& m : read_sdp_media(text, size))
+        if (m.media == "audio" && m.has_address && m.receiver.port > 0 && !m.g729_types.empty())
+            found.push_back(sdp_g729{m.receiver, m.g729_types});
+    return found;
+}
+
+std::string sdp_media_text(const sdp_media& m) {
+    std::string text = m.has_address ? m.receiver.text() : "port " + std::to_string(m.receiver.port);
+    if (m.media != "audio") text += " " + m.media;
+    for (const std::string& c : m.codecs) {
+        const std::size_t space = c.find(' ');
+        text += " " + (space == std::string::npos ? c : c.substr(space + 1));
+    }
+    if (m.ptime > 0) text += " ptime " + std::to_string(m.ptime);
+    return text + " " + m.direction;
 }
 } // namespace g729::tool

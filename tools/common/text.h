@@ -21,4 +21,14 @@ std::string stem_of(const std::string& path);
 // The folder a path is in: "." for a bare name, "/" for a file at the root.
 std::string directory_of(const std::string& path);
 
+// The length of the well-formed UTF-8 sequence at s[i] (1 for ASCII), 0
+// when the bytes there are not one (a stray continuation byte, an
+// overlong form, a surrogate, a sequence cut short).
+std::size_t utf8_length_at(const std::string& s, std::size_t i);
+
+// Text from a capture, safe to print on a terminal: control characters
+// (C0, DEL and C1) and bytes that are not UTF-8 written as \xNN, the rest
+// (printable ASCII and UTF-8 letters) as it came.
+std::string printable_text(const std::string& s);
+
 } // namespace g729::tool

@@ -1,7 +1,7 @@
 // Captures built byte by byte for the tool tests: RTP packets over UDP,
 // IPv4 or IPv6, framed for the link layers a capture may use, written as
-// pcap with libpcap's writer or as pcapng by hand; RTCP reports; and the
-// fixture of the capture tests. (fuzz/make_seeds.py and
+// pcap with libpcap's writer or as pcapng by hand; RTCP reports; SIP
+// messages with SDP over UDP or TCP; and the fixture of the capture tests. (fuzz/make_seeds.py and
 // docs/make_sample_call.py write theirs with capture_writer.py beside it.)
 #pragma once
 
@@ -129,6 +129,69 @@ inline std::vector<uint8_t> ip_udp(const address& src, const address& dst, const
     return ip;
 }
 
+// A TCP segment (ACK and PSH, no options) carrying `data`, in IPv4 or IPv6.
+inline std::vector<uint8_t> ip_tcp(const address& src, const address& dst, const std::vector<uint8_t>& data, uint32_t sequence = 1) {
+    std::vector<uint8_t> tcp;
+    put16(tcp, src.port);
+    put16(tcp, dst.port);
+    put32(tcp, sequence);
+    put32(tcp, 1);
+    tcp.insert(tcp.end(), {5 << 4, 0x18});
+    put16(tcp, 65535);
+    put32(tcp, 0); // checksum, urgent pointer
+    tcp.insert(tcp.end(), data.begin(), data.end());
+    // The UDP datagram's IP header around it, the protocol made TCP.
+    std::vector<uint8_t> ip = ip_udp(src, dst, {});
+    const std::size_t header = src.v6 ? 40 : 20;
+    ip.resize(header);
+    if (!src.v6) {
+        ip[2] = uint8_t((header + tcp.size()) >> 8), ip[3] = uint8_t(header + tcp.size());
+        ip[9] = 6;
+    } else {
+        ip[4] = uint8_t(tcp.size() >> 8), ip[5] = uint8_t(tcp.size());
+        ip[6] = 6;
+    }
+    ip.insert(ip.end(), tcp.begin(), tcp.end());
+    return ip;
+}
+
+// An SDP body: audio received at `at` (address and port), with these
+// payload types (G.729, PCMU, PCMA and telephone events named by rtpmap).
+inline std::string sdp_body(const address& at, const std::vector<int>& payload_types = {18, 101}, int ptime = 20,
+                            const std::string& direction = "sendrecv") {
+    char text[64];
+    inet_ntop(at.v6 ? AF_INET6 : AF_INET, at.bytes.data(), text, sizeof text);
+    const std::string host = text;
+    const std::string family = at.v6 ? "IP6" : "IP4";
+    std::string s = "v=0\r\no=- 1 1 IN " + family + " " + host + "\r\ns=-\r\nc=IN " + family + " " + host + "\r\nt=0 0\r\nm=audio " +
+                    std::to_string(at.port) + " RTP/AVP";
+    for (int pt : payload_types) s += " " + std::to_string(pt);
+    s += "\r\n";
+    const std::map<int, std::string> names = {{0, "PCMU/8000"}, {8, "PCMA/8000"}, {18, "G729/8000"}, {101, "telephone-event/8000"}};
+    for (int pt : payload_types)
+        if (names.count(pt)) s += "a=rtpmap:" + std::to_string(pt) + " " + names.at(pt) + "\r\n";
+    if (ptime > 0) s += "a=ptime:" + std::to_string(ptime) + "\r\n";
+    return s + "a=" + direction + "\r\n";
+}
+
+// A SIP message: its first line ("INVITE sip:bob@b SIP/2.0", "SIP/2.0 180
+// Ringing"), Via, From, To, Call-ID (none when empty), CSeq ("1 INVITE"),
+// `extra` header lines, Content-Type when there is a body, Content-Length
+// and the body.
+inline std::string sip_message(const std::string& first_line, const std::string& call_id, const std::string& from,
+                               const std::string& to, const std::string& cseq, const std::string& body = "",
+                               const std::vector<std::string>& extra = {}) {
+    std::string m = first_line + "\r\nVia: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bK" + cseq.substr(0, cseq.find(' ')) +
+                    "\r\nMax-Forwards: 70\r\nFrom: " + from + "\r\nTo: " + to + "\r\n";
+    if (!call_id.empty()) m += "Call-ID: " + call_id + "\r\n";
+    m += "CSeq: " + cseq + "\r\n";
+    for (const std::string& line : extra) m += line + "\r\n";
+    if (!body.empty()) m += "Content-Type: application/sdp\r\n";
+    return m + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+inline std::vector<uint8_t> bytes_of(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
 enum class link { ethernet, vlan, cooked, cooked2, raw, loopback };
 
 inline int dlt_of(link l) {
@@ -197,6 +260,14 @@ struct frame_record {
 
 inline frame_record rtp_frame(link l, const sent_packet& p) {
     return {p.time_ns, framed(l, ip_udp(p.source, p.destination, rtp_bytes(p), p.fragment_bits)), 0};
+}
+
+// SIP (one message or more) in a UDP datagram, or in a TCP segment.
+inline frame_record sip_udp_frame(int64_t time_ns, const address& src, const address& dst, const std::string& text) {
+    return {time_ns, framed(link::ethernet, ip_udp(src, dst, bytes_of(text))), 0};
+}
+inline frame_record sip_tcp_frame(int64_t time_ns, const address& src, const address& dst, const std::string& text) {
+    return {time_ns, framed(link::ethernet, ip_tcp(src, dst, bytes_of(text))), 0};
 }
 
 inline void write_pcap(const std::string& path, int dlt, const std::vector<frame_record>& frames) {

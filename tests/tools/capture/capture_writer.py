@@ -1,8 +1,9 @@
 """The capture writer of the scripts: fuzz/make_seeds.py writes the seed
 captures with it, docs/make_sample_call.py the sample call. (The tool tests
 write theirs with capture_writer.h beside this file.) Packets are UDP
-datagrams over IPv4 in Ethernet frames carrying RTP or RTCP; captures are
-pcap or pcapng files of (time in nanoseconds since 1970, frame) records.
+datagrams over IPv4 in Ethernet frames carrying RTP, RTCP or SIP, or TCP
+segments carrying SIP; captures are pcap or pcapng files of (time in
+nanoseconds since 1970, frame) records.
 """
 import struct
 
@@ -46,6 +47,39 @@ def ethernet_udp(source, destination, source_port, destination_port, payload, ma
     udp = struct.pack(">HHHH", source_port, destination_port, 8 + len(payload), 0) + payload
     ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0, bytes(source), bytes(destination)) + udp
     return macs[0] + macs[1] + struct.pack(">H", 0x0800) + ip
+
+
+def ethernet_tcp(source, destination, source_port, destination_port, payload, sequence=1, macs=MACS):
+    """A TCP segment (ACK and PSH set, no options) between two IPv4
+    addresses, in an Ethernet frame."""
+    tcp = struct.pack(">HHIIBBHHH", source_port, destination_port, sequence, 1, 5 << 4, 0x18, 65535, 0, 0) + payload
+    ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, 20 + len(tcp), 0, 0, 64, 6, 0, bytes(source), bytes(destination)) + tcp
+    return macs[0] + macs[1] + struct.pack(">H", 0x0800) + ip
+
+
+def sdp(address, port, payload_types=(18,), ptime=20, direction="sendrecv"):
+    """An SDP body offering or answering audio at address:port (text), G.729
+    and telephone events."""
+    names = {18: "G729/8000", 0: "PCMU/8000", 8: "PCMA/8000", 101: "telephone-event/8000"}
+    lines = ["v=0", "o=- 1 1 IN IP4 %s" % address, "s=-", "c=IN IP4 %s" % address, "t=0 0",
+             "m=audio %d RTP/AVP %s" % (port, " ".join(str(pt) for pt in payload_types))]
+    lines += ["a=rtpmap:%d %s" % (pt, names[pt]) for pt in payload_types if pt in names]
+    lines += ["a=ptime:%d" % ptime, "a=" + direction]
+    return ("\r\n".join(lines) + "\r\n").encode()
+
+
+def sip(first_line, call_id, from_, to, cseq, body=b"", extra=()):
+    """A SIP message: its first line ("INVITE sip:bob@host SIP/2.0" or
+    "SIP/2.0 200 OK"), Via, From, To, Call-ID, CSeq ("1 INVITE"), any
+    `extra` header lines, Content-Length and the body (SDP when there is
+    one)."""
+    headers = [first_line, "Via: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bK" + cseq.split()[0], "Max-Forwards: 70",
+               "From: " + from_, "To: " + to, "Call-ID: " + call_id, "CSeq: " + cseq]
+    headers += list(extra)
+    if body:
+        headers.append("Content-Type: application/sdp")
+    headers.append("Content-Length: %d" % len(body))
+    return ("\r\n".join(headers) + "\r\n\r\n").encode() + body
 
 
 def pcap(records):

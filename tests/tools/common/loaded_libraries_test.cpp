@@ -1,5 +1,6 @@
 // The libraries g729a loads only when a command needs them: libsndfile,
-// libsoxr, libpcap, cairo and fontconfig. Raw samples, .g729 and .bit files,
+// libsoxr, libpcap (and libosipparser2 for the SIP in a capture), cairo and
+// fontconfig. Raw samples, .g729 and .bit files,
 // --help and --version go without any of them; every command that needs one
 // still works; one that cannot be loaded is an error naming it.
 #include <gtest/gtest.h>
@@ -19,13 +20,13 @@ namespace {
 using testing::contains;
 using testing::run_result;
 
-// The five, by the start of their file names (the SONAME's version differs
+// The six, by the start of their file names (the SONAME's version differs
 // between systems).
-const char* const kLibraries[] = {"libsndfile.so", "libsoxr.so", "libpcap.so", "libcairo.so", "libfontconfig.so"};
+const char* const kLibraries[] = {"libsndfile.so", "libsoxr.so", "libpcap.so", "libcairo.so", "libfontconfig.so", "libosipparser2.so"};
 
 // The environment variables that name another file to load for each.
 const char* const kOverrides[] = {"G729A_LIBSNDFILE", "G729A_LIBSOXR", "G729A_LIBPCAP", "G729A_LIBCAIRO",
-                                  "G729A_LIBFONTCONFIG"};
+                                  "G729A_LIBFONTCONFIG", "G729A_LIBOSIPPARSER2"};
 
 class LoadedLibraries : public testing::ToolTest {
 protected:
@@ -108,7 +109,8 @@ TEST_F(LoadedLibraries, EachCommandLoadsOnlyWhatItNeeds) {
         {{"decode", "--rate", "16000", path("in.g729"), path("out16k.wav")}, {"libsndfile.so", "libsoxr.so"}, "out16k.wav"},
         // Workers of a batch reach for the library at once.
         {{"decode", "-j", "2", "--to", "flac", "-d", path("flac"), path("in.g729"), path("second.bit")}, {"libsndfile.so"}, "flac/in.flac"},
-        {{"info", G729A_SAMPLE_CALL}, {"libpcap.so"}, ""},
+        // The sample call holds its SIP signalling.
+        {{"info", G729A_SAMPLE_CALL}, {"libpcap.so", "libosipparser2.so"}, ""},
         {{"plot", path("in.g729"), path("out.png")}, {"libcairo.so", "libfontconfig.so"}, "out.png"},
     };
     for (const Case& c : cases) {
@@ -160,6 +162,9 @@ TEST_F(LoadedLibraries, ALibraryThatCannotBeLoadedIsNamedAndNothingIsWritten) {
         {"G729A_LIBPCAP=/nonexistent/libpcap.so",
          {"info", G729A_SAMPLE_CALL},
          "/nonexistent/libpcap.so: reading packet captures needs this library, which cannot be loaded"},
+        {"G729A_LIBOSIPPARSER2=/nonexistent/libosipparser2.so",
+         {"info", G729A_SAMPLE_CALL},
+         "/nonexistent/libosipparser2.so: reading SIP signalling needs this library, which cannot be loaded"},
         {"G729A_LIBCAIRO=/nonexistent/libcairo.so",
          {"plot", path("in.g729"), path("out.png")},
          "/nonexistent/libcairo.so: drawing pictures needs this library, which cannot be loaded"},
