@@ -104,9 +104,9 @@ std::string arrivals_json(const g729_stream& s) {
 std::string call_json(const sip_call& call) {
     std::string j = "{\"call_id\": " + json_string(call.call_id) + ", \"caller\": " + json_string(call.caller) +
                     ", \"callee\": " + json_string(call.callee) + ", \"start_utc\": " + json_string(capture_time(call.start_ns)) +
-                    ", \"post_dial_delay_ms\": " + optional_number(call.post_dial_delay_ms, "%.1f") +
-                    ", \"setup_ms\": " + optional_number(call.setup_ms, "%.1f") +
-                    ", \"duration_s\": " + optional_number(call.duration_s, "%.2f") + ", \"end\": " + json_string(call.end) +
+                    ", \"post_dial_delay_ms\": " + optional_number(call.post_dial_delay_ms, "%.3f") +
+                    ", \"setup_ms\": " + optional_number(call.setup_ms, "%.3f") +
+                    ", \"duration_s\": " + optional_number(call.duration_s, "%.6f") + ", \"end\": " + json_string(call.end) +
                     ", \"failed\": " + (call.failed ? "true" : "false");
     std::string caller_end, callee_end;
     for (const sip_event& m : call.messages)
