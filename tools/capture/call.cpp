@@ -196,6 +196,7 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         p.marker = h.marker;
         p.payload_type = h.payload_type;
         p.audio = audio;
+        p.payload_size = h.payload_size;
         // Another type (telephone events, say) keeps its place in the
         // sequence but not its bytes.
         if (audio) {
@@ -217,8 +218,16 @@ capture_contents read_capture(const capture_source& in, const command_options& o
                          })->first;
         if (g.payload_type != kG729PayloadType)
             g.payload_source = always.count(g.payload_type) ? "--pt" : "SDP";
-        g.network = analyse_network(s.packets, options.jitter_buffer);
-        g.rebuilt = rebuild_stream(s.packets, max_gap_frames);
+        g.network = analyse_network(s.packets, options.jitter_buffer, &g.packets);
+        std::vector<packet_fate> fates(g.packets.rows.size());
+        g.rebuilt = rebuild_stream(s.packets, max_gap_frames, &fates);
+        for (std::size_t i = 0; i < fates.size(); ++i) {
+            packet_row& r = g.packets.rows[i];
+            r.lost_before = fates[i].lost_before;
+            r.reordered = fates[i].reordered;
+            r.duplicate = fates[i].duplicate;
+            r.stale = fates[i].stale;
+        }
         std::vector<rtp_packet>().swap(s.packets); // the timeline holds the frames now
         c.skipped.other_payload += g.rebuilt.stats.other_payload;
         c.skipped.unusable += g.rebuilt.stats.unusable;

@@ -125,6 +125,7 @@ void check_audio_limit(const std::string& path, std::size_t total, const char* v
 
 std::string hex_ssrc(uint32_t ssrc);              // 0x0000abcd
 std::string capture_time(int64_t ns);             // 2024-01-02 03:04:05.678901 UTC
+std::string epoch_seconds(int64_t ns);            // 1704164645.678901, to the microsecond
 double duration_s(const stream_stats& st);        // of the timeline
 std::string stream_label(const g729_stream& s);   // SSRC source -> destination
 std::string stream_list(const std::vector<const g729_stream*>& streams);

@@ -45,14 +45,38 @@ long long cumulative_lost(const arrival_analysis& a) { return (long long)a.expec
 
 } // namespace
 
-stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer) {
+stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer,
+                               packet_table* table) {
     stream_network n;
     std::vector<packet_observation> observed;
     observed.reserve(packets.size());
     for (const rtp_packet& p : packets)
         observed.push_back(
             {p.arrival_ns, p.sequence, p.timestamp, p.marker, p.payload_type, p.audio ? payload_frames(p.payload) : 0, p.number});
-    n.arrivals = analyse_arrivals(observed, kMaxFollowedStepTicks);
+    const std::size_t rows = table ? std::min(packets.size(), kMaxPacketRows) : 0;
+    std::vector<packet_timing> timings(rows);
+    n.arrivals = analyse_arrivals(observed, kMaxFollowedStepTicks, &timings);
+    if (table) {
+        table->rows.assign(rows, packet_row{});
+        table->not_listed = packets.size() - rows;
+        for (std::size_t i = 0; i < rows; ++i) {
+            const rtp_packet& p = packets[i];
+            packet_row& r = table->rows[i];
+            r.number = p.number;
+            r.arrival_ns = p.arrival_ns;
+            r.sequence = p.sequence;
+            r.timestamp = p.timestamp;
+            r.marker = p.marker;
+            r.payload_type = p.payload_type;
+            r.size = p.payload_size;
+            r.delta_ms = timings[i].delta_ms;
+            r.transit_ms = timings[i].transit_ms;
+            r.jitter_ms = timings[i].jitter_ms;
+            // Where the sender's clock put it less where it came: early is
+            // positive.
+            r.skew_ms = 0.0 - timings[i].transit_ms;
+        }
+    }
 
     std::size_t most = 0;
     for (const auto& [frames, count] : n.arrivals.frames_per_packet)
@@ -70,6 +94,10 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
         const playout_result r = play_out(playout, *buffer, kMaxFollowedStepTicks);
         // Either way the phone did not play it: its audio is concealed.
         for (std::size_t i = 0; i < packets.size(); ++i) packets[i].late = r.late[i] || r.discarded[i];
+        for (std::size_t i = 0; i < rows; ++i) {
+            table->rows[i].late = r.late[i];
+            table->rows[i].discarded = r.discarded[i];
+        }
         n.buffered = true;
         n.buffer = *buffer;
         n.late_packets = r.late_packets;

@@ -13,6 +13,7 @@
 
 #include "tools/capture/emodel.h"
 #include "tools/capture/jitter_buffer.h"
+#include "tools/capture/packet_table.h"
 #include "tools/capture/rtcp.h"
 #include "tools/capture/rtp_stream.h"
 #include "tools/capture/stream_analysis.h"
@@ -52,8 +53,11 @@ struct stream_network {
 constexpr std::size_t kMaxRtcpReportsPerStream = 1000;
 
 // The figures from the packets before the stream is rebuilt; with a jitter
-// buffer, marks the packets it would have dropped as late.
-stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer);
+// buffer, marks the packets it would have dropped as late. With `table`,
+// gives it a row for each packet (up to kMaxPacketRows, the rest counted):
+// its header, its arrival figures and what the buffer did with it.
+stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer,
+                               packet_table* table = nullptr);
 
 // The loss and quality figures once the stream is rebuilt, and the RTCP
 // reports that concern `ssrc`: the sender reports of `from_sender` (sent

@@ -37,6 +37,8 @@ const char* const kGeneralHelp =
     "                    headerless formats have their one rate: .raw 8000, .sln16 16000)\n"
     "  --float           decode/roundtrip: 32-bit float samples (.wav, .flac is 16-bit)\n"
     "  --json            info: one JSON object\n"
+    "  --packets         info of a capture: every packet of each stream, as CSV (with\n"
+    "                    --json: in each stream's object)\n"
     "  --strict          decode: input cut short is an error, not a warning\n"
     "  --dtx             encode: silence suppression (SID and untransmitted frames;\n"
     "                    .bit output only)\n"
@@ -128,7 +130,8 @@ const char* const kRoundtripHelp =
 
 const char* const kInfoHelp =
     "Usage: g729a info [-q] [--json] [-t g729|bit] IN...\n"
-     "       g729a info [-q] [--json] [--pt N] CAPTURE\n"
+     "       g729a info [-q] [--json] [--packets] [--pt N] [--jitter-buffer MS|adaptive]\n"
+     "                  CAPTURE\n"
      "\n"
      "Describes IN (.g729 or .bit): frames, speech frames, SID frames, untransmitted\n"
      "frames, frames marked bad, frames whose first pitch index fails its parity check,\n"
@@ -141,7 +144,13 @@ const char* const kInfoHelp =
      "\n"
      "CAPTURE (.pcap, .pcapng): the RTP streams found, with SSRC, addresses, payload\n"
      "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
-     "and duration, and the packets skipped; --json gives the same as JSON.\n";
+     "and duration, and the packets skipped; --json gives the same as JSON.\n"
+     "--packets: every packet of each stream in capture order instead, as CSV, a block\n"
+     "     a stream under a '# stream N: SSRC SRC -> DST' line: number, time, time_utc,\n"
+     "     sequence, timestamp, marker, payload_type, size, delta_ms, transit_ms,\n"
+     "     jitter_ms, skew_ms, lost_before, late, discarded, reordered, duplicate,\n"
+     "     stale. With --json each stream gets them as \"packet_table\" (an array of\n"
+     "     objects of those names) and \"packet_rows_not_listed\" (beyond 1000000).\n";
 
 const char* const kDumpHelp =
     "Usage: g729a dump [-t g729|bit] IN...\n"

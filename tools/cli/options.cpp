@@ -118,6 +118,8 @@ const known_option kOptions[] = {
      [](command_line& l, const std::string&) { l.options.audio.floating = true; }},
     {"--json", nullptr, value_kind::none, for_info, on_captures::too, nullptr,
      [](command_line& l, const std::string&) { l.options.json = true; }},
+    {"--packets", nullptr, value_kind::none, for_info, on_captures::only, nullptr,
+     [](command_line& l, const std::string&) { l.options.packet_table = true; }},
     {"--strict", nullptr, value_kind::none, for_decode, on_captures::too, nullptr,
      [](command_line& l, const std::string&) { l.options.strict = true; }},
     {"--dtx", nullptr, value_kind::none, for_encode, on_captures::too, nullptr,

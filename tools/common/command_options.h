@@ -29,6 +29,7 @@ struct jitter_buffer_setting {
 struct command_options {
     bool quiet = false;
     bool json = false;  // info: one JSON object instead of text (captures too)
+    bool packet_table = false; // info on a capture: every packet of each stream (--packets)
     sink_options audio; // decode, roundtrip: --rate, --float
     unsigned jobs = 0;  // files worked on at once in a batch; 0: one per core
     bool batch = false; // set by run_batch: one of several files

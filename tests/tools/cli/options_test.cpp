@@ -50,6 +50,7 @@ TEST_F(OptionTable, AnOptionGivenToACommandItDoesNotFitIsRefused) {
         {{"plot", "--mix", path("mix.wav"), call, path("p.svg")}, 2, "g729a: --mix is for decode\n"},
         {{"roundtrip", "--jitter-buffer", "40", raw, path("out.wav")}, 2, "g729a: --jitter-buffer is for decode, info, dump and plot\n"},
         {{"decode", "-y", call, path("out")}, 2, "g729a: --force is for roundtrip and convert\n"},
+        {{"decode", "--packets", call, path("out")}, 2, "g729a: --packets is for info\n"},
     });
 }
 
@@ -59,6 +60,7 @@ TEST_F(OptionTable, AnOptionForCapturesIsRefusedOnFilesAndOneForFilesOnCaptures)
         {{"decode", "--pt", "96", g729, path("out.wav")}, 2, "g729a: --pt applies to packet captures (.pcap, .pcapng) only\n"},
         {{"dump", "--jitter-buffer", "40", g729}, 2, "g729a: --jitter-buffer applies to packet captures (.pcap, .pcapng) only\n"},
         {{"info", "--max-gap", "5", g729}, 2, "g729a: --max-gap applies to packet captures (.pcap, .pcapng) only\n"},
+        {{"info", "--packets", g729}, 2, "g729a: --packets applies to packet captures (.pcap, .pcapng) only\n"},
         {{"plot", "--jitter-buffer", "adaptive", g729, path("p.svg")}, 2,
          "g729a: --jitter-buffer applies to packet captures (.pcap, .pcapng) only\n"},
         {{"decode", "--bad-frames=decode", call, path("out")}, 2,

@@ -311,7 +311,7 @@ TEST_F(G729aUser, BashCompletionLoadsFromACustomPrefixAndOffersWhatEachCommandTa
         {"g729a encode --to ", "bit g729"},
         {"g729a -q decode --to o", "oga ogg opus"},
         {"g729a convert --f", "--force --format"},
-        {"g729a info --", "--format --help --jitter-buffer --json --max-gap --pt --quiet"},
+        {"g729a info --", "--format --help --jitter-buffer --json --max-gap --packets --pt --quiet"},
         {"g729a plot ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a dump --", "--format --help --jitter-buffer --max-audio --max-gap --pt --quiet --stream"},
         {"g729a plot --", "--help --jitter-buffer --max-audio --max-gap --max-streams --pt --quiet"},
