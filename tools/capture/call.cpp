@@ -72,8 +72,9 @@ endpoint rtcp_port_of(const endpoint& e) {
 // stream only when its packet went between the stream's two ends (their
 // RTP ports, or the RTCP ports next to them) and arrived while the stream
 // ran: an SSRC is chosen at random by each sender, so one seen between
-// other hosts, or long after, is another stream's.
-void match_rtcp(capture_contents& c) {
+// other hosts, or long after, is another stream's. And finishes each
+// stream's figures with them.
+void match_rtcp(capture_contents& c, const command_options& options) {
     std::map<std::pair<endpoint, endpoint>, std::vector<const rtcp_report*>> by_flow;
     for (std::size_t i = 0; i < c.rtcp.size(); ++i) by_flow[c.rtcp_flows[i]].push_back(&c.rtcp[i]);
     std::size_t budget = kMaxRtcpListed;
@@ -100,7 +101,7 @@ void match_rtcp(capture_contents& c) {
             return found;
         };
         finish_network(g.network, g.rebuilt, g.key.ssrc, between(g.key.source, g.key.destination),
-                       between(g.key.destination, g.key.source), budget);
+                       between(g.key.destination, g.key.source), budget, options.one_way_delay_ms);
     }
 }
 
@@ -251,7 +252,7 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         else
             c.other_traffic += n;
     }
-    match_rtcp(c);
+    match_rtcp(c, options);
     std::stable_sort(c.streams.begin(), c.streams.end(), [](const g729_stream& a, const g729_stream& b) {
         return a.rebuilt.stats.start_ns < b.rebuilt.stats.start_ns;
     });

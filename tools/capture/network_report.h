@@ -37,6 +37,7 @@ struct stream_network {
     double mean_loss_burst = 0.0;      // packets per run of losses
     emodel_result quality;
     double one_way_delay_ms = 0.0;     // the delay the quality estimate assumes
+    bool one_way_delay_given = false;  // by --one-way-delay, not put together from the parts below
     bool network_delay_known = false;  // RTCP measured a round trip
     double network_delay_ms = 0.0;     // half of it
     // The capture's RTCP reports that concern the stream, each held once
@@ -65,10 +66,12 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
 // from the other side), each list in capture order. At most
 // kMaxRtcpReportsPerStream of each are listed, and no more than `budget`
 // in all (taken from it), so that a capture's streams together list a
-// bounded number; one block about the stream is shown a report.
+// bounded number; one block about the stream is shown a report. The
+// quality estimate assumes `one_way_delay_ms` when given, else the delay of
+// a packet, the codec, the buffer and the network when RTCP measured it.
 void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ssrc,
                     const std::vector<const rtcp_report*>& from_sender, const std::vector<const rtcp_report*>& from_receiver,
-                    std::size_t& budget);
+                    std::size_t& budget, const std::optional<double>& one_way_delay_ms = std::nullopt);
 
 // Indented lines for info's text, with times written by `time_text`, and
 // the members of its JSON object.

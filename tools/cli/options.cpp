@@ -149,6 +149,8 @@ const known_option kOptions[] = {
      [](command_line& l, const std::string& v) { l.options.max_streams = number("--max-streams", v, 1, 1000000); }},
     {"--jitter-buffer", nullptr, value_kind::text, kCaptureCommands, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.jitter_buffer = jitter_buffer_value(v); }},
+    {"--one-way-delay", nullptr, value_kind::number, for_info | for_plot, on_captures::only, nullptr,
+     [](command_line& l, const std::string& v) { l.options.one_way_delay_ms = number("--one-way-delay", v, 0, 10000); }},
 };
 
 // "encode", "decode and roundtrip", "decode, info, dump and plot".

@@ -62,6 +62,10 @@ struct command_options {
     // Packet captures: the receiver's jitter buffer to model (--jitter-buffer
     // MS or adaptive); none: what the sender sent, every packet played.
     std::optional<jitter_buffer_setting> jitter_buffer;
+    // Packet captures: the one-way (mouth to ear) delay the E-model assumes
+    // (--one-way-delay MS), in place of the one put together from the
+    // packets, the codec, the buffer and RTCP's round trips.
+    std::optional<double> one_way_delay_ms;
     // plot: the streams of a capture drawn in one picture (--max-streams).
     std::size_t max_streams = 100;
 };
