@@ -124,8 +124,9 @@ TEST(PlotLegend, TheQualityFiguresNameTheOneWayDelay) {
         std::optional<double> given_ms;
         const char* text;
     };
+    // Without it, each stream's own: its packets, the codec's 15 ms.
     const Case cases[] = {
-        {std::nullopt, "(E-model estimate, one-way delay 45 ms)"}, // 30 ms packets and 15 ms coding
+        {std::nullopt, "(E-model estimate, one-way delay "},
         {250.0, "(E-model estimate, one-way delay 250 ms given)"},
     };
     for (const Case& c : cases) {
@@ -137,6 +138,7 @@ TEST(PlotLegend, TheQualityFiguresNameTheOneWayDelay) {
         for (const plot_track& t : tracks) {
             ASSERT_FALSE(t.legend.empty());
             EXPECT_TRUE(contains(t.legend.back(), c.text)) << t.legend.back();
+            EXPECT_EQ(contains(t.legend.back(), "given"), c.given_ms.has_value()) << t.legend.back();
         }
     }
 }
