@@ -191,6 +191,8 @@ void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ss
     n.quality = estimate_quality({n.one_way_delay_ms, n.loss_percent, burst_ratio(n.loss_percent / 100.0, n.mean_loss_burst)});
 }
 
+std::string buffer_name(const jitter_buffer_setting& b) { return b.adaptive ? std::string("adaptive") : format("%.0f ms", b.delay_ms); }
+
 std::string network_text(const stream_network& n, const std::string& indent,
                          const std::function<std::string(int64_t)>& time_text) {
     const arrival_analysis& a = n.arrivals;
@@ -219,8 +221,7 @@ std::string network_text(const stream_network& n, const std::string& indent,
         t += indent + "timestamp jump: " + format("%.2f s", j.claimed_s) + " claimed, " + format("%.2f s", j.seen_s) +
              " seen, not believed (packet " + std::to_string(j.packet) + ", " + time_text(j.arrival_ns) + ")\n";
     if (n.buffered) {
-        t += indent + "jitter buffer: " +
-             (n.buffer.adaptive ? std::string("adaptive") : format("%.0f ms", n.buffer.delay_ms)) + ", " +
+        t += indent + "jitter buffer: " + buffer_name(n.buffer) + ", " +
              std::to_string(n.late_packets) + (n.late_packets == 1 ? " late packet" : " late packets") + " dropped, " +
              std::to_string(n.discarded_packets) + (n.discarded_packets == 1 ? " early packet" : " early packets") +
              " discarded (buffer full), delay " + format("mean %.1f ms", n.buffer_mean_delay_ms) +

@@ -73,6 +73,9 @@ void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ss
                     const std::vector<const rtcp_report*>& from_sender, const std::vector<const rtcp_report*>& from_receiver,
                     std::size_t& budget, const std::optional<double>& one_way_delay_ms = std::nullopt);
 
+// "60 ms", "adaptive": the jitter buffer modelled, as the texts name it.
+std::string buffer_name(const jitter_buffer_setting& b);
+
 // Indented lines for info's text, with times written by `time_text`, and
 // the members of its JSON object.
 std::string network_text(const stream_network& n, const std::string& indent,
