@@ -39,6 +39,7 @@ set(G729A_TOOL_SOURCES
   capture/info_command.cpp
   capture/jitter_buffer.cpp
   capture/network_report.cpp
+  capture/packet_table.cpp
   capture/packets.cpp
   capture/playback.cpp
   capture/rtcp.cpp

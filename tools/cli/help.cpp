@@ -39,6 +39,8 @@ const char* const kGeneralHelp =
     "                    headerless formats have their one rate: .raw 8000, .sln16 16000)\n"
     "  --float           decode/roundtrip: 32-bit float samples (.wav, .flac is 16-bit)\n"
     "  --json            info: one JSON object\n"
+    "  --packets         info of a capture: every packet of each stream, as CSV (with\n"
+    "                    --json: in each stream's object)\n"
     "  --strict          decode: input cut short is an error, not a warning\n"
     "  --dtx             encode: silence suppression (SID and untransmitted frames;\n"
     "                    .bit output only)\n"
@@ -47,6 +49,9 @@ const char* const kGeneralHelp =
     "  --jitter-buffer MS|adaptive\n"
     "                    captures: decode, info, plot and report as a receiver with that\n"
     "                    buffer would have played the call (late packets concealed)\n"
+    "  --one-way-delay MS\n"
+    "                    captures: info, plot and report: the mouth-to-ear delay the E-model\n"
+    "                    assumes (0 to 10000), instead of packets, coding, buffer, RTCP\n"
     "  --pt N, --stream SSRC, --mix FILE, --max-gap S, --max-audio S, --max-files N\n"
     "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
     "  --max-streams N   plot, report: the most streams of a capture in one picture or\n"
@@ -133,7 +138,8 @@ const char* const kRoundtripHelp =
 
 const char* const kInfoHelp =
     "Usage: g729a info [-q] [--json] [-t g729|bit] IN...\n"
-     "       g729a info [-q] [--json] [--pt N] CAPTURE\n"
+     "       g729a info [-q] [--json] [--packets] [--pt N] [--jitter-buffer MS|adaptive]\n"
+     "                  [--one-way-delay MS] CAPTURE\n"
      "\n"
      "Describes IN (.g729 or .bit): frames, speech frames, SID frames, untransmitted\n"
      "frames, frames marked bad, frames whose first pitch index fails its parity check,\n"
@@ -146,7 +152,16 @@ const char* const kInfoHelp =
      "\n"
      "CAPTURE (.pcap, .pcapng): the RTP streams found, with SSRC, addresses, payload\n"
      "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
-     "and duration, and the packets skipped; --json gives the same as JSON.\n";
+     "and duration, and the packets skipped; --json gives the same as JSON.\n"
+     "The quality line is the E-model's estimate; it names the one-way delay it\n"
+     "     assumed and where that came from: a packet, coding, the buffer modelled and\n"
+     "     half the RTCP round trip when the capture has one, or --one-way-delay MS.\n"
+     "--packets: every packet of each stream in capture order instead, as CSV, a block\n"
+     "     a stream under a '# stream N: SSRC SRC -> DST' line: number, time, time_utc,\n"
+     "     sequence, timestamp, marker, payload_type, size, delta_ms, transit_ms,\n"
+     "     jitter_ms, skew_ms, lost_before, late, discarded, reordered, duplicate,\n"
+     "     stale. With --json each stream gets them as \"packet_table\" (an array of\n"
+     "     objects of those names) and \"packet_rows_not_listed\" (beyond 1000000).\n";
 
 const char* const kDumpHelp =
     "Usage: g729a dump [-t g729|bit] IN...\n"
@@ -176,6 +191,7 @@ const char* const kPlotHelp =
      "     over time and its key figures (loss, jitter, E-model R and MOS).\n"
      "--jitter-buffer MS|adaptive, --pt N, --max-gap S: as for decode. --max-audio S:\n"
      "     the audio decoded to draw a capture, as decode's limit on what it writes.\n"
+     "--one-way-delay MS: the delay the E-model assumes, as for info.\n"
      "--max-streams N: the most streams of a capture drawn (default 100); a PNG is at\n"
      "     most 32767 pixels high (about 100 streams); .svg and .pdf take more.\n"
      "IN '-' is standard input: a capture or a .bit stream, known by its first bytes.\n";

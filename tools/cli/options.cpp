@@ -118,6 +118,8 @@ const known_option kOptions[] = {
      [](command_line& l, const std::string&) { l.options.audio.floating = true; }},
     {"--json", nullptr, value_kind::none, for_info, on_captures::too, nullptr,
      [](command_line& l, const std::string&) { l.options.json = true; }},
+    {"--packets", nullptr, value_kind::none, for_info, on_captures::only, nullptr,
+     [](command_line& l, const std::string&) { l.options.packet_table = true; }},
     {"--strict", nullptr, value_kind::none, for_decode, on_captures::too, nullptr,
      [](command_line& l, const std::string&) { l.options.strict = true; }},
     {"--dtx", nullptr, value_kind::none, for_encode, on_captures::too, nullptr,
@@ -151,6 +153,8 @@ const known_option kOptions[] = {
      [](command_line& l, const std::string& v) { l.options.max_packets = number("--max-packets", v, 1, 100000000); }},
     {"--jitter-buffer", nullptr, value_kind::text, kCaptureCommands, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.jitter_buffer = jitter_buffer_value(v); }},
+    {"--one-way-delay", nullptr, value_kind::number, for_info | for_plot | for_report, on_captures::only, nullptr,
+     [](command_line& l, const std::string& v) { l.options.one_way_delay_ms = number("--one-way-delay", v, 0, 10000); }},
 };
 
 // "encode", "decode and roundtrip", "decode, info, dump and plot".

@@ -101,9 +101,10 @@ plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int1
     char line[256];
     std::snprintf(line, sizeof line,
                   "%.2f s; %zu packets, %zu lost, %zu late (%.2f%%); jitter mean %.2f ms, max %.2f ms; max delta %.1f ms; "
-                  "R %.1f, MOS %.2f (E-model estimate)",
+                  "R %.1f, MOS %.2f (E-model estimate, one-way delay %.0f ms%s)",
                   duration_s(st), st.packets, st.lost_packets, st.late_packets, n.loss_percent, n.arrivals.mean_jitter_ms,
-                  n.arrivals.max_jitter_ms, n.arrivals.max_delta_ms, n.quality.r, n.quality.mos);
+                  n.arrivals.max_jitter_ms, n.arrivals.max_delta_ms, n.quality.r, n.quality.mos, n.one_way_delay_ms,
+                  n.one_way_delay_given ? " given" : "");
     t.legend.push_back(line);
     return t;
 }

@@ -311,10 +311,12 @@ TEST_F(G729aUser, BashCompletionLoadsFromACustomPrefixAndOffersWhatEachCommandTa
         {"g729a encode --to ", "bit g729"},
         {"g729a -q decode --to o", "oga ogg opus"},
         {"g729a convert --f", "--force --format"},
-        {"g729a info --", "--format --help --jitter-buffer --json --max-gap --pt --quiet"},
+        {"g729a info --", "--format --help --jitter-buffer --json --max-gap --one-way-delay --packets --pt --quiet"},
         {"g729a plot ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a dump --", "--format --help --jitter-buffer --max-audio --max-gap --pt --quiet --stream"},
-        {"g729a plot --", "--help --jitter-buffer --max-audio --max-gap --max-streams --pt --quiet"},
+        {"g729a plot --", "--help --jitter-buffer --max-audio --max-gap --max-streams --one-way-delay --pt --quiet"},
+        {"g729a info --one-way-delay 1", "100 150"},
+        {"g729a plot --one-way-delay 150 ", "a.bit a.g729 a.pcap a.pcapng sub"},
     };
     std::string script = "source " + loader + "\nexport XDG_DATA_DIRS='" + path("prefix/share") + "':/usr/share\n" +
                          "__load_completion g729a || exit 3\ncd '" + path("work") + "'\n" +
