@@ -63,6 +63,8 @@ svg.ladder .lifeline { stroke: #999; stroke-dasharray: 4 3; }
 svg.ladder .message line { stroke: #333; stroke-width: 1.3; }
 svg.ladder .response line { stroke: #2b6cb0; }
 svg.ladder .with-sdp { cursor: pointer; }
+svg.ladder .hit { fill: transparent; }
+svg.ladder .with-sdp:hover .hit { fill: #eef3f8; }
 pre.sdp { background: #f4f6f8; padding: 8px; font-size: 12px; overflow-x: auto; }
 details.packets summary { cursor: pointer; margin: 8px 0; font-weight: bold; }
 .table-tools { display: flex; gap: 16px; align-items: center; margin: 6px 0; }
@@ -150,6 +152,7 @@ const char* const kScript = R"JS(
     call.messages.forEach((m, k) => {
       const y = top + k * row + 18;
       const g = svg("g", {class: "message" + (m.request ? " request" : " response") + (m.sdp !== null ? " with-sdp" : "")});
+      g.append(svg("rect", {x: 0, y: y - row / 2 - 4, width: width, height: row, class: "hit"}));
       g.append(svg("text", {x: 4, y: y + 4, class: "time"}, "+" + m.t.toFixed(3) + " s"));
       g.append(svg("line", {x1: x(m.from), y1: y, x2: x(m.to), y2: y, "marker-end": "url(#arrow-" + call.index + ")"}));
       g.append(svg("text", {x: (x(m.from) + x(m.to)) / 2, y: y - 5, "text-anchor": "middle"}, m.label + (m.sdp !== null ? " (SDP)" : "")));
@@ -170,13 +173,13 @@ const char* const kScript = R"JS(
     const sec = el("section", {class: "call" + (call.failed ? " failed" : ""), id: "call-" + index});
     sec.append(el("h2", {}, "Call " + (index + 1) + ": ", el("span", {class: "party"}, call.caller), " \u2192 ", el("span", {class: "party"}, call.callee)));
     sec.append(figures([
-      ["Started", "start", call.start_utc, ""],
+      ["Started", "start_time_utc", call.start_utc, ""],
       ["Call-ID", "call_id", call.call_id, ""],
       ["Post-dial delay", "post_dial_delay_ms", call.post_dial_delay_ms, "ms"],
       ["Setup time", "setup_ms", call.setup_ms, "ms"],
       ["Duration", "duration_s", call.duration_s, "s"],
       ["Ended", "end", call.end, ""],
-      ["Directions", "streams", call.streams.length, ""],
+      ["Directions", null, call.streams.length, ""],
     ]));
     sec.append(el("h3", {}, "Signalling"), ladder(call));
     page.append(sec);

@@ -31,7 +31,7 @@ import capture_writer as cw  # noqa: E402
 # The page's own script sets nothing by these names; a markup or script
 # injection from a capture would.
 INJECTED = ["<script>window.injected=1;document.title='owned'</script>",
-            "<img src=x onerror=\"window.injected=2;document.title='owned'\">",
+            "<img src=x onerror=window.injected=2;document.title='owned'>",
             "</script><script>window.injected=3</script>",
             "<svg onload=window.injected=4>"]
 
@@ -159,22 +159,41 @@ class ReportPage(unittest.TestCase):
         console, requests = self.open(path)
         self.assert_self_contained(path, console, requests)
         b = self.browser
-        _, out, _ = g729a("info", "--json", "--jitter-buffer", "adaptive", SAMPLE_CALL)
+        _, out, _ = g729a("info", "--json", "--packets", "--jitter-buffer", "adaptive", SAMPLE_CALL)
         info = json.loads(out)
-        sections = b.find_elements("css selector", "section.stream")
-        self.assertEqual(len(sections), len(info["streams"]))
+        self.assertEqual(len(b.find_elements("css selector", "section.stream")), len(info["streams"]))
+        self.assertEqual(len(b.find_elements("css selector", "section.call")), len(info["calls"]))
+        self.assertGreater(len(info["calls"]), 0)
+
+        def same_figures(section, expected):
+            cells = section.find_elements("css selector", "td[data-key]")
+            self.assertGreater(len(cells), 5)
+            for cell in cells:
+                key = cell.get_attribute("data-key")
+                value = expected[key]
+                if value is None:
+                    self.assertEqual(cell.text, "not seen", key)
+                elif isinstance(value, str):
+                    self.assertEqual(cell.text, value, key)
+                else:
+                    self.assertAlmostEqual(float(cell.text), float(value), places=9, msg=key)
+
+        for k, call in enumerate(info["calls"]):
+            with self.subTest(call=k):
+                section = b.find_element("css selector", "#call-%d" % k)
+                same_figures(section.find_element("css selector", "table.figures"), call)
+                arrows = section.find_elements("css selector", "svg.ladder g.message")
+                self.assertEqual(len(arrows), len(call["messages"]))
+                self.assertEqual([a.find_element("css selector", "text:nth-of-type(2)").text.replace(" (SDP)", "") for a in arrows],
+                                 [m["method"] if m["request"] else "%d %s" % (m["status"], m["reason"]) for m in call["messages"]])
+                # Its directions are shown under it.
+                self.assertEqual(sorted(int(s.get_attribute("id")[len("stream-"):])
+                                        for s in section.find_elements("css selector", "section.stream")), sorted(call["streams"]))
+
+        sections = [b.find_element("css selector", "#stream-%d" % i) for i in range(len(info["streams"]))]
         for i, stream in enumerate(info["streams"]):
             with self.subTest(stream=i, what="figures"):
-                cells = sections[i].find_elements("css selector", "td[data-key]")
-                self.assertGreater(len(cells), 10)
-                for cell in cells:
-                    key = cell.get_attribute("data-key")
-                    expected = stream[key]
-                    shown = cell.text
-                    if expected is None:
-                        self.assertEqual(shown, "not seen", key)
-                    else:
-                        self.assertAlmostEqual(float(shown), float(expected), places=9, msg=key)
+                same_figures(sections[i], stream)
             with self.subTest(stream=i, what="players"):
                 durations = b.execute_script(
                     "return [...arguments[0].querySelectorAll('audio')].map(a => a.duration)", sections[i])
@@ -184,10 +203,12 @@ class ReportPage(unittest.TestCase):
                     self.assertAlmostEqual(d, stream["timeline_frames"] / 100, delta=0.02)
             with self.subTest(stream=i, what="packet table"):
                 rows = sections[i].find_elements("css selector", "table.packet-table tbody tr")
-                table = b.execute_script("return window.g729aReport.data.streams[arguments[0]].packets", i)
-                self.assertEqual(len(rows), len(table["rows"]))
+                self.assertEqual(len(rows), stream["packets"])
+                self.assertEqual(len(rows), len(stream["packet_table"]))
+                self.assertEqual([int(r.find_element("css selector", "td").get_attribute("textContent")) for r in rows],
+                                 [p["number"] for p in stream["packet_table"]])
                 csv = b.execute_script("return window.g729aReport.csv(arguments[0])", i)
-                self.assertEqual(len(csv.splitlines()), len(table["rows"]) + 1 if table["rows"] else 0)
+                self.assertEqual(len(csv.splitlines()), stream["packets"] + 1)
 
         for i, section in enumerate(sections):
             for audio in section.find_elements("css selector", "audio"):
@@ -227,9 +248,17 @@ class ReportPage(unittest.TestCase):
                 # The page's title and heading show the name as text.
                 self.assertEqual(b.find_element("css selector", "header h1").text, name)
                 self.assertTrue(b.title.startswith(name))
+                # The call and its headers are shown, as text.
                 shown = b.find_element("tag name", "body").text
-                for call in b.execute_script("return window.g729aReport.data.calls"):
-                    self.assertIn(call["caller"], shown)
+                calls = b.execute_script("return window.g729aReport.data.calls")
+                self.assertEqual(len(calls), 1)
+                self.assertIn(INJECTED[0], calls[0]["caller"])
+                self.assertIn(calls[0]["caller"], shown)
+                self.assertIn(calls[0]["callee"], shown)
+                for arrow in b.find_elements("css selector", "svg.ladder g.with-sdp"):
+                    arrow.click()
+                self.assertIn(INJECTED[2], b.find_element("css selector", "pre.sdp").text)
+                self.assertIsNone(b.execute_script("return window.injected === undefined ? null : window.injected"))
 
     def test_other_inputs_and_encodings(self):
         frames = os.path.join(self.dir, "tone.g729")
