@@ -8,8 +8,7 @@ scripts that run nothing.
 
     report_page_test.py G729A SAMPLE_CALL CAPTURE_WRITER_DIR
 
-Chromium and chromedriver are found on PATH (chromium, chromedriver) or
-given by G729A_CHROMIUM and G729A_CHROMEDRIVER.
+The browser is started as headless_chromium.py beside this file does.
 """
 import json
 import os
@@ -20,13 +19,12 @@ import tempfile
 import time
 import unittest
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
-
 G729A, SAMPLE_CALL, WRITER_DIR = sys.argv[1:4]
 del sys.argv[1:4]
 sys.path.insert(0, WRITER_DIR)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import capture_writer as cw  # noqa: E402
+import headless_chromium  # noqa: E402
 
 # The page's own script sets nothing by these names; a markup or script
 # injection from a capture would.
@@ -101,17 +99,7 @@ class ReportPage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="g729a-report-")
-        options = webdriver.ChromeOptions()
-        for a in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                  "--disable-default-apps", "--autoplay-policy=no-user-gesture-required", "--mute-audio",
-                  "--window-size=1200,1600", "--user-data-dir=" + os.path.join(cls.dir, "profile")]:
-            options.add_argument(a)
-        options.binary_location = os.environ.get("G729A_CHROMIUM") or shutil.which("chromium") or "/usr/bin/chromium"
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
-        driver = os.environ.get("G729A_CHROMEDRIVER") or shutil.which("chromedriver") or "/usr/bin/chromedriver"
-        cls.browser = webdriver.Chrome(options=options, service=Service(driver))
-        cls.browser.get("about:blank")
+        cls.browser = headless_chromium.start(os.path.join(cls.dir, "profile"))
 
     @classmethod
     def tearDownClass(cls):
