@@ -48,10 +48,10 @@ TEST_F(OptionTable, AnOptionGivenToACommandItDoesNotFitIsRefused) {
         {{"info", "--stream", "1a2b3c4d", call}, 2, "g729a: --stream is for decode and dump\n"},
         {{"dump", "--mix", path("mix.wav"), call}, 2, "g729a: --mix is for decode\n"},
         {{"plot", "--mix", path("mix.wav"), call, path("p.svg")}, 2, "g729a: --mix is for decode\n"},
-        {{"roundtrip", "--jitter-buffer", "40", raw, path("out.wav")}, 2, "g729a: --jitter-buffer is for decode, info, dump and plot\n"},
+        {{"roundtrip", "--jitter-buffer", "40", raw, path("out.wav")}, 2, "g729a: --jitter-buffer is for decode, info, dump, plot and report\n"},
         {{"decode", "-y", call, path("out")}, 2, "g729a: --force is for roundtrip and convert\n"},
         {{"decode", "--packets", call, path("out")}, 2, "g729a: --packets is for info\n"},
-        {{"dump", "--one-way-delay", "150", call}, 2, "g729a: --one-way-delay is for info and plot\n"},
+        {{"dump", "--one-way-delay", "150", call}, 2, "g729a: --one-way-delay is for info, plot and report\n"},
     });
 }
 
