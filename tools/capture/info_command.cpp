@@ -77,7 +77,7 @@ std::string sip_unused_text(const sip_counts& s) {
     auto add = [&](std::size_t n, const std::string& what) {
         if (n > 0) text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + what;
     };
-    add(s.outside_calls, "outside the calls (no INVITE in the capture begins them)");
+    add(s.outside_calls, "outside the calls listed (no INVITE in the capture begins them, or their call is not listed)");
     add(s.unreadable, "unreadable");
     add(s.without_call_id, "without a Call-ID");
     add(s.partial, "TCP segments ending in part of a message");

@@ -57,7 +57,7 @@ struct sip_counts {
     std::size_t messages = 0;        // SIP messages read (each of several in one TCP segment)
     std::size_t unreadable = 0;      // looked like SIP, but the parser refused them
     std::size_t without_call_id = 0;
-    std::size_t outside_calls = 0;   // of no call begun by an INVITE in the capture (REGISTER, OPTIONS, ...)
+    std::size_t outside_calls = 0;   // of no call listed: REGISTER, OPTIONS, a dialog begun before the capture, a call beyond kMaxCalls
     std::size_t partial = 0;         // TCP segments ending in part of a message (those bytes not read)
     std::size_t bad_time = 0;        // a capture time out of range
     std::size_t calls_not_listed = 0;    // INVITEs of calls beyond kMaxCalls

@@ -147,6 +147,8 @@ bool looks_like_sip(const uint8_t* data, std::size_t size) {
     const std::size_t start = skip_blank_lines(data, size);
     data += start;
     size -= start;
+    // Most packets are RTP, whose first byte (version 2) is no letter.
+    if (size == 0 || data[0] < 'A' || data[0] > 'Z') return false;
     if (starts_with(data, size, "SIP/2.0 ")) return true;
     // A request line: a method token, a URI, the version.
     std::size_t end = 0;

@@ -209,6 +209,29 @@ TEST_F(SipCallTest, EachWayACallEndsIsNamedWithItsFigures) {
     }
 }
 
+TEST_F(SipCallTest, ACallOverIpv6IsGroupedByTheAddressesOfItsSdp) {
+    const address a = v6("2001:db8::1", 4000), b = v6("2001:db8::2", 5000);
+    const address a_sip = v6("2001:db8::1", 5060), b_sip = v6("2001:db8::2", 5060);
+    std::vector<frame_record> records = on_link(link::ethernet, send(talk(), 2, a, b, 0x1a2b3c4d, kStart, 1));
+    const std::vector<frame_record> back = on_link(link::ethernet, send(talk(), 2, b, a, 0x5e6f7a8b, kStart, 1));
+    records.insert(records.end(), back.begin(), back.end());
+    // The same ports on IPv4 hosts: another call's, not this one's.
+    const std::vector<frame_record> v4_media = on_link(link::ethernet, send(talk(), 2, kA, kB, 0x77777777, kStart, 1));
+    records.insert(records.end(), v4_media.begin(), v4_media.end());
+    const int64_t invite = kStart - kSecond;
+    records.push_back(sip_udp_frame(invite, a_sip, b_sip, request("INVITE", "1 INVITE", sdp_body(a))));
+    records.push_back(sip_udp_frame(invite + 600 * kMs, b_sip, a_sip, response("200 OK", "1 INVITE", sdp_body(b))));
+    records.push_back(sip_udp_frame(invite + 610 * kMs, a_sip, b_sip, request("ACK", "1 ACK")));
+    write_pcap(path("v6.pcap"), DLT_EN10MB, by_time(records));
+    const nlohmann::json j = info_json("v6.pcap");
+    ASSERT_EQ(j["calls"].size(), 1u) << j.dump();
+    EXPECT_EQ(j["calls"][0]["offer"][0]["address"], "2001:db8::1");
+    EXPECT_EQ(j["calls"][0]["setup_ms"], 600.0);
+    std::set<std::string> grouped;
+    for (const auto& i : j["calls"][0]["streams"]) grouped.insert(j["streams"][i.get<std::size_t>()]["source"].get<std::string>());
+    EXPECT_EQ(grouped, (std::set<std::string>{"[2001:db8::1]:4000", "[2001:db8::2]:5000"}));
+}
+
 TEST_F(SipCallTest, ACaptureOfAFailedCallAloneIsDescribedNotRefused) {
     write_pcap(path("busy.pcap"), DLT_EN10MB,
                signalling(kStart, {{0, true, request("INVITE", "1 INVITE", sdp_body(kA))},
