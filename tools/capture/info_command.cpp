@@ -84,7 +84,7 @@ void print_packet_tables(const capture_contents& c) {
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
         const g729_stream& s = c.streams[i];
         std::printf("%s# stream %zu: %s\n", i ? "\n" : "", i + 1, stream_label(s).c_str());
-        std::fputs(packet_table_csv(s.packets).c_str(), stdout);
+        write_packet_table_csv(s.packets, stdout);
         if (s.packets.not_listed > 0)
             std::printf("# %s more not listed (the limit is %zu rows a stream)\n",
                         plural(s.packets.not_listed, "packet", "packets").c_str(), kMaxPacketRows);
@@ -148,9 +148,13 @@ void print_info_json(const std::string& path, const capture_contents& c, bool pa
                 changes += (changes.empty() ? "" : ", ") + json_string(hex_ssrc(c.streams[k].key.ssrc));
         j += ", \"ssrc_change_from\": [" + changes + "]";
         j += ", \"duration\": " + std::string(duration);
-        if (packet_table)
-            j += ", \"packet_table\": " + packet_table_json(s.packets) +
-                 ", \"packet_rows_not_listed\": " + std::to_string(s.packets.not_listed);
+        if (packet_table) {
+            // Written as it is made: a table may run to a hundred MB.
+            j += ", \"packet_table\": ";
+            std::fputs(j.c_str(), stdout);
+            write_packet_table_json(s.packets, stdout);
+            j = ", \"packet_rows_not_listed\": " + std::to_string(s.packets.not_listed);
+        }
         j += "}";
     }
     j += c.streams.empty() ? "],\n" : "\n  ],\n";
