@@ -48,8 +48,9 @@ const char* const kGeneralHelp =
     "                    captures: decode, info and plot as a receiver with that buffer\n"
     "                    would have played the call (late packets concealed)\n"
     "  --one-way-delay MS\n"
-    "                    captures: info and plot: the mouth-to-ear delay the E-model\n"
-    "                    assumes (0 to 10000), instead of packets, coding, buffer, RTCP\n"
+    "                    captures: info and plot: the mouth-to-ear delay the\n"
+    "                    E-model assumes (0 to 10000), instead of packets, coding,\n"
+    "                    buffer and RTCP\n"
     "  --pt N, --stream SSRC, --mix FILE, --max-gap S, --max-audio S, --max-files N\n"
     "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
     "  --max-streams N   plot: the most streams of a capture in one picture (100)\n"
@@ -133,8 +134,8 @@ const char* const kRoundtripHelp =
 
 const char* const kInfoHelp =
     "Usage: g729a info [-q] [--json] [-t g729|bit] IN...\n"
-     "       g729a info [-q] [--json] [--packets] [--pt N] [--jitter-buffer MS|adaptive]\n"
-     "                  [--one-way-delay MS] CAPTURE\n"
+     "       g729a info [-q] [--json] [--packets] [--pt N]\n"
+     "                  [--jitter-buffer MS|adaptive] [--one-way-delay MS] CAPTURE\n"
      "\n"
      "Describes IN (.g729 or .bit): frames, speech frames, SID frames, untransmitted\n"
      "frames, frames marked bad, frames whose first pitch index fails its parity check,\n"
@@ -151,12 +152,13 @@ const char* const kInfoHelp =
      "The quality line is the E-model's estimate; it names the one-way delay it\n"
      "     assumed and where that came from: a packet, coding, the buffer modelled and\n"
      "     half the RTCP round trip when the capture has one, or --one-way-delay MS.\n"
-     "--packets: every packet of each stream in capture order instead, as CSV, a block\n"
-     "     a stream under a '# stream N: SSRC SRC -> DST' line: number, time, time_utc,\n"
-     "     sequence, timestamp, marker, payload_type, size, delta_ms, transit_ms,\n"
-     "     jitter_ms, skew_ms, lost_before, late, discarded, reordered, duplicate,\n"
-     "     stale. With --json each stream gets them as \"packet_table\" (an array of\n"
-     "     objects of those names) and \"packet_rows_not_listed\" (beyond 1000000).\n";
+     "--packets: every packet of each stream in capture order instead, as CSV, a\n"
+     "     block a stream under a '# stream N: SSRC SRC -> DST' line: number, time,\n"
+     "     time_utc, sequence, timestamp, marker, payload_type, size, delta_ms,\n"
+     "     transit_ms, jitter_ms, skew_ms, lost_before, late, discarded, reordered,\n"
+     "     duplicate, stale. With --json each stream gets them as \"packet_table\"\n"
+     "     (an array of objects of those names) and \"packet_rows_not_listed\" (rows\n"
+     "     beyond 1000000 a stream).\n";
 
 const char* const kDumpHelp =
     "Usage: g729a dump [-t g729|bit] IN...\n"
