@@ -138,8 +138,7 @@ std::size_t left_out_frames(const rebuilt_stream& r);
 std::string shortened_text(const rebuilt_stream& r);
 std::string gap_text(const shortened_gap& g, std::size_t max_gap_seconds);
 std::string hours_text(std::size_t frames);
-// Stream i of the capture as one JSON object, as info --json lists it (and
-// with its packet table, as info --json --packets does).
-std::string stream_json(const capture_contents& c, std::size_t i, bool packet_table = false);
+// Stream i of the capture as one JSON object, as info --json lists it.
+std::string stream_json(const capture_contents& c, std::size_t i);
 
 } // namespace g729::tool

@@ -145,7 +145,7 @@ void print_info_text(const std::string& path, const capture_contents& c) {
 
 } // namespace
 
-std::string stream_json(const capture_contents& c, std::size_t i, bool packet_table) {
+std::string stream_json(const capture_contents& c, std::size_t i) {
     const g729_stream& s = c.streams[i];
     const stream_stats& st = s.rebuilt.stats;
     char duration[32];
@@ -184,11 +184,7 @@ std::string stream_json(const capture_contents& c, std::size_t i, bool packet_ta
         if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)
             changes += (changes.empty() ? "" : ", ") + json_string(hex_ssrc(c.streams[k].key.ssrc));
     j += ", \"ssrc_change_from\": [" + changes + "]";
-    j += ", \"duration\": " + std::string(duration);
-    if (packet_table)
-        j += ", \"packet_table\": " + packet_table_json(s.packets) +
-             ", \"packet_rows_not_listed\": " + std::to_string(s.packets.not_listed);
-    return j + "}";
+    return j + ", \"duration\": " + std::string(duration) + "}";
 }
 
 namespace {
@@ -259,7 +255,7 @@ void print_packet_tables(const capture_contents& c) {
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
         const g729_stream& s = c.streams[i];
         std::printf("%s# stream %zu: %s\n", i ? "\n" : "", i + 1, stream_label(s).c_str());
-        std::fputs(packet_table_csv(s.packets).c_str(), stdout);
+        write_packet_table_csv(s.packets, stdout);
         if (s.packets.not_listed > 0)
             std::printf("# %s more not listed (the limit is %zu rows a stream)\n",
                         plural(s.packets.not_listed, "packet", "packets").c_str(), kMaxPacketRows);
@@ -283,7 +279,15 @@ void print_info_json(const std::string& path, const capture_contents& c, bool pa
     j += "  \"rtcp_packets_not_read\": " + std::to_string(c.rtcp_packets_not_read) + ",\n";
     j += "  \"streams\": [";
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
-        j += std::string(i ? "," : "") + "\n    " + stream_json(c, i, packet_table);
+        j += std::string(i ? "," : "") + "\n    " + stream_json(c, i);
+        if (packet_table) {
+            // Written as it is made: a table may run to a hundred MB.
+            j.pop_back(); // the object's closing brace, put back after the table
+            j += ", \"packet_table\": ";
+            std::fputs(j.c_str(), stdout);
+            write_packet_table_json(c.streams[i].packets, stdout);
+            j = ", \"packet_rows_not_listed\": " + std::to_string(c.streams[i].packets.not_listed) + "}";
+        }
     }
     j += c.streams.empty() ? "],\n" : "\n  ],\n";
     j += calls_json(c);

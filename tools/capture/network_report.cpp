@@ -66,24 +66,16 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
     std::vector<packet_timing> timings(rows);
     n.arrivals = analyse_arrivals(observed, kMaxFollowedStepTicks, &timings);
     if (table) {
-        table->rows.assign(rows, packet_row{});
+        table->rows.clear();
+        table->rows.reserve(rows);
         table->not_listed = packets.size() - rows;
         for (std::size_t i = 0; i < rows; ++i) {
             const rtp_packet& p = packets[i];
-            packet_row& r = table->rows[i];
-            r.number = p.number;
-            r.arrival_ns = p.arrival_ns;
-            r.sequence = p.sequence;
-            r.timestamp = p.timestamp;
-            r.marker = p.marker;
-            r.payload_type = p.payload_type;
-            r.size = p.payload_size;
-            r.delta_ms = timings[i].delta_ms;
-            r.transit_ms = timings[i].transit_ms;
-            r.jitter_ms = timings[i].jitter_ms;
-            // Where the sender's clock put it less where it came: early is
-            // positive.
-            r.skew_ms = 0.0 - timings[i].transit_ms;
+            const packet_timing& t = timings[i];
+            // The skew is where the sender's clock put it less where it
+            // came: early is positive.
+            table->rows.push_back({p.number, p.arrival_ns, p.sequence, p.timestamp, p.marker, p.payload_type, p.payload_size,
+                                   t.delta_ms, t.transit_ms, t.jitter_ms, 0.0 - t.transit_ms});
         }
     }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -47,5 +48,9 @@ constexpr std::size_t kMaxPacketRows = 1000000;
 // array of objects with the same names.
 std::string packet_table_csv(const packet_table& t);
 std::string packet_table_json(const packet_table& t);
+// The same written to `out` as they are made, without the table's text in
+// memory.
+void write_packet_table_csv(const packet_table& t, std::FILE* out);
+void write_packet_table_json(const packet_table& t, std::FILE* out);
 
 } // namespace g729::tool

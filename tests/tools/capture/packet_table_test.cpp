@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "tests/tools/capture/capture_info.h"
 #include "tests/tools/capture/capture_writer.h"
 #include "tests/tools/tool_test_support.h"
+#include "tools/capture/packet_table.h"
 
 namespace g729::tool {
 namespace {
@@ -256,6 +258,56 @@ TEST_F(PacketTableTest, TheCsvHasABlockForEachStreamNamedAboveIt) {
     // Without --packets the JSON has no table.
     for (const nlohmann::json& s : nlohmann::json::parse(run({"info", "--json", path("both.pcap")}).out)["streams"])
         EXPECT_FALSE(s.contains("packet_table"));
+}
+
+// The table as text and as written to a file are the same, and a figure
+// that is not a number leaves its cell empty (CSV) or null (JSON), never
+// "nan" that no JSON reader takes.
+TEST(PacketTableText, TheStringAndTheFileAgreeAndNoFigureIsNan) {
+    packet_table t;
+    packet_row first;
+    first.number = 3;
+    first.arrival_ns = kStart + 1234567;
+    first.sequence = 65535;
+    first.timestamp = 4294967295u;
+    first.marker = true;
+    first.size = 20;
+    first.skew_ms = -0.0001;
+    packet_row odd = first;
+    odd.number = 4;
+    odd.delta_ms = std::nan("");
+    odd.jitter_ms = HUGE_VAL;
+    odd.duplicate = true;
+    t.rows = {first, odd};
+
+    const nlohmann::json rows = nlohmann::json::parse(packet_table_json(t));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0]["time"].get<double>(), 1700000000.001234);
+    EXPECT_EQ(rows[0]["time_utc"], "2023-11-14 22:13:20.001234 UTC");
+    EXPECT_EQ(rows[0]["sequence"], 65535);
+    EXPECT_EQ(rows[0]["timestamp"], 4294967295u);
+    EXPECT_EQ(rows[0]["marker"], true);
+    EXPECT_EQ(rows[0]["skew_ms"], 0.0);
+    EXPECT_TRUE(rows[1]["delta_ms"].is_null());
+    EXPECT_TRUE(rows[1]["jitter_ms"].is_null());
+    EXPECT_EQ(rows[1]["duplicate"], true);
+    const std::string csv = packet_table_csv(t);
+    EXPECT_TRUE(contains(csv, "\n4,1700000000.001234,2023-11-14 22:13:20.001234 UTC,65535,4294967295,1,0,20,,0.000,,0.000,0,0,0,0,1,0\n"))
+        << csv;
+    EXPECT_FALSE(contains(csv, "nan") || contains(csv, "inf") || contains(csv, "-0.000")) << csv;
+
+    auto written = [&](void (*write)(const packet_table&, std::FILE*)) {
+        std::FILE* f = std::tmpfile();
+        write(t, f);
+        std::string text(std::size_t(std::ftell(f)), '\0');
+        std::rewind(f);
+        EXPECT_EQ(std::fread(text.data(), 1, text.size(), f), text.size());
+        std::fclose(f);
+        return text;
+    };
+    EXPECT_EQ(written(write_packet_table_csv), csv);
+    EXPECT_EQ(written(write_packet_table_json), packet_table_json(t));
+    EXPECT_EQ(packet_table_json(packet_table{}), "[]");
 }
 
 } // namespace
