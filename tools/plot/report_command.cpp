@@ -14,7 +14,6 @@
 #include "tools/common/text.h"
 #include "tools/common/tool_error.h"
 #include "tools/formats/page_audio.h"
-#include "tools/formats/standard_input.h"
 #include "tools/plot/report_page.h"
 #include "tools/plot/tracks.h"
 
@@ -228,21 +227,15 @@ int run_report(const std::vector<std::string>& operands, const command_options& 
     if (lower(extension_of(out)) != "html" && lower(extension_of(out)) != "htm")
         throw usage_error("report writes an HTML page: give OUT a name ending in .html, not '" + out + "'");
     if (in == out) throw usage_error("IN and OUT are the same file");
-    const input_kind std_kind = in == "-" ? standard_input_kind() : input_kind::other;
-    if (in == "-" && std_kind == input_kind::other)
-        throw tool_error("standard input", "neither a packet capture (.pcap, .pcapng) nor a .bit stream by its first bytes; report "
-                                           "reads frames back to back (.g729) from a file named .g729");
+    const stream_input kind = read_as(in, "report");
     const std::string title = in == "-" ? "standard input" : base_name(in);
     std::string data = "{\"file\": " + json_string(title) + ", \"emodel\": {\"ie\": " + number(kG729aEquipmentImpairment, "%.0f") +
                        ", \"bpl\": " + number(kG729aLossRobustness, "%.0f") + ", \"r0\": " + number(kDefaultRating, "%.1f") + "}, ";
     std::size_t streams = 1;
-    if (std_kind == input_kind::capture || (in != "-" && is_capture_file(in))) {
+    if (kind.capture)
         data += with_capture(in, "report", [&](const capture_source& source) { return capture_data(source, options, streams); });
-    } else {
-        const format_id f = in == "-" ? format_id(file_format::bit) : format_id_from_extension(in);
-        if (!is_coded(f.kind)) throw tool_error(in, "report reads .pcap, .pcapng, .g729 or .bit");
-        data += coded_data(in, f.kind, options);
-    }
+    else
+        data += coded_data(in, kind.coded, options);
     data += "}\n";
     const std::string page = report_html(title, data);
     output_file target(operand{out});

@@ -13,6 +13,7 @@
 #include "tools/common/tool_error.h"
 #include "tools/formats/coded_input.h"
 #include "tools/formats/frame_text.h"
+#include "tools/formats/standard_input.h"
 
 namespace g729::tool {
 
@@ -26,6 +27,17 @@ double drawn_level(const int16_t* samples, int count) {
 }
 
 } // namespace
+
+stream_input read_as(const std::string& in, const char* command) {
+    const input_kind std_kind = in == "-" ? standard_input_kind() : input_kind::other;
+    if (in == "-" && std_kind == input_kind::other)
+        throw tool_error("standard input", std::string("neither a packet capture (.pcap, .pcapng) nor a .bit stream by its first bytes; ") +
+                                               command + " reads frames back to back (.g729) from a file named .g729");
+    if (std_kind == input_kind::capture || (in != "-" && is_capture_file(in))) return {true, file_format::unknown};
+    const format_id f = in == "-" ? format_id(file_format::bit) : format_id_from_extension(in);
+    if (!is_coded(f.kind)) throw tool_error(in, std::string(command) + " reads .g729, .bit, .pcap or .pcapng");
+    return {false, f.kind};
+}
 
 std::string base_name(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');

@@ -29,6 +29,17 @@ plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int1
 // standard input): level, frame marks, arrivals.
 std::vector<plot_track> capture_plot_tracks(const std::string& operand, const command_options& options);
 
+// What plot and report read from IN: a packet capture (a named one, or
+// standard input known by its first bytes), or the coded format of a .g729
+// or .bit file (standard input: a .bit stream). tool_error for standard
+// input that is neither, and for a named file of another kind; `command`
+// names who reads it.
+struct stream_input {
+    bool capture = false;
+    file_format coded = file_format::unknown;
+};
+stream_input read_as(const std::string& in, const char* command);
+
 // The last part of a path ("call.pcap" for "calls/call.pcap").
 std::string base_name(const std::string& path);
 
