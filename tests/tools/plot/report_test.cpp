@@ -118,6 +118,17 @@ TEST_F(CaptureTest, ARefusedPageLeavesTheOldOneInPlace) {
     std::vector<sent_packet> sparse = send(coded_frames("speech_male_librivox.g729", 20), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     send_after_silence(sparse, 310);
     write_pcap(path("sparse.pcap"), DLT_EN10MB, on_link(link::ethernet, sparse));
+    // Thousands of calls that failed before any media, then the stream.
+    std::vector<frame_record> crowd;
+    const address a_sip = v4("10.0.0.1", 5060), b_sip = v4("10.0.0.2", 5060);
+    for (int k = 0; k < 2000; ++k) {
+        const std::string id = "crowd" + std::to_string(k);
+        const int64_t at = kStart - 10 * kSecond + k * kMs;
+        crowd.push_back(sip_udp_frame(at, a_sip, b_sip, sip_message("INVITE sip:bob@b SIP/2.0", id, "<sip:a@a>;tag=1", "<sip:bob@b>", "1 INVITE")));
+        crowd.push_back(sip_udp_frame(at, b_sip, a_sip, sip_message("SIP/2.0 486 Busy Here", id, "<sip:a@a>;tag=1", "<sip:bob@b>;tag=2", "1 INVITE")));
+    }
+    for (const frame_record& f : on_link(link::ethernet, packets)) crowd.push_back(f);
+    write_pcap(path("crowd.pcap"), DLT_EN10MB, crowd);
     write_file(path("cut.pcap"), std::vector<uint8_t>{0xd4, 0xc3, 0xb2});
     write_file(path("old.html"), std::vector<uint8_t>{'o', 'l', 'd'});
     expect_refused({
@@ -125,6 +136,9 @@ TEST_F(CaptureTest, ARefusedPageLeavesTheOldOneInPlace) {
          1,
          path("call.pcap") + ": holds 2 G.729 streams, more than the limit of 1 in one page (--max-streams N raises it)"},
         {{"report", path("sparse.pcap"), path("old.html")}, 1, "of audio for the page's players, more than the limit of"},
+        {{"report", path("crowd.pcap"), path("old.html")},
+         1,
+         path("crowd.pcap") + ": holds 2000 calls, more than the limit of 100 in one page (--max-calls N raises it)"},
         {{"report", path("cut.pcap"), path("old.html")}, 1, path("cut.pcap") + ":"},
         {{"report", path("call.pcap"), path("old.png")}, 2, "report writes an HTML page"},
         {{"report", path("call.pcap"), "-"}, 2, "report writes a file"},
