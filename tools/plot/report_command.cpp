@@ -140,7 +140,11 @@ std::string capture_data(const capture_source& in, const command_options& option
     if (!heard_options.jitter_buffer) heard_options.jitter_buffer = jitter_buffer_setting{true, kAdaptiveMinDelayMs};
     command_options sent_options = options;
     sent_options.jitter_buffer.reset();
-    const capture_contents heard = read_call(in, heard_options);
+    // A capture of calls that failed before any media still makes a page:
+    // their ladders are what it has to show.
+    const capture_contents heard = read_capture(in, heard_options);
+    check_readable(path, heard);
+    if (heard.streams.empty() && heard.calls.empty()) throw tool_error(path, no_g729_text(heard));
 
     // The limits that keep a crafted capture from making a page no browser
     // opens: checked before anything is decoded.
@@ -158,9 +162,9 @@ std::string capture_data(const capture_source& in, const command_options& option
     if (rows > options.max_packets)
         throw tool_error(path, limit_text(rows, "packet to list", "packets to list", options.max_packets, "--max-packets"));
     // Two players a stream: as sent and as heard.
-    check_audio_limit(path, 2 * frames, "encode", " for the page's players", options, all);
+    if (!all.empty()) check_audio_limit(path, 2 * frames, "encode", " for the page's players", options, all);
 
-    const capture_contents sent = read_call(in, sent_options);
+    const capture_contents sent = read_capture(in, sent_options);
     std::map<stream_key, const g729_stream*> sent_by_key;
     for (const g729_stream& s : sent.streams) sent_by_key[s.key] = &s;
 
@@ -182,7 +186,7 @@ std::string capture_data(const capture_source& in, const command_options& option
     j += "], \"calls\": [";
     for (std::size_t k = 0; k < heard.calls.size(); ++k) j += (k ? ",\n" : "\n") + call_json(heard.calls[k]);
     j += "], \"streams\": [";
-    int64_t first_ns = heard.streams.front().rebuilt.stats.start_ns;
+    int64_t first_ns = heard.streams.empty() ? 0 : heard.streams.front().rebuilt.stats.start_ns;
     for (const g729_stream& s : heard.streams) first_ns = std::min(first_ns, s.rebuilt.stats.start_ns);
     for (std::size_t i = 0; i < heard.streams.size(); ++i) {
         const g729_stream& s = heard.streams[i];

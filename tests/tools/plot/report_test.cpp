@@ -108,6 +108,30 @@ TEST_F(CaptureTest, ThePageOfACallCarriesItsAudioAndNothingFromOutside) {
     EXPECT_EQ(s["info"], nlohmann::json::parse(info.out)["streams"][0]);
 }
 
+// A call that failed before any media has its page: the call, how it
+// ended, its ladder, and no stream.
+TEST_F(CaptureTest, ACallThatFailedBeforeMediaHasItsLadder) {
+    const address a_sip = v4("10.0.0.1", 5060), b_sip = v4("10.0.0.2", 5060);
+    const std::string from = "\"Alice\" <sip:alice@a>;tag=1", to = "<sip:bob@b>";
+    write_pcap(path("busy.pcap"), DLT_EN10MB,
+               {sip_udp_frame(kStart, a_sip, b_sip, sip_message("INVITE sip:bob@b SIP/2.0", "busy1", from, to, "1 INVITE")),
+                sip_udp_frame(kStart + 300 * kMs, b_sip, a_sip, sip_message("SIP/2.0 486 Busy Here", "busy1", from, to + ";tag=2", "1 INVITE"))});
+    const run_result r = run({"report", path("busy.pcap"), path("busy.html")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> bytes = read_file(path("busy.html"));
+    const std::string page(bytes.begin(), bytes.end());
+    const std::size_t start = page.find("id=\"report-data\">") + std::strlen("id=\"report-data\">");
+    const nlohmann::json data = nlohmann::json::parse(page.substr(start, page.find("</script>", start) - start));
+    EXPECT_EQ(data["streams"].size(), 0u);
+    ASSERT_EQ(data["calls"].size(), 1u);
+    const nlohmann::json& call = data["calls"][0];
+    EXPECT_TRUE(call["failed"].get<bool>());
+    EXPECT_EQ(call["caller"], from.substr(0, from.find(';')));
+    EXPECT_TRUE(contains(call["end"].get<std::string>(), "486")) << call["end"];
+    ASSERT_EQ(call["messages"].size(), 2u);
+    EXPECT_EQ(call["messages"][1]["label"], "486 Busy Here");
+}
+
 // A refused run names the file and the way past the limit, and leaves OUT
 // as it was.
 TEST_F(CaptureTest, ARefusedPageLeavesTheOldOneInPlace) {
