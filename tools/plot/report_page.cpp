@@ -103,15 +103,12 @@ const char* const kScript = R"JS(
     if (text !== undefined) e.textContent = String(text);
     return e;
   }
-  function shown(v, unit) {
-    if (v === null || v === undefined) return "not seen";
-    return unit ? v + " " + unit : String(v);
-  }
   function figures(rows) {
     const t = el("table", {class: "figures"});
     for (const [name, key, value, unit] of rows) {
       const cell = el("td", key ? {"data-key": key} : {}, value === null || value === undefined ? "not seen" : String(value));
-      t.append(el("tr", {}, el("th", {}, name), cell, el("td", {class: "unit"}, unit || "")));
+      const seen = value !== null && value !== undefined;
+      t.append(el("tr", {}, el("th", {}, name), cell, el("td", {class: "unit"}, seen && unit ? unit : "")));
     }
     return t;
   }
