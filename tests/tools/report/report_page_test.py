@@ -25,6 +25,13 @@ sys.path.insert(0, WRITER_DIR)
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import capture_writer as cw  # noqa: E402
 import headless_chromium  # noqa: E402
+from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
+
+
+def clock_seconds(text):
+    """'1:02.50' as seconds."""
+    minutes, seconds = text.split(":")
+    return 60 * int(minutes) + float(seconds)
 
 # The page's own script sets nothing by these names; a markup or script
 # injection from a capture would.
@@ -206,6 +213,20 @@ class ReportPage(unittest.TestCase):
                     now = b.execute_script("return arguments[0].currentTime", audio)
                     b.execute_script("arguments[0].pause()", audio)
                     self.assertGreater(now, 0.1)
+
+        # Dragging across the timeline zooms into that span; "Whole stream"
+        # goes back.
+        timeline = sections[0].find_element("css selector", ".timeline-svg")
+        axis = lambda: [t.text for t in timeline.find_elements("css selector", "text.axis") if ":" in t.text]
+        whole = axis()
+        width = timeline.size["width"]
+        ActionChains(b).move_to_element_with_offset(timeline, int(width * 0.1), 20).click_and_hold() \
+            .move_by_offset(int(width * 0.2), 0).release().perform()
+        zoomed = axis()
+        self.assertNotEqual(zoomed[0], whole[0])
+        self.assertLess(clock_seconds(zoomed[-1]) - clock_seconds(zoomed[0]), 0.5 * (clock_seconds(whole[-1]) - clock_seconds(whole[0])))
+        sections[0].find_element("css selector", ".timeline-tools button").click()
+        self.assertEqual(axis(), whole)
 
         # Clicking a lost-frame mark plays what was heard from there.
         mark = sections[0].find_element("css selector", ".mark-lost")
