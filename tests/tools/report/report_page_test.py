@@ -239,6 +239,11 @@ class ReportPage(unittest.TestCase):
         self.assertFalse(paused)
         self.assertGreaterEqual(now, start - 0.011)
         self.assertLess(now, start + 1.0)
+        # The marker follows: it stands at or after the mark, where the
+        # player's time puts it.
+        marker = sections[0].find_element("css selector", ".play-marker")
+        self.assertEqual(marker.get_attribute("visibility"), "visible")
+        self.assertGreaterEqual(float(marker.get_attribute("x1")), float(mark.get_attribute("x")) - 0.5)
 
     def test_hostile_captures_run_nothing(self):
         # The file name itself carries markup (no '/' can be in a name).
