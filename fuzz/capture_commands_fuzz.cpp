@@ -15,7 +15,9 @@
 //   (else --max-audio 20, to keep runs fast), bit 6 --max-gap 5,
 //   bit 7 --max-files 1
 //   the capture's length modulo 3: no jitter buffer, --jitter-buffer 40,
-//   --jitter-buffer adaptive; info as text also draws the picture (plot).
+//   --jitter-buffer adaptive; info as text also draws the picture (plot),
+//   and info --json also makes the report page, whose data (every string
+//   from the capture) holds no '<' that could close its script.
 //
 // Every run either succeeds or throws the tool's errors; none leaves a
 // temporary file or folder behind; a failed decode leaves the folder as it
@@ -42,6 +44,7 @@
 #include "tools/capture/jitter_buffer.h"
 #include "tools/common/tool_error.h"
 #include "tools/plot/plot_command.h"
+#include "tools/plot/report_command.h"
 
 namespace {
 
@@ -143,6 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                             jitter_buffer_setting{true, kAdaptiveMinDelayMs}};
     options.jitter_buffer = buffers[size % 3];
     const std::string picture = dir + "/call.png";
+    const std::string page = dir + "/call.html";
 
     const int mode = selector % 8;
     std::vector<std::string> operands = {in};
@@ -179,6 +183,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (mode <= 1) {
             info_capture(operands, options);
             if (mode == 0) run_plot({in, picture}, options);
+            if (mode == 1) {
+                run_report({in, page}, options);
+                std::FILE* f = std::fopen(page.c_str(), "rb");
+                FUZZ_CHECK(f != nullptr);
+                std::string html;
+                char chunk[65536];
+                for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) html.append(chunk, n);
+                std::fclose(f);
+                const char* const kData = "id=\"report-data\">";
+                const std::size_t from = html.find(kData);
+                FUZZ_CHECK(from != std::string::npos);
+                const std::size_t to = html.find("</script>", from);
+                FUZZ_CHECK(to != std::string::npos && html.find('<', from + std::strlen(kData)) == to);
+            }
         } else
             decode_capture(operands, options);
     } catch (const tool_error& e) {
@@ -204,6 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unlink(mix.c_str());
     unlink((dir + "/one.wav").c_str());
     unlink(picture.c_str());
+    unlink(page.c_str());
     unlink(in.c_str());
     return 0;
 }

@@ -17,7 +17,8 @@ find_package(PkgConfig REQUIRED)
 # GLOBAL: the tool tests link the libraries themselves, to make and check
 # files with them. libosip2 is the distribution's SIP parser, of which the
 # capture commands load libosipparser2 when a capture holds SIP.
-pkg_check_modules(G729A_TOOL_DEPS REQUIRED IMPORTED_TARGET GLOBAL sndfile soxr libpcap cairo fontconfig libosip2)
+pkg_check_modules(G729A_TOOL_DEPS REQUIRED IMPORTED_TARGET GLOBAL sndfile soxr libpcap cairo fontconfig libosip2
+  libopusenc)
 
 add_library(g729a_tool_libraries INTERFACE)
 target_include_directories(g729a_tool_libraries INTERFACE
@@ -46,7 +47,8 @@ endfunction()
 
 set(g729a_loaded "")
 foreach(entry sndfile:libsndfile.so.1 soxr:libsoxr.so.0 pcap:libpcap.so.0.8 cairo:libcairo.so.2
-              fontconfig:libfontconfig.so.1 osipparser2:libosipparser2.so.15)
+              fontconfig:libfontconfig.so.1 osipparser2:libosipparser2.so.15
+              opusenc:libopusenc.so.0)
   string(REPLACE ":" ";" entry "${entry}")
   list(GET entry 0 name)
   list(GET entry 1 fallback)

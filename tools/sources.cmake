@@ -3,7 +3,8 @@
 # (fuzz/CMakeLists.txt). The rooms, each including only rooms below it:
 #   cli/      the command table and dispatch, the one table of options, the
 #             commands on coded and audio files, the runners
-#   plot/     layout and drawing; tracks from a coded file or from a call
+#   plot/     layout and drawing; tracks from a coded file or from a call;
+#             the report page
 #   capture/  the capture reader, packets, SDP and SIP, the RTP stream, the call
 #             model and its analysis, playback, one file per capture command
 #   formats/  format names, the audio source and sink, .g729 and .bit, the
@@ -23,6 +24,7 @@ set(G729A_TOOL_SOURCES
   formats/coded_input.cpp
   formats/coded_stream.cpp
   formats/format_names.cpp
+  formats/page_audio.cpp
   formats/frame_text.cpp
   formats/resampler.cpp
   formats/sndfile_library.cpp
@@ -37,6 +39,7 @@ set(G729A_TOOL_SOURCES
   capture/info_command.cpp
   capture/jitter_buffer.cpp
   capture/network_report.cpp
+  capture/packet_table.cpp
   capture/packets.cpp
   capture/playback.cpp
   capture/rtcp.cpp
@@ -46,6 +49,8 @@ set(G729A_TOOL_SOURCES
   capture/stream_analysis.cpp
   plot/plot.cpp
   plot/plot_command.cpp
+  plot/report_command.cpp
+  plot/report_page.cpp
   plot/tracks.cpp
   cli/file_commands.cpp
   cli/help.cpp

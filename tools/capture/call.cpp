@@ -77,8 +77,9 @@ endpoint rtcp_port_of(const endpoint& e) {
 // stream only when its packet went between the stream's two ends (their
 // RTP ports, or the RTCP ports next to them) and arrived while the stream
 // ran: an SSRC is chosen at random by each sender, so one seen between
-// other hosts, or long after, is another stream's.
-void match_rtcp(capture_contents& c) {
+// other hosts, or long after, is another stream's. And finishes each
+// stream's figures with them.
+void match_rtcp(capture_contents& c, const command_options& options) {
     std::map<std::pair<endpoint, endpoint>, std::vector<const rtcp_report*>> by_flow;
     for (std::size_t i = 0; i < c.rtcp.size(); ++i) by_flow[c.rtcp_flows[i]].push_back(&c.rtcp[i]);
     std::size_t budget = kMaxRtcpListed;
@@ -105,7 +106,7 @@ void match_rtcp(capture_contents& c) {
             return found;
         };
         finish_network(g.network, g.rebuilt, g.key.ssrc, between(g.key.source, g.key.destination),
-                       between(g.key.destination, g.key.source), budget);
+                       between(g.key.destination, g.key.source), budget, options.one_way_delay_ms);
     }
 }
 
@@ -202,6 +203,7 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         p.marker = h.marker;
         p.payload_type = h.payload_type;
         p.audio = audio;
+        p.payload_size = h.payload_size;
         // Another type (telephone events, say) keeps its place in the
         // sequence but not its bytes.
         if (audio) {
@@ -223,8 +225,16 @@ capture_contents read_capture(const capture_source& in, const command_options& o
                          })->first;
         if (g.payload_type != kG729PayloadType)
             g.payload_source = always.count(g.payload_type) ? "--pt" : "SDP";
-        g.network = analyse_network(s.packets, options.jitter_buffer);
-        g.rebuilt = rebuild_stream(s.packets, max_gap_frames);
+        g.network = analyse_network(s.packets, options.jitter_buffer, &g.packets);
+        std::vector<packet_fate> fates(g.packets.rows.size());
+        g.rebuilt = rebuild_stream(s.packets, max_gap_frames, &fates);
+        for (std::size_t i = 0; i < fates.size(); ++i) {
+            packet_row& r = g.packets.rows[i];
+            r.lost_before = fates[i].lost_before;
+            r.reordered = fates[i].reordered;
+            r.duplicate = fates[i].duplicate;
+            r.stale = fates[i].stale;
+        }
         std::vector<rtp_packet>().swap(s.packets); // the timeline holds the frames now
         c.skipped.other_payload += g.rebuilt.stats.other_payload;
         c.skipped.unusable += g.rebuilt.stats.unusable;
@@ -248,7 +258,7 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         else
             c.other_traffic += n;
     }
-    match_rtcp(c);
+    match_rtcp(c, options);
     std::stable_sort(c.streams.begin(), c.streams.end(), [](const g729_stream& a, const g729_stream& b) {
         return a.rebuilt.stats.start_ns < b.rebuilt.stats.start_ns;
     });

@@ -1,6 +1,7 @@
 #include "tools/capture/call.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <set>
 
@@ -29,6 +30,15 @@ std::string capture_time(int64_t ns) {
     char text[64];
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
     std::snprintf(text + n, sizeof text - n, ".%06ld UTC", micros);
+    return text;
+}
+
+std::string epoch_seconds(int64_t ns) {
+    // From the integer count: a double would blur the last digits.
+    const int64_t micros = ns / 1000;
+    char text[40];
+    std::snprintf(text, sizeof text, "%s%lld.%06lld", micros < 0 ? "-" : "", static_cast<long long>(std::llabs(micros) / 1000000),
+                  static_cast<long long>(std::llabs(micros) % 1000000));
     return text;
 }
 

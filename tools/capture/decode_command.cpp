@@ -41,6 +41,12 @@ std::string stream_summary(const g729_stream& s) {
     add(st.reordered, std::to_string(st.reordered) + " reordered");
     add(st.stale, std::to_string(st.stale) + " stale");
     add(st.restarts, plural(st.restarts, "restart", "restarts"));
+    // What the jitter buffer modelled dropped, concealed in the audio.
+    const stream_network& n = s.network;
+    if (n.buffered) {
+        add(n.late_packets, plural(n.late_packets, "packet", "packets") + " late for the " + buffer_name(n.buffer) + " jitter buffer");
+        add(n.discarded_packets, plural(n.discarded_packets, "early packet", "early packets") + " discarded (buffer full)");
+    }
     return details.empty() ? text : text + " (" + details + ")";
 }
 

@@ -17,16 +17,6 @@ namespace g729::tool {
 
 namespace {
 
-// Seconds since the epoch to the microsecond, from the integer count (a
-// double would blur the last digits).
-std::string seconds(int64_t ns) {
-    const int64_t micros = ns / 1000;
-    char text[40];
-    std::snprintf(text, sizeof text, "%s%lld.%06lld", micros < 0 ? "-" : "", static_cast<long long>(std::llabs(micros) / 1000000),
-                  static_cast<long long>(std::llabs(micros) % 1000000));
-    return text;
-}
-
 
 std::string rtcp_not_read_text(const capture_contents& c) {
     return plural(c.rtcp_packets_not_read, "packet", "packets") + " after the first " + std::to_string(kMaxRtcpReports) +
@@ -153,6 +143,52 @@ void print_info_text(const std::string& path, const capture_contents& c) {
     }
 }
 
+} // namespace
+
+std::string stream_json(const capture_contents& c, std::size_t i) {
+    const g729_stream& s = c.streams[i];
+    const stream_stats& st = s.rebuilt.stats;
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.2f", duration_s(st));
+    std::string j = "{\"ssrc\": " + json_string(hex_ssrc(s.key.ssrc));
+    j += ", \"source\": " + json_string(s.key.source.text());
+    j += ", \"destination\": " + json_string(s.key.destination.text());
+    j += ", \"payload_type\": " + std::to_string(s.payload_type);
+    j += ", \"packets\": " + std::to_string(st.packets);
+    j += ", \"frames\": " + std::to_string(st.speech_frames + st.sid_frames);
+    j += ", \"speech_frames\": " + std::to_string(st.speech_frames);
+    j += ", \"sid_frames\": " + std::to_string(st.sid_frames);
+    j += ", \"lost_packets\": " + std::to_string(st.lost_packets);
+    j += ", \"lost_frames\": " + std::to_string(st.lost_frames);
+    j += ", \"duplicated\": " + std::to_string(st.duplicates);
+    j += ", \"reordered\": " + std::to_string(st.reordered);
+    j += ", \"stale\": " + std::to_string(st.stale);
+    j += ", \"restarts\": " + std::to_string(st.restarts);
+    j += ", \"remainder_packets\": " + std::to_string(st.remainders);
+    j += ", \"shortened_gaps\": " + std::to_string(s.rebuilt.shortened.size());
+    j += ", \"frames_left_out\": " + std::to_string(left_out_frames(s.rebuilt));
+    j += ", \"dtx_gaps\": " + std::to_string(st.dtx_gaps);
+    j += ", \"dtx_frames\": " + std::to_string(st.dtx_frames);
+    j += ", \"unusable_packets\": " + std::to_string(st.unusable);
+    j += ", \"other_payload_packets\": " + std::to_string(st.other_payload);
+    j += ", \"timeline_frames\": " + std::to_string(st.frames);
+    j += ", \"first_time\": " + epoch_seconds(st.first_arrival_ns);
+    j += ", \"last_time\": " + epoch_seconds(st.last_arrival_ns);
+    j += ", \"first_time_utc\": " + json_string(capture_time(st.first_arrival_ns));
+    j += ", \"last_time_utc\": " + json_string(capture_time(st.last_arrival_ns));
+    j += ", \"late_packets\": " + std::to_string(st.late_packets);
+    j += ", \"late_frames\": " + std::to_string(st.late_frames);
+    j += network_json(s.network);
+    std::string changes;
+    for (std::size_t k = 0; k < i; ++k)
+        if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)
+            changes += (changes.empty() ? "" : ", ") + json_string(hex_ssrc(c.streams[k].key.ssrc));
+    j += ", \"ssrc_change_from\": [" + changes + "]";
+    return j + ", \"duration\": " + std::string(duration) + "}";
+}
+
+namespace {
+
 std::string json_ms(const std::optional<double>& v, const char* format) { return v ? format_text(format, *v) : "null"; }
 
 std::string media_json(const std::vector<sdp_media>& media) {
@@ -184,7 +220,7 @@ std::string calls_json(const capture_contents& c) {
         j += "\"call_id\": " + json_string(call.call_id);
         j += ", \"caller\": " + json_string(call.caller);
         j += ", \"callee\": " + json_string(call.callee);
-        j += ", \"start_time\": " + seconds(call.start_ns);
+        j += ", \"start_time\": " + epoch_seconds(call.start_ns);
         j += ", \"start_time_utc\": " + json_string(capture_time(call.start_ns));
         j += ", \"post_dial_delay_ms\": " + json_ms(call.post_dial_delay_ms, "%.3f");
         j += ", \"setup_ms\": " + json_ms(call.setup_ms, "%.3f");
@@ -200,7 +236,7 @@ std::string calls_json(const capture_contents& c) {
         j += ", \"messages\": [";
         for (std::size_t m = 0; m < call.messages.size(); ++m) {
             const sip_event& e = call.messages[m];
-            j += std::string(m ? ", " : "") + "{\"packet\": " + std::to_string(e.number) + ", \"time\": " + seconds(e.time_ns) +
+            j += std::string(m ? ", " : "") + "{\"packet\": " + std::to_string(e.number) + ", \"time\": " + epoch_seconds(e.time_ns) +
                  ", \"source\": " + json_string(e.source.text()) + ", \"destination\": " + json_string(e.destination.text()) +
                  ", \"request\": " + (e.request ? "true" : "false") + ", \"method\": " + json_string(e.method) +
                  ", \"status\": " + (e.request ? "null" : std::to_string(e.status)) +
@@ -213,7 +249,20 @@ std::string calls_json(const capture_contents& c) {
     return j;
 }
 
-void print_info_json(const std::string& path, const capture_contents& c) {
+// Each stream's packets as CSV, a block a stream named in a comment line
+// above it.
+void print_packet_tables(const capture_contents& c) {
+    for (std::size_t i = 0; i < c.streams.size(); ++i) {
+        const g729_stream& s = c.streams[i];
+        std::printf("%s# stream %zu: %s\n", i ? "\n" : "", i + 1, stream_label(s).c_str());
+        write_packet_table_csv(s.packets, stdout);
+        if (s.packets.not_listed > 0)
+            std::printf("# %s more not listed (the limit is %zu rows a stream)\n",
+                        plural(s.packets.not_listed, "packet", "packets").c_str(), kMaxPacketRows);
+    }
+}
+
+void print_info_json(const std::string& path, const capture_contents& c, bool packet_table) {
     std::string j = "{\n";
     j += "  \"file\": " + json_string(path) + ",\n";
     j += "  \"format\": " + json_string(c.format) + ",\n";
@@ -230,46 +279,15 @@ void print_info_json(const std::string& path, const capture_contents& c) {
     j += "  \"rtcp_packets_not_read\": " + std::to_string(c.rtcp_packets_not_read) + ",\n";
     j += "  \"streams\": [";
     for (std::size_t i = 0; i < c.streams.size(); ++i) {
-        const g729_stream& s = c.streams[i];
-        const stream_stats& st = s.rebuilt.stats;
-        char duration[32];
-        std::snprintf(duration, sizeof duration, "%.2f", duration_s(st));
-        j += std::string(i ? "," : "") + "\n    {";
-        j += "\"ssrc\": " + json_string(hex_ssrc(s.key.ssrc));
-        j += ", \"source\": " + json_string(s.key.source.text());
-        j += ", \"destination\": " + json_string(s.key.destination.text());
-        j += ", \"payload_type\": " + std::to_string(s.payload_type);
-        j += ", \"packets\": " + std::to_string(st.packets);
-        j += ", \"frames\": " + std::to_string(st.speech_frames + st.sid_frames);
-        j += ", \"speech_frames\": " + std::to_string(st.speech_frames);
-        j += ", \"sid_frames\": " + std::to_string(st.sid_frames);
-        j += ", \"lost_packets\": " + std::to_string(st.lost_packets);
-        j += ", \"lost_frames\": " + std::to_string(st.lost_frames);
-        j += ", \"duplicated\": " + std::to_string(st.duplicates);
-        j += ", \"reordered\": " + std::to_string(st.reordered);
-        j += ", \"stale\": " + std::to_string(st.stale);
-        j += ", \"restarts\": " + std::to_string(st.restarts);
-        j += ", \"remainder_packets\": " + std::to_string(st.remainders);
-        j += ", \"shortened_gaps\": " + std::to_string(s.rebuilt.shortened.size());
-        j += ", \"frames_left_out\": " + std::to_string(left_out_frames(s.rebuilt));
-        j += ", \"dtx_gaps\": " + std::to_string(st.dtx_gaps);
-        j += ", \"dtx_frames\": " + std::to_string(st.dtx_frames);
-        j += ", \"unusable_packets\": " + std::to_string(st.unusable);
-        j += ", \"other_payload_packets\": " + std::to_string(st.other_payload);
-        j += ", \"timeline_frames\": " + std::to_string(st.frames);
-        j += ", \"first_time\": " + seconds(st.first_arrival_ns);
-        j += ", \"last_time\": " + seconds(st.last_arrival_ns);
-        j += ", \"first_time_utc\": " + json_string(capture_time(st.first_arrival_ns));
-        j += ", \"last_time_utc\": " + json_string(capture_time(st.last_arrival_ns));
-        j += ", \"late_packets\": " + std::to_string(st.late_packets);
-        j += ", \"late_frames\": " + std::to_string(st.late_frames);
-        j += network_json(s.network);
-        std::string changes;
-        for (std::size_t k = 0; k < i; ++k)
-            if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)
-                changes += (changes.empty() ? "" : ", ") + json_string(hex_ssrc(c.streams[k].key.ssrc));
-        j += ", \"ssrc_change_from\": [" + changes + "]";
-        j += ", \"duration\": " + std::string(duration) + "}";
+        j += std::string(i ? "," : "") + "\n    " + stream_json(c, i);
+        if (packet_table) {
+            // Written as it is made: a table may run to a hundred MB.
+            j.pop_back(); // the object's closing brace, put back after the table
+            j += ", \"packet_table\": ";
+            std::fputs(j.c_str(), stdout);
+            write_packet_table_json(c.streams[i].packets, stdout);
+            j = ", \"packet_rows_not_listed\": " + std::to_string(c.streams[i].packets.not_listed) + "}";
+        }
     }
     j += c.streams.empty() ? "],\n" : "\n  ],\n";
     j += calls_json(c);
@@ -290,7 +308,9 @@ int capture_info(const capture_source& in, const command_options& options) {
     const capture_contents c = read_capture(in, options);
     check_readable(path, c);
     if (options.json)
-        print_info_json(path, c);
+        print_info_json(path, c, options.packet_table);
+    else if (options.packet_table)
+        print_packet_tables(c);
     else
         print_info_text(path, c);
     std::fflush(stdout);

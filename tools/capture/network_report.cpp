@@ -39,20 +39,45 @@ std::string ssrc_text(uint32_t ssrc) {
     return text;
 }
 
+// Where the quality estimate's one-way delay came from, after it.
+std::string one_way_delay_parts(const stream_network& n) {
+    if (n.one_way_delay_given) return " given with --one-way-delay";
+    return format(": %.0f ms packets, ", n.packetization_ms) + format("%.0f ms coding, ", kCodingDelayMs) +
+           (n.buffered ? format("%.1f ms buffer, ", n.buffer_mean_delay_ms) : "") +
+           (n.network_delay_known ? format("%.1f ms network (half the RTCP round trip)", n.network_delay_ms)
+                                  : std::string("network unknown"));
+}
+
 // RFC 3550's cumulative number of packets lost: expected less received,
 // below zero when copies outnumber the losses.
 long long cumulative_lost(const arrival_analysis& a) { return (long long)a.expected - (long long)a.received; }
 
 } // namespace
 
-stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer) {
+stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer,
+                               packet_table* table) {
     stream_network n;
     std::vector<packet_observation> observed;
     observed.reserve(packets.size());
     for (const rtp_packet& p : packets)
         observed.push_back(
             {p.arrival_ns, p.sequence, p.timestamp, p.marker, p.payload_type, p.audio ? payload_frames(p.payload) : 0, p.number});
-    n.arrivals = analyse_arrivals(observed, kMaxFollowedStepTicks);
+    const std::size_t rows = table ? std::min(packets.size(), kMaxPacketRows) : 0;
+    std::vector<packet_timing> timings(rows);
+    n.arrivals = analyse_arrivals(observed, kMaxFollowedStepTicks, &timings);
+    if (table) {
+        table->rows.clear();
+        table->rows.reserve(rows);
+        table->not_listed = packets.size() - rows;
+        for (std::size_t i = 0; i < rows; ++i) {
+            const rtp_packet& p = packets[i];
+            const packet_timing& t = timings[i];
+            // The skew is where the sender's clock put it less where it
+            // came: early is positive.
+            table->rows.push_back({p.number, p.arrival_ns, p.sequence, p.timestamp, p.marker, p.payload_type, p.payload_size,
+                                   t.delta_ms, t.transit_ms, t.jitter_ms, 0.0 - t.transit_ms});
+        }
+    }
 
     std::size_t most = 0;
     for (const auto& [frames, count] : n.arrivals.frames_per_packet)
@@ -70,6 +95,10 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
         const playout_result r = play_out(playout, *buffer, kMaxFollowedStepTicks);
         // Either way the phone did not play it: its audio is concealed.
         for (std::size_t i = 0; i < packets.size(); ++i) packets[i].late = r.late[i] || r.discarded[i];
+        for (std::size_t i = 0; i < rows; ++i) {
+            table->rows[i].late = r.late[i];
+            table->rows[i].discarded = r.discarded[i];
+        }
         n.buffered = true;
         n.buffer = *buffer;
         n.late_packets = r.late_packets;
@@ -85,7 +114,7 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
 
 void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ssrc,
                     const std::vector<const rtcp_report*>& from_sender, const std::vector<const rtcp_report*>& from_receiver,
-                    std::size_t& budget) {
+                    std::size_t& budget, const std::optional<double>& one_way_delay_ms) {
     const stream_stats& st = stream.stats;
     const std::size_t received = st.packets - st.duplicates - st.stale;
     const std::size_t expected = received + st.lost_packets;
@@ -147,8 +176,14 @@ void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ss
     // encoder's look-ahead and frame, the network when RTCP measured it,
     // and the jitter buffer.
     n.one_way_delay_ms = n.packetization_ms + kCodingDelayMs + n.network_delay_ms + (n.buffered ? n.buffer_mean_delay_ms : 0.0);
+    // Unless the user knows it better: measured end to end, or the delay of
+    // a network the capture saw only one side of.
+    n.one_way_delay_given = one_way_delay_ms.has_value();
+    if (one_way_delay_ms) n.one_way_delay_ms = *one_way_delay_ms;
     n.quality = estimate_quality({n.one_way_delay_ms, n.loss_percent, burst_ratio(n.loss_percent / 100.0, n.mean_loss_burst)});
 }
+
+std::string buffer_name(const jitter_buffer_setting& b) { return b.adaptive ? std::string("adaptive") : format("%.0f ms", b.delay_ms); }
 
 std::string network_text(const stream_network& n, const std::string& indent,
                          const std::function<std::string(int64_t)>& time_text) {
@@ -178,8 +213,7 @@ std::string network_text(const stream_network& n, const std::string& indent,
         t += indent + "timestamp jump: " + format("%.2f s", j.claimed_s) + " claimed, " + format("%.2f s", j.seen_s) +
              " seen, not believed (packet " + std::to_string(j.packet) + ", " + time_text(j.arrival_ns) + ")\n";
     if (n.buffered) {
-        t += indent + "jitter buffer: " +
-             (n.buffer.adaptive ? std::string("adaptive") : format("%.0f ms", n.buffer.delay_ms)) + ", " +
+        t += indent + "jitter buffer: " + buffer_name(n.buffer) + ", " +
              std::to_string(n.late_packets) + (n.late_packets == 1 ? " late packet" : " late packets") + " dropped, " +
              std::to_string(n.discarded_packets) + (n.discarded_packets == 1 ? " early packet" : " early packets") +
              " discarded (buffer full), delay " + format("mean %.1f ms", n.buffer_mean_delay_ms) +
@@ -190,11 +224,7 @@ std::string network_text(const stream_network& n, const std::string& indent,
          format(", mean burst %.2f packets", n.mean_loss_burst) + "\n";
     t += indent + "quality:       " + format("R %.1f", n.quality.r) + format(", MOS %.2f", n.quality.mos) + " (E-model estimate: " +
          (n.buffered ? "loss with the buffer's late and discarded packets" : "network loss only, no jitter buffer modelled") +
-         format("; one-way delay %.1f ms: ", n.one_way_delay_ms) + format("%.0f ms packets, ", n.packetization_ms) +
-         format("%.0f ms coding, ", kCodingDelayMs) + (n.buffered ? format("%.1f ms buffer, ", n.buffer_mean_delay_ms) : "") +
-         (n.network_delay_known ? format("%.1f ms network (half the RTCP round trip)", n.network_delay_ms)
-                                : std::string("network unknown")) +
-         ")\n";
+         format("; one-way delay %.1f ms", n.one_way_delay_ms) + one_way_delay_parts(n) + ")\n";
     for (const rtcp_report* r : n.sender_reports)
         t += indent + "RTCP SR:       " + time_text(r->arrival_ns) + ": " + std::to_string(r->packets_sent) + " packets, " +
              std::to_string(r->octets_sent) + " octets sent\n";
@@ -261,6 +291,8 @@ std::string network_json(const stream_network& n) {
     j += ", \"mean_loss_burst\": " + json_number(n.mean_loss_burst);
     j += ", \"r_factor\": " + json_number(n.quality.r, "%.2f") + ", \"mos\": " + json_number(n.quality.mos, "%.3f");
     j += ", \"one_way_delay_ms\": " + json_number(n.one_way_delay_ms, "%.1f") +
+         ", \"one_way_delay_source\": " +
+         (n.one_way_delay_given ? "\"given\"" : n.network_delay_known ? "\"rtcp\"" : "\"without network\"") +
          ", \"network_delay_ms\": " + (n.network_delay_known ? json_number(n.network_delay_ms, "%.1f") : std::string("null")) +
          ", \"quality_loss\": " + (n.buffered ? "\"network and buffer\"" : "\"network only\"");
     j += ", \"rtcp_sender_reports\": [";

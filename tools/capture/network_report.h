@@ -13,6 +13,7 @@
 
 #include "tools/capture/emodel.h"
 #include "tools/capture/jitter_buffer.h"
+#include "tools/capture/packet_table.h"
 #include "tools/capture/rtcp.h"
 #include "tools/capture/rtp_stream.h"
 #include "tools/capture/stream_analysis.h"
@@ -36,6 +37,7 @@ struct stream_network {
     double mean_loss_burst = 0.0;      // packets per run of losses
     emodel_result quality;
     double one_way_delay_ms = 0.0;     // the delay the quality estimate assumes
+    bool one_way_delay_given = false;  // by --one-way-delay, not put together from the parts below
     bool network_delay_known = false;  // RTCP measured a round trip
     double network_delay_ms = 0.0;     // half of it
     // The capture's RTCP reports that concern the stream, each held once
@@ -52,8 +54,11 @@ struct stream_network {
 constexpr std::size_t kMaxRtcpReportsPerStream = 1000;
 
 // The figures from the packets before the stream is rebuilt; with a jitter
-// buffer, marks the packets it would have dropped as late.
-stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer);
+// buffer, marks the packets it would have dropped as late. With `table`,
+// gives it a row for each packet (up to kMaxPacketRows, the rest counted):
+// its header, its arrival figures and what the buffer did with it.
+stream_network analyse_network(std::vector<rtp_packet>& packets, const std::optional<jitter_buffer_setting>& buffer,
+                               packet_table* table = nullptr);
 
 // The loss and quality figures once the stream is rebuilt, and the RTCP
 // reports that concern `ssrc`: the sender reports of `from_sender` (sent
@@ -61,10 +66,15 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
 // from the other side), each list in capture order. At most
 // kMaxRtcpReportsPerStream of each are listed, and no more than `budget`
 // in all (taken from it), so that a capture's streams together list a
-// bounded number; one block about the stream is shown a report.
+// bounded number; one block about the stream is shown a report. The
+// quality estimate assumes `one_way_delay_ms` when given, else the delay of
+// a packet, the codec, the buffer and the network when RTCP measured it.
 void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ssrc,
                     const std::vector<const rtcp_report*>& from_sender, const std::vector<const rtcp_report*>& from_receiver,
-                    std::size_t& budget);
+                    std::size_t& budget, const std::optional<double>& one_way_delay_ms = std::nullopt);
+
+// "60 ms", "adaptive": the jitter buffer modelled, as the texts name it.
+std::string buffer_name(const jitter_buffer_setting& b);
 
 // Indented lines for info's text, with times written by `time_text`, and
 // the members of its JSON object.

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,12 +25,14 @@ struct packet_row {
     double delta_ms = 0.0;      // since the previous packet's arrival (0 for the first)
     double transit_ms = 0.0;    // relative transit: arrival less sender time, against the first packet's
     double jitter_ms = 0.0;     // the running interarrival jitter after it
-    double skew_ms = 0.0;       // arrival against where the sender's clock put it, drift and jitter together
+    double skew_ms = 0.0;       // arrival against where the sender's clock put it, drift and jitter together:
+                                // positive when it came early, as packet analysers show it (less the transit)
     std::size_t lost_before = 0; // sequence numbers missing just before it
     bool reordered = false;     // came after a packet with a later sequence number
     bool duplicate = false;     // a copy of a packet seen before
     bool late = false;          // came after its playout time in the buffer being modelled
     bool discarded = false;     // came so early that the buffer was full
+    bool stale = false;         // far from the sequence and not a restart: dropped
 };
 
 struct packet_table {
@@ -45,5 +48,9 @@ constexpr std::size_t kMaxPacketRows = 1000000;
 // array of objects with the same names.
 std::string packet_table_csv(const packet_table& t);
 std::string packet_table_json(const packet_table& t);
+// The same written to `out` as they are made, without the table's text in
+// memory.
+void write_packet_table_csv(const packet_table& t, std::FILE* out);
+void write_packet_table_json(const packet_table& t, std::FILE* out);
 
 } // namespace g729::tool

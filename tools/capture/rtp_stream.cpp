@@ -70,7 +70,8 @@ bool continues(int delta) { return delta >= -kMaxMisorder && delta < kMaxDropout
 // packets placed in their slot, restarts told from stale packets.
 class sequencer {
 public:
-    sequencer(const std::vector<rtp_packet>& packets, stream_stats& stats) : packets_(packets), st_(stats) {}
+    sequencer(const std::vector<rtp_packet>& packets, stream_stats& stats, std::vector<packet_fate>* fates)
+        : packets_(packets), st_(stats), fates_(fates) {}
 
     void add(std::size_t i) {
         const rtp_packet& p = packets_[i];
@@ -120,9 +121,13 @@ private:
     void accept(std::size_t i, int64_t extended) {
         if (!seen_.insert(extended).second) {
             ++st_.duplicates;
+            if (packet_fate* f = fate(i)) f->duplicate = true;
             return;
         }
-        if (extended < max_extended_) ++st_.reordered;
+        if (extended < max_extended_) {
+            ++st_.reordered;
+            if (packet_fate* f = fate(i)) f->reordered = true;
+        }
         if (extended > max_extended_) {
             max_extended_ = extended;
             max_sequence_ = packets_[i].sequence;
@@ -144,6 +149,7 @@ private:
                 accept(i, max_extended_ + d);
             } else {
                 ++st_.stale;
+                if (packet_fate* f = fate(i)) f->stale = true;
             }
         }
         candidate_.clear();
@@ -162,8 +168,11 @@ private:
         for (std::size_t i : run) accept(i, base + sequence_delta(packets_[i].sequence, first));
     }
 
+    packet_fate* fate(std::size_t i) { return fates_ && i < fates_->size() ? &(*fates_)[i] : nullptr; }
+
     const std::vector<rtp_packet>& packets_;
     stream_stats& st_;
+    std::vector<packet_fate>* fates_;
     std::vector<ordered_packet> ordered_;
     std::set<int64_t> seen_;
     bool started_ = false;
@@ -243,7 +252,8 @@ double time_difference_ns(int64_t later, int64_t earlier) {
     return double(r);
 }
 
-rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_t max_gap_frames) {
+rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_t max_gap_frames,
+                              std::vector<packet_fate>* fates) {
     rebuilt_stream out;
     stream_stats& st = out.stats;
     st.packets = packets.size();
@@ -251,7 +261,7 @@ rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_
 
     st.first_arrival_ns = std::numeric_limits<int64_t>::max();
     st.last_arrival_ns = std::numeric_limits<int64_t>::min();
-    sequencer order(packets, st);
+    sequencer order(packets, st, fates);
     for (std::size_t i = 0; i < packets.size(); ++i) {
         st.first_arrival_ns = std::min(st.first_arrival_ns, packets[i].arrival_ns);
         st.last_arrival_ns = std::max(st.last_arrival_ns, packets[i].arrival_ns);
@@ -293,6 +303,8 @@ rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_
             if (int64_t(gap) < claimed)
                 out.shortened.push_back({p.number, p.sequence, std::size_t(claimed), gap, limit < std::min(claimed, allowed)});
             st.lost_packets += lost;
+            const std::size_t index = std::size_t(o.packet - packets.data());
+            if (fates && index < fates->size()) (*fates)[index].lost_before = lost;
             if (lost > 0) {
                 st.lost_frames += gap;
                 add_missing(out, slot_kind::lost, gap);

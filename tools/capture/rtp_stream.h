@@ -59,6 +59,7 @@ struct rtp_packet {
     // dropped and concealed like a lost packet.
     bool late = false;
     std::vector<uint8_t> payload;
+    std::size_t payload_size = 0; // as captured, kept also where the bytes are not
 };
 
 enum class slot_kind {
@@ -122,9 +123,19 @@ struct rebuilt_stream {
 // The longest run of missing frames one gap makes by default (an hour).
 constexpr std::size_t kMaxGapFrames = 360000;
 
+// What the rebuilding made of one packet.
+struct packet_fate {
+    std::size_t lost_before = 0; // lost packets in the gap just before it in sequence order
+    bool reordered = false;      // came after a packet with a later sequence number
+    bool duplicate = false;      // its sequence number was seen before
+    bool stale = false;          // far from the sequence and not a restart: dropped
+};
+
 // `packets` in the order they were captured; no gap longer than
-// `max_gap_frames`.
-rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_t max_gap_frames = kMaxGapFrames);
+// `max_gap_frames`. With `fates`, what became of each of the first
+// `fates->size()` packets is written there.
+rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_t max_gap_frames = kMaxGapFrames,
+                              std::vector<packet_fate>* fates = nullptr);
 
 // a - b, and a + b, held at the ends of the range instead of overflowing.
 int64_t saturating_sub(int64_t a, int64_t b);

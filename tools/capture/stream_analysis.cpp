@@ -109,7 +109,8 @@ bool sequence_filter::first_time(uint16_t sequence) {
     return true;
 }
 
-arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets, int64_t max_step_ticks) {
+arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets, int64_t max_step_ticks,
+                                  std::vector<packet_timing>* timings) {
     arrival_analysis out;
     sequence_filter seen;
     int64_t series_stretch_ns = 0; // arrival time one point stands for, 0: a point a packet
@@ -133,7 +134,9 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
     std::map<double, double> fastest;
     bool counting = false;
     int64_t base_extended = 0;
-    for (const packet_observation& p : packets) {
+    const std::size_t timed = timings ? std::min(timings->size(), packets.size()) : 0;
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+        const packet_observation& p = packets[i];
         // RFC 3550's counts take every packet received, copies included,
         // against the numbers from the first one received to the highest.
         const bool new_number = seen.first_time(p.sequence);
@@ -143,7 +146,20 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
             base_extended = seen.last_extended();
         }
         out.expected = std::size_t(std::max<int64_t>(0, seen.highest() - base_extended + 1));
-        if (!new_number) continue;
+        if (!new_number) {
+            if (i < timed) {
+                packet_timing& t = (*timings)[i];
+                t = {};
+                t.jitter_ms = jitter * 1000.0 / kRtpClockHz;
+                if (previous) t.delta_ms = time_difference_ns(p.arrival_ns, previous->arrival_ns) / 1e6;
+                if (first) {
+                    // Against the sender time of the newest packet counted.
+                    const double ticks = double(unwrapped) + double(int32_t(p.timestamp - last_timestamp));
+                    t.transit_ms = (time_difference_ns(p.arrival_ns, first->arrival_ns) / 1e9 - ticks / kRtpClockHz) * 1000.0;
+                }
+            }
+            continue;
+        }
         ++out.packets;
         if (p.marker) ++out.markers;
         ++out.payload_types[p.payload_type];
@@ -204,6 +220,9 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
         const double transit = time_difference_ns(p.arrival_ns, first->arrival_ns) / 1e9 - s;
         const auto [slot, added] = fastest.emplace(std::floor(s), transit);
         if (!added) slot->second = std::min(slot->second, transit);
+        if (i < timed)
+            (*timings)[i] = {previous ? time_difference_ns(p.arrival_ns, previous->arrival_ns) / 1e6 : 0.0, transit * 1000.0,
+                             jitter * 1000.0 / kRtpClockHz, true};
         previous = &p;
     }
     if (jitter_count > 0) out.mean_jitter_ms = jitter_sum / double(jitter_count);

@@ -82,6 +82,17 @@ struct arrival_analysis {
 
 constexpr std::size_t kMaxSeriesPoints = 20000;
 
+// What the analysis made of one packet's arrival, for the per-packet table.
+// A copy of a packet seen before enters none of the stream's figures: its
+// delta is measured from the last packet that did, the jitter stays as it
+// was.
+struct packet_timing {
+    double delta_ms = 0.0;   // since the arrival of the previous packet counted (0 for the first)
+    double transit_ms = 0.0; // arrival less sender time, against the first packet's (since the last jump)
+    double jitter_ms = 0.0;  // the running estimate after it
+    bool counted = false;    // entered the figures: not a copy
+};
+
 // Jumps listed per stream at most; a crafted capture could make one a packet.
 constexpr std::size_t kMaxListedJumps = 1000;
 
@@ -92,7 +103,9 @@ constexpr double kRtpClockHz = 8000.0;
 // are left out; a timestamp step of more than `max_step_ticks` from the
 // previous packet (a sender restart, or a jump that is not believed), or an
 // arrival step as long, starts the jitter estimate's differences and the
-// skew fit afresh instead of counting as seconds of jitter.
-arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets, int64_t max_step_ticks);
+// skew fit afresh instead of counting as seconds of jitter. With `timings`,
+// each of the first `timings->size()` packets' figures are written there.
+arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets, int64_t max_step_ticks,
+                                  std::vector<packet_timing>* timings = nullptr);
 
 } // namespace g729::tool

@@ -10,6 +10,7 @@ extern const char* const kRoundtripHelp;
 extern const char* const kInfoHelp;
 extern const char* const kDumpHelp;
 extern const char* const kPlotHelp;
+extern const char* const kReportHelp;
 extern const char* const kConvertHelp;
 
 } // namespace g729::tool

@@ -25,6 +25,7 @@
 #include "tools/formats/audio_sink.h"
 #include "tools/formats/standard_input.h"
 #include "tools/plot/plot_command.h"
+#include "tools/plot/report_command.h"
 
 namespace g729::tool {
 namespace {
@@ -35,9 +36,9 @@ using operands_command = int (*)(const std::vector<std::string>& operands, const
 struct command_entry {
     const char* name;
     command_bit bit;          // in the option table
-    file_command work;        // on one coded or audio file at a time (null: plot)
+    file_command work;        // on one coded or audio file at a time (null: plot, report)
     operands_command capture; // on a packet capture (null: the command does not read captures)
-    operands_command whole;   // on its operands as they are (plot: a picture of any input)
+    operands_command whole;   // on its operands as they are (plot, report: a picture or page of any input)
     bool writes; // takes OUT (or a batch)
     bool coded_in;
     bool coded_out;
@@ -52,6 +53,7 @@ const command_entry kCommands[] = {
     {"dump", for_dump, dump_file, dump_capture, nullptr, false, true, false, kDumpHelp},
     {"plot", for_plot, nullptr, nullptr, run_plot, true, true, false, kPlotHelp},
     {"convert", for_convert, convert_file, nullptr, nullptr, true, true, true, kConvertHelp},
+    {"report", for_report, nullptr, nullptr, run_report, true, true, false, kReportHelp},
 };
 
 const command_entry* find_command(const std::string& name) {
@@ -252,7 +254,8 @@ int run(const std::vector<std::string>& args) {
     if (p.formats_unused > 0) throw usage_error("--format given after the last file; it names the format of the file after it");
     const bool audio_out = command->writes && !command->coded_out;
 
-    // plot draws any input it reads, a coded file or a capture, into a picture.
+    // plot and report draw any input they read, a coded file or a capture,
+    // into a picture or a page.
     if (command->whole) {
         refuse_options_not_for(p, !files.empty() && is_capture_file(files[0].text) ? operand_kinds::captures : operand_kinds::files);
         std::vector<std::string> operands;

@@ -11,13 +11,13 @@
 
 namespace g729::tool {
 
-const char* const kCommandNames[kCommandCount] = {"encode", "decode", "roundtrip", "info", "dump", "plot", "convert"};
+const char* const kCommandNames[kCommandCount] = {"encode", "decode", "roundtrip", "info", "dump", "plot", "convert", "report"};
 
 namespace {
 
 constexpr unsigned kAllCommands = (1u << kCommandCount) - 1;
 constexpr unsigned kBatchCommands = for_encode | for_decode | for_roundtrip | for_convert;
-constexpr unsigned kCaptureCommands = for_decode | for_info | for_dump | for_plot;
+constexpr unsigned kCaptureCommands = for_decode | for_info | for_dump | for_plot | for_report;
 
 // The longest --max-gap or --max-audio: a year, far beyond any call, and
 // small enough that sample counts of it cannot overflow.
@@ -96,7 +96,7 @@ const known_option kOptions[] = {
      [](command_line& l, const std::string&) { l.version = true; }},
     {"--quiet", "-q", value_kind::none, kAllCommands, on_captures::too, nullptr,
      [](command_line& l, const std::string&) { l.options.quiet = true; }},
-    {"--format", "-t", value_kind::format, kAllCommands & ~for_plot, on_captures::not_for,
+    {"--format", "-t", value_kind::format, kAllCommands & ~for_plot & ~for_report, on_captures::not_for,
      "--format does not apply to a packet capture, which is known by its header",
      [](command_line& l, const std::string& v) {
          const format_id f = format_value("--format", v);
@@ -118,6 +118,8 @@ const known_option kOptions[] = {
      [](command_line& l, const std::string&) { l.options.audio.floating = true; }},
     {"--json", nullptr, value_kind::none, for_info, on_captures::too, nullptr,
      [](command_line& l, const std::string&) { l.options.json = true; }},
+    {"--packets", nullptr, value_kind::none, for_info, on_captures::only, nullptr,
+     [](command_line& l, const std::string&) { l.options.packet_table = true; }},
     {"--strict", nullptr, value_kind::none, for_decode, on_captures::too, nullptr,
      [](command_line& l, const std::string&) { l.options.strict = true; }},
     {"--dtx", nullptr, value_kind::none, for_encode, on_captures::too, nullptr,
@@ -139,14 +141,20 @@ const known_option kOptions[] = {
      }},
     {"--max-gap", nullptr, value_kind::number, kCaptureCommands, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_gap_seconds = number("--max-gap", v, 1, kMaxCaptureSeconds); }},
-    {"--max-audio", nullptr, value_kind::number, for_decode | for_dump | for_plot, on_captures::only, nullptr,
+    {"--max-audio", nullptr, value_kind::number, for_decode | for_dump | for_plot | for_report, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_audio_seconds = number("--max-audio", v, 1, kMaxCaptureSeconds); }},
     {"--max-files", nullptr, value_kind::number, for_decode, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_files = number("--max-files", v, 1, 1000000); }},
-    {"--max-streams", nullptr, value_kind::number, for_plot, on_captures::only, nullptr,
+    {"--max-streams", nullptr, value_kind::number, for_plot | for_report, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_streams = number("--max-streams", v, 1, 1000000); }},
+    {"--max-calls", nullptr, value_kind::number, for_report, on_captures::only, nullptr,
+     [](command_line& l, const std::string& v) { l.options.max_calls = number("--max-calls", v, 1, 1000000); }},
+    {"--max-packets", nullptr, value_kind::number, for_report, on_captures::only, nullptr,
+     [](command_line& l, const std::string& v) { l.options.max_packets = number("--max-packets", v, 1, 100000000); }},
     {"--jitter-buffer", nullptr, value_kind::text, kCaptureCommands, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.jitter_buffer = jitter_buffer_value(v); }},
+    {"--one-way-delay", nullptr, value_kind::number, for_info | for_plot | for_report, on_captures::only, nullptr,
+     [](command_line& l, const std::string& v) { l.options.one_way_delay_ms = number("--one-way-delay", v, 0, 10000); }},
 };
 
 // "encode", "decode and roundtrip", "decode, info, dump and plot".

@@ -23,8 +23,9 @@ enum command_bit : unsigned {
     for_dump = 1u << 4,
     for_plot = 1u << 5,
     for_convert = 1u << 6,
+    for_report = 1u << 7,
 };
-constexpr std::size_t kCommandCount = 7;
+constexpr std::size_t kCommandCount = 8;
 extern const char* const kCommandNames[kCommandCount];
 
 struct known_option;

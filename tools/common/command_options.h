@@ -29,6 +29,7 @@ struct jitter_buffer_setting {
 struct command_options {
     bool quiet = false;
     bool json = false;  // info: one JSON object instead of text (captures too)
+    bool packet_table = false; // info on a capture: every packet of each stream (--packets)
     sink_options audio; // decode, roundtrip: --rate, --float
     unsigned jobs = 0;  // files worked on at once in a batch; 0: one per core
     bool batch = false; // set by run_batch: one of several files
@@ -61,8 +62,18 @@ struct command_options {
     // Packet captures: the receiver's jitter buffer to model (--jitter-buffer
     // MS or adaptive); none: what the sender sent, every packet played.
     std::optional<jitter_buffer_setting> jitter_buffer;
-    // plot: the streams of a capture drawn in one picture (--max-streams).
+    // Packet captures: the one-way (mouth to ear) delay the E-model assumes
+    // (--one-way-delay MS), in place of the one put together from the
+    // packets, the codec, the buffer and RTCP's round trips.
+    std::optional<double> one_way_delay_ms;
+    // plot and report: the streams of a capture drawn in one picture or
+    // shown in one page (--max-streams).
     std::size_t max_streams = 100;
+    // report: the calls (--max-calls) and the packets listed in the tables
+    // (--max-packets) of one page; a browser lays out a table of 200,000
+    // rows (two directions of an hour's call) in seconds.
+    std::size_t max_calls = 100;
+    std::size_t max_packets = 400000;
 };
 
 } // namespace g729::tool

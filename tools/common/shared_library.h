@@ -1,7 +1,7 @@
 // Libraries that only some commands need, loaded when one of them first
 // does: libsndfile for audio formats, libsoxr for resampling, libpcap for
 // packet captures, libosipparser2 for the SIP in them, cairo and fontconfig
-// for pictures. Decoding raw samples,
+// for pictures, libopusenc for the audio of a report page. Decoding raw samples,
 // .g729 and .bit files, --help and --version start without any of them
 // (together with what they pull in, some forty shared objects).
 //

@@ -2,9 +2,7 @@
 
 #include <cstdio>
 
-#include "tools/capture/capture_input.h"
 #include "tools/common/tool_error.h"
-#include "tools/formats/standard_input.h"
 #include "tools/plot/tracks.h"
 
 namespace g729::tool {
@@ -19,17 +17,12 @@ int run_plot(const std::vector<std::string>& operands, const command_options& op
     std::vector<plot_track> tracks;
     std::string title;
     // Standard input is known by its first bytes: a capture or a .bit stream.
-    const input_kind std_kind = in == "-" ? standard_input_kind() : input_kind::other;
-    if (in == "-" && std_kind == input_kind::other)
-        throw tool_error("standard input", "neither a packet capture (.pcap, .pcapng) nor a .bit stream by its first bytes; plot "
-                                           "reads frames back to back (.g729) from a file named .g729");
-    if (std_kind == input_kind::capture || (in != "-" && is_capture_file(in))) {
+    const stream_input kind = read_as(in, "plot");
+    if (kind.capture) {
         tracks = capture_plot_tracks(in, options);
         title = in == "-" ? "standard input" : base_name(in);
     } else {
-        const format_id f = in == "-" ? format_id(file_format::bit) : format_id_from_extension(in);
-        if (!is_coded(f.kind)) throw tool_error(in, "plot reads .g729, .bit, .pcap or .pcapng");
-        tracks.push_back(coded_file_track(operand{in}, f.kind, options));
+        tracks.push_back(coded_file_track(operand{in}, kind.coded, options));
         title = tracks.back().title;
     }
     if (tracks.empty()) throw tool_error(in, "holds no G.729 stream to draw");

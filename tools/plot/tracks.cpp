@@ -13,6 +13,7 @@
 #include "tools/common/tool_error.h"
 #include "tools/formats/coded_input.h"
 #include "tools/formats/frame_text.h"
+#include "tools/formats/standard_input.h"
 
 namespace g729::tool {
 
@@ -27,12 +28,23 @@ double drawn_level(const int16_t* samples, int count) {
 
 } // namespace
 
+stream_input read_as(const std::string& in, const char* command) {
+    const input_kind std_kind = in == "-" ? standard_input_kind() : input_kind::other;
+    if (in == "-" && std_kind == input_kind::other)
+        throw tool_error("standard input", std::string("neither a packet capture (.pcap, .pcapng) nor a .bit stream by its first bytes; ") +
+                                               command + " reads frames back to back (.g729) from a file named .g729");
+    if (std_kind == input_kind::capture || (in != "-" && is_capture_file(in))) return {true, file_format::unknown};
+    const format_id f = in == "-" ? format_id(file_format::bit) : format_id_from_extension(in);
+    if (!is_coded(f.kind)) throw tool_error(in, std::string(command) + " reads .g729, .bit, .pcap or .pcapng");
+    return {false, f.kind};
+}
+
 std::string base_name(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-plot_track coded_file_track(const operand& in, file_format format, const command_options& options) {
+plot_track coded_file_track(const operand& in, file_format format, const command_options& options, std::vector<int16_t>* pcm_out) {
     coded_input input(in, format);
     const decoder_handle decoder = make_decoder();
     plot_track track;
@@ -49,6 +61,7 @@ plot_track coded_file_track(const operand& in, file_format format, const command
                                                                     : frame_mark::speech;
         if (frame.bad && concealed) mark = frame_mark::concealed;
         track.frames.push_back(mark);
+        if (pcm_out) pcm_out->insert(pcm_out->end(), pcm + in_pair * kFrame, pcm + (in_pair + 1) * kFrame);
         if (++in_pair == 2) {
             track.level_dbfs.push_back(drawn_level(pcm, 2 * kFrame));
             in_pair = 0;
@@ -61,6 +74,51 @@ plot_track coded_file_track(const operand& in, file_format format, const command
                   double(counts.frames) / 100.0, counts.speech, counts.sid, counts.untransmitted, counts.bad);
     track.legend.push_back(line);
     return track;
+}
+
+plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int16_t>* pcm) {
+    const stream_stats& st = s.rebuilt.stats;
+    plot_track t;
+    t.title = stream_label(s);
+    t.start_frame = saturating_sub(st.start_ns, first_ns) / (10 * 1000 * 1000);
+    for (const timeline_entry& e : s.rebuilt.timeline) {
+        frame_mark mark = frame_mark::speech;
+        switch (e.kind) {
+        case slot_kind::speech: mark = frame_mark::speech; break;
+        case slot_kind::sid: mark = frame_mark::sid; break;
+        case slot_kind::dtx: mark = frame_mark::untransmitted; break;
+        case slot_kind::lost: mark = frame_mark::lost; break;
+        case slot_kind::late: mark = frame_mark::late; break;
+        case slot_kind::skipped: mark = frame_mark::concealed; break;
+        }
+        t.frames.insert(t.frames.end(), e.frames, mark);
+    }
+    timeline_player player(s.rebuilt.timeline);
+    int16_t pair[2 * kFrameSamples];
+    for (;;) {
+        if (!player.next(pair)) break;
+        const bool second = player.next(pair + kFrameSamples);
+        if (pcm) pcm->insert(pcm->end(), pair, pair + (second ? 2 : 1) * kFrameSamples);
+        t.level_dbfs.push_back(drawn_level(pair, second ? 2 * kFrameSamples : kFrameSamples));
+        if (!second) break;
+    }
+    t.network = true;
+    const double start_s = double(saturating_sub(st.start_ns, first_ns)) / 1e9 - double(t.start_frame) / 100.0;
+    for (const jitter_point& p : s.network.arrivals.series) {
+        const double at = double(saturating_sub(p.arrival_ns, st.start_ns)) / 1e9 + start_s;
+        t.arrival_delta_ms.push_back({at, p.delta_ms});
+        t.jitter_ms.push_back({at, p.jitter_ms});
+    }
+    const stream_network& n = s.network;
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "%.2f s; %zu packets, %zu lost, %zu late (%.2f%%); jitter mean %.2f ms, max %.2f ms; max delta %.1f ms; "
+                  "R %.1f, MOS %.2f (E-model estimate, one-way delay %.0f ms%s)",
+                  duration_s(st), st.packets, st.lost_packets, st.late_packets, n.loss_percent, n.arrivals.mean_jitter_ms,
+                  n.arrivals.max_jitter_ms, n.arrivals.max_delta_ms, n.quality.r, n.quality.mos, n.one_way_delay_ms,
+                  n.one_way_delay_given ? " given" : "");
+    t.legend.push_back(line);
+    return t;
 }
 
 std::vector<plot_track> capture_plot_tracks(const std::string& operand, const command_options& options) {
@@ -84,48 +142,7 @@ std::vector<plot_track> capture_plot_tracks(const std::string& operand, const co
     int64_t first_ns = c.streams.front().rebuilt.stats.start_ns;
     for (const g729_stream& s : c.streams) first_ns = std::min(first_ns, s.rebuilt.stats.start_ns);
     std::vector<plot_track> tracks;
-    for (const g729_stream& s : c.streams) {
-        const stream_stats& st = s.rebuilt.stats;
-        plot_track t;
-        t.title = stream_label(s);
-        t.start_frame = saturating_sub(st.start_ns, first_ns) / (10 * 1000 * 1000);
-        for (const timeline_entry& e : s.rebuilt.timeline) {
-            frame_mark mark = frame_mark::speech;
-            switch (e.kind) {
-            case slot_kind::speech: mark = frame_mark::speech; break;
-            case slot_kind::sid: mark = frame_mark::sid; break;
-            case slot_kind::dtx: mark = frame_mark::untransmitted; break;
-            case slot_kind::lost: mark = frame_mark::lost; break;
-            case slot_kind::late: mark = frame_mark::late; break;
-            case slot_kind::skipped: mark = frame_mark::concealed; break;
-            }
-            t.frames.insert(t.frames.end(), e.frames, mark);
-        }
-        timeline_player player(s.rebuilt.timeline);
-        int16_t pair[2 * kFrameSamples];
-        for (;;) {
-            if (!player.next(pair)) break;
-            const bool second = player.next(pair + kFrameSamples);
-            t.level_dbfs.push_back(drawn_level(pair, second ? 2 * kFrameSamples : kFrameSamples));
-            if (!second) break;
-        }
-        t.network = true;
-        const double start_s = double(saturating_sub(st.start_ns, first_ns)) / 1e9 - double(t.start_frame) / 100.0;
-        for (const jitter_point& p : s.network.arrivals.series) {
-            const double at = double(saturating_sub(p.arrival_ns, st.start_ns)) / 1e9 + start_s;
-            t.arrival_delta_ms.push_back({at, p.delta_ms});
-            t.jitter_ms.push_back({at, p.jitter_ms});
-        }
-        const stream_network& n = s.network;
-        char line[256];
-        std::snprintf(line, sizeof line,
-                      "%.2f s; %zu packets, %zu lost, %zu late (%.2f%%); jitter mean %.2f ms, max %.2f ms; max delta %.1f ms; "
-                      "R %.1f, MOS %.2f (E-model estimate)",
-                      duration_s(st), st.packets, st.lost_packets, st.late_packets, n.loss_percent, n.arrivals.mean_jitter_ms,
-                      n.arrivals.max_jitter_ms, n.arrivals.max_delta_ms, n.quality.r, n.quality.mos);
-        t.legend.push_back(line);
-        tracks.push_back(std::move(t));
-    }
+    for (const g729_stream& s : c.streams) tracks.push_back(stream_track(s, first_ns));
     return tracks;
 }
 

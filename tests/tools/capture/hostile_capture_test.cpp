@@ -479,6 +479,7 @@ TEST_F(CaptureHostileTest, RtcpThatManyStreamsShareIsHeldOnceAndListedWithinBoun
     const Case cases[] = {
         {"info", {"info", path("amplify.pcap")}},
         {"info --json", {"info", "--json", path("amplify.pcap")}},
+        {"info --packets --json", {"info", "--packets", "--json", path("amplify.pcap")}},
         {"decode", {"decode", "-q", path("amplify.pcap"), path("out")}},
         {"dump", {"dump", path("amplify.pcap")}},
         {"plot", {"plot", "-q", "--max-streams", "200", path("amplify.pcap"), path("amplify.svg")}},

@@ -66,6 +66,21 @@ protected:
         write_pcap(path(name), DLT_EN10MB, by_time(records));
     }
 
+    // Ten seconds of the caller, no loss; the caller's sender report at 1 s
+    // and the callee's receiver report about it 600 ms later, held 500 ms:
+    // a round trip of 100 ms.
+    void write_round_trip(const std::string& name) {
+        const std::vector<sent_packet> packets = call(500, 0.0, [](std::size_t) { return 0.0; });
+        const address rtcp_a = v4("10.0.0.1", 4001), rtcp_b = v4("10.0.0.2", 5001);
+        const int64_t sr_time = kStart + 1000 * kMs;
+        write(name, packets,
+              {{sr_time, framed(link::ethernet, ip_udp(rtcp_a, rtcp_b, rtcp_sr(0x1a2b3c4d, 50, 1000, sr_time))), 0},
+               {sr_time + 600 * kMs,
+                framed(link::ethernet,
+                       ip_udp(rtcp_b, rtcp_a, rtcp_rr(0x55667788, 0x1a2b3c4d, 0, 0, 40, ntp_middle32(sr_time), 32768))),
+                0}});
+    }
+
 };
 
 TEST_F(NetworkFiguresTest, SkewIsTheFastestPacketOfEachSecondWhateverOrderTheyCameIn) {
@@ -305,20 +320,45 @@ TEST_F(NetworkFiguresTest, QualityCountsWhatTheListenerGot) {
 }
 
 TEST_F(NetworkFiguresTest, TheNetworksDelayIsHalfTheMeasuredRoundTrip) {
-    // The caller's sender report at 1 s; the callee's receiver report about
-    // it 600 ms later, held 500 ms: a round trip of 100 ms.
-    const std::vector<sent_packet> packets = call(500, 0.0, [](std::size_t) { return 0.0; });
-    const address rtcp_a = v4("10.0.0.1", 4001), rtcp_b = v4("10.0.0.2", 5001);
-    const int64_t sr_time = kStart + 1000 * kMs;
-    write("rtt.pcap", packets,
-          {{sr_time, framed(link::ethernet, ip_udp(rtcp_a, rtcp_b, rtcp_sr(0x1a2b3c4d, 50, 1000, sr_time))), 0},
-           {sr_time + 600 * kMs,
-            framed(link::ethernet, ip_udp(rtcp_b, rtcp_a, rtcp_rr(0x55667788, 0x1a2b3c4d, 0, 0, 40, ntp_middle32(sr_time), 32768))),
-            0}});
+    write_round_trip("rtt.pcap");
     const nlohmann::json s = info_stream({}, "rtt.pcap");
     EXPECT_NEAR(s["network_delay_ms"].get<double>(), 50.0, 0.1);
     EXPECT_NEAR(s["one_way_delay_ms"].get<double>(), 85.0, 0.1);
     EXPECT_TRUE(contains(info_text({}, "rtt.pcap"), "; one-way delay 85.0 ms: 20 ms packets, 15 ms coding, 50.0 ms network (half the RTCP round trip))\n"));
+}
+
+TEST_F(NetworkFiguresTest, TheOneWayDelayGivenStandsForTheOneTheCaptureShows) {
+    write_round_trip("rtt.pcap");
+    write("plain.pcap", call(500, 0.0, [](std::size_t) { return 0.0; }));
+    struct Case {
+        const char* capture;
+        std::vector<std::string> options;
+        double delay_ms;
+        const char* source;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"plain.pcap", {}, 35.0, "without network", "; one-way delay 35.0 ms: 20 ms packets, 15 ms coding, network unknown)\n"},
+        {"rtt.pcap", {}, 85.0, "rtcp", "; one-way delay 85.0 ms: 20 ms packets, 15 ms coding, 50.0 ms network (half the RTCP round trip))\n"},
+        {"rtt.pcap", {"--one-way-delay", "300"}, 300.0, "given", "; one-way delay 300.0 ms given with --one-way-delay)\n"},
+        {"plain.pcap", {"--one-way-delay=400", "--jitter-buffer", "40"}, 400.0, "given",
+         "; one-way delay 400.0 ms given with --one-way-delay)\n"},
+        {"plain.pcap", {"--one-way-delay", "0"}, 0.0, "given", "; one-way delay 0.0 ms given with --one-way-delay)\n"},
+    };
+    for (const Case& c : cases) {
+        const nlohmann::json s = info_stream(c.options, c.capture);
+        EXPECT_EQ(s["one_way_delay_ms"].get<double>(), c.delay_ms) << c.capture << " " << c.delay_ms;
+        EXPECT_EQ(s["one_way_delay_source"], c.source) << c.capture << " " << c.delay_ms;
+        // The same loss, the delay alone moves R: not at all below 100 ms,
+        // less and less beyond.
+        const double loss_only = estimate_quality({0.0, s["loss_percent"].get<double>(), 1.0}).r;
+        EXPECT_NEAR(s["r_factor"].get<double>(), loss_only - delay_impairment(c.delay_ms), 0.01) << c.capture << " " << c.delay_ms;
+        if (c.delay_ms > 100.0) {
+            EXPECT_LT(s["r_factor"].get<double>(), loss_only - 1.0);
+        }
+        const std::string text = info_text(c.options, c.capture);
+        EXPECT_TRUE(contains(text, c.text)) << text;
+    }
 }
 
 TEST_F(NetworkFiguresTest, Rfc3550CountsStandBesideTheUniquePacketCounts) {

@@ -155,6 +155,40 @@ TEST_F(CaptureTest, AJitterBufferConcealsWhatArrivesAfterItsPlayoutTime) {
                          {"decode", "--jitter-buffer", "40", path("x.g729"), path("x.wav")}});
 }
 
+// decode's line for a stream says what the buffer dropped, as info counts
+// it: the packets too late for it and those too early for its room.
+TEST_F(CaptureTest, DecodeSaysWhichPacketsTheJitterBufferDropped) {
+    std::vector<sent_packet> packets = send(coded_frames("speech_male_librivox.g729", 200), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+    packets[40].time_ns += 45 * kMs;  // past a 40 ms buffer, within a 60 ms one
+    packets[80].time_ns -= 30 * kMs; // ahead of the one before: beyond the room of either
+    write_pcap(path("call.pcap"), DLT_EN10MB, by_time(on_link(link::ethernet, packets)));
+    struct Case {
+        std::vector<std::string> buffer;
+        const char* details;
+    };
+    const Case cases[] = {
+        {{}, "(2 reordered)\n"},
+        {{"--jitter-buffer", "40"}, "(2 reordered, 1 packet late for the 40 ms jitter buffer, 1 early packet discarded (buffer full))\n"},
+        {{"--jitter-buffer", "60"}, "(2 reordered, 1 early packet discarded (buffer full))\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"decode"};
+        args.insert(args.end(), c.buffer.begin(), c.buffer.end());
+        args.insert(args.end(), {path("call.pcap"), path("out.wav")});
+        const run_result d = run(args);
+        ASSERT_EQ(d.status, 0) << d.err;
+        EXPECT_TRUE(contains(d.err, "0x1a2b3c4d 10.0.0.1:4000 -> 10.0.0.2:5000, 200 frames " + std::string(c.details))) << d.err;
+        // The counts are info's.
+        std::vector<std::string> info = {"info", "--json"};
+        info.insert(info.end(), c.buffer.begin(), c.buffer.end());
+        info.push_back(path("call.pcap"));
+        const nlohmann::json s = nlohmann::json::parse(run(info).out)["streams"][0];
+        if (c.buffer.empty()) continue;
+        EXPECT_TRUE(contains(d.err, std::to_string(s["jitter_buffer"]["discarded_packets"].get<int>()) + " early packet")) << d.err;
+        EXPECT_EQ(contains(d.err, " late for the "), s["jitter_buffer"]["late_packets"].get<int>() > 0) << d.err;
+    }
+}
+
 
 } // namespace
 } // namespace g729::tool

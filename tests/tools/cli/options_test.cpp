@@ -48,8 +48,10 @@ TEST_F(OptionTable, AnOptionGivenToACommandItDoesNotFitIsRefused) {
         {{"info", "--stream", "1a2b3c4d", call}, 2, "g729a: --stream is for decode and dump\n"},
         {{"dump", "--mix", path("mix.wav"), call}, 2, "g729a: --mix is for decode\n"},
         {{"plot", "--mix", path("mix.wav"), call, path("p.svg")}, 2, "g729a: --mix is for decode\n"},
-        {{"roundtrip", "--jitter-buffer", "40", raw, path("out.wav")}, 2, "g729a: --jitter-buffer is for decode, info, dump and plot\n"},
+        {{"roundtrip", "--jitter-buffer", "40", raw, path("out.wav")}, 2, "g729a: --jitter-buffer is for decode, info, dump, plot and report\n"},
         {{"decode", "-y", call, path("out")}, 2, "g729a: --force is for roundtrip and convert\n"},
+        {{"decode", "--packets", call, path("out")}, 2, "g729a: --packets is for info\n"},
+        {{"dump", "--one-way-delay", "150", call}, 2, "g729a: --one-way-delay is for info, plot and report\n"},
     });
 }
 
@@ -59,10 +61,26 @@ TEST_F(OptionTable, AnOptionForCapturesIsRefusedOnFilesAndOneForFilesOnCaptures)
         {{"decode", "--pt", "96", g729, path("out.wav")}, 2, "g729a: --pt applies to packet captures (.pcap, .pcapng) only\n"},
         {{"dump", "--jitter-buffer", "40", g729}, 2, "g729a: --jitter-buffer applies to packet captures (.pcap, .pcapng) only\n"},
         {{"info", "--max-gap", "5", g729}, 2, "g729a: --max-gap applies to packet captures (.pcap, .pcapng) only\n"},
+        {{"info", "--packets", g729}, 2, "g729a: --packets applies to packet captures (.pcap, .pcapng) only\n"},
+        {{"plot", "--one-way-delay", "150", g729, path("p.svg")}, 2,
+         "g729a: --one-way-delay applies to packet captures (.pcap, .pcapng) only\n"},
         {{"plot", "--jitter-buffer", "adaptive", g729, path("p.svg")}, 2,
          "g729a: --jitter-buffer applies to packet captures (.pcap, .pcapng) only\n"},
         {{"decode", "--bad-frames=decode", call, path("out")}, 2,
          "g729a: --bad-frames applies to .bit files; a capture has no frames marked bad\n"},
+    });
+}
+
+TEST_F(OptionTable, AValueOutsideItsRangeIsRefusedNamingTheRange) {
+    const std::string call = path("call.pcap");
+    const char* const delay_range = "g729a: --one-way-delay needs a number from 0 to 10000, not '";
+    expect_refused({
+        {{"info", "--one-way-delay", "-5", call}, 2, std::string(delay_range) + "-5'\n"},
+        {{"info", "--one-way-delay", "10001", call}, 2, std::string(delay_range) + "10001'\n"},
+        {{"plot", "--one-way-delay=1e3", call, path("p.svg")}, 2, std::string(delay_range) + "1e3'\n"},
+        {{"info", "--one-way-delay=", call}, 2, std::string(delay_range) + "'\n"},
+        {{"info", "--jitter-buffer", "1001", call}, 2,
+         "g729a: --jitter-buffer takes a delay in ms from 0 to 1000, or adaptive, not '1001'\n"},
     });
 }
 
@@ -73,6 +91,7 @@ TEST_F(OptionTable, AnOptionThatFitsIsTakenAsBefore) {
              {"dump", "--stream", "0x1a2b3c4d", "--jitter-buffer", "adaptive", call},
              {"info", "-q", "--pt", "96", "--max-gap", "5", "--jitter-buffer=40", call},
              {"plot", "-q", "--jitter-buffer", "40", "--max-audio", "100", call, path("p.svg")},
+             {"plot", "-q", "--one-way-delay", "150", call, path("p.svg")},
              {"convert", "-q", "-y", g729, path("in.bit")},
          }) {
         const run_result r = run(args);

@@ -286,7 +286,7 @@ TEST_F(G729aUser, BashCompletionLoadsFromACustomPrefixAndOffersWhatEachCommandTa
                            "/../../tools/completion/g729a' '" + path("prefix/share/bash-completion/completions/") + "'")
                               .c_str()),
               0);
-    for (const std::string name : {"a.g729", "a.bit", "a.wav", "B.WAV", "a.ogg", "a.raw", "a.flac", "a.pcap", "a.pcapng", "a.txt"})
+    for (const std::string name : {"a.g729", "a.bit", "a.wav", "B.WAV", "a.ogg", "a.raw", "a.flac", "a.pcap", "a.pcapng", "a.txt", "a.html"})
         write_file(path("work/" + name), {});
     struct Case {
         std::string line;
@@ -295,7 +295,7 @@ TEST_F(G729aUser, BashCompletionLoadsFromACustomPrefixAndOffersWhatEachCommandTa
     const std::string audio = "B.WAV a.flac a.ogg a.raw a.wav sub";
     const std::string audio_or_coded = "B.WAV a.bit a.flac a.g729 a.ogg a.raw a.wav sub";
     const Case cases[] = {
-        {"g729a ", "convert decode dump encode help info plot roundtrip"},
+        {"g729a ", "convert decode dump encode help info plot report roundtrip"},
         {"g729a dump ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a convert ", "a.bit a.g729 sub"},
         {"g729a convert a.g729 ", "a.bit a.g729 sub"},
@@ -311,10 +311,15 @@ TEST_F(G729aUser, BashCompletionLoadsFromACustomPrefixAndOffersWhatEachCommandTa
         {"g729a encode --to ", "bit g729"},
         {"g729a -q decode --to o", "oga ogg opus"},
         {"g729a convert --f", "--force --format"},
-        {"g729a info --", "--format --help --jitter-buffer --json --max-gap --pt --quiet"},
+        {"g729a info --", "--format --help --jitter-buffer --json --max-gap --one-way-delay --packets --pt --quiet"},
         {"g729a plot ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a dump --", "--format --help --jitter-buffer --max-audio --max-gap --pt --quiet --stream"},
-        {"g729a plot --", "--help --jitter-buffer --max-audio --max-gap --max-streams --pt --quiet"},
+        {"g729a plot --", "--help --jitter-buffer --max-audio --max-gap --max-streams --one-way-delay --pt --quiet"},
+        {"g729a info --one-way-delay 1", "100 150"},
+        {"g729a plot --one-way-delay 150 ", "a.bit a.g729 a.pcap a.pcapng sub"},
+        {"g729a report ", "a.bit a.g729 a.pcap a.pcapng sub"},
+        {"g729a report a.pcap ", "a.html sub"},
+        {"g729a report --max-", "--max-audio --max-calls --max-gap --max-packets --max-streams"},
     };
     std::string script = "source " + loader + "\nexport XDG_DATA_DIRS='" + path("prefix/share") + "':/usr/share\n" +
                          "__load_completion g729a || exit 3\ncd '" + path("work") + "'\n" +

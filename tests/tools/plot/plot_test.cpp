@@ -17,12 +17,14 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "g729a.h"
 #include "tests/tools/capture/capture_writer.h"
 #include "tools/plot/plot.h"
+#include "tools/plot/tracks.h"
 
 namespace g729::tool {
 namespace {
@@ -114,6 +116,32 @@ TEST_F(CaptureTest, APictureOfAFewPacketsSpreadOverLongSilencesTakesTheAudioLimi
     EXPECT_GT(read_file(path("call.png")).size(), 1000u);
 }
 
+
+// Each stream's figures under it name the delay the quality estimate
+// assumed, and whether it was given.
+TEST(PlotLegend, TheQualityFiguresNameTheOneWayDelay) {
+    struct Case {
+        std::optional<double> given_ms;
+        const char* text;
+    };
+    // Without it, each stream's own: its packets, the codec's 15 ms.
+    const Case cases[] = {
+        {std::nullopt, "(E-model estimate, one-way delay "},
+        {250.0, "(E-model estimate, one-way delay 250 ms given)"},
+    };
+    for (const Case& c : cases) {
+        command_options options;
+        options.quiet = true;
+        options.one_way_delay_ms = c.given_ms;
+        const std::vector<plot_track> tracks = capture_plot_tracks(G729A_SAMPLE_CALL, options);
+        ASSERT_EQ(tracks.size(), 2u);
+        for (const plot_track& t : tracks) {
+            ASSERT_FALSE(t.legend.empty());
+            EXPECT_TRUE(contains(t.legend.back(), c.text)) << t.legend.back();
+            EXPECT_EQ(contains(t.legend.back(), "given"), c.given_ms.has_value()) << t.legend.back();
+        }
+    }
+}
 
 } // namespace
 } // namespace g729::tool
