@@ -27,6 +27,7 @@ void add_point(std::vector<jitter_point>& series, int64_t& stretch_ns, const jit
         jitter_point& last = series.back();
         last.delta_ms = std::max(last.delta_ms, p.delta_ms);
         last.jitter_ms = p.jitter_ms;
+        last.transit_ms = std::max(last.transit_ms, p.transit_ms);
         last.arrival_ns = p.arrival_ns;
         return;
     }
@@ -39,6 +40,7 @@ void add_point(std::vector<jitter_point>& series, int64_t& stretch_ns, const jit
         if (!folded.empty() && q.arrival_ns / stretch_ns == folded.back().arrival_ns / stretch_ns) {
             folded.back().delta_ms = std::max(folded.back().delta_ms, q.delta_ms);
             folded.back().jitter_ms = q.jitter_ms;
+            folded.back().transit_ms = std::max(folded.back().transit_ms, q.transit_ms);
             folded.back().arrival_ns = q.arrival_ns;
         } else {
             folded.push_back(q);
@@ -93,6 +95,11 @@ void fit_skew(const std::map<double, double>& fastest, arrival_analysis& out) {
     if (out.skew_known) out.skew_ppm = skew;
 }
 
+void add_event(arrival_analysis& out, int64_t arrival_ns, packet_event_kind kind) {
+    if (out.events.size() < kMaxListedEvents) out.events.push_back({arrival_ns, kind});
+    else ++out.events_not_listed;
+}
+
 } // namespace
 
 bool sequence_filter::first_time(uint16_t sequence) {
@@ -143,9 +150,16 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
             base_extended = seen.last_extended();
         }
         out.expected = std::size_t(std::max<int64_t>(0, seen.highest() - base_extended + 1));
-        if (!new_number) continue;
+        if (!new_number) {
+            add_event(out, p.arrival_ns, packet_event_kind::duplicate);
+            continue;
+        }
+        if (seen.last_extended() < seen.highest()) add_event(out, p.arrival_ns, packet_event_kind::reordered);
         ++out.packets;
-        if (p.marker) ++out.markers;
+        if (p.marker) {
+            ++out.markers;
+            add_event(out, p.arrival_ns, packet_event_kind::marker);
+        }
         ++out.payload_types[p.payload_type];
         if (p.frames > 0) ++out.frames_per_packet[p.frames];
 
@@ -155,6 +169,8 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
         // measure of jitter or drift.
         double arrival_step = 0.0; // ns; two capture times may lie further apart than 64 bits hold
         bool arrival_followed = true;
+        jitter_point point; // drawn once the packet's transit is known
+        bool has_point = false;
         if (previous) {
             arrival_step = time_difference_ns(p.arrival_ns, previous->arrival_ns);
             arrival_followed = std::fabs(arrival_step) * kRtpClockHz / 1e9 <= double(max_step_ticks);
@@ -173,7 +189,8 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
             jitter_sum += jitter_ms;
             ++jitter_count;
             if (jitter_ms > out.max_jitter_ms) out.max_jitter_ms = jitter_ms;
-            add_point(out.series, series_stretch_ns, {p.arrival_ns, delta_ms, jitter_ms});
+            point = {p.arrival_ns, delta_ms, jitter_ms, 0.0};
+            has_point = true;
             // Timestamps that run away from the capture clock between two
             // packets in sequence.
             if (int16_t(uint16_t(p.sequence - previous->sequence)) > 0) {
@@ -204,6 +221,10 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
         const double transit = time_difference_ns(p.arrival_ns, first->arrival_ns) / 1e9 - s;
         const auto [slot, added] = fastest.emplace(std::floor(s), transit);
         if (!added) slot->second = std::min(slot->second, transit);
+        if (has_point) {
+            point.transit_ms = transit * 1000.0;
+            add_point(out.series, series_stretch_ns, point);
+        }
         previous = &p;
     }
     if (jitter_count > 0) out.mean_jitter_ms = jitter_sum / double(jitter_count);

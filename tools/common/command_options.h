@@ -26,6 +26,16 @@ struct jitter_buffer_setting {
     double delay_ms = 0.0; // fixed buffers: the delay; adaptive ones: the delay they start with
 };
 
+// One end of the window plot draws (--from, --to), as given: seconds from
+// the start, or a time of the capture's clock (a time of day, or a date and
+// time), UTC.
+struct time_bound {
+    enum class kind { offset, time_of_day, date_time };
+    kind of = kind::offset;
+    double seconds = 0.0; // from the start; since midnight; since 1970
+    std::string text;     // as given, for messages
+};
+
 struct command_options {
     bool quiet = false;
     bool json = false;  // info: one JSON object instead of text (captures too)
@@ -63,6 +73,8 @@ struct command_options {
     std::optional<jitter_buffer_setting> jitter_buffer;
     // plot: the streams of a capture drawn in one picture (--max-streams).
     std::size_t max_streams = 100;
+    // plot: the window drawn (--from, --to); none: all of it.
+    std::optional<time_bound> from, to;
 };
 
 } // namespace g729::tool
