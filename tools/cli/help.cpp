@@ -15,7 +15,8 @@ const char* const kGeneralHelp =
     "                    the RTP streams of a packet capture\n"
     "  dump IN...        one line per frame: type, coded parameters, decoded energy\n"
     "  plot IN OUT       draw IN (.g729, .bit or a capture) as .png, .svg or .pdf: level,\n"
-    "                    lost, late and concealed frames, DTX, arrival jitter\n"
+    "                    lost, late and concealed frames, DTX, arrival jitter, transit\n"
+    "                    and the jitter buffer's playout delay, on the capture's clock\n"
     "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding\n"
     "  encode|decode|roundtrip|convert IN... -d DIR | --to FMT   many files at once\n"
     "\n"
@@ -48,6 +49,9 @@ const char* const kGeneralHelp =
     "  --pt N, --stream SSRC, --mix FILE, --max-gap S, --max-audio S, --max-files N\n"
     "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
     "  --max-streams N   plot: the most streams of a capture in one picture (100)\n"
+    "  --from T, --to T  plot: draw from T to T only: seconds from the start, or a time\n"
+    "                    of the capture's clock as the axis shows it (HH:MM:SS.sss or\n"
+    "                    YYYY-MM-DD HH:MM:SS.sss, UTC)\n"
     "  -h, --help        this text; 'g729a COMMAND --help' details a command\n"
     "  --version         the module's version line\n"
     "\n"
@@ -161,18 +165,25 @@ const char* const kDumpHelp =
      "'-' is standard input: a capture or a .bit stream by its first bytes, or -t g729.\n";
 
 const char* const kPlotHelp =
-    "Usage: g729a plot [OPTIONS] [--max-streams N] IN OUT\n"
+    "Usage: g729a plot [OPTIONS] [--max-streams N] [--from T] [--to T] IN OUT\n"
      "\n"
      "Draws IN on one time axis into OUT (.png, .svg or .pdf): the decoded level per\n"
      "20 ms and a band that marks what became of each 10 ms frame (lost, late, bad\n"
      "and concealed, SID, not transmitted), silences shaded.\n"
      "IN: .g729 or .bit, or a packet capture (.pcap, .pcapng): every G.729 stream,\n"
-     "     both directions of a call stacked, each with its arrival delta and jitter\n"
-     "     over time and its key figures (loss, jitter, E-model R and MOS).\n"
+     "     both directions of a call stacked, each with its arrival delta (broken where\n"
+     "     nothing arrived) and jitter on a scale of its own, its transit above the\n"
+     "     fastest packet with the playout delay of the buffer modelled, marks for\n"
+     "     marker-bit, reordered and duplicated packets, and its key figures (loss,\n"
+     "     jitter, the buffer's late packets and delay, E-model R and MOS). The axis\n"
+     "     shows the capture's clock: times of day (UTC) with the start stamped.\n"
      "--jitter-buffer MS|adaptive, --pt N, --max-gap S: as for decode. --max-audio S:\n"
      "     the audio decoded to draw a capture, as decode's limit on what it writes.\n"
      "--max-streams N: the most streams of a capture drawn (default 100); a PNG is at\n"
      "     most 32767 pixels high (about 100 streams); .svg and .pdf take more.\n"
+     "--from T, --to T: draw only that window: T in seconds from the start (12.5), or\n"
+     "     a time of the capture's clock as the axis shows it (22:13:21.5, or\n"
+     "     2023-11-14 22:13:21.5; UTC); a window outside the streams is refused.\n"
      "IN '-' is standard input: a capture or a .bit stream, known by its first bytes.\n";
 
 const char* const kConvertHelp =

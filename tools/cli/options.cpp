@@ -87,13 +87,15 @@ time_bound time_bound_value(const std::string& option, const std::string& value)
                            "), a time of day (HH:MM:SS.sss) or a date and time (YYYY-MM-DD HH:MM:SS.sss) on the capture's "
                            "clock, UTC; not '" + value + "'");
     };
+    // The patterns below are matched by recursion: a value longer than any
+    // time is refused before it could run the stack out.
+    if (value.size() > 40) throw refuse();
     time_bound t;
     t.text = value;
-    if (!value.empty() && (std::isdigit(static_cast<unsigned char>(value[0])) || value[0] == '.') &&
-        value.find(':') == std::string::npos) {
-        char* end = nullptr;
-        const double v = std::strtod(value.c_str(), &end);
-        if (*end != '\0' || !std::isfinite(v) || v < 0 || v > double(kMaxCaptureSeconds)) throw refuse();
+    static const std::regex decimal(R"(^(\d+(\.\d*)?|\.\d+)$)");
+    if (std::regex_match(value, decimal)) {
+        const double v = std::strtod(value.c_str(), nullptr);
+        if (!(v <= double(kMaxCaptureSeconds))) throw refuse();
         t.seconds = v;
         return t;
     }
