@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "tools/capture/call.h"
@@ -462,8 +463,8 @@ void draw(const painter& p, const std::vector<plot_track>& tracks, const plot_la
     }
 
     draw_time_axis(p, layout, axis);
-    // The key to the frame marks.
-    double x = layout.width - 520.0;
+    // The key to the frame marks, each entry as wide as its words.
+    double x = layout.width - 560.0;
     const std::pair<frame_mark, const char*> key[] = {{frame_mark::lost, "lost"},
                                                       {frame_mark::late, "late"},
                                                       {frame_mark::concealed, "bad, concealed"},
@@ -475,7 +476,7 @@ void draw(const painter& p, const std::vector<plot_track>& tracks, const plot_la
         g.cairo_fill(cr);
         g.cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
         text(p, x + 14, 23, name, 10);
-        x += 100;
+        x += 6.0 * double(std::strlen(name)) + 30.0;
     }
 }
 
