@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include "tools/capture/call.h"
 #include "tools/common/output_file.h"
@@ -345,11 +346,11 @@ void draw_time_axis(const painter& p, const plot_layout& layout, const plot_axis
         }
     if (step == 0.0) step = std::ceil(seconds / 12.0 / 3600.0) * 3600.0;
     const int64_t step_ns = int64_t(std::llround(step * 1e9));
-    const bool clock_ticks = axis.clock && layout.frames * kNsPerFrame <= kDayNs;
+    const bool clock_ticks = axis.clock && frames_ns(layout.frames) <= kDayNs;
     // Ticks at whole steps of the clock (or of the offset from frame 0).
     const int64_t origin_ns = clock_ticks ? axis.start_ns : 0;
-    const int64_t from_ns = saturating_add(origin_ns, layout.first_frame * kNsPerFrame);
-    const int64_t to_ns = saturating_add(from_ns, layout.frames * kNsPerFrame);
+    const int64_t from_ns = saturating_add(origin_ns, frames_ns(layout.first_frame));
+    const int64_t to_ns = saturating_add(from_ns, frames_ns(layout.frames));
     int64_t tick = from_ns / step_ns * step_ns;
     if (tick < from_ns) tick = saturating_add(tick, step_ns);
     g.cairo_set_source_rgb(cr, 0.2, 0.2, 0.2);
@@ -518,6 +519,11 @@ std::string with_text(std::string svg, const std::vector<svg_text>& texts) {
 }
 
 } // namespace
+
+int64_t frames_ns(int64_t frames) {
+    constexpr int64_t kMost = std::numeric_limits<int64_t>::max() / kNsPerFrame;
+    return frames > kMost ? std::numeric_limits<int64_t>::max() : frames < -kMost ? std::numeric_limits<int64_t>::min() : frames * kNsPerFrame;
+}
 
 double plot_layout::frame_x(int64_t frame) const {
     return kMargin + double(frame - first_frame) * (double(width) - kMargin - kRightMargin) / double(frames);

@@ -90,6 +90,10 @@ struct plot_layout {
 
 constexpr int kPlotWidth = 1200;
 
+// Frames of the axis in ns, held at the ends of the range: a crafted
+// capture's axis may span centuries.
+int64_t frames_ns(int64_t frames);
+
 // The axis spans the tracks, or the axis' window when it has one.
 plot_layout layout_plot(const std::vector<plot_track>& tracks, const plot_axis& axis = {}, int width = kPlotWidth);
 

@@ -15,8 +15,6 @@ namespace g729::tool {
 
 namespace {
 
-constexpr double kNsPerFrame = 1e7;
-
 // Where one end of the window falls on the axis, in 10 ms frames from its
 // start (which is `start_ns` on the capture's clock, when there is one).
 double window_frame(const std::string& in, const char* option, const time_bound& b, bool clock, int64_t start_ns) {
@@ -54,7 +52,7 @@ plot_axis window_axis(const std::string& in, const std::vector<plot_track>& trac
     if (options.from && options.to && !(from < to)) throw tool_error(in, asked + ": the window ends before it begins");
     if (to <= 0.0 || from >= double(end)) {
         std::string span = "from 0 to " + seconds_text(double(end));
-        if (clock) span += " (" + capture_time(start_ns) + " to " + capture_time(saturating_add(start_ns, end * int64_t(kNsPerFrame))) + ")";
+        if (clock) span += " (" + capture_time(start_ns) + " to " + capture_time(saturating_add(start_ns, frames_ns(end))) + ")";
         throw tool_error(in, asked + ": the window lies outside the streams, which run " + span);
     }
     axis.windowed = true;

@@ -173,6 +173,19 @@ TEST_F(CaptureTest, StreamsYearsApartArePlottedOnADozenSteps) {
     const run_result r = run_shell("timeout 120 '" G729A_TOOL_PATH "' plot '" + path("call.pcap") + "' '" + path("call.png") + "'");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_GT(read_file(path("call.png")).size(), 1000u);
+
+    // A clock that claims hundreds of thousands of years between the two
+    // (the most a pcapng's microseconds hold): the axis, its labels and a
+    // window of it are drawn without overflowing.
+    std::vector<frame_record> far = on_link(link::ethernet, packets);
+    for (std::size_t i = far.size() / 2; i < far.size(); ++i) far[i].pcapng_micros = ~uint64_t(0) - 1000000 + i * 20000;
+    write_pcapng(path("far.pcapng"), DLT_EN10MB, far);
+    for (const std::vector<std::string>& window : std::vector<std::vector<std::string>>{{}, {"--from", "0.5", "--to", "1"}}) {
+        std::string command = "timeout 120 '" G729A_TOOL_PATH "' plot";
+        for (const std::string& w : window) command += " '" + w + "'";
+        const run_result f = run_shell(command + " '" + path("far.pcapng") + "' '" + path("far.svg") + "'");
+        EXPECT_EQ(f.status, 0) << f.err;
+    }
 }
 
 // A few packets spread over a quarter of an hour: drawing would decode all
