@@ -151,6 +151,9 @@ std::vector<plot_track> capture_plot_tracks(const std::string& operand, const co
                                                     t.buffer_name.c_str(), n.late_packets, n.discarded_packets,
                                                     n.buffer_mean_delay_ms, n.buffer_max_delay_ms, n.buffer_delay_changes)
                                       : std::string("no jitter buffer modelled (--jitter-buffer MS|adaptive): every packet played"));
+        if (n.arrivals.events_not_listed > 0)
+            t.legend.push_back(format_text("%zu further reordered, duplicated or marker-bit packets not marked (at most %zu are)",
+                                           n.arrivals.events_not_listed, kMaxListedEvents));
         tracks.push_back(std::move(t));
     }
     return tracks;
