@@ -362,6 +362,25 @@ TEST_F(CaptureTest, ReorderedDuplicatedAndMarkerBitPacketsAreMarked) {
     }
 }
 
+// An SVG's words are text: a file name with XML's own characters, or bytes
+// that are no UTF-8, leaves it well formed; a UTF-8 name stays as it is.
+TEST_F(CaptureTest, AnSvgTitleIsEscapedWhateverTheFileIsCalled) {
+    const std::vector<sent_packet> packets = delayed(100, [](std::size_t) { return 0; });
+    const std::pair<std::string, std::string> names[] = {
+        {"a<b>&c\".pcap", ">a&lt;b&gt;&amp;c\".pcap</text>"},
+        {"caf\xe9.pcap", ">caf\xef\xbf\xbd.pcap</text>"},
+        {"Anruf-M\xc3\xbcller.pcap", ">Anruf-M\xc3\xbcller.pcap</text>"},
+    };
+    for (const auto& [name, title] : names) {
+        write_pcap(path(name), DLT_EN10MB, on_link(link::ethernet, packets));
+        ASSERT_EQ(run({"plot", path(name), path("call.svg")}).status, 0) << name;
+        const std::vector<uint8_t> bytes = read_file(path("call.svg"));
+        const std::string svg(bytes.begin(), bytes.end());
+        EXPECT_TRUE(contains(svg, title)) << name;
+        EXPECT_FALSE(contains(svg, "a<b")) << name;
+    }
+}
+
 // Windows that cannot be drawn are refused, naming the option or the file,
 // and leave nothing behind.
 TEST_F(CaptureTest, AWindowOutsideTheStreamsOrBeyondReasonIsRefused) {
