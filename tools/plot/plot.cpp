@@ -275,8 +275,9 @@ void draw_network(const painter& p, const plot_layout& layout, const plot_track&
     // of marks for the packets out of the ordinary.
     const plot_box values{l.transit.left, l.transit.top + kTransitHeader, l.transit.width, l.transit.height - kTransitHeader};
     const double top = std::max(scale_top(layout, t, t.transit_ms), scale_top(layout, t, t.playout_ms));
-    draw_series(cr, layout, t, values, t.transit_ms, top, kTransitColour, joined::broken);
+    // The packets over the line, so that one on it stays in sight.
     draw_series(cr, layout, t, values, t.playout_ms, top, kPlayoutColour, joined::held, 1.5, t.playout_end_seconds);
+    draw_series(cr, layout, t, values, t.transit_ms, top, kTransitColour, joined::broken);
     // Counted as drawn: those in the window.
     std::size_t counts[3] = {0, 0, 0};
     clip_to(cr, l.transit);
