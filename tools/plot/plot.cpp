@@ -137,9 +137,8 @@ bool near_window(const plot_layout& layout, double x) {
 
 // How the line joins the points of a series.
 enum class joined {
-    straight, // point to point
-    broken,   // point to point, but not across a stretch without points: there nothing arrived
-    held,     // each value held until the next point (a running estimate that nothing changes in between)
+    broken, // point to point, but not across a stretch without points: there nothing arrived
+    held,   // each value held until the next point (a running estimate, or a delay, that nothing changes in between)
 };
 
 // The spacing of a series' points that counts as a stretch without any:
@@ -166,8 +165,12 @@ void draw_series(cairo_t* cr, const plot_layout& layout, const plot_track& t, co
     double last_y = 0.0;
     for (std::size_t i = 0; i < points.size(); ++i) {
         const plot_series_point& p = points[i];
-        const double x = series_x(layout, t, p.seconds);
-        if (!near_window(layout, x)) {
+        double x = series_x(layout, t, p.seconds);
+        if (join == joined::held) {
+            // A value set before the window holds into it.
+            x = std::clamp(x, 2 * layout.frame_x(layout.first_frame) - layout.frame_x(layout.first_frame + layout.frames),
+                           2 * layout.frame_x(layout.first_frame + layout.frames) - layout.frame_x(layout.first_frame));
+        } else if (!near_window(layout, x)) {
             first = true;
             continue;
         }
@@ -187,7 +190,8 @@ void draw_series(cairo_t* cr, const plot_layout& layout, const plot_track& t, co
         first = false;
         last_y = y;
     }
-    if (join == joined::held && !first && end_seconds >= 0) g.cairo_line_to(cr, series_x(layout, t, end_seconds), last_y);
+    if (join == joined::held && !first && end_seconds >= 0)
+        g.cairo_line_to(cr, std::min(series_x(layout, t, end_seconds), 2 * layout.frame_x(layout.first_frame + layout.frames)), last_y);
     g.cairo_stroke(cr);
     g.cairo_restore(cr);
 }
@@ -198,17 +202,18 @@ std::string number(double v, const char* format) {
     return s;
 }
 
-// The largest value of the points within the window, rounded up to 10, and
-// at least 20.
-double scale_top(const plot_layout& layout, const plot_track& t, const std::vector<plot_series_point>& points,
+// The largest value drawn within the window (for a held series, the one
+// held into it too), rounded up to 10, and at least `least`.
+double scale_top(const plot_layout& layout, const plot_track& t, const std::vector<plot_series_point>& points, joined join,
                  double least = 20.0) {
     double top = least;
     const double left = layout.frame_x(layout.first_frame), right = layout.frame_x(layout.first_frame + layout.frames);
-    for (const plot_series_point& p : points) {
-        const double x = series_x(layout, t, p.seconds);
-        if (x >= left && x <= right && std::isfinite(p.value)) top = std::max(top, p.value);
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const double x = series_x(layout, t, points[i].seconds);
+        const bool held_in = join == joined::held && x < left && (i + 1 == points.size() || series_x(layout, t, points[i + 1].seconds) > left);
+        if (((x >= left && x <= right) || held_in) && std::isfinite(points[i].value)) top = std::max(top, points[i].value);
     }
-    // Past a minute the panel shows that much, not more: a crafted capture's
+    // Past an hour the panel shows that much, not more: a crafted capture's
     // transit of years would leave no scale to read.
     return std::ceil(std::min(top, 3.6e6) / 10.0) * 10.0;
 }
@@ -255,8 +260,8 @@ void draw_network(const painter& p, const plot_layout& layout, const plot_track&
     const cairo_functions& g = cairo();
     cairo_t* cr = p.cr;
     // Arrival delta on the left scale, jitter on its own on the right.
-    const double delta_top = scale_top(layout, t, t.arrival_delta_ms);
-    const double jitter_top = scale_top(layout, t, t.jitter_ms, 10.0);
+    const double delta_top = scale_top(layout, t, t.arrival_delta_ms, joined::broken);
+    const double jitter_top = scale_top(layout, t, t.jitter_ms, joined::held, 10.0);
     draw_series(cr, layout, t, l.arrivals, t.arrival_delta_ms, delta_top, kDeltaColour, joined::broken);
     draw_series(cr, layout, t, l.arrivals, t.jitter_ms, jitter_top, kJitterColour, joined::held);
     frame_box(cr, l.arrivals);
@@ -274,7 +279,7 @@ void draw_network(const painter& p, const plot_layout& layout, const plot_track&
     // the line came too late for the buffer. Beneath the panel's key, a row
     // of marks for the packets out of the ordinary.
     const plot_box values{l.transit.left, l.transit.top + kTransitHeader, l.transit.width, l.transit.height - kTransitHeader};
-    const double top = std::max(scale_top(layout, t, t.transit_ms), scale_top(layout, t, t.playout_ms));
+    const double top = std::max(scale_top(layout, t, t.transit_ms, joined::broken), scale_top(layout, t, t.playout_ms, joined::held));
     // The packets over the line, so that one on it stays in sight.
     draw_series(cr, layout, t, values, t.playout_ms, top, kPlayoutColour, joined::held, 1.5, t.playout_end_seconds);
     draw_series(cr, layout, t, values, t.transit_ms, top, kTransitColour, joined::broken);

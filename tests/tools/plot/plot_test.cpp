@@ -223,6 +223,8 @@ TEST_F(CaptureTest, ThePictureNamesTheBufferAndDrawsItsPlayoutDelayOverTheTransi
         {{}, "no jitter buffer modelled", 0, 0},
         {{"--jitter-buffer", "40"}, "playout delay of the fixed 40 ms buffer", 1, 1},
         {{"--jitter-buffer", "adaptive"}, "playout delay of the adaptive buffer", 2, 1000},
+        // A window after the fixed buffer's one point: its delay holds into it.
+        {{"--jitter-buffer", "40", "--from", "3", "--to", "3.5"}, "playout delay of the fixed 40 ms buffer", 1, 1},
     };
     std::vector<std::string> drawn;
     for (const picture& p : pictures) {
