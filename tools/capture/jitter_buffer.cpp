@@ -67,7 +67,7 @@ playout_result play_out(const std::vector<playout_packet>& packets, const jitter
     auto record = [&](int64_t arrival_ns, bool change) {
         if (change) ++out.delay_changes;
         if (out.delay_series.size() < kMaxDelayPoints)
-            out.delay_series.push_back({arrival_ns, playout_offset - recent_min()});
+            out.delay_series.push_back({arrival_ns, playout_offset - recent_min(), playout_offset});
         else
             ++out.delay_points_not_listed;
     };

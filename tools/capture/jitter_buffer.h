@@ -38,6 +38,10 @@ struct playout_packet {
 struct delay_point {
     int64_t arrival_ns = 0;
     double delay_ms = 0.0;
+    // The playout time less sender time, against the first packet (or the
+    // one after a restart): a packet whose relative transit (as the arrival
+    // analysis measures it) lies above this came too late.
+    double playout_ms = 0.0;
 };
 
 // Delay changes listed at most; a crafted capture could make one a packet.

@@ -27,6 +27,7 @@ void add_point(std::vector<jitter_point>& series, int64_t& stretch_ns, const jit
         jitter_point& last = series.back();
         last.delta_ms = std::max(last.delta_ms, p.delta_ms);
         last.jitter_ms = p.jitter_ms;
+        last.transit_ms = std::max(last.transit_ms, p.transit_ms);
         last.arrival_ns = p.arrival_ns;
         return;
     }
@@ -39,6 +40,7 @@ void add_point(std::vector<jitter_point>& series, int64_t& stretch_ns, const jit
         if (!folded.empty() && q.arrival_ns / stretch_ns == folded.back().arrival_ns / stretch_ns) {
             folded.back().delta_ms = std::max(folded.back().delta_ms, q.delta_ms);
             folded.back().jitter_ms = q.jitter_ms;
+            folded.back().transit_ms = std::max(folded.back().transit_ms, q.transit_ms);
             folded.back().arrival_ns = q.arrival_ns;
         } else {
             folded.push_back(q);
@@ -91,6 +93,11 @@ void fit_skew(const std::map<double, double>& fastest, arrival_analysis& out) {
     out.skew_stderr_ppm = slope_error / ((1.0 + slope) * (1.0 + slope)) * 1e6;
     out.skew_known = !(out.skew_stderr_ppm > std::fabs(skew));
     if (out.skew_known) out.skew_ppm = skew;
+}
+
+void add_event(arrival_analysis& out, int64_t arrival_ns, packet_event_kind kind) {
+    if (out.events.size() < kMaxListedEvents) out.events.push_back({arrival_ns, kind});
+    else ++out.events_not_listed;
 }
 
 } // namespace
@@ -158,10 +165,15 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
                     t.transit_ms = (time_difference_ns(p.arrival_ns, first->arrival_ns) / 1e9 - ticks / kRtpClockHz) * 1000.0;
                 }
             }
+            add_event(out, p.arrival_ns, packet_event_kind::duplicate);
             continue;
         }
+        if (seen.last_extended() < seen.highest()) add_event(out, p.arrival_ns, packet_event_kind::reordered);
         ++out.packets;
-        if (p.marker) ++out.markers;
+        if (p.marker) {
+            ++out.markers;
+            add_event(out, p.arrival_ns, packet_event_kind::marker);
+        }
         ++out.payload_types[p.payload_type];
         if (p.frames > 0) ++out.frames_per_packet[p.frames];
 
@@ -171,6 +183,8 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
         // measure of jitter or drift.
         double arrival_step = 0.0; // ns; two capture times may lie further apart than 64 bits hold
         bool arrival_followed = true;
+        jitter_point point; // drawn once the packet's transit is known
+        bool has_point = false;
         if (previous) {
             arrival_step = time_difference_ns(p.arrival_ns, previous->arrival_ns);
             arrival_followed = std::fabs(arrival_step) * kRtpClockHz / 1e9 <= double(max_step_ticks);
@@ -189,7 +203,8 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
             jitter_sum += jitter_ms;
             ++jitter_count;
             if (jitter_ms > out.max_jitter_ms) out.max_jitter_ms = jitter_ms;
-            add_point(out.series, series_stretch_ns, {p.arrival_ns, delta_ms, jitter_ms});
+            point = {p.arrival_ns, delta_ms, jitter_ms, 0.0};
+            has_point = true;
             // Timestamps that run away from the capture clock between two
             // packets in sequence.
             if (int16_t(uint16_t(p.sequence - previous->sequence)) > 0) {
@@ -223,6 +238,10 @@ arrival_analysis analyse_arrivals(const std::vector<packet_observation>& packets
         if (i < timed)
             (*timings)[i] = {previous ? time_difference_ns(p.arrival_ns, previous->arrival_ns) / 1e6 : 0.0, transit * 1000.0,
                              jitter * 1000.0 / kRtpClockHz, true};
+        if (has_point) {
+            point.transit_ms = transit * 1000.0;
+            add_point(out.series, series_stretch_ns, point);
+        }
         previous = &p;
     }
     if (jitter_count > 0) out.mean_jitter_ms = jitter_sum / double(jitter_count);

@@ -51,7 +51,23 @@ struct jitter_point {
     int64_t arrival_ns = 0;
     double delta_ms = 0.0;  // since the previous packet's arrival
     double jitter_ms = 0.0; // the running estimate after this packet
+    // Relative transit: arrival less sender time, against the first packet
+    // (or the one after a jump that restarted the figures); where a point
+    // stands for a stretch, its slowest packet.
+    double transit_ms = 0.0;
 };
+
+// A packet the picture marks: one that came after a later-numbered one, a
+// copy of one seen before, or one with the marker bit (a talk spurt's start).
+enum class packet_event_kind : uint8_t { reordered, duplicate, marker };
+struct packet_event {
+    int64_t arrival_ns = 0;
+    packet_event_kind kind = packet_event_kind::marker;
+};
+
+// Marked packets listed per stream at most; a crafted capture could make
+// every packet one.
+constexpr std::size_t kMaxListedEvents = 10000;
 
 struct arrival_analysis {
     std::size_t packets = 0;
@@ -78,6 +94,10 @@ struct arrival_analysis {
     // at its end), at most kMaxSeriesPoints.
     std::vector<jitter_point> series;
     std::vector<timestamp_jump> jumps;            // not believed: more than 2 s off the capture clock
+    // Reordered, duplicated and marker-bit packets in capture order, at
+    // most kMaxListedEvents; the rest counted.
+    std::vector<packet_event> events;
+    std::size_t events_not_listed = 0;
 };
 
 constexpr std::size_t kMaxSeriesPoints = 20000;

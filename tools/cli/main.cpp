@@ -245,6 +245,7 @@ int run(const std::vector<std::string>& args) {
     }
     if (p.version) throw usage_error("--version takes no command");
     refuse_options_not_for(p, command->bit);
+    settle_options(p, command->bit);
     const std::string name = command->name;
     std::vector<positional> files(p.operands.begin() + 1, p.operands.end());
     if (!command->writes) {

@@ -2,7 +2,10 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <regex>
 
 #include "tools/capture/jitter_buffer.h"
 #include "tools/common/text.h"
@@ -65,6 +68,57 @@ jitter_buffer_setting jitter_buffer_value(const std::string& value) {
     return jitter_buffer_setting{false, double(ms)};
 }
 
+// The days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + int64_t(doe) - 719468;
+}
+
+// "12.5": seconds from the start; "10:00:05.25" (or "10:00"): a time of
+// day; "2024-01-02 10:00:05.25" (or with a T): a date and time; all on the
+// capture's clock, UTC, as the picture's axis shows them.
+time_bound time_bound_value(const std::string& option, const std::string& value) {
+    const auto refuse = [&] {
+        return usage_error(option + " takes seconds from the start (0 to " + std::to_string(kMaxCaptureSeconds) +
+                           "), a time of day (HH:MM:SS.sss) or a date and time (YYYY-MM-DD HH:MM:SS.sss) on the capture's "
+                           "clock, UTC; not '" + value + "'");
+    };
+    // The patterns below are matched by recursion: a value longer than any
+    // time is refused before it could run the stack out.
+    if (value.size() > 40) throw refuse();
+    time_bound t;
+    t.text = value;
+    static const std::regex decimal(R"(^(\d+(\.\d*)?|\.\d+)$)");
+    if (std::regex_match(value, decimal)) {
+        const double v = std::strtod(value.c_str(), nullptr);
+        if (!(v <= double(kMaxCaptureSeconds))) throw refuse();
+        t.seconds = v;
+        return t;
+    }
+    static const std::regex clock(R"(^(?:(\d{4})-(\d{2})-(\d{2})[ T])?(\d{1,2}):(\d{2})(?::(\d{2}(?:\.\d{1,9})?))?$)");
+    std::smatch m;
+    if (!std::regex_match(value, m, clock)) throw refuse();
+    const int hours = std::stoi(m[4]), minutes = std::stoi(m[5]);
+    const double seconds = m[6].matched ? std::stod(m[6]) : 0.0;
+    if (hours > 23 || minutes > 59 || seconds >= 60.0) throw refuse();
+    t.seconds = hours * 3600.0 + minutes * 60.0 + seconds;
+    t.of = time_bound::kind::time_of_day;
+    if (m[1].matched) {
+        // Within the years a capture's clock (64-bit nanoseconds) can tell.
+        const int year = std::stoi(m[1]);
+        const unsigned month = unsigned(std::stoi(m[2])), day = unsigned(std::stoi(m[3]));
+        static const unsigned kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        if (year < 1678 || year > 2261 || month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1]) throw refuse();
+        t.seconds += double(days_from_civil(year, month, day)) * 86400.0;
+        t.of = time_bound::kind::date_time;
+    }
+    return t;
+}
+
 enum class value_kind { none, number, format, text };
 
 enum class on_captures {
@@ -106,8 +160,12 @@ const known_option kOptions[] = {
      }},
     {"--directory", "-d", value_kind::text, kBatchCommands, on_captures::too, nullptr,
      [](command_line& l, const std::string& v) { l.directory = v; }},
-    {"--to", nullptr, value_kind::format, kBatchCommands, on_captures::too, nullptr,
-     [](command_line& l, const std::string& v) { l.target = format_value("--to", v); }},
+    // The format batch commands write, or where plot's window ends: which,
+    // once the command is known.
+    {"--to", nullptr, value_kind::text, kBatchCommands | for_plot, on_captures::too, nullptr,
+     [](command_line& l, const std::string& v) { l.to_value = v; }},
+    {"--from", nullptr, value_kind::text, for_plot, on_captures::too, nullptr,
+     [](command_line& l, const std::string& v) { l.options.from = time_bound_value("--from", v); }},
     {"--jobs", "-j", value_kind::number, kBatchCommands, on_captures::too, nullptr,
      [](command_line& l, const std::string& v) { l.options.jobs = number("--jobs", v, 1, 256); }},
     {"--force", "-y", value_kind::none, for_roundtrip | for_convert, on_captures::too, nullptr,
@@ -222,6 +280,12 @@ command_line parse_command_line(const std::vector<std::string>& args) {
 void refuse_options_not_for(const command_line& line, command_bit command) {
     for (const known_option* o : line.given)
         if (!(o->fits & command)) throw usage_error(std::string(o->name) + " is for " + command_list(o->fits));
+}
+
+void settle_options(command_line& line, command_bit command) {
+    if (!line.to_value) return;
+    if (command == for_plot) line.options.to = time_bound_value("--to", *line.to_value);
+    else line.target = format_value("--to", *line.to_value);
 }
 
 void refuse_options_not_for(const command_line& line, operand_kinds input) {

@@ -45,6 +45,7 @@ struct command_line {
     bool version = false;
     std::string directory;
     std::optional<format_id> target;
+    std::optional<std::string> to_value; // --to as given: a format (batch commands) or the end of plot's window
     std::size_t formats_given = 0;
     std::size_t formats_unused = 0; // -t with no file after it
     std::vector<format_id> queued_formats; // while parsing: -t values waiting for their file
@@ -59,6 +60,12 @@ command_line parse_command_line(const std::vector<std::string>& args);
 // usage_error for the first option given that does not fit `command` (one
 // of the bits): "--dtx is for encode".
 void refuse_options_not_for(const command_line& line, command_bit command);
+
+// What the options that mean one thing for one command and another for
+// another ask for, once the command is known: --to, the format a batch
+// writes, or the end of plot's window. usage_error for a value that is
+// neither.
+void settle_options(command_line& line, command_bit command);
 
 // What a command reads: coded or audio files, packet captures, or some of
 // each (info and dump, in turn).

@@ -26,6 +26,16 @@ struct jitter_buffer_setting {
     double delay_ms = 0.0; // fixed buffers: the delay; adaptive ones: the delay they start with
 };
 
+// One end of the window plot draws (--from, --to), as given: seconds from
+// the start, or a time of the capture's clock (a time of day, or a date and
+// time), UTC.
+struct time_bound {
+    enum class kind { offset, time_of_day, date_time };
+    kind of = kind::offset;
+    double seconds = 0.0; // from the start; since midnight; since 1970
+    std::string text;     // as given, for messages
+};
+
 struct command_options {
     bool quiet = false;
     bool json = false;  // info: one JSON object instead of text (captures too)
@@ -74,6 +84,8 @@ struct command_options {
     // rows (two directions of an hour's call) in seconds.
     std::size_t max_calls = 100;
     std::size_t max_packets = 400000;
+    // plot: the window drawn (--from, --to); none: all of it.
+    std::optional<time_bound> from, to;
 };
 
 } // namespace g729::tool

@@ -76,6 +76,10 @@ plot_track coded_file_track(const operand& in, file_format format, const command
     return track;
 }
 
+std::string buffer_title(const jitter_buffer_setting& buffer) {
+    return buffer.adaptive ? "adaptive buffer" : format_text("fixed %.0f ms buffer", buffer.delay_ms);
+}
+
 plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int16_t>* pcm) {
     const stream_stats& st = s.rebuilt.stats;
     plot_track t;
@@ -104,10 +108,27 @@ plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int1
     }
     t.network = true;
     const double start_s = double(saturating_sub(st.start_ns, first_ns)) / 1e9 - double(t.start_frame) / 100.0;
+    auto seconds_of = [&](int64_t arrival_ns) { return double(saturating_sub(arrival_ns, st.start_ns)) / 1e9 + start_s; };
+    // Transit above the fastest packet (the first packet counts, at 0).
+    double fastest = 0.0;
+    for (const jitter_point& p : s.network.arrivals.series) fastest = std::min(fastest, p.transit_ms);
     for (const jitter_point& p : s.network.arrivals.series) {
-        const double at = double(saturating_sub(p.arrival_ns, st.start_ns)) / 1e9 + start_s;
+        const double at = seconds_of(p.arrival_ns);
         t.arrival_delta_ms.push_back({at, p.delta_ms});
         t.jitter_ms.push_back({at, p.jitter_ms});
+        t.transit_ms.push_back({at, p.transit_ms - fastest});
+    }
+    if (s.network.buffered) {
+        t.buffer_name = buffer_title(s.network.buffer);
+        for (const delay_point& p : s.network.buffer_delay_series)
+            t.playout_ms.push_back({seconds_of(p.arrival_ns), p.playout_ms - fastest});
+        t.playout_end_seconds = seconds_of(st.last_arrival_ns);
+    }
+    for (const packet_event& e : s.network.arrivals.events) {
+        const packet_mark kind = e.kind == packet_event_kind::reordered   ? packet_mark::reordered
+                                 : e.kind == packet_event_kind::duplicate ? packet_mark::duplicate
+                                                                          : packet_mark::marker;
+        t.packet_marks.push_back({seconds_of(e.arrival_ns), kind});
     }
     const stream_network& n = s.network;
     char line[256];
@@ -118,10 +139,18 @@ plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int1
                   n.arrivals.max_jitter_ms, n.arrivals.max_delta_ms, n.quality.r, n.quality.mos, n.one_way_delay_ms,
                   n.one_way_delay_given ? " given" : "");
     t.legend.push_back(line);
+    t.legend.push_back(n.buffered ? format_text("%s: %zu late, %zu discarded (buffer full); delay mean %.1f ms, max %.1f ms; "
+                                                "%zu changes",
+                                                t.buffer_name.c_str(), n.late_packets, n.discarded_packets,
+                                                n.buffer_mean_delay_ms, n.buffer_max_delay_ms, n.buffer_delay_changes)
+                                  : std::string("no jitter buffer modelled (--jitter-buffer MS|adaptive): every packet played"));
+    if (n.arrivals.events_not_listed > 0)
+        t.legend.push_back(format_text("%zu further reordered, duplicated or marker-bit packets not marked (at most %zu are)",
+                                       n.arrivals.events_not_listed, kMaxListedEvents));
     return t;
 }
 
-std::vector<plot_track> capture_plot_tracks(const std::string& operand, const command_options& options) {
+std::vector<plot_track> capture_plot_tracks(const std::string& operand, const command_options& options, int64_t& start_ns) {
     const opened_capture capture(operand, "plot");
     const std::string& path = capture.source().name;
     const capture_contents c = read_call(capture.source(), options);
@@ -141,6 +170,7 @@ std::vector<plot_track> capture_plot_tracks(const std::string& operand, const co
     check_audio_limit(path, total, "decode", " to draw", options, all);
     int64_t first_ns = c.streams.front().rebuilt.stats.start_ns;
     for (const g729_stream& s : c.streams) first_ns = std::min(first_ns, s.rebuilt.stats.start_ns);
+    start_ns = first_ns;
     std::vector<plot_track> tracks;
     for (const g729_stream& s : c.streams) tracks.push_back(stream_track(s, first_ns));
     return tracks;

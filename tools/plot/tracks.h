@@ -26,8 +26,13 @@ plot_track coded_file_track(const operand& in, file_format format, const command
 plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int16_t>* pcm = nullptr);
 
 // One track per G.729 stream of the capture an operand names ('-': on
-// standard input): level, frame marks, arrivals.
-std::vector<plot_track> capture_plot_tracks(const std::string& operand, const command_options& options);
+// standard input): level, frame marks, arrivals, transit and the playout
+// delay of the buffer modelled; `start_ns` is set to the capture time of
+// the earliest stream's start, where the tracks' axis begins.
+std::vector<plot_track> capture_plot_tracks(const std::string& operand, const command_options& options, int64_t& start_ns);
+
+// How the picture names a buffer: "adaptive buffer", "fixed 40 ms buffer".
+std::string buffer_title(const jitter_buffer_setting& buffer);
 
 // What plot and report read from IN: a packet capture (a named one, or
 // standard input known by its first bytes), or the coded format of a .g729

@@ -129,6 +129,52 @@ TEST(JitterBuffer, AFixedBufferDropsWhatArrivesAfterItsPlayoutTime) {
     EXPECT_EQ(fixed60.late_packets, 0u);
 }
 
+// The picture draws each packet's transit and the buffer's playout line on
+// one scale: a packet above the line is one the buffer dropped as late.
+TEST(JitterBuffer, APacketIsLateExactlyWhereItsTransitIsAboveThePlayoutLine) {
+    const std::vector<double> arrivals = {0, 20, 40, 110, 80, 139, 120, 160, 185};
+    const arrival_analysis a = analyse_arrivals(packets_at(arrivals), kMaxStep);
+    std::vector<playout_packet> packets = playout_packets(arrivals);
+    for (std::size_t i = 0; i < packets.size(); ++i) packets[i].sequence = uint16_t(100 + i);
+    ASSERT_EQ(a.series.size(), arrivals.size() - 1);
+    for (std::size_t i = 1; i < arrivals.size(); ++i)
+        EXPECT_NEAR(a.series[i - 1].transit_ms, arrivals[i] - 20.0 * double(i), 1e-9) << i;
+    for (double delay : {20.0, 40.0, 60.0}) {
+        const playout_result r = play_out(packets, {false, delay}, kMaxStep);
+        ASSERT_EQ(r.delay_series.size(), 1u);
+        EXPECT_DOUBLE_EQ(r.delay_series.front().playout_ms, delay);
+        for (std::size_t i = 1; i < arrivals.size(); ++i)
+            EXPECT_EQ(r.late[i], a.series[i - 1].transit_ms > r.delay_series.front().playout_ms) << delay << " ms, packet " << i;
+    }
+}
+
+// Marker-bit, reordered and duplicated packets are listed where they
+// arrived, and a crafted stream of nothing but copies lists a bounded
+// number and counts the rest.
+TEST(StreamAnalysis, MarkedPacketsAreListedAndBounded) {
+    std::vector<packet_observation> p = packets_at({0, 20, 40, 60, 80, 100});
+    p[0].marker = p[4].marker = true;
+    std::swap(p[2].arrival_ns, p[3].arrival_ns); // 3 overtakes 2
+    std::swap(p[2], p[3]);
+    p.insert(p.begin() + 5, p[4]); // a copy of 4
+    p[5].arrival_ns += kMs;
+    const arrival_analysis a = analyse_arrivals(p, kMaxStep);
+    const std::vector<std::pair<int64_t, packet_event_kind>> expected = {{0, packet_event_kind::marker},
+                                                                         {60 * kMs, packet_event_kind::reordered},
+                                                                         {80 * kMs, packet_event_kind::marker},
+                                                                         {81 * kMs, packet_event_kind::duplicate}};
+    ASSERT_EQ(a.events.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(a.events[i].arrival_ns, expected[i].first) << i;
+        EXPECT_EQ(a.events[i].kind, expected[i].second) << i;
+    }
+
+    std::vector<packet_observation> copies(kMaxListedEvents + 500, packets_at({0})[0]);
+    const arrival_analysis c = analyse_arrivals(copies, kMaxStep);
+    EXPECT_EQ(c.events.size(), kMaxListedEvents);
+    EXPECT_EQ(c.events_not_listed, 499u);
+}
+
 TEST(JitterBuffer, AnAdaptiveBufferGrowsWithinASpurtAndPlaysTheNextSpurtWhole) {
     // A first spurt with up to 30 ms of jitter, a silence, a second spurt.
     std::vector<playout_packet> packets;

@@ -43,7 +43,7 @@ TEST_F(OptionTable, AnOptionGivenToACommandItDoesNotFitIsRefused) {
         {{"info", "--strict", g729}, 2, "g729a: --strict is for decode\n"},
         {{"encode", "--bad-frames=decode", raw, path("out.g729")}, 2, "g729a: --bad-frames is for decode\n"},
         {{"info", "-d", path("dir"), g729}, 2, "g729a: --directory is for encode, decode, roundtrip and convert\n"},
-        {{"plot", "--to", "wav", g729}, 2, "g729a: --to is for encode, decode, roundtrip and convert\n"},
+        {{"info", "--to", "wav", g729}, 2, "g729a: --to is for encode, decode, roundtrip, plot and convert\n"},
         {{"plot", "-t", "g729", g729, path("p.svg")}, 2, "g729a: --format is for encode, decode, roundtrip, info, dump and convert\n"},
         {{"info", "--stream", "1a2b3c4d", call}, 2, "g729a: --stream is for decode and dump\n"},
         {{"dump", "--mix", path("mix.wav"), call}, 2, "g729a: --mix is for decode\n"},

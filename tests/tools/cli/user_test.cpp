@@ -314,12 +314,16 @@ TEST_F(G729aUser, BashCompletionLoadsFromACustomPrefixAndOffersWhatEachCommandTa
         {"g729a info --", "--format --help --jitter-buffer --json --max-gap --one-way-delay --packets --pt --quiet"},
         {"g729a plot ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a dump --", "--format --help --jitter-buffer --max-audio --max-gap --pt --quiet --stream"},
-        {"g729a plot --", "--help --jitter-buffer --max-audio --max-gap --max-streams --one-way-delay --pt --quiet"},
+        {"g729a plot --", "--from --help --jitter-buffer --max-audio --max-gap --max-streams --one-way-delay --pt --quiet --to"},
         {"g729a info --one-way-delay 1", "100 150"},
         {"g729a plot --one-way-delay 150 ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a report ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a report a.pcap ", "a.html sub"},
         {"g729a report --max-", "--max-audio --max-calls --max-gap --max-packets --max-streams"},
+        // plot's --to ends its window: no format offered, and no batch after it.
+        {"g729a plot --to ", ""},
+        {"g729a plot --from 1 --to 3 ", "a.bit a.g729 a.pcap a.pcapng sub"},
+        {"g729a plot --to 3 a.pcap ", "sub"},
     };
     std::string script = "source " + loader + "\nexport XDG_DATA_DIRS='" + path("prefix/share") + "':/usr/share\n" +
                          "__load_completion g729a || exit 3\ncd '" + path("work") + "'\n" +
