@@ -31,6 +31,7 @@ set(G729A_TOOL_SOURCES
   capture/call_text.cpp
   capture/capture_input.cpp
   capture/capture_reader.cpp
+  capture/convert_command.cpp
   capture/decode_command.cpp
   capture/dump_command.cpp
   capture/emodel.cpp

@@ -21,6 +21,7 @@
 #include "tools/capture/rtp_stream.h"
 #include "tools/capture/sip_call.h"
 #include "tools/common/command_options.h"
+#include "tools/common/progress.h"
 
 namespace g729::tool {
 
@@ -121,6 +122,13 @@ std::size_t audio_limit_frames(const command_options& options, const std::vector
 void check_audio_limit(const std::string& path, std::size_t total, const char* verb, const char* purpose,
                        const command_options& options, const std::vector<const g729_stream*>& chosen);
 
+// What rebuilding the chosen streams changed, told before they are
+// written: the gaps shortened (the first three a stream, then a count), and
+// a warning for packets with bytes after their whole frames, which are
+// `used` ("decoded") without those bytes.
+void report_rebuilt_streams(reporter& report, const std::string& path, const std::vector<const g729_stream*>& chosen,
+                            const command_options& options, const char* used);
+
 // --- the words for them
 
 std::string hex_ssrc(uint32_t ssrc);              // 0x0000abcd
@@ -136,5 +144,8 @@ std::size_t left_out_frames(const rebuilt_stream& r);
 std::string shortened_text(const rebuilt_stream& r);
 std::string gap_text(const shortened_gap& g, std::size_t max_gap_seconds);
 std::string hours_text(std::size_t frames);
+// "SRC_PORT-DST_PORT_SSRC": the name of a stream's file in an output folder,
+// before its extension.
+std::string stream_file_stem(const g729_stream& s);
 
 } // namespace g729::tool

@@ -33,7 +33,7 @@ TEST_F(OptionTable, AnOptionGivenToACommandItDoesNotFitIsRefused) {
         {{"info", "--dtx", g729}, 2, "g729a: --dtx is for encode\n"},
         {{"dump", "-j", "2", g729}, 2, "g729a: --jobs is for encode, decode, roundtrip and convert\n"},
         {{"plot", "-y", g729, path("p.svg")}, 2, "g729a: --force is for roundtrip and convert\n"},
-        {{"info", "--max-files", "3", call}, 2, "g729a: --max-files is for decode\n"},
+        {{"info", "--max-files", "3", call}, 2, "g729a: --max-files is for decode and convert\n"},
         {{"encode", "-y", raw, path("out.g729")}, 2, "g729a: --force is for roundtrip and convert\n"},
         // The same form wherever the option stands and however it is spelled.
         {{"decode", "--dtx", g729, path("out.wav")}, 2, "g729a: --dtx is for encode\n"},
@@ -45,10 +45,10 @@ TEST_F(OptionTable, AnOptionGivenToACommandItDoesNotFitIsRefused) {
         {{"info", "-d", path("dir"), g729}, 2, "g729a: --directory is for encode, decode, roundtrip and convert\n"},
         {{"plot", "--to", "wav", g729}, 2, "g729a: --to is for encode, decode, roundtrip and convert\n"},
         {{"plot", "-t", "g729", g729, path("p.svg")}, 2, "g729a: --format is for encode, decode, roundtrip, info, dump and convert\n"},
-        {{"info", "--stream", "1a2b3c4d", call}, 2, "g729a: --stream is for decode and dump\n"},
+        {{"info", "--stream", "1a2b3c4d", call}, 2, "g729a: --stream is for decode, dump and convert\n"},
         {{"dump", "--mix", path("mix.wav"), call}, 2, "g729a: --mix is for decode\n"},
         {{"plot", "--mix", path("mix.wav"), call, path("p.svg")}, 2, "g729a: --mix is for decode\n"},
-        {{"roundtrip", "--jitter-buffer", "40", raw, path("out.wav")}, 2, "g729a: --jitter-buffer is for decode, info, dump and plot\n"},
+        {{"roundtrip", "--jitter-buffer", "40", raw, path("out.wav")}, 2, "g729a: --jitter-buffer is for decode, info, dump, plot and convert\n"},
         {{"decode", "-y", call, path("out")}, 2, "g729a: --force is for roundtrip and convert\n"},
     });
 }
