@@ -44,6 +44,7 @@ set(G729A_TOOL_SOURCES
   capture/rtp_stream.cpp
   capture/sdp.cpp
   capture/stream_analysis.cpp
+  capture/telephone_events.cpp
   plot/plot.cpp
   plot/plot_command.cpp
   plot/tracks.cpp

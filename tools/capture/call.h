@@ -20,6 +20,7 @@
 #include "tools/capture/rtcp.h"
 #include "tools/capture/rtp_stream.h"
 #include "tools/capture/sip_call.h"
+#include "tools/capture/telephone_events.h"
 #include "tools/common/command_options.h"
 #include "tools/common/progress.h"
 
@@ -66,6 +67,7 @@ struct g729_stream {
     rebuilt_stream rebuilt;
     stream_network network;
     packet_table packets; // every packet on record
+    stream_events events; // telephone events (DTMF) between its ends
 };
 
 // A capture as read: its format and link layer, what it held, and its G.729

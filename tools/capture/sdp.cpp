@@ -52,6 +52,9 @@ bool is_g729_name(const std::string& encoding) {
     return (name == "g729" || name == "g729a" || name == "g729b" || name == "g729ab") && rate == "8000";
 }
 
+// "telephone-event/8000": the events beside 8 kHz audio, on its clock.
+bool is_event_name(const std::string& encoding) { return lower(encoding) == "telephone-event/8000"; }
+
 } // namespace
 
 std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
@@ -64,18 +67,21 @@ std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
     endpoint media_address;
     bool have_media_address = false;
     std::set<int> pts;
+    std::set<int> event_pts;
 
     auto close_media = [&] {
-        if (in_media && audio && port > 0 && !pts.empty() && (have_media_address || have_session_address)) {
+        if (in_media && audio && port > 0 && (!pts.empty() || !event_pts.empty()) && (have_media_address || have_session_address)) {
             sdp_g729 s;
             s.receiver = have_media_address ? media_address : session_address;
             s.receiver.port = uint16_t(port);
             s.payload_types = pts;
+            s.event_payload_types = event_pts;
             found.push_back(s);
         }
         in_media = audio = have_media_address = false;
         port = 0;
         pts.clear();
+        event_pts.clear();
     };
 
     std::size_t i = 0;
@@ -110,10 +116,9 @@ std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
         case 'a':
             if (in_media && value.rfind("rtpmap:", 0) == 0) {
                 const std::vector<std::string> w = words(value.substr(7));
-                if (w.size() >= 2 && is_g729_name(w[1])) {
-                    const int pt = std::atoi(w[0].c_str());
-                    if (pt >= 0 && pt < 128) pts.insert(pt);
-                }
+                const int pt = w.size() >= 2 ? std::atoi(w[0].c_str()) : -1;
+                if (pt >= 0 && pt < 128 && is_g729_name(w[1])) pts.insert(pt);
+                if (pt >= 0 && pt < 128 && is_event_name(w[1])) event_pts.insert(pt);
             }
             break;
         default: break;
