@@ -167,10 +167,11 @@ capture_contents read_capture(const capture_source& in, const command_options& o
             continue;
         default: ++c.other_traffic; continue;
         }
-        if (packet.time_known) events.add(ip.source, ip.destination, h, packet.time_ns);
         const stream_key key{ip.source, ip.destination, h.ssrc};
         const bool audio = always.count(h.payload_type) > 0 || by_sdp(ip.destination, h.payload_type) ||
                            by_sdp(ip.source, h.payload_type);
+        // A type read as G.729 is never taken for telephone events.
+        if (!audio && packet.time_known) events.add(ip.source, ip.destination, h, packet.time_ns);
         auto it = found.find(key);
         if (it == found.end() && !audio) {
             const auto o = other_found.find(key);

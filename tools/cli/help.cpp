@@ -16,7 +16,8 @@ const char* const kGeneralHelp =
     "  dump IN...        one line per frame: type, coded parameters, decoded energy\n"
     "  plot IN OUT       draw IN (.g729, .bit or a capture) as .png, .svg or .pdf: level,\n"
     "                    lost, late and concealed frames, DTX, arrival jitter\n"
-    "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding\n"
+    "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding;\n"
+    "                    or a capture's G.729 streams into .bit, lost frames as erasures\n"
     "  encode|decode|roundtrip|convert IN... -d DIR | --to FMT   many files at once\n"
     "\n"
     "Options:\n"
@@ -43,7 +44,7 @@ const char* const kGeneralHelp =
     "  --bad-frames=decode  decode: .bit frames marked bad are decoded as received,\n"
     "                    not concealed\n"
     "  --jitter-buffer MS|adaptive\n"
-    "                    captures: decode, info and plot as a receiver with that buffer\n"
+    "                    captures: decode, info, plot and convert as a receiver with that buffer\n"
     "                    would have played the call (late packets concealed)\n"
     "  --pt N, --stream SSRC, --mix FILE, --max-gap S, --max-audio S, --max-files N\n"
     "                    packet captures (.pcap, .pcapng): see 'g729a decode --help'\n"
@@ -141,7 +142,10 @@ const char* const kInfoHelp =
      "\n"
      "CAPTURE (.pcap, .pcapng): the RTP streams found, with SSRC, addresses, payload\n"
      "type, packets, frames, losses, duplicates, reordering, DTX gaps, capture times\n"
-     "and duration, and the packets skipped; --json gives the same as JSON.\n";
+     "and duration, and the packets skipped; --json gives the same as JSON.\n"
+     "The telephone events (RFC 4733 DTMF) between a stream's ends, on the payload\n"
+     "type SDP maps to telephone-event/8000 (101 where no SDP describes either end):\n"
+     "the digits, and each key press once with its time, duration and volume.\n";
 
 const char* const kDumpHelp =
     "Usage: g729a dump [-t g729|bit] IN...\n"
@@ -177,11 +181,23 @@ const char* const kPlotHelp =
 
 const char* const kConvertHelp =
     "Usage: g729a convert [OPTIONS] [-y] IN OUT\n"
+     "       g729a convert [--stream SSRC] [CAPTURE OPTIONS] CAPTURE OUT\n"
      "\n"
      "Rewrites a coded stream between .g729 and .bit without decoding it. .g729 to\n"
      ".bit and back gives the same bytes. .g729 cannot mark untransmitted or bad\n"
      "frames (they are left out or unmarked, with a notice), and holds a SID frame\n"
      "only at its end. An existing OUT is coded, as IN is, and likely a second input\n"
-     "matched by a glob: it is replaced only with -y (--force).\n";
+     "matched by a glob: it is replaced only with -y (--force).\n"
+     "\n"
+     "A packet capture (.pcap, .pcapng): each G.729 stream's frames as they came, on\n"
+     "its timeline, not decoded. OUT.bit (one stream: --stream SSRC when the capture\n"
+     "holds several) or a directory of SRC-DST_SSRC.bit files, written all or nothing.\n"
+     "In .bit, frames lost, late for --jitter-buffer or in unusable packets are\n"
+     "erasures (sync 0x6B20, no bits), the pauses of silence suppression are\n"
+     "untransmitted (0x6B21, no bits), SID frames keep all 16 bits: decode of the\n"
+     ".bit gives what decode of the capture gives, sample for sample. OUT.g729 is\n"
+     "refused for a stream with frames missing or a SID frame before its end, which\n"
+     ".g729 cannot hold. --pt, --max-gap, --max-audio, --max-files and\n"
+     "--jitter-buffer: as for decode.\n";
 
 } // namespace g729::tool
