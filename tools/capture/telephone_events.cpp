@@ -50,14 +50,16 @@ void event_collector::add(const endpoint& source, const endpoint& destination, c
                             !described_.count(destination) && event <= kLastDigit;
     if (!by_sdp && !by_default) return;
     const std::pair<endpoint, endpoint> flow{source, destination};
-    types_.emplace(flow, std::make_pair(h.payload_type, by_sdp));
     const event_key key{source, destination, h.ssrc, h.timestamp, event};
     auto it = events_.find(key);
     if (it == events_.end()) {
         if (events_.size() >= kMaxTelephoneEvents) {
-            ++not_kept_[flow];
+            // Counted for ends that have events kept, so that these counts
+            // are bounded too.
+            if (types_.count(flow)) ++not_kept_[flow];
             return;
         }
+        types_.emplace(flow, std::make_pair(h.payload_type, by_sdp));
         telephone_event e;
         e.event = event;
         e.ssrc = h.ssrc;

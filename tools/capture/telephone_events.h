@@ -50,7 +50,8 @@ struct stream_events {
 };
 
 // Events kept from one capture; beyond this many, a crafted capture of one
-// event a packet has its further events counted, not kept.
+// event a packet has its further events counted (between ends that have
+// events kept), not kept.
 constexpr std::size_t kMaxTelephoneEvents = 10000;
 
 // A G.729 stream as the events are given to it.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/tools/capture/capture_writer.h"
+#include "tools/formats/coded_stream.h"
 
 namespace g729::tool {
 namespace {
@@ -24,6 +25,14 @@ std::vector<sent_packet> numbered(std::vector<sent_packet> packets, uint16_t fir
     std::stable_sort(packets.begin(), packets.end(), [](const sent_packet& a, const sent_packet& b) { return a.time_ns < b.time_ns; });
     for (sent_packet& p : packets) p.sequence = first++;
     return packets;
+}
+
+// The frames of a .bit file, as info counts them.
+std::size_t read_bit_frames(const std::string& file) {
+    const std::vector<uint8_t> bytes = read_file(file);
+    const coded_stream s = read_bit(bytes.data(), bytes.size());
+    EXPECT_FALSE(s.fault) << file;
+    return s.frames.size();
 }
 
 // Speech, a SID frame and a pause not sent, speech again, a SID frame and a
@@ -153,7 +162,7 @@ TEST_F(CaptureTest, ConvertChoosesStreamsAsDecodeDoes) {
     EXPECT_EQ(read_file(path("keep.bit")), (std::vector<uint8_t>{1, 2, 3}));
 }
 
-TEST_F(CaptureTest, ConvertRefusesWhatItCannotWriteAndLeavesOutAsItWas) {
+TEST_F(CaptureTest, ConvertRefusesWhatItCannotWriteAndKeepsWhatItCan) {
     const std::vector<sent_packet> pauses = send(call_with_pauses(), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
     write_pcap(path("pauses.pcap"), DLT_EN10MB, on_link(link::ethernet, pauses));
     std::vector<sent_packet> lossy = send(talk(), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
@@ -180,6 +189,15 @@ TEST_F(CaptureTest, ConvertRefusesWhatItCannotWriteAndLeavesOutAsItWas) {
     const std::size_t timeline = nlohmann::json::parse(i.out)["streams"][0]["timeline_frames"];
     EXPECT_EQ(timeline, 3u + 2u * 500u);
     EXPECT_EQ(read_file(path("out.bit")).size(), 3u * 164u + (timeline - 3u) * 4u);
+
+    // A capture whose last packet is cut short: the packets before it.
+    std::vector<uint8_t> cut = read_file(path("lossy.pcap"));
+    cut.resize(cut.size() - 5);
+    write_file(path("cut.pcap"), cut);
+    const run_result k = run({"convert", path("cut.pcap"), path("cut.bit")});
+    ASSERT_EQ(k.status, 0) << k.err;
+    EXPECT_TRUE(contains(k.err, "; converted the packets before it")) << k.err;
+    EXPECT_EQ(read_bit_frames(path("cut.bit")), 120u) << "122 frames sent, 2 lost within, the last packet's 2 cut";
 }
 
 } // namespace
