@@ -134,22 +134,25 @@ TEST_F(CaptureTest, WhatOnlyLooksLikeEventsIsNotTakenForThem) {
     auto none = [](std::vector<sent_packet>&) {};
     const Case cases[] = {
         // SDP describes the receiving end and maps 101 to nothing.
-        {"101 where SDP says otherwise", 0x1a2b3c4d, 101, {sdp_answer(kB, "18", "a=rtpmap:18 G729/8000\r\n")}, none},
+        {"101 where SDP says otherwise", 0x1a2b3c4d, 101, {sdp_answer(kB, "18", "a=rtpmap:18 G729/8000\r\n")}, none, {}},
         {"101 carrying no digit", 0x1a2b3c4d, 101, {},
          [](std::vector<sent_packet>& p) {
              for (sent_packet& s : p)
                  if (s.payload_type == 101) s.payload[0] = 40;
-         }},
+         },
+         {}},
         {"101 payloads of another length", 0x1a2b3c4d, 101, {},
          [](std::vector<sent_packet>& p) {
              for (sent_packet& s : p)
                  if (s.payload_type == 101) s.payload.push_back(0);
-         }},
+         },
+         {}},
         {"events between other ends", 0x0bad0bad, 101, {},
          [](std::vector<sent_packet>& p) {
              for (sent_packet& s : p)
                  if (s.payload_type == 101) s.destination = v4("10.0.0.9", 5000);
-         }},
+         },
+         {}},
         // The user says 101 is G.729 (its 4-byte payloads are then unusable frames).
         {"101 read as G.729 with --pt", 0x1a2b3c4d, 101, {}, none, {"--pt", "101"}},
     };
