@@ -4,7 +4,8 @@
 // --mix, with --rate, --float and the capture limits, the outputs in a
 // scratch folder whose files the process cannot grow past 32 MB
 // (RLIMIT_FSIZE, with SIGXFSZ ignored, so an oversized write fails as a
-// full disk does).
+// full disk does). Where decode writes a folder (modes 2 and 3), convert
+// also writes the streams' frames as .bit into a folder of their own.
 //
 // Input: one selector byte, then the capture (.pcap or .pcapng bytes).
 //   selector % 8   0 info, 1 info --json, 2 decode into a new folder,
@@ -134,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string out = dir + "/out";
     const std::string mix = dir + "/mix.wav";
+    const std::string bits = dir + "/bits";
 
     command_options options;
     options.quiet = true;
@@ -207,6 +209,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(e.what()[0] != '\0');
     }
     std::fflush(stdout);
+    if (mode == 2 || mode == 3) {
+        // All or nothing too: a folder of .bit files, or none at all.
+        bool converted = true;
+        try {
+            convert_capture({in, bits}, options);
+        } catch (const tool_error& e) {
+            converted = false;
+            FUZZ_CHECK(e.what()[0] != '\0' && !e.file.empty());
+        }
+        struct stat st;
+        FUZZ_CHECK(converted == (stat(bits.c_str(), &st) == 0 && S_ISDIR(st.st_mode)));
+        FUZZ_CHECK(no_temporaries(bits));
+        remove_tree(bits);
+    }
 
     FUZZ_CHECK(no_temporaries(dir) && no_temporaries(out));
     if (failed) {

@@ -11,7 +11,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "tools", "capture"))
-from capture_writer import ethernet_tcp, ethernet_udp, ntp_middle32, pcap, pcapng, rtcp_report, rtp, sdp, sip  # noqa: E402
+from capture_writer import ethernet_tcp, ethernet_udp, ntp_middle32, pcap, pcapng, rtcp_report, rtp, sdp, sip, telephone_event  # noqa: E402
 VECTORS = os.path.join(HERE, "..", "tests", "data", "vectors")
 CORPUS = os.path.join(HERE, "corpus")
 
@@ -345,6 +345,31 @@ def capture_seeds():
     signalled = [ethernet_udp(a, b, 5060, 5060, m) if by_caller else ethernet_udp(b, a, 5060, 5060, m)
                  for by_caller, m in sip_call_messages()]
     write("capture_commands_fuzz", "pcap-signalled-call-info-json", bytes([1]) + pcap(every_20_ms(signalled + call[2:])))
+
+    # Telephone events: a key press in the caller's own SSRC on 101 as its
+    # SDP maps it (three packets and the end three times, one repeated and
+    # one out of order), a key in an SSRC of its own between the same ends,
+    # and 40 events of one packet each; as info, JSON and converted.
+    keyed = [ethernet_udp(a, b, 5060, 5060, sdp)]
+    sequence = 1000
+    for n in range(30):
+        keyed.append(ethernet_udp(a, b, 4000, 4002, rtp(sequence, 160 * n, speech[20 * n:20 * n + 20])))
+        sequence += 1
+        if n == 10:
+            press = [telephone_event(5, False, 10, 160 * k) for k in (1, 2, 3)] + [telephone_event(5, True, 10, 480)] * 3
+            for k, event in enumerate(press):
+                keyed.append(ethernet_udp(a, b, 4000, 4002, rtp(sequence, 160 * 11, event, payload_type=101, marker=k == 0)))
+                sequence += 1
+            keyed.insert(-3, keyed[-2])
+            keyed[-5], keyed[-4] = keyed[-4], keyed[-5]
+    for k in range(3):
+        keyed.append(ethernet_udp(a, b, 4000, 4002, rtp(50 + k, 8000, telephone_event(11, k == 2, 8, 400), payload_type=101,
+                                                        ssrc=0x0E0E0E0E)))
+    for k in range(40):
+        keyed.append(ethernet_udp(a, b, 4000, 4002, rtp(100 + k, 800 * k, telephone_event(k % 16, True, 20, 80), payload_type=101,
+                                                        ssrc=0x0F0F0F0F)))
+    for selector, name in [(0, "info"), (1, "info-json"), (2, "decode-and-convert-folder"), (7, "one-wav")]:
+        write("capture_commands_fuzz", "pcap-telephone-events-" + name, bytes([selector]) + pcap(every_20_ms(keyed)))
 
 
 # --- sip_reader_fuzz: records of flags byte, length (2 bytes), bytes -------

@@ -33,6 +33,7 @@ set(G729A_TOOL_SOURCES
   capture/call_text.cpp
   capture/capture_input.cpp
   capture/capture_reader.cpp
+  capture/convert_command.cpp
   capture/decode_command.cpp
   capture/dump_command.cpp
   capture/emodel.cpp
@@ -47,6 +48,7 @@ set(G729A_TOOL_SOURCES
   capture/sdp.cpp
   capture/sip_reader.cpp
   capture/stream_analysis.cpp
+  capture/telephone_events.cpp
   plot/plot.cpp
   plot/plot_command.cpp
   plot/report_command.cpp

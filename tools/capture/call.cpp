@@ -39,10 +39,11 @@ bool looks_like_sdp(const uint8_t* data, std::size_t size) {
 using sdp_map = std::map<endpoint, std::set<int>>;
 
 // The first pass: the payload types that SDP anywhere in the capture maps
-// to G.729, by the address and port that receives them, and the SIP calls.
-// Reading them all first lets the second pass keep only G.729 packets,
-// whatever the order of signalling and media in the file.
-sdp_map read_signalling(const capture_source& in, capture_contents& c, sip_reader& sip) {
+// to G.729 (and, into `events`, to telephone-event), by the address and
+// port that receives them, and the SIP calls. Reading them all first lets
+// the second pass keep only G.729 packets, whatever the order of signalling
+// and media in the file.
+sdp_map read_signalling(const capture_source& in, capture_contents& c, sip_reader& sip, sdp_map& events) {
     const std::string& path = in.name;
     capture_reader reader(in.open, in.name);
     c.format = reader.format();
@@ -60,8 +61,10 @@ sdp_map read_signalling(const capture_source& in, capture_contents& c, sip_reade
                      ip.kind == packet_class::tcp);
         if (!looks_like_sdp(ip.data, ip.size)) continue;
         for (const sdp_g729& s : read_sdp(reinterpret_cast<const char*>(ip.data), ip.size))
-            if (mappings.size() < kMaxOtherStreams || mappings.count(s.receiver))
+            if (mappings.size() < kMaxOtherStreams || mappings.count(s.receiver)) {
                 mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
+                events[s.receiver].insert(s.event_payload_types.begin(), s.event_payload_types.end());
+            }
     }
     return mappings;
 }
@@ -115,8 +118,12 @@ void match_rtcp(capture_contents& c, const command_options& options) {
 capture_contents read_capture(const capture_source& in, const command_options& options) {
     capture_contents c;
     sip_reader sip;
-    const sdp_map sdp = read_signalling(in, c, sip);
+    sdp_map sdp_events;
+    const sdp_map sdp = read_signalling(in, c, sip, sdp_events);
     capture_reader reader(in.open, in.name);
+    std::set<endpoint> described;
+    for (const auto& [receiver, types] : sdp) described.insert(receiver);
+    event_collector events(std::move(sdp_events), std::move(described));
 
     // Which payload types are G.729 on a flow: 18, those given with --pt,
     // and those the SDP of either end maps to G729. An SDP binds its types
@@ -171,6 +178,8 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         const stream_key key{ip.source, ip.destination, h.ssrc};
         const bool audio = always.count(h.payload_type) > 0 || by_sdp(ip.destination, h.payload_type) ||
                            by_sdp(ip.source, h.payload_type);
+        // A type read as G.729 is never taken for telephone events.
+        if (!audio && packet.time_known) events.add(ip.source, ip.destination, h, packet.time_ns);
         auto it = found.find(key);
         if (it == found.end() && !audio) {
             const auto o = other_found.find(key);
@@ -259,6 +268,11 @@ capture_contents read_capture(const capture_source& in, const command_options& o
             c.other_traffic += n;
     }
     match_rtcp(c, options);
+    std::vector<event_owner> owners;
+    for (g729_stream& g : c.streams)
+        owners.push_back({g.key.source, g.key.destination, g.key.ssrc, g.rebuilt.stats.first_arrival_ns,
+                          g.rebuilt.stats.last_arrival_ns, &g.events});
+    events.attach(owners);
     std::stable_sort(c.streams.begin(), c.streams.end(), [](const g729_stream& a, const g729_stream& b) {
         return a.rebuilt.stats.start_ns < b.rebuilt.stats.start_ns;
     });

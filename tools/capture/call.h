@@ -20,7 +20,9 @@
 #include "tools/capture/rtcp.h"
 #include "tools/capture/rtp_stream.h"
 #include "tools/capture/sip_call.h"
+#include "tools/capture/telephone_events.h"
 #include "tools/common/command_options.h"
+#include "tools/common/progress.h"
 
 namespace g729::tool {
 
@@ -65,6 +67,7 @@ struct g729_stream {
     rebuilt_stream rebuilt;
     stream_network network;
     packet_table packets; // every packet on record
+    stream_events events; // telephone events (DTMF) between its ends
 };
 
 // A capture as read: its format and link layer, what it held, and its G.729
@@ -122,6 +125,13 @@ std::size_t audio_limit_frames(const command_options& options, const std::vector
 void check_audio_limit(const std::string& path, std::size_t total, const char* verb, const char* purpose,
                        const command_options& options, const std::vector<const g729_stream*>& chosen);
 
+// What rebuilding the chosen streams changed, told before they are
+// written: the gaps shortened (the first three a stream, then a count), and
+// a warning for packets with bytes after their whole frames, which are
+// `used` ("decoded") without those bytes.
+void report_rebuilt_streams(reporter& report, const std::string& path, const std::vector<const g729_stream*>& chosen,
+                            const command_options& options, const char* used);
+
 // --- the words for them
 
 std::string hex_ssrc(uint32_t ssrc);              // 0x0000abcd
@@ -140,5 +150,9 @@ std::string gap_text(const shortened_gap& g, std::size_t max_gap_seconds);
 std::string hours_text(std::size_t frames);
 // Stream i of the capture as one JSON object, as info --json lists it.
 std::string stream_json(const capture_contents& c, std::size_t i);
+
+// "SRC_PORT-DST_PORT_SSRC": the name of a stream's file in an output folder,
+// before its extension.
+std::string stream_file_stem(const g729_stream& s);
 
 } // namespace g729::tool

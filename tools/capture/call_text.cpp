@@ -44,6 +44,10 @@ std::string epoch_seconds(int64_t ns) {
 
 double duration_s(const stream_stats& st) { return double(st.frames) * kFrameSamples / G729A_SAMPLE_RATE; }
 
+std::string stream_file_stem(const g729_stream& s) {
+    return s.key.source.file_text() + "-" + s.key.destination.file_text() + "_" + hex_ssrc(s.key.ssrc).substr(2);
+}
+
 std::string stream_label(const g729_stream& s) {
     return hex_ssrc(s.key.ssrc) + " " + s.key.source.text() + " -> " + s.key.destination.text();
 }
@@ -116,4 +120,21 @@ std::string hours_text(std::size_t frames) {
     std::snprintf(text, sizeof text, "%.1f s (%.2f h)", double(frames) / 100.0, double(frames) / 360000.0);
     return text;
 }
+void report_rebuilt_streams(reporter& report, const std::string& path, const std::vector<const g729_stream*>& chosen,
+                            const command_options& options, const char* used) {
+    for (const g729_stream* s : chosen) {
+        const rebuilt_stream& r = s->rebuilt;
+        constexpr std::size_t kShown = 3;
+        for (std::size_t i = 0; i < r.shortened.size() && i < kShown; ++i)
+            report.notice(path, hex_ssrc(s->key.ssrc) + ": " + gap_text(r.shortened[i], options.max_gap_seconds));
+        if (r.shortened.size() > kShown)
+            report.notice(path, hex_ssrc(s->key.ssrc) + ": " + std::to_string(r.shortened.size() - kShown) +
+                                    " more gaps shortened (" + shortened_text(r) + " in all)");
+        if (r.stats.remainders > 0)
+            report.warning(path, hex_ssrc(s->key.ssrc) + ": " + plural(r.stats.remainders, "packet carries", "packets carry") +
+                                     " bytes after its whole frames (first: packet " + std::to_string(r.stats.first_remainder_packet) +
+                                     "); the whole frames are " + used + ", the rest left out");
+    }
+}
+
 } // namespace g729::tool

@@ -24,9 +24,7 @@ namespace g729::tool {
 
 namespace {
 
-std::string stream_file_name(const g729_stream& s) {
-    return s.key.source.file_text() + "-" + s.key.destination.file_text() + "_" + hex_ssrc(s.key.ssrc).substr(2) + ".wav";
-}
+std::string stream_file_name(const g729_stream& s) { return stream_file_stem(s) + ".wav"; }
 
 std::string stream_summary(const g729_stream& s) {
     const stream_stats& st = s.rebuilt.stats;
@@ -191,19 +189,7 @@ int capture_decode(const capture_source& in, const std::string* out, const comma
     for (const planned_file& f : plan) total += f.frames;
     check_audio_limit(path, total, "write", "", options, chosen);
 
-    for (const g729_stream* s : chosen) {
-        const rebuilt_stream& r = s->rebuilt;
-        constexpr std::size_t kShown = 3;
-        for (std::size_t i = 0; i < r.shortened.size() && i < kShown; ++i)
-            report.notice(path, hex_ssrc(s->key.ssrc) + ": " + gap_text(r.shortened[i], options.max_gap_seconds));
-        if (r.shortened.size() > kShown)
-            report.notice(path, hex_ssrc(s->key.ssrc) + ": " + std::to_string(r.shortened.size() - kShown) +
-                                    " more gaps shortened (" + shortened_text(r) + " in all)");
-        if (r.stats.remainders > 0)
-            report.warning(path, hex_ssrc(s->key.ssrc) + ": " + plural(r.stats.remainders, "packet carries", "packets carry") +
-                                     " bytes after its whole frames (first: packet " + std::to_string(r.stats.first_remainder_packet) +
-                                     "); the whole frames are decoded, the rest left out");
-    }
+    report_rebuilt_streams(report, path, chosen, options, "decoded");
 
     // All or nothing: every file is written and synced under a temporary
     // name first; only then are they renamed into place, with the signals

@@ -36,11 +36,7 @@ int capture_dump(const capture_source& in, const command_options& options) {
             const timeline_entry& e = player.current();
             std::string line = frame_line_start(index);
             if (!e.missing()) {
-                coded_frame f;
-                f.kind = e.kind == slot_kind::sid ? frame_kind::sid : frame_kind::speech;
-                f.bits = e.kind == slot_kind::sid ? 16 : 80;
-                std::copy(e.bytes.begin(), e.bytes.end(), f.bytes.begin());
-                line += frame_text(f);
+                line += frame_text(entry_frame(e));
             } else {
                 line += e.kind == slot_kind::lost ? "lost" : e.kind == slot_kind::late ? "late" : e.kind == slot_kind::dtx ? "untransmitted" : "skipped";
                 line += g729a_decoder_frame_kind(player.decoder()) == G729A_FRAME_COMFORT_NOISE ? " comfort_noise" : " concealed";

@@ -57,6 +57,7 @@ void print_stream(const capture_contents& c, std::size_t i) {
     if (st.late_packets > 0) std::printf("  late:          %s (%s concealed)\n", plural(st.late_packets, "packet", "packets").c_str(),
                                          plural(st.late_frames, "frame", "frames").c_str());
     std::fputs(network_text(s.network, "  ", capture_time).c_str(), stdout);
+    std::fputs(events_text(s.events, st.first_arrival_ns, "  ").c_str(), stdout);
     for (std::size_t k = 0; k < i; ++k)
         if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)
             std::printf("  SSRC change:   from %s at %s\n", hex_ssrc(c.streams[k].key.ssrc).c_str(),
@@ -179,6 +180,7 @@ std::string stream_json(const capture_contents& c, std::size_t i) {
     j += ", \"late_packets\": " + std::to_string(st.late_packets);
     j += ", \"late_frames\": " + std::to_string(st.late_frames);
     j += network_json(s.network);
+    j += events_json(s.events, st.first_arrival_ns);
     std::string changes;
     for (std::size_t k = 0; k < i; ++k)
         if (c.streams[k].key.source == s.key.source && c.streams[k].key.destination == s.key.destination)

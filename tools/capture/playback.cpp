@@ -1,5 +1,7 @@
 #include "tools/capture/playback.h"
 
+#include <algorithm>
+
 namespace g729::tool {
 
 namespace {
@@ -7,6 +9,30 @@ namespace {
 constexpr int kFrameSamples = G729A_FRAME_SAMPLES;
 
 } // namespace
+
+coded_frame entry_frame(const timeline_entry& e) {
+    coded_frame f;
+    switch (e.kind) {
+    case slot_kind::speech: break;
+    case slot_kind::sid:
+        f.kind = frame_kind::sid;
+        f.bits = 8 * G729A_SID_FRAME_BYTES;
+        break;
+    case slot_kind::dtx:
+        f.kind = frame_kind::untransmitted;
+        f.bits = 0;
+        return f;
+    case slot_kind::lost:
+    case slot_kind::late:
+    case slot_kind::skipped:
+        f.kind = frame_kind::untransmitted;
+        f.bits = 0;
+        f.bad = true;
+        return f;
+    }
+    std::copy(e.bytes.begin(), e.bytes.begin() + f.size(), f.bytes.begin());
+    return f;
+}
 
 bool timeline_player::next(int16_t* block) {
     while (entry_ < timeline_.size() && within_ == timeline_[entry_].frames) {

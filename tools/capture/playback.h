@@ -10,8 +10,18 @@
 #include "g729a.h"
 #include "tools/capture/rtp_stream.h"
 #include "tools/common/codec_handles.h"
+#include "tools/formats/coded_stream.h"
 
 namespace g729::tool {
+
+// One frame of a timeline entry as the coded formats carry it: speech (80
+// bits), SID (all 16 bits of its two bytes, as they came), or a frame not
+// transmitted. A frame the sender sent and the receiver did not get (lost,
+// late for the jitter buffer, or in an unusable packet) is also marked bad,
+// a frame erasure; a silence of discontinuous transmission is not. Either
+// way it carries no bits, so it is decoded as missing whether or not bad
+// frames are decoded as received.
+coded_frame entry_frame(const timeline_entry& e);
 
 // Decodes a stream's timeline 80 samples at a time, so that a call of any
 // length needs no more memory than its packets.

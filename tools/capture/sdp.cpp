@@ -76,6 +76,9 @@ constexpr std::size_t kMaxSdpWord = 64;
 
 std::string bounded(const std::string& s) { return s.substr(0, kMaxSdpWord); }
 
+// "telephone-event/8000": the events beside 8 kHz audio, on its clock.
+bool is_event_name(const std::string& encoding) { return lower(encoding) == "telephone-event/8000"; }
+
 } // namespace
 
 std::vector<sdp_media> read_sdp_media(const char* text, std::size_t size) {
@@ -167,6 +170,7 @@ std::vector<sdp_media> read_sdp_media(const char* text, std::size_t size) {
                     if (pt >= 0 && pt < 128) {
                         if (encodings.size() < kMaxSdpCodecs) encodings[pt] = bounded(w[1]);
                         if (is_g729_name(w[1])) m.g729_types.insert(pt);
+                        if (is_event_name(w[1])) m.event_types.insert(pt);
                     }
                 }
             }
@@ -181,8 +185,8 @@ std::vector<sdp_media> read_sdp_media(const char* text, std::size_t size) {
 std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
     std::vector<sdp_g729> found;
     for (const sdp_media& m : read_sdp_media(text, size))
-        if (m.media == "audio" && m.has_address && m.receiver.port > 0 && !m.g729_types.empty())
-            found.push_back(sdp_g729{m.receiver, m.g729_types});
+        if (m.media == "audio" && m.has_address && m.receiver.port > 0 && (!m.g729_types.empty() || !m.event_types.empty()))
+            found.push_back(sdp_g729{m.receiver, m.g729_types, m.event_types});
     return found;
 }
 

@@ -20,6 +20,7 @@ struct sdp_media {
     bool has_address = false;      // a c= line was read for it
     std::vector<std::string> codecs; // one per payload type of the m= line, in its order: "18 G729/8000", "101 telephone-event/8000", "0"
     std::set<int> g729_types;      // those whose a=rtpmap names G.729 at 8000 Hz
+    std::set<int> event_types;     // and those it names telephone-event/8000
     int ptime = 0;                 // a=ptime in ms, 0 when not given
     std::string direction = "sendrecv"; // a=sendrecv, sendonly, recvonly or inactive (the media's, else the session's)
 };
@@ -34,14 +35,16 @@ std::vector<sdp_media> read_sdp_media(const char* text, std::size_t size);
 
 // G.729 payload types announced in SDP: the address and port each media
 // description receives on, with the payload types its a=rtpmap lines map to
-// G729 (or G729A/G729B/G729AB) at 8000 Hz.
+// G729 (or G729A/G729B/G729AB) at 8000 Hz, and those they map to RFC 4733
+// telephone-event at 8000 Hz.
 struct sdp_g729 {
     endpoint receiver;
     std::set<int> payload_types;
+    std::set<int> event_payload_types;
 };
 
 // The audio descriptions of read_sdp_media that have an address, a port
-// and G.729 in their rtpmap.
+// and G.729 or telephone-event in their rtpmap.
 std::vector<sdp_g729> read_sdp(const char* text, std::size_t size);
 
 // "10.0.0.1:4000 G729/8000 ptime 20 sendrecv": one description in a line.

@@ -17,7 +17,8 @@ const char* const kGeneralHelp =
     "  plot IN OUT       draw IN (.g729, .bit or a capture) as .png, .svg or .pdf: level,\n"
     "                    lost, late and concealed frames, DTX, arrival jitter, transit\n"
     "                    and the jitter buffer's playout delay, on the capture's clock\n"
-    "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding\n"
+    "  convert IN OUT    rewrite .g729 as .bit or the other way round, without decoding;\n"
+    "                    or a capture's G.729 streams into .bit, lost frames as erasures\n"
     "  report IN OUT.html  one self-contained page of a capture's calls: ladder,\n"
     "                    players as sent and as heard, timeline, packet table,\n"
     "                    E-model estimate\n"
@@ -49,8 +50,8 @@ const char* const kGeneralHelp =
     "  --bad-frames=decode  decode: .bit frames marked bad are decoded as received,\n"
     "                    not concealed\n"
     "  --jitter-buffer MS|adaptive\n"
-    "                    captures: decode, info, plot and report as a receiver\n"
-    "                    with that buffer would have played the call (late\n"
+    "                    captures: decode, info, plot, convert and report as a\n"
+    "                    receiver with that buffer would have played the call (late\n"
     "                    packets concealed)\n"
     "  --one-way-delay MS\n"
     "                    captures: info, plot and report: the mouth-to-ear delay\n"
@@ -169,7 +170,11 @@ const char* const kInfoHelp =
      "     transit_ms, jitter_ms, skew_ms, lost_before, late, discarded, reordered,\n"
      "     duplicate, stale. With --json each stream gets them as \"packet_table\"\n"
      "     (an array of objects of those names) and \"packet_rows_not_listed\" (rows\n"
-     "     beyond 1000000 a stream).\n";
+     "     beyond 1000000 a stream).\n"
+     "The telephone events (RFC 4733 DTMF) between a stream's ends, on the payload\n"
+     "     type SDP maps to telephone-event/8000 (101 where no SDP describes either\n"
+     "     end): the digits, and each key press once with its time, duration and\n"
+     "     volume.\n";
 
 const char* const kDumpHelp =
     "Usage: g729a dump [-t g729|bit] IN...\n"
@@ -213,12 +218,24 @@ const char* const kPlotHelp =
 
 const char* const kConvertHelp =
     "Usage: g729a convert [OPTIONS] [-y] IN OUT\n"
+     "       g729a convert [--stream SSRC] [CAPTURE OPTIONS] CAPTURE OUT\n"
      "\n"
      "Rewrites a coded stream between .g729 and .bit without decoding it. .g729 to\n"
      ".bit and back gives the same bytes. .g729 cannot mark untransmitted or bad\n"
      "frames (they are left out or unmarked, with a notice), and holds a SID frame\n"
      "only at its end. An existing OUT is coded, as IN is, and likely a second input\n"
-     "matched by a glob: it is replaced only with -y (--force).\n";
+     "matched by a glob: it is replaced only with -y (--force).\n"
+     "\n"
+     "A packet capture (.pcap, .pcapng): each G.729 stream's frames as they came, on\n"
+     "its timeline, not decoded. OUT.bit (one stream: --stream SSRC when the capture\n"
+     "holds several) or a directory of SRC-DST_SSRC.bit files, written all or nothing.\n"
+     "In .bit, frames lost, late for --jitter-buffer or in unusable packets are\n"
+     "erasures (sync 0x6B20, no bits), the pauses of silence suppression are\n"
+     "untransmitted (0x6B21, no bits), SID frames keep all 16 bits: decode of the\n"
+     ".bit gives what decode of the capture gives, sample for sample. OUT.g729 is\n"
+     "refused for a stream with frames missing or a SID frame before its end, which\n"
+     ".g729 cannot hold. --pt, --max-gap, --max-audio, --max-files and\n"
+     "--jitter-buffer: as for decode.\n";
 
 const char* const kReportHelp =
     "Usage: g729a report [OPTIONS] IN OUT.html\n"

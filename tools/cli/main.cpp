@@ -52,7 +52,7 @@ const command_entry kCommands[] = {
     {"info", for_info, info_file, info_capture, nullptr, false, true, false, kInfoHelp},
     {"dump", for_dump, dump_file, dump_capture, nullptr, false, true, false, kDumpHelp},
     {"plot", for_plot, nullptr, nullptr, run_plot, true, true, false, kPlotHelp},
-    {"convert", for_convert, convert_file, nullptr, nullptr, true, true, true, kConvertHelp},
+    {"convert", for_convert, convert_file, convert_capture, nullptr, true, true, true, kConvertHelp},
     {"report", for_report, nullptr, nullptr, run_report, true, true, false, kReportHelp},
 };
 
@@ -167,7 +167,7 @@ int read_files(const command_entry& command, std::vector<positional>& files, con
         capture[i] = files[i].text == "-" && !files[i].format ? standard_input_is_capture(files[i], name)
                                                                : !files[i].format && is_capture_file(files[i].text);
     const std::size_t captures = std::size_t(std::count(capture.begin(), capture.end(), true));
-    if (captures > 0 && !command.capture) throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
+    if (captures > 0 && !command.capture) throw usage_error(name + " does not read packet captures; decode, info, dump, plot and convert do");
     refuse_options_not_for(p, captures == 0              ? operand_kinds::files
                               : captures == files.size() ? operand_kinds::captures
                                                          : operand_kinds::mixed);
@@ -273,7 +273,7 @@ int run(const std::vector<std::string>& args) {
     const bool capture = one_input && (files[0].text == "-" ? command->capture && standard_input_is_capture(files[0], name)
                                                             : is_capture_file(files[0].text));
     if (capture) {
-        if (!command->capture) throw usage_error(name + " does not read packet captures; decode, info, dump and plot do");
+        if (!command->capture) throw usage_error(name + " does not read packet captures; decode, info, dump, plot and convert do");
         refuse_options_not_for(p, operand_kinds::captures);
         std::vector<std::string> operands;
         for (const positional& f : files) operands.push_back(f.text);
@@ -362,8 +362,9 @@ int run(const std::vector<std::string>& args) {
         file_job job;
         job.in = operand{f.text};
         if (!f.format && is_capture_file(f.text)) {
-            job.problem = f.text + ": a packet capture holds streams, not one file's frames: decode it on its own (g729a decode " +
-                          f.text + " DIR)";
+            const std::string own = command->capture ? name : "decode";
+            job.problem = f.text + ": a packet capture holds streams, not one file's frames: " + own + " it on its own (g729a " +
+                          own + " " + f.text + " DIR)";
             jobs.push_back(job);
             continue;
         }

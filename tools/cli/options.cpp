@@ -20,7 +20,7 @@ namespace {
 
 constexpr unsigned kAllCommands = (1u << kCommandCount) - 1;
 constexpr unsigned kBatchCommands = for_encode | for_decode | for_roundtrip | for_convert;
-constexpr unsigned kCaptureCommands = for_decode | for_info | for_dump | for_plot | for_report;
+constexpr unsigned kCaptureCommands = for_decode | for_info | for_dump | for_plot | for_convert | for_report;
 
 // The longest --max-gap or --max-audio: a year, far beyond any call, and
 // small enough that sample counts of it cannot overflow.
@@ -190,7 +190,7 @@ const known_option kOptions[] = {
      }},
     {"--pt", nullptr, value_kind::number, kCaptureCommands, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.payload_types.push_back(int(number("--pt", v, 0, 127))); }},
-    {"--stream", nullptr, value_kind::text, for_decode | for_dump, on_captures::only, nullptr,
+    {"--stream", nullptr, value_kind::text, for_decode | for_dump | for_convert, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.stream = ssrc_value(v); }},
     {"--mix", nullptr, value_kind::text, for_decode, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) {
@@ -199,9 +199,9 @@ const known_option kOptions[] = {
      }},
     {"--max-gap", nullptr, value_kind::number, kCaptureCommands, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_gap_seconds = number("--max-gap", v, 1, kMaxCaptureSeconds); }},
-    {"--max-audio", nullptr, value_kind::number, for_decode | for_dump | for_plot | for_report, on_captures::only, nullptr,
+    {"--max-audio", nullptr, value_kind::number, for_decode | for_dump | for_plot | for_convert | for_report, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_audio_seconds = number("--max-audio", v, 1, kMaxCaptureSeconds); }},
-    {"--max-files", nullptr, value_kind::number, for_decode, on_captures::only, nullptr,
+    {"--max-files", nullptr, value_kind::number, for_decode | for_convert, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_files = number("--max-files", v, 1, 1000000); }},
     {"--max-streams", nullptr, value_kind::number, for_plot | for_report, on_captures::only, nullptr,
      [](command_line& l, const std::string& v) { l.options.max_streams = number("--max-streams", v, 1, 1000000); }},

@@ -460,6 +460,37 @@ inline void send_after_silence(std::vector<sent_packet>& packets, int seconds) {
     packets.push_back(after);
 }
 
+// An RFC 4733 telephone event as the sender puts it in RTP: the event
+// (0-9, 10 '*', 11 '#', 12-15 A-D), the end bit, the volume (0 to 63, -dBm0)
+// and the duration so far in timestamp units.
+inline std::vector<uint8_t> event_payload(int event, bool end, int volume, uint16_t duration) {
+    std::vector<uint8_t> out = {uint8_t(event), uint8_t((end ? 0x80 : 0) | (volume & 0x3F))};
+    put16(out, duration);
+    return out;
+}
+
+// The packets of one key press, in the stream of `like` (its ends and
+// SSRC) as payload type `pt`: one every 50 ms from `at` while the key is
+// held (the first with the marker bit), then the end packet three times,
+// all with the timestamp of the event's start; numbered on from `sequence`.
+inline std::vector<sent_packet> key_press(const sent_packet& like, int pt, int event, int volume, int64_t at, uint32_t timestamp,
+                                          int duration_ms, uint16_t sequence) {
+    std::vector<sent_packet> out;
+    auto packet = [&](int64_t time, bool end, int ms) {
+        sent_packet p = like;
+        p.payload_type = pt;
+        p.time_ns = time;
+        p.timestamp = timestamp;
+        p.sequence = sequence++;
+        p.marker = out.empty();
+        p.payload = event_payload(event, end, volume, uint16_t(ms * 8));
+        out.push_back(p);
+    };
+    for (int ms = 50; ms < duration_ms; ms += 50) packet(at + ms * kMs, false, ms);
+    for (int k = 0; k < 3; ++k) packet(at + (duration_ms + 20 * k) * kMs, true, duration_ms);
+    return out;
+}
+
 // The fixture of the capture tests: the folders they made are removed.
 class CaptureTest : public testing::ToolTest {
 protected:

@@ -17,6 +17,12 @@ def rtp(sequence, timestamp, payload, payload_type=18, ssrc=0x1234ABCD, marker=F
                        timestamp & 0xFFFFFFFF, ssrc) + payload
 
 
+def telephone_event(event, end, volume, duration):
+    """An RFC 4733 event payload: the event (0-9, 10 '*', 11 '#', 12-15
+    A-D), the end bit, the volume in -dBm0 and the duration in 1/8000 s."""
+    return struct.pack(">BBH", event, (0x80 if end else 0) | (volume & 0x3F), duration)
+
+
 def rtcp_report(reporter, blocks=(), sent=None, sent_at_ns=None):
     """A sender report from `reporter` when `sent` is (packets, octets), its
     NTP time that of `sent_at_ns` (zero without) and its RTP time zero;

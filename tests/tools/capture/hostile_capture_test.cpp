@@ -393,12 +393,14 @@ TEST_F(CaptureTest, ABatchSaysHowToDecodeACaptureInsteadOfUnknownExtension) {
     write_pcap(path("call.pcap"), DLT_EN10MB, on_link(link::ethernet, send(talk(), 2, kA, kB, 0x1a2b3c4d, kStart, 1)));
     write_file(path("in.g729"), read_file(G729A_TEST_DATA "/vectors/speech_male_librivox.g729"));
     ASSERT_EQ(mkdir(path("out").c_str(), 0777), 0);
-    const run_result r = run({"decode", path("in.g729"), path("call.pcap"), "-d", path("out")});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_FALSE(contains(r.err, "unknown extension")) << r.err;
-    EXPECT_TRUE(contains(r.err, path("call.pcap") + ": a packet capture holds streams, not one file's frames: decode it on its own "
-                                                    "(g729a decode " + path("call.pcap") + " DIR)"))
-        << r.err;
+    for (const std::string command : {"decode", "convert"}) {
+        const run_result r = run({command, path("in.g729"), path("call.pcap"), "-d", path("out")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_FALSE(contains(r.err, "unknown extension")) << r.err;
+        EXPECT_TRUE(contains(r.err, path("call.pcap") + ": a packet capture holds streams, not one file's frames: " + command +
+                                        " it on its own (g729a " + command + " " + path("call.pcap") + " DIR)"))
+            << r.err;
+    }
 }
 
 

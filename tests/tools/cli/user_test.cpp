@@ -297,8 +297,10 @@ TEST_F(G729aUser, BashCompletionLoadsFromACustomPrefixAndOffersWhatEachCommandTa
     const Case cases[] = {
         {"g729a ", "convert decode dump encode help info plot report roundtrip"},
         {"g729a dump ", "a.bit a.g729 a.pcap a.pcapng sub"},
-        {"g729a convert ", "a.bit a.g729 sub"},
+        {"g729a convert ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a convert a.g729 ", "a.bit a.g729 sub"},
+        {"g729a convert a.pcap ", "a.bit a.g729 sub"},
+        {"g729a convert --s", "--stream"},
         {"g729a info ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a info a.bit ", "a.bit a.g729 a.pcap a.pcapng sub"},
         {"g729a decode ", "a.bit a.g729 a.pcap a.pcapng sub"},
