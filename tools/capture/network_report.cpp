@@ -95,6 +95,7 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
         const playout_result r = play_out(playout, *buffer, kMaxFollowedStepTicks);
         // Either way the phone did not play it: its audio is concealed.
         for (std::size_t i = 0; i < packets.size(); ++i) packets[i].late = r.late[i] || r.discarded[i];
+        for (const resync_point& c : r.resyncs) packets[c.packet].resync_frames = c.frames;
         for (std::size_t i = 0; i < rows; ++i) {
             table->rows[i].late = r.late[i];
             table->rows[i].discarded = r.discarded[i];
@@ -108,6 +109,7 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
         n.buffer_delay_changes = r.delay_changes;
         n.buffer_delay_series = r.delay_series;
         n.buffer_delay_points_not_listed = r.delay_points_not_listed;
+        n.buffer_resyncs_not_listed = r.resyncs_not_listed;
     }
     return n;
 }

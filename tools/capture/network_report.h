@@ -31,6 +31,7 @@ struct stream_network {
     std::size_t buffer_delay_changes = 0;
     std::vector<delay_point> buffer_delay_series; // [time, delay] at the start and each change
     std::size_t buffer_delay_points_not_listed = 0;
+    std::size_t buffer_resyncs_not_listed = 0; // changes within spurts beyond the limit: not heard
     double packetization_ms = 0.0;     // the most common packet duration
     // Filled once the stream is rebuilt.
     double loss_percent = 0.0;         // lost and late packets of those expected

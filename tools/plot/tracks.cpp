@@ -80,7 +80,7 @@ std::string buffer_title(const jitter_buffer_setting& buffer) {
     return buffer.adaptive ? "adaptive buffer" : format_text("fixed %.0f ms buffer", buffer.delay_ms);
 }
 
-plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int16_t>* pcm) {
+plot_track stream_track(const g729_stream& s, int64_t first_ns) {
     const stream_stats& st = s.rebuilt.stats;
     plot_track t;
     t.title = stream_label(s);
@@ -102,7 +102,6 @@ plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int1
     for (;;) {
         if (!player.next(pair)) break;
         const bool second = player.next(pair + kFrameSamples);
-        if (pcm) pcm->insert(pcm->end(), pair, pair + (second ? 2 : 1) * kFrameSamples);
         t.level_dbfs.push_back(drawn_level(pair, second ? 2 * kFrameSamples : kFrameSamples));
         if (!second) break;
     }
