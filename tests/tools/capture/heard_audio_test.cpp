@@ -161,6 +161,16 @@ TEST_F(HeardAudioTest, AnAdaptiveBufferDropsAndRepeatsTheQuietestFramesNearItsCh
     ASSERT_EQ(out.blocks.size(), timeline.size() + repeated - dropped);
     EXPECT_TRUE(contains(out.line, std::to_string(out.blocks.size()) + " played")) << out.line;
 
+    // --mix puts the same audio on its left channel, as long as it.
+    const run_result m = run({"decode", "--jitter-buffer", "adaptive", "--mix", path("mix.wav"), path("steps.pcap")});
+    ASSERT_EQ(m.status, 0) << m.err;
+    const testing::audio_file mix = testing::read_audio(path("mix.wav"));
+    ASSERT_EQ(mix.info.channels, 2);
+    ASSERT_EQ(std::size_t(mix.info.frames), out.blocks.size() * kFrame);
+    for (std::size_t n = 0; n < std::size_t(mix.info.frames); ++n)
+        ASSERT_EQ(mix.samples[2 * n], out.blocks[n / kFrame][n % kFrame]) << "sample " << n;
+    EXPECT_TRUE(contains(m.err, std::to_string(out.blocks.size()) + " frames")) << m.err;
+
     // Heard against the timeline: equal frame for frame, but for frames
     // left out and frames played again. The decoder's delay moves the
     // quiet place of the pattern: the quietest phase as decoded, and the
