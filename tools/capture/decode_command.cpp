@@ -42,8 +42,8 @@ std::string stream_summary(const g729_stream& s) {
     // What the jitter buffer modelled dropped, concealed in the audio.
     const stream_network& n = s.network;
     if (n.buffered) {
-        add(n.late_packets, plural(n.late_packets, "packet", "packets") + " late for the " + buffer_name(n.buffer) + " jitter buffer");
-        add(n.discarded_packets, plural(n.discarded_packets, "early packet", "early packets") + " discarded (buffer full)");
+        add(n.playout.late_packets, plural(n.playout.late_packets, "packet", "packets") + " late for the " + buffer_name(n.buffer) + " jitter buffer");
+        add(n.playout.discarded_packets, plural(n.playout.discarded_packets, "early packet", "early packets") + " discarded (buffer full)");
         // Its changes of delay within talk spurts, as played: the frames
         // counted first are the sender's timeline, the file holds these
         // fewer or more.
@@ -51,7 +51,7 @@ std::string stream_summary(const g729_stream& s) {
             add(1, plural(st.dropped_frames, "frame", "frames") + " dropped and " + std::to_string(st.repeated_frames) +
                         " repeated as the buffer's delay changed, " + std::to_string(st.heard_frames()) + " played");
         add(st.drops_not_played, plural(st.drops_not_played, "drop", "drops") + " not played (too few frames near them)");
-        add(n.buffer_resyncs_not_listed, plural(n.buffer_resyncs_not_listed, "change", "changes") +
+        add(n.playout.resyncs_not_listed, plural(n.playout.resyncs_not_listed, "change", "changes") +
                                              " of the buffer's delay beyond the limit not played");
     }
     return details.empty() ? text : text + " (" + details + ")";
