@@ -42,8 +42,17 @@ std::string stream_summary(const g729_stream& s) {
     // What the jitter buffer modelled dropped, concealed in the audio.
     const stream_network& n = s.network;
     if (n.buffered) {
-        add(n.late_packets, plural(n.late_packets, "packet", "packets") + " late for the " + buffer_name(n.buffer) + " jitter buffer");
-        add(n.discarded_packets, plural(n.discarded_packets, "early packet", "early packets") + " discarded (buffer full)");
+        add(n.playout.late_packets, plural(n.playout.late_packets, "packet", "packets") + " late for the " + buffer_name(n.buffer) + " jitter buffer");
+        add(n.playout.discarded_packets, plural(n.playout.discarded_packets, "early packet", "early packets") + " discarded (buffer full)");
+        // Its changes of delay within talk spurts, as played: the frames
+        // counted first are the sender's timeline, the file holds these
+        // fewer or more.
+        if (st.dropped_frames + st.repeated_frames > 0)
+            add(1, plural(st.dropped_frames, "frame", "frames") + " dropped and " + std::to_string(st.repeated_frames) +
+                        " repeated as the buffer's delay changed, " + std::to_string(st.heard_frames()) + " played");
+        add(st.drops_not_played, plural(st.drops_not_played, "drop", "drops") + " not played (too few frames near them)");
+        add(n.playout.resyncs_not_listed, plural(n.playout.resyncs_not_listed, "change", "changes") +
+                                             " of the buffer's delay beyond the limit not played");
     }
     return details.empty() ? text : text + " (" + details + ")";
 }
@@ -97,7 +106,7 @@ struct planned_file {
 
 void write_mono(output_file& target, file_format format, const g729_stream& stream, const sink_options& options) {
     audio_sink sink(target, format_id(format), options);
-    timeline_player player(stream.rebuilt.timeline);
+    heard_player player(stream.rebuilt);
     int16_t block[kFrameSamples];
     while (player.next(block)) sink.write(block, kFrameSamples);
     sink.finish();
@@ -145,11 +154,11 @@ int capture_decode(const capture_source& in, const std::string* out, const comma
                 throw tool_error(path, "holds " + plural(chosen.size(), "G.729 stream", "G.729 streams") +
                                            ": give a directory as OUT, or choose one with --stream SSRC (" + stream_list(chosen) +
                                            ")");
-            plan.push_back({*out, false, format, chosen[0], chosen[0]->rebuilt.stats.frames});
+            plan.push_back({*out, false, format, chosen[0], chosen[0]->rebuilt.stats.heard_frames()});
         } else {
             make_directory = !is_directory;
             for (const g729_stream* s : chosen)
-                plan.push_back({stream_file_name(*s), true, file_format::wav, s, s->rebuilt.stats.frames});
+                plan.push_back({stream_file_name(*s), true, file_format::wav, s, s->rebuilt.stats.heard_frames()});
         }
     }
     std::vector<const g729_stream*> mixed;
@@ -174,7 +183,7 @@ int capture_decode(const capture_source& in, const std::string* out, const comma
                                            " s apart, more than the limit of " + std::to_string(options.max_gap_seconds) +
                                            " s (--max-gap SECONDS raises it): not one call");
             offsets.push_back(std::size_t((delay_ns + 62500) / 125000)); // 125 us a sample
-            mix_length = std::max(mix_length, offsets.back() + s->rebuilt.stats.frames * kFrameSamples);
+            mix_length = std::max(mix_length, offsets.back() + s->rebuilt.stats.heard_frames() * kFrameSamples);
         }
         plan.push_back({options.mix, false, file_format::wav, nullptr, (mix_length + kFrameSamples - 1) / kFrameSamples});
     }
@@ -212,12 +221,12 @@ int capture_decode(const capture_source& in, const std::string* out, const comma
             write_mono(target, f.format, *f.stream, options.audio);
             frames += f.frames;
         } else {
-            const std::vector<timeline_entry> nothing;
-            delayed_channel left(mixed[0]->rebuilt.timeline, offsets[0]);
-            delayed_channel right(mixed.size() > 1 ? mixed[1]->rebuilt.timeline : nothing, mixed.size() > 1 ? offsets[1] : 0);
+            const rebuilt_stream nothing;
+            delayed_channel left(mixed[0]->rebuilt, offsets[0]);
+            delayed_channel right(mixed.size() > 1 ? mixed[1]->rebuilt : nothing, mixed.size() > 1 ? offsets[1] : 0);
             write_stereo(target, left, right, f.frames * kFrameSamples, options.audio);
             if (plan.size() == 1)
-                for (const g729_stream* s : mixed) frames += s->rebuilt.stats.frames;
+                for (const g729_stream* s : mixed) frames += s->rebuilt.stats.heard_frames();
         }
         target.finish();
     }

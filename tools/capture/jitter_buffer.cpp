@@ -164,6 +164,16 @@ playout_result play_out(const std::vector<playout_packet>& packets, const jitter
             }
             least_wait = std::min(least_wait, wait);
             if (next != playout_offset) {
+                // Within a spurt the change is heard: frames waited for, or
+                // one dropped. In a silence the silence absorbs it.
+                // (A growth held at the ceiling may be less than a frame.)
+                const int frames = next > playout_offset ? int(std::lround((next - playout_offset) / kFrameMs)) : -1;
+                if (!spurt_start && frames != 0) {
+                    if (out.resyncs.size() < kMaxDelayPoints)
+                        out.resyncs.push_back({i, frames});
+                    else
+                        ++out.resyncs_not_listed;
+                }
                 playout_offset = next;
                 last_change_ms = sender_ms;
                 least_wait = HUGE_VAL;

@@ -47,6 +47,16 @@ struct delay_point {
 // Delay changes listed at most; a crafted capture could make one a packet.
 constexpr std::size_t kMaxDelayPoints = 10000;
 
+// A change of the adaptive buffer's delay within a talk spurt, which the
+// listener hears: at the packet (its index in the order given) the buffer
+// grew by `frames` frames (it waited, concealing, for that long before
+// playing on), or shrank by one (`frames` is -1: a frame was dropped).
+// Changes in a silence cut no audio and are not listed.
+struct resync_point {
+    std::size_t packet = 0;
+    int frames = 0;
+};
+
 struct playout_result {
     std::vector<bool> late;         // per packet, in the order given
     std::vector<bool> discarded;    // per packet: arrived so early that it would have waited longer than the buffer holds
@@ -60,6 +70,10 @@ struct playout_result {
     // kMaxDelayPoints of them; the rest counted.
     std::vector<delay_point> delay_series;
     std::size_t delay_points_not_listed = 0;
+    // The changes within talk spurts, at most kMaxDelayPoints of them; the
+    // rest counted (and not played).
+    std::vector<resync_point> resyncs;
+    std::size_t resyncs_not_listed = 0;
 };
 
 // `max_step_ticks`: a timestamp step larger than this (a restart, or a jump

@@ -43,7 +43,7 @@ std::string ssrc_text(uint32_t ssrc) {
 std::string one_way_delay_parts(const stream_network& n) {
     if (n.one_way_delay_given) return " given with --one-way-delay";
     return format(": %.0f ms packets, ", n.packetization_ms) + format("%.0f ms coding, ", kCodingDelayMs) +
-           (n.buffered ? format("%.1f ms buffer, ", n.buffer_mean_delay_ms) : "") +
+           (n.buffered ? format("%.1f ms buffer, ", n.playout.mean_delay_ms) : "") +
            (n.network_delay_known ? format("%.1f ms network (half the RTCP round trip)", n.network_delay_ms)
                                   : std::string("network unknown"));
 }
@@ -92,22 +92,20 @@ stream_network analyse_network(std::vector<rtp_packet>& packets, const std::opti
         for (const rtp_packet& p : packets)
             playout.push_back(
                 {p.arrival_ns, p.timestamp, p.marker, std::max(1, p.audio ? payload_frames(p.payload) : 1), p.sequence});
-        const playout_result r = play_out(playout, *buffer, kMaxFollowedStepTicks);
+        playout_result r = play_out(playout, *buffer, kMaxFollowedStepTicks);
         // Either way the phone did not play it: its audio is concealed.
         for (std::size_t i = 0; i < packets.size(); ++i) packets[i].late = r.late[i] || r.discarded[i];
+        for (const resync_point& c : r.resyncs) packets[c.packet].resync_frames = c.frames;
         for (std::size_t i = 0; i < rows; ++i) {
             table->rows[i].late = r.late[i];
             table->rows[i].discarded = r.discarded[i];
         }
         n.buffered = true;
         n.buffer = *buffer;
-        n.late_packets = r.late_packets;
-        n.discarded_packets = r.discarded_packets;
-        n.buffer_mean_delay_ms = r.mean_delay_ms;
-        n.buffer_max_delay_ms = r.max_delay_ms;
-        n.buffer_delay_changes = r.delay_changes;
-        n.buffer_delay_series = r.delay_series;
-        n.buffer_delay_points_not_listed = r.delay_points_not_listed;
+        n.playout = std::move(r);
+        // The packets carry their marks now.
+        std::vector<bool>().swap(n.playout.late);
+        std::vector<bool>().swap(n.playout.discarded);
     }
     return n;
 }
@@ -175,7 +173,7 @@ void finish_network(stream_network& n, const rebuilt_stream& stream, uint32_t ss
     // Mouth to ear as far as the capture shows it: a packet's audio, the
     // encoder's look-ahead and frame, the network when RTCP measured it,
     // and the jitter buffer.
-    n.one_way_delay_ms = n.packetization_ms + kCodingDelayMs + n.network_delay_ms + (n.buffered ? n.buffer_mean_delay_ms : 0.0);
+    n.one_way_delay_ms = n.packetization_ms + kCodingDelayMs + n.network_delay_ms + (n.buffered ? n.playout.mean_delay_ms : 0.0);
     // Unless the user knows it better: measured end to end, or the delay of
     // a network the capture saw only one side of.
     n.one_way_delay_given = one_way_delay_ms.has_value();
@@ -214,11 +212,11 @@ std::string network_text(const stream_network& n, const std::string& indent,
              " seen, not believed (packet " + std::to_string(j.packet) + ", " + time_text(j.arrival_ns) + ")\n";
     if (n.buffered) {
         t += indent + "jitter buffer: " + buffer_name(n.buffer) + ", " +
-             std::to_string(n.late_packets) + (n.late_packets == 1 ? " late packet" : " late packets") + " dropped, " +
-             std::to_string(n.discarded_packets) + (n.discarded_packets == 1 ? " early packet" : " early packets") +
-             " discarded (buffer full), delay " + format("mean %.1f ms", n.buffer_mean_delay_ms) +
-             format(", max %.1f ms", n.buffer_max_delay_ms) +
-             (n.buffer.adaptive ? ", " + std::to_string(n.buffer_delay_changes) + " changes" : std::string()) + "\n";
+             std::to_string(n.playout.late_packets) + (n.playout.late_packets == 1 ? " late packet" : " late packets") + " dropped, " +
+             std::to_string(n.playout.discarded_packets) + (n.playout.discarded_packets == 1 ? " early packet" : " early packets") +
+             " discarded (buffer full), delay " + format("mean %.1f ms", n.playout.mean_delay_ms) +
+             format(", max %.1f ms", n.playout.max_delay_ms) +
+             (n.buffer.adaptive ? ", " + std::to_string(n.playout.delay_changes) + " changes" : std::string()) + "\n";
     }
     t += indent + "loss:          " + format("%.2f%%", n.loss_percent) + (n.buffered ? " (lost and late)" : "") +
          format(", mean burst %.2f packets", n.mean_loss_burst) + "\n";
@@ -278,14 +276,14 @@ std::string network_json(const stream_network& n) {
     j += "]";
     if (n.buffered) {
         j += ", \"jitter_buffer\": {\"kind\": " + std::string(n.buffer.adaptive ? "\"adaptive\"" : "\"fixed\"") +
-             ", \"delay_ms\": " + json_number(n.buffer.delay_ms) + ", \"late_packets\": " + std::to_string(n.late_packets) +
-             ", \"discarded_packets\": " + std::to_string(n.discarded_packets) +
-             ", \"mean_delay_ms\": " + json_number(n.buffer_mean_delay_ms) + ", \"max_delay_ms\": " + json_number(n.buffer_max_delay_ms) +
-             ", \"delay_changes\": " + std::to_string(n.buffer_delay_changes) + ", \"delay_over_time\": [";
-        for (std::size_t i = 0; i < n.buffer_delay_series.size(); ++i)
-            j += std::string(i ? ", " : "") + "[" + json_number(double(n.buffer_delay_series[i].arrival_ns) / 1e9, "%.6f") + ", " +
-                 json_number(n.buffer_delay_series[i].delay_ms, "%.1f") + "]";
-        j += "], \"delay_points_not_listed\": " + std::to_string(n.buffer_delay_points_not_listed) + "}";
+             ", \"delay_ms\": " + json_number(n.buffer.delay_ms) + ", \"late_packets\": " + std::to_string(n.playout.late_packets) +
+             ", \"discarded_packets\": " + std::to_string(n.playout.discarded_packets) +
+             ", \"mean_delay_ms\": " + json_number(n.playout.mean_delay_ms) + ", \"max_delay_ms\": " + json_number(n.playout.max_delay_ms) +
+             ", \"delay_changes\": " + std::to_string(n.playout.delay_changes) + ", \"delay_over_time\": [";
+        for (std::size_t i = 0; i < n.playout.delay_series.size(); ++i)
+            j += std::string(i ? ", " : "") + "[" + json_number(double(n.playout.delay_series[i].arrival_ns) / 1e9, "%.6f") + ", " +
+                 json_number(n.playout.delay_series[i].delay_ms, "%.1f") + "]";
+        j += "], \"delay_points_not_listed\": " + std::to_string(n.playout.delay_points_not_listed) + "}";
     }
     j += ", \"loss_percent\": " + json_number(n.loss_percent);
     j += ", \"mean_loss_burst\": " + json_number(n.mean_loss_burst);

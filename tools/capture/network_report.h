@@ -24,13 +24,9 @@ struct stream_network {
     arrival_analysis arrivals;
     bool buffered = false;             // a jitter buffer was modelled
     jitter_buffer_setting buffer;
-    std::size_t late_packets = 0;
-    std::size_t discarded_packets = 0; // so early that the buffer was full
-    double buffer_mean_delay_ms = 0.0;
-    double buffer_max_delay_ms = 0.0;
-    std::size_t buffer_delay_changes = 0;
-    std::vector<delay_point> buffer_delay_series; // [time, delay] at the start and each change
-    std::size_t buffer_delay_points_not_listed = 0;
+    // What it did, as the buffer gave it (the per-packet marks are on the
+    // packets themselves: late ones carry `late`).
+    playout_result playout;
     double packetization_ms = 0.0;     // the most common packet duration
     // Filled once the stream is rebuilt.
     double loss_percent = 0.0;         // lost and late packets of those expected

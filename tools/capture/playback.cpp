@@ -53,6 +53,51 @@ bool timeline_player::next(int16_t* block) {
     return true;
 }
 
+bool heard_player::next(int16_t* block) {
+    for (;;) {
+        // Every window decoded whole is decided; frames before the next
+        // window undecided are final.
+        while (next_ < plan_.size() && (decoded_ >= plan_[next_].end || ended_)) decide(plan_[next_++]);
+        while (!held_.empty() && ready(held_.front().index)) {
+            decoded& f = held_.front();
+            if (f.copies == 0) {
+                held_.pop_front();
+                continue;
+            }
+            std::copy(f.samples.begin(), f.samples.end(), block);
+            if (--f.copies == 0) held_.pop_front();
+            return true;
+        }
+        if (ended_) return false;
+        decoded f;
+        if (!player_.next(f.samples.data())) {
+            ended_ = true;
+            continue;
+        }
+        f.index = decoded_++;
+        for (const int16_t v : f.samples) f.energy += int64_t(v) * v;
+        held_.push_back(f);
+    }
+}
+
+void heard_player::decide(const resync& r) {
+    // The frames of the window, quietest first (the one nearest the change
+    // among equals); the change takes the first of them.
+    std::vector<decoded*> window;
+    for (decoded& f : held_)
+        if (f.index >= r.begin && f.index < r.end) window.push_back(&f);
+    auto distance = [&](const decoded* f) { return f->index > r.at ? f->index - r.at : r.at - f->index; };
+    std::stable_sort(window.begin(), window.end(), [&](const decoded* a, const decoded* b) {
+        return a->energy != b->energy ? a->energy < b->energy : distance(a) < distance(b);
+    });
+    if (window.empty()) return;
+    if (r.frames > 0) {
+        window[0]->copies += std::size_t(r.frames);
+    } else {
+        for (std::size_t k = 0; k < std::size_t(-int64_t(r.frames)) && k < window.size(); ++k) window[k]->copies = 0;
+    }
+}
+
 int16_t delayed_channel::next() {
     if (offset_ > 0) {
         --offset_;

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <array>
 #include <vector>
 
 #include "g729a.h"
@@ -42,16 +44,47 @@ private:
     std::size_t within_ = 0;
 };
 
+// Plays a rebuilt stream as the listener heard it through an adaptive
+// buffer: every frame decoded, so the decoder follows the sender, and the
+// buffer's changes within talk spurts made in the samples played: a drop
+// leaves out the quietest decoded frames of its window, a growth plays the
+// quietest one again as many times as it waited. Without changes, what
+// timeline_player gives. At most one window of frames is held.
+class heard_player {
+public:
+    explicit heard_player(const rebuilt_stream& stream) : player_(stream.timeline), plan_(stream.resyncs) {}
+
+    // The next frame's samples; false at the end.
+    bool next(int16_t* block);
+
+private:
+    struct decoded {
+        std::size_t index = 0; // on the timeline
+        std::array<int16_t, G729A_FRAME_SAMPLES> samples{};
+        int64_t energy = 0;
+        std::size_t copies = 1; // times it is played: 0 dropped
+    };
+    void decide(const resync& r);
+    bool ready(std::size_t index) const { return next_ == plan_.size() || index < plan_[next_].begin; }
+
+    timeline_player player_;
+    const std::vector<resync>& plan_;
+    std::size_t next_ = 0;    // the first change not decided
+    std::size_t decoded_ = 0; // frames decoded
+    bool ended_ = false;
+    std::deque<decoded> held_;
+};
+
 // One channel of the --mix file: `offset` samples of silence, the stream,
 // then silence for as long as asked.
 class delayed_channel {
 public:
-    delayed_channel(const std::vector<timeline_entry>& timeline, std::size_t offset) : player_(timeline), offset_(offset) {}
+    delayed_channel(const rebuilt_stream& stream, std::size_t offset) : player_(stream), offset_(offset) {}
 
     int16_t next();
 
 private:
-    timeline_player player_;
+    heard_player player_;
     std::size_t offset_;
     int16_t block_[G729A_FRAME_SAMPLES] = {};
     int used_ = G729A_FRAME_SAMPLES;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <set>
 
@@ -234,6 +235,56 @@ void add_missing(rebuilt_stream& out, slot_kind kind, std::size_t frames) {
 
 } // namespace
 
+namespace {
+
+// The buffer's changes within spurts, at timeline positions in order, as
+// the listener hears them. Each takes a window of kResyncReach frames
+// either side within its spurt (the frames between two silences); a change
+// whose window would overlap the one before joins it, so that every window
+// is decided alone and the output length is known before decoding.
+void plan_resyncs(rebuilt_stream& out, const std::vector<std::pair<std::size_t, int>>& changes) {
+    // The silences of the timeline, [begin, end) in frames.
+    std::vector<std::pair<std::size_t, std::size_t>> silences;
+    std::size_t position = 0;
+    for (const timeline_entry& e : out.timeline) {
+        if (e.kind == slot_kind::dtx) silences.push_back({position, position + e.frames});
+        position += e.frames;
+    }
+    std::size_t spurt_of_last = 0;
+    for (const auto& [at, frames] : changes) {
+        if (at >= out.stats.frames) continue;
+        // The spurt around `at`: from the end of the silence before it to
+        // the start of the one after.
+        const auto after = std::upper_bound(silences.begin(), silences.end(), at,
+                                            [](std::size_t p, const std::pair<std::size_t, std::size_t>& s) { return p < s.first; });
+        const std::size_t spurt_begin = after == silences.begin() ? 0 : std::prev(after)->second;
+        const std::size_t spurt_end = after == silences.end() ? out.stats.frames : after->first;
+        if (!out.resyncs.empty() && spurt_of_last == spurt_begin && at - out.resyncs.back().at <= 2 * kResyncReach) {
+            out.resyncs.back().frames += frames;
+            continue;
+        }
+        out.resyncs.push_back({at, std::max(spurt_begin, at >= kResyncReach ? at - kResyncReach : 0),
+                               std::min(spurt_end, at + kResyncReach + 1), frames});
+        spurt_of_last = spurt_begin;
+    }
+    std::vector<resync> kept;
+    for (resync r : out.resyncs) {
+        if (r.frames < 0) {
+            const std::size_t wanted = std::size_t(-int64_t(r.frames));
+            const std::size_t dropped = std::min(wanted, r.end - r.begin);
+            out.stats.drops_not_played += wanted - dropped;
+            out.stats.dropped_frames += dropped;
+            r.frames = -int(dropped);
+        } else {
+            out.stats.repeated_frames += std::size_t(r.frames);
+        }
+        if (r.frames != 0) kept.push_back(r);
+    }
+    out.resyncs.swap(kept);
+}
+
+} // namespace
+
 int64_t saturating_sub(int64_t a, int64_t b) {
     int64_t r = 0;
     if (__builtin_sub_overflow(a, b, &r)) return b < 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
@@ -279,6 +330,7 @@ rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_
     int64_t first_arrival = 0;       // of the first usable packet in sequence order
     std::vector<timeline_entry> frames;
     int64_t earliest_arrival = std::numeric_limits<int64_t>::max();
+    std::vector<std::pair<std::size_t, int>> changes; // the buffer's, at timeline positions
     for (const ordered_packet& o : ordered) {
         const rtp_packet& p = *o.packet;
         if (!p.audio) {
@@ -328,6 +380,7 @@ rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_
                                        : int64_t(st.frames) * kFrameNs;
             st.start_ns = saturating_sub(p.arrival_ns, before);
         }
+        if (p.resync_frames != 0) changes.push_back({st.frames, p.resync_frames});
         if (p.late) {
             // Its place on the timeline is kept, its audio concealed.
             ++st.late_packets;
@@ -348,6 +401,7 @@ rebuilt_stream rebuild_stream(const std::vector<rtp_packet>& packets, std::size_
         unused_between = 0;
     }
     if (earliest_arrival == std::numeric_limits<int64_t>::max()) st.start_ns = st.first_arrival_ns;
+    plan_resyncs(out, changes);
     return out;
 }
 

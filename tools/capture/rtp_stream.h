@@ -58,6 +58,9 @@ struct rtp_packet {
     // Arrived after the playout time of the jitter buffer being modelled:
     // dropped and concealed like a lost packet.
     bool late = false;
+    // The adaptive buffer changed its delay within a talk spurt here: by
+    // this many frames (+N waited for, -1 dropped); 0 for none.
+    int resync_frames = 0;
     std::vector<uint8_t> payload;
     std::size_t payload_size = 0; // as captured, kept also where the bytes are not
 };
@@ -112,12 +115,36 @@ struct stream_stats {
     // earliest-arriving packet, less its place in the timeline.
     int64_t start_ns = 0;
     uint64_t first_remainder_packet = 0; // the capture's first packet with a remainder
+    // What the adaptive buffer's changes within talk spurts do to the audio
+    // heard: frames dropped and frames repeated, and drops not played (too
+    // few frames of their spurt near them).
+    std::size_t dropped_frames = 0;
+    std::size_t repeated_frames = 0;
+    std::size_t drops_not_played = 0;
+    // The audio heard, in 10 ms frames: the timeline with those changes.
+    std::size_t heard_frames() const { return frames + repeated_frames - dropped_frames; }
 };
+
+// Where the listener hears a change of the buffer's delay: `frames` frames
+// (+N repeated, -N dropped) taken from the quietest frames in
+// [begin, end) of the timeline, a window around the change at `at` that
+// stays within its talk spurt. The windows of a stream do not overlap, so
+// each is decided on its own.
+struct resync {
+    std::size_t at = 0;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    int frames = 0;
+};
+
+// Frames either side of a change within which the quietest is chosen.
+constexpr std::size_t kResyncReach = 5;
 
 struct rebuilt_stream {
     std::vector<timeline_entry> timeline;
     stream_stats stats;
     std::vector<shortened_gap> shortened;
+    std::vector<resync> resyncs; // in timeline order
 };
 
 // The longest run of missing frames one gap makes by default (an hour).

@@ -156,13 +156,13 @@ std::string capture_data(const capture_source& in, const command_options& option
     std::vector<const g729_stream*> all;
     for (const g729_stream& s : heard.streams) {
         rows += s.packets.rows.size();
-        frames += s.rebuilt.stats.frames;
+        frames += s.rebuilt.stats.frames + s.rebuilt.stats.heard_frames();
         all.push_back(&s);
     }
     if (rows > options.max_packets)
         throw tool_error(path, limit_text(rows, "packet to list", "packets to list", options.max_packets, "--max-packets"));
     // Two players a stream: as sent and as heard.
-    if (!all.empty()) check_audio_limit(path, 2 * frames, "encode", " for the page's players", options, all);
+    if (!all.empty()) check_audio_limit(path, frames, "encode", " for the page's players", options, all);
 
     const capture_contents sent = read_capture(in, sent_options);
     std::map<stream_key, const g729_stream*> sent_by_key;
@@ -191,11 +191,14 @@ std::string capture_data(const capture_source& in, const command_options& option
     for (std::size_t i = 0; i < heard.streams.size(); ++i) {
         const g729_stream& s = heard.streams[i];
         std::vector<int16_t> heard_pcm, sent_pcm;
-        const plot_track t = stream_track(s, first_ns, &heard_pcm);
+        const plot_track t = stream_track(s, first_ns);
+        // As heard: with the adaptive buffer's drops and repeats.
+        heard_player heard_audio(s.rebuilt);
+        int16_t block[kFrameSamples];
+        while (heard_audio.next(block)) heard_pcm.insert(heard_pcm.end(), block, block + kFrameSamples);
         const auto as_sent = sent_by_key.find(s.key);
         if (as_sent != sent_by_key.end()) {
             timeline_player player(as_sent->second->rebuilt.timeline);
-            int16_t block[kFrameSamples];
             while (player.next(block)) sent_pcm.insert(sent_pcm.end(), block, block + kFrameSamples);
         }
         j += std::string(i ? ",\n" : "\n") + "{\"label\": " + json_string(stream_label(s)) + ", \"call\": " + std::to_string(call_of[i]) +

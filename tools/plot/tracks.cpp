@@ -80,7 +80,7 @@ std::string buffer_title(const jitter_buffer_setting& buffer) {
     return buffer.adaptive ? "adaptive buffer" : format_text("fixed %.0f ms buffer", buffer.delay_ms);
 }
 
-plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int16_t>* pcm) {
+plot_track stream_track(const g729_stream& s, int64_t first_ns) {
     const stream_stats& st = s.rebuilt.stats;
     plot_track t;
     t.title = stream_label(s);
@@ -102,7 +102,6 @@ plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int1
     for (;;) {
         if (!player.next(pair)) break;
         const bool second = player.next(pair + kFrameSamples);
-        if (pcm) pcm->insert(pcm->end(), pair, pair + (second ? 2 : 1) * kFrameSamples);
         t.level_dbfs.push_back(drawn_level(pair, second ? 2 * kFrameSamples : kFrameSamples));
         if (!second) break;
     }
@@ -120,7 +119,7 @@ plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int1
     }
     if (s.network.buffered) {
         t.buffer_name = buffer_title(s.network.buffer);
-        for (const delay_point& p : s.network.buffer_delay_series)
+        for (const delay_point& p : s.network.playout.delay_series)
             t.playout_ms.push_back({seconds_of(p.arrival_ns), p.playout_ms - fastest});
         t.playout_end_seconds = seconds_of(st.last_arrival_ns);
     }
@@ -141,8 +140,8 @@ plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int1
     t.legend.push_back(line);
     t.legend.push_back(n.buffered ? format_text("%s: %zu late, %zu discarded (buffer full); delay mean %.1f ms, max %.1f ms; "
                                                 "%zu changes",
-                                                t.buffer_name.c_str(), n.late_packets, n.discarded_packets,
-                                                n.buffer_mean_delay_ms, n.buffer_max_delay_ms, n.buffer_delay_changes)
+                                                t.buffer_name.c_str(), n.playout.late_packets, n.playout.discarded_packets,
+                                                n.playout.mean_delay_ms, n.playout.max_delay_ms, n.playout.delay_changes)
                                   : std::string("no jitter buffer modelled (--jitter-buffer MS|adaptive): every packet played"));
     if (n.arrivals.events_not_listed > 0)
         t.legend.push_back(format_text("%zu further reordered, duplicated or marker-bit packets not marked (at most %zu are)",

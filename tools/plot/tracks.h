@@ -21,9 +21,9 @@ plot_track coded_file_track(const operand& in, file_format format, const command
                             std::vector<int16_t>* pcm = nullptr);
 
 // The track of one G.729 stream of a capture whose first stream starts at
-// `first_ns`: level, frame marks, arrivals, key figures; its decoded
-// samples added to `pcm` when given.
-plot_track stream_track(const g729_stream& s, int64_t first_ns, std::vector<int16_t>* pcm = nullptr);
+// `first_ns`: level and frame marks on the sender's timeline, arrivals, key
+// figures.
+plot_track stream_track(const g729_stream& s, int64_t first_ns);
 
 // One track per G.729 stream of the capture an operand names ('-': on
 // standard input): level, frame marks, arrivals, transit and the playout
