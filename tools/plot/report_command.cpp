@@ -74,18 +74,23 @@ std::string status_of(const packet_row& r) {
     return s.empty() ? "ok" : s;
 }
 
+// The table travels a column at a time: one array per column keeps the
+// page smaller than an array per row, and the page only ever reads a cell
+// by column and row.
 std::string packets_json(const g729_stream& s) {
-    std::string j = "{\"columns\": [\"No.\", \"Sequence\", \"Timestamp\", \"Arrival (s)\", \"Delta (ms)\", \"Jitter (ms)\", "
-                    "\"Skew (ms)\", \"Marker\", \"PT\", \"Bytes\", \"Status\"], \"rows\": [";
+    std::vector<std::string> column(11, "[");
     const int64_t first = s.rebuilt.stats.first_arrival_ns;
     for (std::size_t i = 0; i < s.packets.rows.size(); ++i) {
         const packet_row& r = s.packets.rows[i];
-        j += std::string(i ? "," : "") + "\n[" + std::to_string(r.number) + "," + std::to_string(r.sequence) + "," +
-             std::to_string(r.timestamp) + "," + number(time_difference_ns(r.arrival_ns, first) / 1e9, "%.6f") + "," +
-             number(r.delta_ms, "%.2f") + "," + number(r.jitter_ms, "%.2f") + "," + number(r.skew_ms, "%.2f") + "," +
-             (r.marker ? "true" : "false") + "," + std::to_string(r.payload_type) + "," + std::to_string(r.size) + "," +
-             json_string(status_of(r)) + "]";
+        const std::string cells[] = {std::to_string(r.number), std::to_string(r.sequence), std::to_string(r.timestamp),
+                                     number(time_difference_ns(r.arrival_ns, first) / 1e9, "%.6f"), number(r.delta_ms, "%.2f"),
+                                     number(r.jitter_ms, "%.2f"), number(r.skew_ms, "%.2f"), r.marker ? "true" : "false",
+                                     std::to_string(r.payload_type), std::to_string(r.size), json_string(status_of(r))};
+        for (std::size_t c = 0; c < column.size(); ++c) column[c] += (i ? "," : "") + cells[c];
     }
+    std::string j = "{\"columns\": [\"No.\", \"Sequence\", \"Timestamp\", \"Arrival (s)\", \"Delta (ms)\", \"Jitter (ms)\", "
+                    "\"Skew (ms)\", \"Marker\", \"PT\", \"Bytes\", \"Status\"], \"by_column\": [";
+    for (std::size_t c = 0; c < column.size(); ++c) j += (c ? ",\n" : "\n") + column[c] + "]";
     return j + "], \"not_listed\": " + std::to_string(s.packets.not_listed) + "}";
 }
 
@@ -218,7 +223,7 @@ std::string coded_data(const std::string& in, file_format format, const command_
     const plot_track t = coded_file_track(operand{in}, format, options, &pcm);
     return "\"kind\": \"file\", \"notes\": [], \"calls\": [], \"streams\": [{\"label\": " + json_string(t.title) +
            ", \"call\": -1, \"info\": null, \"summary\": " + json_string(t.legend.empty() ? "" : t.legend[0]) + ", " +
-           track_json(t) + ", \"arrivals\": [], \"packets\": {\"columns\": [], \"rows\": [], \"not_listed\": 0}, \"audio\": [" +
+           track_json(t) + ", \"arrivals\": [], \"packets\": {\"columns\": [], \"by_column\": [], \"not_listed\": 0}, \"audio\": [" +
            audio_json("decoded", "Decoded", pcm) + "]}]";
 }
 

@@ -71,7 +71,9 @@ details.packets summary { cursor: pointer; margin: 8px 0; font-weight: bold; }
 .table-scroll { max-height: 420px; overflow: auto; border: 1px solid #ddd; }
 table.packet-table { border-collapse: collapse; font: 12px monospace; width: 100%; }
 table.packet-table th { position: sticky; top: 0; background: #e9edf1; text-align: right; padding: 2px 6px; }
-table.packet-table td { text-align: right; padding: 1px 6px; border-top: 1px solid #eee; }
+table.packet-table td { text-align: right; padding: 0 6px; height: 19px; line-height: 18px; white-space: nowrap; border-top: 1px solid #eee; }
+table.packet-table tr.spacer td { padding: 0; border: 0; }
+.row-count { color: #555; font-size: 13px; }
 table.packet-table tr.problem td { background: #fff1f0; }
 footer { color: #777; font-size: 12px; padding: 0 24px 24px; }
 )CSS";
@@ -419,36 +421,80 @@ const char* const kScript = R"JS(
   }
 
   // --- the per-packet table
+  // Only the rows in view are made: a table of hundreds of thousands of
+  // packets takes a browser longer to lay out than anyone waits for a page.
+  // Every row has one height; a spacer above and one below stand for the
+  // rows not drawn, and the filter, the count and the CSV work on the whole
+  // data, never on what is drawn.
   function packetTable(st, index) {
+    const ROWS_AROUND = 20; // drawn above and below the view, for smooth scrolling
     const box = el("details", {class: "packets"});
     const p = st.packets;
-    box.append(el("summary", {}, "Packets (" + p.rows.length + (p.not_listed ? ", " + p.not_listed + " more not listed" : "") + ")"));
-    if (!p.rows.length) { box.append(el("p", {class: "note"}, "No packet table for this stream.")); csvOf[index] = () => ""; return box; }
+    const cols = p.by_column, count = cols.length ? cols[0].length : 0, status = cols.length - 1;
+    box.append(el("summary", {}, "Packets (" + count + (p.not_listed ? ", " + p.not_listed + " more not listed" : "") + ")"));
+    if (!count) { box.append(el("p", {class: "note"}, "No packet table for this stream.")); csvOf[index] = () => ""; return box; }
     const filter = el("input", {type: "search", placeholder: "filter: text in any column", class: "filter"});
     const problems = el("input", {type: "checkbox", class: "problems"});
     const download = el("button", {type: "button", class: "csv"}, "Download CSV");
-    box.append(el("div", {class: "table-tools"}, filter, el("label", {}, problems, " only packets with a problem"), download));
+    const shownText = el("span", {class: "row-count"});
+    box.append(el("div", {class: "table-tools"}, filter, el("label", {}, problems, " only packets with a problem"), download, shownText));
     const table = el("table", {class: "packet-table"});
     table.append(el("thead", {}, el("tr", {}, ...p.columns.map((c) => el("th", {}, c)))));
     const body = el("tbody");
-    const rows = p.rows.map((r) => {
-      const tr = el("tr", r[r.length - 1] === "ok" ? {} : {class: "problem"}, ...r.map((v) => el("td", {}, v === true ? "yes" : v === false ? "" : v)));
-      body.append(tr);
-      return tr;
-    });
     table.append(body);
-    box.append(el("div", {class: "table-scroll"}, table));
-    function visible(k) {
-      const needle = filter.value.trim().toLowerCase();
-      if (problems.checked && p.rows[k][p.rows[k].length - 1] === "ok") return false;
-      return !needle || p.rows[k].some((v) => String(v).toLowerCase().includes(needle));
+    const scroller = el("div", {class: "table-scroll"}, table);
+    box.append(scroller);
+
+    let shown = []; // the rows the filter lets through, in capture order
+    let rowHeight = 20; // corrected from the first row drawn
+    let drawn = "";
+    function spacer(rows) {
+      const td = el("td", {colspan: p.columns.length});
+      td.style.height = rows * rowHeight + "px";
+      return el("tr", {class: "spacer"}, td);
     }
-    function apply() { rows.forEach((tr, k) => { tr.hidden = !visible(k); }); }
+    function row(k) {
+      const tr = el("tr", cols[status][k] === "ok" ? {} : {class: "problem"});
+      for (const c of cols) tr.append(el("td", {}, c[k] === true ? "yes" : c[k] === false ? "" : c[k]));
+      return tr;
+    }
+    function draw(again) {
+      const top = Math.max(0, scroller.scrollTop - table.tHead.offsetHeight);
+      const first = Math.max(0, Math.floor(top / rowHeight) - ROWS_AROUND);
+      const last = Math.min(shown.length, Math.ceil((top + (scroller.clientHeight || 420)) / rowHeight) + ROWS_AROUND);
+      if (!again && drawn === first + ":" + last) return;
+      drawn = first + ":" + last;
+      const rows = [];
+      for (let i = first; i < last; ++i) rows.push(row(shown[i]));
+      body.replaceChildren(spacer(first), ...rows, spacer(shown.length - last));
+      // Fonts and zoom decide the true height; the spacers follow it.
+      const h = rows.length ? rows[0].getBoundingClientRect().height : 0;
+      if (h > 0 && Math.abs(h - rowHeight) > 0.01) { rowHeight = h; draw(true); }
+    }
+    function passes(k) {
+      if (problems.checked && cols[status][k] === "ok") return false;
+      const needle = filter.value.trim().toLowerCase();
+      return !needle || cols.some((c) => String(c[k]).toLowerCase().includes(needle));
+    }
+    function apply() {
+      shown = [];
+      for (let k = 0; k < count; ++k) if (passes(k)) shown.push(k);
+      shownText.textContent = shown.length === count ? count + " packets" : shown.length + " of " + count + " packets";
+      draw(true);
+    }
+    let pending = false;
+    scroller.addEventListener("scroll", () => {
+      if (pending) return;
+      pending = true;
+      requestAnimationFrame(() => { pending = false; draw(false); });
+    });
+    box.addEventListener("toggle", () => draw(true));
     filter.addEventListener("input", apply);
     problems.addEventListener("change", apply);
+    apply();
     const quote = (v) => { const t = String(v); return /[",\n\r]/.test(t) ? '"' + t.replace(/"/g, '""') + '"' : t; };
     csvOf[index] = () => [p.columns.map(quote).join(",")].concat(
-      p.rows.filter((r, k) => visible(k)).map((r) => r.map(quote).join(","))).join("\n") + "\n";
+      shown.map((k) => cols.map((c) => quote(c[k])).join(","))).join("\n") + "\n";
     download.addEventListener("click", () => {
       const a = el("a", {download: "stream-" + (index + 1) + "-packets.csv"});
       a.href = URL.createObjectURL(new Blob([csvOf[index]()], {type: "text/csv"}));

@@ -90,10 +90,12 @@ def sip(first_line, call_id, from_, to, cseq, body=b"", extra=()):
 
 def pcap(records):
     """A pcap file, Ethernet, microsecond times."""
-    out = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1)
+    # Joined once: adding to one bytes object makes a capture of tens of
+    # thousands of packets take minutes.
+    out = [struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 1)]
     for ns, frame in records:
-        out += struct.pack("<IIII", ns // 10**9, ns % 10**9 // 1000, len(frame), len(frame)) + frame
-    return out
+        out.append(struct.pack("<IIII", ns // 10**9, ns % 10**9 // 1000, len(frame), len(frame)) + frame)
+    return b"".join(out)
 
 
 def pcapng(records, tsoffset=None):

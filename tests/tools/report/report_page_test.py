@@ -3,7 +3,9 @@ headless Chromium from the distribution opens it from a file:// URL, and
 Selenium checks what a person would see and do there: no error and no
 request leaving the page, the figures of info --json, players that know
 their stream's length and play, a lost-frame mark that seeks the player,
-one table row per packet, and captures whose strings carry markup or
+a packet table whose data holds every packet (its last reached by
+scrolling, its filter counting them), a large capture whose table
+opens, and captures whose strings carry markup or
 scripts that run nothing.
 
     report_page_test.py G729A SAMPLE_CALL CAPTURE_WRITER_DIR
@@ -26,6 +28,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import capture_writer as cw  # noqa: E402
 import headless_chromium  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
 
 
 def clock_seconds(text):
@@ -149,6 +152,67 @@ class ReportPage(unittest.TestCase):
         outside = [u for u in requests if not (u.startswith("data:") or u == "file://" + path)]
         self.assertEqual(outside, [])
 
+    def drawn_numbers(self, section):
+        """The packet numbers of the table's rows drawn now."""
+        return self.browser.execute_script(
+            "return [...arguments[0].querySelectorAll('table.packet-table tbody tr:not(.spacer)')]"
+            ".map(r => Number(r.cells[0].textContent))", section)
+
+    def scroll_table(self, section, to_end, last):
+        """Scrolls the table to its end (or start) and waits until the row
+        numbered `last` is drawn there."""
+        scroller = section.find_element("css selector", ".table-scroll")
+        self.browser.execute_script("arguments[0].scrollTop = arguments[1] ? arguments[0].scrollHeight : 0", scroller, to_end)
+        deadline = time.time() + 10
+        while time.time() < deadline and (self.drawn_numbers(section) or [None])[-1 if to_end else 0] != last:
+            time.sleep(0.05)
+        return self.drawn_numbers(section)
+
+    def check_packet_table(self, section, index, packets):
+        """The table's data is one row per packet of `packets` (info's
+        table) in capture order: its count says so, its CSV lists them, its
+        first row is drawn at the top and its last one is reached by
+        scrolling to the end; the filter's count and CSV are those of the
+        rows it lets through."""
+        b = self.browser
+        numbers = [p["number"] for p in packets]
+        section.find_element("css selector", "details.packets summary").click()
+        count = section.find_element("css selector", ".row-count")
+        self.assertEqual(count.text, "%d packets" % len(packets))
+        csv = b.execute_script("return window.g729aReport.csv(arguments[0])", index).splitlines()
+        rows = [line.split(",") for line in csv[1:]]
+        self.assertEqual([int(r[0]) for r in rows], numbers)
+        self.assertEqual([(int(r[1]), int(r[2])) for r in rows], [(p["sequence"], p["timestamp"]) for p in packets])
+        self.assertEqual(self.drawn_numbers(section)[0], numbers[0])
+        drawn = self.scroll_table(section, True, numbers[-1])
+        self.assertEqual(drawn[-1], numbers[-1])
+        self.assertEqual(drawn, numbers[len(numbers) - len(drawn):])
+        self.scroll_table(section, False, numbers[0])
+
+        def problem(p):
+            return p["lost_before"] > 0 or p["reordered"] or p["duplicate"] or p["late"] or p["discarded"]
+        needle = str(packets[-1]["sequence"])
+        cases = [
+            # filter text, only problems, the numbers it lets through
+            (needle, False, [int(r[0]) for r in rows if any(needle in v for v in r)]),
+            ("", True, [p["number"] for p in packets if problem(p)]),
+            ("", False, numbers),
+        ]
+        box, problems = section.find_element("css selector", "input.filter"), section.find_element("css selector", "input.problems")
+        for text, only_problems, wanted in cases:
+            with self.subTest(filter=text, problems=only_problems):
+                box.send_keys(Keys.CONTROL, "a")
+                box.send_keys(Keys.BACKSPACE, text)
+                if problems.is_selected() != only_problems:
+                    problems.click()
+                self.assertEqual(count.text, "%d packets" % len(packets) if len(wanted) == len(packets)
+                                 else "%d of %d packets" % (len(wanted), len(packets)))
+                csv = b.execute_script("return window.g729aReport.csv(arguments[0])", index).splitlines()
+                self.assertEqual([int(line.split(",")[0]) for line in csv[1:]], wanted)
+                self.assertEqual(self.drawn_numbers(section), wanted[:len(self.drawn_numbers(section))])
+                if only_problems:
+                    self.assertEqual(section.find_elements("css selector", "table.packet-table tbody tr:not(.spacer):not(.problem)"), [])
+
     def test_sample_call_page(self):
         path = self.make_page(SAMPLE_CALL, "sample.html")
         console, requests = self.open(path)
@@ -197,13 +261,8 @@ class ReportPage(unittest.TestCase):
                     # Opus starts with a pre-skip that browsers may count (6.5 ms).
                     self.assertAlmostEqual(d, stream["timeline_frames"] / 100, delta=0.02)
             with self.subTest(stream=i, what="packet table"):
-                rows = sections[i].find_elements("css selector", "table.packet-table tbody tr")
-                self.assertEqual(len(rows), stream["packets"])
-                self.assertEqual(len(rows), len(stream["packet_table"]))
-                self.assertEqual([int(r.find_element("css selector", "td").get_attribute("textContent")) for r in rows],
-                                 [p["number"] for p in stream["packet_table"]])
-                csv = b.execute_script("return window.g729aReport.csv(arguments[0])", i)
-                self.assertEqual(len(csv.splitlines()), stream["packets"] + 1)
+                self.assertEqual(len(stream["packet_table"]), stream["packets"])
+                self.check_packet_table(sections[i], i, stream["packet_table"])
 
         for i, section in enumerate(sections):
             for audio in section.find_elements("css selector", "audio"):
@@ -244,6 +303,23 @@ class ReportPage(unittest.TestCase):
         marker = sections[0].find_element("css selector", ".play-marker")
         self.assertEqual(marker.get_attribute("visibility"), "visible")
         self.assertGreaterEqual(float(marker.get_attribute("x1")), float(mark.get_attribute("x")) - 0.5)
+
+    def test_large_capture_table(self):
+        # Ten minutes of one direction: the page opens with no error and the
+        # table's last packet is reached by scrolling.
+        capture = os.path.join(self.dir, "ten-minutes.pcap")
+        with open(capture, "wb") as f:
+            f.write(cw.pcap(rtp_stream(1_700_000_000 * 10**9, 0x33333333, 30000, ((A, 4000), (B, 5000)), lost={1000, 20000, 20001})))
+        path = self.make_page(capture, "ten-minutes.html")
+        console, requests = self.open(path)
+        self.assert_self_contained(path, console, requests)
+        _, out, _ = g729a("info", "--json", "--packets", "--jitter-buffer", "adaptive", capture)
+        packets = json.loads(out)["streams"][0]["packet_table"]
+        self.assertEqual(len(packets), 29997)
+        section = self.browser.find_element("css selector", "#stream-0")
+        self.check_packet_table(section, 0, packets)
+        # What is drawn is a view's worth, not the table.
+        self.assertLess(len(self.drawn_numbers(section)), 1000)
 
     def test_hostile_captures_run_nothing(self):
         # The file name itself carries markup (no '/' can be in a name).
