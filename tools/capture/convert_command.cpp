@@ -4,7 +4,6 @@
 // audio that decode keeps.
 #include "tools/capture/capture_commands.h"
 
-#include <memory>
 
 #include <sys/stat.h>
 
@@ -14,7 +13,6 @@
 #include "tools/common/output_file.h"
 #include "tools/common/output_folder.h"
 #include "tools/common/progress.h"
-#include "tools/common/signals.h"
 #include "tools/common/text.h"
 #include "tools/common/tool_error.h"
 #include "tools/formats/coded_stream.h"
@@ -120,27 +118,12 @@ int capture_convert(const capture_source& in, const std::string& out, const comm
         }
     report_rebuilt_streams(report, path, chosen, options, "kept");
 
-    // All or nothing, as decode writes: every file complete under a
-    // temporary name first, then renamed into place with the signals held.
-    std::unique_ptr<new_folder> folder;
-    if (make_directory) folder = std::make_unique<new_folder>(out);
-    std::vector<std::unique_ptr<output_file>> targets;
-    for (const planned_file& f : plan) {
-        if (f.generated)
-            targets.push_back(std::make_unique<output_file>((folder ? folder->path() : out) + "/" + f.path, output_file::generated{}));
-        else
-            targets.push_back(std::make_unique<output_file>(operand{f.path}));
-        write_stream(*targets.back(), *f.stream, f.bit);
-        targets.back()->finish();
-    }
-    {
-        const signals_held held;
-        for (std::size_t i = 0; i < plan.size(); ++i) {
-            targets[i]->commit();
-            if (folder && plan[i].generated) folder->made(plan[i].path);
-        }
-        if (folder) folder->keep();
-    }
+    // All or nothing, as decode writes.
+    std::vector<planned_output> files;
+    for (const planned_file& f : plan) files.push_back({f.path, f.generated});
+    write_all_or_nothing(files, out, make_directory, [&](output_file& target, std::size_t i) {
+        write_stream(target, *plan[i].stream, plan[i].bit);
+    });
     for (const planned_file& f : plan) report.notice(f.generated ? out + "/" + f.path : f.path, written_text(*f.stream));
     if (c.skipped.total() > 0)
         report.notice(path, plural(c.skipped.total(), "packet", "packets") + " skipped: " + skipped_text(c.skipped));

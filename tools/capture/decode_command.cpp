@@ -4,7 +4,6 @@
 #include "tools/capture/capture_commands.h"
 
 #include <algorithm>
-#include <memory>
 
 #include <sys/stat.h>
 
@@ -14,7 +13,6 @@
 #include "tools/common/output_file.h"
 #include "tools/common/output_folder.h"
 #include "tools/common/progress.h"
-#include "tools/common/signals.h"
 #include "tools/common/text.h"
 #include "tools/common/tool_error.h"
 #include "tools/formats/audio_sink.h"
@@ -200,23 +198,12 @@ int capture_decode(const capture_source& in, const std::string* out, const comma
 
     report_rebuilt_streams(report, path, chosen, options, "decoded");
 
-    // All or nothing: every file is written and synced under a temporary
-    // name first; only then are they renamed into place, with the signals
-    // that could cut the renames short held. A failure before that point,
-    // or an interruption, leaves the folder as it was: the temporary files
-    // go, earlier files of the same names stay.
-    std::unique_ptr<new_folder> folder;
-    if (make_directory) folder = std::make_unique<new_folder>(*out);
-    std::vector<std::unique_ptr<output_file>> targets;
+    std::vector<planned_output> files;
+    for (const planned_file& f : plan) files.push_back({f.path, f.generated});
     std::size_t frames = 0;
-    for (const planned_file& f : plan) {
-        if (f.generated) {
-            const std::string dir = folder ? folder->path() : *out;
-            targets.push_back(std::make_unique<output_file>(dir + "/" + f.path, output_file::generated{}));
-        } else {
-            targets.push_back(std::make_unique<output_file>(operand{f.path}));
-        }
-        output_file& target = *targets.back();
+    write_all_or_nothing(files, out ? *out : std::string(), make_directory,
+                         [&](output_file& target, std::size_t i) {
+        const planned_file& f = plan[i];
         if (f.stream) {
             write_mono(target, f.format, *f.stream, options.audio);
             frames += f.frames;
@@ -228,16 +215,7 @@ int capture_decode(const capture_source& in, const std::string* out, const comma
             if (plan.size() == 1)
                 for (const g729_stream* s : mixed) frames += s->rebuilt.stats.heard_frames();
         }
-        target.finish();
-    }
-    {
-        const signals_held held;
-        for (std::size_t i = 0; i < plan.size(); ++i) {
-            targets[i]->commit();
-            if (folder && plan[i].generated) folder->made(plan[i].path);
-        }
-        if (folder) folder->keep();
-    }
+    });
     for (const planned_file& f : plan) {
         const std::string shown = f.generated ? *out + "/" + f.path : f.path;
         if (f.stream) {

@@ -1,6 +1,8 @@
 // A folder a run makes and fills as a whole.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,5 +29,24 @@ private:
     std::vector<std::string> made_;
     bool kept_ = false;
 };
+
+class output_file;
+
+// One file of a run that writes several as a whole: a path the user gave,
+// or (generated) a name the run chose within its output folder.
+struct planned_output {
+    std::string path;
+    bool generated = false;
+};
+
+// All or nothing: every file is written (`write` fills the i-th, and may
+// throw) and synced under a temporary name first; only then are they
+// renamed into place, with the signals that could cut the renames short
+// held. A failure before that point, or an interruption, leaves everything
+// as it was: the temporary files go, earlier files of the same names stay.
+// Generated names go into `folder`, made anew as a whole when
+// `make_folder`.
+void write_all_or_nothing(const std::vector<planned_output>& files, const std::string& folder, bool make_folder,
+                          const std::function<void(output_file&, std::size_t)>& write);
 
 } // namespace g729::tool
