@@ -54,11 +54,25 @@ std::string track_json(const plot_track& t) {
     return j + "]";
 }
 
+std::string format_of(const page_audio& a) { return a.mime == "audio/ogg" ? "Opus, 16 kbit/s" : "WAV, 8 kHz"; }
+
 std::string audio_json(const char* key, const char* name, const std::vector<int16_t>& pcm) {
     const page_audio a = compress_for_page(pcm.data(), pcm.size());
-    return std::string("{\"key\": \"") + key + "\", \"name\": \"" + name + "\", \"format\": \"" +
-           (a.mime == "audio/ogg" ? "Opus, 16 kbit/s" : "WAV, 8 kHz") + "\", \"uri\": \"data:" + a.mime + ";base64," +
-           base64(a.bytes) + "\"}";
+    return std::string("{\"key\": \"") + key + "\", \"name\": \"" + name + "\", \"format\": \"" + format_of(a) +
+           "\", \"uri\": \"data:" + a.mime + ";base64," + base64(a.bytes) + "\"}";
+}
+
+// A stream's two players. Where the buffer changed nothing (no packet late
+// or discarded, no frame dropped or repeated) the two hold the same
+// samples, and the page carries them once: the second player takes the
+// first one's audio.
+std::string players_json(const std::vector<int16_t>& sent, const std::vector<int16_t>& heard) {
+    const char* heard_name = "As heard through the jitter buffer";
+    if (sent != heard) return audio_json("sent", "As sent", sent) + ", " + audio_json("heard", heard_name, heard);
+    const page_audio a = compress_for_page(sent.data(), sent.size());
+    return "{\"key\": \"sent\", \"name\": \"As sent\", \"format\": \"" + format_of(a) + "\", \"uri\": \"data:" +
+           a.mime + ";base64," + base64(a.bytes) + "\"}, {\"key\": \"heard\", \"name\": \"" + heard_name +
+           "\", \"format\": \"" + format_of(a) + "\", \"same_as\": \"sent\"}";
 }
 
 std::string status_of(const packet_row& r) {
@@ -208,8 +222,7 @@ std::string capture_data(const capture_source& in, const command_options& option
         }
         j += std::string(i ? ",\n" : "\n") + "{\"label\": " + json_string(stream_label(s)) + ", \"call\": " + std::to_string(call_of[i]) +
              ", \"info\": " + stream_json(heard, i) + ", " + track_json(t) + ", \"arrivals\": " + arrivals_json(s) +
-             ", \"packets\": " + packets_json(s) + ", \"audio\": [" + audio_json("sent", "As sent", sent_pcm) + ", " +
-             audio_json("heard", "As heard through the jitter buffer", heard_pcm) + "]}";
+             ", \"packets\": " + packets_json(s) + ", \"audio\": [" + players_json(sent_pcm, heard_pcm) + "]}";
     }
     streams = heard.streams.size();
     return j + "]";

@@ -225,9 +225,12 @@ const char* const kScript = R"JS(
     const row = el("div", {class: "players"});
     for (const a of st.audio) {
       const audio = el("audio", {controls: "", preload: "auto", "data-audio": a.key, "data-duration": st.duration});
-      audio.src = a.uri;
+      // A player the buffer changed nothing for plays its twin's audio.
+      const twin = a.same_as === undefined ? a : st.audio.find(b => b.key === a.same_as);
+      audio.src = twin.uri;
       players.push(audio);
-      row.append(el("figure", {}, el("figcaption", {}, a.name + " (" + a.format + ")"), audio));
+      const same = a.same_as === undefined ? "" : ": the buffer changed nothing, the same as " + twin.name.toLowerCase();
+      row.append(el("figure", {}, el("figcaption", {}, a.name + " (" + a.format + ")" + same), audio));
     }
     sec.append(row);
     const timelinePlayer = players[players.length - 1];

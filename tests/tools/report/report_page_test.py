@@ -260,6 +260,15 @@ class ReportPage(unittest.TestCase):
                 for d in durations:
                     # Opus starts with a pre-skip that browsers may count (6.5 ms).
                     self.assertAlmostEqual(d, stream["timeline_frames"] / 100, delta=0.02)
+            with self.subTest(stream=i, what="audio carried once where the buffer changed nothing"):
+                buffer = stream["jitter_buffer"]
+                unchanged = buffer["late_packets"] == 0 and buffer["discarded_packets"] == 0 and buffer["delay_changes"] == 0
+                audio = b.execute_script("return window.g729aReport.data.streams[%d].audio" % i)
+                self.assertEqual([a.get("same_as") for a in audio], [None, "sent" if unchanged else None])
+                self.assertEqual(["uri" in a for a in audio], [True, not unchanged])
+                same_src = b.execute_script(
+                    "const [a, b] = arguments[0].querySelectorAll('audio'); return a.src === b.src", sections[i])
+                self.assertEqual(same_src, unchanged)
             with self.subTest(stream=i, what="packet table"):
                 self.assertEqual(len(stream["packet_table"]), stream["packets"])
                 self.check_packet_table(sections[i], i, stream["packet_table"])
