@@ -56,10 +56,16 @@ std::string track_json(const plot_track& t) {
 
 std::string format_of(const page_audio& a) { return a.mime == "audio/ogg" ? "Opus, 16 kbit/s" : "WAV, 8 kHz"; }
 
+// One player: its audio inline, or the name of the player whose audio it
+// plays.
+std::string player_json(const char* key, const char* name, const page_audio& a, const char* same_as = nullptr) {
+    std::string j = std::string("{\"key\": \"") + key + "\", \"name\": \"" + name + "\", \"format\": \"" + format_of(a) + "\", ";
+    if (same_as) return j + "\"same_as\": \"" + same_as + "\"}";
+    return j + "\"uri\": \"data:" + a.mime + ";base64," + base64(a.bytes) + "\"}";
+}
+
 std::string audio_json(const char* key, const char* name, const std::vector<int16_t>& pcm) {
-    const page_audio a = compress_for_page(pcm.data(), pcm.size());
-    return std::string("{\"key\": \"") + key + "\", \"name\": \"" + name + "\", \"format\": \"" + format_of(a) +
-           "\", \"uri\": \"data:" + a.mime + ";base64," + base64(a.bytes) + "\"}";
+    return player_json(key, name, compress_for_page(pcm.data(), pcm.size()));
 }
 
 // A stream's two players. Where the buffer changed nothing (no packet late
@@ -70,9 +76,7 @@ std::string players_json(const std::vector<int16_t>& sent, const std::vector<int
     const char* heard_name = "As heard through the jitter buffer";
     if (sent != heard) return audio_json("sent", "As sent", sent) + ", " + audio_json("heard", heard_name, heard);
     const page_audio a = compress_for_page(sent.data(), sent.size());
-    return "{\"key\": \"sent\", \"name\": \"As sent\", \"format\": \"" + format_of(a) + "\", \"uri\": \"data:" +
-           a.mime + ";base64," + base64(a.bytes) + "\"}, {\"key\": \"heard\", \"name\": \"" + heard_name +
-           "\", \"format\": \"" + format_of(a) + "\", \"same_as\": \"sent\"}";
+    return player_json("sent", "As sent", a) + ", " + player_json("heard", heard_name, a, "sent");
 }
 
 std::string status_of(const packet_row& r) {
