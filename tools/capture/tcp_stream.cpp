@@ -54,7 +54,7 @@ constexpr std::size_t kFirstLineLimit = 1024;
 
 } // namespace
 
-long sip_message_length(const uint8_t* data, std::size_t size) {
+long sip_message_length(const uint8_t* data, std::size_t size, std::size_t searched) {
     const std::size_t blank = blank_line_bytes(data, size);
     const uint8_t* m = data + blank;
     const std::size_t rest = size - blank;
@@ -64,8 +64,11 @@ long sip_message_length(const uint8_t* data, std::size_t size) {
     const std::size_t look = std::min(rest, kFirstLineLimit);
     if (!std::memchr(m, '\n', look) && !std::memchr(m, '\r', look)) return rest < kFirstLineLimit ? 0 : -1;
     if (!looks_like_sip(m, rest)) return -1;
-    const std::size_t header = header_end(m, rest);
+    // A header's end may lie across where the last search stopped.
+    const std::size_t from = searched > 3 && searched - 3 < rest ? searched - 3 : 0;
+    std::size_t header = header_end(m + from, rest - from);
     if (header == std::string::npos) return rest > kMaxTcpHeld ? -1 : 0;
+    header += from;
     const long body = content_length(m, header);
     return body < 0 ? -1 : long(blank + header) + body;
 }
@@ -157,8 +160,12 @@ void sip_tcp_streams::take(flow& f, const uint8_t* data, std::size_t size, const
     while (at < n) {
         at += blank_line_bytes(d + at, n - at);
         if (at == n) break;
-        const long length = sip_message_length(d + at, n - at);
         const std::size_t rest = n - at;
+        // Held bytes of one message are searched for its header's end once
+        // (a message sent a byte a segment would be searched again and
+        // again): the search goes on where it stopped.
+        const long length = sip_message_length(d + at, rest, at == 0 ? f.searched : 0);
+        f.searched = 0;
         if (length < 0 || (length == 0 && rest > kMaxTcpHeld)) {
             // No SIP, or a header too long to hold: nothing is read until
             // a segment starts a message again.
@@ -166,6 +173,7 @@ void sip_tcp_streams::take(flow& f, const uint8_t* data, std::size_t size, const
             f.resync = true;
             at = n;
         } else if (length == 0) {
+            f.searched = rest;
             break;
         } else if (std::size_t(length) > rest) {
             if (std::size_t(length) > kMaxTcpHeld) {
@@ -192,6 +200,7 @@ bool sip_tcp_streams::lose_held(flow& f) {
     if (message) ++counts_.partial;
     held_total_ -= f.held.size();
     std::vector<uint8_t>().swap(f.held);
+    f.searched = 0;
     return message;
 }
 

@@ -41,8 +41,9 @@ struct tcp_counts {
 // The length of the SIP message (header and Content-Length bytes of body)
 // at the start of `data`, after any blank lines (which it includes): 0
 // when `data` may still become one but holds only its beginning, -1 when
-// it is no SIP message or its length is none that can be read.
-long sip_message_length(const uint8_t* data, std::size_t size);
+// it is no SIP message or its length is none that can be read. The first
+// `searched` bytes (after the blank lines) are known to hold no header end.
+long sip_message_length(const uint8_t* data, std::size_t size, std::size_t searched = 0);
 
 class sip_tcp_streams {
 public:
@@ -70,6 +71,7 @@ private:
         uint32_t next = 0;         // the sequence number of the next byte expected
         std::vector<uint8_t> held; // after the last whole message
         std::size_t skip = 0;      // bytes still to pass of a message over kMaxTcpHeld
+        std::size_t searched = 0;  // bytes of the held message searched for its header's end
         bool resync = false;       // after a loss: waiting for a segment that starts like SIP
         uint64_t used = 0;         // its place in idle_
     };

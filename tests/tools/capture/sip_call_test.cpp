@@ -349,6 +349,18 @@ TEST_F(SipCallTest, SipOverTcpIsPutBackTogetherFromItsSegments) {
                              callee.send(ms(8030), m.bye_ok)};
          },
          7, 0, 300.0, 2000.0, "BYE from caller"},
+        // (Its request line whole in the first: a connection is followed
+        // from a segment that shows it is SIP.)
+        {"the INVITE three bytes a segment after its request line, its blank line across two", 7000,
+         [&](tcp_sender& caller, tcp_sender& callee) {
+             const std::size_t line = m.invite.find('\n') + 1;
+             const std::size_t pieces = (m.invite.size() - line + 2) / 3;
+             segments s{caller.send(t - int64_t(pieces) * 1000, m.invite.substr(0, line))};
+             for (std::size_t i = 0; i < pieces; ++i)
+                 s.push_back(caller.send(t - int64_t(pieces - 1 - i) * 1000, m.invite.substr(line + i * 3, 3)));
+             return join(s, after_invite(caller, callee));
+         },
+         7, 0, 300.0, 2000.0, "BYE from caller"},
         {"segments sent again: the same bytes, and part of them with more", 7000,
          [&](tcp_sender& caller, tcp_sender& callee) {
              const uint32_t first = caller.next;
