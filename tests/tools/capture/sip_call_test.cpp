@@ -311,11 +311,15 @@ TEST_F(SipCallTest, SipOverTcpIsPutBackTogetherFromItsSegments) {
         a.insert(a.end(), b.begin(), b.end());
         return a;
     };
-    // `text` sent in segments of 1400 bytes, 3 s after the INVITE (after the ACK).
-    auto in_mss = [&](tcp_sender& caller, const std::string& text) {
-        segments out;
-        for (std::size_t at = 0; at < text.size(); at += 1400) out.push_back(caller.send(ms(3000), text.substr(at, 1400)));
-        return out;
+    // The call, with `text` sent by the caller between the ACK and the BYE
+    // in segments of 1400 bytes.
+    auto between_ack_and_bye = [&](const std::string& text) {
+        return [&, text](tcp_sender& caller, tcp_sender& callee) {
+            segments s{caller.send(ms(0), m.invite), callee.send(ms(50), m.trying), callee.send(ms(300), m.ringing),
+                       callee.send(ms(2000), m.ok), caller.send(ms(2010), m.ack)};
+            for (std::size_t at = 0; at < text.size(); at += 1400) s.push_back(caller.send(ms(3000), text.substr(at, 1400)));
+            return join(s, {caller.send(ms(8000), m.bye), callee.send(ms(8030), m.bye_ok)});
+        };
     };
     const std::string huge_info = sip_message("INFO sip:bob@10.0.0.2 SIP/2.0", kCallId, kFrom, kToTagged, "2 INFO", std::string(70000, 'x'));
     std::string endless_header = "INFO sip:bob@10.0.0.2 SIP/2.0\r\n";
@@ -402,20 +406,10 @@ TEST_F(SipCallTest, SipOverTcpIsPutBackTogetherFromItsSegments) {
          },
          7, 0, 300.0, 2000.0, "BYE from caller"},
         {"a message over 64 KB is passed over, the BYE after it read", 7000,
-         [&](tcp_sender& caller, tcp_sender& callee) {
-             segments s{caller.send(ms(0), m.invite), callee.send(ms(50), m.trying), callee.send(ms(300), m.ringing),
-                        callee.send(ms(2000), m.ok), caller.send(ms(2010), m.ack)};
-             s = join(s, in_mss(caller, huge_info));
-             return join(s, {caller.send(ms(8000), m.bye), callee.send(ms(8030), m.bye_ok)});
-         },
+         between_ack_and_bye(huge_info),
          7, 1, 300.0, 2000.0, "BYE from caller"},
         {"a header over 64 KB that never ends: the BYE after it read", 7000,
-         [&](tcp_sender& caller, tcp_sender& callee) {
-             segments s{caller.send(ms(0), m.invite), callee.send(ms(50), m.trying), callee.send(ms(300), m.ringing),
-                        callee.send(ms(2000), m.ok), caller.send(ms(2010), m.ack)};
-             s = join(s, in_mss(caller, endless_header));
-             return join(s, {caller.send(ms(8000), m.bye), callee.send(ms(8030), m.bye_ok)});
-         },
+         between_ack_and_bye(endless_header),
          7, 1, 300.0, 2000.0, "BYE from caller"},
     };
     for (const Case& c : cases) {
