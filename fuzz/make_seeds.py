@@ -345,6 +345,15 @@ def capture_seeds():
     signalled = [ethernet_udp(a, b, 5060, 5060, m) if by_caller else ethernet_udp(b, a, 5060, 5060, m)
                  for by_caller, m in sip_call_messages()]
     write("capture_commands_fuzz", "pcap-signalled-call-info-json", bytes([1]) + pcap(every_20_ms(signalled + call[2:])))
+    # The same over TCP, the INVITE in two segments.
+    sequence = {True: 1000, False: 90000}
+    over_tcp = []
+    for by_caller, m in sip_call_messages():
+        for piece in ([m[:400], m[400:]] if m.startswith(b"INVITE") else [m]):
+            ends = (a, b) if by_caller else (b, a)
+            over_tcp.append(ethernet_tcp(ends[0], ends[1], 5060, 5060, piece, sequence=sequence[by_caller]))
+            sequence[by_caller] += len(piece)
+    write("capture_commands_fuzz", "pcap-tcp-signalled-call-info-json", bytes([1]) + pcap(every_20_ms(over_tcp + call[2:])))
 
     # Telephone events: a key press in the caller's own SSRC on 101 as its
     # SDP maps it (three packets and the end three times, one repeated and
@@ -400,8 +409,15 @@ def sip_call_messages(end="BYE"):
                   (False, sip("SIP/2.0 200 OK", CALL_ID, CALLER, ANSWERED, "2 BYE"))]
 
 
-def sip_record(data, tcp=False, by_callee=False, after_ms=20):
-    return bytes([int(tcp) | int(by_callee) << 1 | min(after_ms, 31) << 3]) + struct.pack("<H", len(data)) + data
+def sip_record(data, tcp=False, by_callee=False, after_ms=20, tcp_flags=0, sequence=None):
+    """One record; a TCP segment follows the last of its direction unless
+    given its `sequence`, and carries `tcp_flags` (1 SYN, 2 FIN, 4 RST)."""
+    out = bytes([int(tcp) | int(by_callee) << 1 | min(after_ms, 31) << 3])
+    if tcp:
+        out += bytes([tcp_flags | (8 if sequence is not None else 0)])
+        if sequence is not None:
+            out += struct.pack("<I", sequence & 0xFFFFFFFF)
+    return out + struct.pack("<H", len(data)) + data
 
 
 def sip_seeds():
@@ -416,6 +432,19 @@ def sip_seeds():
           sip_record(messages[0], tcp=True) + sip_record(messages[1] + b"\r\n" + messages[2], tcp=True, by_callee=True) +
           sip_record(messages[3] + messages[4][:60], tcp=True, by_callee=True))
     write("sip_reader_fuzz", "bye", sip_record(sip_call_messages()[-2][1]))
+    # Over TCP in pieces: the INVITE split over three segments after a SYN,
+    # one of them sent again; the 200 OK with a segment missing; the
+    # callee's sequence numbers wrapping (they start 256 before 2^32); a FIN.
+    invite, ok = messages[0], messages[3]
+    write("sip_reader_fuzz", "tcp-split-resent-lost",
+          sip_record(b"", tcp=True, tcp_flags=1, sequence=0x0FFFFFFF) +
+          sip_record(invite[:300], tcp=True) + sip_record(invite[300:700], tcp=True) +
+          sip_record(invite[300:700], tcp=True, sequence=0x10000000 + 300) + sip_record(invite[700:], tcp=True, sequence=0x10000000 + 700) +
+          sip_record(messages[1] + messages[2][:200], tcp=True, by_callee=True) +
+          sip_record(messages[2][200:] + ok[:100], tcp=True, by_callee=True) +
+          sip_record(ok[300:], tcp=True, by_callee=True, sequence=0xFFFFFF00 + len(messages[1]) + len(messages[2]) + 300) +
+          sip_record(messages[4], tcp=True, sequence=0x10000000 + len(invite)) +
+          sip_record(messages[5], tcp=True) + sip_record(b"", tcp=True, tcp_flags=2))
 
 
 if __name__ == "__main__":

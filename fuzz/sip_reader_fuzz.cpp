@@ -1,18 +1,23 @@
 // The SIP reader over any bytes: packets between a caller and a callee
-// (UDP datagrams, or TCP segments that may hold several messages and end
-// in part of one) read into calls through libosip2's parser, then two G.729
-// streams between them grouped into those calls.
+// (UDP datagrams, or TCP segments put back together into messages, in
+// order or not, repeated, missing, wrapping their sequence numbers) read
+// into calls through libosip2's parser, then two G.729 streams between
+// them grouped into those calls.
 //
 // Input: records until the bytes run out, each
 //   flags byte: bit 0 a TCP segment (else a UDP datagram), bit 1 sent by
 //               the callee (else the caller), bit 2 the capture time
 //               unknown, bits 3-7 milliseconds after the last packet
+//   a TCP segment's byte: bit 0 SYN, bit 1 FIN, bit 2 RST, bit 3 its
+//               sequence number follows (four bytes, little-endian), else
+//               it follows the last segment of its direction
 //   length: two bytes, little-endian; then that many bytes (fewer at the end)
 //
-// Whatever the bytes, the calls keep their limits (calls, messages, header
-// and SDP lengths), their figures are times that follow one another, a
-// stream goes to one call at most, and the text of every kept string is
-// safe to print.
+// Whatever the bytes, every message put back together from TCP is one
+// whole SIP message within the bound held; the calls keep their limits
+// (calls, messages, header and SDP lengths), their figures are times that
+// follow one another, a stream goes to one call at most, and the text of
+// every kept string is safe to print.
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -22,6 +27,7 @@
 #include "fuzz/fuzz_input.h"
 #include "tools/capture/call.h"
 #include "tools/capture/sip_reader.h"
+#include "tools/capture/tcp_stream.h"
 #include "tools/common/text.h"
 
 namespace {
@@ -48,8 +54,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sip_reader reader;
     int64_t time_ns = int64_t(1700000000) * 1000000000;
     uint64_t number = 0;
+    uint32_t next[2] = {0x10000000, 0xFFFFFF00}; // the callee's wrap soon
+    // Each message from TCP: whole, and no longer than what is held.
+    const sip_tcp_streams::message_fn whole = [](const uint8_t* message, size_t length) {
+        FUZZ_CHECK(length > 0 && length <= kMaxTcpHeld);
+        FUZZ_CHECK(sip_message_length(message, length) == long(length));
+    };
     while (!in.empty()) {
         const uint8_t flags = in.byte();
+        tcp_header tcp;
+        if (flags & 1) {
+            const uint8_t bits = in.byte();
+            tcp.syn = bits & 1;
+            tcp.fin = bits & 2;
+            tcp.rst = bits & 4;
+            tcp.sequence = next[(flags >> 1) & 1];
+            if (bits & 8) {
+                tcp.sequence = 0;
+                for (int i = 0; i < 4; ++i) tcp.sequence |= uint32_t(in.byte()) << (8 * i);
+            }
+        }
         const size_t length = in.word();
         size_t taken = 0;
         const uint8_t* bytes = in.bytes(length, &taken);
@@ -57,10 +81,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::vector<uint8_t> packet(bytes, bytes + taken);
         time_ns += int64_t(flags >> 3) * 1000000;
         const bool by_callee = flags & 2;
-        if (looks_like_sip(packet.data(), packet.size()))
-            reader.read(++number, !(flags & 4), time_ns, by_callee ? callee : caller, by_callee ? caller : callee, packet.data(),
-                        packet.size(), flags & 1);
+        const g729::tool::endpoint& from = by_callee ? callee : caller;
+        const g729::tool::endpoint& to = by_callee ? caller : callee;
+        if (flags & 1) {
+            reader.read_tcp(++number, !(flags & 4), time_ns, from, to, tcp, packet.data(), packet.size(), whole);
+            next[by_callee] = tcp.sequence + uint32_t(taken) + (tcp.syn || tcp.fin ? 1 : 0);
+        } else if (looks_like_sip(packet.data(), packet.size())) {
+            reader.read(++number, !(flags & 4), time_ns, from, to, packet.data(), packet.size());
+        }
     }
+    reader.finish();
     std::vector<sip_call> calls = reader.take_calls();
     const sip_counts& counts = reader.counts();
     FUZZ_CHECK(calls.size() <= kMaxCalls);

@@ -48,6 +48,7 @@ set(G729A_TOOL_SOURCES
   capture/sdp.cpp
   capture/sip_reader.cpp
   capture/stream_analysis.cpp
+  capture/tcp_stream.cpp
   capture/telephone_events.cpp
   plot/plot.cpp
   plot/plot_command.cpp

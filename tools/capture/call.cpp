@@ -52,20 +52,28 @@ sdp_map read_signalling(const capture_source& in, capture_contents& c, sip_reade
         throw tool_error(path, "link type " + c.link +
                                    ": the capture is read from Ethernet, Linux cooked capture, raw IP or loopback");
     sdp_map mappings;
-    captured_packet packet;
-    while (reader.next(packet)) {
-        const ip_payload ip = unwrap_packet(reader.link_type(), packet.data, packet.captured);
-        if (ip.kind != packet_class::udp && ip.kind != packet_class::tcp) continue;
-        if (looks_like_sip(ip.data, ip.size))
-            sip.read(packet.number, packet.time_known, packet.time_ns, ip.source, ip.destination, ip.data, ip.size,
-                     ip.kind == packet_class::tcp);
-        if (!looks_like_sdp(ip.data, ip.size)) continue;
-        for (const sdp_g729& s : read_sdp(reinterpret_cast<const char*>(ip.data), ip.size))
+    auto read_sdp_in = [&](const uint8_t* data, std::size_t size) {
+        if (!looks_like_sdp(data, size)) return;
+        for (const sdp_g729& s : read_sdp(reinterpret_cast<const char*>(data), size))
             if (mappings.size() < kMaxOtherStreams || mappings.count(s.receiver)) {
                 mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
                 events[s.receiver].insert(s.event_payload_types.begin(), s.event_payload_types.end());
             }
+    };
+    captured_packet packet;
+    while (reader.next(packet)) {
+        const ip_payload ip = unwrap_packet(reader.link_type(), packet.data, packet.captured);
+        if (ip.kind != packet_class::udp && ip.kind != packet_class::tcp) continue;
+        // SIP over TCP is read message by message as its segments complete
+        // them, the SDP of each with it.
+        if (ip.kind == packet_class::tcp && sip.read_tcp(packet.number, packet.time_known, packet.time_ns, ip.source, ip.destination,
+                                                         ip.tcp, ip.data, ip.size, read_sdp_in))
+            continue;
+        if (ip.kind == packet_class::udp && looks_like_sip(ip.data, ip.size))
+            sip.read(packet.number, packet.time_known, packet.time_ns, ip.source, ip.destination, ip.data, ip.size);
+        read_sdp_in(ip.data, ip.size);
     }
+    sip.finish();
     return mappings;
 }
 

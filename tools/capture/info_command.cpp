@@ -8,6 +8,7 @@
 
 #include "tools/capture/call.h"
 #include "tools/capture/capture_input.h"
+#include "tools/capture/tcp_stream.h"
 #include "tools/common/json.h"
 #include "tools/common/progress.h"
 #include "tools/common/text.h"
@@ -81,7 +82,9 @@ std::string sip_unused_text(const sip_counts& s) {
     add(s.outside_calls, "outside the calls listed (no INVITE in the capture begins them, or their call is not listed)");
     add(s.unreadable, "unreadable");
     add(s.without_call_id, "without a Call-ID");
-    add(s.partial, "TCP segments ending in part of a message");
+    add(s.partial, "over TCP not read whole (a segment missing, cut by the connection's end or the capture's, or longer than " +
+                       std::to_string(kMaxTcpHeld / 1024) + " KB)");
+    add(s.tcp_flows_dropped, "TCP connection directions dropped for newer ones (" + std::to_string(kMaxTcpFlows) + " followed at once)");
     add(s.bad_time, "with a capture time out of range");
     add(s.calls_not_listed, "INVITEs of calls beyond the first " + std::to_string(kMaxCalls) + " (not listed)");
     add(s.messages_not_listed, "messages of listed calls beyond the " + std::to_string(kMaxCallMessages) + " a call and " +
@@ -211,7 +214,8 @@ std::string calls_json(const capture_contents& c) {
     const sip_counts& s = c.sip;
     std::string j = "  \"sip\": {\"messages\": " + std::to_string(s.messages) + ", \"unreadable\": " + std::to_string(s.unreadable) +
                     ", \"without_call_id\": " + std::to_string(s.without_call_id) +
-                    ", \"outside_calls\": " + std::to_string(s.outside_calls) + ", \"partial_tcp_segments\": " + std::to_string(s.partial) +
+                    ", \"outside_calls\": " + std::to_string(s.outside_calls) + ", \"partial_tcp_messages\": " + std::to_string(s.partial) +
+                    ", \"tcp_flows_dropped\": " + std::to_string(s.tcp_flows_dropped) +
                     ", \"time_out_of_range\": " + std::to_string(s.bad_time) +
                     ", \"calls_not_listed\": " + std::to_string(s.calls_not_listed) +
                     ", \"messages_not_listed\": " + std::to_string(s.messages_not_listed) + "},\n";

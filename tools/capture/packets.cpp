@@ -42,6 +42,10 @@ ip_payload transport(int protocol, endpoint source, endpoint destination, const 
         r.kind = packet_class::tcp;
         r.data = p + header;
         r.size = size - header;
+        r.tcp.sequence = be32(p + 4);
+        r.tcp.fin = p[13] & 0x01;
+        r.tcp.syn = p[13] & 0x02;
+        r.tcp.rst = p[13] & 0x04;
     } else {
         return with_kind(packet_class::other);
     }

@@ -33,12 +33,21 @@ enum class packet_class {
     unknown_link, // a link layer this reader does not know
 };
 
+// What a TCP segment's header says of its place in the byte stream.
+struct tcp_header {
+    uint32_t sequence = 0; // of the first byte of the payload (of the SYN itself, when set)
+    bool syn = false;
+    bool fin = false;
+    bool rst = false;
+};
+
 struct ip_payload {
     packet_class kind = packet_class::other;
     endpoint source;
     endpoint destination;
     const uint8_t* data = nullptr; // the UDP or TCP payload
     std::size_t size = 0;
+    tcp_header tcp;                // a TCP segment's (zero for UDP)
 };
 
 // Unwraps one packet of link type `link_type` (a DLT_ value as libpcap

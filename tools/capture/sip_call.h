@@ -54,14 +54,15 @@ struct sip_call {
 // What a capture's SIP came to beside its calls: messages read, and those
 // not used, by reason.
 struct sip_counts {
-    std::size_t messages = 0;        // SIP messages read (each of several in one TCP segment)
+    std::size_t messages = 0;        // SIP messages read (over TCP, each put back together from its segments)
     std::size_t unreadable = 0;      // looked like SIP, but the parser refused them
     std::size_t without_call_id = 0;
     std::size_t outside_calls = 0;   // of no call listed: REGISTER, OPTIONS, a dialog begun before the capture, a call beyond kMaxCalls
-    std::size_t partial = 0;         // TCP segments ending in part of a message (those bytes not read)
+    std::size_t partial = 0;         // messages over TCP that could not be read whole (see tcp_counts)
     std::size_t bad_time = 0;        // a capture time out of range
     std::size_t calls_not_listed = 0;    // INVITEs of calls beyond kMaxCalls
     std::size_t messages_not_listed = 0; // messages of listed calls beyond the limits on messages kept
+    std::size_t tcp_flows_dropped = 0;   // TCP directions dropped while followed, for newer ones
 };
 
 // Calls kept from one capture; beyond them new calls are counted.

@@ -55,50 +55,6 @@ bool starts_with(const uint8_t* data, std::size_t size, const char* prefix) {
     return size >= n && std::memcmp(data, prefix, n) == 0;
 }
 
-std::size_t skip_blank_lines(const uint8_t* data, std::size_t size) {
-    std::size_t i = 0;
-    while (i < size && (data[i] == '\r' || data[i] == '\n')) ++i;
-    return i;
-}
-
-// Where the header ends (the blank line after it), from `data`; npos when
-// the bytes hold no whole header.
-std::size_t header_end(const uint8_t* data, std::size_t size) {
-    for (std::size_t i = 0; i + 1 < size; ++i) {
-        if (data[i] != '\n') continue;
-        if (data[i + 1] == '\n') return i + 2;
-        if (i + 2 < size && data[i + 1] == '\r' && data[i + 2] == '\n') return i + 3;
-    }
-    return std::string::npos;
-}
-
-// The Content-Length (or its compact form l) of a header; 0 without one,
-// -1 when it is no number a datagram could hold.
-long content_length(const uint8_t* data, std::size_t size) {
-    std::size_t i = 0;
-    while (i < size) {
-        std::size_t end = i;
-        while (end < size && data[end] != '\n') ++end;
-        const std::string line(reinterpret_cast<const char*>(data) + i, end - i);
-        i = end + 1;
-        const std::size_t colon = line.find(':');
-        if (colon == std::string::npos) continue;
-        std::string name = lower(line.substr(0, colon));
-        name.erase(name.find_last_not_of(" \t") + 1);
-        if (name != "content-length" && name != "l") continue;
-        const std::size_t digits = line.find_first_not_of(" \t", colon + 1);
-        if (digits == std::string::npos) return -1;
-        long value = 0;
-        std::size_t k = digits;
-        for (; k < line.size() && line[k] >= '0' && line[k] <= '9'; ++k) {
-            value = value * 10 + (line[k] - '0');
-            if (value > 0xFFFFF) return -1;
-        }
-        return k == digits ? -1 : value;
-    }
-    return 0;
-}
-
 std::string from_text(const osip_from_t* from) {
     if (!from) return "";
     std::string text;
@@ -143,8 +99,14 @@ struct sip_reader::message {
     std::vector<sdp_media> media;
 };
 
+std::size_t blank_line_bytes(const uint8_t* data, std::size_t size) {
+    std::size_t i = 0;
+    while (i < size && (data[i] == '\r' || data[i] == '\n')) ++i;
+    return i;
+}
+
 bool looks_like_sip(const uint8_t* data, std::size_t size) {
-    const std::size_t start = skip_blank_lines(data, size);
+    const std::size_t start = blank_line_bytes(data, size);
     data += start;
     size -= start;
     // Most packets are RTP, whose first byte (version 2) is no letter.
@@ -161,30 +123,29 @@ bool looks_like_sip(const uint8_t* data, std::size_t size) {
 }
 
 void sip_reader::read(uint64_t number, bool time_known, int64_t time_ns, const endpoint& source, const endpoint& destination,
-                      const uint8_t* data, std::size_t size, bool tcp) {
+                      const uint8_t* data, std::size_t size) {
     if (!time_known) {
         ++counts_.bad_time;
         return;
     }
-    if (!tcp) {
-        read_message(number, time_ns, source, destination, reinterpret_cast<const char*>(data), size);
-        return;
-    }
-    // A segment may hold several messages, each its header and
-    // Content-Length bytes of body, and end in part of one.
-    std::size_t at = 0;
-    while (at < size) {
-        at += skip_blank_lines(data + at, size - at);
-        if (at == size) break;
-        const std::size_t header = header_end(data + at, size - at);
-        const long body = header == std::string::npos ? -1 : content_length(data + at, header);
-        if (!looks_like_sip(data + at, size - at) || body < 0 || std::size_t(body) > size - at - header) {
-            ++counts_.partial;
-            return;
-        }
-        read_message(number, time_ns, source, destination, reinterpret_cast<const char*>(data + at), header + std::size_t(body));
-        at += header + std::size_t(body);
-    }
+    read_message(number, time_ns, source, destination, reinterpret_cast<const char*>(data), size);
+}
+
+bool sip_reader::read_tcp(uint64_t number, bool time_known, int64_t time_ns, const endpoint& source, const endpoint& destination,
+                          const tcp_header& tcp, const uint8_t* data, std::size_t size, const sip_tcp_streams::message_fn& each) {
+    const bool followed = tcp_.add(source, destination, tcp, data, size, [&](const uint8_t* message, std::size_t length) {
+        read(number, time_known, time_ns, source, destination, message, length);
+        if (each) each(message, length);
+    });
+    counts_.partial = tcp_.counts().partial;
+    counts_.tcp_flows_dropped = tcp_.counts().flows_dropped;
+    return followed;
+}
+
+void sip_reader::finish() {
+    tcp_.finish();
+    counts_.partial = tcp_.counts().partial;
+    counts_.tcp_flows_dropped = tcp_.counts().flows_dropped;
 }
 
 void sip_reader::read_message(uint64_t number, int64_t time_ns, const endpoint& source, const endpoint& destination, const char* text,

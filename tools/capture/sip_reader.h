@@ -1,8 +1,8 @@
-// SIP signalling read from a capture into calls: each UDP datagram or TCP
-// segment that looks like SIP is parsed with libosip2's parser (loaded
-// when the first one is seen), its messages gathered by Call-ID, and the
-// figures of each call worked out as they come. The rest of the tool sees
-// only sip_call.
+// SIP signalling read from a capture into calls: each UDP datagram that
+// looks like SIP, and each message put back together from TCP segments, is
+// parsed with libosip2's parser (loaded when the first one is seen), its
+// messages gathered by Call-ID, and the figures of each call worked out as
+// they come. The rest of the tool sees only sip_call.
 #pragma once
 
 #include <cstddef>
@@ -13,10 +13,14 @@
 #include <vector>
 
 #include "tools/capture/sip_call.h"
+#include "tools/capture/tcp_stream.h"
 
 namespace g729::tool {
 
 struct g729_stream;
+
+// The CR and LF bytes at the start of `data` (keep-alives between messages).
+std::size_t blank_line_bytes(const uint8_t* data, std::size_t size);
 
 // Whether a payload starts like a SIP request ("INVITE sip:... SIP/2.0") or
 // response ("SIP/2.0 200 OK"), after any CRLF keep-alives.
@@ -24,11 +28,21 @@ bool looks_like_sip(const uint8_t* data, std::size_t size);
 
 class sip_reader {
 public:
-    // One UDP datagram (one message) or TCP segment (whole messages, split
-    // by their Content-Length; a message cut at the end is counted, not
-    // read) that looks like SIP, from packet `number` of the capture.
+    // One message (a UDP datagram that looks like SIP) from packet
+    // `number` of the capture.
     void read(uint64_t number, bool time_known, int64_t time_ns, const endpoint& source, const endpoint& destination,
-              const uint8_t* data, std::size_t size, bool tcp);
+              const uint8_t* data, std::size_t size);
+
+    // One TCP segment from packet `number`: each message it completes (see
+    // sip_tcp_streams) is read with the segment's number and time, and
+    // given to `each` too. Returns whether the segment belongs to a
+    // direction of SIP followed.
+    bool read_tcp(uint64_t number, bool time_known, int64_t time_ns, const endpoint& source, const endpoint& destination,
+                  const tcp_header& tcp, const uint8_t* data, std::size_t size, const sip_tcp_streams::message_fn& each);
+
+    // The end of the capture: a message still held of a TCP stream is
+    // counted as partial.
+    void finish();
 
     // The calls, by start time.
     std::vector<sip_call> take_calls();
@@ -56,6 +70,7 @@ private:
     std::vector<sip_call> calls_;
     std::vector<call_state> states_;
     std::size_t kept_ = 0;
+    sip_tcp_streams tcp_;
     sip_counts counts_;
 };
 

@@ -129,14 +129,23 @@ inline std::vector<uint8_t> ip_udp(const address& src, const address& dst, const
     return ip;
 }
 
-// A TCP segment (ACK and PSH, no options) carrying `data`, in IPv4 or IPv6.
-inline std::vector<uint8_t> ip_tcp(const address& src, const address& dst, const std::vector<uint8_t>& data, uint32_t sequence = 1) {
+// TCP header flags.
+constexpr uint8_t kTcpFin = 0x01;
+constexpr uint8_t kTcpSyn = 0x02;
+constexpr uint8_t kTcpRst = 0x04;
+constexpr uint8_t kTcpPush = 0x08;
+constexpr uint8_t kTcpAck = 0x10;
+
+// A TCP segment (no options) carrying `data` from sequence number
+// `sequence`, with `flags` (ACK and PSH by default), in IPv4 or IPv6.
+inline std::vector<uint8_t> ip_tcp(const address& src, const address& dst, const std::vector<uint8_t>& data, uint32_t sequence = 1,
+                                   uint8_t flags = kTcpAck | kTcpPush) {
     std::vector<uint8_t> tcp;
     put16(tcp, src.port);
     put16(tcp, dst.port);
     put32(tcp, sequence);
     put32(tcp, 1);
-    tcp.insert(tcp.end(), {5 << 4, 0x18});
+    tcp.insert(tcp.end(), {5 << 4, flags});
     put16(tcp, 65535);
     put32(tcp, 0); // checksum, urgent pointer
     tcp.insert(tcp.end(), data.begin(), data.end());
@@ -266,9 +275,31 @@ inline frame_record rtp_frame(link l, const sent_packet& p) {
 inline frame_record sip_udp_frame(int64_t time_ns, const address& src, const address& dst, const std::string& text) {
     return {time_ns, framed(link::ethernet, ip_udp(src, dst, bytes_of(text))), 0};
 }
-inline frame_record sip_tcp_frame(int64_t time_ns, const address& src, const address& dst, const std::string& text) {
-    return {time_ns, framed(link::ethernet, ip_tcp(src, dst, bytes_of(text))), 0};
+inline frame_record sip_tcp_frame(int64_t time_ns, const address& src, const address& dst, const std::string& text,
+                                  uint32_t sequence = 1, uint8_t flags = kTcpAck | kTcpPush) {
+    return {time_ns, framed(link::ethernet, ip_tcp(src, dst, bytes_of(text), sequence, flags)), 0};
 }
+
+// One direction of a TCP connection as it was captured: each segment sent
+// with the sequence number of its first byte, which the next one follows.
+struct tcp_sender {
+    address from, to;
+    uint32_t next = 1; // the sequence number of the next byte sent
+
+    // A segment of `text`, after what was sent before.
+    frame_record send(int64_t time_ns, const std::string& text, uint8_t flags = kTcpAck | kTcpPush) {
+        const frame_record f = sip_tcp_frame(time_ns, from, to, text, next, flags);
+        next += uint32_t(text.size()) + ((flags & (kTcpSyn | kTcpFin)) ? 1 : 0);
+        return f;
+    }
+    // `text` sent again from `sequence` (a retransmission, the same bytes
+    // or part of them with more).
+    frame_record again(int64_t time_ns, const std::string& text, uint32_t sequence) const {
+        return sip_tcp_frame(time_ns, from, to, text, sequence);
+    }
+    // A segment of `text` sent, but missing from the capture.
+    void lose(const std::string& text) { next += uint32_t(text.size()); }
+};
 
 inline void write_pcap(const std::string& path, int dlt, const std::vector<frame_record>& frames) {
     pcap_t* dead = pcap_open_dead(dlt, 65535);

@@ -9,6 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -252,15 +255,16 @@ TEST_F(SipCallTest, SipOverTcpIsReadMessageByMessageWhereASegmentHoldsSeveral) {
     const int64_t invite = kStart - 2 * kSecond;
     const std::string cut = request("BYE", "2 BYE");
     std::vector<frame_record> records = media();
+    tcp_sender caller{kCallerSip, kCalleeSip, 1000}, callee{kCalleeSip, kCallerSip, 50000};
     for (const frame_record& f : std::vector<frame_record>{
-             sip_tcp_frame(invite, kCallerSip, kCalleeSip, request("INVITE", "1 INVITE", sdp_body(kA))),
+             caller.send(invite, request("INVITE", "1 INVITE", sdp_body(kA))),
              // Two whole messages in one segment, keep-alive CRLFs between.
-             sip_tcp_frame(invite + 200 * kMs, kCalleeSip, kCallerSip,
-                           response("100 Trying", "1 INVITE") + "\r\n\r\n" + response("180 Ringing", "1 INVITE")),
-             // A whole message and the start of the next: the part is not read.
-             sip_tcp_frame(invite + 1000 * kMs, kCalleeSip, kCallerSip,
-                           response("200 OK", "1 INVITE", sdp_body(kB)) + response("200 OK", "1 INVITE", sdp_body(kB)).substr(0, 100)),
-             sip_tcp_frame(invite + 1100 * kMs, kCallerSip, kCalleeSip, request("ACK", "1 ACK") + cut.substr(0, cut.size() - 10))})
+             callee.send(invite + 200 * kMs, response("100 Trying", "1 INVITE") + "\r\n\r\n" + response("180 Ringing", "1 INVITE")),
+             // A whole message and the start of the next, which the
+             // capture ends before: the part is not read.
+             callee.send(invite + 1000 * kMs,
+                         response("200 OK", "1 INVITE", sdp_body(kB)) + response("200 OK", "1 INVITE", sdp_body(kB)).substr(0, 100)),
+             caller.send(invite + 1100 * kMs, request("ACK", "1 ACK") + cut.substr(0, cut.size() - 10))})
         records.push_back(f);
     write_pcap(path("tcp.pcap"), DLT_EN10MB, by_time(records));
     const nlohmann::json j = info_json("tcp.pcap");
@@ -272,7 +276,178 @@ TEST_F(SipCallTest, SipOverTcpIsReadMessageByMessageWhereASegmentHoldsSeveral) {
     EXPECT_EQ(call["end"], "no end seen") << "the BYE was cut short, and is not read";
     EXPECT_EQ(call["streams"].size(), 2u);
     EXPECT_EQ(j["sip"]["messages"], 5);
-    EXPECT_EQ(j["sip"]["partial_tcp_segments"], 2);
+    EXPECT_EQ(j["sip"]["partial_tcp_messages"], 2);
+    const run_result text = run({"info", path("tcp.pcap")});
+    EXPECT_TRUE(contains(text.out, "SIP not used:  2 over TCP not read whole (")) << text.out;
+}
+
+// The messages of an answered call over TCP. Its INVITE (1.9 kB, more
+// than an Ethernet frame carries) offers G.729 as the dynamic payload type
+// 97 at kA, and nothing else in the capture says so; the answer offers 18.
+struct tcp_call_messages {
+    std::string invite = sip_message("INVITE sip:bob@10.0.0.2 SIP/2.0", kCallId, kFrom, kTo, "1 INVITE",
+                                     sdp_body(kA, {97}) + "a=rtpmap:97 G729/8000\r\n",
+                                     {"User-Agent: test phone", "X-Padding: " + std::string(1400, 'p')});
+    std::string trying = response("100 Trying", "1 INVITE");
+    std::string ringing = response("180 Ringing", "1 INVITE");
+    std::string ok = response("200 OK", "1 INVITE", sdp_body(kB, {18}));
+    std::string ack = request("ACK", "1 ACK");
+    std::string bye = request("BYE", "2 BYE");
+    std::string bye_ok = response("200 OK", "2 BYE");
+};
+
+TEST_F(SipCallTest, SipOverTcpIsPutBackTogetherFromItsSegments) {
+    const tcp_call_messages m;
+    ASSERT_GT(m.invite.size(), 1500u);
+    const int64_t t = kStart - 2 * kSecond; // the INVITE, once whole
+    auto ms = [t](int n) { return t + n * kMs; };
+    using segments = std::vector<frame_record>;
+    // What follows the INVITE, each message in a segment of its own.
+    auto after_invite = [&](tcp_sender& caller, tcp_sender& callee) {
+        return segments{callee.send(ms(50), m.trying), callee.send(ms(300), m.ringing), callee.send(ms(2000), m.ok),
+                        caller.send(ms(2010), m.ack),  caller.send(ms(8000), m.bye),      callee.send(ms(8030), m.bye_ok)};
+    };
+    auto join = [](segments a, const segments& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    // The call, with `text` sent by the caller between the ACK and the BYE
+    // in segments of 1400 bytes.
+    auto between_ack_and_bye = [&](const std::string& text) {
+        return [&, text](tcp_sender& caller, tcp_sender& callee) {
+            segments s{caller.send(ms(0), m.invite), callee.send(ms(50), m.trying), callee.send(ms(300), m.ringing),
+                       callee.send(ms(2000), m.ok), caller.send(ms(2010), m.ack)};
+            for (std::size_t at = 0; at < text.size(); at += 1400) s.push_back(caller.send(ms(3000), text.substr(at, 1400)));
+            return join(s, {caller.send(ms(8000), m.bye), callee.send(ms(8030), m.bye_ok)});
+        };
+    };
+    const std::string huge_info = sip_message("INFO sip:bob@10.0.0.2 SIP/2.0", kCallId, kFrom, kToTagged, "2 INFO", std::string(70000, 'x'));
+    std::string endless_header = "INFO sip:bob@10.0.0.2 SIP/2.0\r\n";
+    while (endless_header.size() < 70000) endless_header += "X-Filler: " + std::string(100, 'f') + "\r\n";
+
+    struct Case {
+        const char* name;
+        uint32_t first_sequence; // of both directions
+        std::function<segments(tcp_sender& caller, tcp_sender& callee)> send;
+        std::size_t messages;    // read, all of the call
+        std::size_t partial;
+        std::optional<double> pdd_ms, setup_ms;
+        const char* end;
+    } cases[] = {
+        {"an INVITE in three segments, after the SYN and before the FIN", 7000,
+         [&](tcp_sender& caller, tcp_sender& callee) {
+             segments s{caller.send(ms(-10), "", kTcpSyn), caller.send(ms(-2), m.invite.substr(0, 600)),
+                        caller.send(ms(-1), m.invite.substr(600, 700)), caller.send(ms(0), m.invite.substr(1300))};
+             s = join(s, after_invite(caller, callee));
+             s.push_back(caller.send(ms(8040), "", kTcpFin | kTcpAck));
+             return s;
+         },
+         7, 0, 300.0, 2000.0, "BYE from caller"},
+        {"two messages in one segment, a third split over two", 7000,
+         [&](tcp_sender& caller, tcp_sender& callee) {
+             return segments{caller.send(ms(0), m.invite),
+                             callee.send(ms(300), m.trying + m.ringing + m.ok.substr(0, 200)),
+                             callee.send(ms(2000), m.ok.substr(200)),
+                             caller.send(ms(2010), m.ack),
+                             caller.send(ms(8000), m.bye),
+                             callee.send(ms(8030), m.bye_ok)};
+         },
+         7, 0, 300.0, 2000.0, "BYE from caller"},
+        // (Its request line whole in the first: a connection is followed
+        // from a segment that shows it is SIP.)
+        {"the INVITE three bytes a segment after its request line, its blank line across two", 7000,
+         [&](tcp_sender& caller, tcp_sender& callee) {
+             const std::size_t line = m.invite.find('\n') + 1;
+             const std::size_t pieces = (m.invite.size() - line + 2) / 3;
+             segments s{caller.send(t - int64_t(pieces) * 1000, m.invite.substr(0, line))};
+             for (std::size_t i = 0; i < pieces; ++i)
+                 s.push_back(caller.send(t - int64_t(pieces - 1 - i) * 1000, m.invite.substr(line + i * 3, 3)));
+             return join(s, after_invite(caller, callee));
+         },
+         7, 0, 300.0, 2000.0, "BYE from caller"},
+        {"segments sent again: the same bytes, and part of them with more", 7000,
+         [&](tcp_sender& caller, tcp_sender& callee) {
+             const uint32_t first = caller.next;
+             segments s{caller.send(ms(-3), m.invite.substr(0, 700)), caller.again(ms(-2), m.invite.substr(0, 700), first),
+                        caller.again(ms(-1), m.invite.substr(500, 700), first + 500)};
+             caller.next = first + 1200;
+             s.push_back(caller.send(ms(0), m.invite.substr(1200)));
+             s = join(s, after_invite(caller, callee));
+             // The whole 200 OK once more, after it was read.
+             s.push_back(callee.again(ms(2500), m.ok, callee.next - uint32_t(m.ok.size() + m.bye_ok.size())));
+             return s;
+         },
+         7, 0, 300.0, 2000.0, "BYE from caller"},
+        {"a segment missing in the middle of the 200 OK: it alone is lost", 7000,
+         [&](tcp_sender& caller, tcp_sender& callee) {
+             segments s{caller.send(ms(0), m.invite), callee.send(ms(50), m.trying), callee.send(ms(300), m.ringing),
+                        callee.send(ms(2000), m.ok.substr(0, 200))};
+             callee.lose(m.ok.substr(200, 200));
+             return join(std::move(s), {callee.send(ms(2001), m.ok.substr(400)), caller.send(ms(2010), m.ack), caller.send(ms(8000), m.bye),
+                             callee.send(ms(8030), m.bye_ok)});
+         },
+         6, 1, 300.0, std::nullopt, "BYE from caller"},
+        {"a segment missing with a whole 180 and the start of the 200 OK: both lost, the BYE read", 7000,
+         [&](tcp_sender& caller, tcp_sender& callee) {
+             segments s{caller.send(ms(0), m.invite), callee.send(ms(50), m.trying)};
+             callee.lose(m.ringing + m.ok.substr(0, 300));
+             return join(s, {callee.send(ms(2000), m.ok.substr(300)), caller.send(ms(2010), m.ack), caller.send(ms(8000), m.bye),
+                             callee.send(ms(8030), m.bye_ok)});
+         },
+         5, 1, std::nullopt, std::nullopt, "BYE from caller"},
+        {"sequence numbers wrapping past 2^32 inside the INVITE and the 200 OK", 0xFFFFFFFFu - 800,
+         [&](tcp_sender& caller, tcp_sender& callee) {
+             segments s{caller.send(ms(-1), m.invite.substr(0, 1000)), caller.send(ms(0), m.invite.substr(1000)),
+                        callee.send(ms(50), m.trying), callee.send(ms(300), m.ringing), callee.send(ms(1999), m.ok.substr(0, 300))};
+             // The INVITE's last segment sent again across the wrap.
+             s.push_back(caller.again(ms(1000), m.invite.substr(1000), 0xFFFFFFFFu - 800 + 1000));
+             return join(s, {callee.send(ms(2000), m.ok.substr(300)), caller.send(ms(2010), m.ack), caller.send(ms(8000), m.bye),
+                             callee.send(ms(8030), m.bye_ok)});
+         },
+         7, 0, 300.0, 2000.0, "BYE from caller"},
+        {"a message over 64 KB is passed over, the BYE after it read", 7000,
+         between_ack_and_bye(huge_info),
+         7, 1, 300.0, 2000.0, "BYE from caller"},
+        {"a header over 64 KB that never ends: the BYE after it read", 7000,
+         between_ack_and_bye(endless_header),
+         7, 1, 300.0, 2000.0, "BYE from caller"},
+    };
+    for (const Case& c : cases) {
+        // The caller's stream on 97, known only from the INVITE; the
+        // callee's on 18.
+        std::vector<sent_packet> forth = send(talk(), 2, kA, kB, 0x1a2b3c4d, kStart, 1);
+        for (sent_packet& p : forth) p.payload_type = 97;
+        std::vector<frame_record> records = on_link(link::ethernet, forth);
+        const std::vector<frame_record> back = on_link(link::ethernet, send(talk(), 2, kB, kA, 0x5e6f7a8b, kStart + 10 * kMs, 1));
+        records.insert(records.end(), back.begin(), back.end());
+        tcp_sender caller{kCallerSip, kCalleeSip, c.first_sequence}, callee{kCalleeSip, kCallerSip, c.first_sequence};
+        const segments sip = c.send(caller, callee);
+        records.insert(records.end(), sip.begin(), sip.end());
+        write_pcap(path("tcp.pcap"), DLT_EN10MB, by_time(records));
+
+        const nlohmann::json j = info_json("tcp.pcap");
+        ASSERT_EQ(j["calls"].size(), 1u) << c.name << j.dump();
+        const nlohmann::json& call = j["calls"][0];
+        EXPECT_EQ(call["messages"].size(), c.messages) << c.name;
+        EXPECT_EQ(j["sip"]["messages"], c.messages) << c.name << ": nothing read twice";
+        EXPECT_EQ(j["sip"]["partial_tcp_messages"], c.partial) << c.name;
+        auto figure = [](const nlohmann::json& v) { return v.is_null() ? std::nullopt : std::optional<double>(v.get<double>()); };
+        EXPECT_EQ(figure(call["post_dial_delay_ms"]), c.pdd_ms) << c.name;
+        EXPECT_EQ(figure(call["setup_ms"]), c.setup_ms) << c.name;
+        EXPECT_EQ(call["end"], c.end) << c.name;
+        // The INVITE is read at the segment that completed it, its SDP with it.
+        const nlohmann::json& invite = call["messages"][0];
+        EXPECT_EQ(invite["method"], "INVITE") << c.name;
+        EXPECT_EQ(invite["sdp"], true) << c.name;
+        EXPECT_EQ(invite["time"], double(t) / 1e9) << c.name;
+        EXPECT_EQ(call["offer"][0]["codecs"], nlohmann::json({"97 G729/8000"})) << c.name;
+        // Both streams are G.729 and the call's: 97 by its SDP alone.
+        ASSERT_EQ(j["streams"].size(), 2u) << c.name << j.dump();
+        ASSERT_EQ(call["streams"].size(), 2u) << c.name;
+        std::set<int> types;
+        for (const auto& s : j["streams"]) types.insert(s["payload_type"].get<int>());
+        EXPECT_EQ(types, (std::set<int>{18, 97})) << c.name;
+    }
 }
 
 // Every byte of the text output either printable, UTF-8 or a line break.
