@@ -588,6 +588,41 @@ TEST_F(CaptureHostileTest, AnRtcpReportIsTheStreamsOnlyBetweenItsEndsWhileItRuns
     EXPECT_EQ(nlohmann::json::parse(sr.out)["streams"][0]["rtcp_sender_reports"].size(), 1u);
 }
 
+// SDP's a=rtcp moves a receiver's RTCP to another port; a capture that
+// offers one receiver again and again, each time with another RTCP port,
+// would give its streams thousands of ends to look for reports between.
+// The first 16 ports a receiver is offered are kept; reports on the others
+// are not its streams'.
+TEST_F(CaptureHostileTest, AReceiverOfferedThousandsOfRtcpPortsKeepsTheFirstFew) {
+    std::vector<frame_record> records = on_link(link::ethernet, send(coded_frames("speech_male_librivox.g729", 200), 2, kA, kB, kSsrc, kStart, 1));
+    for (int k = 0; k < 3000; ++k) {
+        const std::string sdp = sdp_body(kB) + "a=rtcp:" + std::to_string(10000 + k) + "\r\n";
+        records.push_back(sip_udp_frame(kStart - kSecond + k * kMs / 10, v4("10.0.0.2", 5060), v4("10.0.0.1", 5060),
+                                        sip_message("SIP/2.0 200 OK", "offers@10.0.0.1", "<sip:a@10.0.0.1>;tag=1", "<sip:b@10.0.0.2>;tag=2",
+                                                    std::to_string(k + 1) + " INVITE", sdp)));
+    }
+    struct Case {
+        const char* name;
+        uint16_t port;
+        bool theirs;
+    };
+    const Case cases[] = {{"the first port offered", 10000, true},
+                          {"the sixteenth", 10015, true},
+                          {"the seventeenth", 10016, false},
+                          {"the last", 12999, false}};
+    for (const Case& c : cases) {
+        std::vector<frame_record> with = records;
+        with.push_back(rtcp_record(kStart + 500 * kMs, v4("10.0.0.2", c.port), v4("10.0.0.1", 4001),
+                                   rtcp_report_packet(false, 0x55667788, {kSsrc})));
+        write_pcap(path("offers.pcap"), DLT_EN10MB, by_time(with));
+        const run_result r = run({"info", "--json", path("offers.pcap")});
+        ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
+        const nlohmann::json j = nlohmann::json::parse(r.out);
+        ASSERT_EQ(j["streams"].size(), 1u) << c.name;
+        EXPECT_EQ(j["streams"][0]["rtcp_receiver_reports"].size(), c.theirs ? 1u : 0u) << c.name;
+    }
+}
+
 // With several captures and -d DIR each is decoded into DIR/STEM; a name
 // whose stem is "..", "." or nothing once put a stream into DIR's parent,
 // replacing a file of the same name there, or straight into DIR.
