@@ -416,6 +416,10 @@ def sip_seeds():
           sip_record(messages[0], tcp=True) + sip_record(messages[1] + b"\r\n" + messages[2], tcp=True, by_callee=True) +
           sip_record(messages[3] + messages[4][:60], tcp=True, by_callee=True))
     write("sip_reader_fuzz", "bye", sip_record(sip_call_messages()[-2][1]))
+    # An offer whose a=rtcp moves its RTCP to another host and port.
+    write("sip_reader_fuzz", "invite-sdp-rtcp",
+          sip_record(sip("INVITE sip:bob@10.0.0.2 SIP/2.0", CALL_ID, CALLER, CALLEE, "1 INVITE",
+                         sdp("10.0.0.1", 4000, (18, 101)) + b"a=rtcp:4711 IN IP4 10.0.0.9\r\n")))
 
 
 if __name__ == "__main__":
