@@ -445,6 +445,10 @@ def sip_seeds():
           sip_record(ok[300:], tcp=True, by_callee=True, sequence=0xFFFFFF00 + len(messages[1]) + len(messages[2]) + 300) +
           sip_record(messages[4], tcp=True, sequence=0x10000000 + len(invite)) +
           sip_record(messages[5], tcp=True) + sip_record(b"", tcp=True, tcp_flags=2))
+    # An offer whose a=rtcp moves its RTCP to another host and port.
+    write("sip_reader_fuzz", "invite-sdp-rtcp",
+          sip_record(sip("INVITE sip:bob@10.0.0.2 SIP/2.0", CALL_ID, CALLER, CALLEE, "1 INVITE",
+                         sdp("10.0.0.1", 4000, (18, 101)) + b"a=rtcp:4711 IN IP4 10.0.0.9\r\n")))
 
 
 if __name__ == "__main__":

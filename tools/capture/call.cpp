@@ -37,13 +37,20 @@ bool looks_like_sdp(const uint8_t* data, std::size_t size) {
 }
 
 using sdp_map = std::map<endpoint, std::set<int>>;
+// Where the RTCP of an RTP receiver goes when its SDP's a=rtcp moves it off
+// the port above: one receiver may be offered again with another port.
+using rtcp_map = std::map<endpoint, std::set<endpoint>>;
+// The RTCP endpoints kept for one receiver; a crafted capture can offer it
+// again and again, each time with another port.
+constexpr std::size_t kMaxRtcpEndpoints = 16;
 
 // The first pass: the payload types that SDP anywhere in the capture maps
 // to G.729 (and, into `events`, to telephone-event), by the address and
-// port that receives them, and the SIP calls. Reading them all first lets
+// port that receives them, where those receive their RTCP when a=rtcp
+// says (into `rtcp`), and the SIP calls. Reading them all first lets
 // the second pass keep only G.729 packets, whatever the order of signalling
 // and media in the file.
-sdp_map read_signalling(const capture_source& in, capture_contents& c, sip_reader& sip, sdp_map& events) {
+sdp_map read_signalling(const capture_source& in, capture_contents& c, sip_reader& sip, sdp_map& events, rtcp_map& rtcp) {
     const std::string& path = in.name;
     capture_reader reader(in.open, in.name);
     c.format = reader.format();
@@ -58,6 +65,7 @@ sdp_map read_signalling(const capture_source& in, capture_contents& c, sip_reade
             if (mappings.size() < kMaxOtherStreams || mappings.count(s.receiver)) {
                 mappings[s.receiver].insert(s.payload_types.begin(), s.payload_types.end());
                 events[s.receiver].insert(s.event_payload_types.begin(), s.event_payload_types.end());
+                if (s.has_rtcp && rtcp[s.receiver].size() < kMaxRtcpEndpoints) rtcp[s.receiver].insert(s.rtcp);
             }
     };
     captured_packet packet;
@@ -86,11 +94,11 @@ endpoint rtcp_port_of(const endpoint& e) {
 
 // Gives each stream the RTCP reports that concern it. A report is about a
 // stream only when its packet went between the stream's two ends (their
-// RTP ports, or the RTCP ports next to them) and arrived while the stream
-// ran: an SSRC is chosen at random by each sender, so one seen between
+// RTP ports, the RTCP ports next to them, or where their SDP's a=rtcp put
+// their RTCP) and arrived while the stream ran: an SSRC is chosen at random by each sender, so one seen between
 // other hosts, or long after, is another stream's. And finishes each
 // stream's figures with them.
-void match_rtcp(capture_contents& c, const command_options& options) {
+void match_rtcp(capture_contents& c, const command_options& options, const rtcp_map& rtcp) {
     std::map<std::pair<endpoint, endpoint>, std::vector<const rtcp_report*>> by_flow;
     for (std::size_t i = 0; i < c.rtcp.size(); ++i) by_flow[c.rtcp_flows[i]].push_back(&c.rtcp[i]);
     std::size_t budget = kMaxRtcpListed;
@@ -98,10 +106,12 @@ void match_rtcp(capture_contents& c, const command_options& options) {
         const stream_stats& st = g.rebuilt.stats;
         const int64_t from = saturating_sub(st.first_arrival_ns, kRtcpSlackNs);
         const int64_t to = saturating_add(st.last_arrival_ns, kRtcpSlackNs);
-        auto ends = [](const endpoint& e) {
-            std::vector<endpoint> both{e};
-            if (e.port < 0xFFFF) both.push_back(rtcp_port_of(e));
-            return both;
+        auto ends = [&](const endpoint& e) {
+            std::set<endpoint> all{e};
+            if (e.port < 0xFFFF) all.insert(rtcp_port_of(e));
+            const auto announced = rtcp.find(e);
+            if (announced != rtcp.end()) all.insert(announced->second.begin(), announced->second.end());
+            return all;
         };
         auto between = [&](const endpoint& sender, const endpoint& receiver) {
             std::vector<const rtcp_report*> found;
@@ -127,7 +137,8 @@ capture_contents read_capture(const capture_source& in, const command_options& o
     capture_contents c;
     sip_reader sip;
     sdp_map sdp_events;
-    const sdp_map sdp = read_signalling(in, c, sip, sdp_events);
+    rtcp_map sdp_rtcp;
+    const sdp_map sdp = read_signalling(in, c, sip, sdp_events, sdp_rtcp);
     capture_reader reader(in.open, in.name);
     std::set<endpoint> described;
     for (const auto& [receiver, types] : sdp) described.insert(receiver);
@@ -275,7 +286,7 @@ capture_contents read_capture(const capture_source& in, const command_options& o
         else
             c.other_traffic += n;
     }
-    match_rtcp(c, options);
+    match_rtcp(c, options, sdp_rtcp);
     std::vector<event_owner> owners;
     for (g729_stream& g : c.streams)
         owners.push_back({g.key.source, g.key.destination, g.key.ssrc, g.rebuilt.stats.first_arrival_ns,

@@ -205,7 +205,11 @@ std::string media_json(const std::vector<sdp_media>& media) {
         j += std::string(i ? ", " : "") + "{\"media\": " + json_string(m.media) +
              ", \"address\": " + (m.has_address ? json_string(m.receiver.address_text()) : "null") +
              ", \"port\": " + std::to_string(m.receiver.port) + ", \"codecs\": [" + codecs + "]" +
-             ", \"ptime\": " + (m.ptime > 0 ? std::to_string(m.ptime) : "null") + ", \"direction\": " + json_string(m.direction) + "}";
+             ", \"ptime\": " + (m.ptime > 0 ? std::to_string(m.ptime) : "null") + ", \"direction\": " + json_string(m.direction) +
+             ", \"rtcp\": " +
+             (m.has_rtcp ? "{\"address\": " + json_string(m.rtcp.address_text()) + ", \"port\": " + std::to_string(m.rtcp.port) + "}"
+                         : "null") +
+             "}";
     }
     return j + "]";
 }

@@ -42,6 +42,28 @@ bool read_connection(const std::string& value, endpoint& at) {
     return true;
 }
 
+// a=rtcp:PORT, or a=rtcp:PORT IN IP4 ADDRESS (or IP6), the value after
+// "rtcp:": the port a media's RTCP is received on, when not the one above its
+// RTP, and on which address when not the media's. The attribute is read
+// whole or not at all: a port outside 1..65535, anything after it that is
+// not a whole connection address (a host name among them: nothing in a
+// capture says where it leads) leave the media's RTCP where it was.
+bool read_rtcp_attribute(const std::string& value, uint16_t& port, endpoint& at, bool& has_address) {
+    const std::vector<std::string> w = words(value);
+    if (w.empty() || w[0].size() > 5 || w[0].find_first_not_of("0123456789") != std::string::npos) return false;
+    const int p = std::atoi(w[0].c_str());
+    if (p < 1 || p > 65535) return false;
+    if (w.size() == 1) {
+        has_address = false;
+    } else if (w.size() == 4 && read_connection(w[1] + " " + w[2] + " " + w[3], at)) {
+        has_address = true;
+    } else {
+        return false;
+    }
+    port = uint16_t(p);
+    return true;
+}
+
 bool is_g729_name(const std::string& encoding) {
     // "G729/8000" or "G729/8000/1"; G729A, G729B and G729AB name the same
     // frames. G729D and G729E are other rates, not read here.
@@ -90,6 +112,10 @@ std::vector<sdp_media> read_sdp_media(const char* text, std::size_t size) {
     sdp_media m;
     std::vector<int> listed; // the m= line's payload types
     std::map<int, std::string> encodings;
+    // The media's a=rtcp: its port, and its address when it names one.
+    uint16_t rtcp_port = 0;
+    endpoint rtcp_address;
+    bool rtcp_has_address = false;
 
     auto close_media = [&] {
         if (in_media && found.size() < kMaxSdpMedia) {
@@ -98,6 +124,13 @@ std::vector<sdp_media> read_sdp_media(const char* text, std::size_t size) {
                 m.receiver = session_address;
                 m.receiver.port = port;
                 m.has_address = true;
+            }
+            // Without an address of its own the attribute is about the
+            // media's, known only now that the session's c= may stand in.
+            if (rtcp_port > 0 && (rtcp_has_address || m.has_address)) {
+                m.rtcp = rtcp_has_address ? rtcp_address : m.receiver;
+                m.rtcp.port = rtcp_port;
+                m.has_rtcp = true;
             }
             for (int pt : listed) {
                 const auto e = encodings.find(pt);
@@ -111,6 +144,8 @@ std::vector<sdp_media> read_sdp_media(const char* text, std::size_t size) {
         m.direction = session_direction;
         listed.clear();
         encodings.clear();
+        rtcp_port = 0;
+        rtcp_has_address = false;
     };
 
     std::size_t i = 0;
@@ -163,6 +198,9 @@ std::vector<sdp_media> read_sdp_media(const char* text, std::size_t size) {
             } else if (in_media && value.rfind("ptime:", 0) == 0) {
                 const int ptime = std::atoi(value.c_str() + 6);
                 if (ptime > 0 && ptime <= 1000) m.ptime = ptime;
+            } else if (in_media && rtcp_port == 0 && value.rfind("rtcp:", 0) == 0) {
+                // One a=rtcp a media; a second one is not read over the first.
+                read_rtcp_attribute(value.substr(5), rtcp_port, rtcp_address, rtcp_has_address);
             } else if (in_media && value.rfind("rtpmap:", 0) == 0) {
                 const std::vector<std::string> w = words(value.substr(7));
                 if (w.size() >= 2) {
@@ -186,7 +224,7 @@ std::vector<sdp_g729> read_sdp(const char* text, std::size_t size) {
     std::vector<sdp_g729> found;
     for (const sdp_media& m : read_sdp_media(text, size))
         if (m.media == "audio" && m.has_address && m.receiver.port > 0 && (!m.g729_types.empty() || !m.event_types.empty()))
-            found.push_back(sdp_g729{m.receiver, m.g729_types, m.event_types});
+            found.push_back(sdp_g729{m.receiver, m.rtcp, m.has_rtcp, m.g729_types, m.event_types});
     return found;
 }
 
@@ -198,6 +236,8 @@ std::string sdp_media_text(const sdp_media& m) {
         text += " " + (space == std::string::npos ? c : c.substr(space + 1));
     }
     if (m.ptime > 0) text += " ptime " + std::to_string(m.ptime);
-    return text + " " + m.direction;
+    text += " " + m.direction;
+    if (m.has_rtcp) text += " rtcp " + m.rtcp.text();
+    return text;
 }
 } // namespace g729::tool

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cmath>
 #include <cstring>
@@ -446,6 +447,19 @@ protected:
         const std::vector<uint8_t> err = testing::read_file(path(".stderr"));
         return {r.status, double(r.peak_kb) / 1024.0, file_size(path(".stdout")), std::string(err.begin(), err.end())};
     }
+
+    // The receiver reports that info --json ties to the one stream of
+    // `records`, written to the capture NAME; SIZE_MAX when it fails or
+    // finds another number of streams.
+    std::size_t receiver_reports_of_the_stream(const std::vector<frame_record>& records, const std::string& name) {
+        write_pcap(path(name), DLT_EN10MB, by_time(records));
+        const run_result r = run({"info", "--json", path(name)});
+        EXPECT_EQ(r.status, 0) << r.err;
+        if (r.status != 0) return SIZE_MAX;
+        const nlohmann::json streams = nlohmann::json::parse(r.out)["streams"];
+        EXPECT_EQ(streams.size(), 1u);
+        return streams.size() == 1 ? streams[0]["rtcp_receiver_reports"].size() : SIZE_MAX;
+    }
 };
 
 // 200 one-packet streams of one SSRC, from ports a pair apart, and 1000
@@ -569,14 +583,10 @@ TEST_F(CaptureHostileTest, AnRtcpReportIsTheStreamsOnlyBetweenItsEndsWhileItRuns
         {"two minutes after the last packet", v4("10.0.0.2", 5001), v4("10.0.0.1", 4001), end + 120 * kSecond, false},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         std::vector<frame_record> records = on_link(link::ethernet, call);
         records.push_back(rtcp_record(c.time_ns, c.from, c.to, rtcp_report_packet(false, 0x55667788, {kSsrc})));
-        write_pcap(path("call.pcap"), DLT_EN10MB, by_time(records));
-        const run_result r = run({"info", "--json", path("call.pcap")});
-        ASSERT_EQ(r.status, 0) << c.name << ": " << r.err;
-        const nlohmann::json j = nlohmann::json::parse(r.out);
-        ASSERT_EQ(j["streams"].size(), 1u) << c.name;
-        EXPECT_EQ(j["streams"][0]["rtcp_receiver_reports"].size(), c.theirs ? 1u : 0u) << c.name;
+        EXPECT_EQ(receiver_reports_of_the_stream(records, "call.pcap"), c.theirs ? 1u : 0u);
     }
     // A sender report is the stream's from the stream's own side.
     std::vector<frame_record> records = on_link(link::ethernet, call);
@@ -586,6 +596,37 @@ TEST_F(CaptureHostileTest, AnRtcpReportIsTheStreamsOnlyBetweenItsEndsWhileItRuns
     const run_result sr = run({"info", "--json", path("sr.pcap")});
     ASSERT_EQ(sr.status, 0) << sr.err;
     EXPECT_EQ(nlohmann::json::parse(sr.out)["streams"][0]["rtcp_sender_reports"].size(), 1u);
+}
+
+// SDP's a=rtcp moves a receiver's RTCP to another port; a capture that
+// offers one receiver again and again, each time with another RTCP port,
+// would give its streams thousands of ends to look for reports between.
+// The first 16 ports a receiver is offered are kept; reports on the others
+// are not its streams'.
+TEST_F(CaptureHostileTest, AReceiverOfferedThousandsOfRtcpPortsKeepsTheFirstFew) {
+    std::vector<frame_record> records = on_link(link::ethernet, send(coded_frames("speech_male_librivox.g729", 200), 2, kA, kB, kSsrc, kStart, 1));
+    for (int k = 0; k < 3000; ++k) {
+        const std::string sdp = sdp_body(kB) + "a=rtcp:" + std::to_string(10000 + k) + "\r\n";
+        records.push_back(sip_udp_frame(kStart - kSecond + k * kMs / 10, v4("10.0.0.2", 5060), v4("10.0.0.1", 5060),
+                                        sip_message("SIP/2.0 200 OK", "offers@10.0.0.1", "<sip:a@10.0.0.1>;tag=1", "<sip:b@10.0.0.2>;tag=2",
+                                                    std::to_string(k + 1) + " INVITE", sdp)));
+    }
+    struct Case {
+        const char* name;
+        uint16_t port;
+        bool theirs;
+    };
+    const Case cases[] = {{"the first port offered", 10000, true},
+                          {"the sixteenth", 10015, true},
+                          {"the seventeenth", 10016, false},
+                          {"the last", 12999, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<frame_record> with = records;
+        with.push_back(rtcp_record(kStart + 500 * kMs, v4("10.0.0.2", c.port), v4("10.0.0.1", 4001),
+                                   rtcp_report_packet(false, 0x55667788, {kSsrc})));
+        EXPECT_EQ(receiver_reports_of_the_stream(with, "offers.pcap"), c.theirs ? 1u : 0u);
+    }
 }
 
 // With several captures and -d DIR each is decoded into DIR/STEM; a name

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -233,6 +234,96 @@ TEST_F(SipCallTest, ACallOverIpv6IsGroupedByTheAddressesOfItsSdp) {
     std::set<std::string> grouped;
     for (const auto& i : j["calls"][0]["streams"]) grouped.insert(j["streams"][i.get<std::size_t>()]["source"].get<std::string>());
     EXPECT_EQ(grouped, (std::set<std::string>{"[2001:db8::1]:4000", "[2001:db8::2]:5000"}));
+}
+
+// An SDP's a=rtcp (RFC 3605) moves a media's RTCP off the port above its
+// RTP, to another port and perhaps another host: the reports sent there are
+// the call's streams' own, and only because the SDP said so. A garbled
+// attribute moves nothing.
+TEST_F(SipCallTest, RtcpWhereTheSdpsRtcpAttributeSendsItIsTheStreamsAndOnlyThen) {
+    const int64_t invite = kStart - 3 * kSecond;
+    struct Case {
+        const char* name;
+        std::string offer_rtcp, answer_rtcp; // a= lines of the caller's and the callee's media ("" none)
+        address caller_rtcp, callee_rtcp;    // where the reports go
+        bool theirs;
+        nlohmann::json offer_shows, answer_shows; // the offer's and answer's "rtcp" in info --json
+        bool session_level = false;               // the offer's line before its m= line
+    };
+    const nlohmann::json none = nullptr;
+    const Case cases[] = {
+        {"a port of the caller's own host, and a port of another host",
+         "a=rtcp:4711", "a=rtcp:6123 IN IP4 10.0.0.20", v4("10.0.0.1", 4711), v4("10.0.0.20", 6123), true,
+         {{"address", "10.0.0.1"}, {"port", 4711}}, {{"address", "10.0.0.20"}, {"port", 6123}}},
+        {"the same reports without the attribute", "", "", v4("10.0.0.1", 4711), v4("10.0.0.20", 6123), false, none, none},
+        {"the port above the RTP port named (each report once)", "a=rtcp:4001", "a=rtcp:5001", v4("10.0.0.1", 4001),
+         v4("10.0.0.2", 5001), true, {{"address", "10.0.0.1"}, {"port", 4001}}, {{"address", "10.0.0.2"}, {"port", 5001}}},
+        {"RTCP multiplexed on the RTP ports", "a=rtcp-mux", "a=rtcp-mux", kA, kB, true, none, none},
+        {"a port beyond 65535 (70000 wrapped is 4464)", "a=rtcp:70000", "a=rtcp:70000", v4("10.0.0.1", 4464), v4("10.0.0.2", 4464),
+         false, none, none},
+        {"a port followed by garbage", "a=rtcp:4711x", "a=rtcp:6123;", v4("10.0.0.1", 4711), v4("10.0.0.2", 6123), false, none, none},
+        {"an address that is none, or a host name", "a=rtcp:4711 IN IP4 10.0.0.300", "a=rtcp:6123 IN IP4 relay.example",
+         v4("10.0.0.1", 4711), v4("10.0.0.2", 6123), false, none, none},
+        {"at the session level, where it means nothing", "a=rtcp:4711", "", v4("10.0.0.1", 4711), v4("10.0.0.2", 5001), false,
+         none, none, true},
+    };
+    for (const Case& c : cases) {
+        std::string offer = sdp_body(kA), answer = sdp_body(kB);
+        if (!c.offer_rtcp.empty()) {
+            if (c.session_level)
+                offer.insert(offer.find("m=audio"), c.offer_rtcp + "\r\n");
+            else
+                offer += c.offer_rtcp + "\r\n";
+        }
+        if (!c.answer_rtcp.empty()) answer += c.answer_rtcp + "\r\n";
+        std::vector<frame_record> records = media();
+        const std::vector<frame_record> sip = signalling(invite, {{0, true, request("INVITE", "1 INVITE", offer)},
+                                                                  {2000, false, response("200 OK", "1 INVITE", answer)},
+                                                                  {2010, true, request("ACK", "1 ACK")}});
+        records.insert(records.end(), sip.begin(), sip.end());
+        // The caller's sender report, the callee's receiver report about
+        // it and the callee's sender report, between the RTCP ends; and a
+        // report about the stray stream's SSRC on the same ports.
+        const int64_t sr_ns = kStart + 500 * kMs;
+        records.push_back({sr_ns, framed(link::ethernet, ip_udp(c.caller_rtcp, c.callee_rtcp, rtcp_sr(0x1a2b3c4d, 50, 1000, sr_ns))), 0});
+        records.push_back({sr_ns + 100 * kMs,
+                           framed(link::ethernet, ip_udp(c.callee_rtcp, c.caller_rtcp,
+                                                         rtcp_rr(0x5e6f7a8b, 0x1a2b3c4d, 0, 0, 40, ntp_middle32(sr_ns), 65536 * 60 / 1000))),
+                           0});
+        records.push_back({sr_ns + 200 * kMs,
+                           framed(link::ethernet, ip_udp(c.callee_rtcp, c.caller_rtcp, rtcp_sr(0x5e6f7a8b, 40, 800, sr_ns + 200 * kMs))), 0});
+        records.push_back({sr_ns + 300 * kMs,
+                           framed(link::ethernet, ip_udp(c.caller_rtcp, c.callee_rtcp, rtcp_sr(0x77777777, 30, 600, sr_ns + 300 * kMs))), 0});
+        write_pcap(path("call.pcap"), DLT_EN10MB, by_time(records));
+
+        const nlohmann::json j = info_json("call.pcap");
+        ASSERT_EQ(j["calls"].size(), 1u) << c.name;
+        EXPECT_EQ(j["calls"][0]["offer"][0]["rtcp"], c.offer_shows) << c.name;
+        EXPECT_EQ(j["calls"][0]["answer"][0]["rtcp"], c.answer_shows) << c.name;
+        std::map<std::string, nlohmann::json> by_ssrc;
+        for (const nlohmann::json& s : j["streams"]) by_ssrc[s["ssrc"]] = s;
+        ASSERT_EQ(by_ssrc.size(), 3u) << c.name;
+        const std::size_t n = c.theirs ? 1 : 0;
+        EXPECT_EQ(by_ssrc["0x1a2b3c4d"]["rtcp_sender_reports"].size(), n) << c.name;
+        EXPECT_EQ(by_ssrc["0x1a2b3c4d"]["rtcp_receiver_reports"].size(), n) << c.name;
+        EXPECT_EQ(by_ssrc["0x5e6f7a8b"]["rtcp_sender_reports"].size(), n) << c.name;
+        if (c.theirs && by_ssrc["0x1a2b3c4d"]["rtcp_receiver_reports"].size() == 1) {
+            EXPECT_NEAR(by_ssrc["0x1a2b3c4d"]["rtcp_receiver_reports"][0]["rtt_ms"].get<double>(), 40.0, 0.1) << c.name;
+        }
+        EXPECT_EQ(by_ssrc["0x77777777"]["rtcp_sender_reports"].size(), 0u) << c.name << ": a stream between other hosts";
+    }
+
+    // The text names where each side's RTCP goes.
+    std::vector<frame_record> records = media();
+    const std::vector<frame_record> sip =
+        signalling(invite, {{0, true, request("INVITE", "1 INVITE", sdp_body(kA) + "a=rtcp:4711\r\n")},
+                            {2000, false, response("200 OK", "1 INVITE", sdp_body(kB) + "a=rtcp:6123 IN IP4 10.0.0.20\r\n")}});
+    records.insert(records.end(), sip.begin(), sip.end());
+    write_pcap(path("moved.pcap"), DLT_EN10MB, by_time(records));
+    const run_result moved = run({"info", path("moved.pcap")});
+    ASSERT_EQ(moved.status, 0) << moved.err;
+    EXPECT_TRUE(contains(moved.out, "sendrecv rtcp 10.0.0.1:4711\n")) << moved.out;
+    EXPECT_TRUE(contains(moved.out, "sendrecv rtcp 10.0.0.20:6123\n")) << moved.out;
 }
 
 TEST_F(SipCallTest, ACaptureOfAFailedCallAloneIsDescribedNotRefused) {
