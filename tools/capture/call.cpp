@@ -95,9 +95,9 @@ endpoint rtcp_port_of(const endpoint& e) {
 // Gives each stream the RTCP reports that concern it. A report is about a
 // stream only when its packet went between the stream's two ends (their
 // RTP ports, the RTCP ports next to them, or where their SDP's a=rtcp put
-// their RTCP) and arrived while the stream ran: an SSRC is chosen at random by each sender, so one seen between
-// other hosts, or long after, is another stream's. And finishes each
-// stream's figures with them.
+// their RTCP) and arrived while the stream ran: an SSRC is chosen at
+// random by each sender, so one seen between other hosts, or long after,
+// is another stream's. And finishes each stream's figures with them.
 void match_rtcp(capture_contents& c, const command_options& options, const rtcp_map& rtcp) {
     std::map<std::pair<endpoint, endpoint>, std::vector<const rtcp_report*>> by_flow;
     for (std::size_t i = 0; i < c.rtcp.size(); ++i) by_flow[c.rtcp_flows[i]].push_back(&c.rtcp[i]);
